@@ -1,0 +1,23 @@
+# Helpers shared by every CMakeLists of the project.
+
+# ulmora_test(NAME SOURCES ... LIBS ... [WIDGETS]) - one GoogleTest executable, one ctest entry
+# per test case (gtest_discover_tests). WIDGETS runs it under the offscreen Qt platform.
+function(ulmora_test name)
+  cmake_parse_arguments(T "WIDGETS" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/bin)
+  set(env "")
+  if(T_WIDGETS)
+    set(env "QT_QPA_PLATFORM=offscreen;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/xdg-runtime")
+  endif()
+  gtest_discover_tests(${name} PROPERTIES ENVIRONMENT "${env}" DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# ulmora_module(NAME SOURCES...) - a shared library loaded at run time through dlopen.
+function(ulmora_module name)
+  add_library(${name} MODULE ${ARGN})
+  set_target_properties(${name} PROPERTIES PREFIX "" C_VISIBILITY_PRESET hidden
+    CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  target_link_options(${name} PRIVATE -Wl,-z,defs)
+endfunction()

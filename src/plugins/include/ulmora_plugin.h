@@ -1,0 +1,194 @@
+/*
+ * ulmora_plugin.h - the storage plugin contract of Ulmora.
+ *
+ * This header is all a plugin author needs. It compiles as C99 and as C++.
+ * A storage plugin is a shared library (.so on Linux, .dll on Windows) that
+ * exports exactly one function, QueryPluginInterface.
+ *
+ * Conventions:
+ *  1. Records are packed. Integer fields are 32-bit little-endian; pointer
+ *     fields are pointer-sized. On 32-bit x86 the records are byte for byte
+ *     those of the original 32-bit contract (PluginInfo 36 bytes,
+ *     ActionInterface at least 20, PluginHostInfo 16); on x86-64 they are
+ *     56, 28 and 16 bytes.
+ *  2. Every function on either side uses ULMORA_CALL: __stdcall on 32-bit
+ *     x86, the platform's only convention elsewhere. On Windows the export
+ *     must be reachable by the plain name "QueryPluginInterface" (link with
+ *     -Wl,--kill-at or a .def file).
+ *  3. Texts are zero-terminated 8-bit strings (UTF-8 on Linux). Texts the
+ *     program passes in (paths, plate names) are its own buffers and are
+ *     valid only during the call.
+ *  4. The plugin owns everything it hands out: the description, the
+ *     ActionInterface objects, the default extension, the data blocks of
+ *     GetPlateData. The program never frees any of them.
+ *  5. The program calls every function from one thread, one call at a time.
+ *     PlateCallback must be called synchronously from inside Enumerate, on
+ *     the thread that called Enumerate.
+ *  6. Records start with the magic 'Z','T','Q',0x01 (ULMORA_PLUGIN_MAGIC) and
+ *     carry their own size; the program refuses a smaller size than this
+ *     header declares.
+ */
+#ifndef ULMORA_PLUGIN_H
+#define ULMORA_PLUGIN_H
+
+#include <stdint.h>
+
+#if defined(_M_IX86) || defined(__i386__)
+#  define ULMORA_CALL __stdcall
+#else
+#  define ULMORA_CALL
+#endif
+
+#if defined(_WIN32)
+#  define ULMORA_PLUGIN_EXPORT __declspec(dllexport)
+#else
+#  define ULMORA_PLUGIN_EXPORT __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The 4 bytes 'Z','T','Q',0x01 read as a little-endian 32-bit value. */
+#define ULMORA_PLUGIN_MAGIC 0x0151545Au
+
+/* The only plugin type the program knows: a storage of plates. */
+enum { PluginTypeStorage = 65537 };
+
+/* Capability bits of PluginInfo.flags; other bits are ignored. */
+enum PluginFlags {
+    /* The storage is a folder: the program never appends a file extension to
+     * its path and browses for a folder, not a file. */
+    UsesDirectory = 1,
+    /* Plates may be deleted (Write with mode 2). Without it the program never
+     * calls Write. */
+    SupportsWrite = 2,
+    /* The storage path field of the program is enabled for this plugin. */
+    SupportsList = 4
+};
+
+/* Results of GetPlateData, Write and Enumerate. Only the low 16 bits of a
+ * result are read. Any other value is a failure, like Failed. */
+enum ActionResult {
+    Done = 0,    /* success */
+    Empty = 1,   /* nothing there: no plates (Enumerate), no data (GetPlateData) */
+    Failed = 2,  /* failure; the program asks GetErrorText at once */
+    Aborted = 3  /* Enumerate only: the callback answered 0 */
+};
+
+/* Write mode that deletes the plate of the given name. */
+enum { WriteModeDelete = 2 };
+
+#if defined(_MSC_VER)
+#  pragma pack(push, 1)
+#  define ULMORA_PACKED
+#else
+#  define ULMORA_PACKED __attribute__((packed))
+#endif
+
+/* Filled once by the program and kept at a fixed place for the whole run;
+ * the same record is passed to every QueryPluginInterface call, so a plugin
+ * may keep the pointer. */
+typedef struct ULMORA_PACKED PluginHostInfo {
+    uint32_t magic;      /* ULMORA_PLUGIN_MAGIC */
+    uint32_t size;       /* 16 */
+    uint32_t hostValue;  /* 0x00010000 */
+    uint32_t hostValue2; /* 0 */
+} PluginHostInfo;
+
+typedef struct ActionInterface ActionInterface;
+
+/* Called by the plugin once per plate during Enumerate.
+ *   cookie   - the cookie Enumerate received, passed back unchanged;
+ *   number   - the plugin's number for the plate (shown in column "N");
+ *   name     - the plate's name, valid only during the call; its length is
+ *              the plate's zoom level and it is the key of later
+ *              GetPlateData and Write calls;
+ *   reserved - not used by the program;
+ *   size     - size of the plate's data in bytes.
+ * Returns 1 to go on, 0 to stop: the plugin then stops at once and returns
+ * Aborted from Enumerate. */
+typedef uint32_t(ULMORA_CALL *PlateCallback)(void *cookie, int32_t number, const char *name,
+                                             uint32_t reserved, uint32_t size);
+
+/* The six functions of an action. Each receives the action as `self`. */
+typedef struct ULMORA_PACKED ActionFunctions {
+    /* Opens the storage at `path`; a null path closes the action (its result
+     * is then ignored). Returns non-zero when the storage is open. A plugin
+     * that returns 0 must have a text for GetErrorText. */
+    int32_t(ULMORA_CALL *Open)(ActionInterface *self, const char *path);
+    /* Writes the text of the action's last failure into `buffer` (always
+     * zero-terminated, at most size - 1 characters, possibly empty). The
+     * program passes a 100-byte buffer with undefined contents. */
+    void(ULMORA_CALL *GetErrorText)(ActionInterface *self, char *buffer, uint32_t size);
+    /* Never called by the program. */
+    void *reserved;
+    /* Looks up the plate `name`. On Done, *data receives the address of the
+     * plate's stored block (the encoded image) and *size its length. The
+     * block stays owned by the plugin and must stay valid at least until the
+     * plugin's next call on this action. Empty: the plate has no data. */
+    uint32_t(ULMORA_CALL *GetPlateData)(ActionInterface *self, const char *name,
+                                        const void **data, uint32_t *size);
+    /* Changes the plate `name`. The program only calls it with data null,
+     * size 0 and mode WriteModeDelete: delete the plate. */
+    uint32_t(ULMORA_CALL *Write)(ActionInterface *self, const char *name, const void *data,
+                                 uint32_t size, uint32_t mode);
+    /* Calls `callback` once for every plate of the open storage, passing
+     * `cookie` back unchanged, and stops as soon as it answers 0 (then
+     * returns Aborted). Returns Empty for a storage without plates. The
+     * program passes 0 as `value1` and 2 as `value2`. */
+    uint32_t(ULMORA_CALL *Enumerate)(ActionInterface *self, uint32_t value1, PlateCallback callback,
+                                     uint32_t value2, void *cookie);
+} ActionFunctions;
+
+/* One connection to one storage, made and owned by the plugin. The plugin
+ * may put its own fields after these; `size` covers them. */
+struct ULMORA_PACKED ActionInterface {
+    const ActionFunctions *functions;
+    uint32_t magic;        /* ULMORA_PLUGIN_MAGIC */
+    uint32_t size;         /* at least sizeof(ActionInterface) */
+    uint32_t reserved;     /* never read by the program */
+    const char *extension; /* default file extension without the dot; valid
+                              while the action exists */
+};
+
+/* Filled by the plugin inside QueryPluginInterface. The program hands a
+ * block of exactly sizeof(PluginInfo) bytes: write no more than that. */
+typedef struct ULMORA_PACKED PluginInfo {
+    uint32_t magic; /* ULMORA_PLUGIN_MAGIC */
+    uint32_t size;  /* at least sizeof(PluginInfo) */
+    uint32_t type;  /* PluginTypeStorage */
+    /* Shown whenever the plugin is shown: valid while the library is loaded. */
+    const char *description;
+    uint32_t flags; /* PluginFlags */
+    /* Called once after the program accepted this record; may be null. */
+    void(ULMORA_CALL *Init)(void);
+    /* Called once just before the program frees the library; may be null. */
+    void(ULMORA_CALL *Shutdown)(void);
+    /* Returns a new action, or null. Must not be null itself. */
+    ActionInterface *(ULMORA_CALL *CreateAction)(void);
+    /* Destroys an action made by CreateAction. The program closes an open
+     * action (Open with a null path) before it frees it. */
+    void(ULMORA_CALL *FreeAction)(ActionInterface *action);
+} PluginInfo;
+
+#if defined(_MSC_VER)
+#  pragma pack(pop)
+#endif
+
+/* The plugin's one export. `host` stays valid for the whole run; `info` is
+ * the block to fill. Returns null when `info` is filled, otherwise a text
+ * (owned by the plugin, valid while the library is loaded) that says why the
+ * plugin cannot work. May be called several times per loaded library: each
+ * call is followed by one Init and, at unload, one Shutdown. Keep it fast:
+ * registering a plugin loads it and calls this. */
+ULMORA_PLUGIN_EXPORT const char *ULMORA_CALL QueryPluginInterface(const PluginHostInfo *host,
+                                                                  PluginInfo *info);
+typedef const char *(ULMORA_CALL *QueryPluginInterfaceFn)(const PluginHostInfo *host,
+                                                           PluginInfo *info);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ULMORA_PLUGIN_H */
