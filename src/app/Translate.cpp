@@ -1,0 +1,3 @@
+#include "app/Translate.h"
+
+const char* Translate(const char* text) { return text; }

@@ -1,0 +1,65 @@
+#include "platform/Process.h"
+
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+namespace platform {
+
+std::string ExecutablePath()
+{
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : path.string();
+}
+
+std::string ProgramFolder()
+{
+    std::string path = ExecutablePath();
+    return path.substr(0, path.rfind('/') + 1);
+}
+
+bool IsReadable(const void* data, std::size_t size)
+{
+    if (data == nullptr)
+        return false;
+    if (size == 0)
+        return true;
+    // One byte of every page the block touches is enough: access rights are
+    // per page. The pages are read in batches of iovecs, one syscall each.
+    const std::uintptr_t pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t last = begin + size - 1;
+    if (last < begin)
+        return false;
+    constexpr std::size_t kBatch = 512;
+    iovec remote[kBatch];
+    char sink[kBatch];
+    std::uintptr_t address = begin;
+    while (true) {
+        std::size_t count = 0;
+        while (count < kBatch) {
+            remote[count++] = iovec{reinterpret_cast<void*>(address), 1};
+            std::uintptr_t next = (address / pageSize + 1) * pageSize;
+            if (address == last)
+                break;
+            address = std::min(next, last);
+        }
+        iovec local{sink, count};
+        ssize_t read = process_vm_readv(getpid(), &local, 1, remote, count, 0);
+        if (read != static_cast<ssize_t>(count))
+            return false;
+        if (reinterpret_cast<std::uintptr_t>(remote[count - 1].iov_base) == last)
+            return true;
+    }
+}
+
+void ExitProcess(int code) { std::exit(code); }
+
+} // namespace platform

@@ -1,0 +1,138 @@
+#pragma once
+// The program's side of the storage plugin contract: one loaded plugin library
+// (BasePlugin / StoragePlugin) and one connection through it to a storage
+// (PluginAction / StorageAction). Failures return false, null or 2 and leave
+// the reason as the thread's last error (log/Errors.h).
+
+#include "app/Delegate.h"
+#include "platform/Library.h"
+#include "ulmora_plugin.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class PluginAction;
+class StorageAction;
+
+// The plugin type argument of LoadPlugin and FindPlugin that accepts any type.
+inline constexpr int kAnyPluginType = -1;
+
+// "Storage" for the storage type, "<Unknown>" for any other (translated).
+const char* PluginTypeName(int type);
+
+class BasePlugin {
+public:
+    using DestroyNotification = Delegate<void(BasePlugin*)>;
+
+    // Notifies, frees the actions newest first, calls Shutdown, frees the library.
+    virtual ~BasePlugin();
+    BasePlugin(const BasePlugin&) = delete;
+    BasePlugin& operator=(const BasePlugin&) = delete;
+
+    // A new, closed action appended to this plugin's list; null with the
+    // last error set when the plugin refuses or hands back a bad object.
+    StorageAction* CreateAction();
+    // Removes, closes and destroys the action, then hands its object back to
+    // the plugin. An action of another plugin is ignored.
+    void FreeAction(PluginAction* action);
+
+    int Type() const { return static_cast<int>(info_.type); }
+    uint32_t Flags() const { return info_.flags; }
+    bool HasFlag(uint32_t flag) const { return (info_.flags & flag) != 0; }
+    const char* Description() const { return info_.description; }
+    // The path as the loader received it: relative to the program folder when
+    // it lies below it, at most 260 characters.
+    const std::string& LibraryPath() const { return libraryPath_; }
+    bool IsLoaded() const { return module_ != nullptr; }
+    std::size_t ActionCount() const { return actions_.size(); }
+
+    // Replaces the previous notification; an empty one clears it.
+    void SetDestroyNotification(DestroyNotification notification) { onDestroy_ = notification; }
+
+protected:
+    BasePlugin(platform::LibraryHandle module, const PluginInfo& info, std::string libraryPath);
+
+private:
+    // Hands an action object back to the plugin.
+    void ReleaseObject(ActionInterface* object);
+
+    platform::LibraryHandle module_;
+    PluginInfo info_;
+    std::string libraryPath_;
+    std::vector<std::unique_ptr<PluginAction>> actions_;
+    DestroyNotification onDestroy_;
+};
+
+class StoragePlugin : public BasePlugin {
+public:
+    StoragePlugin(platform::LibraryHandle module, const PluginInfo& info, std::string libraryPath)
+        : BasePlugin(module, info, std::move(libraryPath))
+    {
+    }
+};
+
+// Loads and checks a plugin library. `type` is the plugin type required, or
+// kAnyPluginType. An absolute path below the program folder is kept relative
+// to it; a relative path is taken relative to the program folder.
+std::unique_ptr<StoragePlugin> LoadPlugin(const char* path, const PluginHostInfo* host, int type);
+
+class PluginAction {
+public:
+    using DestroyNotification = Delegate<void(PluginAction*)>;
+
+    virtual ~PluginAction();
+    PluginAction(const PluginAction&) = delete;
+    PluginAction& operator=(const PluginAction&) = delete;
+
+    ActionInterface* Interface() const { return interface_; }
+    BasePlugin* Plugin() const { return plugin_; }
+    void SetDestroyNotification(DestroyNotification notification) { onDestroy_ = notification; }
+
+protected:
+    PluginAction(ActionInterface* object, BasePlugin* plugin) : interface_(object), plugin_(plugin) {}
+
+private:
+    ActionInterface* interface_;
+    BasePlugin* plugin_;
+    DestroyNotification onDestroy_;
+};
+
+class StorageAction : public PluginAction {
+public:
+    // Called once per plate during Enumerate with (action, number, name,
+    // reserved, size); answers true to go on, false to stop.
+    using PlateHandler = Delegate<bool(StorageAction*, int32_t, const char*, uint32_t, uint32_t)>;
+
+    StorageAction(ActionInterface* object, BasePlugin* plugin) : PluginAction(object, plugin) {}
+    ~StorageAction() override;
+
+    // Closes first when open. A null path only closes and answers true. A file
+    // storage's name without an extension gets the plugin's default one.
+    bool Open(const char* path);
+    void Close() { Open(nullptr); }
+
+    // 0 Done, 1 Empty, 2 failure (reason in the last error). A block handed
+    // out stays the plugin's and is valid until the next call on this action.
+    uint32_t GetPlateData(const char* name, const void** data, uint32_t* size);
+    uint32_t Write(const char* name, const void* data, uint32_t size, uint32_t mode);
+    // 0, 1, 2 failure, or 3 Aborted when the handler answered false.
+    uint32_t Enumerate(uint32_t value1, PlateHandler handler, uint32_t value2);
+
+    bool IsOpen() const { return opened_; }
+    const std::string& StoragePath() const { return storagePath_; }
+    // The default file extension the plugin announced (never null).
+    const char* Extension() const;
+
+private:
+    static uint32_t ULMORA_CALL OnPlate(void* cookie, int32_t number, const char* name,
+                                        uint32_t reserved, uint32_t size);
+    // Takes the plugin's text of its last failure as the custom error text.
+    void FetchErrorText() const;
+    uint32_t MapResult(uint32_t result, bool abortedAllowed) const;
+
+    bool opened_ = false;
+    std::string storagePath_;
+    PlateHandler handler_;
+};
