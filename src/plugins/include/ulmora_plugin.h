@@ -142,7 +142,10 @@ typedef struct ULMORA_PACKED ActionFunctions {
 } ActionFunctions;
 
 /* One connection to one storage, made and owned by the plugin. The plugin
- * may put its own fields after these; `size` covers them. */
+ * may put its own fields after these; `size` covers them. A plugin that keeps
+ * its state in a record of its own starting with an ActionInterface declares
+ * that record ULMORA_PACKED too, so that the pointer it gets back converts
+ * to its record without an alignment warning. */
 struct ULMORA_PACKED ActionInterface {
     const ActionFunctions *functions;
     uint32_t magic;        /* ULMORA_PLUGIN_MAGIC */

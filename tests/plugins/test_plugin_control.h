@@ -1,0 +1,43 @@
+/* Knobs and counters of the test plugins, shared by the plugin and the tests.
+ * Every test plugin exports TestPluginState() beside QueryPluginInterface. */
+#ifndef TEST_PLUGIN_CONTROL_H
+#define TEST_PLUGIN_CONTROL_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct TestPluginControl {
+    /* Counters. */
+    int queries, inits, shutdowns, creates, frees;
+    /* What happened, in order: "create:1 open:1:<path> close:1 free:1 shutdown ...". */
+    char events[4096];
+
+    /* Action behaviour, read at each call. */
+    int createReturnsNull;
+    uint32_t actionMagic;   /* 0: the right magic */
+    uint32_t actionSize;    /* 0: the right size */
+    int openResult;         /* result of Open with a path */
+    char errorText[256];    /* what GetErrorText writes (cut to the buffer) */
+    int errorTextUnterminated; /* fill the whole buffer without a terminator */
+    uint32_t plateDataResult;
+    int plateDataBadPointer; /* Done with a pointer into unmapped memory */
+    uint32_t writeResult;
+    char lastWriteName[64];
+    uint32_t lastWriteMode;
+    int writes;
+    int plateCount;          /* plates reported by Enumerate */
+    uint32_t enumerateResult; /* returned after all plates were reported */
+    uint32_t lastEnumerateValue1, lastEnumerateValue2;
+    int callbacks;           /* callback calls of the last Enumerate */
+} TestPluginControl;
+
+typedef TestPluginControl *(*TestPluginStateFn)(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
