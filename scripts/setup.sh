@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the demo need; only
+# the missing ones, without questions. Usage: scripts/setup.sh [--run]
+# (--run adds what starting the program needs: a virtual display).
+set -euo pipefail
+
+packages=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev            # Qt Widgets, its platform plugins and image readers
+    libgtest-dev libbenchmark-dev
+    libsqlite3-dev sqlite3  # the MBTiles plugin, and its benchmark baseline
+    gcc-mingw-w64-i686 binutils-mingw-w64-i686 # the 32-bit contract check
+    xplanet-images          # the Earth picture the demo storage is rendered from
+)
+if [[ "${1:-}" == "--run" ]]; then
+    packages+=(xvfb xauth)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+if ((${#missing[@]} == 0)); then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [[ $(id -u) -ne 0 ]]; then
+    sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,68 @@
+/* The contract's records, checked field by field on the target it is compiled
+ * for, and a minimal plugin built from the header alone. */
+#include "ulmora_plugin.h"
+
+#include <stddef.h>
+
+/* C99 has no _Static_assert: an array of negative size fails the build. */
+#define CHECK_AT(condition, line) typedef char layout_check_##line[(condition) ? 1 : -1]
+#define CHECK_LINE(condition, line) CHECK_AT(condition, line)
+#define CHECK(condition) CHECK_LINE(condition, __LINE__)
+
+#if defined(__i386__) || defined(_M_IX86)
+/* The original 32-bit layout, byte for byte. */
+CHECK(sizeof(PluginHostInfo) == 16);
+CHECK(offsetof(PluginHostInfo, size) == 4);
+CHECK(offsetof(PluginHostInfo, hostValue) == 8);
+CHECK(offsetof(PluginHostInfo, hostValue2) == 12);
+CHECK(sizeof(PluginInfo) == 36);
+CHECK(offsetof(PluginInfo, size) == 4);
+CHECK(offsetof(PluginInfo, type) == 8);
+CHECK(offsetof(PluginInfo, description) == 12);
+CHECK(offsetof(PluginInfo, flags) == 16);
+CHECK(offsetof(PluginInfo, Init) == 20);
+CHECK(offsetof(PluginInfo, Shutdown) == 24);
+CHECK(offsetof(PluginInfo, CreateAction) == 28);
+CHECK(offsetof(PluginInfo, FreeAction) == 32);
+CHECK(sizeof(ActionInterface) == 20);
+CHECK(offsetof(ActionInterface, magic) == 4);
+CHECK(offsetof(ActionInterface, size) == 8);
+CHECK(offsetof(ActionInterface, reserved) == 12);
+CHECK(offsetof(ActionInterface, extension) == 16);
+CHECK(sizeof(ActionFunctions) == 24);
+CHECK(offsetof(ActionFunctions, GetPlateData) == 12);
+CHECK(offsetof(ActionFunctions, Enumerate) == 20);
+#elif defined(__x86_64__) || defined(_M_X64)
+/* Same order, packed, pointers of 8 bytes. */
+CHECK(sizeof(PluginHostInfo) == 16);
+CHECK(sizeof(PluginInfo) == 56);
+CHECK(offsetof(PluginInfo, description) == 12);
+CHECK(offsetof(PluginInfo, flags) == 20);
+CHECK(offsetof(PluginInfo, Init) == 24);
+CHECK(offsetof(PluginInfo, FreeAction) == 48);
+CHECK(sizeof(ActionInterface) == 28);
+CHECK(offsetof(ActionInterface, magic) == 8);
+CHECK(offsetof(ActionInterface, reserved) == 16);
+CHECK(offsetof(ActionInterface, extension) == 20);
+CHECK(sizeof(ActionFunctions) == 48);
+#endif
+CHECK(ULMORA_PLUGIN_MAGIC == ('Z' | 'T' << 8 | 'Q' << 16 | 0x01u << 24));
+
+static ActionInterface *ULMORA_CALL CreateAction(void) { return NULL; }
+static void ULMORA_CALL FreeAction(ActionInterface *action) { (void)action; }
+
+ULMORA_PLUGIN_EXPORT const char *ULMORA_CALL QueryPluginInterface(const PluginHostInfo *host,
+                                                                  PluginInfo *info)
+{
+    (void)host;
+    info->magic = ULMORA_PLUGIN_MAGIC;
+    info->size = sizeof(PluginInfo);
+    info->type = PluginTypeStorage;
+    info->description = "Layout check";
+    info->flags = 0;
+    info->Init = NULL;
+    info->Shutdown = NULL;
+    info->CreateAction = CreateAction;
+    info->FreeAction = FreeAction;
+    return NULL;
+}
