@@ -1,0 +1,9 @@
+// The folder storage plugin: plates are image files in a folder tree.
+#include "folder_storage.h"
+
+extern "C" ULMORA_PLUGIN_EXPORT const char* ULMORA_CALL QueryPluginInterface(const PluginHostInfo* host,
+                                                                             PluginInfo* info) {
+    return storage_glue::FillPluginInfo<folder::Storage>(
+        host, info, "Folder tree: plate images as t/q/r/s.jpg or as z/x/y.png",
+        UsesDirectory | SupportsWrite | SupportsList);
+}

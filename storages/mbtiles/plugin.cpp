@@ -1,0 +1,9 @@
+// The MBTiles storage plugin: plates are the tiles of an MBTiles file.
+#include "mbtiles_storage.h"
+
+extern "C" ULMORA_PLUGIN_EXPORT const char* ULMORA_CALL QueryPluginInterface(const PluginHostInfo* host,
+                                                                             PluginInfo* info) {
+    return storage_glue::FillPluginInfo<mbtiles::Storage>(
+        host, info, "MBTiles: map tiles in an SQLite file (plain or deduplicated tiles)",
+        SupportsWrite | SupportsList);
+}
