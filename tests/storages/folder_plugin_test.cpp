@@ -1,0 +1,164 @@
+#include "plugin_host.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+
+namespace storage_test {
+namespace {
+
+constexpr uint32_t kDone = Done, kEmpty = Empty, kFailed = Failed, kAborted = Aborted;
+
+struct TreeCase {
+    const char* label;
+    std::vector<std::string> plateFiles;          // each file's contents is its own path
+    std::vector<std::string> noise;               // files that are no plates
+    std::map<std::string, std::string> expected;  // plate name -> file
+};
+
+// Both layouts, each with files that must be passed over.
+const TreeCase kTrees[] = {
+    {"PlateTree",
+     {"t.jpg", "t/q.png", "t/q/r/s.jpg", "t/s/t.jpeg", "t/r.JPG", "t/t.Webp"},
+     {"t/readme.txt", "t/x.jpg", "t/q/r/q.jp", "t/qq.jpg", ".hidden.jpg", "q.jpg", "t/q/r/s/notes"},
+     {{"t", "t.jpg"},
+      {"tq", "t/q.png"},
+      {"tqrs", "t/q/r/s.jpg"},
+      {"tst", "t/s/t.jpeg"},
+      {"tr", "t/r.JPG"},
+      {"tt", "t/t.Webp"}}},
+    {"SlippyTree",
+     {"0/0/0.png", "1/0/1.jpg", "1/1/0.webp", "3/7/7.jpeg", "3/3/5.PNG"},
+     {"1/2/0.png", "1/0/5.png", "1/0/a.png", "01/0/0.png", "README.md", "1/0/1.txt", "31/0/0.png", "1/0/.1.png"},
+     {{"t", "0/0/0.png"}, {"tt", "1/0/1.jpg"}, {"tr", "1/1/0.webp"}, {"tsss", "3/7/7.jpeg"}, {"ttrs", "3/3/5.PNG"}}},
+};
+
+void PrintTo(const TreeCase& tree, std::ostream* out) { *out << tree.label; }
+
+class FolderPlugin : public testing::TestWithParam<TreeCase> {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(plugin_.LoadError(), "");
+        for (const std::string& file : GetParam().plateFiles)
+            WriteFile(dir_ / file, file);
+        for (const std::string& file : GetParam().noise)
+            WriteFile(dir_ / file, "noise");
+        ASSERT_TRUE(action_.Open(dir_.Path())) << action_.ErrorText();
+    }
+
+    LoadedPlugin plugin_{FOLDER_PLUGIN};
+    Action action_{plugin_};
+    TempDir dir_;
+};
+
+TEST_P(FolderPlugin, ListsEveryPlateFileWithItsSize) {
+    std::vector<Plate> plates;
+    ASSERT_EQ(action_.Enumerate(&plates), kDone) << action_.ErrorText();
+    std::map<std::string, uint32_t> listed;
+    std::set<int32_t> numbers;
+    for (const Plate& plate : plates) {
+        EXPECT_TRUE(listed.emplace(plate.name, plate.size).second) << plate.name << " listed twice";
+        numbers.insert(plate.number);
+    }
+    std::map<std::string, uint32_t> expected;
+    for (const auto& [name, file] : GetParam().expected)
+        expected[name] = static_cast<uint32_t>(file.size());
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(numbers.size(), plates.size()) << "numbers must tell plates apart";
+}
+
+TEST_P(FolderPlugin, HandsOutEachPlatesFile) {
+    for (const auto& [name, file] : GetParam().expected) {
+        std::string bytes;
+        ASSERT_EQ(action_.GetPlateData(name, &bytes), kDone) << name << ": " << action_.ErrorText();
+        EXPECT_EQ(bytes, file) << name;
+    }
+    std::string bytes;
+    EXPECT_EQ(action_.GetPlateData("tqqqq", &bytes), kFailed);
+    EXPECT_NE(action_.ErrorText().find("No plate"), std::string::npos) << action_.ErrorText();
+    EXPECT_EQ(action_.GetPlateData("tz", &bytes), kFailed);
+    EXPECT_NE(action_.ErrorText().find("Invalid plate name"), std::string::npos) << action_.ErrorText();
+}
+
+TEST_P(FolderPlugin, StopsAtOnceWhenTheCallbackSaysSo) {
+    std::vector<Plate> plates;
+    EXPECT_EQ(action_.Enumerate(&plates, 2), kAborted);
+    EXPECT_EQ(plates.size(), 2u);
+}
+
+TEST_P(FolderPlugin, DeletesAPlatesFileAndNothingElse) {
+    const auto& [name, file] = *GetParam().expected.begin();
+    ASSERT_EQ(action_.Delete(name), kDone) << action_.ErrorText();
+    EXPECT_FALSE(std::filesystem::exists(dir_ / file));
+    for (const std::string& noise : GetParam().noise)
+        EXPECT_TRUE(std::filesystem::exists(dir_ / noise)) << noise;
+    EXPECT_EQ(action_.Delete(name), kFailed);
+    EXPECT_NE(action_.ErrorText().find("No plate"), std::string::npos) << action_.ErrorText();
+
+    std::vector<Plate> plates;
+    ASSERT_EQ(action_.Enumerate(&plates), kDone);
+    EXPECT_EQ(plates.size(), GetParam().expected.size() - 1);
+    for (const Plate& plate : plates)
+        EXPECT_NE(plate.name, name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, FolderPlugin, testing::ValuesIn(kTrees),
+                         [](const testing::TestParamInfo<TreeCase>& param) { return param.param.label; });
+
+class FolderStorage : public testing::Test {
+protected:
+    LoadedPlugin plugin_{FOLDER_PLUGIN};
+    TempDir dir_;
+};
+
+TEST_F(FolderStorage, ListsASlippyTreeInZoomOrder) {
+    for (const char* file : {"4/1/1.png", "2/1/1.png", "10/0/0.png", "0/0/0.png", "3/1/1.png", "1/1/1.png"})
+        WriteFile(dir_ / file, "x");
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(dir_.Path())) << action.ErrorText();
+    std::vector<Plate> plates;
+    ASSERT_EQ(action.Enumerate(&plates), kDone);
+    std::vector<size_t> zooms;
+    for (const Plate& plate : plates)
+        zooms.push_back(plate.name.size());
+    EXPECT_EQ(zooms, (std::vector<size_t>{1, 2, 3, 4, 5, 11}));
+}
+
+TEST_F(FolderStorage, ReportsATreeWithoutPlatesAsEmpty) {
+    for (const char* folder : {"plates/t/q", "tiles/5/3"})
+        std::filesystem::create_directories(dir_ / folder);
+    for (const char* base : {"plates", "tiles"}) {
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(dir_ / base)) << base << ": " << action.ErrorText();
+        std::vector<Plate> plates;
+        EXPECT_EQ(action.Enumerate(&plates), kEmpty) << base;
+    }
+}
+
+TEST_F(FolderStorage, RefusesFoldersOfNoKnownLayout) {
+    struct Case {
+        const char* path;
+        std::vector<std::string> files;
+        const char* text;
+    };
+    const std::vector<Case> cases = {
+        {"empty", {}, "neither"},
+        {"photos", {"photos/2019/a.jpg", "photos/README"}, "neither"},
+        {"deep", {"deep/99/0/0.png", "deep/T/q.jpg"}, "neither"},
+        {"missing", {}, "No such file"},
+        {"file.png", {"file.png"}, "not a folder"},
+    };
+    std::filesystem::create_directory(dir_ / "empty");
+    for (const Case& c : cases) {
+        for (const std::string& file : c.files)
+            WriteFile(dir_ / file, "x");
+        Action action(plugin_);
+        EXPECT_FALSE(action.Open(dir_ / c.path)) << c.path;
+        EXPECT_NE(action.ErrorText().find(c.text), std::string::npos) << c.path << ": " << action.ErrorText();
+    }
+}
+
+} // namespace
+} // namespace storage_test

@@ -1,0 +1,347 @@
+#include "plate_key.h"
+#include "plugin_host.h"
+#include "sqlite_db.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+
+namespace storage_test {
+namespace {
+
+constexpr uint32_t kDone = Done, kEmpty = Empty, kFailed = Failed, kAborted = Aborted;
+
+// Each plate of an MBTiles file as read directly with SQLite: the oracle.
+struct StoredTile {
+    int64_t rowid;
+    std::string data;
+};
+
+std::map<std::string, StoredTile> ReadTiles(const std::string& path) {
+    SqliteDb db(path);
+    sqlite3_stmt* stmt = nullptr;
+    std::map<std::string, StoredTile> tiles;
+    sqlite3_prepare_v2(db.get(), "SELECT rowid, zoom_level, tile_column, tile_row, tile_data FROM tiles", -1,
+                       &stmt, nullptr);
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+        const auto z = static_cast<uint32_t>(sqlite3_column_int(stmt, 1));
+        const auto x = static_cast<uint32_t>(sqlite3_column_int(stmt, 2));
+        const auto row = static_cast<uint32_t>(sqlite3_column_int(stmt, 3));
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, 4));
+        tiles[plate_key::Name({z, x, plate_key::FlipRow(z, row)})] = {
+            sqlite3_column_int64(stmt, 0), std::string(bytes, static_cast<size_t>(sqlite3_column_bytes(stmt, 4)))};
+    }
+    sqlite3_finalize(stmt);
+    return tiles;
+}
+
+class MbtilesPlugin : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(plugin_.LoadError(), "");
+        std::filesystem::copy_file(FIXTURE_DIR "/gdal-world.mbtiles", world_);
+    }
+
+    // An MBTiles file with a plain tiles table made by `sql`.
+    std::string MakeFile(const std::string& name, const std::string& sql) {
+        const std::string path = dir_ / name;
+        SqliteDb db(path);
+        db.Exec(sql);
+        return path;
+    }
+
+    LoadedPlugin plugin_{MBTILES_PLUGIN};
+    TempDir dir_;
+    const std::string world_ = dir_ / "world.mbtiles";
+};
+
+const char* const kPlainSchema =
+    "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);"
+    "CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);";
+
+TEST_F(MbtilesPlugin, ListsEveryTileOfAGdalFileInZoomOrder) {
+    const auto stored = ReadTiles(world_);
+    ASSERT_EQ(stored.size(), 21u);
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(world_)) << action.ErrorText();
+    std::vector<Plate> plates;
+    ASSERT_EQ(action.Enumerate(&plates), kDone);
+
+    ASSERT_EQ(plates.size(), stored.size());
+    std::set<std::string> seen;
+    for (size_t i = 0; i < plates.size(); ++i) {
+        const Plate& plate = plates[i];
+        SCOPED_TRACE(plate.name);
+        ASSERT_EQ(stored.count(plate.name), 1u);
+        EXPECT_EQ(plate.number, stored.at(plate.name).rowid);
+        EXPECT_EQ(plate.size, stored.at(plate.name).data.size());
+        EXPECT_TRUE(seen.insert(plate.name).second);
+        if (i > 0) {
+            EXPECT_LE(plates[i - 1].name.size(), plate.name.size());
+        }
+    }
+    // GDAL wrote the north-west tile of zoom 2 first and the world plate last:
+    // MBTiles rows count from the bottom, plate names from the top.
+    EXPECT_EQ(plates.front().name, "t");
+    EXPECT_EQ(plates.front().number, 21);
+    const auto northWest = std::find_if(plates.begin(), plates.end(), [](const Plate& p) { return p.number == 1; });
+    ASSERT_NE(northWest, plates.end());
+    EXPECT_EQ(northWest->name, "tqq");
+}
+
+TEST_F(MbtilesPlugin, HandsOutTheStoredBytesOfEachPlate) {
+    const auto stored = ReadTiles(world_);
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(world_)) << action.ErrorText();
+    for (const auto& [name, tile] : stored) {
+        std::string bytes;
+        ASSERT_EQ(action.GetPlateData(name, &bytes), kDone) << name << ": " << action.ErrorText();
+        EXPECT_EQ(bytes, tile.data) << name;
+        EXPECT_EQ(bytes.substr(0, 2), "\xFF\xD8") << name << " is no JPEG";
+    }
+}
+
+TEST_F(MbtilesPlugin, StopsAtOnceWhenTheCallbackSaysSo) {
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(world_)) << action.ErrorText();
+    for (const size_t stopAt : {1u, 7u, 21u}) {
+        std::vector<Plate> plates;
+        EXPECT_EQ(action.Enumerate(&plates, stopAt), kAborted) << stopAt;
+        EXPECT_EQ(plates.size(), stopAt);
+    }
+    std::vector<Plate> plates;
+    EXPECT_EQ(action.Enumerate(&plates), kDone) << "an aborted scan must leave nothing behind";
+    EXPECT_EQ(plates.size(), 21u);
+}
+
+TEST_F(MbtilesPlugin, ExplainsPlatesItCannotHandOut) {
+    struct Case {
+        const char* name;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"", "Invalid plate name"},
+        {"q", "Invalid plate name"},
+        {"tqx", "Invalid plate name"},
+        {"tqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqq", "Invalid plate name"},
+        {"tqqq", "No plate \"tqqq\""}, // zoom 3 is not in the file
+    };
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(world_)) << action.ErrorText();
+    for (const Case& c : cases) {
+        std::string bytes;
+        EXPECT_EQ(action.GetPlateData(c.name, &bytes), kFailed) << c.name;
+        EXPECT_NE(action.ErrorText().find(c.text), std::string::npos) << c.name << ": " << action.ErrorText();
+        EXPECT_EQ(action.Delete(c.name), kFailed) << c.name;
+        EXPECT_NE(action.ErrorText().find(c.text), std::string::npos) << c.name << ": " << action.ErrorText();
+    }
+}
+
+TEST_F(MbtilesPlugin, DeletesPlatesForGood) {
+    {
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(world_)) << action.ErrorText();
+        EXPECT_EQ(action.Delete("tqq"), kDone) << action.ErrorText();
+        EXPECT_EQ(action.Delete("t"), kDone) << action.ErrorText();
+        std::string bytes;
+        EXPECT_EQ(action.GetPlateData("tqq", &bytes), kFailed);
+        EXPECT_EQ(action.Delete("tqq"), kFailed);
+        EXPECT_NE(action.ErrorText().find("No plate"), std::string::npos) << action.ErrorText();
+        std::vector<Plate> plates;
+        EXPECT_EQ(action.Enumerate(&plates), kDone);
+        EXPECT_EQ(plates.size(), 19u);
+    } // freeing the action commits what is pending
+    const auto stored = ReadTiles(world_);
+    EXPECT_EQ(stored.size(), 19u);
+    EXPECT_EQ(stored.count("tqq"), 0u);
+    EXPECT_EQ(stored.count("t"), 0u);
+}
+
+TEST_F(MbtilesPlugin, OnlyDeletesAmongWrites) {
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(world_)) << action.ErrorText();
+    const char data[] = "data";
+    EXPECT_EQ(action.Raw()->functions->Write(action.Raw(), "t", data, sizeof data, 1), kFailed);
+    EXPECT_NE(action.ErrorText(), "");
+    EXPECT_EQ(ReadTiles(world_).size(), 21u);
+}
+
+TEST_F(MbtilesPlugin, CommitsDeletionsInBatchesWhileOpen) {
+    const std::string path = MakeFile(
+        "many.mbtiles", std::string(kPlainSchema) +
+                            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 1499)"
+                            " INSERT INTO tiles SELECT 6, i % 64, i / 64, randomblob(100) FROM n;");
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+    for (uint32_t i = 0; i < 1200; ++i)
+        ASSERT_EQ(action.Delete(plate_key::Name({6, i % 64, plate_key::FlipRow(6, i / 64)})), kDone)
+            << i << ": " << action.ErrorText();
+    // Another reader sees at least the first full batch, as would the next
+    // run of the program if this one died now.
+    EXPECT_LE(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 500);
+    action.Close();
+    EXPECT_EQ(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 300);
+}
+
+TEST_F(MbtilesPlugin, ReadsButNeverChangesAReadOnlyFile) {
+    ASSERT_EQ(chmod(world_.c_str(), 0444), 0);
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(world_)) << action.ErrorText();
+    std::vector<Plate> plates;
+    EXPECT_EQ(action.Enumerate(&plates), kDone);
+    EXPECT_EQ(action.Delete("t"), kFailed);
+    EXPECT_NE(action.ErrorText().find("read-only"), std::string::npos) << action.ErrorText();
+    action.Close();
+    EXPECT_EQ(ReadTiles(world_).size(), 21u);
+}
+
+TEST_F(MbtilesPlugin, RefusesToOpenWhatIsNoMbtilesFile) {
+    struct Case {
+        const char* label;
+        std::function<std::string()> make; // returns the path to open
+        const char* text;
+    };
+    const Case cases[] = {
+        {"missing file", [&] { return dir_ / "missing.mbtiles"; }, "No such file"},
+        {"folder", [&] { std::filesystem::create_directory(dir_ / "dir.mbtiles"); return dir_ / "dir.mbtiles"; },
+         "is a folder"},
+        {"text file",
+         [&] {
+             WriteFile(dir_ / "text.mbtiles", std::string(600, 'x'));
+             return dir_ / "text.mbtiles";
+         },
+         "not an SQLite database"},
+        {"PNG image",
+         [&] {
+             WriteFile(dir_ / "image.mbtiles", "\x89PNG\r\n\x1a\n" + std::string(1000, '\0'));
+             return dir_ / "image.mbtiles";
+         },
+         "not an SQLite database"},
+        {"empty file",
+         [&] {
+             WriteFile(dir_ / "empty.mbtiles", "");
+             return dir_ / "empty.mbtiles";
+         },
+         "no tiles table"},
+        {"metadata only",
+         [&] { return MakeFile("metadata.mbtiles", "CREATE TABLE metadata (name TEXT, value TEXT);"); },
+         "no tiles table"},
+        {"tiles of another shape",
+         [&] { return MakeFile("shape.mbtiles", "CREATE TABLE tiles (z INTEGER, data BLOB);"); },
+         "not MBTiles tiles"},
+    };
+    for (const Case& c : cases) {
+        Action action(plugin_);
+        EXPECT_FALSE(action.Open(c.make())) << c.label;
+        EXPECT_NE(action.ErrorText().find(c.text), std::string::npos) << c.label << ": " << action.ErrorText();
+    }
+}
+
+TEST_F(MbtilesPlugin, ReportsAFileWithoutTilesAsEmpty) {
+    const std::string path = MakeFile("none.mbtiles", kPlainSchema);
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+    std::vector<Plate> plates;
+    EXPECT_EQ(action.Enumerate(&plates), kEmpty);
+}
+
+TEST_F(MbtilesPlugin, SkipsRowsOutsideTheTileGrid) {
+    const std::string path = MakeFile("grid.mbtiles", std::string(kPlainSchema) +
+                                                          "INSERT INTO tiles VALUES (0, 0, 0, x'01'), (40, 0, 0, x'02'),"
+                                                          " (2, -1, 0, x'03'), (2, 4, 0, x'04'), (2, 0, 4, x'05');");
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+    std::vector<Plate> plates;
+    ASSERT_EQ(action.Enumerate(&plates), kDone);
+    ASSERT_EQ(plates.size(), 1u);
+    EXPECT_EQ(plates[0].name, "t");
+}
+
+// The deduplicated layout: tiles is a view over map rows naming shared images.
+class DeduplicatedMbtiles : public MbtilesPlugin {
+protected:
+    void SetUp() override {
+        MbtilesPlugin::SetUp();
+        path_ = MakeFile("dedup.mbtiles",
+                         "CREATE TABLE map (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_id TEXT);"
+                         "CREATE TABLE images (tile_data BLOB, tile_id TEXT);"
+                         "CREATE UNIQUE INDEX map_index ON map (zoom_level, tile_column, tile_row);"
+                         "CREATE UNIQUE INDEX images_id ON images (tile_id);"
+                         "CREATE VIEW tiles AS SELECT map.zoom_level AS zoom_level,"
+                         " map.tile_column AS tile_column, map.tile_row AS tile_row,"
+                         " images.tile_data AS tile_data FROM map JOIN images ON images.tile_id = map.tile_id;"
+                         "INSERT INTO images VALUES (x'0102030405', 'sea'), (x'AABBCC', 'land');"
+                         // tt and ts share the sea; tq and t the land.
+                         "INSERT INTO map VALUES (1, 0, 0, 'sea'), (1, 1, 0, 'sea'), (1, 0, 1, 'land'),"
+                         " (0, 0, 0, 'land');");
+    }
+    std::string path_;
+};
+
+TEST_F(DeduplicatedMbtiles, ListsMapRowsWithTheirImageSizes) {
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path_)) << action.ErrorText();
+    std::vector<Plate> plates;
+    ASSERT_EQ(action.Enumerate(&plates), kDone);
+    std::map<std::string, std::pair<int32_t, uint32_t>> listed;
+    for (const Plate& plate : plates)
+        listed[plate.name] = {plate.number, plate.size};
+    const std::map<std::string, std::pair<int32_t, uint32_t>> expected = {
+        {"tt", {1, 5}}, {"ts", {2, 5}}, {"tq", {3, 3}}, {"t", {4, 3}}};
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(plates.front().name, "t");
+    std::string bytes;
+    ASSERT_EQ(action.GetPlateData("ts", &bytes), kDone) << action.ErrorText();
+    EXPECT_EQ(bytes, "\x01\x02\x03\x04\x05");
+}
+
+TEST_F(DeduplicatedMbtiles, DropsAnImageWithItsLastPlate) {
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path_)) << action.ErrorText();
+    struct Step {
+        const char* plate;
+        int64_t images; // images left once the deletion is committed
+    };
+    const Step steps[] = {{"tt", 2}, {"ts", 1}, {"tq", 1}, {"t", 0}};
+    int64_t mapRows = 4;
+    for (const Step& step : steps) {
+        ASSERT_EQ(action.Delete(step.plate), kDone) << step.plate << ": " << action.ErrorText();
+        action.Close();
+        SqliteDb db(path_);
+        EXPECT_EQ(db.Int("SELECT count(*) FROM map"), --mapRows) << step.plate;
+        EXPECT_EQ(db.Int("SELECT count(*) FROM images"), step.images) << step.plate;
+        ASSERT_TRUE(action.Open(path_)) << action.ErrorText();
+    }
+    std::vector<Plate> plates;
+    EXPECT_EQ(action.Enumerate(&plates), kEmpty);
+}
+
+TEST_F(MbtilesPlugin, ReadsATilesViewOfUnknownTablesButDoesNotDeleteThroughIt) {
+    const std::string path = MakeFile("view.mbtiles",
+                                      "CREATE TABLE store (z INTEGER, x INTEGER, y INTEGER, data BLOB);"
+                                      "CREATE VIEW tiles AS SELECT z AS zoom_level, x AS tile_column,"
+                                      " y AS tile_row, data AS tile_data FROM store;"
+                                      "INSERT INTO store VALUES (1, 1, 1, x'0203'), (0, 0, 0, x'01');");
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+    std::vector<Plate> plates;
+    ASSERT_EQ(action.Enumerate(&plates), kDone);
+    ASSERT_EQ(plates.size(), 2u);
+    EXPECT_EQ(plates[0].name, "t");
+    EXPECT_EQ(plates[0].number, 1);
+    EXPECT_EQ(plates[1].name, "tr");
+    EXPECT_EQ(plates[1].number, 2);
+    std::string bytes;
+    EXPECT_EQ(action.GetPlateData("tr", &bytes), kDone);
+    EXPECT_EQ(bytes, "\x02\x03");
+    EXPECT_EQ(action.Delete("tr"), kFailed);
+    EXPECT_NE(action.ErrorText().find("view"), std::string::npos) << action.ErrorText();
+}
+
+} // namespace
+} // namespace storage_test
