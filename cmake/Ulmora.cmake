@@ -1,11 +1,16 @@
 # Helpers shared by every CMakeLists of the project.
 
 # ulmora_test(NAME SOURCES ... LIBS ... [WIDGETS]) - one GoogleTest executable, one ctest entry
-# per test case (gtest_discover_tests). WIDGETS runs it under the offscreen Qt platform.
+# per test case (gtest_discover_tests). WIDGETS gives it a QApplication and runs it under
+# the offscreen Qt platform.
 function(ulmora_test name)
   cmake_parse_arguments(T "WIDGETS" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  if(T_WIDGETS)
+    target_link_libraries(${name} PRIVATE ${T_LIBS} ulmora_qt_test_main GTest::gtest)
+  else()
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  endif()
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/bin)
   set(env "")
   if(T_WIDGETS)
