@@ -5,6 +5,9 @@
 
 int main(int argc, char** argv)
 {
+    // Test discovery at build time runs without the tests' environment.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
