@@ -1,0 +1,28 @@
+#include "config/ReplaceFile.h"
+
+#include "log/LastErrorKeeper.h"
+#include "platform/Files.h"
+
+bool ReplaceFile(platform::FileSystem& files, const std::string& path, std::string_view content)
+{
+    // Rename would replace a read-only file without asking; the user made it
+    // read-only to keep it.
+    if (files.IsReadOnly(path))
+        return false;
+    std::string temporary;
+    std::unique_ptr<platform::WritableFile> file = files.CreateTemporary(path, &temporary);
+    if (!file)
+        return false;
+    bool written = file->Append(content.data(), content.size()) && file->Sync() && file->Close() &&
+                   files.Rename(temporary, path);
+    if (!written) {
+        LastErrorKeeper keep; // the cleanup must not hide why the save failed
+        file.reset();
+        files.Remove(temporary);
+        return false;
+    }
+    // The new content is complete and in place; a folder that cannot be
+    // synced only makes the rename less durable after a power cut.
+    files.SyncFolderOf(path);
+    return true;
+}
