@@ -333,9 +333,9 @@ TEST_F(MbtilesPlugin, ReadsATilesViewOfUnknownTablesButDoesNotDeleteThroughIt) {
     ASSERT_EQ(action.Enumerate(&plates), kDone);
     ASSERT_EQ(plates.size(), 2u);
     EXPECT_EQ(plates[0].name, "t");
-    EXPECT_EQ(plates[0].number, 1);
+    EXPECT_EQ(plates[0].number, 2);
     EXPECT_EQ(plates[1].name, "tr");
-    EXPECT_EQ(plates[1].number, 2);
+    EXPECT_EQ(plates[1].number, 1);
     std::string bytes;
     EXPECT_EQ(action.GetPlateData("tr", &bytes), kDone);
     EXPECT_EQ(bytes, "\x02\x03");
