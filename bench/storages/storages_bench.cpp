@@ -330,6 +330,9 @@ BENCHMARK(BM_MbtilesPluginDeleteDeduplicated)->Unit(benchmark::kMillisecond)->Us
 // the median when runs are repeated, else the one run.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    // Colours only on a terminal, as the library's own console reporter.
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.error_occurred)
@@ -379,6 +382,7 @@ int main(int argc, char** argv) {
         temporary = true;
     }
     std::printf("Storages in %s\n", g_dir.c_str());
+    std::fflush(stdout);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.PrintRatio("MBTiles listing time, plugin / SQLite same columns:", "BM_MbtilesPluginList",
