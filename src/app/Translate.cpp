@@ -1,3 +1,5 @@
 #include "app/Translate.h"
 
-const char* Translate(const char* text) { return text; }
+#include "app/Dictionary.h"
+
+const char* Translate(const char* text) { return MainDictionary().Translate(text); }

@@ -1,11 +1,18 @@
 #pragma once
 // Questions about paths that do not open them.
 
+#include "platform/LocalTime.h"
+
+#include <optional>
 #include <string>
 
 namespace platform {
 
 // True when something (a file, a folder, ...) exists at `path`.
 bool PathExists(const std::string& path);
+
+// When the file was made, in local time: its birth time where the file system
+// keeps one, else its last modification. Nothing when it cannot be read.
+std::optional<LocalTime> FileCreationTime(const std::string& path);
 
 } // namespace platform

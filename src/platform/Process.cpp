@@ -60,6 +60,14 @@ bool IsReadable(const void* data, std::size_t size)
     }
 }
 
+std::optional<std::string> EnvironmentVariable(const std::string& name)
+{
+    const char* value = std::getenv(name.c_str());
+    if (value == nullptr)
+        return std::nullopt;
+    return std::string(value);
+}
+
 void ExitProcess(int code) { std::exit(code); }
 
 } // namespace platform

@@ -2,6 +2,7 @@
 // Facts about the running program and its memory.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -15,6 +16,9 @@ std::string ProgramFolder();
 // True when every byte of [data, data + size) can be read. Never faults: it
 // asks the kernel to copy from the own process instead of touching the memory.
 bool IsReadable(const void* data, std::size_t size);
+
+// The value of an environment variable, or nothing when it is not set.
+std::optional<std::string> EnvironmentVariable(const std::string& name);
 
 // Ends the process at once with the given exit code.
 [[noreturn]] void ExitProcess(int code);

@@ -1,0 +1,23 @@
+#pragma once
+// The command-line switches that place the configuration and the log file.
+
+#include <string>
+#include <vector>
+
+inline constexpr const char* kConfigSwitch = "CFG";
+inline constexpr const char* kLogSwitch = "LOG";
+
+// The value of a switch: the first argument after the program name that
+// starts with '-' or '/', then the switch name in any letter case, then '='.
+// Nothing when no argument sets it.
+bool FindSwitch(const std::vector<std::string>& arguments, const std::string& name, std::string* value);
+
+// "%NAME%" references replaced by the environment variable's value; unknown
+// names and a lone '%' stay as they are.
+std::string ExpandEnvironment(const std::string& text);
+
+// The path of the file a switch places: its value, expanded and taken
+// relative to the program folder; without the switch, `fileName` in the
+// program folder. At most 260 characters.
+std::string ResolveFilePath(const std::vector<std::string>& arguments, const std::string& name,
+                            const std::string& fileName);

@@ -1,0 +1,518 @@
+#include "app/MainForm.h"
+
+#include "app/Data.h"
+#include "app/Dictionary.h"
+#include "app/Services.h"
+#include "app/Text.h"
+#include "app/Translate.h"
+#include "config/ConfigItem.h"
+#include "config/WindowPlacement.h"
+#include "log/Boxes.h"
+#include "log/Errors.h"
+#include "log/Log.h"
+#include "log/LogComboBox.h"
+#include "plugins/Registry.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStandardItemModel>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+TMainForm* instance = nullptr;
+
+QString Tr(const char* text) { return QString::fromUtf8(Translate(text)); }
+
+struct Section {
+    const char* text;
+    int width;
+    Qt::Alignment alignment;
+};
+const Section kSections[kSectionCount] = {
+    {"N", 70, Qt::AlignCenter},          {"Zoom", 50, Qt::AlignLeft | Qt::AlignVCenter},
+    {"Size", 100, Qt::AlignCenter},      {"Name", 150, Qt::AlignLeft | Qt::AlignVCenter},
+    {"File", 40, Qt::AlignLeft | Qt::AlignVCenter},
+};
+
+constexpr int kRightWidth = 257;
+
+} // namespace
+
+TMainForm* MainForm() { return instance; }
+
+TMainForm::TMainForm(const std::vector<std::string>& arguments)
+{
+    instance = this;
+    setObjectName("MainForm");
+    cfg.SetFileName("Ulmora.hcfg");
+    cfg.SetAutoLoad(false);
+    cfg.SetAutoSave(false);
+
+    CreateControls();
+    CreateMenu();
+    BuildLanguageMenu();
+    ApplyCaptions();
+    MainDictionary().AddListener(Dictionary::Listener::Bind<&TMainForm::LanguageChanged>(this));
+
+    StartServices(this, cbLog, &cfg, arguments);
+    Log("Starting...");
+    link_ = std::make_unique<StorageLink>();
+    link_->SetStorage(&cfg);
+    link_->SetKeyPath("IDE");
+    cfg.Load();
+    Log("%s", Translate("Load cfg..."));
+    RestoreState();
+    Log("OK");
+}
+
+TMainForm::~TMainForm()
+{
+    MainDictionary().RemoveListener(Dictionary::Listener::Bind<&TMainForm::LanguageChanged>(this));
+    if (!closed_)
+        FormClose();
+    if (instance == this)
+        instance = nullptr;
+}
+
+// ---- construction ----------------------------------------------------------
+
+void TMainForm::CreateControls()
+{
+    resize(680, 608);
+    move(363, 108);
+    QFont designFont("MS Sans Serif");
+    designFont.setPointSize(8);
+    setFont(designFont);
+
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    setCentralWidget(central);
+
+    grpStorage = new QGroupBox(central);
+    grpStorage->setObjectName("grpStorage");
+    grpStorage->setFixedHeight(106);
+    auto* grid = new QGridLayout(grpStorage);
+    grid->setContentsMargins(4, 2, 4, 2);
+    grid->setSpacing(3);
+    bntPlugins = new QToolButton(grpStorage);
+    bntPlugins->setObjectName("bntPlugins");
+    bntPlugins->setFixedSize(23, 22);
+    cbPlugins = new QComboBox(grpStorage);
+    cbPlugins->setObjectName("cbPlugins");
+    cbPlugins->setEditable(false);
+    txtPlugin = new QLabel(grpStorage);
+    txtPlugin->setObjectName("txtPlugin");
+    edtDesc = new QPlainTextEdit(grpStorage);
+    edtDesc->setObjectName("edtDesc");
+    edtDesc->setReadOnly(true);
+    edtDesc->setFixedHeight(36);
+    edtDesc->setMinimumWidth(248);
+    edtDesc->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    chUseDir = new QCheckBox(grpStorage);
+    chUseDir->setObjectName("chUseDir");
+    chCanWrite = new QCheckBox(grpStorage);
+    chCanWrite->setObjectName("chCanWrite");
+    chCanEnum = new QCheckBox(grpStorage);
+    chCanEnum->setObjectName("chCanEnum");
+    for (QCheckBox* box : {chUseDir, chCanWrite, chCanEnum})
+        box->setEnabled(false); // they only show the plugin's flags
+    btnStorage = new QToolButton(grpStorage);
+    btnStorage->setObjectName("btnStorage");
+    btnStorage->setFixedSize(23, 22);
+    edtStorage = new QLineEdit(grpStorage);
+    edtStorage->setObjectName("edtStorage");
+
+    auto* flags = new QHBoxLayout();
+    flags->addWidget(chUseDir);
+    flags->addWidget(chCanWrite);
+    flags->addWidget(chCanEnum);
+    flags->addStretch();
+    grid->addWidget(bntPlugins, 0, 0);
+    grid->addWidget(cbPlugins, 0, 1);
+    grid->addWidget(txtPlugin, 0, 2, Qt::AlignRight);
+    grid->addWidget(edtDesc, 1, 1);
+    grid->addLayout(flags, 1, 2);
+    grid->addWidget(btnStorage, 2, 0);
+    grid->addWidget(edtStorage, 2, 1, 1, 2);
+    grid->setColumnStretch(1, 1);
+    column->addWidget(grpStorage);
+
+    toolBar = new QWidget(central);
+    toolBar->setObjectName("toolBar");
+    toolBar->setFixedHeight(33);
+    auto* tools = new QHBoxLayout(toolBar);
+    tools->setContentsMargins(2, 2, 2, 2);
+    tools->setSpacing(0);
+    btnLoad = new QPushButton(toolBar);
+    btnLoad->setObjectName("btnLoad");
+    btnLoad->setFixedWidth(130);
+    btnSelect = new QToolButton(toolBar);
+    btnSelect->setObjectName("btnSelect");
+    btnSelect->setFixedWidth(103);
+    btnSelect->setPopupMode(QToolButton::InstantPopup);
+    btnSelect->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    btnExport = new QPushButton(toolBar);
+    btnExport->setObjectName("btnExport");
+    btnExport->setFixedWidth(90);
+    btnDelete = new QPushButton(toolBar);
+    btnDelete->setObjectName("btnDelete");
+    btnDelete->setFixedWidth(90);
+    tools->addWidget(btnLoad);
+    tools->addSpacing(10);
+    tools->addWidget(btnSelect);
+    tools->addWidget(btnExport);
+    tools->addWidget(btnDelete);
+    tools->addStretch();
+    column->addWidget(toolBar);
+
+    PopupMenu1 = new QMenu(btnSelect);
+    PopupMenu1->setObjectName("PopupMenu1");
+    A1 = PopupMenu1->addAction(QString());
+    A1->setObjectName("A1");
+    A1->setData(1);
+    I1 = PopupMenu1->addAction(QString());
+    I1->setObjectName("I1");
+    I1->setData(2);
+    L1 = PopupMenu1->addAction(QString());
+    L1->setObjectName("L1");
+    L1->setData(3);
+    btnSelect->setMenu(PopupMenu1);
+
+    splitter = new QSplitter(Qt::Horizontal, central);
+    splitter->setObjectName("splitter");
+    splitter->setHandleWidth(5);
+    splitter->setOpaqueResize(true);
+    splitter->setChildrenCollapsible(false);
+
+    listArea = new QWidget(splitter);
+    listArea->setObjectName("listArea");
+    auto* listColumn = new QVBoxLayout(listArea);
+    listColumn->setContentsMargins(0, 0, 0, 0);
+    listColumn->setSpacing(0);
+    headerModel_ = new QStandardItemModel(0, kSectionCount, this);
+    header = new QHeaderView(Qt::Horizontal, listArea);
+    header->setObjectName("header");
+    header->setModel(headerModel_);
+    header->setFixedHeight(17);
+    header->setSectionsMovable(false);
+    header->setSectionsClickable(false);
+    header->setStretchLastSection(true);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    for (int i = 0; i < kSectionCount; ++i) {
+        headerModel_->setHeaderData(i, Qt::Horizontal, QVariant::fromValue(kSections[i].alignment),
+                                    Qt::TextAlignmentRole);
+        header->resizeSection(i, kSections[i].width);
+    }
+    list = new QWidget(listArea);
+    list->setObjectName("list");
+    list->setAutoFillBackground(true);
+    list->setBackgroundRole(QPalette::Base);
+    listColumn->addWidget(header);
+    listColumn->addWidget(list, 1);
+
+    panelRight = new QWidget(splitter);
+    panelRight->setObjectName("panelRight");
+    auto* rightColumn = new QVBoxLayout(panelRight);
+    rightColumn->setContentsMargins(0, 0, 0, 0);
+    rightColumn->setSpacing(0);
+    image = new QLabel(panelRight);
+    image->setObjectName("image");
+    image->setAlignment(Qt::AlignCenter);
+    image->setScaledContents(true);
+    image->setMinimumSize(1, 1);
+    txtImage = new QLabel(panelRight);
+    txtImage->setObjectName("txtImage");
+    txtImage->setFixedHeight(26);
+    txtImage->setText("-\n-");
+    rightColumn->addWidget(image);
+    rightColumn->addWidget(txtImage);
+    rightColumn->addStretch();
+    panelRight->installEventFilter(this);
+    splitter->addWidget(listArea);
+    splitter->addWidget(panelRight);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 0);
+    splitter->setSizes({680 - kRightWidth - 5, kRightWidth});
+    column->addWidget(splitter, 1);
+
+    cbLog = new LogComboBox(central);
+    cbLog->setObjectName("cbLog");
+    cbLog->setFixedHeight(21);
+    cbLog->setMaxVisibleItems(20);
+    cbLog->setFocusPolicy(Qt::ClickFocus); // not reachable by Tab
+    cbLog->SetOptions(acbLog | acbIndexOnLast | acbFileLog);
+    cbLog->SetLogFile("Ulmora.log");
+    column->addWidget(cbLog);
+
+    connect(bntPlugins, &QToolButton::clicked, this, [this] { mnuPluginsEditClick(); });
+    connect(cbPlugins, &QComboBox::currentIndexChanged, this, [this] { cbPluginsChange(); });
+    connect(btnStorage, &QToolButton::clicked, this, [this] { btnStorageClick(); });
+    connect(btnLoad, &QPushButton::clicked, this, [this] { btnLoadClick(); });
+    connect(btnExport, &QPushButton::clicked, this, [this] { btnExportClick(); });
+    connect(btnDelete, &QPushButton::clicked, this, [this] { btnDeleteClick(); });
+    connect(PopupMenu1, &QMenu::aboutToShow, this, [this] { PopupMenu1MenuItemCheck(); });
+    connect(A1, &QAction::triggered, this, [this] { A1Click(); });
+    connect(I1, &QAction::triggered, this, [this] { I1Click(); });
+    connect(L1, &QAction::triggered, this, [this] { L1Click(); });
+}
+
+void TMainForm::CreateMenu()
+{
+    F1 = menuBar()->addMenu(QString());
+    F1->setObjectName("F1");
+    mnuPluginsEdit = F1->addAction(QString());
+    mnuPluginsEdit->setObjectName("mnuPluginsEdit");
+    mnuLang = F1->addMenu(QString());
+    mnuLang->setObjectName("mnuLang");
+    mnuSaveCfg = F1->addAction(QString());
+    mnuSaveCfg->setObjectName("mnuSaveCfg");
+    mnuSaveCfg->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F9));
+    F1->addSeparator()->setObjectName("N2");
+    mnuExit = F1->addAction(QString());
+    mnuExit->setObjectName("mnuExit");
+    if (Data() != nullptr && Data()->Images.size() > 2)
+        mnuExit->setIcon(Data()->Images[2]);
+    connect(mnuPluginsEdit, &QAction::triggered, this, [this] { mnuPluginsEditClick(); });
+    connect(mnuSaveCfg, &QAction::triggered, this, [this] { mnuSaveCfgClick(); });
+    connect(mnuExit, &QAction::triggered, this, [this] { mnuExitClick(); });
+}
+
+// The languages of the dictionary loaded from the program folder; without
+// one the menu is disabled.
+void TMainForm::BuildLanguageMenu()
+{
+    mnuLang->clear();
+    const std::vector<std::string>& languages = MainDictionary().Languages();
+    for (std::size_t i = 0; i < languages.size(); ++i) {
+        QAction* item = mnuLang->addAction(QString::fromStdString(languages[i]));
+        const int tag = static_cast<int>(i);
+        item->setData(tag);
+        connect(item, &QAction::triggered, this, [this, tag] { LanguageClick(tag); });
+    }
+    mnuLang->setEnabled(!languages.empty());
+}
+
+void TMainForm::ApplyCaptions()
+{
+    setWindowTitle("Ulmora");
+    grpStorage->setTitle(Tr(" Storage "));
+    bntPlugins->setText("...");
+    btnStorage->setText("...");
+    if (txtPlugin->text().isEmpty())
+        txtPlugin->setText("-");
+    chUseDir->setText(Tr("Uses directory"));
+    chCanWrite->setText(Tr("Support write"));
+    chCanEnum->setText(Tr("Support list"));
+    btnLoad->setText(Tr(loadCaption_.toUtf8().constData()));
+    btnSelect->setText(Tr("&S Select"));
+    btnExport->setText(Tr("&E Export..."));
+    btnDelete->setText(Tr("&D Delete"));
+    A1->setText(Tr("All"));
+    I1->setText(Tr("Invert selection"));
+    L1->setText(Tr("Level..."));
+    for (int i = 0; i < kSectionCount; ++i)
+        headerModel_->setHeaderData(i, Qt::Horizontal, Tr(kSections[i].text), Qt::DisplayRole);
+    F1->setTitle(Tr("&F Files"));
+    mnuPluginsEdit->setText(Tr("&P Plugins..."));
+    mnuLang->setTitle(Tr("&L Languages"));
+    mnuSaveCfg->setText(Tr("&S Save configuration..."));
+    mnuExit->setText(Tr("&X Exit"));
+    if (cbPlugins->currentIndex() < 0)
+        edtDesc->setPlainText(Tr("Not loaded"));
+}
+
+void TMainForm::LanguageChanged(int) { ApplyCaptions(); }
+
+void TMainForm::LanguageClick(int tag)
+{
+    if (link_ != nullptr)
+        link_->WriteInt("UsedLang", tag);
+    MainDictionary().SetLanguage(tag);
+}
+
+// ---- persisted state -------------------------------------------------------
+
+void TMainForm::RestoreState()
+{
+    ReleaseStorage();
+    MainDictionary().SetLanguage(link_->ReadInt("UsedLang", 0));
+    LoadWindowPlacement(link_->Item("Window"), this);
+    if (ConfigItem* root = link_->Item("")) {
+        Plugins().LoadPluginList(*root);
+        Storages().LoadStorages(*root);
+    }
+    FillPluginChoice();
+    for (int i = 0; i < kSectionCount; ++i)
+        header->resizeSection(i, link_->ReadInt(Format("Header/Sec%d", i), header->sectionSize(i)));
+    const int right = link_->ReadInt("RightW", RightWidth());
+    const QList<int> sizes = splitter->sizes();
+    const int total = sizes.size() == 2 ? sizes[0] + sizes[1] : width();
+    splitter->setSizes({std::max(1, total - right), right});
+    const int lastPlugin = link_->ReadInt("LastUsedPlugin", -1);
+    cbPlugins->setCurrentIndex(lastPlugin >= 0 && lastPlugin < cbPlugins->count() ? lastPlugin : -1);
+    cbPluginsChange();
+    edtStorage->setText(QString::fromStdString(link_->ReadString("LastUsedData", "")));
+}
+
+void TMainForm::SaveState(bool ask)
+{
+    if (link_ == nullptr)
+        return;
+    if (ask && !AskYesNo(this, nullptr, "%s", Translate("Save configuration?")))
+        return;
+    link_->WriteInt("LastUsedPlugin", cbPlugins->currentIndex());
+    link_->WriteString("LastUsedData", edtStorage->text().toStdString());
+    for (int i = 0; i < kSectionCount; ++i)
+        link_->WriteInt(Format("Header/Sec%d", i), header->sectionSize(i));
+    link_->WriteInt("RightW", RightWidth());
+    SaveWindowPlacement(link_->Item("Window"), this);
+    if (ConfigItem* root = link_->Item("")) {
+        Storages().SaveStorages(*root);
+        Plugins().SavePluginList(*root);
+    }
+    if (!cfg.Save() && ask) {
+        const std::string why = ErrorText(kCurrentError);
+        ErrorBox(this, Translate("Error storing config.\nFile: %s\nError: %s"), cfg.FilePath().c_str(), why.c_str());
+    }
+}
+
+// ---- storage connection ----------------------------------------------------
+
+void TMainForm::FillPluginChoice()
+{
+    const QSignalBlocker quiet(cbPlugins);
+    cbPlugins->clear();
+    for (int i = 0; i < Plugins().Count(); ++i) {
+        BasePlugin* plugin = Plugins().Plugin(i);
+        if (plugin->Type() == PluginTypeStorage)
+            cbPlugins->addItem(QString::fromStdString(plugin->LibraryPath()), i);
+    }
+    cbPlugins->setCurrentIndex(-1);
+}
+
+BasePlugin* TMainForm::SelectedPlugin() const
+{
+    if (cbPlugins->currentIndex() < 0)
+        return nullptr;
+    bool ok = false;
+    const int position = cbPlugins->currentData().toInt(&ok);
+    if (!ok || position < 0 || position >= Plugins().Count())
+        return nullptr;
+    return Plugins().Plugin(position);
+}
+
+void TMainForm::cbPluginsChange()
+{
+    BasePlugin* plugin = SelectedPlugin();
+    txtPlugin->setText(plugin != nullptr ? QString::fromUtf8(PluginTypeName(plugin->Type())) : QString());
+    chUseDir->setChecked(plugin != nullptr && plugin->HasFlag(UsesDirectory));
+    chCanWrite->setChecked(plugin != nullptr && plugin->HasFlag(SupportsWrite));
+    chCanEnum->setChecked(plugin != nullptr && plugin->HasFlag(SupportsList));
+    edtDesc->setPlainText(plugin != nullptr ? QString::fromUtf8(plugin->Description() ? plugin->Description() : "")
+                                            : Tr("Not loaded"));
+    const bool browse = plugin != nullptr && plugin->Type() == PluginTypeStorage && plugin->HasFlag(SupportsList);
+    edtStorage->setEnabled(browse);
+    btnStorage->setEnabled(browse);
+}
+
+void TMainForm::ReleaseStorage()
+{
+    if (storagePlugin_ != nullptr) {
+        Log("%s", Translate("Free allocated storage connection..."));
+        storagePlugin_.reset();
+        Log("OK");
+    }
+    loadCaption_ = kLoadCaption;
+    btnLoad->setText(Tr(kLoadCaption));
+    listClick();
+}
+
+int TMainForm::PlateCount() const { return 0; }
+
+int TMainForm::RightWidth() const
+{
+    // The splitter knows the panel's width also before the window is shown.
+    const QList<int> sizes = splitter->sizes();
+    return sizes.size() == 2 ? sizes[1] : panelRight->width();
+}
+
+void TMainForm::listClick()
+{
+    const bool plates = PlateCount() > 0;
+    btnSelect->setEnabled(plates);
+    btnExport->setEnabled(plates);
+    btnDelete->setEnabled(plates);
+}
+
+void TMainForm::PopupMenu1MenuItemCheck()
+{
+    for (QAction* item : PopupMenu1->actions())
+        if (item->data().toInt() < 3)
+            item->setEnabled(PlateCount() > 0);
+}
+
+void TMainForm::btnLoadClick()
+{
+    if (StorageLoaded())
+        ReleaseStorage();
+}
+
+void TMainForm::mnuPluginsEditClick() { FillPluginChoice(); }
+void TMainForm::btnStorageClick() {}
+void TMainForm::btnExportClick() {}
+void TMainForm::btnDeleteClick() {}
+void TMainForm::A1Click() {}
+void TMainForm::I1Click() {}
+void TMainForm::L1Click() {}
+
+// ---- layout ----------------------------------------------------------------
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == panelRight && event->type() == QEvent::Resize)
+        panelRightResize();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::panelRightResize() { image->setFixedHeight(panelRight->width()); }
+
+// ---- shutdown --------------------------------------------------------------
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    if (!closed_)
+        FormClose();
+    event->accept();
+}
+
+void TMainForm::FormClose()
+{
+    closed_ = true;
+    ReleaseStorage();
+    Log("%s", Translate("Save cfg..."));
+    if (link_->ReadBool("Autosave", true))
+        SaveState(false);
+    Log("%s", Translate("Shutdown plugins..."));
+    Storages().Clear();
+    Plugins().Clear();
+    Log("%s", Translate("Shutdown programm..."));
+    link_->SetStorage(nullptr); // nothing reads or writes the configuration from here on
+    StopServices();
+    link_.reset();
+}

@@ -1,0 +1,135 @@
+#pragma once
+// The program's main window: the storage group (plugin choice, storage path),
+// the tool bar of plate commands, the plate list with its header, the preview
+// panel and the log window.
+
+#include "config/CfgStorage.h"
+#include "config/StorageLink.h"
+
+#include <QMainWindow>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class LogComboBox;
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QHeaderView;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QSplitter;
+class QStandardItemModel;
+class QToolButton;
+class StoragePlugin;
+class BasePlugin;
+
+// Caption texts of btnLoad.
+inline constexpr const char* kLoadCaption = "&L Load storage";
+inline constexpr const char* kLoadingCaption = "Loading...";
+inline constexpr const char* kReleaseCaption = "&L Release storage";
+
+inline constexpr int kSectionCount = 5;
+
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    // `arguments` is the command line, the program first.
+    explicit TMainForm(const std::vector<std::string>& arguments);
+    ~TMainForm() override;
+
+    // The program's link into the configuration (key path "IDE"), or null
+    // once the window has shut down.
+    StorageLink* Link() { return link_.get(); }
+    CfgStorage cfg;
+
+    void RestoreState();
+    // With `ask`, asks first and reports a failed save; without, neither.
+    void SaveState(bool ask);
+
+    // Storage connection.
+    void FillPluginChoice();
+    BasePlugin* SelectedPlugin() const;
+    void cbPluginsChange();
+    void ReleaseStorage();
+    bool StorageLoaded() const { return storagePlugin_ != nullptr; }
+
+    // Commands filled by later work; present so that the window is whole.
+    void listClick();
+
+    // Controls, named as the program knows them.
+    QGroupBox* grpStorage;
+    QToolButton* bntPlugins;
+    QComboBox* cbPlugins;
+    QLabel* txtPlugin;
+    QPlainTextEdit* edtDesc;
+    QCheckBox* chUseDir;
+    QCheckBox* chCanWrite;
+    QCheckBox* chCanEnum;
+    QToolButton* btnStorage;
+    QLineEdit* edtStorage;
+    QWidget* toolBar;
+    QPushButton* btnLoad;
+    QToolButton* btnSelect;
+    QPushButton* btnExport;
+    QPushButton* btnDelete;
+    QMenu* PopupMenu1;
+    QAction* A1;
+    QAction* I1;
+    QAction* L1;
+    QSplitter* splitter;
+    QWidget* listArea;
+    QHeaderView* header;
+    QWidget* list;
+    QWidget* panelRight;
+    QLabel* image;
+    QLabel* txtImage;
+    LogComboBox* cbLog;
+    QMenu* F1;
+    QAction* mnuPluginsEdit;
+    QMenu* mnuLang;
+    QAction* mnuSaveCfg;
+    QAction* mnuExit;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateControls();
+    void CreateMenu();
+    void BuildLanguageMenu();
+    void ApplyCaptions();
+    void LanguageChanged(int language);
+    void LanguageClick(int tag);
+    void panelRightResize();
+    void PopupMenu1MenuItemCheck();
+    void FormClose();
+    int PlateCount() const;
+    int RightWidth() const;
+
+    void mnuPluginsEditClick();
+    void mnuSaveCfgClick() { SaveState(true); }
+    void mnuExitClick() { close(); }
+    void btnLoadClick();
+    void btnStorageClick();
+    void btnExportClick();
+    void btnDeleteClick();
+    void A1Click();
+    void I1Click();
+    void L1Click();
+
+    std::unique_ptr<StorageLink> link_;
+    QStandardItemModel* headerModel_;
+    std::unique_ptr<StoragePlugin> storagePlugin_;
+    bool closed_ = false;
+    QString loadCaption_ = kLoadCaption;
+};
+
+// The main window while it exists, else null.
+TMainForm* MainForm();

@@ -1,0 +1,3 @@
+#include "app/Zelmath.h"
+
+const char* InitZelmath(int) { return nullptr; }

@@ -1,0 +1,64 @@
+// The switches that place the configuration and the log file.
+#include "app/CommandLine.h"
+
+#include "app/Paths.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+TEST(CommandLineTest, SwitchesAreFoundInAnySpelling)
+{
+    struct Case {
+        std::vector<std::string> arguments;
+        bool found;
+        std::string value;
+    };
+    const Case cases[] = {
+        {{"prog", "-CFG=a.hcfg"}, true, "a.hcfg"},
+        {{"prog", "/cfg=b"}, true, "b"},
+        {{"prog", "-Cfg="}, true, ""},
+        {{"prog", "-CFG=x=y"}, true, "x=y"},
+        {{"prog", "-CFGX=a"}, false, ""},
+        {{"prog", "CFG=a"}, false, ""},
+        {{"prog", "--CFG=a"}, false, ""},
+        {{"prog", "-CFG"}, false, ""},
+        {{"-CFG=program-name-is-not-an-argument"}, false, ""},
+        {{"prog", "-LOG=l", "-CFG=first", "/CFG=second"}, true, "first"},
+    };
+    for (const Case& c : cases) {
+        std::string value;
+        EXPECT_EQ(FindSwitch(c.arguments, "CFG", &value), c.found) << c.arguments.back();
+        if (c.found) {
+            EXPECT_EQ(value, c.value);
+        }
+    }
+}
+
+TEST(CommandLineTest, EnvironmentReferencesAreExpanded)
+{
+    setenv("ULMORA_TEST_DIR", "/data/maps", 1);
+    unsetenv("ULMORA_TEST_UNSET");
+    EXPECT_EQ(ExpandEnvironment("%ULMORA_TEST_DIR%/u.hcfg"), "/data/maps/u.hcfg");
+    EXPECT_EQ(ExpandEnvironment("a%ULMORA_TEST_DIR%b%ULMORA_TEST_DIR%"), "a/data/mapsb/data/maps");
+    EXPECT_EQ(ExpandEnvironment("%ULMORA_TEST_UNSET%/x"), "%ULMORA_TEST_UNSET%/x");
+    EXPECT_EQ(ExpandEnvironment("100%"), "100%");
+    EXPECT_EQ(ExpandEnvironment("50% of %ULMORA_TEST_DIR%"), "50% of /data/maps");
+    EXPECT_EQ(ExpandEnvironment("%%"), "%%");
+}
+
+TEST(CommandLineTest, FilesArePlacedBesideTheProgramUnlessASwitchSaysOtherwise)
+{
+    const std::string folder = ProgramFolder();
+    setenv("ULMORA_TEST_DIR", "/data/maps", 1);
+    EXPECT_EQ(ResolveFilePath({"prog"}, "CFG", "Ulmora.hcfg"), folder + "Ulmora.hcfg");
+    EXPECT_EQ(ResolveFilePath({"prog", "-cfg=/etc/u.hcfg"}, "CFG", "Ulmora.hcfg"), "/etc/u.hcfg");
+    EXPECT_EQ(ResolveFilePath({"prog", "-CFG=sub/u.hcfg"}, "CFG", "Ulmora.hcfg"), folder + "sub/u.hcfg");
+    EXPECT_EQ(ResolveFilePath({"prog", "/LOG=%ULMORA_TEST_DIR%/u.log"}, "LOG", "Ulmora.log"), "/data/maps/u.log");
+    EXPECT_EQ(ResolveFilePath({"prog", "-CFG=/etc/u.hcfg"}, "LOG", "Ulmora.log"), folder + "Ulmora.log");
+    EXPECT_EQ(ResolveFilePath({"prog", "-LOG=/" + std::string(300, 'a')}, "LOG", "x").size(), 260u);
+}
+
+} // namespace
