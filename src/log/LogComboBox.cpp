@@ -82,10 +82,8 @@ void LogComboBox::AddLogV(const char* format, va_list args)
     }
 
     NoteWindow();
-    if (hasWindow_.load()) {
-        LastErrorKeeper keepAcrossList;
+    if (hasWindow_.load())
         AddLines(text);
-    }
     if ((options_ & acbFileLog) != 0 && !logFile_.empty())
         WriteLogFile(logFile_, "%s", text.c_str());
 }

@@ -123,7 +123,9 @@ public:
 
     std::unique_ptr<WritableFile> CreateTemporary(const std::string& target, std::string* path) override
     {
-        std::string name = target + ".XXXXXX";
+        // A short hidden name in the same folder: the rename then stays on
+        // one file system, and a name near the length limit still fits.
+        std::string name = Folder(target) + ".ulmora-save-XXXXXX";
         int fd = ::mkstemp(name.data());
         if (fd < 0) {
             Fail();
