@@ -20,6 +20,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -360,6 +361,10 @@ void TMainForm::RestoreState()
     FillPluginChoice();
     for (int i = 0; i < kSectionCount; ++i)
         header->resizeSection(i, link_->ReadInt(Format("Header/Sec%d", i), header->sectionSize(i)));
+    // Lay the window out now, so that the splitter has its real width before
+    // the window is first shown.
+    layout()->activate();
+    centralWidget()->layout()->activate();
     const int right = link_->ReadInt("RightW", RightWidth());
     const QList<int> sizes = splitter->sizes();
     const int total = sizes.size() == 2 ? sizes[0] + sizes[1] : width();

@@ -62,6 +62,9 @@ public:
     // Commands filled by later work; present so that the window is whole.
     void listClick();
 
+    // The "&L Languages" menu from the dictionary's languages.
+    void BuildLanguageMenu();
+
     // Controls, named as the program knows them.
     QGroupBox* grpStorage;
     QToolButton* bntPlugins;
@@ -103,7 +106,6 @@ protected:
 private:
     void CreateControls();
     void CreateMenu();
-    void BuildLanguageMenu();
     void ApplyCaptions();
     void LanguageChanged(int language);
     void LanguageClick(int tag);

@@ -1,0 +1,264 @@
+// The main window from start-up to shutdown, offscreen.
+#include "app/MainForm.h"
+
+#include "ScriptedBoxes.h"
+#include "app/Data.h"
+#include "app/Dictionary.h"
+#include "app/Paths.h"
+#include "config/ConfigItem.h"
+#include "config/TreeConfig.h"
+#include "plugins/Registry.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+// The texts of the log file's lines, without their prefixes.
+std::vector<std::string> LogTexts(const fs::path& path)
+{
+    std::vector<std::string> texts;
+    std::istringstream in(ReadFile(path));
+    std::string line;
+    std::getline(in, line); // the header line
+    while (std::getline(in, line)) {
+        std::size_t colon = line.find(": ");
+        texts.push_back(colon == std::string::npos ? line : line.substr(colon + 2));
+    }
+    return texts;
+}
+
+class MainFormTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() /
+              ("ulmora-mainform-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        config = dir / "u.hcfg";
+        log = dir / "u.log";
+        arguments = {"ulmora", "-CFG=" + config.string(), "-LOG=" + log.string()};
+    }
+    void TearDown() override
+    {
+        form.reset();
+        data.reset();
+        fs::remove_all(dir);
+    }
+    TMainForm& Start()
+    {
+        data = std::make_unique<TData>();
+        form = std::make_unique<TMainForm>(arguments);
+        return *form;
+    }
+    void Close()
+    {
+        form->close();
+        form.reset();
+    }
+    void WriteConfig(void (*fill)(ConfigItem& ide))
+    {
+        TreeConfig tree;
+        fill(*tree.Root()->Item("IDE"));
+        ASSERT_TRUE(tree.Save(config.string()));
+    }
+
+    ScriptedBoxes boxes;
+    fs::path dir, config, log;
+    std::vector<std::string> arguments;
+    std::unique_ptr<TData> data;
+    std::unique_ptr<TMainForm> form;
+};
+
+TEST_F(MainFormTest, ANormalRunLogsStartAndShutdownInOrder)
+{
+    Start();
+    Close();
+    const std::vector<std::string> texts = LogTexts(log);
+    ASSERT_GE(texts.size(), 11u);
+    const std::string dashes(42, '-');
+    EXPECT_EQ(texts[0], dashes);
+    EXPECT_EQ(texts[1], "Programm: " + fs::read_symlink("/proc/self/exe").string());
+    EXPECT_EQ(texts[2].rfind("Vesion: ", 0), 0u) << texts[2];
+    EXPECT_EQ(texts[2].size(), std::string("Vesion: 10-12-2026 04:48:30").size());
+    EXPECT_EQ(texts[3], dashes);
+    EXPECT_EQ(std::vector<std::string>(texts.begin() + 4, texts.begin() + 7),
+              (std::vector<std::string>{"Starting...", "Load cfg...", "OK"}));
+    EXPECT_EQ(std::vector<std::string>(texts.end() - 4, texts.end()),
+              (std::vector<std::string>{"Save cfg...", "Shutdown plugins...", "Shutdown programm...",
+                                        "Shutting down..."}));
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(MainFormTest, TheFirstRunWritesEveryKey)
+{
+    TMainForm& window = Start();
+    std::vector<int> widths;
+    for (int i = 0; i < kSectionCount; ++i)
+        widths.push_back(window.header->sectionSize(i));
+    Close();
+
+    TreeConfig tree;
+    ASSERT_TRUE(tree.Load(config.string()));
+    ConfigItem* ide = tree.Root()->FindItem("IDE");
+    ASSERT_NE(ide, nullptr);
+    for (const char* key : {"UsedLang", "Window", "RightW", "LastUsedPlugin", "LastUsedData", "Autosave",
+                            "Plugins/Count", "Storages/Count"})
+        EXPECT_NE(ide->FindItem(key), nullptr) << key;
+    for (int i = 0; i < kSectionCount; ++i)
+        EXPECT_EQ(ide->ReadInt("Header/Sec" + std::to_string(i), -1), widths[i]) << i;
+    EXPECT_EQ(widths[0], 70);
+    EXPECT_EQ(widths[3], 150);
+    EXPECT_TRUE(ide->ReadBool("Autosave", false));
+    EXPECT_EQ(ide->ReadInt("LastUsedPlugin", 0), -1);
+    EXPECT_EQ(ide->ReadString("LastUsedData", "x"), "");
+}
+
+TEST_F(MainFormTest, WithoutAutosaveNothingIsSavedYetTheLineIsLogged)
+{
+    WriteConfig([](ConfigItem& ide) { ide.WriteBool("Autosave", false); });
+    const std::string before = ReadFile(config);
+    Start();
+    Close();
+    EXPECT_EQ(ReadFile(config), before);
+    const std::vector<std::string> texts = LogTexts(log);
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Save cfg..."), texts.end());
+}
+
+TEST_F(MainFormTest, AStoredPluginPositionOutsideTheListChoosesNothing)
+{
+    WriteConfig([](ConfigItem& ide) {
+        ide.WriteInt("Plugins/Count", 2);
+        ide.WriteString("Plugins/Item0", MakeRelativeToProgramFolder(TP_STORAGE_PATH));
+        ide.WriteString("Plugins/Item1", MakeRelativeToProgramFolder(TP_FOLDER_PATH));
+        ide.WriteInt("LastUsedPlugin", 5);
+        ide.WriteString("LastUsedData", "/data/cache.db");
+    });
+    TMainForm& window = Start();
+    EXPECT_EQ(window.cbPlugins->count(), 2);
+    EXPECT_EQ(window.cbPlugins->currentIndex(), -1);
+    EXPECT_EQ(window.edtDesc->toPlainText(), "Not loaded");
+    EXPECT_EQ(window.txtPlugin->text(), "");
+    EXPECT_FALSE(window.btnStorage->isEnabled());
+    EXPECT_EQ(window.edtStorage->text(), "/data/cache.db");
+    EXPECT_TRUE(boxes.shown.empty());
+
+    window.cbPlugins->setCurrentIndex(1);
+    EXPECT_EQ(window.txtPlugin->text(), "Storage");
+    EXPECT_EQ(window.edtDesc->toPlainText(), "Test storage");
+    EXPECT_TRUE(window.chUseDir->isChecked());
+    EXPECT_TRUE(window.btnStorage->isEnabled());
+    Close();
+
+    TreeConfig tree;
+    ASSERT_TRUE(tree.Load(config.string()));
+    EXPECT_EQ(tree.Root()->ReadInt("IDE/LastUsedPlugin", -1), 1);
+    EXPECT_EQ(tree.Root()->ReadInt("IDE/Plugins/Count", 0), 2);
+}
+
+TEST_F(MainFormTest, PlateCommandsNeedPlates)
+{
+    TMainForm& window = Start();
+    EXPECT_FALSE(window.btnSelect->isEnabled());
+    EXPECT_FALSE(window.btnExport->isEnabled());
+    EXPECT_FALSE(window.btnDelete->isEnabled());
+    EXPECT_EQ(window.btnLoad->text(), "&L Load storage");
+    emit window.PopupMenu1->aboutToShow();
+    EXPECT_FALSE(window.A1->isEnabled());
+    EXPECT_FALSE(window.I1->isEnabled());
+    EXPECT_TRUE(window.L1->isEnabled());
+}
+
+TEST_F(MainFormTest, SaveConfigurationAsksFirst)
+{
+    TMainForm& window = Start();
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    boxes.Reply(BoxNo);
+    QTest::keyClick(&window, Qt::Key_F9, Qt::ShiftModifier);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Save configuration?");
+    EXPECT_FALSE(fs::exists(config));
+    boxes.Reply(BoxYes);
+    QTest::keyClick(&window, Qt::Key_F9, Qt::ShiftModifier);
+    EXPECT_TRUE(fs::exists(config));
+}
+
+TEST_F(MainFormTest, AFailedSaveIsReportedOnlyWhenAsked)
+{
+    arguments[1] = "-CFG=" + (dir / "missing-folder" / "u.hcfg").string();
+    TMainForm& window = Start();
+    boxes.Reply(BoxYes);
+    window.SaveState(true);
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[1].text.rfind("Error storing config.\nFile: " + (dir / "missing-folder" / "u.hcfg").string() +
+                                            "\nError: ", 0),
+              0u)
+        << boxes.shown[1].text;
+    window.SaveState(false);
+    EXPECT_EQ(boxes.shown.size(), 2u);
+}
+
+TEST_F(MainFormTest, ThePreviewStaysSquareAndItsWidthIsKept)
+{
+    TMainForm& window = Start();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    window.splitter->setSizes({300, 320});
+    QApplication::processEvents();
+    EXPECT_EQ(window.image->height(), window.panelRight->width());
+    const int right = window.panelRight->width();
+    Close();
+    TreeConfig tree;
+    ASSERT_TRUE(tree.Load(config.string()));
+    EXPECT_EQ(tree.Root()->ReadInt("IDE/RightW", 0), right);
+
+    Start();
+    EXPECT_EQ(form->splitter->sizes()[1], right);
+}
+
+TEST_F(MainFormTest, ChoosingALanguageTranslatesTheWindowAtOnce)
+{
+    TMainForm& window = Start();
+    ASSERT_TRUE(MainDictionary().LoadText("languages\tEnglish\tРусский\n"
+                                          "&E Export...\t&E Экспорт...\n"));
+    window.BuildLanguageMenu();
+    ASSERT_TRUE(window.mnuLang->isEnabled());
+    ASSERT_EQ(window.mnuLang->actions().size(), 2);
+    window.mnuLang->actions()[1]->trigger();
+    EXPECT_EQ(window.btnExport->text(), QString::fromUtf8("&E Экспорт..."));
+    EXPECT_EQ(window.Link()->ReadInt("UsedLang", 0), 1);
+    window.mnuLang->actions()[0]->trigger();
+    EXPECT_EQ(window.btnExport->text(), "&E Export...");
+    MainDictionary().LoadText("");
+}
+
+} // namespace
