@@ -483,10 +483,10 @@ void CustomBkList::SelectByUser(int index, Qt::KeyboardModifiers modifiers, bool
     Repaint();
 }
 
-void CustomBkList::ExtendDrag(int index)
+void CustomBkList::ExtendDrag(int index, Qt::KeyboardModifiers modifiers)
 {
     if (multiSelect_ && extendedSelect_) {
-        SelectByUser(index, QGuiApplication::keyboardModifiers() | Qt::ShiftModifier, false);
+        SelectByUser(index, modifiers | Qt::ShiftModifier, false);
     } else if (!multiSelect_) {
         MoveFocus(index);
         selection_.SetAnchor(index);
@@ -837,7 +837,7 @@ void CustomBkList::mouseMoveEvent(QMouseEvent* event)
         if (index < 0 && !IsColumnar())
             index = count - 1; // below the last row of a short list
         if (index >= 0 && index != ItemIndex()) {
-            ExtendDrag(index);
+            ExtendDrag(index, event->modifiers());
             EnsureVisible(index);
             FireClick();
         }

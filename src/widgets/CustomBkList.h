@@ -218,13 +218,13 @@ private:
     void MoveFocus(int index);
     // Applies the selection rules to a click or key that lands on `index`.
     void SelectByUser(int index, Qt::KeyboardModifiers modifiers, bool toggle);
-    void ExtendDrag(int index);
+    void ExtendDrag(int index, Qt::KeyboardModifiers modifiers);
     void FireClick();
     void EnsureForcedFocus(bool fire);
     void RemoveOldest();
     void SetTracked(int index);
 
-    void DrawItem(QPainter& p, int index, QRect rect, unsigned state);
+    void DrawItem(QPainter& p, int index, const QRect& row, unsigned state);
     void DrawRowContent(QPainter& p, int index, QRect rect, unsigned state, const QColor& text, const QColor& back);
     void FillDefault(QPainter& p, const QRect& rect, unsigned state, const QColor& back);
     void FillBackground(QPainter& p, const QRect& rect);

@@ -183,14 +183,15 @@ void CustomBkList::paintEvent(QPaintEvent* event)
         FillBackground(p, rect);
 }
 
-void CustomBkList::DrawItem(QPainter& screen, int index, QRect rect, unsigned state)
+void CustomBkList::DrawItem(QPainter& screen, int index, const QRect& row, unsigned state)
 {
+    QRect rect = row; // shrinks by the grid lines
     const bool buffered = options_.Has(bkoDoubleBuffer);
     QPainter bufferPainter;
     if (buffered) {
-        bufferPainter.begin(&RowBuffer(rect.size()));
+        bufferPainter.begin(&RowBuffer(row.size()));
         bufferPainter.setFont(screen.font());
-        bufferPainter.translate(-rect.topLeft());
+        bufferPainter.translate(-row.topLeft());
     }
     QPainter& p = buffered ? bufferPainter : screen;
     p.save();
@@ -233,7 +234,7 @@ void CustomBkList::DrawItem(QPainter& screen, int index, QRect rect, unsigned st
     p.restore();
     if (buffered) {
         bufferPainter.end();
-        screen.drawImage(rect.topLeft(), RowBuffer(rect.size()), QRect(QPoint(0, 0), rect.size()));
+        screen.drawImage(row.topLeft(), RowBuffer(row.size()), QRect(QPoint(0, 0), row.size()));
     }
 }
 
