@@ -853,6 +853,13 @@ void CustomBkList::mouseReleaseEvent(QMouseEvent* event)
     }
 }
 
+void CustomBkList::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // The first press of the pair has selected and fired; QWidget's default
+    // would run the press again and toggle or fire twice.
+    event->accept();
+}
+
 void CustomBkList::wheelEvent(QWheelEvent* event)
 {
     if (IsColumnar()) {

@@ -100,6 +100,17 @@ TEST_F(ListTest, ClicksSelectByTheExtendedRules)
     }
 }
 
+TEST_F(ListTest, DoubleClickActsLikeOneClick)
+{
+    MakeList();
+    list->SetItemsCount(10);
+    // Through the window, so that the platform turns the second press into a double click.
+    QTest::mouseDClick(window->windowHandle(), Qt::LeftButton, Qt::ControlModifier,
+                       list->viewport()->mapTo(window.get(), RowPoint(3)));
+    EXPECT_EQ(Selected(), std::vector<int>{3}) << "not toggled back by the second press";
+    EXPECT_EQ(owner.clicks, 1);
+}
+
 TEST_F(ListTest, DraggingSelectsARangeAndScrollsPastTheEdge)
 {
     MakeList();
