@@ -11,11 +11,23 @@
 #include "log/Errors.h"
 #include "log/Log.h"
 #include "log/LogComboBox.h"
+#include "app/Paths.h"
+#include "browse/AskZoomForm.h"
+#include "browse/ChooseFolder.h"
+#include "browse/Selection.h"
+#include "plates/Preview.h"
+#include "plates/QtPicture.h"
 #include "plugins/Registry.h"
+#include "widgets/BkList.h"
+#include "widgets/ColorRef.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QImage>
+#include <QPainter>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -49,7 +61,6 @@ const Section kSections[kSectionCount] = {
     {"File", 40, Qt::AlignLeft | Qt::AlignVCenter},
 };
 
-constexpr int kRightWidth = 257;
 
 } // namespace
 
@@ -70,6 +81,7 @@ TMainForm::TMainForm(const std::vector<std::string>& arguments)
     MainDictionary().AddListener(Dictionary::Listener::Bind<&TMainForm::LanguageChanged>(this));
 
     StartServices(this, cbLog, &cfg, arguments);
+    connection_ = std::make_unique<StorageConnection>(static_cast<BrowserView&>(*this), *ProgramOperation(), *ProgramPeriod(), &HostInfo());
     Log("Starting...");
     link_ = std::make_unique<StorageLink>();
     link_->SetStorage(&cfg);
@@ -220,11 +232,17 @@ void TMainForm::CreateControls()
                                     Qt::TextAlignmentRole);
         header->resizeSection(i, kSections[i].width);
     }
-    list = new QWidget(listArea);
+    list = new BkList(listArea);
     list->setObjectName("list");
-    list->setAutoFillBackground(true);
-    list->setBackgroundRole(QPalette::Base);
-    listColumn->addWidget(header);
+    list->SetItemHeight(16);
+    list->SetMultiSelect(true);
+    list->SetOptions({bkoVirtual, bkoColLines, bkoShowSelection});
+    list->SetBkColor(clWindow);
+    list->SetGridColor(12615680);
+    list->SetSectionDelimiters(";");
+    list->SetHeader(header); // the list places the header above its rows
+    list->OnClick = Delegate<void(CustomBkList*)>::Bind<&TMainForm::listClickEvent>(this);
+    list->OnDrawItemSection = CustomBkList::DrawSectionEvent::Bind<&TMainForm::listDrawItemSection>(this);
     listColumn->addWidget(list, 1);
 
     panelRight = new QWidget(splitter);
@@ -249,7 +267,6 @@ void TMainForm::CreateControls()
     splitter->addWidget(panelRight);
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 0);
-    splitter->setSizes({680 - kRightWidth - 5, kRightWidth});
     column->addWidget(splitter, 1);
 
     cbLog = new LogComboBox(central);
@@ -361,14 +378,8 @@ void TMainForm::RestoreState()
     FillPluginChoice();
     for (int i = 0; i < kSectionCount; ++i)
         header->resizeSection(i, link_->ReadInt(Format("Header/Sec%d", i), header->sectionSize(i)));
-    // Lay the window out now, so that the splitter has its real width before
-    // the window is first shown.
-    layout()->activate();
-    centralWidget()->layout()->activate();
-    const int right = link_->ReadInt("RightW", RightWidth());
-    const QList<int> sizes = splitter->sizes();
-    const int total = sizes.size() == 2 ? sizes[0] + sizes[1] : width();
-    splitter->setSizes({std::max(1, total - right), right});
+    rightWidth_ = link_->ReadInt("RightW", RightWidth());
+    ApplyRightWidth();
     const int lastPlugin = link_->ReadInt("LastUsedPlugin", -1);
     cbPlugins->setCurrentIndex(lastPlugin >= 0 && lastPlugin < cbPlugins->count() ? lastPlugin : -1);
     cbPluginsChange();
@@ -438,31 +449,117 @@ void TMainForm::cbPluginsChange()
 
 void TMainForm::ReleaseStorage()
 {
-    if (storagePlugin_ != nullptr) {
-        Log("%s", Translate("Free allocated storage connection..."));
-        storagePlugin_.reset();
-        Log("OK");
-    }
-    loadCaption_ = kLoadCaption;
-    btnLoad->setText(Tr(kLoadCaption));
-    listClick();
+    if (connection_ != nullptr)
+        connection_->ReleaseStorage();
 }
 
-int TMainForm::PlateCount() const { return 0; }
+void TMainForm::LoadStorage()
+{
+    if (connection_ != nullptr)
+        connection_->LoadStorage(cbPlugins->currentText().toStdString(), edtStorage->text().toStdString());
+}
 
+int TMainForm::PlateCount() const { return connection_ != nullptr ? connection_->Plates().Count() : 0; }
+
+// Before the window is first shown the splitter has no real width yet: the
+// panel's width is kept aside and applied at the first show.
 int TMainForm::RightWidth() const
 {
-    // The splitter knows the panel's width also before the window is shown.
     const QList<int> sizes = splitter->sizes();
-    return sizes.size() == 2 ? sizes[1] : panelRight->width();
+    return shownOnce_ && sizes.size() == 2 ? sizes[1] : rightWidth_;
 }
+
+void TMainForm::ApplyRightWidth()
+{
+    if (!shownOnce_)
+        return;
+    const QList<int> sizes = splitter->sizes();
+    const int total = sizes.size() == 2 ? sizes[0] + sizes[1] : splitter->width();
+    splitter->setSizes({std::max(1, total - rightWidth_), rightWidth_});
+}
+
+void TMainForm::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        ApplyRightWidth();
+    }
+}
+
+void TMainForm::ShowLoadButton(LoadButton state)
+{
+    loadCaption_ = state == LoadButton::Load ? kLoadCaption : state == LoadButton::Loading ? kLoadingCaption
+                                                                                            : kReleaseCaption;
+    btnLoad->setText(Tr(loadCaption_.toUtf8().constData()));
+    btnLoad->setEnabled(state != LoadButton::Loading);
+}
+
+void TMainForm::ShowPlateCount(int count)
+{
+    const int current = list->ItemIndex();
+    list->SetItemsCount(count);
+    if (current >= 0 && current < count && list->ItemIndex() != current)
+        list->SetItemIndex(current);
+}
+
+void TMainForm::PumpMessages() { QCoreApplication::processEvents(); }
 
 void TMainForm::listClick()
 {
+    PlateItem plate;
+    StorageConnection* connection = connection_.get();
+    if (connection != nullptr && connection->Plugin() != nullptr && connection->Action() != nullptr &&
+        connection->Plates().At(list->ItemIndex(), &plate)) {
+        QImage picture;
+        const PreviewResult result = PreviewPlate(*connection->Action(), plate, [&picture](const ImageBitmap& bitmap) {
+            picture = PictureOf(bitmap);
+            return !picture.isNull();
+        });
+        txtImage->setText(QString::fromStdString(result.label));
+        if (!result.shown) {
+            picture = QImage(std::max(1, image->width()), std::max(1, image->height()), QImage::Format_RGB32);
+            picture.fill(Qt::white);
+        }
+        ShowPicture(picture);
+    }
     const bool plates = PlateCount() > 0;
     btnSelect->setEnabled(plates);
     btnExport->setEnabled(plates);
     btnDelete->setEnabled(plates);
+}
+
+void TMainForm::ShowPicture(const QImage& picture)
+{
+    image->setPixmap(QPixmap::fromImage(picture));
+    image->repaint();
+}
+
+bool TMainForm::listDrawItemSection(CustomBkList*, QPainter& canvas, unsigned, const QRect& rect, int section,
+                                    int index)
+{
+    PlateItem plate;
+    if (connection_ == nullptr || !connection_->Plates().At(index, &plate))
+        return false;
+    QString text;
+    Qt::Alignment alignment = Qt::AlignRight;
+    switch (section) {
+    case 0: text = QString::number(plate.number); break;
+    case 1: text = QString::number(plate.nameLength); break;
+    case 2: text = QString::fromStdString(FormatSize(plate.size)); break;
+    case 3: text = QString::fromUtf8(plate.name, plate.nameLength); alignment = Qt::AlignLeft; break;
+    case 4: text = QString::fromUtf8(plate.file, plate.fileLength); alignment = Qt::AlignLeft; break;
+    default: return false;
+    }
+    if (!text.isEmpty()) {
+        // No ellipsis: what does not fit is cut at the cell's edge.
+        const QRect cell = rect.adjusted(2, 0, -2, 0);
+        canvas.save();
+        canvas.setClipRect(cell, Qt::IntersectClip);
+        canvas.drawText(cell, static_cast<int>(alignment | Qt::AlignVCenter | Qt::TextSingleLine), text);
+        canvas.restore();
+    }
+    return true;
 }
 
 void TMainForm::PopupMenu1MenuItemCheck()
@@ -476,15 +573,71 @@ void TMainForm::btnLoadClick()
 {
     if (StorageLoaded())
         ReleaseStorage();
+    else
+        LoadStorage();
 }
 
 void TMainForm::mnuPluginsEditClick() { FillPluginChoice(); }
-void TMainForm::btnStorageClick() {}
 void TMainForm::btnExportClick() {}
 void TMainForm::btnDeleteClick() {}
-void TMainForm::A1Click() {}
-void TMainForm::I1Click() {}
-void TMainForm::L1Click() {}
+
+void TMainForm::A1Click() { list->SelectAll(); }
+
+void TMainForm::I1Click() { list->InvertSelection(); }
+
+void TMainForm::L1Click()
+{
+    int from = 0;
+    int to = 0;
+    if (!AskZoomRange(link_.get(), this, &from, &to) || connection_ == nullptr)
+        return;
+    const PlateList& plates = connection_->Plates();
+    list->EditSelection([&](ListSelection& selection) { SelectZoomRange(selection, plates, from, to); });
+}
+
+void TMainForm::btnStorageClick()
+{
+    BasePlugin* plugin = SelectedPlugin();
+    if (plugin == nullptr) {
+        ErrorBox(this, "%s", Translate("Plugin is not loaded or selected"));
+        return;
+    }
+    if (plugin->Type() != PluginTypeStorage) {
+        ErrorBox(this, "%s", Translate("Plugin is not of STORAGE type plugin"));
+        return;
+    }
+    if (plugin->HasFlag(UsesDirectory)) {
+        const QString folder = ChooseStorageFolder(this, edtStorage->text());
+        if (!folder.isEmpty())
+            edtStorage->setText(folder);
+        return;
+    }
+    StorageAction* action = plugin->CreateAction();
+    if (action == nullptr) {
+        const std::string why = ErrorText(kCurrentError);
+        ErrorBox(this, Translate("Error creating storage action: %s"), why.c_str());
+        return;
+    }
+    const QString extension = QString::fromUtf8(action->Extension());
+    QFileDialog* dialog = Data() != nullptr ? Data()->open : nullptr;
+    QFileDialog local;
+    if (dialog == nullptr)
+        dialog = &local;
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setNameFilters({Tr("All files") + " (*)", "*." + extension + " (*." + extension + ")"});
+    const std::string lastFile =
+        link_->ReadString("EXP_S/LastFile", JoinToProgramFolder(edtStorage->text().toStdString()));
+    dialog->setDirectory(QString::fromStdString(FolderPart(lastFile).empty() ? lastFile : FolderPart(lastFile)));
+    dialog->setWindowTitle(Tr("Select storage file..."));
+    if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty()) {
+        const QString chosen = dialog->selectedFiles().first();
+        link_->WriteString("EXP_S/LastFile", chosen.toStdString());
+        edtStorage->setText(chosen);
+    }
+    plugin->FreeAction(action);
+}
+
+void TMainForm::listClickEvent(CustomBkList*) { listClick(); }
 
 // ---- layout ----------------------------------------------------------------
 
@@ -518,6 +671,7 @@ void TMainForm::FormClose()
     Plugins().Clear();
     Log("%s", Translate("Shutdown programm..."));
     link_->SetStorage(nullptr); // nothing reads or writes the configuration from here on
+    connection_.reset();        // it reports through the services' Operation
     StopServices();
     link_.reset();
 }

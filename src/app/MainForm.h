@@ -3,6 +3,7 @@
 // the tool bar of plate commands, the plate list with its header, the preview
 // panel and the log window.
 
+#include "browse/StorageConnection.h"
 #include "config/CfgStorage.h"
 #include "config/StorageLink.h"
 
@@ -18,6 +19,7 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QHeaderView;
+class QImage;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -26,8 +28,10 @@ class QPushButton;
 class QSplitter;
 class QStandardItemModel;
 class QToolButton;
-class StoragePlugin;
 class BasePlugin;
+class BkList;
+class CustomBkList;
+class QPainter;
 
 // Caption texts of btnLoad.
 inline constexpr const char* kLoadCaption = "&L Load storage";
@@ -35,8 +39,9 @@ inline constexpr const char* kLoadingCaption = "Loading...";
 inline constexpr const char* kReleaseCaption = "&L Release storage";
 
 inline constexpr int kSectionCount = 5;
+inline constexpr int kRightPanelWidth = 257; // design width of the preview panel
 
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, private BrowserView {
     Q_OBJECT
 public:
     // `arguments` is the command line, the program first.
@@ -57,10 +62,15 @@ public:
     BasePlugin* SelectedPlugin() const;
     void cbPluginsChange();
     void ReleaseStorage();
-    bool StorageLoaded() const { return storagePlugin_ != nullptr; }
+    void LoadStorage();
+    bool StorageLoaded() const { return connection_ != nullptr && connection_->Loaded(); }
+    // The connection to the loaded storage; exists while the services run.
+    StorageConnection* Connection() { return connection_.get(); }
 
-    // Commands filled by later work; present so that the window is whole.
+    // Previews the focused plate and sets the plate commands.
     void listClick();
+    bool listDrawItemSection(CustomBkList* sender, QPainter& canvas, unsigned state, const QRect& rect,
+                             int section, int index);
 
     // The "&L Languages" menu from the dictionary's languages.
     void BuildLanguageMenu();
@@ -88,7 +98,7 @@ public:
     QSplitter* splitter;
     QWidget* listArea;
     QHeaderView* header;
-    QWidget* list;
+    BkList* list;
     QWidget* panelRight;
     QLabel* image;
     QLabel* txtImage;
@@ -101,6 +111,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -112,8 +123,10 @@ private:
     void panelRightResize();
     void PopupMenu1MenuItemCheck();
     void FormClose();
+    void listClickEvent(CustomBkList* sender);
     int PlateCount() const;
     int RightWidth() const;
+    void ApplyRightWidth();
 
     void mnuPluginsEditClick();
     void mnuSaveCfgClick() { SaveState(true); }
@@ -126,10 +139,21 @@ private:
     void I1Click();
     void L1Click();
 
+    // BrowserView
+    void ShowLoadButton(LoadButton state) override;
+    void ShowPlateCount(int count) override;
+    void PumpMessages() override;
+    void ListClick() override { listClick(); }
+    BoxOwner Owner() override { return this; }
+
+    void ShowPicture(const QImage& picture);
+
     std::unique_ptr<StorageLink> link_;
     QStandardItemModel* headerModel_;
-    std::unique_ptr<StoragePlugin> storagePlugin_;
+    std::unique_ptr<StorageConnection> connection_;
     bool closed_ = false;
+    bool shownOnce_ = false;
+    int rightWidth_ = kRightPanelWidth;
     QString loadCaption_ = kLoadCaption;
 };
 

@@ -1,8 +1,13 @@
 #include "platform/FileInfo.h"
 
+#include "platform/LastError.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
+
+#include <filesystem>
+#include <system_error>
 
 namespace platform {
 
@@ -10,6 +15,17 @@ bool PathExists(const std::string& path)
 {
     struct stat info {};
     return !path.empty() && stat(path.c_str(), &info) == 0;
+}
+
+bool CreateDirectories(const std::string& path)
+{
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    if (error) {
+        SetLastError(error.value());
+        return false;
+    }
+    return true;
 }
 
 std::optional<LocalTime> FileCreationTime(const std::string& path)

@@ -11,6 +11,10 @@ namespace platform {
 // True when something (a file, a folder, ...) exists at `path`.
 bool PathExists(const std::string& path);
 
+// Makes the folder and its missing parents; false with the system's code in
+// the last-error slot.
+bool CreateDirectories(const std::string& path);
+
 // When the file was made, in local time: its birth time where the file system
 // keeps one, else its last modification. Nothing when it cannot be read.
 std::optional<LocalTime> FileCreationTime(const std::string& path);

@@ -232,6 +232,7 @@ TEST_F(MainFormTest, ThePreviewStaysSquareAndItsWidthIsKept)
     TMainForm& window = Start();
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_EQ(window.splitter->sizes()[1], kRightPanelWidth) << "the design width on a first run";
     window.splitter->setSizes({300, 320});
     QApplication::processEvents();
     EXPECT_EQ(window.image->height(), window.panelRight->width());
@@ -242,6 +243,8 @@ TEST_F(MainFormTest, ThePreviewStaysSquareAndItsWidthIsKept)
     EXPECT_EQ(tree.Root()->ReadInt("IDE/RightW", 0), right);
 
     Start();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     EXPECT_EQ(form->splitter->sizes()[1], right);
 }
 

@@ -1,0 +1,93 @@
+#include "browse/PlateList.h"
+
+#include "app/Text.h"
+
+#include <cstring>
+#include <string>
+
+bool PlateList::At(int index, PlateItem* item) const
+{
+    if (index < 0 || index >= count_)
+        return false;
+    const Record& record = records_[static_cast<std::size_t>(index / kRecordsPerBlock)][index % kRecordsPerBlock];
+    const char* name = TextAt(record.text);
+    item->name = name;
+    item->nameLength = record.nameLength;
+    item->file = record.fileLength == 0 ? "" : name + record.nameLength + 1;
+    item->fileLength = record.fileLength;
+    item->number = record.number;
+    item->size = record.size;
+    return true;
+}
+
+void PlateList::Append(const char* name, int32_t number, uint32_t size, const char* file)
+{
+    std::string_view nameText = name != nullptr ? name : "";
+    std::string_view fileText = file != nullptr ? file : "";
+    nameText = nameText.substr(0, Utf8CutLength(nameText, kMaxTextLength));
+    fileText = fileText.substr(0, Utf8CutLength(fileText, kMaxTextLength));
+
+    const std::size_t block = static_cast<std::size_t>(count_ / kRecordsPerBlock);
+    if (block == records_.size())
+        records_.push_back(std::make_unique<Record[]>(kRecordsPerBlock));
+    records_[block][count_ % kRecordsPerBlock] =
+        Record{StoreText(nameText, fileText), number, size, static_cast<uint16_t>(nameText.size()),
+               static_cast<uint16_t>(fileText.size())};
+    ++count_;
+}
+
+void PlateList::Clear()
+{
+    count_ = 0;
+    textEnd_ = 0;
+}
+
+std::size_t PlateList::MemoryBytes() const
+{
+    return records_.size() * kRecordsPerBlock * sizeof(Record) + texts_.size() * kTextBlockSize +
+           (records_.capacity() + texts_.capacity()) * sizeof(void*);
+}
+
+char* PlateList::TextAt(uint64_t offset) const
+{
+    return texts_[static_cast<std::size_t>(offset / kTextBlockSize)].get() + offset % kTextBlockSize;
+}
+
+uint64_t PlateList::StoreText(std::string_view name, std::string_view file)
+{
+    // The name and, when there is one, the file, each with its terminator,
+    // so that the name can go to a plugin as it is. They never straddle blocks.
+    const std::size_t length = name.size() + 1 + (file.empty() ? 0 : file.size() + 1);
+    if (textEnd_ % kTextBlockSize + length > kTextBlockSize)
+        textEnd_ = (textEnd_ / kTextBlockSize + 1) * kTextBlockSize;
+    if (textEnd_ / kTextBlockSize == texts_.size())
+        texts_.push_back(std::make_unique<char[]>(kTextBlockSize));
+    const uint64_t offset = textEnd_;
+    char* text = TextAt(offset);
+    std::memcpy(text, name.data(), name.size());
+    text[name.size()] = '\0';
+    if (!file.empty()) {
+        std::memcpy(text + name.size() + 1, file.data(), file.size());
+        text[name.size() + 1 + file.size()] = '\0';
+    }
+    textEnd_ += length;
+    return offset;
+}
+
+std::string FormatSize(uint32_t bytes)
+{
+    if (bytes < 1000)
+        return Format("%u", bytes);
+    static const char kUnits[] = "BKMGTPEZYABCDEF";
+    uint32_t quotient = bytes;
+    uint32_t remainder = 0;
+    int divisions = 0;
+    while (quotient >= 1000) {
+        remainder = quotient % 1000;
+        quotient /= 1000;
+        ++divisions;
+    }
+    if (divisions >= 15)
+        return Format("%u.%03u?", quotient, remainder);
+    return Format("%u.%03u%c", quotient, remainder, kUnits[divisions]);
+}

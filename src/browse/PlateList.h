@@ -1,0 +1,60 @@
+#pragma once
+// The plates of the loaded storage, in the order the plugin reported them:
+// position i is item i of the plate list. Caches hold tens of millions of
+// plates, so the texts are kept in large shared blocks rather than in a
+// fixed-size record each; a plate with a 20-character name costs about 45
+// bytes. Nothing is moved when the list grows.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One plate, as read from the list. The texts stay valid until the list is
+// emptied or destroyed.
+struct PlateItem {
+    const char* file = "";   // empty: the enumeration reports no file
+    int fileLength = 0;
+    const char* name = "";   // the key the plugin knows the plate by
+    int nameLength = 0;      // the plate's zoom level
+    int32_t number = 0;      // the plugin's number for the plate
+    uint32_t size = 0;       // bytes
+};
+
+class PlateList {
+public:
+    int Count() const { return count_; }
+    // False when `index` is not below the count.
+    bool At(int index, PlateItem* item) const;
+    // Copies the texts, each cut to 260 characters; a null text is empty.
+    void Append(const char* name, int32_t number, uint32_t size, const char* file = nullptr);
+    // Sets the count to 0 and keeps the memory for the next load.
+    void Clear();
+    // Bytes held, for the benchmarks.
+    std::size_t MemoryBytes() const;
+
+private:
+    struct Record {
+        uint64_t text; // offset of the name in the text blocks; the file follows it
+        int32_t number;
+        uint32_t size;
+        uint16_t nameLength;
+        uint16_t fileLength;
+    };
+    static constexpr int kRecordsPerBlock = 1 << 16;
+    static constexpr std::size_t kTextBlockSize = 1 << 20;
+
+    char* TextAt(uint64_t offset) const;
+    uint64_t StoreText(std::string_view name, std::string_view file);
+
+    std::vector<std::unique_ptr<Record[]>> records_;
+    std::vector<std::unique_ptr<char[]>> texts_;
+    int count_ = 0;
+    uint64_t textEnd_ = 0; // next free byte of the text blocks
+};
+
+// The short size text: below 1000 the count, else the count divided by 1000
+// as often as it stays at least 1000, with three digits of the last division,
+// cut, not rounded, and the unit letter: 65536 gives "65.536K".
+std::string FormatSize(uint32_t bytes);

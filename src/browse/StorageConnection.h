@@ -1,0 +1,69 @@
+#pragma once
+// The main window's connection to one storage: a private plugin instance of
+// the chosen library, one open storage action, and the plates its
+// enumeration found. Loading and releasing, with their messages, progress and
+// abort question; the window shows what happens through BrowserView.
+
+#include "browse/PlateList.h"
+#include "log/Boxes.h"
+#include "plugins/Plugin.h"
+
+#include <memory>
+#include <string>
+
+class Operation;
+class PRPeriod;
+
+// What the connection needs of the window that shows it.
+class BrowserView {
+public:
+    enum class LoadButton { Load, Loading, Release };
+
+    virtual ~BrowserView() = default;
+    // Caption and state of the load button: "&L Load storage" (enabled),
+    // "Loading..." (disabled) or "&L Release storage" (enabled).
+    virtual void ShowLoadButton(LoadButton state) = 0;
+    // The list's item count; the current item stays current.
+    virtual void ShowPlateCount(int count) = 0;
+    // Lets the window handle its pending events (repaint, the Abort button).
+    virtual void PumpMessages() = 0;
+    // Previews the current plate and sets the plate commands.
+    virtual void ListClick() = 0;
+    // The owner of boxes.
+    virtual BoxOwner Owner() = 0;
+};
+
+class StorageConnection {
+public:
+    // The view, the reporter and the throttle must outlive the connection.
+    StorageConnection(BrowserView& view, Operation& operation, PRPeriod& period, const PluginHostInfo* host);
+    ~StorageConnection();
+    StorageConnection(const StorageConnection&) = delete;
+    StorageConnection& operator=(const StorageConnection&) = delete;
+
+    // Releases what is loaded, then loads `libraryPath` privately, opens
+    // `storagePath` and lists its plates. Failures are shown in error boxes.
+    void LoadStorage(const std::string& libraryPath, const std::string& storagePath);
+    // Ends the connection and empties the plate list.
+    void ReleaseStorage();
+
+    // A storage counts as loaded while the plugin instance is held.
+    bool Loaded() const { return plugin_ != nullptr; }
+    StoragePlugin* Plugin() const { return plugin_.get(); }
+    // The open action, or null.
+    StorageAction* Action() const { return action_; }
+    const PlateList& Plates() const { return plates_; }
+
+private:
+    bool OnPlateFound(StorageAction* action, int32_t number, const char* name, uint32_t reserved, uint32_t size);
+    // Drops a connection that could not be made, without the release's log lines.
+    void DropConnection();
+
+    BrowserView& view_;
+    Operation& operation_;
+    PRPeriod& period_;
+    const PluginHostInfo* host_;
+    std::unique_ptr<StoragePlugin> plugin_;
+    StorageAction* action_ = nullptr;
+    PlateList plates_;
+};
