@@ -2,6 +2,7 @@
 #include "app/MainForm.h"
 
 #include "ScriptedBoxes.h"
+#include "TempFolder.h"
 #include "app/Data.h"
 #include "app/Dictionary.h"
 #include "app/Paths.h"
@@ -58,10 +59,7 @@ class MainFormTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir = fs::temp_directory_path() /
-              ("ulmora-mainform-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        dir = folder.Path();
         config = dir / "u.hcfg";
         log = dir / "u.log";
         arguments = {"ulmora", "-CFG=" + config.string(), "-LOG=" + log.string()};
@@ -70,7 +68,6 @@ protected:
     {
         form.reset();
         data.reset();
-        fs::remove_all(dir);
     }
     TMainForm& Start()
     {
@@ -90,6 +87,7 @@ protected:
         ASSERT_TRUE(tree.Save(config.string()));
     }
 
+    TempFolder folder;
     ScriptedBoxes boxes;
     fs::path dir, config, log;
     std::vector<std::string> arguments;

@@ -2,6 +2,7 @@
 #include "plugins/Registry.h"
 
 #include "ScriptedBoxes.h"
+#include "TempFolder.h"
 #include "app/Paths.h"
 #include "config/ConfigItem.h"
 #include "config/TreeConfig.h"
@@ -37,7 +38,8 @@ protected:
     {
         FillHostInfo();
         SetLogTarget([this](const std::string& line) { logged.push_back(line); });
-        storageFile = std::filesystem::temp_directory_path() / "ulmora-registry-test.db";
+        // A folder of its own: ctest runs test cases side by side.
+        storageFile = folder.Path() / "storage.db";
         std::ofstream(storageFile) << "x";
     }
     void TearDown() override
@@ -45,10 +47,10 @@ protected:
         storages.Clear();
         plugins.Clear();
         SetLogTarget({});
-        std::filesystem::remove(storageFile);
     }
     ConfigItem& Config() { return *tree.Root(); }
 
+    TempFolder folder;
     ScriptedBoxes boxes;
     TreeConfig tree;
     PluginsArray plugins;
@@ -160,6 +162,7 @@ TEST_F(RegistryTest, StorageItemsOpenOnlyWhenTheyCan)
     const bool expected[] = {true, false, false, true, false};
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(storages.Item(i)->Enabled(), expected[i]) << "item " << i;
+    ASSERT_NE(storages.Item(0)->Action(), nullptr);
     // Stored paths are relative to the program folder; the plugin gets them joined to it.
     EXPECT_EQ(storages.Item(0)->storagePath, MakeRelativeToProgramFolder(storageFile.string()));
     EXPECT_EQ(storages.Item(0)->Action()->StoragePath(), JoinToProgramFolder(storages.Item(0)->storagePath));

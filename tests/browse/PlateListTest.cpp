@@ -1,0 +1,94 @@
+// The plate list and the size text.
+#include "browse/PlateList.h"
+#include "browse/Selection.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(PlateListTest, NamesAreCutAndTheirLengthIsTheZoom)
+{
+    PlateList plates;
+    const std::string longName(300, 't');
+    plates.Append(longName.c_str(), 1, 10);
+    plates.Append(nullptr, 2, 20);
+    plates.Append("t", 3, 30);
+    plates.Append("tq", 4, 40);
+    plates.Append("tqrs", -5, 4294967295u);
+    const struct {
+        std::string name;
+        int zoom;
+        int32_t number;
+        uint32_t size;
+    } expected[] = {{std::string(260, 't'), 260, 1, 10}, {"", 0, 2, 20}, {"t", 1, 3, 30}, {"tq", 2, 4, 40},
+                    {"tqrs", 4, -5, 4294967295u}};
+    ASSERT_EQ(plates.Count(), 5);
+    for (int i = 0; i < 5; ++i) {
+        PlateItem plate;
+        ASSERT_TRUE(plates.At(i, &plate));
+        EXPECT_EQ(plate.name, expected[i].name) << i;
+        EXPECT_EQ(plate.nameLength, expected[i].zoom) << i;
+        EXPECT_EQ(plate.number, expected[i].number);
+        EXPECT_EQ(plate.size, expected[i].size);
+        EXPECT_STREQ(plate.file, "") << "the enumeration gives no file";
+    }
+    PlateItem none;
+    EXPECT_FALSE(plates.At(5, &none));
+    EXPECT_FALSE(plates.At(-1, &none));
+}
+
+TEST(PlateListTest, HoldsManyPlatesAndKeepsItsMemoryWhenEmptied)
+{
+    PlateList plates;
+    const int count = 300000; // several record and text blocks
+    for (int i = 0; i < count; ++i)
+        plates.Append(("t" + std::to_string(i)).c_str(), i, static_cast<uint32_t>(i * 3), i % 7 == 0 ? "f.jpg" : nullptr);
+    ASSERT_EQ(plates.Count(), count);
+    for (int i : {0, 1, 65535, 65536, 123457, count - 1}) {
+        PlateItem plate;
+        ASSERT_TRUE(plates.At(i, &plate));
+        EXPECT_EQ(plate.name, "t" + std::to_string(i));
+        EXPECT_EQ(plate.number, i);
+        EXPECT_EQ(plate.size, static_cast<uint32_t>(i * 3));
+        EXPECT_STREQ(plate.file, i % 7 == 0 ? "f.jpg" : "");
+    }
+    const std::size_t held = plates.MemoryBytes();
+    EXPECT_LE(held / count, 48u) << "bytes per plate";
+    plates.Clear();
+    EXPECT_EQ(plates.Count(), 0);
+    EXPECT_EQ(plates.MemoryBytes(), held);
+    plates.Append("tq", 1, 1);
+    PlateItem plate;
+    ASSERT_TRUE(plates.At(0, &plate));
+    EXPECT_STREQ(plate.name, "tq");
+}
+
+TEST(PlateListTest, FormatSizeCutsToThreeDigits)
+{
+    const std::pair<uint32_t, const char*> cases[] = {
+        {0, "0"},           {999, "999"},         {1000, "1.000K"},   {15360, "15.360K"}, {65536, "65.536K"},
+        {999999, "999.999K"}, {1000000, "1.000M"}, {1999999, "1.999M"}, {4294967295u, "4.294G"},
+    };
+    for (const auto& [bytes, text] : cases)
+        EXPECT_EQ(FormatSize(bytes), text) << bytes;
+}
+
+TEST(SelectionTest, AZoomRangeReplacesTheSelection)
+{
+    PlateList plates;
+    for (const char* name : {"tqr", "tq", "tqrst", "tqrstq"})
+        plates.Append(name, 0, 0);
+    ListSelection selection(4);
+    selection.SetSelected(1, true);
+    selection.SetSelected(3, true);
+    SelectZoomRange(selection, plates, 3, 5);
+    EXPECT_EQ(std::vector<bool>({selection.IsSelected(0), selection.IsSelected(1), selection.IsSelected(2),
+                                 selection.IsSelected(3)}),
+              std::vector<bool>({true, false, true, false}));
+    SelectZoomRange(selection, plates, 5, 3);
+    EXPECT_EQ(selection.SelectedCount(), 0);
+}
+
+} // namespace

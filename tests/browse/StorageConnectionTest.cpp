@@ -1,0 +1,191 @@
+// Loading and releasing a storage through the test plugins.
+#include "browse/StorageConnection.h"
+
+#include "ScriptedBoxes.h"
+#include "ScriptedOperation.h"
+#include "log/Log.h"
+#include "log/Operation.h"
+#include "plugins/Registry.h"
+#include "test_plugin_control.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+class FakeView : public BrowserView {
+public:
+    std::vector<LoadButton> buttons;
+    std::vector<int> counts;
+    int clicks = 0;
+    int pumps = 0;
+    void ShowLoadButton(LoadButton state) override { buttons.push_back(state); }
+    void ShowPlateCount(int count) override { counts.push_back(count); }
+    void PumpMessages() override { ++pumps; }
+    void ListClick() override { ++clicks; }
+    BoxOwner Owner() override { return this; }
+};
+
+class StorageConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FillHostInfo();
+        handle_ = dlopen(TP_STORAGE_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(handle_, nullptr);
+        state = reinterpret_cast<TestPluginStateFn>(dlsym(handle_, "TestPluginState"))();
+        *state = TestPluginControl{};
+        state->openResult = 1;
+        SetLogTarget([this](const std::string& line) { logged.push_back(line); });
+    }
+    void TearDown() override
+    {
+        connection.ReleaseStorage();
+        SetLogTarget({});
+        dlclose(handle_);
+    }
+    bool Logged(const std::string& line) const
+    {
+        return std::find(logged.begin(), logged.end(), line) != logged.end();
+    }
+    std::vector<std::string> Names() const
+    {
+        std::vector<std::string> names;
+        for (int i = 0; i < connection.Plates().Count(); ++i) {
+            PlateItem plate;
+            connection.Plates().At(i, &plate);
+            names.push_back(plate.name);
+        }
+        return names;
+    }
+
+    void* handle_ = nullptr;
+    TestPluginControl* state = nullptr;
+    ScriptedBoxes boxes;
+    ScriptedOperation operation;
+    PRPeriod period{400, &AlwaysElapsedClock};
+    FakeView view;
+    StorageConnection connection{view, operation, period, &HostInfo()};
+    std::vector<std::string> logged;
+};
+
+TEST_F(StorageConnectionTest, ListsEveryPlateWithProgress)
+{
+    state->plateCount = 6;
+    connection.LoadStorage(TP_STORAGE_PATH, "/data/cache");
+    EXPECT_TRUE(connection.Loaded());
+    ASSERT_EQ(connection.Plates().Count(), 6);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"t", "tr", "ts", "tt", "tqr", "trr"}));
+    PlateItem plate;
+    connection.Plates().At(2, &plate);
+    EXPECT_EQ(plate.number, 3);
+    EXPECT_EQ(plate.size, 102u);
+    EXPECT_EQ(connection.Action()->StoragePath(), "/data/cache.db");
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(operation.abortable);
+    EXPECT_EQ(operation.texts.front(), "Scaning storage /data/cache.db...\nItems found: 1");
+    EXPECT_EQ(operation.texts.back(), "Scaning storage /data/cache.db...\nItems found: 6");
+    EXPECT_EQ(operation.ends, 1);
+    EXPECT_EQ(view.pumps, 6);
+    EXPECT_EQ(view.counts.back(), 6);
+    EXPECT_EQ(view.buttons, (std::vector<BrowserView::LoadButton>{BrowserView::LoadButton::Load,
+                                                                  BrowserView::LoadButton::Loading,
+                                                                  BrowserView::LoadButton::Release}));
+    EXPECT_EQ(logged.front(), "Load storage contents...");
+    EXPECT_EQ(logged.back(), "Loaded 6 items");
+    EXPECT_EQ(view.clicks, 2) << "after the release and after the load";
+}
+
+TEST_F(StorageConnectionTest, AnEmptyStorageIsLoadedWithoutPlates)
+{
+    state->plateCount = 0;
+    connection.LoadStorage(TP_STORAGE_PATH, "/data/cache");
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Strage is empty!");
+    EXPECT_TRUE(connection.Loaded());
+    EXPECT_EQ(connection.Plates().Count(), 0);
+    EXPECT_EQ(view.buttons.back(), BrowserView::LoadButton::Release);
+    EXPECT_EQ(logged.back(), "Loaded 0 items");
+}
+
+TEST_F(StorageConnectionTest, AFailingEnumerationKeepsWhatWasFound)
+{
+    state->plateCount = 3;
+    state->enumerateResult = Failed;
+    std::snprintf(state->errorText, sizeof state->errorText, "disk read error");
+    connection.LoadStorage(TP_STORAGE_PATH, "/data/cache");
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Error enumerating storage\nError: disk read error");
+    EXPECT_EQ(connection.Plates().Count(), 3);
+    EXPECT_TRUE(connection.Loaded());
+}
+
+TEST_F(StorageConnectionTest, AbortAsksAndYesKeepsThePartialList)
+{
+    state->plateCount = 10;
+    operation.abortAt = {2, 5};
+    boxes.Reply(BoxNo);  // the first press: go on
+    boxes.Reply(BoxYes); // the second: stop
+    connection.LoadStorage(TP_STORAGE_PATH, "/data/cache");
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[0].text, "Abort scan storage?");
+    EXPECT_EQ(connection.Plates().Count(), 5);
+    EXPECT_EQ(state->callbacks, 5) << "the plugin stops at once";
+    EXPECT_TRUE(Logged("Loaded 5 items"));
+    EXPECT_EQ(view.buttons.back(), BrowserView::LoadButton::Release);
+}
+
+TEST_F(StorageConnectionTest, AConnectionThatCannotBeMadeIsDropped)
+{
+    struct Case {
+        const char* library;
+        void (*breakIt)(TestPluginControl&);
+        std::string box;
+    };
+    const Case cases[] = {
+        {"/nonexistent/plugin.so", [](TestPluginControl&) {}, "Error loading storage plugin: "},
+        {TP_STORAGE_PATH, [](TestPluginControl& s) { s.createReturnsNull = 1; },
+         "Error creating storage action: Error requesting new action from plugin"},
+        {TP_STORAGE_PATH,
+         [](TestPluginControl& s) {
+             s.openResult = 0;
+             std::snprintf(s.errorText, sizeof s.errorText, "not a storage");
+         },
+         "Error initialize storage data \"/data/cache\": not a storage"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.box);
+        *state = TestPluginControl{};
+        state->openResult = 1;
+        c.breakIt(*state);
+        boxes.shown.clear();
+        connection.LoadStorage(c.library, "/data/cache");
+        ASSERT_EQ(boxes.shown.size(), 1u);
+        EXPECT_EQ(boxes.shown[0].text.rfind(c.box, 0), 0u) << boxes.shown[0].text;
+        EXPECT_FALSE(connection.Loaded());
+        EXPECT_EQ(view.buttons.back(), BrowserView::LoadButton::Load) << "a click loads again";
+    }
+}
+
+TEST_F(StorageConnectionTest, ReleaseSaysWhatItFrees)
+{
+    state->plateCount = 0;
+    connection.LoadStorage(TP_STORAGE_PATH, "/data/cache");
+    logged.clear();
+    connection.ReleaseStorage();
+    EXPECT_EQ(logged, (std::vector<std::string>{"Free allocated storage connection...", "OK"}));
+    EXPECT_STREQ(state->events, "init create:1 open:1:/data/cache.db close:1 free:1 shutdown");
+
+    state->plateCount = 2;
+    connection.LoadStorage(TP_STORAGE_PATH, "/data/cache");
+    logged.clear();
+    connection.ReleaseStorage();
+    EXPECT_EQ(logged, (std::vector<std::string>{"Free allocated storage connection...", "OK",
+                                                "Free allocated items...", "OK"}));
+    EXPECT_EQ(view.counts.back(), 0);
+    EXPECT_EQ(view.buttons.back(), BrowserView::LoadButton::Load);
+}
+
+} // namespace
