@@ -1,0 +1,172 @@
+// Browsing a storage in the real main window, offscreen: loading, the five
+// columns, the preview following the focused plate, and the Select menu.
+#include "app/MainForm.h"
+
+#include "ScriptedBoxes.h"
+#include "TempFolder.h"
+#include "app/Data.h"
+#include "browse/AskZoomForm.h"
+#include "config/ConfigItem.h"
+#include "config/TreeConfig.h"
+#include "widgets/BkList.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class BrowseTest : public ::testing::Test {
+protected:
+    void Start(const std::string& plugin, const std::string& storage)
+    {
+        const std::string config = folder.File("u.hcfg");
+        TreeConfig tree;
+        ConfigItem* ide = tree.Root()->Item("IDE");
+        ide->WriteInt("Plugins/Count", 1);
+        ide->WriteString("Plugins/Item0", plugin);
+        ide->WriteInt("LastUsedPlugin", 0);
+        ide->WriteString("LastUsedData", storage);
+        ASSERT_TRUE(tree.Save(config));
+        data = std::make_unique<TData>();
+        window = std::make_unique<TMainForm>(
+            std::vector<std::string>{"ulmora", "-CFG=" + config, "-LOG=" + folder.File("u.log")});
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    void TearDown() override
+    {
+        if (window)
+            window->close();
+        window.reset();
+        data.reset();
+    }
+    QString Label() const { return window->txtImage->text(); }
+
+    TempFolder folder;
+    ScriptedBoxes boxes;
+    std::unique_ptr<TData> data;
+    std::unique_ptr<TMainForm> window;
+};
+
+TEST_F(BrowseTest, LoadsAnMBTilesStorageAndPreviewsThePlates)
+{
+    const std::string storage = folder.File("world.mbtiles");
+    fs::copy_file(FIXTURE_MBTILES, storage);
+    Start(MBTILES_PLUGIN, storage);
+    EXPECT_EQ(window->txtPlugin->text(), "Storage");
+
+    QTest::mouseClick(window->btnLoad, Qt::LeftButton);
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+    EXPECT_EQ(window->list->ItemsCount(), 21);
+    EXPECT_EQ(window->btnLoad->text(), "&L Release storage");
+    EXPECT_TRUE(window->btnExport->isEnabled());
+
+    // A click on the first row previews the whole world, a 256 x 256 JPEG.
+    QTest::mouseClick(window->list->viewport(), Qt::LeftButton, {}, window->list->ItemRect(0).center());
+    EXPECT_EQ(window->list->ItemIndex(), 0);
+    EXPECT_TRUE(Label().startsWith("Item: t\nSizes: 256x256 (")) << Label().toStdString();
+    const QImage shown = window->image->pixmap().toImage();
+    EXPECT_EQ(shown.size(), QSize(256, 256));
+    EXPECT_NE(shown.pixel(128, 128), qRgb(255, 255, 255));
+
+    // The preview follows the arrow keys.
+    window->list->setFocus();
+    QTest::keyClick(window->list, Qt::Key_Down);
+    EXPECT_EQ(window->list->ItemIndex(), 1);
+    EXPECT_TRUE(Label().startsWith("Item: t") && Label().contains("\nSizes: 256x256 (")) << Label().toStdString();
+    EXPECT_NE(Label().split('\n')[0], "Item: t");
+
+    QTest::mouseClick(window->btnLoad, Qt::LeftButton);
+    EXPECT_EQ(window->list->ItemsCount(), 0);
+    EXPECT_EQ(window->btnLoad->text(), "&L Load storage");
+    EXPECT_FALSE(window->btnExport->isEnabled());
+}
+
+TEST_F(BrowseTest, AMissingStorageIsReportedAndTheButtonStillLoads)
+{
+    Start(MBTILES_PLUGIN, folder.File("missing.mbtiles"));
+    QTest::mouseClick(window->btnLoad, Qt::LeftButton);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text.rfind("Error initialize storage data \"" + folder.File("missing.mbtiles") + "\": ", 0),
+              0u)
+        << boxes.shown[0].text;
+    EXPECT_FALSE(window->StorageLoaded());
+    EXPECT_EQ(window->btnLoad->text(), "&L Load storage");
+    EXPECT_TRUE(window->btnLoad->isEnabled());
+}
+
+TEST_F(BrowseTest, APlateThatCannotBeShownLeavesAWhitePicture)
+{
+    // The folder plugin over a tree whose only plate is no picture.
+    fs::create_directories(folder.Path() / "tree" / "t");
+    std::ofstream(folder.Path() / "tree" / "t" / "q.jpg") << "not a picture";
+    std::ofstream(folder.Path() / "tree" / "t.jpg") << "not a picture either";
+    Start(FOLDER_PLUGIN, (folder.Path() / "tree").string());
+    QTest::mouseClick(window->btnLoad, Qt::LeftButton);
+    ASSERT_EQ(window->list->ItemsCount(), 2) << (boxes.shown.empty() ? "" : boxes.shown.front().text);
+    window->list->SetItemIndex(1);
+    EXPECT_TRUE(Label().startsWith("Error loading plate data!\nPlate: ")) << Label().toStdString();
+    EXPECT_TRUE(Label().endsWith("Error: Unknown picture format")) << Label().toStdString();
+    const QImage shown = window->image->pixmap().toImage();
+    ASSERT_FALSE(shown.isNull());
+    EXPECT_EQ(shown.pixel(shown.width() / 2, shown.height() / 2), qRgb(255, 255, 255));
+}
+
+// Answers the zoom dialog once it is up.
+void AnswerZoomDialog(int from, int to, bool ok)
+{
+    QTimer::singleShot(0, [=] {
+        auto* dialog = qobject_cast<TAskZoomForm*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->btnFrom->setValue(from);
+        dialog->btnTo->setValue(to);
+        QTest::mouseClick(ok ? dialog->btnOk : dialog->btnCancel, Qt::LeftButton);
+    });
+}
+
+TEST_F(BrowseTest, SelectMenuCommands)
+{
+    const std::string storage = folder.File("world.mbtiles");
+    fs::copy_file(FIXTURE_MBTILES, storage);
+    Start(MBTILES_PLUGIN, storage);
+    QTest::mouseClick(window->btnLoad, Qt::LeftButton);
+    ASSERT_EQ(window->list->ItemsCount(), 21); // 1 + 4 + 16 plates of zoom 1, 2 and 3
+
+    window->A1->trigger();
+    EXPECT_EQ(window->list->SelectedCount(), 21);
+    window->I1->trigger();
+    EXPECT_EQ(window->list->SelectedCount(), 0);
+    window->I1->trigger();
+    EXPECT_EQ(window->list->SelectedCount(), 21) << "inverting twice gives the start back";
+
+    AnswerZoomDialog(2, 2, true);
+    window->L1->trigger();
+    EXPECT_EQ(window->list->SelectedCount(), 4);
+    EXPECT_EQ(window->Link()->ReadInt("Sel/FromPos", 0), 2);
+    EXPECT_EQ(window->Link()->ReadInt("Sel/ToPos", 0), 2);
+
+    AnswerZoomDialog(1, 3, false); // cancel keeps both the values and the selection
+    window->L1->trigger();
+    EXPECT_EQ(window->list->SelectedCount(), 4);
+    EXPECT_EQ(window->Link()->ReadInt("Sel/ToPos", 0), 2);
+
+    AnswerZoomDialog(3, 1, true);
+    window->L1->trigger();
+    EXPECT_EQ(window->list->SelectedCount(), 0);
+}
+
+} // namespace
