@@ -17,6 +17,7 @@
 #include "browse/Selection.h"
 #include "plates/Preview.h"
 #include "plates/QtPicture.h"
+#include "plugins/PluginsEditor.h"
 #include "plugins/Registry.h"
 #include "widgets/BkList.h"
 #include "widgets/ColorRef.h"
@@ -577,7 +578,15 @@ void TMainForm::btnLoadClick()
         LoadStorage();
 }
 
-void TMainForm::mnuPluginsEditClick() { FillPluginChoice(); }
+void TMainForm::mnuPluginsEditClick()
+{
+    {
+        TPluginsEditor editor(this, Link(), Plugins());
+        editor.exec();
+    } // destroyed on closing, before the choice is rebuilt
+    FillPluginChoice();
+}
+
 void TMainForm::btnExportClick() {}
 void TMainForm::btnDeleteClick() {}
 
