@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPaintEngine>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -56,9 +57,9 @@ TestPluginControl* StateOf(const char* path)
 }
 
 // Answers the next modal window that `match` accepts, from inside the modal
-// loop that runs it. The window is looked for at each turn of the event loop;
-// one that never comes is reported and whatever is modal then is closed, so
-// that a broken test fails instead of hanging.
+// loop that runs it. The window is looked for at each turn of the event loop.
+// A window that never comes, or one still open long after its answer, is
+// reported and closed, so that a broken test fails instead of hanging.
 class ModalResponder : public QObject {
 public:
     using Match = std::function<bool(QWidget*)>;
@@ -72,16 +73,31 @@ public:
     bool Answered() const { return answered_; }
 
 private:
+    static constexpr int kGuardPolls = 4000; // a guard against a hang, not a timing condition
+
     void Poll()
     {
         QWidget* modal = QApplication::activeModalWidget();
+        if (answered_) {
+            if (modal == nullptr || modal != answeredWindow_) {
+                timer_.stop();
+            } else if (++polls_ > kGuardPolls) {
+                timer_.stop();
+                ADD_FAILURE() << "the modal window stayed open after its answer";
+                modal->close();
+            }
+            return;
+        }
         if (modal != nullptr && match_(modal)) {
             timer_.stop();
             answered_ = true;
+            answeredWindow_ = modal;
             action_(modal);
+            polls_ = 0;
+            timer_.start();
             return;
         }
-        if (++polls_ > 4000) { // a guard against a hang, not a timing condition
+        if (++polls_ > kGuardPolls) {
             timer_.stop();
             ADD_FAILURE() << "the expected modal window never came";
             if (modal != nullptr)
@@ -93,6 +109,7 @@ private:
     Action action_;
     QTimer timer_;
     bool answered_ = false;
+    QPointer<QWidget> answeredWindow_;
     int polls_ = 0;
 };
 
