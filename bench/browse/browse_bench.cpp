@@ -1,0 +1,155 @@
+// The program's side of browsing: scanning plates into the list, its memory,
+// selecting by zoom, and decoding and drawing a plate for the preview.
+// bench/run-browse.sh runs it; it prints figures and checks nothing.
+#include "browse/Selection.h"
+#include "browse/StorageConnection.h"
+#include "log/Operation.h"
+#include "plates/Preview.h"
+#include "plates/QtPicture.h"
+#include "plugins/Registry.h"
+
+#include <QBuffer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
+
+// Resident memory of the process in bytes.
+long ResidentBytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long value = 0;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            status >> value;
+            return value * 1024;
+        }
+        status.ignore(1 << 20, '\n');
+    }
+    return 0;
+}
+
+class NoView : public BrowserView {
+public:
+    void ShowLoadButton(LoadButton) override {}
+    void ShowPlateCount(int) override {}
+    void PumpMessages() override {}
+    void ListClick() override {}
+    BoxOwner Owner() override { return nullptr; }
+};
+
+class SilentOperation : public Operation {
+protected:
+    void ShowText(const std::string&) override {}
+    void End() override {}
+    void ApplyAbortable(bool) override {}
+    bool TakeAborted() override { return false; }
+};
+
+// A plate-like picture: smooth areas and edges, as map tiles have.
+QByteArray JpegPlate()
+{
+    QImage picture(256, 256, QImage::Format_RGB32);
+    picture.fill(qRgb(170, 200, 150));
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (int i = 0; i < 40; ++i) {
+        painter.setPen(QPen(QColor::fromHsv((i * 37) % 360, 120, 200), 1 + i % 4));
+        painter.drawLine(i * 7 % 256, 0, 255 - i * 11 % 256, 255);
+    }
+    painter.drawText(20, 128, "Ulmora 12/2345/6789");
+    painter.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "JPEG", 80);
+    return bytes;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const long plates = std::getenv("ULMORA_BENCH_PLATES") ? std::atol(std::getenv("ULMORA_BENCH_PLATES")) : 10000000L;
+    FillHostInfo();
+    NoView view;
+    SilentOperation operation;
+    PRPeriod period(400);
+    StorageConnection connection(view, operation, period, &HostInfo());
+
+    const long before = ResidentBytes();
+    const auto scanStart = Clock::now();
+    connection.LoadStorage(BENCH_PLUGIN, "bench");
+    const double scan = Seconds(Clock::now() - scanStart);
+    const long after = ResidentBytes();
+    const int count = connection.Plates().Count();
+    if (count != plates) {
+        std::fprintf(stderr, "scan listed %d plates, wanted %ld\n", count, plates);
+        return 1;
+    }
+    std::printf("scan: %d plates in %.3f s = %.2f million plates/s\n", count, scan, count / scan / 1e6);
+    std::printf("list memory: %.1f bytes/plate held by the list, resident %.1f MB before, %.1f MB after "
+                "(%.1f bytes/plate)\n",
+                static_cast<double>(connection.Plates().MemoryBytes()) / count, before / 1e6, after / 1e6,
+                static_cast<double>(after - before) / count);
+
+    ListSelection selection(count);
+    auto time = [](const char* what, auto&& work) {
+        const auto start = Clock::now();
+        work();
+        std::printf("%s: %.1f ms\n", what, Seconds(Clock::now() - start) * 1000);
+    };
+    time("select zoom range 18..19", [&] { SelectZoomRange(selection, connection.Plates(), 18, 19); });
+    time("select all", [&] { selection.SelectAll(); });
+    time("invert", [&] { selection.Invert(); });
+    time("walk the selected plates", [&] {
+        long sum = 0;
+        selection.ForEachSelected([&](int i) {
+            PlateItem plate;
+            connection.Plates().At(i, &plate);
+            sum += plate.size;
+        });
+        if (sum < 0)
+            std::printf("?");
+    });
+    connection.ReleaseStorage();
+
+    // Preview: decode a 256 x 256 JPEG plate and make the picture to draw.
+    QGuiApplication application(argc, argv);
+    if (!LoadImageLibrary())
+        return 1;
+    const QByteArray jpeg = JpegPlate();
+    std::vector<double> times;
+    for (int i = 0; i < 300; ++i) {
+        QImage picture;
+        int width = 0;
+        int height = 0;
+        const auto start = Clock::now();
+        const bool shown = LoadPlateImage(jpeg.constData(), static_cast<uint32_t>(jpeg.size()), "t",
+                                          [&picture](const ImageBitmap& bitmap) {
+                                              picture = PictureOf(bitmap);
+                                              return !picture.isNull();
+                                          },
+                                          &width, &height);
+        times.push_back(Seconds(Clock::now() - start) * 1000);
+        if (!shown)
+            return 1;
+    }
+    std::sort(times.begin(), times.end());
+    std::printf("preview of a %d-byte 256x256 JPEG plate: median %.3f ms, 90th percentile %.3f ms (300 runs)\n",
+                static_cast<int>(jpeg.size()), times[times.size() / 2], times[times.size() * 9 / 10]);
+    return 0;
+}
