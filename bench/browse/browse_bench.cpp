@@ -110,11 +110,10 @@ int main(int argc, char** argv)
     auto time = [](const char* what, auto&& work) {
         const auto start = Clock::now();
         work();
-        std::printf("%s: %.1f ms\n", what, Seconds(Clock::now() - start) * 1000);
+        std::printf("%s: %.3f ms\n", what, Seconds(Clock::now() - start) * 1000);
     };
     time("select zoom range 18..19", [&] { SelectZoomRange(selection, connection.Plates(), 18, 19); });
     time("select all", [&] { selection.SelectAll(); });
-    time("invert", [&] { selection.Invert(); });
     time("walk the selected plates", [&] {
         long sum = 0;
         selection.ForEachSelected([&](int i) {
@@ -125,6 +124,7 @@ int main(int argc, char** argv)
         if (sum < 0)
             std::printf("?");
     });
+    time("invert", [&] { selection.Invert(); });
     connection.ReleaseStorage();
 
     // Preview: decode a 256 x 256 JPEG plate and make the picture to draw.
