@@ -1,0 +1,120 @@
+// Choosing the storage: the browse button's file dialog or folder chooser.
+#include "app/MainForm.h"
+
+#include "ScriptedBoxes.h"
+#include "TempFolder.h"
+#include "app/Data.h"
+#include "config/ConfigItem.h"
+#include "config/TreeConfig.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Runs `answer` on the file dialog once it is up.
+void WhenDialogShows(std::function<void(QFileDialog*)> answer)
+{
+    QTimer::singleShot(0, [answer] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr) << "no file dialog";
+        answer(dialog);
+    });
+}
+
+class StorageChoiceTest : public ::testing::Test {
+protected:
+    void Start(const char* plugin)
+    {
+        const std::string config = folder.File("u.hcfg");
+        TreeConfig tree;
+        ConfigItem* ide = tree.Root()->Item("IDE");
+        ide->WriteInt("Plugins/Count", 1);
+        ide->WriteString("Plugins/Item0", plugin);
+        ide->WriteInt("LastUsedPlugin", 0);
+        ASSERT_TRUE(tree.Save(config));
+        data = std::make_unique<TData>();
+        window = std::make_unique<TMainForm>(
+            std::vector<std::string>{"ulmora", "-CFG=" + config, "-LOG=" + folder.File("u.log")});
+    }
+    void TearDown() override
+    {
+        if (window)
+            window->close();
+        window.reset();
+        data.reset();
+    }
+
+    TempFolder folder;
+    ScriptedBoxes boxes;
+    std::unique_ptr<TData> data;
+    std::unique_ptr<TMainForm> window;
+};
+
+TEST_F(StorageChoiceTest, AFileStorageIsChosenWithThePluginsExtension)
+{
+    Start(TP_STORAGE_PATH);
+    const std::string chosen = folder.File("cache.db");
+    std::ofstream(chosen) << "x";
+    QStringList filters;
+    QString firstFilter;
+    WhenDialogShows([&](QFileDialog* dialog) {
+        filters = dialog->nameFilters();
+        firstFilter = dialog->selectedNameFilter();
+        dialog->selectFile(QString::fromStdString(chosen));
+        static_cast<QDialog*>(dialog)->accept(); // QFileDialog's own accept is protected
+    });
+    QTest::mouseClick(window->btnStorage, Qt::LeftButton);
+    EXPECT_EQ(filters, (QStringList{"All files (*)", "*.db (*.db)"}));
+    EXPECT_EQ(firstFilter, "All files (*)");
+    EXPECT_EQ(window->edtStorage->text().toStdString(), chosen);
+    EXPECT_EQ(window->Link()->ReadString("EXP_S/LastFile", ""), chosen);
+
+    // Cancelled: nothing changes.
+    WhenDialogShows([](QFileDialog* dialog) { dialog->reject(); });
+    window->edtStorage->setText("kept");
+    QTest::mouseClick(window->btnStorage, Qt::LeftButton);
+    EXPECT_EQ(window->edtStorage->text(), "kept");
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(StorageChoiceTest, AFolderStorageIsChosenAndMadeAfterAsking)
+{
+    Start(TP_FOLDER_PATH);
+    const std::string wanted = folder.File("new-cache");
+    WhenDialogShows([&](QFileDialog* dialog) {
+        dialog->selectFile(QString::fromStdString(wanted));
+        static_cast<QDialog*>(dialog)->accept(); // QFileDialog's own accept is protected
+    });
+    boxes.Reply(BoxYes);
+    QTest::mouseClick(window->btnStorage, Qt::LeftButton);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Folder \"" + wanted + "\" does not exist. Create it?");
+    EXPECT_TRUE(fs::is_directory(wanted));
+    EXPECT_EQ(window->edtStorage->text().toStdString(), wanted);
+    EXPECT_EQ(window->Link()->Item("")->FindItem("EXP_S/LastFile"), nullptr) << "folders do not use the key";
+}
+
+TEST_F(StorageChoiceTest, WithoutAPluginTheButtonSaysSo)
+{
+    Start(TP_STORAGE_PATH);
+    window->cbPlugins->setCurrentIndex(-1);
+    window->btnStorage->setEnabled(true); // a disabled button cannot be clicked
+    QTest::mouseClick(window->btnStorage, Qt::LeftButton);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Plugin is not loaded or selected");
+}
+
+} // namespace
