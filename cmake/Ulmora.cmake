@@ -30,3 +30,16 @@ function(ulmora_module name)
     CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
   target_link_options(${name} PRIVATE -Wl,-z,defs)
 endfunction()
+
+# ulmora_add_subfolders() - adds every subfolder of the current folder that has
+# a CMakeLists.txt, so that a new plugin, tool, test or benchmark folder needs
+# no edit elsewhere.
+function(ulmora_add_subfolders)
+  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT children)
+  foreach(child IN LISTS children)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()

@@ -3,7 +3,7 @@
 #include "app/MainForm.h"
 
 #include "ScriptedBoxes.h"
-#include "TempFolder.h"
+#include "StartConfig.h"
 #include "app/Data.h"
 #include "browse/AskZoomForm.h"
 #include "config/ConfigItem.h"
@@ -33,17 +33,9 @@ class BrowseTest : public ::testing::Test {
 protected:
     void Start(const std::string& plugin, const std::string& storage)
     {
-        const std::string config = folder.File("u.hcfg");
-        TreeConfig tree;
-        ConfigItem* ide = tree.Root()->Item("IDE");
-        ide->WriteInt("Plugins/Count", 1);
-        ide->WriteString("Plugins/Item0", plugin);
-        ide->WriteInt("LastUsedPlugin", 0);
-        ide->WriteString("LastUsedData", storage);
-        ASSERT_TRUE(tree.Save(config));
+        const std::vector<std::string> arguments = StartConfig(folder, plugin, storage);
         data = std::make_unique<TData>();
-        window = std::make_unique<TMainForm>(
-            std::vector<std::string>{"ulmora", "-CFG=" + config, "-LOG=" + folder.File("u.log")});
+        window = std::make_unique<TMainForm>(arguments);
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     }

@@ -2,7 +2,7 @@
 #include "app/MainForm.h"
 
 #include "ScriptedBoxes.h"
-#include "TempFolder.h"
+#include "StartConfig.h"
 #include "app/Data.h"
 #include "config/ConfigItem.h"
 #include "config/TreeConfig.h"
@@ -38,16 +38,9 @@ class StorageChoiceTest : public ::testing::Test {
 protected:
     void Start(const char* plugin)
     {
-        const std::string config = folder.File("u.hcfg");
-        TreeConfig tree;
-        ConfigItem* ide = tree.Root()->Item("IDE");
-        ide->WriteInt("Plugins/Count", 1);
-        ide->WriteString("Plugins/Item0", plugin);
-        ide->WriteInt("LastUsedPlugin", 0);
-        ASSERT_TRUE(tree.Save(config));
+        const std::vector<std::string> arguments = StartConfig(folder, plugin);
         data = std::make_unique<TData>();
-        window = std::make_unique<TMainForm>(
-            std::vector<std::string>{"ulmora", "-CFG=" + config, "-LOG=" + folder.File("u.log")});
+        window = std::make_unique<TMainForm>(arguments);
     }
     void TearDown() override
     {

@@ -6,9 +6,8 @@
 #include "log/Log.h"
 #include "log/Operation.h"
 #include "plugins/Registry.h"
-#include "test_plugin_control.h"
+#include "TestPluginState.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -33,18 +32,13 @@ protected:
     void SetUp() override
     {
         FillHostInfo();
-        handle_ = dlopen(TP_STORAGE_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(handle_, nullptr);
-        state = reinterpret_cast<TestPluginStateFn>(dlsym(handle_, "TestPluginState"))();
-        *state = TestPluginControl{};
-        state->openResult = 1;
+        state = KeepTestPluginLoaded(TP_STORAGE_PATH);
         SetLogTarget([this](const std::string& line) { logged.push_back(line); });
     }
     void TearDown() override
     {
         connection.ReleaseStorage();
         SetLogTarget({});
-        dlclose(handle_);
     }
     bool Logged(const std::string& line) const
     {
@@ -61,7 +55,6 @@ protected:
         return names;
     }
 
-    void* handle_ = nullptr;
     TestPluginControl* state = nullptr;
     ScriptedBoxes boxes;
     ScriptedOperation operation;

@@ -5,9 +5,8 @@
 #include "log/Errors.h"
 #include "log/Log.h"
 #include "plugins/Registry.h"
-#include "test_plugin_control.h"
+#include "TestPluginState.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -99,10 +98,7 @@ protected:
         conversions = freedBitmaps = 0;
 
         FillHostInfo();
-        handle_ = dlopen(TP_STORAGE_PATH, RTLD_NOW | RTLD_LOCAL);
-        state = reinterpret_cast<TestPluginStateFn>(dlsym(handle_, "TestPluginState"))();
-        *state = TestPluginControl{};
-        state->openResult = 1;
+        state = KeepTestPluginLoaded(TP_STORAGE_PATH);
         plugin = LoadPlugin(TP_STORAGE_PATH, &HostInfo(), PluginTypeStorage);
         ASSERT_NE(plugin, nullptr);
         action = plugin->CreateAction();
@@ -113,7 +109,6 @@ protected:
     {
         SetLogTarget({});
         plugin.reset();
-        dlclose(handle_);
         ImageFunctions() = saved_;
     }
     PreviewResult Show(const char* name, bool drawWorks = true)
@@ -129,7 +124,6 @@ protected:
     }
 
     ImageLibrary saved_;
-    void* handle_ = nullptr;
     TestPluginControl* state = nullptr;
     std::unique_ptr<StoragePlugin> plugin;
     StorageAction* action = nullptr;

@@ -12,7 +12,7 @@
 #include "config/TreeConfig.h"
 #include "log/QtBoxPresenter.h"
 #include "plugins/Registry.h"
-#include "test_plugin_control.h"
+#include "TestPluginState.h"
 #include "widgets/BkList.h"
 
 #include <QApplication>
@@ -45,16 +45,6 @@ namespace {
 const std::string kStorage = MakeRelativeToProgramFolder(TP_STORAGE_PATH);
 const std::string kFolder = MakeRelativeToProgramFolder(TP_FOLDER_PATH);
 
-TestPluginControl* StateOf(const char* path)
-{
-    // Kept loaded for the whole test program, so the counters survive unloads.
-    void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-    auto stateOf = reinterpret_cast<TestPluginStateFn>(dlsym(handle, "TestPluginState"));
-    TestPluginControl* state = stateOf();
-    *state = TestPluginControl{};
-    state->openResult = 1;
-    return state;
-}
 
 // Answers the next modal window that `match` accepts, from inside the modal
 // loop that runs it. The window is looked for at each turn of the event loop.
@@ -430,7 +420,7 @@ struct PlateCounter {
 
 TEST_F(PluginsEditorTest, FreeingClosesItsStorageDefinitionsButNotAnotherLoadOfTheLibrary)
 {
-    TestPluginControl* state = StateOf(TP_STORAGE_PATH);
+    TestPluginControl* state = KeepTestPluginLoaded(TP_STORAGE_PATH);
     TempFolder temp;
     const std::string storageFile = temp.File("cache.db");
     WriteWholeFile(storageFile, "x");
@@ -651,7 +641,7 @@ TEST_F(MainFormPluginsTest, TheButtonOpensTheEditorModallyAndThePluginChoiceIsRe
 
 TEST_F(MainFormPluginsTest, FreeingThePluginLeavesTheLoadedStorageAlone)
 {
-    TestPluginControl* state = StateOf(TP_STORAGE_PATH);
+    TestPluginControl* state = KeepTestPluginLoaded(TP_STORAGE_PATH);
     state->plateCount = 3;
     const std::string storage = temp.File("cache.db");
     WriteWholeFile(storage, "x");

@@ -8,7 +8,7 @@
 #include "config/TreeConfig.h"
 #include "log/Errors.h"
 #include "log/Log.h"
-#include "test_plugin_control.h"
+#include "TestPluginState.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -21,16 +21,6 @@ namespace {
 const std::string kStorage = MakeRelativeToProgramFolder(TP_STORAGE_PATH);
 const std::string kFolder = MakeRelativeToProgramFolder(TP_FOLDER_PATH);
 
-TestPluginControl* StateOf(const char* path)
-{
-    // Kept loaded for the whole test program, so the counters survive unloads.
-    void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-    auto stateOf = reinterpret_cast<TestPluginStateFn>(dlsym(handle, "TestPluginState"));
-    TestPluginControl* state = stateOf();
-    *state = TestPluginControl{};
-    state->openResult = 1;
-    return state;
-}
 
 class RegistryTest : public ::testing::Test {
 protected:
@@ -147,7 +137,7 @@ void WriteItem(ConfigItem& config, int index, const std::string& library, const 
 
 TEST_F(RegistryTest, StorageItemsOpenOnlyWhenTheyCan)
 {
-    StateOf(TP_STORAGE_PATH);
+    KeepTestPluginLoaded(TP_STORAGE_PATH);
     plugins.AddPlugin(TP_STORAGE_PATH);
     plugins.AddPlugin(TP_FOLDER_PATH);
     Config().WriteInt("Storages/Count", 5);
@@ -194,7 +184,7 @@ TEST_F(RegistryTest, AnUndefinedItemSaysWhy)
 
 TEST_F(RegistryTest, FreeingAPluginClosesTheItemsThatUseItFirst)
 {
-    TestPluginControl* state = StateOf(TP_STORAGE_PATH);
+    TestPluginControl* state = KeepTestPluginLoaded(TP_STORAGE_PATH);
     BasePlugin* plugin = plugins.AddPlugin(TP_STORAGE_PATH);
     for (int i = 0; i < 3; ++i) {
         StorageItem* item = storages.Add();
@@ -217,8 +207,8 @@ TEST_F(RegistryTest, FreeingAPluginClosesTheItemsThatUseItFirst)
 
 TEST_F(RegistryTest, ShutdownClosesStorageItemsBeforeAnyLibraryIsFreed)
 {
-    TestPluginControl* storageState = StateOf(TP_STORAGE_PATH);
-    TestPluginControl* folderState = StateOf(TP_FOLDER_PATH);
+    TestPluginControl* storageState = KeepTestPluginLoaded(TP_STORAGE_PATH);
+    TestPluginControl* folderState = KeepTestPluginLoaded(TP_FOLDER_PATH);
     plugins.AddPlugin(TP_STORAGE_PATH);
     plugins.AddPlugin(TP_FOLDER_PATH);
     for (const std::string& library : {kStorage, kFolder}) {
