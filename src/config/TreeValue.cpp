@@ -5,6 +5,7 @@
 #include "log/Errors.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -43,31 +44,6 @@ std::uint32_t Extend(int type, std::uint32_t bits)
     default:
         return bits;
     }
-}
-
-float BitsToFloat(std::uint32_t bits)
-{
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-std::uint32_t FloatToBits(float value)
-{
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-double BitsToDouble(std::uint64_t bits)
-{
-    double value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-std::uint64_t DoubleToBits(double value)
-{
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
 }
 
 // Little-endian, as the file keeps it.
@@ -250,9 +226,9 @@ std::uint32_t TreeValue::AsInteger(int type) const
     case TypeNone:
         return 0;
     case TypeFloat:
-        return TruncateToInteger(BitsToFloat(static_cast<std::uint32_t>(bits_)));
+        return TruncateToInteger(std::bit_cast<float>(static_cast<std::uint32_t>(bits_)));
     case TypeDouble:
-        return TruncateToInteger(BitsToDouble(bits_));
+        return TruncateToInteger(std::bit_cast<double>(bits_));
     case TypeData: {
         std::span<const std::uint8_t> bytes = BlockBytes();
         return bytes.size() >= static_cast<std::size_t>(width)
@@ -355,15 +331,15 @@ double TreeValue::AsFloating(int type) const
     case TypeNone:
         return 0;
     case TypeFloat:
-        return BitsToFloat(static_cast<std::uint32_t>(bits_));
+        return std::bit_cast<float>(static_cast<std::uint32_t>(bits_));
     case TypeDouble:
-        return BitsToDouble(bits_);
+        return std::bit_cast<double>(bits_);
     case TypeData: {
         std::span<const std::uint8_t> bytes = BlockBytes();
         if (bytes.size() < width)
             return 0;
         std::uint64_t bits = LoadLittleEndian(bytes, width);
-        return width == 4 ? BitsToFloat(static_cast<std::uint32_t>(bits)) : BitsToDouble(bits);
+        return width == 4 ? std::bit_cast<float>(static_cast<std::uint32_t>(bits)) : std::bit_cast<double>(bits);
     }
     case TypeString:
         return ParseFloatingText(Text());
@@ -379,9 +355,9 @@ double TreeValue::FloatingRead(std::string_view path, int type, double defaultVa
         return item->AsFloating(type);
     if (TreeValue* item = Walk(path, true)) {
         if (type == TypeFloat)
-            item->SetFixed(TypeFloat, FloatToBits(static_cast<float>(defaultValue)));
+            item->SetFixed(TypeFloat, std::bit_cast<std::uint32_t>(static_cast<float>(defaultValue)));
         else
-            item->SetFixed(TypeDouble, DoubleToBits(defaultValue));
+            item->SetFixed(TypeDouble, std::bit_cast<std::uint64_t>(defaultValue));
     }
     return defaultValue;
 }
@@ -398,13 +374,13 @@ double TreeValue::ReadDouble(std::string_view path, double defaultValue)
 float TreeValue::WriteFloat(std::string_view path, float value)
 {
     if (TreeValue* item = Walk(path, true))
-        item->SetFixed(TypeFloat, FloatToBits(value));
+        item->SetFixed(TypeFloat, std::bit_cast<std::uint32_t>(value));
     return value;
 }
 double TreeValue::WriteDouble(std::string_view path, double value)
 {
     if (TreeValue* item = Walk(path, true))
-        item->SetFixed(TypeDouble, DoubleToBits(value));
+        item->SetFixed(TypeDouble, std::bit_cast<std::uint64_t>(value));
     return value;
 }
 

@@ -351,16 +351,23 @@ std::string Storage::FindFile(const char* name, std::string* parent) {
     return {};
 }
 
-uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* size) {
+uint32_t Storage::Locate(const char* name, std::string* path) {
     if (baseFd_ < 0)
         return Fail("The storage is not open");
     plate_key::Tile tile;
     if (!plate_key::Parse(name, &tile))
         return Fail("Invalid plate name \"" + std::string(name, strnlen(name, 40)) + "\"");
     std::string parent;
-    const std::string path = FindFile(name, &parent);
-    if (path.empty())
+    *path = FindFile(name, &parent);
+    if (path->empty())
         return Fail("No plate \"" + std::string(name) + "\" in " + folderName_);
+    return Done;
+}
+
+uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* size) {
+    std::string path;
+    if (const uint32_t failure = Locate(name, &path); failure != Done)
+        return failure;
     const int fd = openat(baseFd_, path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return Fail(path + ": " + std::strerror(errno));
@@ -389,17 +396,11 @@ uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* si
 }
 
 uint32_t Storage::Write(const char* name, const void*, uint32_t, uint32_t mode) {
-    if (baseFd_ < 0)
-        return Fail("The storage is not open");
     if (mode != WriteModeDelete)
         return Fail("Only deleting plates (write mode 2) is supported");
-    plate_key::Tile tile;
-    if (!plate_key::Parse(name, &tile))
-        return Fail("Invalid plate name \"" + std::string(name, strnlen(name, 40)) + "\"");
-    std::string parent;
-    const std::string path = FindFile(name, &parent);
-    if (path.empty())
-        return Fail("No plate \"" + std::string(name) + "\" in " + folderName_);
+    std::string path;
+    if (const uint32_t failure = Locate(name, &path); failure != Done)
+        return failure;
     // Folders are left in place, even when empty: removing the last one
     // would turn the storage into a folder of no known layout.
     if (unlinkat(baseFd_, path.c_str(), 0) != 0)

@@ -36,6 +36,8 @@ private:
     // The file of a plate relative to the base folder, or empty when there
     // is none; `parent` receives its folder.
     std::string FindFile(const char* name, std::string* parent);
+    // The file of plate `name` in *path and Done, or the failure reported.
+    uint32_t Locate(const char* name, std::string* path);
 
     int baseFd_ = -1;
     std::string folderName_; // for messages: the last path component
