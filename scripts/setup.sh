@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev            # Qt Widgets, its platform plugins and image readers
+    fonts-dejavu-core       # a font, so that texts have sizes in widget tests
     libgtest-dev libbenchmark-dev
     libsqlite3-dev sqlite3  # the MBTiles plugin, and its benchmark baseline
     gcc-mingw-w64-i686 binutils-mingw-w64-i686 # the 32-bit contract check
