@@ -136,22 +136,10 @@ std::string WriteTreeFile(const TreeValue& root)
     writer.Raw(kTreeSignature);
     writer.ListHead(root);
 
-    struct Frame {
-        const TreeValue* item;
-        std::size_t next;
-    };
-    std::vector<Frame> stack{{&root, 0}};
-    while (!stack.empty()) {
-        Frame& frame = stack.back();
-        if (frame.next == static_cast<std::size_t>(frame.item->Count())) {
-            stack.pop_back();
-            continue;
-        }
-        const TreeValue& child = *frame.item->ChildValue(frame.next++);
-        writer.Entry(child);
-        writer.ListHead(child);
-        stack.push_back({&child, 0});
-    }
+    ForEachDescendant(root, [&writer](const TreeValue& item, std::size_t) {
+        writer.Entry(item);
+        writer.ListHead(item);
+    });
     return std::move(writer.bytes);
 }
 

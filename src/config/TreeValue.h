@@ -99,3 +99,26 @@ private:
     CfgBlobStore::Handle block_ = 0;
     std::string name_;
 };
+
+// Calls visit(item, depth) for every item below `root`, each before its
+// children, in the order of the file (depth 0: the root's children). No
+// recursion: a file may nest items as deep as it is long.
+template <typename Visit>
+void ForEachDescendant(const TreeValue& root, Visit visit)
+{
+    struct Frame {
+        const TreeValue* item;
+        std::size_t next;
+    };
+    std::vector<Frame> stack{{&root, 0}};
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next == static_cast<std::size_t>(frame.item->Count())) {
+            stack.pop_back();
+            continue;
+        }
+        const TreeValue& child = *frame.item->ChildValue(frame.next++);
+        visit(child, stack.size() - 1);
+        stack.push_back({&child, 0});
+    }
+}

@@ -111,22 +111,9 @@ std::string ValueText(const TreeValue& item)
     }
 }
 
-void Dump(TreeValue& root, std::ostream& out)
+void Dump(const TreeValue& root, std::ostream& out)
 {
-    // Without recursion: a file may nest items as deep as it is long.
-    struct Frame {
-        TreeValue* item;
-        std::size_t next;
-    };
-    std::vector<Frame> stack{{&root, 0}};
-    while (!stack.empty()) {
-        Frame& frame = stack.back();
-        if (frame.next == static_cast<std::size_t>(frame.item->Count())) {
-            stack.pop_back();
-            continue;
-        }
-        TreeValue& item = *frame.item->ChildValue(frame.next++);
-        const std::size_t depth = stack.size() - 1;
+    ForEachDescendant(root, [&out](const TreeValue& item, std::size_t depth) {
         std::string line(std::min(depth, kMaxIndent) * 2, ' ');
         if (depth > kMaxIndent)
             line += Format("(depth %zu) ", depth);
@@ -135,8 +122,7 @@ void Dump(TreeValue& root, std::ostream& out)
         if (!value.empty())
             line += " " + value;
         out << line << '\n';
-        stack.push_back({&item, 0});
-    }
+    });
 }
 
 template <typename T>
