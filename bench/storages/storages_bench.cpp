@@ -57,68 +57,69 @@ void ForTiles(int count, Add add) {
             add(level->first, i % (1 << level->first), i / (1 << level->first));
 }
 
-// Plain layout with tile sizes of 1,000 to 7,000 bytes, so most rows spill
-// into overflow pages as real JPEG tiles do.
-std::string MakePlainMbtiles(const std::string& name, int count) {
+// Builds <g_dir>/<name> once: `fill` runs inside one transaction on a
+// ".part" file that becomes the database only when complete.
+template <typename Fill>
+std::string BuildDatabase(const std::string& name, Fill fill) {
     const std::string path = g_dir + "/" + name;
     if (fs::exists(path))
         return path;
     sqlite3* db = nullptr;
     sqlite3_open((path + ".part").c_str(), &db);
-    Exec(db, "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; BEGIN;"
-             "CREATE TABLE metadata (name TEXT, value TEXT);"
-             "CREATE TABLE tiles (zoom_level INTEGER NOT NULL, tile_column INTEGER NOT NULL,"
-             " tile_row INTEGER NOT NULL, tile_data BLOB NOT NULL,"
-             " UNIQUE (zoom_level, tile_column, tile_row))");
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO tiles VALUES (?1, ?2, ?3, zeroblob(1000 + abs(random()) % 6000))", -1,
-                       &insert, nullptr);
-    ForTiles(count, [&](int z, int x, int y) {
-        sqlite3_bind_int(insert, 1, z);
-        sqlite3_bind_int(insert, 2, x);
-        sqlite3_bind_int(insert, 3, (1 << z) - 1 - y);
-        sqlite3_step(insert);
-        sqlite3_reset(insert);
-    });
-    sqlite3_finalize(insert);
+    Exec(db, "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; BEGIN");
+    fill(db);
     Exec(db, "COMMIT");
     sqlite3_close(db);
     fs::rename(path + ".part", path);
     return path;
 }
 
+// Plain layout with tile sizes of 1,000 to 7,000 bytes, so most rows spill
+// into overflow pages as real JPEG tiles do.
+std::string MakePlainMbtiles(const std::string& name, int count) {
+    return BuildDatabase(name, [count](sqlite3* db) {
+        Exec(db, "CREATE TABLE metadata (name TEXT, value TEXT);"
+                 "CREATE TABLE tiles (zoom_level INTEGER NOT NULL, tile_column INTEGER NOT NULL,"
+                 " tile_row INTEGER NOT NULL, tile_data BLOB NOT NULL,"
+                 " UNIQUE (zoom_level, tile_column, tile_row))");
+        sqlite3_stmt* insert = nullptr;
+        sqlite3_prepare_v2(db, "INSERT INTO tiles VALUES (?1, ?2, ?3, zeroblob(1000 + abs(random()) % 6000))", -1,
+                           &insert, nullptr);
+        ForTiles(count, [&](int z, int x, int y) {
+            sqlite3_bind_int(insert, 1, z);
+            sqlite3_bind_int(insert, 2, x);
+            sqlite3_bind_int(insert, 3, (1 << z) - 1 - y);
+            sqlite3_step(insert);
+            sqlite3_reset(insert);
+        });
+        sqlite3_finalize(insert);
+    });
+}
+
 // Deduplicated layout: every image shared by two map rows.
 std::string MakeDeduplicatedMbtiles(const std::string& name, int count) {
-    const std::string path = g_dir + "/" + name;
-    if (fs::exists(path))
-        return path;
-    sqlite3* db = nullptr;
-    sqlite3_open((path + ".part").c_str(), &db);
-    Exec(db, "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; BEGIN;"
-             "CREATE TABLE map (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_id TEXT);"
-             "CREATE TABLE images (tile_data BLOB, tile_id TEXT);"
-             "CREATE UNIQUE INDEX map_index ON map (zoom_level, tile_column, tile_row);"
-             "CREATE UNIQUE INDEX images_id ON images (tile_id);"
-             "CREATE VIEW tiles AS SELECT map.zoom_level AS zoom_level, map.tile_column AS tile_column,"
-             " map.tile_row AS tile_row, images.tile_data AS tile_data"
-             " FROM map JOIN images ON images.tile_id = map.tile_id");
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO map VALUES (?1, ?2, ?3, 'image' || ?4)", -1, &insert, nullptr);
-    int n = 0;
-    ForTiles(count, [&](int z, int x, int y) {
-        sqlite3_bind_int(insert, 1, z);
-        sqlite3_bind_int(insert, 2, x);
-        sqlite3_bind_int(insert, 3, (1 << z) - 1 - y);
-        sqlite3_bind_int(insert, 4, n++ / 2);
-        sqlite3_step(insert);
-        sqlite3_reset(insert);
+    return BuildDatabase(name, [count](sqlite3* db) {
+        Exec(db, "CREATE TABLE map (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_id TEXT);"
+                 "CREATE TABLE images (tile_data BLOB, tile_id TEXT);"
+                 "CREATE UNIQUE INDEX map_index ON map (zoom_level, tile_column, tile_row);"
+                 "CREATE UNIQUE INDEX images_id ON images (tile_id);"
+                 "CREATE VIEW tiles AS SELECT map.zoom_level AS zoom_level, map.tile_column AS tile_column,"
+                 " map.tile_row AS tile_row, images.tile_data AS tile_data"
+                 " FROM map JOIN images ON images.tile_id = map.tile_id");
+        sqlite3_stmt* insert = nullptr;
+        sqlite3_prepare_v2(db, "INSERT INTO map VALUES (?1, ?2, ?3, 'image' || ?4)", -1, &insert, nullptr);
+        int n = 0;
+        ForTiles(count, [&](int z, int x, int y) {
+            sqlite3_bind_int(insert, 1, z);
+            sqlite3_bind_int(insert, 2, x);
+            sqlite3_bind_int(insert, 3, (1 << z) - 1 - y);
+            sqlite3_bind_int(insert, 4, n++ / 2);
+            sqlite3_step(insert);
+            sqlite3_reset(insert);
+        });
+        sqlite3_finalize(insert);
+        Exec(db, "INSERT INTO images SELECT zeroblob(1000 + abs(random()) % 6000), tile_id FROM map GROUP BY tile_id");
     });
-    sqlite3_finalize(insert);
-    Exec(db, "INSERT INTO images SELECT zeroblob(1000 + abs(random()) % 6000), tile_id FROM map GROUP BY tile_id;"
-             "COMMIT");
-    sqlite3_close(db);
-    fs::rename(path + ".part", path);
-    return path;
 }
 
 std::string PlateName(int z, int x, int y) {

@@ -12,12 +12,6 @@ StorageConnection::StorageConnection(BrowserView& view, Operation& operation, PR
 {
 }
 
-StorageConnection::~StorageConnection()
-{
-    action_ = nullptr;
-    plugin_.reset();
-}
-
 void StorageConnection::ReleaseStorage()
 {
     if (plugin_ != nullptr) {

@@ -37,7 +37,7 @@ class StorageConnection {
 public:
     // The view, the reporter and the throttle must outlive the connection.
     StorageConnection(BrowserView& view, Operation& operation, PRPeriod& period, const PluginHostInfo* host);
-    ~StorageConnection();
+    ~StorageConnection() = default;
     StorageConnection(const StorageConnection&) = delete;
     StorageConnection& operator=(const StorageConnection&) = delete;
 

@@ -3,8 +3,6 @@
 
 #include "log/Boxes.h"
 
-class QWidget;
-
 class QtBoxPresenter : public BoxPresenter {
 public:
     void ShowError(BoxOwner owner, const std::string& caption, const std::string& text) override;
@@ -12,5 +10,4 @@ public:
                bool withCheckBox) override;
     void ShowFatal(const std::string& caption, const std::string& text) override;
 
-    static BoxOwner OwnerOf(QWidget* widget) { return widget; }
 };
