@@ -76,8 +76,21 @@ enum ActionResult {
     Aborted = 3  /* Enumerate only: the callback answered 0 */
 };
 
-/* Write mode that deletes the plate of the given name. */
-enum { WriteModeDelete = 2 };
+/* Modes of Write.
+ *  WriteModeStore  - store the `size` bytes at `data` as the plate `name`,
+ *                    replacing a plate of that name (a new plate otherwise).
+ *                    The block is the program's, valid only during the call:
+ *                    copy what you keep. A plugin may collect stores and
+ *                    write them in batches, but every store it answered Done
+ *                    must be durable once the action is closed (Open with a
+ *                    null path) and must be seen by a later GetPlateData or
+ *                    Enumerate on the same action. A plugin that cannot
+ *                    store answers Failed with a text. Since Ulmora 0.2; a
+ *                    plugin written before it answers Failed or ignores it,
+ *                    so the program checks the result of every store.
+ *  WriteModeDelete - delete the plate `name`; `data` is null and `size` 0.
+ * The program calls Write only for plugins with SupportsWrite. */
+enum { WriteModeStore = 1, WriteModeDelete = 2 };
 
 #if defined(_MSC_VER)
 #  pragma pack(push, 1)
@@ -129,8 +142,9 @@ typedef struct ULMORA_PACKED ActionFunctions {
      * plugin's next call on this action. Empty: the plate has no data. */
     uint32_t(ULMORA_CALL *GetPlateData)(ActionInterface *self, const char *name,
                                         const void **data, uint32_t *size);
-    /* Changes the plate `name`. The program only calls it with data null,
-     * size 0 and mode WriteModeDelete: delete the plate. */
+    /* Changes the plate `name` as `mode` says (WriteModeStore or
+     * WriteModeDelete, above). Returns Done, or Failed with a text; a mode
+     * the plugin does not know is a failure. */
     uint32_t(ULMORA_CALL *Write)(ActionInterface *self, const char *name, const void *data,
                                  uint32_t size, uint32_t mode);
     /* Calls `callback` once for every plate of the open storage, passing
