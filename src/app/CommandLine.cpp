@@ -1,7 +1,7 @@
 #include "app/CommandLine.h"
 
-#include "app/Paths.h"
-#include "app/Text.h"
+#include "base/Paths.h"
+#include "base/Text.h"
 #include "platform/Process.h"
 
 bool FindSwitch(const std::vector<std::string>& arguments, const std::string& name, std::string* value)

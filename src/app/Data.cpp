@@ -1,9 +1,9 @@
 #include "app/Data.h"
 
-#include "app/Dictionary.h"
-#include "app/Paths.h"
-#include "app/Text.h"
-#include "app/Translate.h"
+#include "base/Dictionary.h"
+#include "base/Paths.h"
+#include "base/Text.h"
+#include "base/Translate.h"
 #include "log/Boxes.h"
 #include "log/Errors.h"
 #include "plates/BitmapHeader.h"
@@ -25,6 +25,7 @@ TData* Data() { return instance; }
 TData::TData(const DataOptions& options)
 {
     instance = this;
+    SetShared(this);
     open_ = std::make_unique<QFileDialog>();
     open_->setFileMode(QFileDialog::ExistingFile);
     open_->setAcceptMode(QFileDialog::AcceptOpen);
@@ -58,6 +59,8 @@ TData::TData(const DataOptions& options)
 
 TData::~TData()
 {
-    if (instance == this)
+    if (instance == this) {
         instance = nullptr;
+        SetShared(nullptr);
+    }
 }

@@ -4,28 +4,22 @@
 // the preview's picture header, the image decoder and the maths library.
 
 #include "app/Zelmath.h"
+#include "widgets/GuiShared.h"
 
-#include <QIcon>
-#include <QList>
 #include <memory>
-
-class QFileDialog;
 
 struct DataOptions {
     ZelmathInit initMaths = &InitZelmath;
     const char* const* imageFormats = nullptr; // the decoder's default formats
 };
 
-class TData {
+class TData : public SharedGui {
 public:
     explicit TData(const DataOptions& options = {});
     ~TData();
     TData(const TData&) = delete;
     TData& operator=(const TData&) = delete;
 
-    QFileDialog* open = nullptr;
-    QFileDialog* save = nullptr;
-    QList<QIcon> Images;
     bool imagesAvailable = false; // the preview can decode plates
 
 private:

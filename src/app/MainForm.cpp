@@ -1,10 +1,10 @@
 #include "app/MainForm.h"
 
 #include "app/Data.h"
-#include "app/Dictionary.h"
+#include "base/Dictionary.h"
 #include "app/Services.h"
-#include "app/Text.h"
-#include "app/Translate.h"
+#include "base/Text.h"
+#include "base/Translate.h"
 #include "config/ConfigItem.h"
 #include "config/WindowPlacement.h"
 #include "log/Boxes.h"
@@ -15,6 +15,7 @@
 #include "plugins/Registry.h"
 #include "widgets/BkList.h"
 #include "widgets/ColorRef.h"
+#include "widgets/GuiShared.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -40,7 +41,6 @@ namespace {
 
 TMainForm* instance = nullptr;
 
-QString Tr(const char* text) { return QString::fromUtf8(Translate(text)); }
 
 struct Section {
     const char* text;
@@ -99,9 +99,7 @@ void TMainForm::CreateControls()
 {
     resize(680, 608);
     move(363, 108);
-    QFont designFont("MS Sans Serif");
-    designFont.setPointSize(8);
-    setFont(designFont);
+    setFont(DesignFont());
 
     auto* central = new QWidget(this);
     auto* column = new QVBoxLayout(central);

@@ -4,8 +4,8 @@
 // releasing, the plate list's cells, the preview and the Select menu.
 
 #include "app/Data.h"
-#include "app/Paths.h"
-#include "app/Translate.h"
+#include "base/Paths.h"
+#include "base/Translate.h"
 #include "browse/AskZoomForm.h"
 #include "browse/ChooseFolder.h"
 #include "browse/Selection.h"
@@ -15,6 +15,7 @@
 #include "plates/QtPicture.h"
 #include "plugins/Registry.h"
 #include "widgets/BkList.h"
+#include "widgets/GuiShared.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -28,10 +29,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QToolButton>
-
-namespace {
-QString Tr(const char* text) { return QString::fromUtf8(Translate(text)); }
-} // namespace
 
 // ---- storage connection ----------------------------------------------------
 

@@ -1,8 +1,8 @@
 #include "app/Services.h"
 
 #include "app/CommandLine.h"
-#include "app/Text.h"
-#include "app/Translate.h"
+#include "base/Text.h"
+#include "base/Translate.h"
 #include "config/CfgStorage.h"
 #include "log/DiagnosticLog.h"
 #include "log/Log.h"

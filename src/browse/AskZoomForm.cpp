@@ -1,9 +1,8 @@
 #include "browse/AskZoomForm.h"
 
-#include "app/Data.h"
-#include "app/Translate.h"
 #include "browse/Selection.h"
 #include "config/StorageLink.h"
+#include "widgets/GuiShared.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -14,17 +13,11 @@
 
 #include <cstdint>
 
-namespace {
-QString Tr(const char* text) { return QString::fromUtf8(Translate(text)); }
-} // namespace
-
 TAskZoomForm::TAskZoomForm(StorageLink* link, QWidget* owner) : QDialog(owner), link_(link)
 {
     setObjectName("AskZoomForm");
     setWindowTitle(Tr("Select zoom levels..."));
-    QFont designFont("MS Sans Serif");
-    designFont.setPointSize(8);
-    setFont(designFont);
+    setFont(DesignFont());
 
     Label1 = new QLabel(Tr("From"), this);
     Label1->setObjectName("Label1");
@@ -50,7 +43,7 @@ TAskZoomForm::TAskZoomForm(StorageLink* link, QWidget* owner) : QDialog(owner), 
     btnCancel->setObjectName("btnCancel");
     for (QPushButton* button : {btnOk, btnCancel})
         button->setFixedSize(111, 30);
-    if (TData* shared = Data(); shared != nullptr && shared->Images.size() > 1) {
+    if (SharedGui* shared = Shared(); shared != nullptr && shared->Images.size() > 1) {
         btnOk->setIcon(shared->Images[0]);
         btnCancel->setIcon(shared->Images[1]);
     }

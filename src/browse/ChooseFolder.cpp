@@ -1,6 +1,6 @@
 #include "browse/ChooseFolder.h"
 
-#include "app/Translate.h"
+#include "base/Translate.h"
 #include "log/Boxes.h"
 #include "log/Errors.h"
 #include "platform/FileInfo.h"

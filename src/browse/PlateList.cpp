@@ -1,6 +1,6 @@
 #include "browse/PlateList.h"
 
-#include "app/Text.h"
+#include "base/Text.h"
 
 #include <cstring>
 #include <string>

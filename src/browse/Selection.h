@@ -2,7 +2,7 @@
 // Selecting plates by a range of zoom levels (a plate's zoom is the length of
 // its name).
 
-#include "widgets/ListSelection.h"
+#include "base/ListSelection.h"
 
 class PlateList;
 

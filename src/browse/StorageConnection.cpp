@@ -1,6 +1,6 @@
 #include "browse/StorageConnection.h"
 
-#include "app/Translate.h"
+#include "base/Translate.h"
 #include "log/Errors.h"
 #include "log/LastErrorKeeper.h"
 #include "log/Log.h"

@@ -1,8 +1,7 @@
 #include "config/CfgStorage.h"
 
-#include "app/Paths.h"
-#include "app/Text.h"
-#include "config/StorageLink.h"
+#include "base/Paths.h"
+#include "base/Text.h"
 #include "log/Errors.h"
 #include "platform/Files.h"
 
@@ -19,9 +18,9 @@ CfgStorage::~CfgStorage()
         links_.back()->StorageRemoved();
 }
 
-void CfgStorage::AddLink(StorageLink* link) { links_.push_back(link); }
+void CfgStorage::AddLink(Client* link) { links_.push_back(link); }
 
-void CfgStorage::RemoveLink(StorageLink* link)
+void CfgStorage::RemoveLink(Client* link)
 {
     auto found = std::find(links_.begin(), links_.end(), link);
     if (found != links_.end())
@@ -31,7 +30,7 @@ void CfgStorage::RemoveLink(StorageLink* link)
 namespace {
 // Indexes instead of iterators: a handler may add or remove links.
 template <typename Fire>
-void ForEachLink(const std::vector<StorageLink*>& links, Fire fire)
+void ForEachLink(const std::vector<CfgStorage::Client*>& links, Fire fire)
 {
     for (std::size_t i = 0; i < links.size(); ++i)
         fire(*links[i]);
@@ -50,7 +49,7 @@ bool CfgStorage::Load()
         return false;
     if (onLoad_)
         onLoad_(this);
-    ForEachLink(links_, [this](StorageLink& link) { link.FireLoad(this); });
+    ForEachLink(links_, [this](Client& link) { link.StorageLoaded(this); });
     return true;
 }
 
@@ -64,7 +63,7 @@ bool CfgStorage::Save()
     }
     if (onSave_)
         onSave_(this);
-    ForEachLink(links_, [this](StorageLink& link) { link.FireSave(this); });
+    ForEachLink(links_, [this](Client& link) { link.StorageSaving(this); });
     return tree_.Save(path_);
 }
 

@@ -4,18 +4,28 @@
 //
 // Nothing is saved on the store's own account: only Save writes the file.
 
-#include "app/Delegate.h"
+#include "base/Delegate.h"
 #include "config/TreeConfig.h"
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-class StorageLink;
-
 class CfgStorage {
 public:
     using Event = Delegate<void(CfgStorage*)>;
+
+    // What the store tells each link registered with it (StorageLink is one).
+    class Client {
+    public:
+        virtual void StorageLoaded(CfgStorage* sender) = 0;
+        virtual void StorageSaving(CfgStorage* sender) = 0;
+        // The store goes away: the client forgets it.
+        virtual void StorageRemoved() = 0;
+
+    protected:
+        ~Client() = default;
+    };
 
     // `files` (default: the machine's) must outlive the store.
     explicit CfgStorage(platform::FileSystem* files = nullptr);
@@ -51,17 +61,16 @@ public:
 
     TreeConfig& Tree() { return tree_; }
     ConfigItem* Root() { return root_; }
-    const std::vector<StorageLink*>& Links() const { return links_; }
+    const std::vector<Client*>& Links() const { return links_; }
+    // Clients join at the end of the list and leave it themselves.
+    void AddLink(Client* link);
+    void RemoveLink(Client* link);
 
 private:
-    friend class StorageLink;
-    void AddLink(StorageLink* link);
-    void RemoveLink(StorageLink* link);
-
     TreeConfig tree_;
     std::string path_;
     ConfigItem* root_;
-    std::vector<StorageLink*> links_; // not owned
+    std::vector<Client*> links_; // not owned
     bool autoSave_ = true;
     bool autoLoad_ = true;
     std::string fileName_;

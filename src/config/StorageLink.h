@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-class StorageLink {
+class StorageLink final : public CfgStorage::Client {
 public:
     using Event = CfgStorage::Event;
 
@@ -48,21 +48,18 @@ public:
     // without a storage.
     ConfigItem* Item(std::string_view key);
 
-    // Called by the storage when it goes away: the link forgets it.
-    void StorageRemoved();
-
 private:
-    friend class CfgStorage;
-    void FireLoad(CfgStorage* sender)
+    void StorageLoaded(CfgStorage* sender) override
     {
         if (onLoad_)
             onLoad_(sender);
     }
-    void FireSave(CfgStorage* sender)
+    void StorageSaving(CfgStorage* sender) override
     {
         if (onSave_)
             onSave_(sender);
     }
+    void StorageRemoved() override;
     ConfigItem* LinkItem() const;
 
     CfgStorage* storage_ = nullptr;

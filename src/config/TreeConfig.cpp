@@ -7,7 +7,7 @@
 
 TreeConfig::TreeConfig(platform::FileSystem* files)
     : files_(files != nullptr ? files : &platform::RealFileSystem()),
-      root_(std::make_unique<TreeValue>(this, nullptr, std::string()))
+      root_(std::make_unique<TreeValue>(&blobs_, nullptr, std::string()))
 {
 }
 

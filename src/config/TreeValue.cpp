@@ -1,7 +1,6 @@
 #include "config/TreeValue.h"
 
 #include "config/NumberText.h"
-#include "config/TreeConfig.h"
 #include "log/Errors.h"
 
 #include <algorithm>
@@ -82,8 +81,8 @@ float NarrowToFloat(double value)
 
 } // namespace
 
-TreeValue::TreeValue(TreeConfig* tree, TreeValue* parent, std::string name)
-    : tree_(tree), parent_(parent), name_(std::move(name))
+TreeValue::TreeValue(CfgBlobStore* blobs, TreeValue* parent, std::string name)
+    : blobs_(blobs), parent_(parent), name_(std::move(name))
 {
 }
 
@@ -105,7 +104,7 @@ TreeValue::~TreeValue()
 void TreeValue::ReleaseBlock()
 {
     if (block_ != 0) {
-        tree_->Blobs().Release(block_);
+        blobs_->Release(block_);
         block_ = 0;
     }
 }
@@ -116,7 +115,7 @@ TreeValue* TreeValue::AppendChild(std::string name)
         SetLastError(ErrInvalidParameter);
         return nullptr;
     }
-    children_.push_back(std::make_unique<TreeValue>(tree_, this, std::move(name)));
+    children_.push_back(std::make_unique<TreeValue>(blobs_, this, std::move(name)));
     return children_.back().get();
 }
 
@@ -155,7 +154,7 @@ TreeValue* TreeValue::Walk(std::string_view path, bool create)
 void TreeValue::Delete(ConfigItem* item)
 {
     TreeValue* victim = item != nullptr ? dynamic_cast<TreeValue*>(item) : this;
-    if (victim == nullptr || victim->tree_ != tree_ || victim->parent_ == nullptr)
+    if (victim == nullptr || victim->blobs_ != blobs_ || victim->parent_ == nullptr)
         return;
     auto& siblings = victim->parent_->children_;
     auto found = std::find_if(siblings.begin(), siblings.end(),
@@ -201,14 +200,14 @@ void TreeValue::SetFixed(int type, std::uint64_t bits)
 
 bool TreeValue::SetBlock(int type, const void* data, std::size_t size)
 {
-    if (!tree_->Blobs().Store(&block_, data, size))
+    if (!blobs_->Store(&block_, data, size))
         return false;
     type_ = static_cast<std::uint8_t>(type);
     bits_ = 0;
     return true;
 }
 
-std::span<const std::uint8_t> TreeValue::BlockBytes() const { return tree_->Blobs().Bytes(block_); }
+std::span<const std::uint8_t> TreeValue::BlockBytes() const { return blobs_->Bytes(block_); }
 
 std::string TreeValue::Text() const
 {

@@ -9,14 +9,13 @@
 #include <span>
 #include <vector>
 
-class TreeConfig;
 
 class TreeValue final : public ConfigItem {
 public:
     // Names are written with a 16-bit length.
     static constexpr std::size_t kMaxNameLength = 0xFFFF;
 
-    TreeValue(TreeConfig* tree, TreeValue* parent, std::string name);
+    TreeValue(CfgBlobStore* blobs, TreeValue* parent, std::string name);
     ~TreeValue() override;
     TreeValue(const TreeValue&) = delete;
     TreeValue& operator=(const TreeValue&) = delete;
@@ -93,7 +92,7 @@ private:
 
     std::uint64_t bits_ = 0;
     std::uint8_t type_ = TypeNone;
-    TreeConfig* tree_;
+    CfgBlobStore* blobs_; // the tree's; one per tree
     TreeValue* parent_;
     std::vector<std::unique_ptr<TreeValue>> children_;
     CfgBlobStore::Handle block_ = 0;

@@ -1,7 +1,7 @@
 #include "log/Boxes.h"
 
-#include "app/Text.h"
-#include "app/Translate.h"
+#include "base/Text.h"
+#include "base/Translate.h"
 #include "log/Errors.h"
 #include "log/LastErrorKeeper.h"
 #include "log/Log.h"

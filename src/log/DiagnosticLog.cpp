@@ -1,7 +1,7 @@
 #include "log/DiagnosticLog.h"
 
-#include "app/Paths.h"
-#include "app/Text.h"
+#include "base/Paths.h"
+#include "base/Text.h"
 #include "log/Errors.h"
 #include "log/LastErrorKeeper.h"
 #include "platform/LocalTime.h"

@@ -1,6 +1,6 @@
 #include "log/Errors.h"
 
-#include "app/Text.h"
+#include "base/Text.h"
 #include "platform/LastError.h"
 
 #include <cstdarg>

@@ -1,6 +1,6 @@
 #include "log/Log.h"
 
-#include "app/Text.h"
+#include "base/Text.h"
 #include "log/LastErrorKeeper.h"
 
 #include <cstdarg>

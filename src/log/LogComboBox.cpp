@@ -1,6 +1,6 @@
 #include "log/LogComboBox.h"
 
-#include "app/Text.h"
+#include "base/Text.h"
 #include "log/DiagnosticLog.h"
 #include "log/LastErrorKeeper.h"
 

@@ -1,6 +1,6 @@
 #include "log/Operation.h"
 
-#include "app/Text.h"
+#include "base/Text.h"
 #include "log/LastErrorKeeper.h"
 #include "platform/Clock.h"
 

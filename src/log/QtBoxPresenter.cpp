@@ -1,6 +1,6 @@
 #include "log/QtBoxPresenter.h"
 
-#include "app/Translate.h"
+#include "widgets/GuiShared.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -17,7 +17,6 @@ QWidget* OwnerWidget(BoxOwner owner)
 }
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
-QString Tr(const char* text) { return QString::fromUtf8(Translate(text)); }
 
 } // namespace
 

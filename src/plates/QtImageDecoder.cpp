@@ -2,7 +2,7 @@
 
 // Our decoder: Qt's image readers behind the table's functions.
 
-#include "app/Text.h"
+#include "base/Text.h"
 #include "log/Errors.h"
 
 #include <QIODevice>

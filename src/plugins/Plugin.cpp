@@ -1,8 +1,8 @@
 #include "plugins/Plugin.h"
 
-#include "app/Paths.h"
-#include "app/Text.h"
-#include "app/Translate.h"
+#include "base/Paths.h"
+#include "base/Text.h"
+#include "base/Translate.h"
 #include "log/Errors.h"
 #include "log/LastErrorKeeper.h"
 #include "platform/LastError.h"

@@ -4,7 +4,7 @@
 // (PluginAction / StorageAction). Failures return false, null or 2 and leave
 // the reason as the thread's last error (log/Errors.h).
 
-#include "app/Delegate.h"
+#include "base/Delegate.h"
 #include "platform/Library.h"
 #include "ulmora_plugin.h"
 

@@ -1,14 +1,14 @@
 #include "plugins/PluginsEditor.h"
 
-#include "app/Data.h"
-#include "app/Paths.h"
-#include "app/Text.h"
-#include "app/Translate.h"
+#include "base/Paths.h"
+#include "base/Text.h"
+#include "base/Translate.h"
 #include "config/StorageLink.h"
 #include "config/WindowPlacement.h"
 #include "log/Boxes.h"
 #include "plugins/Registry.h"
 #include "widgets/BkList.h"
+#include "widgets/GuiShared.h"
 #include "widgets/ListHeader.h"
 
 #include <QFile>
@@ -21,8 +21,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-QString Tr(const char* text) { return QString::fromUtf8(Translate(text)); }
 
 struct Section {
     const char* caption;
@@ -116,7 +114,7 @@ void TPluginsEditor::CreateControls()
     inside->addWidget(list);
     column->addWidget(GroupBox1, 1);
 
-    const QList<QIcon> images = Data() != nullptr ? Data()->Images : QList<QIcon>();
+    const QList<QIcon> images = Shared() != nullptr ? Shared()->Images : QList<QIcon>();
     auto makeButton = [this, &images](const char* name, const char* caption, int image, bool flat) {
         auto* button = new QToolButton(this);
         button->setObjectName(name);
@@ -206,7 +204,7 @@ bool TPluginsEditor::listDrawItemSection(CustomBkList*, QPainter& canvas, unsign
 
 void TPluginsEditor::btnAddClick()
 {
-    QFileDialog* dialog = Data() != nullptr ? Data()->open : nullptr;
+    QFileDialog* dialog = Shared() != nullptr ? Shared()->open : nullptr;
     if (dialog == nullptr)
         return;
     dialog->setWindowTitle(Tr("Load plugin..."));

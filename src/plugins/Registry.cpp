@@ -1,8 +1,8 @@
 #include "plugins/Registry.h"
 
-#include "app/Paths.h"
-#include "app/Text.h"
-#include "app/Translate.h"
+#include "base/Paths.h"
+#include "base/Text.h"
+#include "base/Translate.h"
 #include "config/ConfigItem.h"
 #include "log/Boxes.h"
 #include "log/Errors.h"

@@ -2,7 +2,7 @@
 // The registry of loaded plugin libraries and the persisted storage
 // definitions. The program keeps one of each for the whole run.
 
-#include "app/Delegate.h"
+#include "base/Delegate.h"
 #include "plugins/Plugin.h"
 
 #include <memory>

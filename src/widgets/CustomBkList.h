@@ -13,10 +13,10 @@
 //
 // CustomBkList holds all the behaviour; BkList publishes the properties.
 
-#include "app/Delegate.h"
+#include "base/Delegate.h"
 #include "widgets/BkListTypes.h"
 #include "widgets/ColorRef.h"
-#include "widgets/ListSelection.h"
+#include "base/ListSelection.h"
 
 #include <QAbstractScrollArea>
 #include <QPixmap>

@@ -1,7 +1,7 @@
 // The switches that place the configuration and the log file.
 #include "app/CommandLine.h"
 
-#include "app/Paths.h"
+#include "base/Paths.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The settings store: its file name, its events and the links on it.
-#include "app/Paths.h"
+#include "base/Paths.h"
 #include "config/StorageLink.h"
 #include "log/Errors.h"
 #include "platform/Files.h"
@@ -10,6 +10,8 @@
 #include <memory>
 
 namespace {
+
+using Clients = std::vector<CfgStorage::Client*>;
 
 // Records the order in which stores and links are told about loads and saves.
 struct EventLog {
@@ -153,16 +155,16 @@ TEST_F(CfgStorageTest, LinksComeAndGoWithTheirStores)
         moved.SetStorage(storage.get());
         EXPECT_EQ(storage->Links().size(), 3u);
     }
-    EXPECT_EQ(storage->Links(), (std::vector<StorageLink*>{&kept, &moved}));
+    EXPECT_EQ(storage->Links(), (Clients{&kept, &moved}));
     moved.SetStorage(&other);
-    EXPECT_EQ(storage->Links(), std::vector<StorageLink*>{&kept});
-    EXPECT_EQ(other.Links(), std::vector<StorageLink*>{&moved});
+    EXPECT_EQ(storage->Links(), Clients{&kept});
+    EXPECT_EQ(other.Links(), Clients{&moved});
 
     StorageLink copy;
     copy.SetKeyPath("Old");
     copy.AssignFrom(kept);
     EXPECT_EQ(copy.KeyPath(), "");
-    EXPECT_EQ(storage->Links(), (std::vector<StorageLink*>{&kept, &copy}));
+    EXPECT_EQ(storage->Links(), (Clients{&kept, &copy}));
 
     storage.reset();
     EXPECT_EQ(kept.Storage(), nullptr);

@@ -1,7 +1,7 @@
 // The diagnostic writer: line format, splitting, files and threads.
 #include "log/DiagnosticLog.h"
 
-#include "app/Paths.h"
+#include "base/Paths.h"
 #include "log/Errors.h"
 #include "platform/LastError.h"
 #include "platform/Thread.h"

@@ -1,7 +1,7 @@
 // The loader and the action wrapper against the family of test plugins.
 #include "plugins/Plugin.h"
 
-#include "app/Paths.h"
+#include "base/Paths.h"
 #include "log/Errors.h"
 #include "platform/LastError.h"
 #include "test_plugin_control.h"

@@ -6,7 +6,7 @@
 #include "TempFolder.h"
 #include "app/Data.h"
 #include "app/MainForm.h"
-#include "app/Paths.h"
+#include "base/Paths.h"
 #include "config/CfgStorage.h"
 #include "config/StorageLink.h"
 #include "config/TreeConfig.h"

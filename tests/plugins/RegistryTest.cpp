@@ -3,7 +3,7 @@
 
 #include "ScriptedBoxes.h"
 #include "TempFolder.h"
-#include "app/Paths.h"
+#include "base/Paths.h"
 #include "config/ConfigItem.h"
 #include "config/TreeConfig.h"
 #include "log/Errors.h"

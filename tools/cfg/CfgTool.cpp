@@ -1,6 +1,6 @@
 #include "CfgTool.h"
 
-#include "app/Text.h"
+#include "base/Text.h"
 #include "config/TreeConfig.h"
 #include "log/Errors.h"
 #include "platform/Files.h"

@@ -1,5 +1,5 @@
 // Bounded texts: cuts keep whole UTF-8 characters.
-#include "app/Text.h"
+#include "base/Text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The translation dictionary.
-#include "app/Dictionary.h"
+#include "base/Dictionary.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 // languages 1, 2, ..., separated by tabs. "\n" and "\t" in a text stand for
 // a line feed and a tab; an empty translation keeps the original.
 
-#include "app/Delegate.h"
+#include "base/Delegate.h"
 
 #include <string>
 #include <unordered_map>

@@ -1,5 +1,5 @@
 // Paths relative to the program folder, in both syntaxes.
-#include "app/Paths.h"
+#include "base/Paths.h"
 
 #include <gtest/gtest.h>
 

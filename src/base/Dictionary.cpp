@@ -1,6 +1,6 @@
-#include "app/Dictionary.h"
+#include "base/Dictionary.h"
 
-#include "app/Translate.h"
+#include "base/Translate.h"
 #include "platform/Files.h"
 
 #include <algorithm>

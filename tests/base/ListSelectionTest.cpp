@@ -1,6 +1,6 @@
 // The selection store against a plain vector<bool> model: random operations
 // over sizes around the 64-bit word edges must leave both in the same state.
-#include "widgets/ListSelection.h"
+#include "base/ListSelection.h"
 
 #include <gtest/gtest.h>
 

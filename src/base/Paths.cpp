@@ -1,6 +1,6 @@
-#include "app/Paths.h"
+#include "base/Paths.h"
 
-#include "app/Text.h"
+#include "base/Text.h"
 #include "platform/Process.h"
 
 #include <vector>

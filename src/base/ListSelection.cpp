@@ -1,4 +1,4 @@
-#include "widgets/ListSelection.h"
+#include "base/ListSelection.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
-#include "app/Translate.h"
+#include "base/Translate.h"
 
-#include "app/Dictionary.h"
+#include "base/Dictionary.h"
 
 const char* Translate(const char* text) { return MainDictionary().Translate(text); }

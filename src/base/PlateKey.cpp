@@ -1,0 +1,62 @@
+#include "base/PlateKey.h"
+
+bool PlateKey::IsPathSafe(char c)
+{
+    if (c <= ' ' || c > '~')
+        return false;
+    switch (c) {
+    case '.': case '/': case '\\': case ':': case '*': case '?': case '"': case '<': case '>': case '|':
+        return false;
+    default:
+        return true;
+    }
+}
+
+bool PlateKey::IsPathSafe() const
+{
+    if (name_.empty())
+        return false;
+    for (char c : name_)
+        if (!IsPathSafe(c))
+            return false;
+    return true;
+}
+
+std::string PlateKey::RelativePath(std::string_view extension) const
+{
+    std::string path;
+    path.reserve(name_.size() * 2 + extension.size());
+    for (std::size_t i = 0; i + 1 < name_.size(); ++i) {
+        path.push_back(name_[i]);
+        path.push_back('/');
+    }
+    if (!name_.empty())
+        path.push_back(name_.back());
+    path.append(extension);
+    return path;
+}
+
+std::optional<PlateKey::Tile> PlateKey::ToTile() const
+{
+    if (name_.empty() || name_.size() > kMaxQuadtreeLevel || name_[0] != 't')
+        return std::nullopt;
+    uint32_t x = 0;
+    uint32_t y = 0;
+    for (std::size_t i = 1; i < name_.size(); ++i) {
+        const char c = name_[i];
+        if (c < 'q' || c > 't')
+            return std::nullopt;
+        x = x << 1 | (c == 'r' || c == 's' ? 1u : 0u);
+        y = y << 1 | (c == 's' || c == 't' ? 1u : 0u);
+    }
+    return Tile{static_cast<int>(name_.size()) - 1, x, y};
+}
+
+std::string PlateKey::FromTile(const Tile& tile)
+{
+    static constexpr char kLetters[4] = {'q', 'r', 't', 's'}; // index: x bit | y bit << 1
+    std::string name(1, 't');
+    for (int i = tile.z - 1; i >= 0; --i)
+        name.push_back(kLetters[((tile.x >> i) & 1) | ((tile.y >> i) & 1) << 1]);
+    return name;
+}

@@ -1,0 +1,27 @@
+#pragma once
+// What the program's windows share: texts through the dictionary, the design
+// font, and the data module's image list and file dialogs.
+
+#include <QFont>
+#include <QIcon>
+#include <QList>
+#include <QString>
+
+class QFileDialog;
+
+// The translation of `text` as a Qt text.
+QString Tr(const char* text);
+
+// The font the windows are designed in: "MS Sans Serif", 8 point.
+QFont DesignFont();
+
+// The shared image list and dialogs; the data module is one.
+struct SharedGui {
+    QFileDialog* open = nullptr;
+    QFileDialog* save = nullptr;
+    QList<QIcon> Images;
+};
+
+// The shared resources while the data module exists, else null.
+SharedGui* Shared();
+void SetShared(SharedGui* shared);

@@ -1,0 +1,46 @@
+#include "base/PlateKey.h"
+
+#include <gtest/gtest.h>
+
+TEST(PlateKeyTest, PathSafety)
+{
+    struct Case {
+        std::string_view name;
+        bool safe;
+    };
+    const Case cases[] = {
+        {"tqrs", true}, {"0123", true},  {"", false},      {"t/q", false}, {"t\\q", false}, {"..", false},
+        {"t.q", false}, {"t q", false},  {"t\tq", false},  {"t:q", false}, {"t|q", false},  {"t\x7f", false},
+        {"t\xc3\xa9", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PlateKey(c.name).IsPathSafe(), c.safe) << c.name;
+}
+
+TEST(PlateKeyTest, RelativePathHasOneFolderPerCharacterButTheLast)
+{
+    EXPECT_EQ(PlateKey("tqrs").RelativePath(".jpg"), "t/q/r/s.jpg");
+    EXPECT_EQ(PlateKey("t").RelativePath(".jp"), "t.jp");
+    EXPECT_EQ(PlateKey("tqrs").Level(), 4);
+}
+
+TEST(PlateKeyTest, QuadtreeTilesBothWays)
+{
+    struct Case {
+        std::string_view name;
+        PlateKey::Tile tile;
+    };
+    const Case cases[] = {
+        {"t", {0, 0, 0}}, {"tq", {1, 0, 0}}, {"tr", {1, 1, 0}}, {"ts", {1, 1, 1}}, {"tt", {1, 0, 1}},
+        {"tsq", {2, 2, 2}},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(PlateKey(c.name).ToTile(), c.tile) << c.name;
+        EXPECT_EQ(PlateKey::FromTile(c.tile), c.name);
+    }
+    for (std::string_view bad : {"", "q", "tx", "tqa", "tqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqq"})
+        EXPECT_FALSE(PlateKey(bad).ToTile().has_value()) << bad;
+    EXPECT_TRUE(PlateKey(std::string(31, 't')).ToTile().has_value());
+    EXPECT_TRUE(PlateKey("tqrs").IsWithin("tq"));
+    EXPECT_FALSE(PlateKey("tqrs").IsWithin("tr"));
+}
