@@ -2,10 +2,10 @@
 
 #include "app/Data.h"
 #include "base/Dictionary.h"
-#include "app/Services.h"
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "config/ConfigItem.h"
+#include "config/ConfigKeys.h"
 #include "config/WindowPlacement.h"
 #include "log/Boxes.h"
 #include "log/Errors.h"
@@ -39,9 +39,6 @@
 
 namespace {
 
-TMainForm* instance = nullptr;
-
-
 struct Section {
     const char* text;
     int width;
@@ -56,15 +53,9 @@ const Section kSections[kSectionCount] = {
 
 } // namespace
 
-TMainForm* MainForm() { return instance; }
-
-TMainForm::TMainForm(const std::vector<std::string>& arguments)
+TMainForm::TMainForm(const std::vector<std::string>& arguments) : session_(*this, operation_)
 {
-    instance = this;
     setObjectName("MainForm");
-    cfg.SetFileName("Ulmora.hcfg");
-    cfg.SetAutoLoad(false);
-    cfg.SetAutoSave(false);
 
     CreateControls();
     CreateMenu();
@@ -72,16 +63,13 @@ TMainForm::TMainForm(const std::vector<std::string>& arguments)
     ApplyCaptions();
     MainDictionary().AddListener(Dictionary::Listener::Bind<&TMainForm::LanguageChanged>(this));
 
-    StartServices(this, cbLog, &cfg, arguments);
-    connection_ = std::make_unique<StorageConnection>(static_cast<BrowserView&>(*this), *ProgramOperation(), *ProgramPeriod(), &HostInfo());
-    Log("Starting...");
-    link_ = std::make_unique<StorageLink>();
-    link_->SetStorage(&cfg);
-    link_->SetKeyPath("IDE");
-    cfg.Load();
-    Log("%s", Translate("Load cfg..."));
+    // The log window shows the session's lines from the first one on.
+    cbLog->EnsureWindow();
+    logSubscription_ = SubscribeLog([this](const std::string& line) { cbLog->AddLog("%s", line.c_str()); });
+    list->SetSelectionStore(&session_.Selection());
+    session_.Start(arguments);
     RestoreState();
-    Log("OK");
+    session_.Started();
 }
 
 TMainForm::~TMainForm()
@@ -89,8 +77,8 @@ TMainForm::~TMainForm()
     MainDictionary().RemoveListener(Dictionary::Listener::Bind<&TMainForm::LanguageChanged>(this));
     if (!closed_)
         FormClose();
-    if (instance == this)
-        instance = nullptr;
+    list->SetSelectionStore(nullptr);
+    UnsubscribeLog(logSubscription_);
 }
 
 // ---- construction ----------------------------------------------------------
@@ -107,7 +95,20 @@ void TMainForm::CreateControls()
     column->setSpacing(0);
     setCentralWidget(central);
 
-    grpStorage = new QGroupBox(central);
+    CreateStorageGroup(central);
+    CreateToolBar(central);
+    CreatePlateArea(central);
+    CreateLogWindow(central);
+    column->addWidget(grpStorage);
+    column->addWidget(toolBar);
+    column->addWidget(splitter, 1);
+    column->addWidget(cbLog);
+    ConnectCommands();
+}
+
+void TMainForm::CreateStorageGroup(QWidget* parent)
+{
+    grpStorage = new QGroupBox(parent);
     grpStorage->setObjectName("grpStorage");
     grpStorage->setFixedHeight(106);
     auto* grid = new QGridLayout(grpStorage);
@@ -121,6 +122,7 @@ void TMainForm::CreateControls()
     cbPlugins->setEditable(false);
     txtPlugin = new QLabel(grpStorage);
     txtPlugin->setObjectName("txtPlugin");
+    txtPlugin->setText("-"); // until a plugin is shown
     edtDesc = new QPlainTextEdit(grpStorage);
     edtDesc->setObjectName("edtDesc");
     edtDesc->setReadOnly(true);
@@ -154,9 +156,11 @@ void TMainForm::CreateControls()
     grid->addWidget(btnStorage, 2, 0);
     grid->addWidget(edtStorage, 2, 1, 1, 2);
     grid->setColumnStretch(1, 1);
-    column->addWidget(grpStorage);
+}
 
-    toolBar = new QWidget(central);
+void TMainForm::CreateToolBar(QWidget* parent)
+{
+    toolBar = new QWidget(parent);
     toolBar->setObjectName("toolBar");
     toolBar->setFixedHeight(33);
     auto* tools = new QHBoxLayout(toolBar);
@@ -182,7 +186,6 @@ void TMainForm::CreateControls()
     tools->addWidget(btnExport);
     tools->addWidget(btnDelete);
     tools->addStretch();
-    column->addWidget(toolBar);
 
     PopupMenu1 = new QMenu(btnSelect);
     PopupMenu1->setObjectName("PopupMenu1");
@@ -196,8 +199,11 @@ void TMainForm::CreateControls()
     L1->setObjectName("L1");
     L1->setData(3);
     btnSelect->setMenu(PopupMenu1);
+}
 
-    splitter = new QSplitter(Qt::Horizontal, central);
+void TMainForm::CreatePlateArea(QWidget* parent)
+{
+    splitter = new QSplitter(Qt::Horizontal, parent);
     splitter->setObjectName("splitter");
     splitter->setHandleWidth(5);
     splitter->setOpaqueResize(true);
@@ -257,27 +263,31 @@ void TMainForm::CreateControls()
     splitter->addWidget(panelRight);
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 0);
-    column->addWidget(splitter, 1);
+}
 
-    cbLog = new LogComboBox(central);
+void TMainForm::CreateLogWindow(QWidget* parent)
+{
+    cbLog = new LogComboBox(parent);
     cbLog->setObjectName("cbLog");
     cbLog->setFixedHeight(21);
     cbLog->setMaxVisibleItems(20);
     cbLog->setFocusPolicy(Qt::ClickFocus); // not reachable by Tab
-    cbLog->SetOptions(acbLog | acbIndexOnLast | acbFileLog);
-    cbLog->SetLogFile("Ulmora.log");
-    column->addWidget(cbLog);
+    // Only shows the lines: the session writes the log file.
+    cbLog->SetOptions(acbLog | acbIndexOnLast);
+}
 
-    connect(bntPlugins, &QToolButton::clicked, this, [this] { mnuPluginsEditClick(); });
-    connect(cbPlugins, &QComboBox::currentIndexChanged, this, [this] { cbPluginsChange(); });
-    connect(btnStorage, &QToolButton::clicked, this, [this] { btnStorageClick(); });
-    connect(btnLoad, &QPushButton::clicked, this, [this] { btnLoadClick(); });
-    connect(btnExport, &QPushButton::clicked, this, [this] { btnExportClick(); });
-    connect(btnDelete, &QPushButton::clicked, this, [this] { btnDeleteClick(); });
-    connect(PopupMenu1, &QMenu::aboutToShow, this, [this] { PopupMenu1MenuItemCheck(); });
-    connect(A1, &QAction::triggered, this, [this] { A1Click(); });
-    connect(I1, &QAction::triggered, this, [this] { I1Click(); });
-    connect(L1, &QAction::triggered, this, [this] { L1Click(); });
+void TMainForm::ConnectCommands()
+{
+    connect(bntPlugins, &QToolButton::clicked, this, Command<&TMainForm::mnuPluginsEditClick>());
+    connect(cbPlugins, &QComboBox::currentIndexChanged, this, Command<&TMainForm::cbPluginsChange>());
+    connect(btnStorage, &QToolButton::clicked, this, Command<&TMainForm::btnStorageClick>());
+    connect(btnLoad, &QPushButton::clicked, this, Command<&TMainForm::btnLoadClick>());
+    connect(btnExport, &QPushButton::clicked, this, Command<&TMainForm::btnExportClick>());
+    connect(btnDelete, &QPushButton::clicked, this, Command<&TMainForm::btnDeleteClick>());
+    connect(PopupMenu1, &QMenu::aboutToShow, this, Command<&TMainForm::PopupMenu1MenuItemCheck>());
+    connect(A1, &QAction::triggered, this, Command<&TMainForm::A1Click>());
+    connect(I1, &QAction::triggered, this, Command<&TMainForm::I1Click>());
+    connect(L1, &QAction::triggered, this, Command<&TMainForm::L1Click>());
 }
 
 void TMainForm::CreateMenu()
@@ -296,9 +306,9 @@ void TMainForm::CreateMenu()
     mnuExit->setObjectName("mnuExit");
     if (Data() != nullptr && Data()->Images.size() > 2)
         mnuExit->setIcon(Data()->Images[2]);
-    connect(mnuPluginsEdit, &QAction::triggered, this, [this] { mnuPluginsEditClick(); });
-    connect(mnuSaveCfg, &QAction::triggered, this, [this] { mnuSaveCfgClick(); });
-    connect(mnuExit, &QAction::triggered, this, [this] { mnuExitClick(); });
+    connect(mnuPluginsEdit, &QAction::triggered, this, Command<&TMainForm::mnuPluginsEditClick>());
+    connect(mnuSaveCfg, &QAction::triggered, this, Command<&TMainForm::mnuSaveCfgClick>());
+    connect(mnuExit, &QAction::triggered, this, Command<&TMainForm::mnuExitClick>());
 }
 
 // The languages of the dictionary loaded from the program folder; without
@@ -311,7 +321,7 @@ void TMainForm::BuildLanguageMenu()
         QAction* item = mnuLang->addAction(QString::fromStdString(languages[i]));
         const int tag = static_cast<int>(i);
         item->setData(tag);
-        connect(item, &QAction::triggered, this, [this, tag] { LanguageClick(tag); });
+        connect(item, &QAction::triggered, this, [this, tag] { RunCommand([this, tag] { LanguageClick(tag); }); });
     }
     mnuLang->setEnabled(!languages.empty());
 }
@@ -322,8 +332,6 @@ void TMainForm::ApplyCaptions()
     grpStorage->setTitle(Tr(" Storage "));
     bntPlugins->setText("...");
     btnStorage->setText("...");
-    if (txtPlugin->text().isEmpty())
-        txtPlugin->setText("-");
     chUseDir->setText(Tr("Uses directory"));
     chCanWrite->setText(Tr("Support write"));
     chCanEnum->setText(Tr("Support list"));
@@ -349,8 +357,7 @@ void TMainForm::LanguageChanged(int) { ApplyCaptions(); }
 
 void TMainForm::LanguageClick(int tag)
 {
-    if (link_ != nullptr)
-        link_->WriteInt("UsedLang", tag);
+    session_.Link().WriteInt(cfgkey::kUsedLang, tag);
     MainDictionary().SetLanguage(tag);
 }
 
@@ -358,43 +365,47 @@ void TMainForm::LanguageClick(int tag)
 
 void TMainForm::RestoreState()
 {
+    StorageLink& link = session_.Link();
     ReleaseStorage();
-    MainDictionary().SetLanguage(link_->ReadInt("UsedLang", 0));
-    LoadWindowPlacement(link_->Item("Window"), this);
-    if (ConfigItem* root = link_->Item("")) {
-        Plugins().LoadPluginList(*root);
-        Storages().LoadStorages(*root);
-    }
+    MainDictionary().SetLanguage(link.ReadInt(cfgkey::kUsedLang, cfgkey::kDefaultLanguage));
+    LoadWindowPlacement(link.Item(cfgkey::kWindow), this);
+    session_.LoadRegistry();
     FillPluginChoice();
     for (int i = 0; i < kSectionCount; ++i)
-        header->resizeSection(i, link_->ReadInt(Format("Header/Sec%d", i), header->sectionSize(i)));
-    rightWidth_ = link_->ReadInt("RightW", RightWidth());
+        header->resizeSection(i, link.ReadInt(Format(cfgkey::kHeaderSection, i), header->sectionSize(i)));
+    rightWidth_ = link.ReadInt(cfgkey::kRightWidth, RightWidth());
     ApplyRightWidth();
-    const int lastPlugin = link_->ReadInt("LastUsedPlugin", -1);
-    cbPlugins->setCurrentIndex(lastPlugin >= 0 && lastPlugin < cbPlugins->count() ? lastPlugin : -1);
+    session_.Choice().Choose(link.ReadInt(cfgkey::kLastUsedPlugin, cfgkey::kNoPlugin));
+    {
+        const QSignalBlocker quiet(cbPlugins);
+        cbPlugins->setCurrentIndex(session_.Choice().Chosen());
+    }
     cbPluginsChange();
-    edtStorage->setText(QString::fromStdString(link_->ReadString("LastUsedData", "")));
+    edtStorage->setText(QString::fromStdString(link.ReadString(cfgkey::kLastUsedData, "")));
+}
+
+void TMainForm::StoreState()
+{
+    StorageLink& link = session_.Link();
+    link.WriteInt(cfgkey::kLastUsedPlugin, session_.Choice().Chosen());
+    link.WriteString(cfgkey::kLastUsedData, edtStorage->text().toStdString());
+    for (int i = 0; i < kSectionCount; ++i)
+        link.WriteInt(Format(cfgkey::kHeaderSection, i), header->sectionSize(i));
+    link.WriteInt(cfgkey::kRightWidth, RightWidth());
+    SaveWindowPlacement(link.Item(cfgkey::kWindow), this);
 }
 
 void TMainForm::SaveState(bool ask)
 {
-    if (link_ == nullptr)
+    if (!session_.Running())
         return;
     if (ask && !AskYesNo(this, nullptr, "%s", Translate("Save configuration?")))
         return;
-    link_->WriteInt("LastUsedPlugin", cbPlugins->currentIndex());
-    link_->WriteString("LastUsedData", edtStorage->text().toStdString());
-    for (int i = 0; i < kSectionCount; ++i)
-        link_->WriteInt(Format("Header/Sec%d", i), header->sectionSize(i));
-    link_->WriteInt("RightW", RightWidth());
-    SaveWindowPlacement(link_->Item("Window"), this);
-    if (ConfigItem* root = link_->Item("")) {
-        Storages().SaveStorages(*root);
-        Plugins().SavePluginList(*root);
-    }
-    if (!cfg.Save() && ask) {
+    StoreState();
+    if (!session_.SaveConfig() && ask) {
         const std::string why = ErrorText(kCurrentError);
-        ErrorBox(this, Translate("Error storing config.\nFile: %s\nError: %s"), cfg.FilePath().c_str(), why.c_str());
+        ErrorBox(this, Translate("Error storing config.\nFile: %s\nError: %s"), session_.Config().FilePath().c_str(),
+                 why.c_str());
     }
 }
 
@@ -427,7 +438,7 @@ void TMainForm::showEvent(QShowEvent* event)
 void TMainForm::mnuPluginsEditClick()
 {
     {
-        TPluginsEditor editor(this, Link(), Plugins());
+        TPluginsEditor editor(this, Link(), session_.Plugins());
         editor.exec();
     } // destroyed on closing, before the choice is rebuilt
     FillPluginChoice();
@@ -456,16 +467,5 @@ void TMainForm::closeEvent(QCloseEvent* event)
 void TMainForm::FormClose()
 {
     closed_ = true;
-    ReleaseStorage();
-    Log("%s", Translate("Save cfg..."));
-    if (link_->ReadBool("Autosave", true))
-        SaveState(false);
-    Log("%s", Translate("Shutdown plugins..."));
-    Storages().Clear();
-    Plugins().Clear();
-    Log("%s", Translate("Shutdown programm..."));
-    link_->SetStorage(nullptr); // nothing reads or writes the configuration from here on
-    connection_.reset();        // it reports through the services' Operation
-    StopServices();
-    link_.reset();
+    session_.Stop([this] { StoreState(); });
 }

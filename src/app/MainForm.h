@@ -1,11 +1,12 @@
 #pragma once
 // The program's main window: the storage group (plugin choice, storage path),
 // the tool bar of plate commands, the plate list with its header, the preview
-// panel and the log window.
+// panel and the log window. It shows a Session, which does the work, and
+// turns the window's commands into the session's.
 
-#include "browse/StorageConnection.h"
-#include "config/CfgStorage.h"
-#include "config/StorageLink.h"
+#include "app/Session.h"
+#include "base/Command.h"
+#include "log/LongOperationForm.h"
 
 #include <QMainWindow>
 
@@ -48,10 +49,10 @@ public:
     explicit TMainForm(const std::vector<std::string>& arguments);
     ~TMainForm() override;
 
+    Session& Core() { return session_; }
     // The program's link into the configuration (key path "IDE"), or null
     // once the window has shut down.
-    StorageLink* Link() { return link_.get(); }
-    CfgStorage cfg;
+    StorageLink* Link() { return session_.Running() ? &session_.Link() : nullptr; }
 
     void RestoreState();
     // With `ask`, asks first and reports a failed save; without, neither.
@@ -59,13 +60,11 @@ public:
 
     // Storage connection.
     void FillPluginChoice();
-    BasePlugin* SelectedPlugin() const;
+    BasePlugin* SelectedPlugin() const { return session_.Choice().Selected(); }
     void cbPluginsChange();
     void ReleaseStorage();
     void LoadStorage();
-    bool StorageLoaded() const { return connection_ != nullptr && connection_->Loaded(); }
-    // The connection to the loaded storage; exists while the services run.
-    StorageConnection* Connection() { return connection_.get(); }
+    bool StorageLoaded() const { return session_.Connection().Loaded(); }
 
     // Previews the focused plate and sets the plate commands.
     void listClick();
@@ -115,8 +114,22 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // A handler run as a command (log/crash reporting see where it starts and ends).
+    template <auto Handler>
+    auto Command()
+    {
+        return [this] { RunCommand([this] { (this->*Handler)(); }); };
+    }
+
     void CreateControls();
+    void CreateStorageGroup(QWidget* parent);
+    void CreateToolBar(QWidget* parent);
+    void CreatePlateArea(QWidget* parent);
+    void CreateLogWindow(QWidget* parent);
+    void ConnectCommands();
     void CreateMenu();
+    // Puts the window's state into the configuration (without saving it).
+    void StoreState();
     void ApplyCaptions();
     void LanguageChanged(int language);
     void LanguageClick(int tag);
@@ -148,14 +161,12 @@ private:
 
     void ShowPicture(const QImage& picture);
 
-    std::unique_ptr<StorageLink> link_;
     QStandardItemModel* headerModel_;
-    std::unique_ptr<StorageConnection> connection_;
+    QtOperation operation_;
+    Session session_;
+    int logSubscription_ = 0;
     bool closed_ = false;
     bool shownOnce_ = false;
     int rightWidth_ = kRightPanelWidth;
     QString loadCaption_ = kLoadCaption;
 };
-
-// The main window while it exists, else null.
-TMainForm* MainForm();

@@ -9,6 +9,7 @@
 #include "browse/AskZoomForm.h"
 #include "browse/ChooseFolder.h"
 #include "browse/Selection.h"
+#include "config/ConfigKeys.h"
 #include "log/Boxes.h"
 #include "log/Errors.h"
 #include "plates/Preview.h"
@@ -34,29 +35,21 @@
 
 void TMainForm::FillPluginChoice()
 {
-    const QSignalBlocker quiet(cbPlugins);
-    cbPlugins->clear();
-    for (int i = 0; i < Plugins().Count(); ++i) {
-        BasePlugin* plugin = Plugins().Plugin(i);
-        if (plugin->Type() == PluginTypeStorage)
-            cbPlugins->addItem(QString::fromStdString(plugin->LibraryPath()), i);
+    PluginChoice& choice = session_.Choice();
+    choice.Fill();
+    {
+        const QSignalBlocker quiet(cbPlugins);
+        cbPlugins->clear();
+        for (int i = 0; i < choice.Count(); ++i)
+            cbPlugins->addItem(QString::fromStdString(choice.PluginAt(i)->LibraryPath()));
+        cbPlugins->setCurrentIndex(choice.Chosen());
     }
-    cbPlugins->setCurrentIndex(-1);
-}
-
-BasePlugin* TMainForm::SelectedPlugin() const
-{
-    if (cbPlugins->currentIndex() < 0)
-        return nullptr;
-    bool ok = false;
-    const int position = cbPlugins->currentData().toInt(&ok);
-    if (!ok || position < 0 || position >= Plugins().Count())
-        return nullptr;
-    return Plugins().Plugin(position);
+    cbPluginsChange();
 }
 
 void TMainForm::cbPluginsChange()
 {
+    session_.Choice().Choose(cbPlugins->currentIndex());
     BasePlugin* plugin = SelectedPlugin();
     txtPlugin->setText(plugin != nullptr ? QString::fromUtf8(PluginTypeName(plugin->Type())) : QString());
     chUseDir->setChecked(plugin != nullptr && plugin->HasFlag(UsesDirectory));
@@ -69,19 +62,11 @@ void TMainForm::cbPluginsChange()
     btnStorage->setEnabled(browse);
 }
 
-void TMainForm::ReleaseStorage()
-{
-    if (connection_ != nullptr)
-        connection_->ReleaseStorage();
-}
+void TMainForm::ReleaseStorage() { session_.ReleaseStorage(); }
 
-void TMainForm::LoadStorage()
-{
-    if (connection_ != nullptr)
-        connection_->LoadStorage(cbPlugins->currentText().toStdString(), edtStorage->text().toStdString());
-}
+void TMainForm::LoadStorage() { session_.LoadStorage(edtStorage->text().toStdString()); }
 
-int TMainForm::PlateCount() const { return connection_ != nullptr ? connection_->Plates().Count() : 0; }
+int TMainForm::PlateCount() const { return session_.Plates().Count(); }
 
 void TMainForm::ShowLoadButton(LoadButton state)
 {
@@ -104,8 +89,8 @@ void TMainForm::PumpMessages() { QCoreApplication::processEvents(); }
 void TMainForm::listClick()
 {
     PlateItem plate;
-    StorageConnection* connection = connection_.get();
-    if (connection != nullptr && connection->Plugin() != nullptr && connection->Action() != nullptr &&
+    StorageConnection* connection = &session_.Connection();
+    if (connection->Plugin() != nullptr && connection->Action() != nullptr &&
         connection->Plates().At(list->ItemIndex(), &plate)) {
         QImage picture;
         const PreviewResult result = PreviewPlate(*connection->Action(), plate, [&picture](const ImageBitmap& bitmap) {
@@ -135,7 +120,7 @@ bool TMainForm::listDrawItemSection(CustomBkList*, QPainter& canvas, unsigned, c
                                     int index)
 {
     PlateItem plate;
-    if (connection_ == nullptr || !connection_->Plates().At(index, &plate))
+    if (!session_.Plates().At(index, &plate))
         return false;
     QString text;
     Qt::Alignment alignment = Qt::AlignRight;
@@ -184,9 +169,9 @@ void TMainForm::L1Click()
 {
     int from = 0;
     int to = 0;
-    if (!AskZoomRange(link_.get(), this, &from, &to) || connection_ == nullptr)
+    if (!AskZoomRange(Link(), this, &from, &to))
         return;
-    const PlateList& plates = connection_->Plates();
+    const PlateList& plates = session_.Plates();
     list->EditSelection([&](ListSelection& selection) { SelectZoomRange(selection, plates, from, to); });
 }
 
@@ -221,12 +206,12 @@ void TMainForm::btnStorageClick()
     dialog->setFileMode(QFileDialog::ExistingFile);
     dialog->setNameFilters({Tr("All files") + " (*)", "*." + extension + " (*." + extension + ")"});
     const std::string lastFile =
-        link_->ReadString("EXP_S/LastFile", JoinToProgramFolder(edtStorage->text().toStdString()));
+        session_.Link().ReadString(cfgkey::kLastStorageFile, JoinToProgramFolder(edtStorage->text().toStdString()));
     dialog->setDirectory(QString::fromStdString(FolderPart(lastFile).empty() ? lastFile : FolderPart(lastFile)));
     dialog->setWindowTitle(Tr("Select storage file..."));
     if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty()) {
         const QString chosen = dialog->selectedFiles().first();
-        link_->WriteString("EXP_S/LastFile", chosen.toStdString());
+        session_.Link().WriteString(cfgkey::kLastStorageFile, chosen.toStdString());
         edtStorage->setText(chosen);
     }
     plugin->FreeAction(action);

@@ -1,5 +1,6 @@
 #include "browse/StorageConnection.h"
 
+#include "base/Text.h"
 #include "base/Translate.h"
 #include "log/Errors.h"
 #include "log/LastErrorKeeper.h"
@@ -30,55 +31,62 @@ void StorageConnection::ReleaseStorage()
     view_.ListClick();
 }
 
-void StorageConnection::DropConnection()
+void StorageConnection::Report(const std::string& error)
 {
+    Log("%s", error.c_str());
+    view_.ShowError(error);
+}
+
+LoadResult StorageConnection::DropConnection(LoadResult::Outcome outcome, std::string error)
+{
+    Report(error);
     action_ = nullptr;
     plugin_.reset();
     view_.ShowLoadButton(BrowserView::LoadButton::Load);
+    return LoadResult{outcome, 0, std::move(error)};
 }
 
-void StorageConnection::LoadStorage(const std::string& libraryPath, const std::string& storagePath)
+LoadResult StorageConnection::LoadStorage(const std::string& libraryPath, const std::string& storagePath)
 {
     Log("%s", Translate("Load storage contents..."));
     ReleaseStorage();
     view_.ShowLoadButton(BrowserView::LoadButton::Loading);
 
     plugin_ = LoadPlugin(libraryPath.c_str(), host_, PluginTypeStorage);
-    if (plugin_ == nullptr) {
-        const std::string why = ErrorText(kCurrentError);
-        ErrorBox(view_.Owner(), Translate("Error loading storage plugin: %s"), why.c_str());
-        DropConnection();
-        return;
-    }
+    if (plugin_ == nullptr)
+        return DropConnection(LoadResult::Outcome::PluginFailed,
+                              Format(Translate("Error loading storage plugin: %s"), ErrorText(kCurrentError).c_str()));
     action_ = plugin_->CreateAction();
-    if (action_ == nullptr) {
-        const std::string why = ErrorText(kCurrentError);
-        ErrorBox(view_.Owner(), Translate("Error creating storage action: %s"), why.c_str());
-        DropConnection();
-        return;
-    }
-    if (!action_->Open(storagePath.c_str())) {
-        const std::string why = ErrorText(kCurrentError);
-        ErrorBox(view_.Owner(), Translate("Error initialize storage data \"%s\": %s"), storagePath.c_str(),
-                 why.c_str());
-        DropConnection();
-        return;
-    }
+    if (action_ == nullptr)
+        return DropConnection(LoadResult::Outcome::ActionFailed,
+                              Format(Translate("Error creating storage action: %s"), ErrorText(kCurrentError).c_str()));
+    if (!action_->Open(storagePath.c_str()))
+        return DropConnection(LoadResult::Outcome::OpenFailed,
+                              Format(Translate("Error initialize storage data \"%s\": %s"), storagePath.c_str(),
+                                     ErrorText(kCurrentError).c_str()));
 
     operation_.SetAbortable(true);
-    const uint32_t result =
+    const uint32_t found =
         action_->Enumerate(0, StorageAction::PlateHandler::Bind<&StorageConnection::OnPlateFound>(this), 2);
-    if (result == Empty) {
-        ErrorBox(view_.Owner(), "%s", Translate("Strage is empty!"));
-    } else if (result == Failed) {
-        const std::string why = ErrorText(kCurrentError);
-        ErrorBox(view_.Owner(), Translate("Error enumerating storage\nError: %s"), why.c_str());
+    LoadResult result{LoadResult::Outcome::Loaded, 0, {}};
+    if (found == Empty) {
+        result.outcome = LoadResult::Outcome::Empty;
+        result.error = Translate("Strage is empty!");
+        Report(result.error);
+    } else if (found == Failed) {
+        result.outcome = LoadResult::Outcome::EnumerationFailed;
+        result.error = Format(Translate("Error enumerating storage\nError: %s"), ErrorText(kCurrentError).c_str());
+        Report(result.error);
+    } else if (found == Aborted) {
+        result.outcome = LoadResult::Outcome::Aborted;
     }
+    result.plates = plates_.Count();
     view_.ShowPlateCount(plates_.Count());
     view_.ShowLoadButton(BrowserView::LoadButton::Release);
     operation_.SetText(nullptr);
     Log(Translate("Loaded %d items"), plates_.Count());
     view_.ListClick();
+    return result;
 }
 
 bool StorageConnection::OnPlateFound(StorageAction* action, int32_t number, const char* name, uint32_t,

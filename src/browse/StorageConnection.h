@@ -1,8 +1,9 @@
 #pragma once
-// The main window's connection to one storage: a private plugin instance of
-// the chosen library, one open storage action, and the plates its
-// enumeration found. Loading and releasing, with their messages, progress and
-// abort question; the window shows what happens through BrowserView.
+// The connection to one storage: a private plugin instance of the chosen
+// library, one open storage action, and the plates its enumeration found.
+// Loading and releasing, with their log lines, progress and abort question;
+// what happens is shown through a BrowserView (the main window, a terminal,
+// a test) and returned as a LoadResult.
 
 #include "browse/PlateList.h"
 #include "log/Boxes.h"
@@ -31,6 +32,32 @@ public:
     virtual void ListClick() = 0;
     // The owner of boxes.
     virtual BoxOwner Owner() = 0;
+    // Shows a failure of a load; the line is already logged. By default the
+    // error box.
+    virtual void ShowError(const std::string& text) { ShowErrorBox(Owner(), text); }
+};
+
+// What a load did.
+struct LoadResult {
+    enum class Outcome {
+        Loaded,            // every plate listed
+        Empty,             // the storage has no plates
+        Aborted,           // the user stopped the scan; the plates found so far are listed
+        EnumerationFailed, // the plates found before the failure are listed
+        PluginFailed,      // the library is not a storage plugin; nothing is loaded
+        ActionFailed,      // the plugin gave no storage action; nothing is loaded
+        OpenFailed,        // the storage could not be opened; nothing is loaded
+    };
+    Outcome outcome = Outcome::PluginFailed;
+    int plates = 0;    // plates listed
+    std::string error; // the message shown, for the failures and Empty
+
+    // A storage is loaded (possibly without all its plates).
+    bool StorageLoaded() const
+    {
+        return outcome == Outcome::Loaded || outcome == Outcome::Empty || outcome == Outcome::Aborted ||
+               outcome == Outcome::EnumerationFailed;
+    }
 };
 
 class StorageConnection {
@@ -42,8 +69,9 @@ public:
     StorageConnection& operator=(const StorageConnection&) = delete;
 
     // Releases what is loaded, then loads `libraryPath` privately, opens
-    // `storagePath` and lists its plates. Failures are shown in error boxes.
-    void LoadStorage(const std::string& libraryPath, const std::string& storagePath);
+    // `storagePath` and lists its plates. Failures are logged and shown
+    // through the view.
+    LoadResult LoadStorage(const std::string& libraryPath, const std::string& storagePath);
     // Ends the connection and empties the plate list.
     void ReleaseStorage();
 
@@ -56,8 +84,10 @@ public:
 
 private:
     bool OnPlateFound(StorageAction* action, int32_t number, const char* name, uint32_t reserved, uint32_t size);
-    // Drops a connection that could not be made, without the release's log lines.
-    void DropConnection();
+    // Drops a connection that could not be made, without the release's log
+    // lines, and reports why.
+    LoadResult DropConnection(LoadResult::Outcome outcome, std::string error);
+    void Report(const std::string& error);
 
     BrowserView& view_;
     Operation& operation_;

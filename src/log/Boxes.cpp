@@ -40,6 +40,11 @@ void ErrorBox(BoxOwner owner, const char* format, ...)
     std::string text = FormatV(format, args);
     va_end(args);
     Log("%s", text.c_str());
+    ShowErrorBox(owner, text);
+}
+
+void ShowErrorBox(BoxOwner owner, const std::string& text)
+{
     if (presenter != nullptr)
         presenter->ShowError(owner, Translate(kErrorCaption), text);
     else

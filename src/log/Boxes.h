@@ -43,6 +43,9 @@ public:
 void SetBoxPresenter(BoxPresenter* presenter);
 BoxPresenter* GetBoxPresenter();
 
+// Shows `text` in an error box without logging it.
+void ShowErrorBox(BoxOwner owner, const std::string& text);
+
 // Logs the message, then shows it in an error box.
 void ErrorBox(BoxOwner owner, const char* format, ...) __attribute__((format(printf, 2, 3)));
 

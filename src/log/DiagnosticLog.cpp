@@ -7,8 +7,11 @@
 #include "platform/LocalTime.h"
 #include "platform/Files.h"
 #include "platform/Thread.h"
+#include "platform/UrgentFile.h"
 
+#include <cerrno>
 #include <atomic>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -28,13 +31,76 @@ void OrdinaryLineWriter(platform::WritableFile& file, std::string_view prefix, s
 std::atomic<LogFileProvider> provider{&DefaultProvider};
 std::atomic<LogLineWriter> lineWriter{&OrdinaryLineWriter};
 
-// Guards the file, the first-write flag and the line writer's use.
-std::mutex& WriterLock()
+// Guards the file, the first-write flag and the line writer's use. A spin
+// lock rather than a mutex, so that the urgent writer can give up waiting for
+// an owner that faulted while holding it.
+class WriterLock {
+public:
+    void lock()
+    {
+        while (held_.exchange(true, std::memory_order_acquire))
+            platform::UrgentSleep(0);
+    }
+    bool TryLockFor(int milliseconds)
+    {
+        for (int waited = 0; held_.exchange(true, std::memory_order_acquire); ++waited) {
+            if (waited >= milliseconds)
+                return false;
+            platform::UrgentSleep(1);
+        }
+        return true;
+    }
+    void unlock() { held_.store(false, std::memory_order_release); }
+
+private:
+    std::atomic<bool> held_{false};
+};
+WriterLock writerLock;
+std::atomic<bool> firstWrite{true}; // changed under writerLock
+
+// Digits of `value`, at least `width` of them, padded with `pad`.
+char* PutNumber(char* out, unsigned long value, int width, unsigned base, char pad)
 {
-    static std::mutex lock;
-    return lock;
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = "0123456789ABCDEF"[value % base];
+        value /= base;
+    } while (value != 0 && count < 24);
+    for (int i = count; i < width; ++i)
+        *out++ = pad;
+    while (count > 0)
+        *out++ = digits[--count];
+    return out;
 }
-bool firstWrite = true; // under WriterLock
+
+// The prefix of LogLinePrefix, without the C library: at most 64 characters.
+std::size_t UrgentPrefix(char* out, int errorCode)
+{
+    const platform::LocalTime now = platform::LocalTimeNowUrgent();
+    char* p = out;
+    *p++ = ' ';
+    p = PutNumber(p, static_cast<unsigned>(now.day), 2, 10, '0');
+    *p++ = '-';
+    p = PutNumber(p, static_cast<unsigned>(now.month), 2, 10, '0');
+    *p++ = '-';
+    p = PutNumber(p, static_cast<unsigned>(now.year), 4, 10, ' ');
+    *p++ = ' ';
+    p = PutNumber(p, static_cast<unsigned>(now.hour), 2, 10, '0');
+    *p++ = ':';
+    p = PutNumber(p, static_cast<unsigned>(now.minute), 2, 10, '0');
+    *p++ = ':';
+    p = PutNumber(p, static_cast<unsigned>(now.second), 2, 10, '0');
+    *p++ = ':';
+    p = PutNumber(p, static_cast<unsigned>(now.millisecond), 4, 10, '0');
+    *p++ = ' ';
+    p = PutNumber(p, static_cast<unsigned>(platform::ProcessId()), 6, 10, ' ');
+    *p++ = '_';
+    p = PutNumber(p, platform::CurrentThreadId(), 8, 16, '0');
+    *p++ = ' ';
+    p = PutNumber(p, static_cast<unsigned>(errorCode < 0 ? 0 : errorCode), 6, 10, '0');
+    return static_cast<std::size_t>(p - out);
+}
 
 // Writes `message` as lines: CR and LF end a line (each of them, so CR LF
 // gives an extra empty line), and a line that reaches kLogLineRoom bytes is
@@ -81,10 +147,10 @@ int WriteLogFile(const std::string& path, const char* format, va_list args)
     if (format == nullptr)
         return 0;
 
-    std::lock_guard lock(WriterLock());
+    std::lock_guard lock(writerLock);
     std::unique_ptr<platform::WritableFile> file;
     if (!path.empty() && path != "-") {
-        if (firstWrite) {
+        if (firstWrite.load()) {
             file = platform::RealFileSystem().OpenForWriting(path, platform::WriteMode::Truncate);
             if (file)
                 file->Append(kLogHeaderLine, std::char_traits<char>::length(kLogHeaderLine));
@@ -94,7 +160,7 @@ int WriteLogFile(const std::string& path, const char* format, va_list args)
     }
     // Only the first write of the process may truncate, whether or not it
     // found a file to write.
-    firstWrite = false;
+    firstWrite.store(false);
 
     std::string message = FormatV(format, args);
     message.resize(Utf8CutLength(message, kMaxLogMessage));
@@ -112,6 +178,40 @@ int WriteLogFile(const std::string& path, const char* format, ...)
     int count = WriteLogFile(path, format, args);
     va_end(args);
     return count;
+}
+
+void WriteLogFileUrgent(const char* path, const char* text, std::size_t length, int lockWaitMs)
+{
+    if (path == nullptr || *path == '\0' || std::strcmp(path, "-") == 0 || text == nullptr)
+        return;
+    const int savedErrno = errno;
+    const int errorCode = platform::GetLastError();
+    const bool locked = writerLock.TryLockFor(lockWaitMs);
+    const bool truncate = firstWrite.exchange(false);
+    const int fd = platform::UrgentOpen(path, truncate);
+    if (fd >= 0) {
+        if (truncate)
+            platform::UrgentWrite(fd, kLogHeaderLine, std::strlen(kLogHeaderLine));
+        char line[96 + kLogLineRoom];
+        const std::size_t prefix = UrgentPrefix(line, errorCode);
+        line[prefix] = ':';
+        line[prefix + 1] = ' ';
+        std::size_t start = 0;
+        while (start < length) {
+            std::size_t end = start;
+            while (end < length && text[end] != '\r' && text[end] != '\n' && end - start < kLogLineRoom)
+                ++end;
+            std::memcpy(line + prefix + 2, text + start, end - start);
+            line[prefix + 2 + (end - start)] = '\n';
+            platform::UrgentWrite(fd, line, prefix + 3 + (end - start));
+            start = end < length && (text[end] == '\r' || text[end] == '\n') ? end + 1 : end;
+        }
+        platform::UrgentClose(fd);
+    }
+    if (locked)
+        writerLock.unlock();
+    platform::SetLastError(errorCode);
+    errno = savedErrno;
 }
 
 void DiagnosticLog(const char* format, ...)

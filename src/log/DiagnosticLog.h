@@ -46,6 +46,13 @@ int WriteLogFile(const std::string& path, const char* format, va_list args);
 int WriteLogFile(const std::string& path, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 
+// Writes `text` as log lines to `path` from a context that may not allocate
+// or wait for long: a signal handler, or a thread whose fault may have left
+// the heap or this writer's lock broken. It waits at most `lockWaitMs` for
+// the lock and then writes without it. The line prefix uses the local time
+// offset of the last ordinary write. Async-signal-safe.
+void WriteLogFileUrgent(const char* path, const char* text, std::size_t length, int lockWaitMs = 250);
+
 // Replace the provider or the line writer; each returns the previous one. A
 // null provider gives no file; a null writer restores the ordinary writer.
 LogFileProvider SetLogFileProvider(LogFileProvider provider);

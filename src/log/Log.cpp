@@ -3,26 +3,63 @@
 #include "base/Text.h"
 #include "log/LastErrorKeeper.h"
 
+#include <algorithm>
 #include <cstdarg>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 namespace {
-LogTarget& Target()
+
+struct Subscriber {
+    int id;
+    LogListener listener;
+};
+
+struct Subscribers {
+    std::recursive_mutex lock; // a listener may log
+    std::vector<Subscriber> list;
+    int nextId = 1;
+};
+
+Subscribers& All()
 {
-    static LogTarget target;
-    return target;
+    static Subscribers subscribers;
+    return subscribers;
 }
+
 } // namespace
 
-void SetLogTarget(LogTarget target) { Target() = std::move(target); }
+int SubscribeLog(LogListener listener)
+{
+    Subscribers& all = All();
+    std::lock_guard lock(all.lock);
+    const int id = all.nextId++;
+    all.list.push_back({id, std::move(listener)});
+    return id;
+}
+
+void UnsubscribeLog(int id)
+{
+    Subscribers& all = All();
+    std::lock_guard lock(all.lock);
+    std::erase_if(all.list, [id](const Subscriber& subscriber) { return subscriber.id == id; });
+}
 
 void Log(const char* format, ...)
 {
-    if (!Target())
+    Subscribers& all = All();
+    std::lock_guard lock(all.lock);
+    if (all.list.empty())
         return;
     LastErrorKeeper keep;
     va_list args;
     va_start(args, format);
-    std::string line = FormatV(format, args);
+    const std::string line = FormatV(format, args);
     va_end(args);
-    Target()(line);
+    // By index: a listener may subscribe or unsubscribe another one.
+    for (std::size_t i = 0; i < all.list.size(); ++i) {
+        LogListener listener = all.list[i].listener;
+        listener(line);
+    }
 }

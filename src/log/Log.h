@@ -1,14 +1,18 @@
 #pragma once
-// The program's log call, printf style. Each line goes to the log window and,
-// through the diagnostic writer, to the log file. Before the services start
-// and after they stop it does nothing.
+// The program's log: Log formats a line, printf style, and hands it to every
+// subscriber in the order they subscribed. The log file is one subscriber
+// (log/LogFile.h), the log window another; tests subscribe to read the lines.
+// Without subscribers (before start-up, after shutdown) Log does nothing.
+// Log may be called from any thread; subscribers are called on the caller's
+// thread and may log themselves.
 
 #include <functional>
 #include <string>
 
 void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Where Log sends its lines; an empty target turns Log off. The services set
-// it at start and clear it at stop.
-using LogTarget = std::function<void(const std::string& line)>;
-void SetLogTarget(LogTarget target);
+using LogListener = std::function<void(const std::string& line)>;
+
+// Returns an id for UnsubscribeLog.
+int SubscribeLog(LogListener listener);
+void UnsubscribeLog(int id);

@@ -15,4 +15,8 @@ struct LocalTime {
 
 LocalTime LocalTimeNow();
 
+// The same without the C library's time-zone lock, for a context that may
+// take no lock: it uses the offset from UTC that the last LocalTimeNow saw.
+LocalTime LocalTimeNowUrgent();
+
 } // namespace platform

@@ -323,9 +323,16 @@ int CustomBkList::ForcedItem() const
     return logAtTop ? ItemsCount() - 1 : 0;
 }
 
+void CustomBkList::SetSelectionStore(ListSelection* store)
+{
+    selection_ = store != nullptr ? store : &ownSelection_;
+    ApplyCount(IsVirtual() ? virtualCount_ : static_cast<int>(items_.size()));
+    Repaint();
+}
+
 void CustomBkList::ApplyCount(int count)
 {
-    selection_.Resize(count);
+    selection_->Resize(count);
     if (tracked_ >= count)
         tracked_ = -1;
     UpdateScrollBars();
@@ -371,17 +378,17 @@ void CustomBkList::RefreshCount()
 
 void CustomBkList::MoveFocus(int index)
 {
-    const int old = selection_.Focus();
-    selection_.SetFocus(index);
+    const int old = selection_->Focus();
+    selection_->SetFocus(index);
     if (!multiSelect_) {
         // Single selection: the selected item is the focused one.
-        if (selection_.SelectedCount() == 1 && selection_.IsSelected(old))
-            selection_.SetSelected(old, false);
-        else if (selection_.SelectedCount() > 0) {
-            selection_.ClearAll();
+        if (selection_->SelectedCount() == 1 && selection_->IsSelected(old))
+            selection_->SetSelected(old, false);
+        else if (selection_->SelectedCount() > 0) {
+            selection_->ClearAll();
             Repaint();
         }
-        selection_.SetSelected(index, true);
+        selection_->SetSelected(index, true);
     }
     InvalidateItem(old);
     InvalidateItem(index);
@@ -397,7 +404,7 @@ void CustomBkList::SetItemIndex(int index)
     if (index == ItemIndex())
         return;
     MoveFocus(index);
-    selection_.SetAnchor(index);
+    selection_->SetAnchor(index);
     EnsureVisible(index);
     FireClick();
 }
@@ -412,9 +419,9 @@ void CustomBkList::FireClick()
 
 bool CustomBkList::SetSelected(int index, bool selected)
 {
-    if (selection_.IsSelected(index) == selected)
-        return selection_.SetSelected(index, selected);
-    if (!selection_.SetSelected(index, selected))
+    if (selection_->IsSelected(index) == selected)
+        return selection_->SetSelected(index, selected);
+    if (!selection_->SetSelected(index, selected))
         return false;
     InvalidateItem(index);
     return true;
@@ -422,25 +429,25 @@ bool CustomBkList::SetSelected(int index, bool selected)
 
 void CustomBkList::SelectAll()
 {
-    selection_.SelectAll();
+    selection_->SelectAll();
     SelectionChanged();
 }
 
 void CustomBkList::ClearSelection()
 {
-    selection_.ClearAll();
+    selection_->ClearAll();
     SelectionChanged();
 }
 
 void CustomBkList::InvertSelection()
 {
-    selection_.Invert();
+    selection_->Invert();
     SelectionChanged();
 }
 
 void CustomBkList::SetSelectedRange(int first, int last, bool selected)
 {
-    selection_.SetRange(first, last, selected);
+    selection_->SetRange(first, last, selected);
     SelectionChanged();
 }
 
@@ -448,37 +455,37 @@ void CustomBkList::SelectByUser(int index, Qt::KeyboardModifiers modifiers, bool
 {
     if (!multiSelect_) {
         MoveFocus(index);
-        selection_.SetAnchor(index);
+        selection_->SetAnchor(index);
         return;
     }
     if (!extendedSelect_) {
         if (toggle)
-            selection_.SetSelected(index, !selection_.IsSelected(index));
+            selection_->SetSelected(index, !selection_->IsSelected(index));
         MoveFocus(index);
-        selection_.SetAnchor(index);
+        selection_->SetAnchor(index);
         Repaint();
         return;
     }
     const bool shift = modifiers & Qt::ShiftModifier;
     const bool control = modifiers & Qt::ControlModifier;
     if (shift) {
-        if (selection_.Anchor() < 0)
-            selection_.SetAnchor(selection_.Focus() >= 0 ? selection_.Focus() : index);
-        const int anchor = selection_.Anchor();
+        if (selection_->Anchor() < 0)
+            selection_->SetAnchor(selection_->Focus() >= 0 ? selection_->Focus() : index);
+        const int anchor = selection_->Anchor();
         if (!control)
-            selection_.ClearAll();
-        selection_.SetRange(std::min(anchor, index), std::max(anchor, index), true);
+            selection_->ClearAll();
+        selection_->SetRange(std::min(anchor, index), std::max(anchor, index), true);
         MoveFocus(index);
     } else if (control) {
         if (toggle)
-            selection_.SetSelected(index, !selection_.IsSelected(index));
+            selection_->SetSelected(index, !selection_->IsSelected(index));
         MoveFocus(index);
-        selection_.SetAnchor(index);
+        selection_->SetAnchor(index);
     } else {
-        selection_.ClearAll();
-        selection_.SetSelected(index, true);
+        selection_->ClearAll();
+        selection_->SetSelected(index, true);
         MoveFocus(index);
-        selection_.SetAnchor(index);
+        selection_->SetAnchor(index);
     }
     Repaint();
 }
@@ -489,7 +496,7 @@ void CustomBkList::ExtendDrag(int index, Qt::KeyboardModifiers modifiers)
         SelectByUser(index, modifiers | Qt::ShiftModifier, false);
     } else if (!multiSelect_) {
         MoveFocus(index);
-        selection_.SetAnchor(index);
+        selection_->SetAnchor(index);
     }
 }
 
@@ -529,7 +536,7 @@ void CustomBkList::SetItems(const QStringList& items)
     }
     // New texts: the old selection and focus mean nothing for them.
     const int focus = ItemIndex();
-    selection_ = ListSelection();
+    *selection_ = ListSelection();
     ApplyCount(static_cast<int>(items_.size()));
     SetTopIndex(0);
     EnsureForcedFocus(false);
@@ -549,7 +556,7 @@ void CustomBkList::InsertItem(int index, const QString& text)
         return;
     index = std::clamp(index, 0, ItemsCount());
     items_.insert(index, text);
-    selection_.Insert(index);
+    selection_->Insert(index);
     UpdateScrollBars();
     EnsureForcedFocus(true);
     Repaint();
@@ -561,7 +568,7 @@ void CustomBkList::DeleteItem(int index)
         return;
     const bool wasFocused = index == ItemIndex();
     items_.removeAt(index);
-    selection_.Erase(index);
+    selection_->Erase(index);
     if (tracked_ >= ItemsCount())
         tracked_ = -1;
     // A list that always has a focused item keeps the focus in place: the item
@@ -635,8 +642,8 @@ void CustomBkList::SetMultiSelect(bool on)
         return;
     multiSelect_ = on;
     if (!on) {
-        selection_.ClearAll();
-        selection_.SetSelected(selection_.Focus(), true);
+        selection_->ClearAll();
+        selection_->SetSelected(selection_->Focus(), true);
     }
     Repaint();
 }

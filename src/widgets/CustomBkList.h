@@ -60,13 +60,13 @@ public:
     // ---- Items and focus.
     // The focused item, -1 when there is none. Setting a different valid value
     // (or -1) fires OnClick once; with single selection it also selects it.
-    int ItemIndex() const { return selection_.Focus(); }
+    int ItemIndex() const { return selection_->Focus(); }
     void SetItemIndex(int index);
 
     // The number of items. A new count keeps the focused item and the first
     // visible row as far as they still exist, and the selection of the items
     // that remain. Without bkoVirtual the texts are cut or padded with empty ones.
-    int ItemsCount() const { return selection_.Count(); }
+    int ItemsCount() const { return selection_->Count(); }
     void SetItemsCount(int count);
     // Virtual mode with OnGetCount: takes the count from the event.
     void RefreshCount();
@@ -86,22 +86,26 @@ public:
     static QStringView SectionText(QStringView text, QStringView delimiters, int section);
 
     // ---- Selection.
-    int SelectedCount() const { return selection_.SelectedCount(); }
-    bool IsSelected(int index) const { return selection_.IsSelected(index); }
+    int SelectedCount() const { return selection_->SelectedCount(); }
+    bool IsSelected(int index) const { return selection_->IsSelected(index); }
     // Returns false for an index outside the items. Repaints only that row.
     bool SetSelected(int index, bool selected);
-    int NextSelected(int from) const { return selection_.NextSelected(from); }
+    int NextSelected(int from) const { return selection_->NextSelected(from); }
     void SelectAll();
     void ClearSelection();
     void InvertSelection();
     void SetSelectedRange(int first, int last, bool selected);
-    const ListSelection& Selection() const { return selection_; }
+    const ListSelection& Selection() const { return *selection_; }
+    // Keeps the selection in `store` (the owner's model) instead of the
+    // list's own; null goes back to the list's own. The store takes the
+    // list's count.
+    void SetSelectionStore(ListSelection* store);
     // Runs `edit` on the selection store, then repaints once: the way for bulk
     // commands that work on the store directly.
     template <typename F>
     void EditSelection(F edit)
     {
-        edit(selection_);
+        edit(*selection_);
         SelectionChanged();
     }
 
@@ -232,7 +236,8 @@ private:
     void DrawGridLine(QPainter& p, QPoint from, QPoint to, BkGridStyle style, const QColor& grid, const QColor& back);
     QString ItemText(int index) const;
 
-    ListSelection selection_;
+    ListSelection ownSelection_;
+    ListSelection* selection_ = &ownSelection_;
     QStringList items_;
     int virtualCount_ = 0;
     QPointer<QHeaderView> header_;

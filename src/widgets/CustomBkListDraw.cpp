@@ -156,9 +156,9 @@ void CustomBkList::paintEvent(QPaintEvent* event)
         if (!rect.intersects(clip))
             return;
         unsigned state = disabled;
-        if (selection_.IsSelected(index))
+        if (selection_->IsSelected(index))
             state |= bkisSelected;
-        if (index == selection_.Focus() && hasFocus)
+        if (index == selection_->Focus() && hasFocus)
             state |= bkisFocused;
         DrawItem(p, index, rect, state);
     };

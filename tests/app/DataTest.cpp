@@ -32,13 +32,13 @@ TEST(DataTest, WithoutTheDecoderTheProgramRunsOnAfterOneUnloggedBox)
     UnloadImageLibrary();
     ScriptedBoxes boxes;
     std::vector<std::string> logged;
-    SetLogTarget([&logged](const std::string& line) { logged.push_back(line); });
+    const int subscription = SubscribeLog([&logged](const std::string& line) { logged.push_back(line); });
     static const char* const kMissing[] = {"jpeg", "no-such-format", nullptr};
     {
         TData data(DataOptions{&InitZelmath, kMissing});
         EXPECT_FALSE(data.imagesAvailable);
     }
-    SetLogTarget({});
+    UnsubscribeLog(subscription);
     EXPECT_FALSE(ImageFunctions().Loaded());
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].caption, "Error...");

@@ -33,12 +33,12 @@ protected:
     {
         FillHostInfo();
         state = KeepTestPluginLoaded(TP_STORAGE_PATH);
-        SetLogTarget([this](const std::string& line) { logged.push_back(line); });
+        logSubscription = SubscribeLog([this](const std::string& line) { logged.push_back(line); });
     }
     void TearDown() override
     {
         connection.ReleaseStorage();
-        SetLogTarget({});
+        UnsubscribeLog(logSubscription);
     }
     bool Logged(const std::string& line) const
     {
@@ -62,6 +62,7 @@ protected:
     FakeView view;
     StorageConnection connection{view, operation, period, &HostInfo()};
     std::vector<std::string> logged;
+    int logSubscription = 0;
 };
 
 TEST_F(StorageConnectionTest, ListsEveryPlateWithProgress)

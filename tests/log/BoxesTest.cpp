@@ -14,9 +14,9 @@ TEST(BoxesTest, ErrorBoxLogsAndShowsTheText)
 {
     ScriptedBoxes boxes;
     std::vector<std::string> logged;
-    SetLogTarget([&logged](const std::string& line) { logged.push_back(line); });
+    const int subscription = SubscribeLog([&logged](const std::string& line) { logged.push_back(line); });
     ErrorBox(nullptr, "Error loading storage plugin: %s", "gone");
-    SetLogTarget({});
+    UnsubscribeLog(subscription);
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].kind, "error");
     EXPECT_EQ(boxes.shown[0].caption, "Error...");

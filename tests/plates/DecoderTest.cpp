@@ -37,9 +37,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(LoadImageLibrary()) << ErrorText(kCurrentError);
-        SetLogTarget([this](const std::string& line) { logged.push_back(line); });
+        logSubscription = SubscribeLog([this](const std::string& line) { logged.push_back(line); });
     }
-    void TearDown() override { SetLogTarget({}); }
+    void TearDown() override { UnsubscribeLog(logSubscription); }
     bool Decode(const QByteArray& bytes, QImage* picture, int* width, int* height)
     {
         return LoadPlateImage(bytes.constData(), static_cast<uint32_t>(bytes.size()), "tq",
@@ -50,6 +50,7 @@ protected:
                               width, height);
     }
     std::vector<std::string> logged;
+    int logSubscription = 0;
 };
 
 TEST_F(DecoderTest, AJpegPlateDecodesTheRightWayUpWithoutALogLine)

@@ -103,11 +103,11 @@ protected:
         ASSERT_NE(plugin, nullptr);
         action = plugin->CreateAction();
         ASSERT_TRUE(action->Open("/data/cache.db"));
-        SetLogTarget([this](const std::string& line) { logged.push_back(line); });
+        logSubscription = SubscribeLog([this](const std::string& line) { logged.push_back(line); });
     }
     void TearDown() override
     {
-        SetLogTarget({});
+        UnsubscribeLog(logSubscription);
         plugin.reset();
         ImageFunctions() = saved_;
     }
@@ -128,6 +128,7 @@ protected:
     std::unique_ptr<StoragePlugin> plugin;
     StorageAction* action = nullptr;
     std::vector<std::string> logged;
+    int logSubscription = 0;
     int drawnType = -1;
 };
 

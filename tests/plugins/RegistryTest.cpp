@@ -27,7 +27,7 @@ protected:
     void SetUp() override
     {
         FillHostInfo();
-        SetLogTarget([this](const std::string& line) { logged.push_back(line); });
+        logSubscription = SubscribeLog([this](const std::string& line) { logged.push_back(line); });
         // A folder of its own: ctest runs test cases side by side.
         storageFile = folder.Path() / "storage.db";
         std::ofstream(storageFile) << "x";
@@ -36,7 +36,7 @@ protected:
     {
         storages.Clear();
         plugins.Clear();
-        SetLogTarget({});
+        UnsubscribeLog(logSubscription);
     }
     ConfigItem& Config() { return *tree.Root(); }
 
@@ -46,6 +46,7 @@ protected:
     PluginsArray plugins;
     StorageArray storages{plugins};
     std::vector<std::string> logged;
+    int logSubscription = 0;
     std::filesystem::path storageFile;
 };
 

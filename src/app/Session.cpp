@@ -1,0 +1,107 @@
+#include "app/Session.h"
+
+#include "app/CommandLine.h"
+#include "base/Text.h"
+#include "base/Translate.h"
+#include "config/ConfigKeys.h"
+#include "log/Log.h"
+#include "platform/FileInfo.h"
+#include "platform/Process.h"
+
+namespace {
+constexpr const char* kDashes = "------------------------------------------";
+} // namespace
+
+void WriteLogHeader()
+{
+    Log("%s", kDashes);
+    const std::string program = platform::ExecutablePath();
+    Log(Translate("Programm: %s"), program.c_str());
+    if (auto made = platform::FileCreationTime(program)) {
+        const std::string when = Format("%02d-%02d-%04d %02d:%02d:%02d", made->day, made->month, made->year,
+                                        made->hour, made->minute, made->second);
+        Log(Translate("Vesion: %s"), when.c_str());
+    } else {
+        Log("%s", Translate("Version: Error getting programm version!"));
+    }
+    Log("%s", kDashes);
+}
+
+Session::Session(BrowserView& view, Operation& operation, const PluginHostInfo* host)
+    : operation_(operation), plugins_(host), connection_(view, operation, period_, host)
+{
+    // The program loads and saves the store itself.
+    config_.SetAutoLoad(false);
+    config_.SetAutoSave(false);
+}
+
+Session::~Session()
+{
+    if (Running()) {
+        connection_.ReleaseStorage();
+        storages_.Clear();
+        plugins_.Clear();
+        link_.SetStorage(nullptr);
+        logFile_.reset();
+    }
+}
+
+void Session::Start(const std::vector<std::string>& arguments, const SessionFiles& files)
+{
+    config_.SetFileName(ResolveFilePath(arguments, kConfigSwitch, files.config));
+    logFile_ = std::make_unique<LogFile>(ResolveFilePath(arguments, kLogSwitch, files.log));
+    WriteLogHeader();
+    ::Log("Starting...");
+    link_.SetStorage(&config_);
+    link_.SetKeyPath(cfgkey::kProgramLink);
+    config_.Load();
+    ::Log("%s", Translate("Load cfg..."));
+}
+
+void Session::LoadRegistry()
+{
+    if (ConfigItem* root = link_.Item("")) {
+        plugins_.LoadPluginList(*root);
+        storages_.LoadStorages(*root);
+    }
+    choice_.Fill();
+    choice_.Choose(-1);
+}
+
+void Session::Started() { ::Log("OK"); }
+
+bool Session::SaveConfig()
+{
+    if (ConfigItem* root = link_.Item("")) {
+        storages_.SaveStorages(*root);
+        plugins_.SavePluginList(*root);
+    }
+    return config_.Save();
+}
+
+void Session::Stop(const std::function<void()>& saveState)
+{
+    if (!Running())
+        return;
+    connection_.ReleaseStorage();
+    ::Log("%s", Translate("Save cfg..."));
+    if (link_.ReadBool(cfgkey::kAutosave, cfgkey::kDefaultAutosave)) {
+        if (saveState)
+            saveState();
+        SaveConfig();
+    }
+    ::Log("%s", Translate("Shutdown plugins..."));
+    storages_.Clear();
+    plugins_.Clear();
+    ::Log("%s", Translate("Shutdown programm..."));
+    link_.SetStorage(nullptr); // nothing reads or writes the configuration from here on
+    ::Log("%s", Translate("Shutting down..."));
+    logFile_.reset();
+}
+
+LoadResult Session::LoadStorage(const std::string& storagePath)
+{
+    return connection_.LoadStorage(choice_.SelectedLibraryPath(), storagePath);
+}
+
+void Session::ReleaseStorage() { connection_.ReleaseStorage(); }
