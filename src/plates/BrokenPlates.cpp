@@ -1,0 +1,202 @@
+#include "plates/BrokenPlates.h"
+
+#include "base/ListSelection.h"
+#include "base/Text.h"
+#include "base/Translate.h"
+#include "browse/PlateList.h"
+#include "log/Errors.h"
+#include "log/LastErrorKeeper.h"
+#include "log/Log.h"
+#include "log/Operation.h"
+#include "plates/Preview.h"
+#include "plugins/Plugin.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+struct Job {
+    int index;
+    std::vector<uint8_t> data;
+};
+
+// Blocks read on the caller's thread wait here for a decoding thread; the
+// queue is bounded so that a fast plugin does not fill the memory.
+class JobQueue {
+public:
+    explicit JobQueue(std::size_t limit) : limit_(limit) {}
+
+    void Push(Job job)
+    {
+        std::unique_lock lock(mutex_);
+        notFull_.wait(lock, [&] { return jobs_.size() < limit_; });
+        jobs_.push_back(std::move(job));
+        notEmpty_.notify_one();
+    }
+    bool Pop(Job* job)
+    {
+        std::unique_lock lock(mutex_);
+        notEmpty_.wait(lock, [&] { return !jobs_.empty() || closed_; });
+        if (jobs_.empty())
+            return false;
+        *job = std::move(jobs_.front());
+        jobs_.pop_front();
+        notFull_.notify_one();
+        return true;
+    }
+    void Close()
+    {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        notEmpty_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable notEmpty_;
+    std::condition_variable notFull_;
+    std::deque<Job> jobs_;
+    std::size_t limit_;
+    bool closed_ = false;
+};
+
+// Decodes one block; nothing when it is a good plate.
+bool Judge(const ImageLibrary& decoder, Job& job, BrokenPlate* broken)
+{
+    broken->index = job.index;
+    MemorySource source{job.data.data(), static_cast<uint32_t>(job.data.size()), 0};
+    ImageLoadParams params;
+    decoder.GetDefaultLoadParams(&params);
+    params.Flags |= kLoadNoAlpha;
+    params.Read = &MemorySourceRead;
+    params.Tell = &MemorySourceTell;
+    params.Seek = &MemorySourceSeek;
+    ImageBitmap* bitmap = nullptr;
+    ImageFileInformation information;
+    const int16_t code = decoder.LoadBitmapFromHandle(&source, &bitmap, &params, &information);
+    if (code != 0 || bitmap == nullptr) {
+        broken->fault = PlateFault::Undecodable;
+        broken->detail = decoder.GetErrorString != nullptr ? decoder.GetErrorString(code) : "";
+        return true;
+    }
+    const int width = bitmap->Width;
+    const int height = bitmap->Height;
+    decoder.FreeBitmap(bitmap);
+    if (decoder.FreeFileInformation != nullptr)
+        decoder.FreeFileInformation(&information);
+    if (width == kPlateSide && height == kPlateSide)
+        return false;
+    broken->fault = PlateFault::WrongSize;
+    broken->width = width;
+    broken->height = height;
+    return true;
+}
+
+} // namespace
+
+std::string DescribeFault(const BrokenPlate& plate)
+{
+    switch (plate.fault) {
+    case PlateFault::Empty: return "empty";
+    case PlateFault::Unreadable: return "cannot be read: " + plate.detail;
+    case PlateFault::Undecodable: return "cannot be decoded: " + plate.detail;
+    case PlateFault::WrongSize: return Format("not %d x %d: %d x %d", kPlateSide, kPlateSide, plate.width, plate.height);
+    }
+    return {};
+}
+
+BrokenCheckResult FindBrokenPlates(const BrokenCheck& check)
+{
+    BrokenCheckResult result;
+    result.selected = check.selection.SelectedCount();
+    if (!check.decoder.Loaded()) {
+        result.noDecoder = true;
+        return result;
+    }
+    Log(Translate("Check %d plates for broken ones..."), result.selected);
+    check.operation.SetAbortable(true);
+
+    int threads = check.threads > 0 ? check.threads : static_cast<int>(std::thread::hardware_concurrency());
+    threads = std::max(threads, 1);
+    JobQueue queue(static_cast<std::size_t>(threads) * 32);
+    std::atomic<int> judged{0};
+    std::mutex brokenMutex;
+    std::vector<BrokenPlate> broken;
+    auto addBroken = [&](BrokenPlate plate) {
+        std::lock_guard lock(brokenMutex);
+        broken.push_back(std::move(plate));
+    };
+
+    std::vector<std::thread> workers;
+    workers.reserve(static_cast<std::size_t>(threads));
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([&] {
+            Job job;
+            while (queue.Pop(&job)) {
+                BrokenPlate plate;
+                if (Judge(check.decoder, job, &plate))
+                    addBroken(std::move(plate));
+                judged.fetch_add(1, std::memory_order_relaxed);
+            }
+        });
+    }
+
+    int read = 0;
+    auto showProgress = [&](const PlateItem& item) {
+        check.operation.SetText(Translate("Check plates for broken ones...\nDatabase: %s\nItem: %s\nProcessed: %d of %d"),
+                                check.action.StoragePath().c_str(), item.name,
+                                judged.load(std::memory_order_relaxed), result.selected);
+        if (check.pump) {
+            LastErrorKeeper keep;
+            check.pump();
+        }
+    };
+    for (int index = check.selection.NextSelected(0); index >= 0; index = check.selection.NextSelected(index + 1)) {
+        PlateItem item;
+        if (!check.plates.At(index, &item))
+            break;
+        const void* data = nullptr;
+        uint32_t size = 0;
+        const uint32_t got = check.action.GetPlateData(item.name, &data, &size);
+        ++read;
+        if (got == Done && data != nullptr && size > 0) {
+            const auto* bytes = static_cast<const uint8_t*>(data);
+            queue.Push(Job{index, std::vector<uint8_t>(bytes, bytes + size)});
+        } else {
+            BrokenPlate plate;
+            plate.index = index;
+            if (got == Done || got == Empty) {
+                plate.fault = PlateFault::Empty;
+            } else {
+                plate.fault = PlateFault::Unreadable;
+                plate.detail = ErrorText(kCurrentError);
+            }
+            addBroken(std::move(plate));
+            judged.fetch_add(1, std::memory_order_relaxed);
+        }
+        if (check.period.Elapsed())
+            showProgress(item);
+        if (check.operation.IsAborted()) {
+            result.aborted = true;
+            break;
+        }
+    }
+    queue.Close();
+    for (std::thread& worker : workers)
+        worker.join();
+
+    std::sort(broken.begin(), broken.end(), [](const BrokenPlate& a, const BrokenPlate& b) { return a.index < b.index; });
+    result.checked = read;
+    result.broken = std::move(broken);
+    check.operation.SetText(nullptr);
+    if (result.aborted)
+        Log("%s", Translate("Check aborted"));
+    Log(Translate("Broken plates found: %d of %d checked"), static_cast<int>(result.broken.size()), result.checked);
+    return result;
+}

@@ -1,0 +1,169 @@
+#include "PlateFilter.h"
+
+#include "base/PlateKey.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <cmath>
+#include <fstream>
+#include <numbers>
+
+namespace cli {
+
+namespace {
+
+constexpr int kMaxLevel = 260; // the longest plate name
+
+bool ParseInt(std::string_view text, int* value)
+{
+    const auto end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, *value);
+    return ec == std::errc() && ptr == end;
+}
+
+// "a-b", "a", "a-", "-b" into [low, high] with `offset` added.
+bool ParseRange(std::string_view text, int offset, int lowest, std::pair<int, int>* range)
+{
+    const std::size_t dash = text.find('-');
+    int low = lowest;
+    int high = kMaxLevel;
+    if (dash == std::string_view::npos) {
+        if (!ParseInt(text, &low))
+            return false;
+        high = low;
+    } else {
+        const std::string_view first = text.substr(0, dash);
+        const std::string_view second = text.substr(dash + 1);
+        if (first.empty() && second.empty())
+            return false;
+        if (!first.empty() && !ParseInt(first, &low))
+            return false;
+        if (!second.empty() && !ParseInt(second, &high))
+            return false;
+    }
+    if (low < lowest || high < low)
+        return false;
+    *range = {low + offset, std::min(high + offset, kMaxLevel)};
+    return true;
+}
+
+// Slippy-map tile coordinates, fractional, of a longitude and a latitude.
+double TileX(double lon, int z) { return (lon + 180.0) / 360.0 * std::ldexp(1.0, z); }
+double TileY(double lat, int z)
+{
+    constexpr double kMaxLat = 85.05112877980659;
+    lat = std::clamp(lat, -kMaxLat, kMaxLat) * std::numbers::pi / 180.0;
+    return (1.0 - std::asinh(std::tan(lat)) / std::numbers::pi) / 2.0 * std::ldexp(1.0, z);
+}
+
+} // namespace
+
+bool PlateFilter::SetLevels(std::string_view text, std::string* error)
+{
+    std::pair<int, int> range;
+    if (!ParseRange(text, 0, 1, &range)) {
+        *error = "--levels wants levels like 3-8 (1 is the whole world), not " + std::string(text);
+        return false;
+    }
+    levels_ = range;
+    return true;
+}
+
+bool PlateFilter::SetZooms(std::string_view text, std::string* error)
+{
+    std::pair<int, int> range;
+    if (!ParseRange(text, 1, 0, &range)) {
+        *error = "--z wants zoom levels like 2-7 (0 is the whole world), not " + std::string(text);
+        return false;
+    }
+    levels_ = range;
+    return true;
+}
+
+bool PlateFilter::SetPrefixes(std::string_view text, std::string* error)
+{
+    while (!text.empty()) {
+        const std::size_t comma = text.find(',');
+        const std::string_view part = text.substr(0, comma);
+        if (part.empty()) {
+            *error = "--prefix wants quadtree areas like tq or tq,tr";
+            return false;
+        }
+        prefixes_.emplace_back(part);
+        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    }
+    return true;
+}
+
+bool PlateFilter::SetBoundingBox(std::string_view text, std::string* error)
+{
+    double values[4];
+    std::string_view rest = text;
+    for (int i = 0; i < 4; ++i) {
+        const std::size_t comma = rest.find(',');
+        const std::string part(rest.substr(0, comma));
+        char* end = nullptr;
+        values[i] = std::strtod(part.c_str(), &end);
+        if (part.empty() || end != part.c_str() + part.size() || (i < 3) == (comma == std::string_view::npos)) {
+            *error = "--bbox wants WEST,SOUTH,EAST,NORTH in degrees, like -10.5,35,30,60";
+            return false;
+        }
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+    const BoundingBox box{values[0], values[1], values[2], values[3]};
+    if (box.west < -180 || box.east > 180 || box.west >= box.east || box.south < -90 || box.north > 90 ||
+        box.south >= box.north) {
+        *error = "--bbox: WEST must lie below EAST and SOUTH below NORTH, within -180..180 and -90..90";
+        return false;
+    }
+    box_ = box;
+    return true;
+}
+
+bool PlateFilter::ReadNames(const std::string& file, std::string* error)
+{
+    std::ifstream in(file);
+    if (!in) {
+        *error = "cannot read the names file " + file;
+        return false;
+    }
+    std::unordered_set<std::string> names;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            names.insert(line);
+    }
+    names_ = std::move(names);
+    return true;
+}
+
+bool PlateFilter::Matches(std::string_view name) const
+{
+    const int level = static_cast<int>(name.size());
+    if (levels_ && (level < levels_->first || level > levels_->second))
+        return false;
+    if (!prefixes_.empty()) {
+        bool inside = false;
+        for (const std::string& prefix : prefixes_)
+            inside = inside || name.starts_with(prefix);
+        if (!inside)
+            return false;
+    }
+    if (box_) {
+        const std::optional<PlateKey::Tile> tile = PlateKey(name).ToTile();
+        if (!tile)
+            return false;
+        const int z = tile->z;
+        if (!(tile->x + 1 > TileX(box_->west, z) && tile->x < TileX(box_->east, z) &&
+              tile->y + 1 > TileY(box_->north, z) && tile->y < TileY(box_->south, z)))
+            return false;
+    }
+    if (names_ && names_->find(std::string(name)) == names_->end())
+        return false;
+    return true;
+}
+
+} // namespace cli

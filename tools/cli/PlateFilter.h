@@ -1,0 +1,43 @@
+#pragma once
+// The selection options of every command: which plates a command works on.
+// A plate must pass every option given; without options every plate passes.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+namespace cli {
+
+struct BoundingBox {
+    double west = 0, south = 0, east = 0, north = 0; // degrees
+};
+
+class PlateFilter {
+public:
+    // Each setter parses an option's value; false with `error` set when it
+    // is not valid.
+    // "3-8", "5", "3-" or "-8" in the window's level numbers (1 = the world).
+    bool SetLevels(std::string_view text, std::string* error);
+    // The same in z/x/y numbers (0 = the world).
+    bool SetZooms(std::string_view text, std::string* error);
+    // Plates inside a quadtree area: names that start with it; a comma
+    // separates several areas.
+    bool SetPrefixes(std::string_view text, std::string* error);
+    // "WEST,SOUTH,EAST,NORTH" in degrees; plates that overlap the box.
+    bool SetBoundingBox(std::string_view text, std::string* error);
+    // One plate name a line; blank lines are skipped.
+    bool ReadNames(const std::string& file, std::string* error);
+
+    bool Matches(std::string_view name) const;
+    bool Empty() const { return !levels_ && prefixes_.empty() && !box_ && !names_; }
+
+private:
+    std::optional<std::pair<int, int>> levels_;
+    std::vector<std::string> prefixes_;
+    std::optional<BoundingBox> box_;
+    std::optional<std::unordered_set<std::string>> names_;
+};
+
+} // namespace cli
