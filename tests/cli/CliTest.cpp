@@ -1,0 +1,181 @@
+// ulmora-cli as a program: command lines against small real storages, their
+// output, exit codes and the files they leave.
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+// Starts the tool with its output in files of `folder`; the caller waits.
+pid_t Start(const TempFolder& folder, const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> all{CLI_TOOL};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : all)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, folder.File("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, folder.File("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, CLI_TOOL, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+}
+
+Outcome Finish(const TempFolder& folder, pid_t pid)
+{
+    Outcome outcome;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        outcome.code = WEXITSTATUS(status);
+    outcome.out = ReadWholeFile(folder.File("stdout"));
+    outcome.err = ReadWholeFile(folder.File("stderr"));
+    return outcome;
+}
+
+Outcome RunCli(const TempFolder& folder, const std::vector<std::string>& arguments)
+{
+    return Finish(folder, Start(folder, arguments));
+}
+
+int Lines(const std::string& text)
+{
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+std::string Sql(const std::string& database, const std::string& sql)
+{
+    const std::string command = "sqlite3 -batch '" + database + "' \"" + sql + "\"";
+    std::string result;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        std::size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            result.append(buffer, n);
+        pclose(pipe);
+    }
+    return result;
+}
+
+std::string World(const TempFolder& folder)
+{
+    const std::string copy = folder.File("world.mbtiles");
+    fs::copy_file(FIXTURE_MBTILES, copy, fs::copy_options::overwrite_existing);
+    return copy;
+}
+
+struct Case {
+    const char* what;
+    std::vector<std::string> arguments; // "@" stands for a copy of the fixture
+    int code;
+    std::vector<std::string> out; // texts stdout must hold
+    std::vector<std::string> err; // texts stderr must hold
+    int outLines = -1;            // -1: not checked
+};
+
+} // namespace
+
+TEST(CliTest, CommandLines)
+{
+    // gdal-world.mbtiles: zoom 0 to 2, 21 JPEG tiles written by GDAL.
+    const std::vector<Case> cases = {
+        {"plugins with flags", {"plugins"}, 0, {"mbtiles", "Uses file, ReadWrite", "folder", "Uses dir"}, {}},
+        {"info per level", {"info", "@"}, 0, {"    1   0            1", "    3   2           16", "total", "JPEG", "100.0%"}, {}},
+        {"info as JSON", {"info", "@", "--json", "--formats", "all"}, 0,
+         {"\"level\":3,\"z\":2,\"plates\":16", "\"JPEG\":16", "\"total\":{\"plates\":21"}, {}, 1},
+        {"list everything", {"list", "@"}, 0, {"\tt\n"}, {}, 21},
+        {"list a level", {"list", "@", "--levels", "2"}, 0, {"\t2\t10944\ttr\n"}, {}, 4},
+        {"z counts from 0", {"list", "@", "--z=1"}, 0, {"\ttr\n"}, {}, 4},
+        {"a quadtree area", {"list", "@", "--prefix", "tq"}, 0, {"\ttq\n", "\ttqt\n"}, {}, 5},
+        {"two areas and levels", {"list", "@", "--prefix", "tq,ts", "--levels", "3-"}, 0, {"\ttsq\n"}, {}, 8},
+        {"a box over Europe", {"list", "@", "--bbox", "-10,35,30,60"}, 0, {"\tt\n", "\ttq\n", "\ttr\n", "\ttqs\n", "\ttrt\n"}, {}, 5},
+        {"list as JSON lines", {"list", "@", "--levels", "1", "--json"}, 0, {"{\"n\":", "\"level\":1,\"size\":10945,\"name\":\"t\"}"}, {}, 1},
+        {"copy dry run", {"copy", "@", "out.mbtiles", "--dry-run"}, 0, {"would copy 21 plates", "123.3 KiB"}, {}},
+        {"help of a command", {"verify", "--help"}, 0, {"Usage: ulmora-cli verify", "Examples:", "130", "level 1 is the whole"}, {}},
+        {"help of the tool", {"--help"}, 0, {"info", "list", "verify", "copy", "plugins", "Exit codes"}, {}},
+        {"no command", {}, 2, {}, {"no command given"}},
+        {"unknown command", {"shrink", "@"}, 2, {}, {"unknown command shrink"}},
+        {"missing storage argument", {"info"}, 2, {}, {"info wants STORAGE"}},
+        {"bad level range", {"list", "@", "--levels", "8-3"}, 2, {}, {"--levels wants levels like 3-8"}},
+        {"bad box", {"list", "@", "--bbox", "10,20,5"}, 2, {}, {"--bbox wants WEST,SOUTH,EAST,NORTH"}},
+        {"another command's option", {"info", "@", "--dry-run"}, 2, {}, {"not one of info's"}},
+        {"missing storage file", {"info", "nothing.mbtiles"}, 3, {}, {"Error initialize storage data \"nothing.mbtiles\""}},
+        {"unknown extension", {"info", "world.xyz"}, 3, {}, {"opens .xyz files: name one with --plugin"}},
+        {"unknown plugin", {"info", "@", "--plugin", "pmtiles9"}, 3, {}, {"no plugin named pmtiles9"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        const std::string world = World(folder);
+        std::vector<std::string> arguments;
+        for (const std::string& argument : c.arguments)
+            arguments.push_back(argument == "@" ? world : argument);
+        fs::current_path(folder.Path());
+        const Outcome outcome = RunCli(folder, arguments);
+        EXPECT_EQ(outcome.code, c.code) << outcome.err;
+        for (const std::string& text : c.out)
+            EXPECT_NE(outcome.out.find(text), std::string::npos) << "missing " << text << " in\n" << outcome.out;
+        for (const std::string& text : c.err)
+            EXPECT_NE(outcome.err.find(text), std::string::npos) << "missing " << text << " in\n" << outcome.err;
+        if (c.outLines >= 0) {
+            EXPECT_EQ(Lines(outcome.out), c.outLines) << outcome.out;
+        }
+        fs::current_path(fs::temp_directory_path());
+    }
+}
+
+TEST(CliTest, VerifyFindsBrokenPlatesAndWritesTheirNames)
+{
+    TempFolder folder;
+    const std::string world = World(folder);
+    // tq (zoom 1, 0/0 counted from the top: TMS row 1): not an image; tr: an
+    // empty blob; t: a 1 x 1 PNG.
+    Sql(world, "UPDATE tiles SET tile_data = X'FFD8FFE000104A46' WHERE zoom_level = 1 AND tile_column = 0 AND tile_row = 1;"
+               "UPDATE tiles SET tile_data = X'' WHERE zoom_level = 1 AND tile_column = 1 AND tile_row = 1;"
+               "UPDATE tiles SET tile_data = X'89504E470D0A1A0A0000000D4948445200000001000000010802000000907753DE"
+               "0000000C49444154789C63F8CFC0000003010100C9FE92EF0000000049454E44AE426082' WHERE zoom_level = 0;");
+    const std::string names = folder.File("broken.txt");
+    const std::string log = folder.File("cli.log");
+    const Outcome outcome = RunCli(folder, {"verify", world, "--names", names, "--log", log, "--threads", "2"});
+    EXPECT_EQ(outcome.code, 1) << outcome.err;
+    EXPECT_EQ(outcome.out, "t\tnot 256 x 256: 1 x 1\n"
+                           "tq\tcannot be decoded: The picture cannot be decoded\n"
+                           "tr\tempty\n");
+    EXPECT_EQ(ReadWholeFile(names), "t\ntq\ntr\n");
+    EXPECT_NE(outcome.err.find("21 of 21 plates checked, 3 broken"), std::string::npos) << outcome.err;
+    const std::string logText = ReadWholeFile(log);
+    EXPECT_NE(logText.find("Loaded 21 items"), std::string::npos);
+    EXPECT_NE(logText.find("Broken plates found: 3 of 21 checked"), std::string::npos);
+
+    // The names select the same plates for the next command.
+    const Outcome listed = RunCli(folder, {"list", world, "--from-names", names});
+    EXPECT_EQ(listed.code, 0);
+    EXPECT_EQ(Lines(listed.out), 3);
+    // A level without them is clean.
+    EXPECT_EQ(RunCli(folder, {"verify", world, "--levels", "3"}).code, 0);
+}
