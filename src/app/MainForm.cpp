@@ -198,6 +198,9 @@ void TMainForm::CreateToolBar(QWidget* parent)
     L1 = PopupMenu1->addAction(QString());
     L1->setObjectName("L1");
     L1->setData(3);
+    B1 = PopupMenu1->addAction(QString());
+    B1->setObjectName("B1");
+    B1->setData(0); // enabled with plates, like All
     btnSelect->setMenu(PopupMenu1);
 }
 
@@ -288,6 +291,7 @@ void TMainForm::ConnectCommands()
     connect(A1, &QAction::triggered, this, Command<&TMainForm::A1Click>());
     connect(I1, &QAction::triggered, this, Command<&TMainForm::I1Click>());
     connect(L1, &QAction::triggered, this, Command<&TMainForm::L1Click>());
+    connect(B1, &QAction::triggered, this, Command<&TMainForm::B1Click>());
 }
 
 void TMainForm::CreateMenu()
@@ -342,6 +346,7 @@ void TMainForm::ApplyCaptions()
     A1->setText(Tr("All"));
     I1->setText(Tr("Invert selection"));
     L1->setText(Tr("Level..."));
+    B1->setText(Tr("Broken plates"));
     for (int i = 0; i < kSectionCount; ++i)
         headerModel_->setHeaderData(i, Qt::Horizontal, Tr(kSections[i].text), Qt::DisplayRole);
     F1->setTitle(Tr("&F Files"));

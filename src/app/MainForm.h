@@ -94,6 +94,7 @@ public:
     QAction* A1;
     QAction* I1;
     QAction* L1;
+    QAction* B1;
     QSplitter* splitter;
     QWidget* listArea;
     QHeaderView* header;
@@ -151,6 +152,8 @@ private:
     void A1Click();
     void I1Click();
     void L1Click();
+    // Selects the plates that are empty, cannot be decoded or are not 256 x 256.
+    void B1Click();
 
     // BrowserView
     void ShowLoadButton(LoadButton state) override;

@@ -9,6 +9,7 @@
 #include "browse/AskZoomForm.h"
 #include "browse/ChooseFolder.h"
 #include "browse/Selection.h"
+#include "plates/BrokenPlates.h"
 #include "config/ConfigKeys.h"
 #include "log/Boxes.h"
 #include "log/Errors.h"
@@ -173,6 +174,22 @@ void TMainForm::L1Click()
         return;
     const PlateList& plates = session_.Plates();
     list->EditSelection([&](ListSelection& selection) { SelectZoomRange(selection, plates, from, to); });
+}
+
+void TMainForm::B1Click()
+{
+    StorageAction* action = session_.Connection().Action();
+    if (action == nullptr || PlateCount() == 0)
+        return;
+    ListSelection every(PlateCount());
+    every.SelectAll();
+    const BrokenCheckResult result = FindBrokenPlates(
+        {*action, session_.Plates(), every, operation_, session_.Period(), ImageFunctions(), 0, [this] { PumpMessages(); }});
+    list->EditSelection([&](ListSelection& selection) {
+        selection.ClearAll();
+        for (const BrokenPlate& plate : result.broken)
+            selection.SetSelected(plate.index, true);
+    });
 }
 
 void TMainForm::btnStorageClick()

@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -23,7 +24,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 namespace fs = std::filesystem;
 
@@ -162,3 +165,33 @@ TEST_F(BrowseTest, SelectMenuCommands)
 }
 
 } // namespace
+
+TEST_F(BrowseTest, BrokenPlatesSelectsTheEmptyAndUndecodableOnes)
+{
+    // The plate tree t, t/q, t/r, t/s: t/q is no picture, t/r is empty.
+    const fs::path tree = folder.Path() / "tree";
+    fs::create_directories(tree / "t");
+    std::ofstream(tree / "t" / "q.jpg") << "not a picture";
+    std::ofstream(tree / "t" / "r.jpg").flush();
+    Start(FOLDER_PLUGIN, tree.string());
+    // The two good plates.
+    QImage good(256, 256, QImage::Format_RGB32);
+    good.fill(Qt::darkGreen);
+    ASSERT_TRUE(good.save(QString::fromStdString((tree / "t.jpg").string()), "JPEG"));
+    ASSERT_TRUE(good.save(QString::fromStdString((tree / "t" / "s.jpg").string()), "JPEG"));
+    QTest::mouseClick(window->btnLoad, Qt::LeftButton);
+    ASSERT_EQ(window->list->ItemsCount(), 4) << (boxes.shown.empty() ? "" : boxes.shown.front().text);
+
+    window->A1->trigger();
+    window->B1->trigger();
+    EXPECT_EQ(window->list->SelectedCount(), 2);
+    const PlateList& plates = window->Core().Plates();
+    std::vector<std::string> selected;
+    for (int i = 0; i < plates.Count(); ++i) {
+        PlateItem item;
+        if (plates.At(i, &item) && window->list->IsSelected(i))
+            selected.push_back(item.name);
+    }
+    std::sort(selected.begin(), selected.end());
+    EXPECT_EQ(selected, (std::vector<std::string>{"tq", "tr"}));
+}
