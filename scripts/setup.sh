@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need; only
 # the missing ones, without questions. Usage: scripts/setup.sh [--run]
-# (--run adds what starting the program needs: a virtual display).
+# (--run adds what starting the program needs: a virtual display; --bench
+# what the benchmarks need: GDAL, which writes their real-tool storages).
 set -euo pipefail
 
 packages=(
@@ -15,6 +16,9 @@ packages=(
 )
 if [[ "${1:-}" == "--run" ]]; then
     packages+=(xvfb xauth)
+fi
+if [[ "${1:-}" == "--bench" ]]; then
+    packages+=(gdal-bin)
 fi
 
 missing=()

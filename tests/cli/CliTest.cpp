@@ -179,3 +179,38 @@ TEST(CliTest, VerifyFindsBrokenPlatesAndWritesTheirNames)
     // A level without them is clean.
     EXPECT_EQ(RunCli(folder, {"verify", world, "--levels", "3"}).code, 0);
 }
+
+// A storage of `count` copies of the fixture's world tile at zoom 8.
+std::string ManyPlates(const TempFolder& folder, int count)
+{
+    const std::string path = World(folder);
+    Sql(path, "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(count - 1) +
+                  ") INSERT INTO tiles SELECT 8, i % 256, i / 256, (SELECT tile_data FROM tiles WHERE zoom_level = 0) FROM n;");
+    return path;
+}
+
+// Waits until the log file holds `text`; false after 20 seconds.
+bool WaitForLogLine(const std::string& log, const std::string& text)
+{
+    for (int i = 0; i < 2000; ++i) {
+        if (ReadWholeFile(log).find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+TEST(CliTest, CtrlCStopsVerifyWithItsSummary)
+{
+    TempFolder folder;
+    const std::string storage = ManyPlates(folder, 20000);
+    const std::string log = folder.File("cli.log");
+    const pid_t pid = Start(folder, {"verify", storage, "--log", log, "--threads", "1"});
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitForLogLine(log, "Check 20021 plates for broken ones..."));
+    kill(pid, SIGINT);
+    const Outcome outcome = Finish(folder, pid);
+    EXPECT_EQ(outcome.code, 130) << outcome.err;
+    EXPECT_NE(outcome.err.find("stopped: "), std::string::npos) << outcome.err;
+    EXPECT_NE(ReadWholeFile(log).find("Check aborted"), std::string::npos);
+}

@@ -422,13 +422,14 @@ int Info(Context& context)
 
     const bool allFormats = options.formats == "all";
     const bool noFormats = options.formats == "none";
-    std::map<int, LevelStats> levels;
+    // Indexed by level: a name's length, at most 260.
+    std::vector<LevelStats> byLevel(kMaxTextLength + 1);
     std::vector<std::string> toSniff;
     PlateSink sink(context, *open.action, [&](int32_t, const char* name, uint32_t size) {
         const std::size_t length = std::strlen(name);
         if (!options.filter.Empty() && !options.filter.Matches({name, length}))
             return;
-        LevelStats& level = levels[static_cast<int>(length)];
+        LevelStats& level = byLevel[std::min<std::size_t>(length, kMaxTextLength)];
         level.Add(size);
         if (PlateKey(std::string_view(name, length)).ToTile())
             ++level.quadtree;
@@ -446,7 +447,7 @@ int Info(Context& context)
         const void* data = nullptr;
         uint32_t size = 0;
         const uint32_t got = open.action->GetPlateData(name.c_str(), &data, &size);
-        LevelStats& level = levels[static_cast<int>(name.size())];
+        LevelStats& level = byLevel[name.size()];
         ++level.sniffed;
         if (got == Done && data != nullptr && size > 0)
             ++level.formats[Sniff(data, size)];
@@ -460,6 +461,10 @@ int Info(Context& context)
     }
     context.progress.SetText(nullptr);
 
+    std::map<int, LevelStats> levels;
+    for (std::size_t level = 0; level < byLevel.size(); ++level)
+        if (byLevel[level].plates > 0)
+            levels[static_cast<int>(level)] = byLevel[level];
     LevelStats total;
     for (const auto& [level, stats] : levels)
         total.Merge(stats);
