@@ -47,15 +47,15 @@ __attribute__((noinline)) int Recurse(int depth)
 }
 #pragma GCC diagnostic pop
 
-// Breaks malloc's own data (the size of the top chunk) and asks it for more:
-// malloc finds the damage and aborts inside itself.
+// Frees a block twice: malloc finds its own data broken and aborts inside
+// free().
+void* volatile heapBlock = nullptr;
+
 __attribute__((noinline)) void BreakHeap()
 {
-    char* block = static_cast<char*>(std::malloc(0x100));
-    // The top chunk's size field follows this chunk.
-    *reinterpret_cast<std::size_t*>(block + 0x108) = static_cast<std::size_t>(-1) & ~std::size_t(0xF);
-    void* more = std::malloc(0x40000);
-    std::printf("%p\n", more);
+    heapBlock = std::malloc(0x30);
+    std::free(heapBlock);
+    std::free(heapBlock);
 }
 
 // A line writer of the log that faults while the log's lock is held.
@@ -96,7 +96,7 @@ int main(int argc, char** argv)
     options.helperPath = argv[1];
     options.logFile = log;
     options.showWindow = std::getenv("VICTIM_NO_WINDOW") == nullptr;
-    if (!crash::Install(options))
+    if (!crash::Install(options) && std::getenv("VICTIM_ALLOW_NO_HELPER") == nullptr)
         return 3;
     Log("Victim started");
 
