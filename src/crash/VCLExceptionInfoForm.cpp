@@ -6,7 +6,6 @@
 #include "widgets/BkList.h"
 #include "widgets/ListHeader.h"
 
-#include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -267,17 +266,8 @@ void TVCLExceptionInfoForm::keyPressEvent(QKeyEvent* event)
 
 void TVCLExceptionInfoForm::reject()
 {
-    // Escape comes here through QDialog; the close box through closeEvent.
-    btnIgnoreClick();
-}
-
-void TVCLExceptionInfoForm::closeEvent(QCloseEvent* event)
-{
-    if (result() == QDialog::Accepted || answer_ != Choice::LeaveUnhandled) {
-        QDialog::closeEvent(event);
-        return;
-    }
+    // Escape is taken by keyPressEvent; what comes here is the close box:
+    // the window is left without an answer.
     answer_ = Choice::LeaveUnhandled;
-    event->accept();
-    done(QDialog::Rejected);
+    QDialog::reject();
 }
