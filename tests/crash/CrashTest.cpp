@@ -389,6 +389,25 @@ TEST(Crash, BrokenHeapAndHeldLogLockStillGiveTheReport)
     }
 }
 
+// An exception that nothing catches ends the program through std::terminate:
+// reported with the exception's text, and not to be ignored.
+TEST(Crash, UncaughtExceptionIsReportedBeforeTheEnd)
+{
+    TempFolder folder;
+    VictimRun run = RunVictim(folder, "terminate", {"ignore,end"});
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitCode, 0);
+    ExpectTrace(run, "0EEDFAE3 \"CXX_UNHANDLED_EXCEPTION\"");
+    EXPECT_EQ(run.Find("Exception message: plate index out of range"),
+              run.Find("Exception! Type: 0EEDFAE3 \"CXX_UNHANDLED_EXCEPTION\". Calling handler...") + 1);
+    std::vector<std::string> frames = run.Frames();
+    EXPECT_TRUE(std::any_of(frames.begin(), frames.end(), [](const std::string& f) {
+        return f.find("ThrowThroughNoexcept()") != std::string::npos;
+    }));
+    EXPECT_TRUE(run.Shows("ignorable: 0"));
+    EXPECT_EQ(run.texts.back(), "VCL.ExceptionFilter ABORT");
+}
+
 // Without a display, or without the helper, the fault is logged and then
 // ends the process as the signal would.
 TEST(Crash, WithoutWindowOrHelperTheFaultIsLoggedAndKills)

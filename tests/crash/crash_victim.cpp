@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -60,6 +61,15 @@ __attribute__((noinline)) void BreakHeap()
 
 // A line writer of the log that faults while the log's lock is held.
 void FaultingLineWriter(platform::WritableFile&, std::string_view, std::string_view) { ReadNull(); }
+
+__attribute__((noinline)) void Throw()
+{
+    if (zero == 0)
+        throw std::runtime_error("plate index out of range");
+}
+
+// An exception that would leave a noexcept function ends in std::terminate.
+__attribute__((noinline)) void ThrowThroughNoexcept() noexcept { Throw(); }
 
 bool LogShowsWindow(const std::string& log)
 {
@@ -142,6 +152,8 @@ int main(int argc, char** argv)
         });
         second.detach();
         crash::RunCommand([] { Divide(); });
+    } else if (mode == "terminate") {
+        crash::RunCommand([] { ThrowThroughNoexcept(); });
     } else if (mode == "outside") {
         ReadNull(); // no command runs: nothing to go back to
     } else {
