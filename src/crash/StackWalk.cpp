@@ -64,6 +64,7 @@ std::string BaseName(const std::string& path)
 struct RawFrame {
     uint64_t pc;
     bool activation;
+    uint64_t at = 0; // where a scan found it on the stack
 };
 
 struct Walker {
@@ -126,27 +127,42 @@ int OnFrame(Dwfl_Frame* state, void* arg)
 const Dwfl_Thread_Callbacks kThreadCallbacks = {NextThread, GetThread, MemoryRead, SetInitialRegisters, nullptr,
                                                 nullptr};
 
+char* debugInfoPath = nullptr;
+const Dwfl_Callbacks kCallbacks = {dwfl_linux_proc_find_elf, dwfl_standard_find_debuginfo, nullptr, &debugInfoPath};
+
 struct DwflDeleter {
     void operator()(Dwfl* dwfl) const { dwfl_end(dwfl); }
 };
 
+// The process's modules as libdw sees them.
+std::unique_ptr<Dwfl, DwflDeleter> OpenProcess(pid_t pid)
+{
+    std::unique_ptr<Dwfl, DwflDeleter> dwfl(dwfl_begin(&kCallbacks));
+    if (dwfl) {
+        dwfl_report_begin(dwfl.get());
+        dwfl_linux_proc_report(dwfl.get(), pid);
+        dwfl_report_end(dwfl.get(), nullptr, nullptr);
+    }
+    return dwfl;
+}
+
+// The frames the call frame information of the modules leads to, from the
+// registers of `request`.
+std::vector<RawFrame> CfiWalk(const CrashRequest& request, RemoteMemory& memory)
+{
+    Walker walker{&request, &memory, {}};
+    auto dwfl = OpenProcess(request.pid);
+    if (dwfl && dwfl_attach_state(dwfl.get(), nullptr, request.pid, &kThreadCallbacks, &walker))
+        dwfl_getthread_frames(dwfl.get(), request.tid, OnFrame, &walker);
+    return std::move(walker.frames);
+}
+
 class Namer {
 public:
     Namer(pid_t pid, RemoteMemory& memory, const TraceSink& trace, bool logLoads)
-        : memory_(memory), trace_(trace), logLoads_(logLoads)
+        : memory_(memory), trace_(trace), logLoads_(logLoads), dwfl_(OpenProcess(pid))
     {
-        callbacks_.find_elf = dwfl_linux_proc_find_elf;
-        callbacks_.find_debuginfo = dwfl_standard_find_debuginfo;
-        callbacks_.debuginfo_path = &debugPath_;
-        dwfl_.reset(dwfl_begin(&callbacks_));
-        if (!dwfl_)
-            return;
-        dwfl_report_begin(dwfl_.get());
-        dwfl_linux_proc_report(dwfl_.get(), pid);
-        dwfl_report_end(dwfl_.get(), nullptr, nullptr);
     }
-
-    Dwfl* dwfl() const { return dwfl_.get(); }
 
     Dwfl_Module* ModuleOf(uint64_t address) const
     {
@@ -255,8 +271,6 @@ private:
     RemoteMemory& memory_;
     const TraceSink& trace_;
     bool logLoads_;
-    char* debugPath_ = nullptr;
-    Dwfl_Callbacks callbacks_{};
     std::unique_ptr<Dwfl, DwflDeleter> dwfl_;
     std::set<Dwfl_Module*> loaded_;
 };
@@ -364,7 +378,7 @@ std::vector<RawFrame> ScanStack(uint64_t sp, RemoteMemory& memory, Namer& namer)
         if (!memory.ReadWord(sp + static_cast<uint64_t>(i) * kWordSize, &word))
             break;
         if (namer.FollowsCall(word))
-            found.push_back({word, false});
+            found.push_back({word, false, sp + static_cast<uint64_t>(i) * kWordSize});
     }
     return found;
 }
@@ -420,15 +434,27 @@ void WalkStack(CrashReport& report, const TraceSink& trace)
 
     RemoteMemory memory(request.pid);
     Namer namer(request.pid, memory, walkTrace, (options & (vclxLoadExports | vclxLoadLocals)) != 0);
-    Walker walker{&request, &memory, {}};
-    if (namer.dwfl() != nullptr && dwfl_attach_state(namer.dwfl(), nullptr, request.pid, &kThreadCallbacks, &walker))
-        dwfl_getthread_frames(namer.dwfl(), request.tid, OnFrame, &walker);
-    std::vector<RawFrame> raw = std::move(walker.frames);
+    std::vector<RawFrame> raw = CfiWalk(request, memory);
     if (raw.size() <= 1 && namer.ModuleOf(r[kIp]) == nullptr) {
         walkTrace("Unwind: Stack frames unreachable. Analyze stack contents...");
         raw.assign(1, RawFrame{r[kIp], true});
-        for (const RawFrame& frame : ScanStack(r[kSp], memory, namer))
-            raw.push_back(frame);
+        std::vector<RawFrame> found = ScanStack(r[kSp], memory, namer);
+        // From the first return address on, the frame information leads
+        // again (a call through a bad pointer leaves it right at the stack
+        // pointer); the later words of the scan may be stale.
+        std::vector<RawFrame> resumed;
+        if (!found.empty()) {
+            CrashRequest from = request;
+            from.state.registers[kIp] = found.front().pc;
+            from.state.registers[kSp] = found.front().at + kWordSize;
+            resumed = CfiWalk(from, memory);
+        }
+        if (resumed.size() > 1) {
+            resumed.front().activation = false;
+            raw.insert(raw.end(), resumed.begin(), resumed.end());
+        } else {
+            raw.insert(raw.end(), found.begin(), found.end());
+        }
     } else {
         walkTrace("Unwind: Decode stack frames...");
         if (raw.empty())

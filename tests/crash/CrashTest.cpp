@@ -236,6 +236,32 @@ TEST(Crash, PluginFaultNamesTheCallerInTheProgram)
     EXPECT_NE(frames[1].find("\"StorageAction::GetPlateData("), std::string::npos) << frames[1];
 }
 
+// A call through a null function pointer: no module and no frame
+// information at the faulting address, so the walk scans the stack, then
+// follows the frame information again from the return address it found.
+TEST(Crash, JumpToAddressZeroIsWalkedFromTheStackContents)
+{
+    TempFolder folder;
+    VictimRun run = RunVictim(folder, "call-null", {"ignore"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.Count("Attempt to EXECUTE at address 0000000000000000"), 1);
+    EXPECT_EQ(run.Count("Unwind: Stack frames unreachable. Analyze stack contents..."), 1);
+    std::vector<std::string> frames = run.Frames();
+    ASSERT_GE(frames.size(), 3u);
+    EXPECT_EQ(frames[0], "Addr[ 1]: 0000000000000000 Mod:0000000000000000 lMod:0000000000000000 \"\"");
+    EXPECT_NE(frames[1].find("CallNull()"), std::string::npos) << frames[1];
+    EXPECT_NE(frames[2].find("main::{lambda()"), std::string::npos) << frames[2];
+    EXPECT_TRUE(std::any_of(frames.begin(), frames.end(),
+                            [](const std::string& f) { return f.find(": \"main\" + ") != std::string::npos; }));
+    // Outside any module the stack words are listed one by one.
+    int details = run.Find("Stack details:");
+    ASSERT_GE(details, 0);
+    EXPECT_EQ(run.texts.at(static_cast<std::size_t>(details) + 2), "  Stack:");
+    EXPECT_EQ(run.texts.at(static_cast<std::size_t>(details) + 3).rfind("   0) ", 0), 0u);
+    EXPECT_EQ(run.texts.at(static_cast<std::size_t>(details) + 12).rfind("   9) ", 0), 0u);
+    EXPECT_GT(run.Find("Victim ended"), run.Find("VCL.ExceptionFilter returns IGNORE"));
+}
+
 TEST(Crash, StackOverflowListsEachReturnAddressOnce)
 {
     TempFolder folder;

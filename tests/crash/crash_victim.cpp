@@ -29,6 +29,15 @@ volatile int zero = 0;
 
 __attribute__((noinline)) void ReadNull() { std::printf("%d\n", *nullPointer); }
 
+void (*volatile nullFunction)() = nullptr;
+
+// Jumps to address 0: no module, no frame information there.
+__attribute__((noinline)) void CallNull()
+{
+    nullFunction();
+    std::printf("returned\n");
+}
+
 const int kConstant = 7;
 
 __attribute__((noinline)) void WriteReadOnly()
@@ -112,6 +121,8 @@ int main(int argc, char** argv)
 
     if (mode == "null-read") {
         crash::RunCommand([] { ReadNull(); });
+    } else if (mode == "call-null") {
+        crash::RunCommand([] { CallNull(); });
     } else if (mode == "read-only") {
         crash::RunCommand([] { WriteReadOnly(); });
     } else if (mode == "divide") {
