@@ -370,6 +370,22 @@ TEST(Crash, FaultOnAWorkerThreadIsReportedWithItsThread)
     EXPECT_TRUE(run.Shows("ignorable: 0"));
 }
 
+TEST(Crash, StackOverflowOnAWorkerThreadIsIgnoredThere)
+{
+    TempFolder folder;
+    VictimRun run = RunVictim(folder, "worker-recursion", {"ignore"});
+    EXPECT_EQ(run.exitCode, 0);
+    ExpectTrace(run, "C00000FD \"STACK_OVERFLOW\"");
+    EXPECT_EQ(run.Count("Stack cycled at addres "), 1);
+    EXPECT_TRUE(run.Shows("ignorable: 1"));
+    int ignored = run.Find("VCL.ExceptionFilter returns IGNORE");
+    int wentOn = run.Find("Worker went on");
+    ASSERT_GT(wentOn, ignored);
+    EXPECT_EQ(run.log.lines[static_cast<std::size_t>(wentOn)].thread,
+              run.log.lines[static_cast<std::size_t>(run.Find("Exception! Type: "))].thread);
+    EXPECT_GT(run.Find("Victim ended"), wentOn);
+}
+
 TEST(Crash, FaultWhileTheWindowIsOpenShowsTheBoxAndEnds)
 {
     TempFolder folder;

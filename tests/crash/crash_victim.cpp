@@ -154,6 +154,13 @@ int main(int argc, char** argv)
             WriteReadOnly();
         });
         worker.join();
+    } else if (mode == "worker-recursion") {
+        // A stack overflow on a thread of its own, inside a command there.
+        std::thread worker([] {
+            const bool ran = crash::RunCommand([] { std::printf("%d\n", Recurse(0)); });
+            Log(ran ? "Worker ran to its end" : "Worker went on");
+        });
+        worker.join();
     } else if (mode == "nested") {
         // A second fault on another thread while the first one's window is open.
         std::thread second([&] {
