@@ -11,7 +11,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <memory>
 #include <set>
 #include <vector>
