@@ -11,6 +11,8 @@ packages=(
     fonts-dejavu-core       # a font, so that texts have sizes in widget tests
     libgtest-dev libbenchmark-dev
     libsqlite3-dev sqlite3  # the MBTiles plugin, and its benchmark baseline
+    libdw-dev libcapstone-dev # the crash helper: stack walk and names, disassembly
+    g++-multilib            # the crash reporter's i686 compile check
     gcc-mingw-w64-i686 binutils-mingw-w64-i686 # the 32-bit contract check
     xplanet-images          # the Earth picture the demo storage is rendered from
 )

@@ -1,5 +1,6 @@
 #include "app/Application.h"
 
+#include "crash/CrashHandler.h"
 #include "log/Boxes.h"
 
 #include <exception>
@@ -8,13 +9,18 @@ void ShowException(const char* what) { ErrorBox(nullptr, "%s", what != nullptr ?
 
 bool Application::notify(QObject* receiver, QEvent* event)
 {
-    // A command that throws is ended and shown; the program goes on.
-    try {
-        return QApplication::notify(receiver, event);
-    } catch (const std::exception& error) {
-        ShowException(error.what());
-    } catch (...) {
-        ShowException(nullptr);
-    }
-    return false;
+    bool result = false;
+    // Each event is a command to the crash reporter: a fault the user
+    // ignores abandons this event's handling only.
+    crash::RunCommand([&] {
+        // A command that throws is ended and shown; the program goes on.
+        try {
+            result = QApplication::notify(receiver, event);
+        } catch (const std::exception& error) {
+            ShowException(error.what());
+        } catch (...) {
+            ShowException(nullptr);
+        }
+    });
+    return result;
 }

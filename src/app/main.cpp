@@ -1,6 +1,8 @@
 #include "app/Application.h"
 #include "app/Data.h"
 #include "app/MainForm.h"
+#include "crash/CrashHandler.h"
+#include "log/DiagnosticLog.h"
 #include "log/QtBoxPresenter.h"
 
 #include <exception>
@@ -9,6 +11,8 @@
 
 int main(int argc, char** argv)
 {
+    // Before Qt starts threads: faults anywhere from here on are reported.
+    crash::Install({});
     Application application(argc, argv);
     QtBoxPresenter boxes;
     SetBoxPresenter(&boxes);
@@ -18,6 +22,7 @@ int main(int argc, char** argv)
     try {
         TData data;
         TMainForm mainForm(arguments);
+        crash::SetLogFile(CurrentLogFilePath()); // the log file the main window placed
         mainForm.show();
         code = application.exec();
     } catch (const std::exception& error) {

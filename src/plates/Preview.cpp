@@ -116,14 +116,14 @@ PreviewResult PreviewPlate(StorageAction& action, const PlateItem& plate, const 
     std::string failure;
     const uint32_t answer = action.GetPlateData(plate.name, &data, &size);
     if (answer == Done) {
-        const bool readable = data != nullptr && size != 0 && platform::IsReadable(data, size);
-        if (readable) {
+        const bool probe = platform::IsReadable(data, size);
+        if (data != nullptr && size != 0 && probe) {
             result.shown = LoadPlateImage(data, size, plate.name, draw, &result.width, &result.height);
             if (!result.shown)
                 failure = ErrorText(kCurrentError);
         } else {
             failure = Format(Translate("Plugin returns bad data pointer: %p[%d] (%d) for plate \"%s\""), data,
-                             static_cast<int>(size), readable ? 0 : 1, plate.name);
+                             static_cast<int>(size), probe ? 0 : 1, plate.name);
         }
     } else if (answer == Failed) {
         failure = ErrorText(kCurrentError);

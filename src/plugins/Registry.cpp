@@ -34,18 +34,6 @@ PluginHostInfo& HostInfo()
 
 void FillHostInfo() { HostInfo() = PluginHostInfo{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), 0x00010000, 0}; }
 
-PluginsArray& Plugins()
-{
-    static PluginsArray plugins;
-    return plugins;
-}
-
-StorageArray& Storages()
-{
-    static StorageArray storages(Plugins());
-    return storages;
-}
-
 // ---- PluginsArray ----------------------------------------------------------
 
 BasePlugin* PluginsArray::FindPlugin(const char* path, int type) const

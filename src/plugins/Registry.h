@@ -101,7 +101,3 @@ private:
     PluginsArray& plugins_;
     std::vector<std::unique_ptr<StorageItem>> items_;
 };
-
-// The program's registry and storage definitions.
-PluginsArray& Plugins();
-StorageArray& Storages();

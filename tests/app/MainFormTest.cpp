@@ -256,6 +256,7 @@ TEST_F(MainFormTest, ChoosingALanguageTranslatesTheWindowAtOnce)
     ASSERT_EQ(window.mnuLang->actions().size(), 2);
     window.mnuLang->actions()[1]->trigger();
     EXPECT_EQ(window.btnExport->text(), QString::fromUtf8("&E Экспорт..."));
+    EXPECT_EQ(window.txtPlugin->text(), "") << "no plugin is chosen: no type to show";
     EXPECT_EQ(window.Link()->ReadInt("UsedLang", 0), 1);
     window.mnuLang->actions()[0]->trigger();
     EXPECT_EQ(window.btnExport->text(), "&E Export...");

@@ -13,6 +13,7 @@
 class FaultyFiles final : public platform::FileSystem {
 public:
     enum class Fault { None, CreateTemporary, Append, Sync, Close, Rename };
+    int createError = ENOSPC; // what a failing CreateTemporary says
 
     Fault fault = Fault::None;
     std::size_t bytesBeforeFull = 0; // for Fault::Append: written before the disk is full
@@ -30,7 +31,7 @@ public:
                                                             std::string* path) override
     {
         if (fault == Fault::CreateTemporary)
-            return Fail<std::unique_ptr<platform::WritableFile>>(EACCES);
+            return Fail<std::unique_ptr<platform::WritableFile>>(createError);
         return Wrap(real().CreateTemporary(target, path));
     }
     bool IsReadOnly(const std::string& path) override { return real().IsReadOnly(path); }

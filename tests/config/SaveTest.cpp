@@ -53,7 +53,7 @@ TEST_F(SaveTest, AFailureAtAnyStepLeavesThePreviousFile)
         int error;
     };
     std::vector<Case> cases = {
-        {FaultyFiles::Fault::CreateTemporary, 0, EACCES},
+        {FaultyFiles::Fault::CreateTemporary, 0, ENOSPC},
         {FaultyFiles::Fault::Sync, 0, EIO},
         {FaultyFiles::Fault::Close, 0, EIO},
         {FaultyFiles::Fault::Rename, 0, EXDEV},
@@ -71,6 +71,19 @@ TEST_F(SaveTest, AFailureAtAnyStepLeavesThePreviousFile)
         EXPECT_EQ(ReadWholeFile(path), oldBytes);
         EXPECT_EQ(folder.Names(), std::vector<std::string>{"Ulmora.hcfg"}) << "no partial file is left";
     }
+}
+
+TEST_F(SaveTest, AWritableFileInAFolderThatIsNotIsRewrittenInPlace)
+{
+    files.fault = FaultyFiles::Fault::CreateTemporary;
+    files.createError = EACCES; // no temporary file beside it
+    ASSERT_TRUE(tree.Save(path));
+    EXPECT_EQ(ReadWholeFile(path), tree.SaveBytes());
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"Ulmora.hcfg"});
+
+    files.fault = FaultyFiles::Fault::Append; // and a failure there is still reported
+    files.bytesBeforeFull = 3;
+    EXPECT_FALSE(tree.Save(path));
 }
 
 TEST_F(SaveTest, AReadOnlyFileIsNotReplaced)

@@ -171,6 +171,8 @@ TEST_F(PreviewTest, EveryFailureSaysWhyUnderThePicture)
     state->plateDataBadPointer = 1;
     EXPECT_EQ(Show("tr").label, "Error loading plate data!\nPlate: tr\nFile: \n"
                                 "Error: Plugin returns bad data pointer: 0x10[10] (1) for plate \"tr\"");
+    state->plateDataBadPointer = 2; // a readable block of no bytes: the probe says so
+    EXPECT_NE(Show("tr").label.find("[0] (0) for plate"), std::string::npos);
     state->plateDataBadPointer = 0;
 
     logged.clear();

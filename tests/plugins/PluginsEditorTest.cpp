@@ -22,8 +22,10 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPaintEngine>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
@@ -636,7 +638,34 @@ TEST_F(MainFormPluginsTest, TheButtonOpensTheEditorModallyAndThePluginChoiceIsRe
     EXPECT_TRUE(responder.Answered());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(window.cbPlugins->count(), 0);
-    EXPECT_EQ(Plugins().Count(), 0);
+    EXPECT_EQ(window.Core().Plugins().Count(), 0);
+}
+
+TEST_F(MainFormPluginsTest, ClosingTheEditorKeepsTheChosenPluginAndItsDisplay)
+{
+    TMainForm& window = Start(temp.File("cache.db"));
+    ASSERT_EQ(window.cbPlugins->currentIndex(), 0);
+    ModalResponder unchanged(Is<TPluginsEditor>(), [](QWidget* modal) { modal->close(); });
+    QTest::mouseClick(window.bntPlugins, Qt::LeftButton);
+    ASSERT_TRUE(unchanged.Answered());
+    EXPECT_EQ(window.cbPlugins->currentIndex(), 0);
+    EXPECT_EQ(window.txtPlugin->text(), "Storage");
+    EXPECT_TRUE(window.btnStorage->isEnabled());
+    window.SaveState(false);
+    EXPECT_EQ(window.Link()->ReadInt("LastUsedPlugin", -5), 0);
+
+    ModalResponder freed(Is<TPluginsEditor>(), [&](QWidget* modal) {
+        auto* editorWindow = static_cast<TPluginsEditor*>(modal);
+        boxes.Reply(BoxYes);
+        QTest::mouseClick(editorWindow->btnDel, Qt::LeftButton);
+        editorWindow->close();
+    });
+    QTest::mouseClick(window.bntPlugins, Qt::LeftButton);
+    ASSERT_TRUE(freed.Answered());
+    EXPECT_EQ(window.cbPlugins->currentIndex(), -1);
+    EXPECT_EQ(window.txtPlugin->text(), "");
+    EXPECT_EQ(window.edtDesc->toPlainText(), "Not loaded");
+    EXPECT_FALSE(window.btnStorage->isEnabled());
 }
 
 TEST_F(MainFormPluginsTest, FreeingThePluginLeavesTheLoadedStorageAlone)
@@ -659,7 +688,7 @@ TEST_F(MainFormPluginsTest, FreeingThePluginLeavesTheLoadedStorageAlone)
     });
     QTest::mouseClick(window.bntPlugins, Qt::LeftButton);
     ASSERT_TRUE(responder.Answered());
-    EXPECT_EQ(Plugins().Count(), 0);
+    EXPECT_EQ(window.Core().Plugins().Count(), 0);
     // Only the registry's load was shut down; the window's action stayed open.
     EXPECT_STREQ(state->events, "shutdown");
     EXPECT_TRUE(window.StorageLoaded());

@@ -79,8 +79,8 @@ static uint32_t ULMORA_CALL GetPlateData(ActionInterface *self, const char *name
 {
     TestAction *action = (TestAction *)self;
     snprintf(action->block, sizeof action->block, "data of %s", name);
-    *data = state.plateDataBadPointer ? (const void *)(uintptr_t)16 : action->block;
-    *size = (uint32_t)strlen(action->block);
+    *data = state.plateDataBadPointer == 1 ? (const void *)(uintptr_t)16 : action->block;
+    *size = state.plateDataBadPointer == 2 ? 0 : (uint32_t)strlen(action->block);
     return state.plateDataResult;
 }
 

@@ -23,7 +23,7 @@ typedef struct TestPluginControl {
     char errorText[256];    /* what GetErrorText writes (cut to the buffer) */
     int errorTextUnterminated; /* fill the whole buffer without a terminator */
     uint32_t plateDataResult;
-    int plateDataBadPointer; /* Done with a pointer into unmapped memory */
+    int plateDataBadPointer; /* Done with 1: a pointer into unmapped memory, 2: a good pointer and size 0 */
     uint32_t writeResult;
     char lastWriteName[64];
     uint32_t lastWriteMode;
