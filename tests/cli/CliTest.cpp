@@ -203,11 +203,11 @@ bool WaitForLogLine(const std::string& log, const std::string& text)
 TEST(CliTest, CtrlCStopsVerifyWithItsSummary)
 {
     TempFolder folder;
-    const std::string storage = ManyPlates(folder, 20000);
+    const std::string storage = ManyPlates(folder, 5000);
     const std::string log = folder.File("cli.log");
     const pid_t pid = Start(folder, {"verify", storage, "--log", log, "--threads", "1"});
     ASSERT_GT(pid, 0);
-    ASSERT_TRUE(WaitForLogLine(log, "Check 20021 plates for broken ones..."));
+    ASSERT_TRUE(WaitForLogLine(log, "Check 5021 plates for broken ones..."));
     kill(pid, SIGINT);
     const Outcome outcome = Finish(folder, pid);
     EXPECT_EQ(outcome.code, 130) << outcome.err;
