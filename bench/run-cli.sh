@@ -28,14 +28,20 @@ work=$(mktemp -d "${ULMORA_BENCH_DIR:-${TMPDIR:-/tmp}}/ulmora-cli-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-# Best wall time of three runs of a command, in seconds.
+# Best wall time of three runs of a command, in seconds; "failed" when it
+# does not succeed.
 best() {
-    local best_time="" start end elapsed
+    local best_time="" start end elapsed status
     for _ in 1 2 3; do
         [[ -n "${BEFORE:-}" ]] && eval "$BEFORE"
         start=$(date +%s.%N)
-        "$@" >/dev/null 2>&1 || true
+        status=0
+        "$@" >/dev/null 2>&1 || status=$?
         end=$(date +%s.%N)
+        if ((status != 0)); then
+            echo failed
+            return
+        fi
         elapsed=$(awk "BEGIN { print $end - $start }")
         if [[ -z "$best_time" ]] || awk "BEGIN { exit !($elapsed < $best_time) }"; then
             best_time=$elapsed
@@ -43,12 +49,18 @@ best() {
     done
     printf '%.3f' "$best_time"
 }
-ratio() { awk "BEGIN { printf \"%.2f\", $1 / $2 }"; }
-per() { awk "BEGIN { printf \"%.0f\", $1 / $2 / $3 }"; }
+ratio() {
+    if [[ $1 == failed || $2 == failed ]]; then echo "-"; else awk "BEGIN { printf \"%.2f\", $1 / $2 }"; fi
+}
+per() {
+    if [[ $2 == failed ]]; then echo "-"; else awk "BEGIN { printf \"%.0f\", $1 / $2 / $3 }"; fi
+}
+
+echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
 
 echo "== info on $plates plates (MBTiles made with SQL)"
 # One plate per tile of zoom 12, rows in storage order, blobs of 16 to 79 bytes.
-sqlite3 ten.mbtiles <<SQL
+sqlite3 ten.mbtiles >/dev/null <<SQL
 PRAGMA journal_mode = OFF;
 PRAGMA synchronous = OFF;
 CREATE TABLE metadata (name TEXT, value TEXT);
@@ -90,7 +102,7 @@ tar -cf tree.tar -C sql .
 tar_out=$(BEFORE='rm -rf tarred; mkdir tarred' best tar -xf tree.tar -C tarred)
 cli_out=$(BEFORE='rm -rf xyz' best "$cli" copy world.mbtiles xyz --quiet)
 rm -rf xyz && "$cli" copy world.mbtiles xyz --quiet || echo "(ulmora-cli copy into a folder failed: exit $?)"
-copied=$(find xyz -type f -name '*.*' | wc -l)
+copied=$( (find xyz -type f -name '*.*' 2>/dev/null || true) | wc -l)
 echo "MBTiles -> z/x/y folder ($copied files written by ulmora-cli)"
 echo "  sqlite3 writefile():  ${sqlite_out} s"
 echo "  tar -x of the tree:   ${tar_out} s"
@@ -110,7 +122,7 @@ cli_in=$(BEFORE='rm -f back.mbtiles' best "$cli" copy sql back.mbtiles --quiet)
 rm -f back.mbtiles && "$cli" copy sql back.mbtiles --quiet || echo "(ulmora-cli copy into MBTiles failed: exit $?)"
 back=$( (sqlite3 back.mbtiles "SELECT count(*) FROM tiles" 2>/dev/null) || echo 0)
 same=$( (sqlite3 back.mbtiles "ATTACH 'world.mbtiles' AS w;
-  SELECT count(*) FROM tiles t JOIN w.tiles o USING (zoom_level, tile_column, tile_row) WHERE t.tile_data = o.tile_data" 2>/dev/null) || echo 0)
+  SELECT count(*) FROM main.tiles t JOIN w.tiles o USING (zoom_level, tile_column, tile_row) WHERE t.tile_data = o.tile_data" 2>/dev/null) || echo 0)
 echo "z/x/y folder -> MBTiles ($back tiles stored by ulmora-cli, $same equal to GDAL's)"
 echo "  sqlite3 fsdir()/readfile(): ${sqlite_in} s"
 echo "  ulmora-cli copy:            ${cli_in} s  ($(ratio "$cli_in" "$sqlite_in")x sqlite3)"
@@ -122,4 +134,4 @@ two=$(best "$cli" verify world.mbtiles --threads 2 --quiet)
 cores=$(nproc)
 echo "1 thread:  ${one} s, $(per "$tiles" "$one" 1) plates/s per core"
 echo "2 threads: ${two} s, $(per "$tiles" "$two" 2) plates/s per core"
-echo "speed-up from one core to two: $(ratio "$one" "$two")x  (machine: $cores cores, shared)"
+echo "speed-up from one core to two: $(ratio "$one" "$two")x  (machine: $cores cores, load average $(cut -d' ' -f1-3 /proc/loadavg))"
