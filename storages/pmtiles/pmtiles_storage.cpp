@@ -32,7 +32,6 @@ struct Storage::Walk {
     PlateCallback callback;
     void* cookie;
     int32_t number = 0;
-    uint64_t nextFree = 0; // the lowest tile id a further tile entry may have
     bool listed = false;
 };
 
@@ -149,7 +148,8 @@ uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
 
 // Lists the tiles of level `depth`, whose tile ids must rise and lie in
 // [low, high): writers sort them so, and the bounds keep leaves that point
-// back at their parents from listing tiles twice or looping.
+// back at their parents from listing tiles twice or looping. What is listed
+// is what GetPlateData's lookup finds.
 uint32_t Storage::WalkLevel(int depth, uint64_t low, uint64_t high, Walk& walk) {
     const std::vector<Entry>& entries = levels_[static_cast<size_t>(depth)].entries;
     const char* const what = depth == 0 ? "Bad PMTiles root directory" : "Bad PMTiles leaf directory";
@@ -168,14 +168,13 @@ uint32_t Storage::WalkLevel(int depth, uint64_t low, uint64_t high, Walk& walk) 
                 return result;
             continue;
         }
-        if (entry.tileId < walk.nextFree)
-            return Fail(std::string(what) + ": tile runs overlap");
         if (entry.length > std::numeric_limits<uint32_t>::max())
             return Fail(std::string(what) + ": a tile has more than 4 GiB");
-        const uint64_t runEnd = entry.runLength > std::numeric_limits<uint64_t>::max() - entry.tileId
-                                    ? std::numeric_limits<uint64_t>::max()
-                                    : entry.tileId + entry.runLength;
-        walk.nextFree = runEnd;
+        // A run reaching past the next entry (or its directory's end) is cut
+        // there: a lookup of those ids finds the next entry, so they are not
+        // the run's.
+        const uint64_t bound = i + 1 < entries.size() ? entries[i + 1].tileId : high;
+        const uint64_t runEnd = entry.runLength > bound - entry.tileId ? bound : entry.tileId + entry.runLength;
         // Tiles deeper than the deepest plate zoom have no name: skipped.
         const uint64_t last = std::min(runEnd, kEndOfIds);
         for (uint64_t id = entry.tileId; id < last; ++id) {

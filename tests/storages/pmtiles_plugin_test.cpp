@@ -207,6 +207,31 @@ TEST_F(PmtilesPlugin, NamesTilesByTheirHilbertIds) {
     EXPECT_EQ(bytes, "c");
 }
 
+// A run that reaches past the next entry ends there, in the root as in a
+// leaf: the listing names the plates a lookup finds, no more.
+TEST_F(PmtilesPlugin, CutsARunAtTheNextEntry) {
+    const std::vector<pmtiles_writer::Entry> entries = {{1, 0, 1, 10}, {4, 1, 1, 1}};
+    for (const size_t leafSize : {0u, 1u}) {
+        SCOPED_TRACE(leafSize);
+        const std::string path =
+            Save("runs.pmtiles", pmtiles_writer::ArchiveHead(entries, 2, {true, leafSize, 2}) + "ab");
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+        std::vector<Plate> plates;
+        ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+        ASSERT_EQ(plates.size(), 4u);
+        const std::string expected[] = {"a", "a", "a", "b"};
+        for (size_t i = 0; i < plates.size(); ++i) {
+            std::string bytes;
+            ASSERT_EQ(action.GetPlateData(plates[i].name, &bytes), kDone) << plates[i].name << ": " << action.ErrorText();
+            EXPECT_EQ(bytes, expected[i]) << plates[i].name;
+        }
+        EXPECT_EQ(plates[3].name, plate_key::Name({1, 1, 0}));
+        std::string bytes;
+        EXPECT_EQ(action.GetPlateData(plate_key::Name({2, 0, 0}), &bytes), kFailed) << "id 5 is in no run";
+    }
+}
+
 TEST_F(PmtilesPlugin, ExplainsPlatesItCannotHandOut) {
     Action action(plugin_);
     ASSERT_TRUE(action.Open(kFixtures + "stamen-toner-raster-z3.pmtiles")) << action.ErrorText();
