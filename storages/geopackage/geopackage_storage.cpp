@@ -143,6 +143,8 @@ bool Storage::Open(const char* path) {
         return FailOpen(std::move(text));
     }
     sqlite3_busy_timeout(db_, 2000);
+    Arm();
+    sqlite3_progress_handler(db_, 10000, &Storage::Watchdog, this);
     // Debian's SQLite zeroes deleted content by default, which doubles the
     // writes of a deletion; map tiles are no secret.
     sqlite3_exec(db_, "PRAGMA secure_delete = OFF", nullptr, nullptr, nullptr);
@@ -285,6 +287,8 @@ std::string Storage::CheckPyramid(const std::string& table, std::set<uint32_t>* 
 void Storage::Close() {
     if (!db_)
         return;
+    // Nothing may stop the last commit.
+    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
     if (inTransaction_ && !CommitBatch())
         Exec("ROLLBACK");
     inTransaction_ = false;
@@ -300,13 +304,22 @@ void Storage::Close() {
     data_.shrink_to_fit();
 }
 
+int Storage::Watchdog(void* self) {
+    return std::chrono::steady_clock::now() > static_cast<Storage*>(self)->deadline_ ? 1 : 0;
+}
+
 bool Storage::Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
-uint32_t Storage::FailSql(const char* what) { return Fail(std::string(what) + ": " + sqlite3_errmsg(db_)); }
+uint32_t Storage::FailSql(const char* what) {
+    if (sqlite3_errcode(db_) == SQLITE_INTERRUPT)
+        return Fail(std::string(what) + ": stopped, a query of the file ran too long");
+    return Fail(std::string(what) + ": " + sqlite3_errmsg(db_));
+}
 
 uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
     if (!db_)
         return Fail("The storage is not open");
+    Arm();
 
     // One scan in storage order, sorted by zoom in memory, as writers add
     // the deepest zoom first and the overviews after.
@@ -324,6 +337,7 @@ uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
         int64_t ordinal = 0;
         int rc;
         while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            Arm();
             ++ordinal;
             const sqlite3_int64 z = sqlite3_column_int64(stmt, 1);
             const sqlite3_int64 x = sqlite3_column_int64(stmt, 2);
@@ -358,6 +372,7 @@ uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* si
     plate_key::Tile tile;
     if (!plate_key::Parse(name, &tile))
         return Fail("Invalid plate name " + Quoted(name, 40));
+    Arm();
     sqlite3_stmt* stmt = select_.get();
     ResetOnExit reset(stmt);
     BindTile(stmt, tile.z, tile.x, tile.y);
@@ -390,6 +405,7 @@ uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint3
         return Fail("Invalid plate name " + Quoted(name, 40));
     if (mode == WriteModeStore && !data && size > 0)
         return Fail("No data to store for plate " + Quoted(name, 40));
+    Arm();
     if (!inTransaction_ && !BeginBatch())
         return FailSql("Cannot start changing");
     const uint32_t result =

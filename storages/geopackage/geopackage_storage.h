@@ -52,6 +52,10 @@ public:
     // The pyramid (tile table) the plates come from.
     const std::string& Pyramid() const { return table_; }
 
+    // A file's views can make a query run for ever; a statement that gives
+    // no row for this long is stopped, so the program never hangs.
+    void SetStatementTimeLimit(std::chrono::milliseconds limit) { timeLimit_ = limit; }
+
 private:
     // Why `table` is no Web-Mercator quadtree, or an empty text; fills
     // *zooms with the zoom levels of its tile matrix.
@@ -61,6 +65,8 @@ private:
     uint32_t Store(uint32_t z, uint32_t x, uint32_t y, const void* data, uint32_t size);
     uint32_t Delete(uint32_t z, uint32_t x, uint32_t y, const char* name);
     bool EnsureMatrix(uint32_t z);
+    void Arm() { deadline_ = std::chrono::steady_clock::now() + timeLimit_; }
+    static int Watchdog(void* self);
     bool BeginBatch();
     uint32_t AfterChange();
     bool CommitBatch();
@@ -80,6 +86,9 @@ private:
     Statement insertMatrix_;
 
     std::vector<unsigned char> data_; // the block GetPlateData handed out
+
+    std::chrono::milliseconds timeLimit_{10000};
+    std::chrono::steady_clock::time_point deadline_;
 
     bool inTransaction_ = false;
     int batchChanges_ = 0;
