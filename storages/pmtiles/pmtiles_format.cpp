@@ -22,6 +22,13 @@ public:
     VarintReader(const uint8_t* bytes, size_t size) : p_(bytes), end_(bytes + size) {}
 
     uint64_t Next() {
+        // Most numbers of a directory (id deltas, run lengths, offsets) fit
+        // one byte.
+        if (p_ != end_ && *p_ < 0x80)
+            return *p_++;
+        return NextLong();
+    }
+    uint64_t NextLong() {
         uint64_t value = 0;
         for (int shift = 0; shift < 64; shift += 7) {
             if (p_ == end_) {
@@ -275,6 +282,98 @@ uint64_t ZxyToTileId(uint32_t z, uint32_t x, uint32_t y) {
         }
     }
     return FirstIdOfZoom(z) + d;
+}
+
+namespace {
+
+// The curve's symmetries on a quadrant (x bit | y bit << 1): identity,
+// transposition, anti-transposition and the half turn. Each level of the
+// curve transposes its first quarter and anti-transposes its last.
+constexpr uint8_t Apply(uint8_t symmetry, uint8_t quadrant) {
+    const uint8_t x = quadrant & 1, y = quadrant >> 1;
+    switch (symmetry) {
+    case 1: return static_cast<uint8_t>(y | x << 1);
+    case 2: return static_cast<uint8_t>((1 - y) | (1 - x) << 1);
+    case 3: return static_cast<uint8_t>((1 - x) | (1 - y) << 1);
+    default: return quadrant;
+    }
+}
+
+// The symmetry of the sub-curve at curve digit `digit` inside a curve of
+// symmetry `symmetry`: their composition.
+constexpr uint8_t Compose(uint8_t symmetry, uint8_t digit) {
+    const uint8_t inner = digit == 0 ? 1 : digit == 3 ? 2 : 0;
+    for (uint8_t result = 0; result < 4; ++result) {
+        bool same = true;
+        for (uint8_t q = 0; q < 4; ++q)
+            same = same && Apply(result, q) == Apply(symmetry, Apply(inner, q));
+        if (same)
+            return result;
+    }
+    return 0;
+}
+
+// Quadrant of each curve digit in a curve of no symmetry.
+constexpr uint8_t kDigitQuadrant[4] = {0, 2, 3, 1}; // (0,0), (0,1), (1,1), (1,0)
+// Plate letters by quadrant (x bit | y bit << 1), y from the top.
+constexpr char kLetters[4] = {'q', 'r', 't', 's'};
+
+struct Tables {
+    char letter[4][4] = {};
+    uint8_t next[4][4] = {};
+};
+
+constexpr Tables MakeTables() {
+    Tables tables;
+    for (uint8_t symmetry = 0; symmetry < 4; ++symmetry)
+        for (uint8_t digit = 0; digit < 4; ++digit) {
+            tables.letter[symmetry][digit] = kLetters[Apply(symmetry, kDigitQuadrant[digit])];
+            tables.next[symmetry][digit] = Compose(symmetry, digit);
+        }
+    return tables;
+}
+
+constexpr Tables kTables = MakeTables();
+
+} // namespace
+
+const char* TileNamer::Name(uint64_t id) {
+    if (valid_ && id == id_ + 1 && id < zoomEnd_) {
+        id_ = id;
+        // Add one to the curve position; only the digits that changed and
+        // those below them get new letters.
+        uint32_t level = z_;
+        while (digits_[level] == 3)
+            digits_[level--] = 0;
+        ++digits_[level];
+        Redo(level);
+        return name_;
+    }
+    uint32_t zoom = 0;
+    while (zoom < kMaxZoom && id >= FirstIdOfZoom(zoom + 1))
+        ++zoom;
+    valid_ = true;
+    id_ = id;
+    z_ = zoom;
+    zoomEnd_ = FirstIdOfZoom(zoom + 1);
+    uint64_t position = id - FirstIdOfZoom(zoom);
+    for (uint32_t level = zoom; level >= 1; --level) {
+        digits_[level] = static_cast<uint8_t>(position & 3);
+        position >>= 2;
+    }
+    name_[0] = 't';
+    name_[zoom + 1] = '\0';
+    orientation_[1] = 0;
+    Redo(1);
+    return name_;
+}
+
+void TileNamer::Redo(uint32_t fromLevel) {
+    for (uint32_t level = fromLevel; level <= z_; ++level) {
+        const uint8_t symmetry = orientation_[level];
+        name_[level] = kTables.letter[symmetry][digits_[level]];
+        orientation_[level + 1] = kTables.next[symmetry][digits_[level]];
+    }
 }
 
 } // namespace pmtiles

@@ -75,4 +75,25 @@ void TileIdToZxy(uint64_t id, uint32_t* z, uint32_t* x, uint32_t* y);
 // The tile id of z/x/y, for z up to kMaxZoom and x, y below 2^z.
 uint64_t ZxyToTileId(uint32_t z, uint32_t x, uint32_t y);
 
+// Names consecutive tile ids as plates in constant time per id on the
+// average: a listing of a million tiles should cost about what reading the
+// directories does. Walks the Hilbert curve from the top, one quadrant per
+// letter, and after id + 1 redoes only the letters whose quadrant changed.
+class TileNamer {
+public:
+    // The plate name of `id` (below kEndOfIds), valid until the next call.
+    const char* Name(uint64_t id);
+
+private:
+    void Redo(uint32_t fromLevel);
+
+    bool valid_ = false;
+    uint64_t id_ = 0;
+    uint64_t zoomEnd_ = 0; // first id of the next zoom
+    uint32_t z_ = 0;
+    uint8_t digits_[kMaxZoom + 1] = {};     // curve position, base 4, level 1 first
+    uint8_t orientation_[kMaxZoom + 2] = {}; // the curve's symmetry at each level
+    char name_[kMaxZoom + 2] = {};
+};
+
 } // namespace pmtiles

@@ -29,10 +29,11 @@ std::string Quoted(const char* name) {
 } // namespace
 
 struct Storage::Walk {
-    PlateCallback callback;
-    void* cookie;
+    PlateCallback callback = nullptr;
+    void* cookie = nullptr;
     int32_t number = 0;
     bool listed = false;
+    TileNamer namer;
 };
 
 bool Storage::Open(const char* path) {
@@ -139,7 +140,9 @@ std::string Storage::LoadLeaf(int depth, const Entry& entry) {
 uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
     if (fd_ < 0)
         return Fail("The storage is not open");
-    Walk walk{callback, cookie};
+    Walk walk;
+    walk.callback = callback;
+    walk.cookie = cookie;
     const uint32_t result = WalkLevel(0, 0, std::numeric_limits<uint64_t>::max(), walk);
     if (result != Done)
         return result;
@@ -153,7 +156,6 @@ uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
 uint32_t Storage::WalkLevel(int depth, uint64_t low, uint64_t high, Walk& walk) {
     const std::vector<Entry>& entries = levels_[static_cast<size_t>(depth)].entries;
     const char* const what = depth == 0 ? "Bad PMTiles root directory" : "Bad PMTiles leaf directory";
-    char name[plate_key::kNameBufferSize];
     for (size_t i = 0; i < entries.size(); ++i) {
         const Entry& entry = entries[i];
         if (entry.tileId < low || entry.tileId >= high || (i > 0 && entry.tileId <= entries[i - 1].tileId))
@@ -178,11 +180,9 @@ uint32_t Storage::WalkLevel(int depth, uint64_t low, uint64_t high, Walk& walk) 
         // Tiles deeper than the deepest plate zoom have no name: skipped.
         const uint64_t last = std::min(runEnd, kEndOfIds);
         for (uint64_t id = entry.tileId; id < last; ++id) {
-            plate_key::Tile tile;
-            TileIdToZxy(id, &tile.z, &tile.x, &tile.y);
-            plate_key::Write(tile, name);
             walk.listed = true;
-            if (walk.callback(walk.cookie, ++walk.number, name, 0, static_cast<uint32_t>(entry.length)) == 0)
+            if (walk.callback(walk.cookie, ++walk.number, walk.namer.Name(id), 0,
+                              static_cast<uint32_t>(entry.length)) == 0)
                 return Aborted;
         }
     }
