@@ -204,8 +204,8 @@ bool Storage::Open(const char* path) {
     }
     if (table_.empty()) {
         std::string text = pyramids.size() == 1
-                               ? "Pyramid " + Quoted(pyramids[0], 24) + " is no Web-Mercator quadtree: " + firstReason
-                               : "No pyramid is a Web-Mercator quadtree; " + Quoted(pyramids[0], 24) + ": " + firstReason;
+                               ? "Pyramid " + Quoted(pyramids[0], 20) + " is no Web-Mercator quadtree: " + firstReason
+                               : "No pyramid is a Web-Mercator quadtree; " + Quoted(pyramids[0], 20) + ": " + firstReason;
         Close();
         return FailOpen(std::move(text));
     }
@@ -430,6 +430,15 @@ uint32_t Storage::Delete(uint32_t z, uint32_t x, uint32_t y, const char* name) {
 }
 
 uint32_t Storage::Store(uint32_t z, uint32_t x, uint32_t y, const void* data, uint32_t size) {
+    const double side = 2 * kHalfWorld / static_cast<double>(uint64_t{1} << z);
+    const double minX = -kHalfWorld + side * x, maxX = minX + side;
+    const double maxY = kHalfWorld - side * y, minY = maxY - side;
+    if (storedMinX_ > storedMaxX_) {
+        storedMinX_ = minX, storedMinY_ = minY, storedMaxX_ = maxX, storedMaxY_ = maxY;
+    } else {
+        storedMinX_ = std::min(storedMinX_, minX), storedMinY_ = std::min(storedMinY_, minY);
+        storedMaxX_ = std::max(storedMaxX_, maxX), storedMaxY_ = std::max(storedMaxY_, maxY);
+    }
     // The matrix row first: GeoPackage writers add triggers that refuse a
     // tile of a zoom level gpkg_tile_matrix does not describe.
     if (!EnsureMatrix(z))
@@ -501,11 +510,25 @@ uint32_t Storage::AfterChange() {
 }
 
 bool Storage::CommitBatch() {
-    // Readers of the file use last_change to see that the pyramid changed.
+    // Readers of the file use last_change to see that the pyramid changed,
+    // and show only what lies inside its bounds: they grow to take in the
+    // stored plates when they are given in the pyramid's own system.
     Query touch(db_, "UPDATE gpkg_contents SET last_change = strftime('%Y-%m-%dT%H:%M:%fZ', 'now')"
                      " WHERE table_name = ?1");
     touch.Bind(1, table_);
     touch.Step();
+    if (storedMinX_ <= storedMaxX_) {
+        Query grow(db_, "UPDATE gpkg_contents SET min_x = min(min_x, ?2), min_y = min(min_y, ?3),"
+                        " max_x = max(max_x, ?4), max_y = max(max_y, ?5) WHERE table_name = ?1"
+                        " AND min_x IS NOT NULL AND min_y IS NOT NULL AND max_x IS NOT NULL AND max_y IS NOT NULL"
+                        " AND srs_id = (SELECT srs_id FROM gpkg_tile_matrix_set WHERE table_name = ?1)");
+        grow.Bind(1, table_);
+        const double bounds[] = {storedMinX_, storedMinY_, storedMaxX_, storedMaxY_};
+        for (int i = 0; i < 4; ++i)
+            sqlite3_bind_double(grow.get(), i + 2, bounds[i]);
+        grow.Step();
+        storedMinX_ = 1, storedMaxX_ = 0;
+    }
     if (!Exec("COMMIT")) {
         // A failed COMMIT may leave the transaction open; the zoom levels
         // added in it are then unknown again.

@@ -92,6 +92,9 @@ private:
 
     bool inTransaction_ = false;
     int batchChanges_ = 0;
+    // The extent of the plates stored in this batch (Web-Mercator metres),
+    // for the pyramid's bounds in gpkg_contents; empty when min > max.
+    double storedMinX_ = 1, storedMinY_ = 1, storedMaxX_ = 0, storedMaxY_ = 0;
     std::chrono::steady_clock::time_point batchStart_;
 };
 

@@ -218,7 +218,9 @@ TEST_F(GeopackagePlugin, StoresPlatesDurablyAndDescribesNewZoomLevels) {
     auto stored = ReadTiles(world, "world");
     const int64_t replacedId = stored.at("tqr").id;
     std::map<std::string, std::string> written = {{"tqr", "replaced"}, {"t" + std::string(3, 'r'), "zoom 3"}};
-    // Zoom 6 whole: 4096 plates, more than a batch holds.
+    // Zoom 6 whole: 4096 plates, more than a batch holds. GDAL bounded the
+    // pyramid by its image; shrink them so that the stores must grow them.
+    SqliteDb(world).Exec("UPDATE gpkg_contents SET min_x = 0, min_y = 0, max_x = 1, max_y = 1");
     for (uint32_t x = 0; x < 64; ++x)
         for (uint32_t y = 0; y < 64; ++y)
             written[plate_key::Name({6, x, y})] = "tile " + std::to_string(x) + "/" + std::to_string(y);
@@ -247,6 +249,12 @@ TEST_F(GeopackagePlugin, StoresPlatesDurablyAndDescribesNewZoomLevels) {
     EXPECT_EQ(db.Int("SELECT abs(pixel_x_size - 2445.98490512564) < 1e-6 FROM gpkg_tile_matrix"
                      " WHERE table_name = 'world' AND zoom_level = 6"),
               1);
+
+    EXPECT_EQ(db.Int("SELECT abs(min_x + 20037508.342789244) < 1e-6 AND abs(min_y + 20037508.342789244) < 1e-6"
+                     " AND abs(max_x - 20037508.342789244) < 1e-6 AND abs(max_y - 20037508.342789244) < 1e-6"
+                     " FROM gpkg_contents WHERE table_name = 'world'"),
+              1)
+        << "the pyramid's bounds take in the stored plates";
 
     Action action(plugin_);
     ASSERT_TRUE(action.Open(world)) << action.ErrorText() << ": the stored zooms must still be a quadtree";
