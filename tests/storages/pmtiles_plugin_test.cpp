@@ -247,6 +247,20 @@ TEST_F(PmtilesPlugin, ExplainsPlatesItCannotHandOut) {
     }
 }
 
+// The archive's header bounds its tile data; a plate beyond is damage.
+TEST_F(PmtilesPlugin, RefusesPlateDataOutsideTheTileData) {
+    const std::vector<pmtiles_writer::Entry> entries = {{0, 0, 2, 1}, {1, 2, 5, 1}};
+    const std::string path = Save("short.pmtiles", pmtiles_writer::ArchiveHead(entries, 4) + "abcd");
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+    std::string bytes;
+    ASSERT_EQ(action.GetPlateData("t", &bytes), kDone) << action.ErrorText();
+    EXPECT_EQ(bytes, "ab");
+    EXPECT_EQ(action.GetPlateData("tq", &bytes), kFailed);
+    EXPECT_NE(action.ErrorText().find("Plate \"tq\" lies outside the tile data"), std::string::npos)
+        << action.ErrorText();
+}
+
 std::string Patched(std::string bytes, size_t at, const std::string& with) {
     bytes.replace(at, with.size(), with);
     return bytes;
