@@ -13,6 +13,8 @@ packages=(
     libsqlite3-dev sqlite3  # the MBTiles plugin, and its benchmark baseline
     libdw-dev libcapstone-dev # the crash helper: stack walk and names, disassembly
     g++-multilib            # the crash reporter's i686 compile check
+    zlib1g-dev              # the PMTiles plugin: gzip-compressed directories
+    qt6-image-formats-plugins # WebP plates (PMTiles, GeoPackage) in the preview
     gcc-mingw-w64-i686 binutils-mingw-w64-i686 # the 32-bit contract check
     xplanet-images          # the Earth picture the demo storage is rendered from
 )

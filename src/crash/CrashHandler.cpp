@@ -6,6 +6,7 @@
 #include "crash/SafeText.h"
 #include "log/DiagnosticLog.h"
 #include "platform/LastError.h"
+#include "platform/LocalTime.h"
 #include "platform/Process.h"
 
 #include <fcntl.h>
@@ -67,7 +68,6 @@ std::atomic<unsigned> optionWord{kAllOptions};
 std::atomic<int> nesting{0};
 std::atomic<void (*)()> abortHook{nullptr};
 char logPath[4096] = {};
-long utcOffsetSeconds = 0;
 int serverFd = -1;
 pid_t helperPid = -1;
 bool showWindow = true;
@@ -331,32 +331,6 @@ void OnTerminate()
     std::abort();
 }
 
-// Local time = UTC + the offset of the moment of installation: localtime_r
-// takes a lock and may read files, which a signal handler must not.
-void FormatPrefix(SafeText<1200>& line)
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    int64_t seconds = static_cast<int64_t>(now.tv_sec) + utcOffsetSeconds;
-    int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
-    int64_t inDay = seconds - days * 86400;
-    // Civil date from days since 1970-01-01 (proleptic Gregorian).
-    int64_t z = days + 719468;
-    int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    int64_t doe = z - era * 146097;
-    int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    int64_t mp = (5 * doy + 2) / 153;
-    int64_t day = doy - (153 * mp + 2) / 5 + 1;
-    int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-    line.Char(' ').Dec(day, 2, '0').Char('-').Dec(month, 2, '0').Char('-').Dec(year, 4, ' ');
-    line.Char(' ').Dec(inDay / 3600, 2, '0').Char(':').Dec(inDay / 60 % 60, 2, '0').Char(':')
-        .Dec(inDay % 60, 2, '0').Char(':').Dec(now.tv_nsec / 1000000, 4, '0');
-    line.Char(' ').Dec(getpid(), 6, ' ').Char('_').Hex(static_cast<uint64_t>(syscall(SYS_gettid)), 8);
-    line.Char(' ').Dec(platform::GetLastError(), 6, '0');
-}
-
 void InstallThreadStack()
 {
     if (threadPrepared)
@@ -412,27 +386,9 @@ bool StartHelper(const std::string& path)
 
 void WriteLogLine(const char* text, std::size_t length)
 {
-    if (logPath[0] == '\0' || (logPath[0] == '-' && logPath[1] == '\0'))
-        return;
-    const int savedErrno = errno;
-    int fd = open(logPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        errno = savedErrno;
-        return;
-    }
-    // Long texts are cut into lines as the diagnostic writer cuts them.
-    do {
-        std::size_t part = length < kLogLineRoom ? length : kLogLineRoom;
-        SafeText<1200> line;
-        FormatPrefix(line);
-        line.Text(": ").Text(text, part).Char('\n');
-        ssize_t written = write(fd, line.c_str(), line.size());
-        (void)written;
-        text += part;
-        length -= part;
-    } while (length > 0);
-    close(fd);
-    errno = savedErrno;
+    // The diagnostic writer's own urgent path: its lock is waited for only
+    // briefly, since the faulting thread may hold it.
+    WriteLogFileUrgent(logPath, text, length);
 }
 
 void SetLogFile(const std::string& path)
@@ -449,10 +405,7 @@ bool Install(const InstallOptions& options)
     SetLogFile(options.logFile.empty() ? CurrentLogFilePath() : options.logFile);
     SetLineWriter(options.lineWriter);
     showWindow = options.showWindow;
-    time_t now = time(nullptr);
-    tm local{};
-    localtime_r(&now, &local);
-    utcOffsetSeconds = local.tm_gmtoff;
+    platform::LocalTimeNow(); // the urgent writer's time uses the offset seen here
 
     std::string helper = options.helperPath.empty() ? platform::ProgramFolder() + "ulmora-crash" : options.helperPath;
     bool started = StartHelper(helper);

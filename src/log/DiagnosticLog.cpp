@@ -56,6 +56,9 @@ private:
     std::atomic<bool> held_{false};
 };
 WriterLock writerLock;
+// Set when an urgent write gave up waiting: the owner is not coming back, so
+// later urgent writes of the same report do not wait again.
+std::atomic<bool> lockAbandoned{false};
 std::atomic<bool> firstWrite{true}; // changed under writerLock
 
 // Digits of `value`, at least `width` of them, padded with `pad`.
@@ -186,7 +189,9 @@ void WriteLogFileUrgent(const char* path, const char* text, std::size_t length, 
         return;
     const int savedErrno = errno;
     const int errorCode = platform::GetLastError();
-    const bool locked = writerLock.TryLockFor(lockWaitMs);
+    const bool locked = writerLock.TryLockFor(lockAbandoned.load() ? 0 : lockWaitMs);
+    if (!locked)
+        lockAbandoned.store(true);
     const bool truncate = firstWrite.exchange(false);
     const int fd = platform::UrgentOpen(path, truncate);
     if (fd >= 0) {
@@ -196,8 +201,9 @@ void WriteLogFileUrgent(const char* path, const char* text, std::size_t length, 
         const std::size_t prefix = UrgentPrefix(line, errorCode);
         line[prefix] = ':';
         line[prefix + 1] = ' ';
+        // An empty text is one empty line, as in WriteLogFile.
         std::size_t start = 0;
-        while (start < length) {
+        do {
             std::size_t end = start;
             while (end < length && text[end] != '\r' && text[end] != '\n' && end - start < kLogLineRoom)
                 ++end;
@@ -205,7 +211,7 @@ void WriteLogFileUrgent(const char* path, const char* text, std::size_t length, 
             line[prefix + 2 + (end - start)] = '\n';
             platform::UrgentWrite(fd, line, prefix + 3 + (end - start));
             start = end < length && (text[end] == '\r' || text[end] == '\n') ? end + 1 : end;
-        }
+        } while (start < length);
         platform::UrgentClose(fd);
     }
     if (locked)

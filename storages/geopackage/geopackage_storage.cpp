@@ -1,0 +1,543 @@
+#include "geopackage_storage.h"
+
+#include "plate_key.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <strings.h>
+
+namespace geopackage {
+
+namespace {
+
+// Half the side of the Web-Mercator square, in metres.
+constexpr double kHalfWorld = 20037508.342789244;
+// Writers round the extent differently (to centimetres, say); a metre is
+// far below a pixel of any zoom a plate can have.
+constexpr double kExtentTolerance = 1.0;
+constexpr int kTileSize = 256;
+
+std::string LastComponent(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash ? slash + 1 : path;
+}
+
+// Names in messages are cut so the text fits the program's buffer.
+std::string Quoted(const std::string& text, size_t limit) {
+    if (text.size() <= limit)
+        return "\"" + text + "\"";
+    return "\"" + text.substr(0, limit) + "...\"";
+}
+
+std::string QuotedIdentifier(const std::string& name) {
+    std::string quoted = "\"";
+    for (const char c : name) {
+        quoted += c;
+        if (c == '"')
+            quoted += '"';
+    }
+    return quoted + "\"";
+}
+
+// Resets a statement when leaving a scope, so no read stays open between calls.
+class ResetOnExit {
+public:
+    explicit ResetOnExit(sqlite3_stmt* stmt) : stmt_(stmt) {}
+    ~ResetOnExit() {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+    }
+    ResetOnExit(const ResetOnExit&) = delete;
+    ResetOnExit& operator=(const ResetOnExit&) = delete;
+
+private:
+    sqlite3_stmt* stmt_;
+};
+
+// A one-shot query; Step() answers SQLITE_ROW, SQLITE_DONE or an error.
+class Query {
+public:
+    Query(sqlite3* db, const char* sql) { rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+    ~Query() { sqlite3_finalize(stmt_); }
+    Query(const Query&) = delete;
+    Query& operator=(const Query&) = delete;
+    bool Prepared() const { return rc_ == SQLITE_OK; }
+    Query& Bind(int index, const std::string& text) {
+        sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Query& Bind(int index, int64_t value) {
+        sqlite3_bind_int64(stmt_, index, value);
+        return *this;
+    }
+    int Step() { return Prepared() ? sqlite3_step(stmt_) : rc_; }
+    sqlite3_stmt* get() const { return stmt_; }
+    std::string Text(int column) const {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+        return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt_, column))) : std::string();
+    }
+    bool IsNumber(int column) const {
+        const int type = sqlite3_column_type(stmt_, column);
+        return type == SQLITE_INTEGER || type == SQLITE_FLOAT;
+    }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+    int rc_ = SQLITE_ERROR;
+};
+
+void BindTile(sqlite3_stmt* stmt, uint32_t z, uint32_t x, uint32_t y) {
+    sqlite3_bind_int64(stmt, 1, z);
+    sqlite3_bind_int64(stmt, 2, x);
+    sqlite3_bind_int64(stmt, 3, y);
+}
+
+// The object type ("table", "view") of `name` in the schema, or empty.
+std::string SchemaType(sqlite3* db, const std::string& name) {
+    Query query(db, "SELECT type FROM sqlite_master WHERE name = ?1 AND type IN ('table', 'view')");
+    query.Bind(1, name);
+    return query.Step() == SQLITE_ROW ? query.Text(0) : std::string();
+}
+
+} // namespace
+
+bool Statement::Prepare(sqlite3* db, const std::string& sql) {
+    if (stmt_)
+        return true;
+    return sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr) == SQLITE_OK;
+}
+
+void Statement::Finalize() {
+    sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+}
+
+bool Storage::Open(const char* path) {
+    if (*path == '\0')
+        return FailOpen("No GeoPackage file given");
+    fileName_ = LastComponent(path);
+    struct stat info {};
+    if (stat(path, &info) != 0)
+        return FailOpen(fileName_ + ": " + std::strerror(errno));
+    if (S_ISDIR(info.st_mode))
+        return FailOpen(fileName_ + " is a folder, not a GeoPackage");
+    // SQLite would block reading a FIFO: only regular files are opened.
+    if (!S_ISREG(info.st_mode))
+        return FailOpen(fileName_ + " is not a regular file");
+    // SQLite would take an empty file for an empty database.
+    if (info.st_size == 0)
+        return FailOpen(fileName_ + " is empty: not a GeoPackage");
+
+    // A file without write bits is opened read-only even for root, who could
+    // write it anyway: the owner marked it as not to be changed.
+    const bool writable = (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) && access(path, W_OK) == 0;
+    const int flags = (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(path, &db_, flags, nullptr) != SQLITE_OK) {
+        std::string text = fileName_ + ": " + (db_ ? sqlite3_errmsg(db_) : "cannot open");
+        Close();
+        return FailOpen(std::move(text));
+    }
+    sqlite3_busy_timeout(db_, 2000);
+    Arm();
+    sqlite3_progress_handler(db_, 10000, &Storage::Watchdog, this);
+    // Debian's SQLite zeroes deleted content by default, which doubles the
+    // writes of a deletion; map tiles are no secret.
+    sqlite3_exec(db_, "PRAGMA secure_delete = OFF", nullptr, nullptr, nullptr);
+    readOnly_ = sqlite3_db_readonly(db_, "main") == 1;
+
+    // SQLite reads the file only now: a file of another kind fails here.
+    std::string contentsType;
+    {
+        Query probe(db_, "SELECT type FROM sqlite_master WHERE name = 'gpkg_contents'");
+        const int rc = probe.Step();
+        if (rc == SQLITE_ROW)
+            contentsType = probe.Text(0);
+        else if (rc != SQLITE_DONE) {
+            std::string text = rc == SQLITE_NOTADB ? fileName_ + " is not an SQLite database, so no GeoPackage"
+                                                   : fileName_ + ": " + sqlite3_errmsg(db_);
+            Close();
+            return FailOpen(std::move(text));
+        }
+    }
+    if (contentsType.empty()) {
+        Close();
+        return FailOpen(fileName_ + " has no gpkg_contents table: not a GeoPackage");
+    }
+
+    std::vector<std::string> pyramids;
+    {
+        // In the order they were added; a gpkg_contents view has no rowid
+        // and gives its own order.
+        Query ordered(db_, "SELECT table_name FROM gpkg_contents WHERE data_type = 'tiles' ORDER BY rowid");
+        Query unordered(db_, "SELECT table_name FROM gpkg_contents WHERE data_type = 'tiles'");
+        Query& query = ordered.Prepared() ? ordered : unordered;
+        int rc;
+        while ((rc = query.Step()) == SQLITE_ROW)
+            pyramids.push_back(query.Text(0));
+        if (rc != SQLITE_DONE) {
+            std::string text = fileName_ + ": gpkg_contents is unreadable: " + sqlite3_errmsg(db_);
+            Close();
+            return FailOpen(std::move(text));
+        }
+    }
+    if (pyramids.empty()) {
+        Close();
+        return FailOpen(fileName_ + " has no tile pyramid (no \"tiles\" in gpkg_contents)");
+    }
+
+    std::string firstReason;
+    for (const std::string& table : pyramids) {
+        std::set<uint32_t> zooms;
+        std::string reason = CheckPyramid(table, &zooms);
+        if (reason.empty()) {
+            table_ = table;
+            zooms_ = std::move(zooms);
+            break;
+        }
+        if (firstReason.empty())
+            firstReason = std::move(reason);
+    }
+    if (table_.empty()) {
+        std::string text = pyramids.size() == 1
+                               ? "Pyramid " + Quoted(pyramids[0], 20) + " is no Web-Mercator quadtree: " + firstReason
+                               : "No pyramid is a Web-Mercator quadtree; " + Quoted(pyramids[0], 20) + ": " + firstReason;
+        Close();
+        return FailOpen(std::move(text));
+    }
+
+    isView_ = SchemaType(db_, table_) == "view";
+    const std::string table = QuotedIdentifier(table_);
+    const std::string where = " WHERE zoom_level = ?1 AND tile_column = ?2 AND tile_row = ?3";
+    // Tile tables have an integer id; a view has none and is numbered in order.
+    const std::string enumerate = " zoom_level, tile_column, tile_row, length(tile_data) FROM " + table;
+    if (!(isView_ ? enumerate_.Prepare(db_, "SELECT NULL," + enumerate)
+                  : enumerate_.Prepare(db_, "SELECT rowid," + enumerate)) ||
+        !select_.Prepare(db_, "SELECT tile_data FROM " + table + where)) {
+        std::string text = fileName_ + ": not a tile table: " + sqlite3_errmsg(db_);
+        Close();
+        return FailOpen(std::move(text));
+    }
+    return true;
+}
+
+std::string Storage::CheckPyramid(const std::string& table, std::set<uint32_t>* zooms) {
+    if (SchemaType(db_, table).empty())
+        return "its table is missing";
+
+    Query set(db_, "SELECT srs_id, min_x, min_y, max_x, max_y FROM gpkg_tile_matrix_set WHERE table_name = ?1");
+    if (!set.Prepared())
+        return "the file has no usable gpkg_tile_matrix_set";
+    set.Bind(1, table);
+    if (set.Step() != SQLITE_ROW)
+        return "it has no row in gpkg_tile_matrix_set";
+    const int64_t srsId = sqlite3_column_int64(set.get(), 0);
+
+    Query srs(db_, "SELECT organization, organization_coordsys_id FROM gpkg_spatial_ref_sys WHERE srs_id = ?1");
+    if (!srs.Prepared())
+        return "the file has no usable gpkg_spatial_ref_sys";
+    srs.Bind(1, srsId);
+    if (srs.Step() != SQLITE_ROW)
+        return "its SRS " + std::to_string(srsId) + " is not in gpkg_spatial_ref_sys";
+    const std::string organization = srs.Text(0).substr(0, 16);
+    const int64_t code = sqlite3_column_int64(srs.get(), 1);
+    // 900913 and 3785 are the older codes of the same projection.
+    if (strcasecmp(organization.c_str(), "EPSG") != 0 || (code != 3857 && code != 900913 && code != 3785))
+        return "its SRS is " + organization + ":" + std::to_string(code) + ", not EPSG:3857";
+
+    for (int column = 1; column <= 4; ++column) {
+        const double expected = column <= 2 ? -kHalfWorld : kHalfWorld;
+        if (!set.IsNumber(column) || !(std::fabs(sqlite3_column_double(set.get(), column) - expected) <= kExtentTolerance))
+            return "its extent is not the whole Web-Mercator world";
+    }
+
+    Query matrix(db_, "SELECT zoom_level, matrix_width, matrix_height, tile_width, tile_height"
+                      " FROM gpkg_tile_matrix WHERE table_name = ?1 ORDER BY zoom_level");
+    if (!matrix.Prepared())
+        return "the file has no usable gpkg_tile_matrix";
+    matrix.Bind(1, table);
+    int rc;
+    while ((rc = matrix.Step()) == SQLITE_ROW) {
+        sqlite3_stmt* row = matrix.get();
+        const int64_t zoom = sqlite3_column_int64(row, 0);
+        if (zoom < 0 || zoom > plate_key::kMaxZoom)
+            return "its zoom " + std::to_string(zoom) + " is outside 0 to " + std::to_string(plate_key::kMaxZoom);
+        const int64_t side = int64_t{1} << zoom;
+        const int64_t width = sqlite3_column_int64(row, 1);
+        const int64_t height = sqlite3_column_int64(row, 2);
+        if (width != side || height != side)
+            return "zoom " + std::to_string(zoom) + " has " + std::to_string(width) + " x " + std::to_string(height) +
+                   " tiles, not " + std::to_string(side) + " x " + std::to_string(side);
+        const int64_t tileWidth = sqlite3_column_int64(row, 3);
+        const int64_t tileHeight = sqlite3_column_int64(row, 4);
+        if (tileWidth != kTileSize || tileHeight != kTileSize)
+            return "zoom " + std::to_string(zoom) + " has tiles of " + std::to_string(tileWidth) + " x " +
+                   std::to_string(tileHeight) + " pixels, not 256";
+        zooms->insert(static_cast<uint32_t>(zoom));
+    }
+    if (rc != SQLITE_DONE)
+        return std::string("reading gpkg_tile_matrix failed: ") + sqlite3_errmsg(db_);
+    return {};
+}
+
+void Storage::Close() {
+    if (!db_)
+        return;
+    // Nothing may stop the last commit.
+    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    if (inTransaction_ && !CommitBatch())
+        Exec("ROLLBACK");
+    inTransaction_ = false;
+    batchChanges_ = 0;
+    for (Statement* stmt : {&enumerate_, &select_, &update_, &insert_, &delete_, &insertMatrix_})
+        stmt->Finalize();
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    table_.clear();
+    zooms_.clear();
+    isView_ = false;
+    data_.clear();
+    data_.shrink_to_fit();
+}
+
+int Storage::Watchdog(void* self) {
+    return std::chrono::steady_clock::now() > static_cast<Storage*>(self)->deadline_ ? 1 : 0;
+}
+
+bool Storage::Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+uint32_t Storage::FailSql(const char* what) {
+    if (sqlite3_errcode(db_) == SQLITE_INTERRUPT)
+        return Fail(std::string(what) + ": stopped, a query of the file ran too long");
+    return Fail(std::string(what) + ": " + sqlite3_errmsg(db_));
+}
+
+uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
+    if (!db_)
+        return Fail("The storage is not open");
+    Arm();
+
+    // One scan in storage order, sorted by zoom in memory, as writers add
+    // the deepest zoom first and the overviews after.
+    struct Row {
+        int64_t number;
+        uint32_t x;
+        uint32_t y;
+        uint32_t size;
+        uint32_t z;
+    };
+    std::vector<Row> rows;
+    {
+        sqlite3_stmt* stmt = enumerate_.get();
+        ResetOnExit reset(stmt);
+        int64_t ordinal = 0;
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            Arm();
+            ++ordinal;
+            const sqlite3_int64 z = sqlite3_column_int64(stmt, 1);
+            const sqlite3_int64 x = sqlite3_column_int64(stmt, 2);
+            const sqlite3_int64 y = sqlite3_column_int64(stmt, 3);
+            // A row outside the tile grid has no plate name: it cannot be listed.
+            if (z < 0 || z > plate_key::kMaxZoom || x < 0 || y < 0 || x >> z != 0 || y >> z != 0)
+                continue;
+            const int64_t number =
+                sqlite3_column_type(stmt, 0) == SQLITE_NULL ? ordinal : sqlite3_column_int64(stmt, 0);
+            rows.push_back({number, static_cast<uint32_t>(x), static_cast<uint32_t>(y),
+                            static_cast<uint32_t>(sqlite3_column_int64(stmt, 4)), static_cast<uint32_t>(z)});
+        }
+        if (rc != SQLITE_DONE)
+            return FailSql("Reading the tiles failed");
+    }
+    if (rows.empty())
+        return Empty;
+    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.z < b.z; });
+
+    char name[plate_key::kNameBufferSize];
+    for (const Row& row : rows) {
+        plate_key::Write({row.z, row.x, row.y}, name);
+        if (callback(cookie, static_cast<int32_t>(row.number), name, 0, row.size) == 0)
+            return Aborted;
+    }
+    return Done;
+}
+
+uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* size) {
+    if (!db_)
+        return Fail("The storage is not open");
+    plate_key::Tile tile;
+    if (!plate_key::Parse(name, &tile))
+        return Fail("Invalid plate name " + Quoted(name, 40));
+    Arm();
+    sqlite3_stmt* stmt = select_.get();
+    ResetOnExit reset(stmt);
+    BindTile(stmt, tile.z, tile.x, tile.y);
+    const int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_DONE)
+        return Fail("No plate " + Quoted(name, 40) + " in " + fileName_);
+    if (rc != SQLITE_ROW)
+        return FailSql("Reading the plate failed");
+    const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, 0));
+    const int length = sqlite3_column_bytes(stmt, 0);
+    // Copied because the program reads the block after this call returns,
+    // and keeping the statement open would hold a read lock until then.
+    data_.assign(bytes, bytes + length);
+    *data = data_.data();
+    *size = static_cast<uint32_t>(data_.size());
+    return data_.empty() ? Empty : Done;
+}
+
+uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint32_t mode) {
+    if (!db_)
+        return Fail("The storage is not open");
+    if (mode != WriteModeStore && mode != WriteModeDelete)
+        return Fail("Unknown write mode " + std::to_string(mode));
+    if (readOnly_)
+        return Fail(fileName_ + " is read-only: plates cannot be changed");
+    if (isView_)
+        return Fail(fileName_ + ": the pyramid is a view; its plates cannot be changed");
+    plate_key::Tile tile;
+    if (!plate_key::Parse(name, &tile))
+        return Fail("Invalid plate name " + Quoted(name, 40));
+    if (mode == WriteModeStore && !data && size > 0)
+        return Fail("No data to store for plate " + Quoted(name, 40));
+    Arm();
+    if (!inTransaction_ && !BeginBatch())
+        return FailSql("Cannot start changing");
+    const uint32_t result =
+        mode == WriteModeStore ? Store(tile.z, tile.x, tile.y, data, size) : Delete(tile.z, tile.x, tile.y, name);
+    if (result != Done)
+        return result;
+    return AfterChange();
+}
+
+uint32_t Storage::Delete(uint32_t z, uint32_t x, uint32_t y, const char* name) {
+    if (!delete_.Prepare(db_, "DELETE FROM " + QuotedIdentifier(table_) +
+                                  " WHERE zoom_level = ?1 AND tile_column = ?2 AND tile_row = ?3"))
+        return FailSql("Cannot delete");
+    sqlite3_stmt* stmt = delete_.get();
+    ResetOnExit reset(stmt);
+    BindTile(stmt, z, x, y);
+    if (sqlite3_step(stmt) != SQLITE_DONE)
+        return FailSql("Deleting the plate failed");
+    if (sqlite3_changes(db_) == 0)
+        return Fail("No plate " + Quoted(name, 40) + " in " + fileName_);
+    return Done;
+}
+
+uint32_t Storage::Store(uint32_t z, uint32_t x, uint32_t y, const void* data, uint32_t size) {
+    const double side = 2 * kHalfWorld / static_cast<double>(uint64_t{1} << z);
+    const double minX = -kHalfWorld + side * x, maxX = minX + side;
+    const double maxY = kHalfWorld - side * y, minY = maxY - side;
+    if (storedMinX_ > storedMaxX_) {
+        storedMinX_ = minX, storedMinY_ = minY, storedMaxX_ = maxX, storedMaxY_ = maxY;
+    } else {
+        storedMinX_ = std::min(storedMinX_, minX), storedMinY_ = std::min(storedMinY_, minY);
+        storedMaxX_ = std::max(storedMaxX_, maxX), storedMaxY_ = std::max(storedMaxY_, maxY);
+    }
+    // The matrix row first: GeoPackage writers add triggers that refuse a
+    // tile of a zoom level gpkg_tile_matrix does not describe.
+    if (!EnsureMatrix(z))
+        return FailSql("Cannot describe the zoom level");
+    const std::string table = QuotedIdentifier(table_);
+    // Updating in place keeps the tile's id, which is its number in lists.
+    if (!update_.Prepare(db_, "UPDATE " + table +
+                                  " SET tile_data = ?4 WHERE zoom_level = ?1 AND tile_column = ?2 AND tile_row = ?3") ||
+        !insert_.Prepare(db_, "INSERT INTO " + table + " (zoom_level, tile_column, tile_row, tile_data)"
+                                                        " VALUES (?1, ?2, ?3, ?4)"))
+        return FailSql("Cannot store");
+    const void* bytes = data ? data : "";
+    {
+        sqlite3_stmt* stmt = update_.get();
+        ResetOnExit reset(stmt);
+        BindTile(stmt, z, x, y);
+        sqlite3_bind_blob(stmt, 4, bytes, static_cast<int>(size), SQLITE_STATIC);
+        if (sqlite3_step(stmt) != SQLITE_DONE)
+            return FailSql("Storing the plate failed");
+        if (sqlite3_changes(db_) > 0)
+            return Done;
+    }
+    sqlite3_stmt* stmt = insert_.get();
+    ResetOnExit reset(stmt);
+    BindTile(stmt, z, x, y);
+    sqlite3_bind_blob(stmt, 4, bytes, static_cast<int>(size), SQLITE_STATIC);
+    if (sqlite3_step(stmt) != SQLITE_DONE)
+        return FailSql("Storing the plate failed");
+    return Done;
+}
+
+bool Storage::EnsureMatrix(uint32_t z) {
+    if (zooms_.count(z))
+        return true;
+    if (!insertMatrix_.Prepare(db_, "INSERT INTO gpkg_tile_matrix (table_name, zoom_level, matrix_width,"
+                                    " matrix_height, tile_width, tile_height, pixel_x_size, pixel_y_size)"
+                                    " SELECT ?1, ?2, ?3, ?3, 256, 256, ?4, ?4 WHERE NOT EXISTS"
+                                    " (SELECT 1 FROM gpkg_tile_matrix WHERE table_name = ?1 AND zoom_level = ?2)"))
+        return false;
+    sqlite3_stmt* stmt = insertMatrix_.get();
+    ResetOnExit reset(stmt);
+    const int64_t side = int64_t{1} << z;
+    sqlite3_bind_text(stmt, 1, table_.data(), static_cast<int>(table_.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(stmt, 2, z);
+    sqlite3_bind_int64(stmt, 3, side);
+    sqlite3_bind_double(stmt, 4, 2 * kHalfWorld / (kTileSize * static_cast<double>(side)));
+    if (sqlite3_step(stmt) != SQLITE_DONE)
+        return false;
+    zooms_.insert(z);
+    return true;
+}
+
+bool Storage::BeginBatch() {
+    if (!Exec("BEGIN IMMEDIATE"))
+        return false;
+    inTransaction_ = true;
+    batchChanges_ = 0;
+    batchStart_ = std::chrono::steady_clock::now();
+    return true;
+}
+
+uint32_t Storage::AfterChange() {
+    ++batchChanges_;
+    if (batchChanges_ >= kBatchSize || std::chrono::steady_clock::now() - batchStart_ >= kMaxBatchAge) {
+        if (!CommitBatch())
+            return FailSql("Committing the changes failed");
+    }
+    return Done;
+}
+
+bool Storage::CommitBatch() {
+    // Readers of the file use last_change to see that the pyramid changed,
+    // and show only what lies inside its bounds: they grow to take in the
+    // stored plates when they are given in the pyramid's own system.
+    Query touch(db_, "UPDATE gpkg_contents SET last_change = strftime('%Y-%m-%dT%H:%M:%fZ', 'now')"
+                     " WHERE table_name = ?1");
+    touch.Bind(1, table_);
+    touch.Step();
+    if (storedMinX_ <= storedMaxX_) {
+        Query grow(db_, "UPDATE gpkg_contents SET min_x = min(min_x, ?2), min_y = min(min_y, ?3),"
+                        " max_x = max(max_x, ?4), max_y = max(max_y, ?5) WHERE table_name = ?1"
+                        " AND min_x IS NOT NULL AND min_y IS NOT NULL AND max_x IS NOT NULL AND max_y IS NOT NULL"
+                        " AND srs_id = (SELECT srs_id FROM gpkg_tile_matrix_set WHERE table_name = ?1)");
+        grow.Bind(1, table_);
+        const double bounds[] = {storedMinX_, storedMinY_, storedMaxX_, storedMaxY_};
+        for (int i = 0; i < 4; ++i)
+            sqlite3_bind_double(grow.get(), i + 2, bounds[i]);
+        grow.Step();
+        storedMinX_ = 1, storedMaxX_ = 0;
+    }
+    if (!Exec("COMMIT")) {
+        // A failed COMMIT may leave the transaction open; the zoom levels
+        // added in it are then unknown again.
+        zooms_.clear();
+        return false;
+    }
+    inTransaction_ = false;
+    batchChanges_ = 0;
+    return true;
+}
+
+} // namespace geopackage

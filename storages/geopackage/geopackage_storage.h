@@ -1,0 +1,101 @@
+#pragma once
+// One open GeoPackage (an SQLite database) and the one tile pyramid of it
+// whose tiles are plates: the first, in gpkg_contents order, that is a
+// quadtree of the whole Web-Mercator world with 256-pixel tiles. Its rows
+// count from the top, as plate names do.
+
+#include "plugin_glue.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace geopackage {
+
+// A prepared statement, finalized with its owner.
+class Statement {
+public:
+    Statement() = default;
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    ~Statement() { Finalize(); }
+
+    // Prepares `sql` unless already prepared; false leaves sqlite's message.
+    bool Prepare(sqlite3* db, const std::string& sql);
+    void Finalize();
+    sqlite3_stmt* get() const { return stmt_; }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+class Storage : public storage_glue::StorageBase {
+public:
+    static constexpr const char* kExtension = "gpkg";
+    // Changes are committed in batches of this many, and at the latest
+    // after kMaxBatchAge, so a crash loses little and writing stays fast.
+    static constexpr int kBatchSize = 1000;
+    static constexpr std::chrono::milliseconds kMaxBatchAge{1000};
+
+    ~Storage() { Close(); }
+
+    bool Open(const char* path);
+    void Close();
+    uint32_t GetPlateData(const char* name, const void** data, uint32_t* size);
+    uint32_t Write(const char* name, const void* data, uint32_t size, uint32_t mode);
+    uint32_t Enumerate(PlateCallback callback, void* cookie);
+
+    // The pyramid (tile table) the plates come from.
+    const std::string& Pyramid() const { return table_; }
+
+    // A file's views can make a query run for ever; a statement that gives
+    // no row for this long is stopped, so the program never hangs.
+    void SetStatementTimeLimit(std::chrono::milliseconds limit) { timeLimit_ = limit; }
+
+private:
+    // Why `table` is no Web-Mercator quadtree, or an empty text; fills
+    // *zooms with the zoom levels of its tile matrix.
+    std::string CheckPyramid(const std::string& table, std::set<uint32_t>* zooms);
+    bool Exec(const char* sql);
+    uint32_t FailSql(const char* what);
+    uint32_t Store(uint32_t z, uint32_t x, uint32_t y, const void* data, uint32_t size);
+    uint32_t Delete(uint32_t z, uint32_t x, uint32_t y, const char* name);
+    bool EnsureMatrix(uint32_t z);
+    void Arm() { deadline_ = std::chrono::steady_clock::now() + timeLimit_; }
+    static int Watchdog(void* self);
+    bool BeginBatch();
+    uint32_t AfterChange();
+    bool CommitBatch();
+
+    sqlite3* db_ = nullptr;
+    std::string fileName_; // for messages: the last path component
+    std::string table_;
+    bool readOnly_ = false;
+    bool isView_ = false;
+    std::set<uint32_t> zooms_; // zoom levels gpkg_tile_matrix has for the pyramid
+
+    Statement enumerate_;
+    Statement select_;
+    Statement update_;
+    Statement insert_;
+    Statement delete_;
+    Statement insertMatrix_;
+
+    std::vector<unsigned char> data_; // the block GetPlateData handed out
+
+    std::chrono::milliseconds timeLimit_{10000};
+    std::chrono::steady_clock::time_point deadline_;
+
+    bool inTransaction_ = false;
+    int batchChanges_ = 0;
+    // The extent of the plates stored in this batch (Web-Mercator metres),
+    // for the pyramid's bounds in gpkg_contents; empty when min > max.
+    double storedMinX_ = 1, storedMinY_ = 1, storedMaxX_ = 0, storedMaxY_ = 0;
+    std::chrono::steady_clock::time_point batchStart_;
+};
+
+} // namespace geopackage

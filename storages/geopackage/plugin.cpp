@@ -1,0 +1,10 @@
+// The GeoPackage storage plugin: plates are the tiles of the first tile
+// pyramid of a GeoPackage that is a Web-Mercator quadtree.
+#include "geopackage_storage.h"
+
+extern "C" ULMORA_PLUGIN_EXPORT const char* ULMORA_CALL QueryPluginInterface(const PluginHostInfo* host,
+                                                                             PluginInfo* info) {
+    return storage_glue::FillPluginInfo<geopackage::Storage>(
+        host, info, "GeoPackage: the tiles of its first Web-Mercator quadtree pyramid (world, 256-pixel tiles)",
+        SupportsWrite | SupportsList);
+}

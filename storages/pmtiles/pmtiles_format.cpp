@@ -1,0 +1,379 @@
+#include "pmtiles_format.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <limits>
+
+namespace pmtiles {
+
+namespace {
+
+uint64_t ReadU64(const uint8_t* p) {
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; --i)
+        value = value << 8 | p[i];
+    return value;
+}
+
+// Reads protobuf-style varints, remembering the first fault.
+class VarintReader {
+public:
+    VarintReader(const uint8_t* bytes, size_t size) : p_(bytes), end_(bytes + size) {}
+
+    uint64_t Next() {
+        // Most numbers of a directory (id deltas, run lengths, offsets) fit
+        // one byte.
+        if (p_ != end_ && *p_ < 0x80)
+            return *p_++;
+        return NextLong();
+    }
+    uint64_t NextLong() {
+        uint64_t value = 0;
+        for (int shift = 0; shift < 64; shift += 7) {
+            if (p_ == end_) {
+                Fault("it ends inside an entry");
+                return 0;
+            }
+            const uint8_t byte = *p_++;
+            // The tenth byte may only carry the top bit of 64.
+            if (shift == 63 && byte > 1) {
+                Fault("a number has more than 64 bits");
+                return 0;
+            }
+            value |= uint64_t{byte & 0x7Fu} << shift;
+            if (byte < 0x80)
+                return value;
+        }
+        Fault("a number has more than 64 bits");
+        return 0;
+    }
+    size_t Left() const { return static_cast<size_t>(end_ - p_); }
+    const std::string& Error() const { return error_; }
+    void Fault(const char* text) {
+        if (error_.empty())
+            error_ = text;
+        p_ = end_;
+    }
+
+private:
+    const uint8_t* p_;
+    const uint8_t* end_;
+    std::string error_;
+};
+
+// Where a section ends, or false when offset + length overflows.
+bool SectionEnd(uint64_t offset, uint64_t length, uint64_t* end) {
+    if (length > std::numeric_limits<uint64_t>::max() - offset)
+        return false;
+    *end = offset + length;
+    return true;
+}
+
+} // namespace
+
+const char* CompressionName(uint8_t compression) {
+    switch (compression) {
+    case kUnknown: return "an unknown method";
+    case kNone: return "none";
+    case kGzip: return "gzip";
+    case kBrotli: return "brotli";
+    case kZstd: return "zstd";
+    default: return "an undefined method";
+    }
+}
+
+std::string ParseHeader(const uint8_t* bytes, size_t size, uint64_t fileSize, Header* header) {
+    if (fileSize == 0 || size == 0)
+        return "The file is empty: not a PMTiles archive";
+    static constexpr char kMagic[] = "PMTiles";
+    const bool fullMagic = size >= 7 && std::memcmp(bytes, kMagic, 7) == 0;
+    if (!fullMagic) {
+        // Versions 1 and 2 started with "PM" and a 16-bit version.
+        if (size >= 4 && bytes[0] == 'P' && bytes[1] == 'M' && bytes[3] == 0 && (bytes[2] == 1 || bytes[2] == 2))
+            return "PMTiles version " + std::to_string(bytes[2]) + " is not supported: only version 3 is read";
+        return "Not a PMTiles archive: it does not start with \"PMTiles\"";
+    }
+    if (size < 8)
+        return "Truncated PMTiles archive: the header has " + std::to_string(size) + " of 127 bytes";
+    if (bytes[7] != 3)
+        return "PMTiles version " + std::to_string(bytes[7]) + " is not supported: only version 3 is read";
+    if (size < kHeaderSize)
+        return "Truncated PMTiles archive: the header has " + std::to_string(size) + " of 127 bytes";
+
+    Header h;
+    h.rootOffset = ReadU64(bytes + 8);
+    h.rootLength = ReadU64(bytes + 16);
+    h.metadataOffset = ReadU64(bytes + 24);
+    h.metadataLength = ReadU64(bytes + 32);
+    h.leafOffset = ReadU64(bytes + 40);
+    h.leafLength = ReadU64(bytes + 48);
+    h.tileDataOffset = ReadU64(bytes + 56);
+    h.tileDataLength = ReadU64(bytes + 64);
+    h.addressedTiles = ReadU64(bytes + 72);
+    h.tileEntries = ReadU64(bytes + 80);
+    h.tileContents = ReadU64(bytes + 88);
+    h.clustered = bytes[96] == 1;
+    h.internalCompression = bytes[97];
+    h.tileCompression = bytes[98];
+    h.tileType = bytes[99];
+    h.minZoom = bytes[100];
+    h.maxZoom = bytes[101];
+
+    if (h.internalCompression != kNone && h.internalCompression != kGzip)
+        return std::string("PMTiles directories compressed with ") + CompressionName(h.internalCompression) +
+               " are not supported (only gzip)";
+    if (h.rootLength == 0)
+        return "Bad PMTiles header: it has no root directory";
+
+    struct Section {
+        const char* name;
+        uint64_t offset;
+        uint64_t length;
+    };
+    const Section sections[] = {{"root directory", h.rootOffset, h.rootLength},
+                                {"metadata", h.metadataOffset, h.metadataLength},
+                                {"leaf directories", h.leafOffset, h.leafLength},
+                                {"tile data", h.tileDataOffset, h.tileDataLength}};
+    for (const Section& section : sections) {
+        if (section.length == 0)
+            continue;
+        uint64_t end = 0;
+        if (!SectionEnd(section.offset, section.length, &end))
+            return std::string("Bad PMTiles header: the ") + section.name + " section overflows";
+        if (end > fileSize)
+            return "Truncated PMTiles archive: " + std::to_string(fileSize) + " bytes, the " + section.name +
+                   " ends at byte " + std::to_string(end);
+    }
+    *header = h;
+    return {};
+}
+
+std::string DecodeDirectory(const uint8_t* bytes, size_t size, std::vector<Entry>* entries) {
+    entries->clear();
+    VarintReader in(bytes, size);
+    const uint64_t count = in.Next();
+    // Each entry takes at least four bytes: this bounds the allocation by
+    // what the file holds.
+    if (in.Error().empty() && count > in.Left() / 4)
+        return "it is too short for its " + std::to_string(count) + " entries";
+    entries->resize(static_cast<size_t>(count));
+
+    uint64_t id = 0;
+    for (Entry& entry : *entries) {
+        const uint64_t delta = in.Next();
+        if (delta > std::numeric_limits<uint64_t>::max() - id)
+            in.Fault("its tile ids overflow");
+        id += delta;
+        entry.tileId = id;
+    }
+    for (Entry& entry : *entries)
+        entry.runLength = in.Next();
+    for (Entry& entry : *entries)
+        entry.length = in.Next();
+    for (size_t i = 0; i < entries->size(); ++i) {
+        Entry& entry = (*entries)[i];
+        const uint64_t value = in.Next();
+        if (value != 0) {
+            entry.offset = value - 1;
+            continue;
+        }
+        if (i == 0) {
+            in.Fault("its first entry has no offset");
+            break;
+        }
+        const Entry& previous = (*entries)[i - 1];
+        if (!SectionEnd(previous.offset, previous.length, &entry.offset))
+            in.Fault("its offsets overflow");
+    }
+    if (!in.Error().empty()) {
+        entries->clear();
+        return in.Error();
+    }
+    return {};
+}
+
+std::string Inflate(const uint8_t* bytes, size_t size, size_t limit, std::vector<uint8_t>* out) {
+    out->clear();
+    z_stream stream{};
+    // 15 + 32: a gzip or a zlib header, whichever the data has.
+    if (inflateInit2(&stream, 15 + 32) != Z_OK)
+        return "cannot start gzip decompression";
+    stream.next_in = const_cast<Bytef*>(bytes);
+    stream.avail_in = static_cast<uInt>(size < std::numeric_limits<uInt>::max() ? size : std::numeric_limits<uInt>::max());
+    size_t produced = 0;
+    int rc = Z_OK;
+    std::string error;
+    while (rc == Z_OK) {
+        if (produced == out->size()) {
+            if (out->size() >= limit) {
+                error = "it inflates to more than " + std::to_string(limit >> 20) + " MiB";
+                break;
+            }
+            const size_t grown = out->size() < 4096 ? 16384 : out->size() * 2;
+            out->resize(grown < limit ? grown : limit);
+        }
+        stream.next_out = out->data() + produced;
+        const size_t room = out->size() - produced;
+        stream.avail_out = static_cast<uInt>(room < std::numeric_limits<uInt>::max() ? room : std::numeric_limits<uInt>::max());
+        const uInt before = stream.avail_out;
+        rc = inflate(&stream, Z_NO_FLUSH);
+        produced += before - stream.avail_out;
+        if (rc == Z_BUF_ERROR && stream.avail_out != 0) {
+            error = "its gzip data is cut short";
+            break;
+        }
+        if (rc == Z_BUF_ERROR)
+            rc = Z_OK;
+    }
+    if (error.empty() && rc != Z_STREAM_END)
+        error = "its gzip data is damaged";
+    inflateEnd(&stream);
+    out->resize(produced);
+    return error;
+}
+
+void TileIdToZxy(uint64_t id, uint32_t* z, uint32_t* x, uint32_t* y) {
+    uint32_t zoom = 0;
+    while (zoom < kMaxZoom && id >= FirstIdOfZoom(zoom + 1))
+        ++zoom;
+    uint64_t t = id - FirstIdOfZoom(zoom);
+    uint32_t tx = 0;
+    uint32_t ty = 0;
+    // The Hilbert curve index back to a cell, level by level from the finest.
+    for (uint64_t s = 1; s < (uint64_t{1} << zoom); s <<= 1) {
+        const uint32_t rx = static_cast<uint32_t>(1 & (t >> 1));
+        const uint32_t ry = static_cast<uint32_t>(1 & (t ^ rx));
+        if (ry == 0) {
+            if (rx == 1) {
+                tx = static_cast<uint32_t>(s - 1 - tx);
+                ty = static_cast<uint32_t>(s - 1 - ty);
+            }
+            const uint32_t swap = tx;
+            tx = ty;
+            ty = swap;
+        }
+        tx += static_cast<uint32_t>(s * rx);
+        ty += static_cast<uint32_t>(s * ry);
+        t >>= 2;
+    }
+    *z = zoom;
+    *x = tx;
+    *y = ty;
+}
+
+uint64_t ZxyToTileId(uint32_t z, uint32_t x, uint32_t y) {
+    const uint64_t n = uint64_t{1} << z;
+    uint64_t tx = x;
+    uint64_t ty = y;
+    uint64_t d = 0;
+    for (uint64_t s = n >> 1; s > 0; s >>= 1) {
+        const uint64_t rx = (tx & s) ? 1 : 0;
+        const uint64_t ry = (ty & s) ? 1 : 0;
+        d += s * s * ((3 * rx) ^ ry);
+        if (ry == 0) {
+            if (rx == 1) {
+                tx = n - 1 - tx;
+                ty = n - 1 - ty;
+            }
+            const uint64_t swap = tx;
+            tx = ty;
+            ty = swap;
+        }
+    }
+    return FirstIdOfZoom(z) + d;
+}
+
+namespace {
+
+// The curve's symmetries on a quadrant (x bit | y bit << 1): identity,
+// transposition, anti-transposition and the half turn. Each level of the
+// curve transposes its first quarter and anti-transposes its last.
+constexpr uint8_t Apply(uint8_t symmetry, uint8_t quadrant) {
+    const uint8_t x = quadrant & 1, y = quadrant >> 1;
+    switch (symmetry) {
+    case 1: return static_cast<uint8_t>(y | x << 1);
+    case 2: return static_cast<uint8_t>((1 - y) | (1 - x) << 1);
+    case 3: return static_cast<uint8_t>((1 - x) | (1 - y) << 1);
+    default: return quadrant;
+    }
+}
+
+// The symmetry of the sub-curve at curve digit `digit` inside a curve of
+// symmetry `symmetry`: their composition.
+constexpr uint8_t Compose(uint8_t symmetry, uint8_t digit) {
+    const uint8_t inner = digit == 0 ? 1 : digit == 3 ? 2 : 0;
+    for (uint8_t result = 0; result < 4; ++result) {
+        bool same = true;
+        for (uint8_t q = 0; q < 4; ++q)
+            same = same && Apply(result, q) == Apply(symmetry, Apply(inner, q));
+        if (same)
+            return result;
+    }
+    return 0;
+}
+
+// Quadrant of each curve digit in a curve of no symmetry.
+constexpr uint8_t kDigitQuadrant[4] = {0, 2, 3, 1}; // (0,0), (0,1), (1,1), (1,0)
+// Plate letters by quadrant (x bit | y bit << 1), y from the top.
+constexpr char kLetters[4] = {'q', 'r', 't', 's'};
+
+struct Tables {
+    char letter[4][4] = {};
+    uint8_t next[4][4] = {};
+};
+
+constexpr Tables MakeTables() {
+    Tables tables;
+    for (uint8_t symmetry = 0; symmetry < 4; ++symmetry)
+        for (uint8_t digit = 0; digit < 4; ++digit) {
+            tables.letter[symmetry][digit] = kLetters[Apply(symmetry, kDigitQuadrant[digit])];
+            tables.next[symmetry][digit] = Compose(symmetry, digit);
+        }
+    return tables;
+}
+
+constexpr Tables kTables = MakeTables();
+
+} // namespace
+
+const char* TileNamer::Name(uint64_t id) {
+    if (valid_ && id == id_ + 1 && id < zoomEnd_) {
+        id_ = id;
+        // Add one to the curve position; only the digits that changed and
+        // those below them get new letters.
+        uint32_t level = z_;
+        while (digits_[level] == 3)
+            digits_[level--] = 0;
+        ++digits_[level];
+        Redo(level);
+        return name_;
+    }
+    uint32_t zoom = 0;
+    while (zoom < kMaxZoom && id >= FirstIdOfZoom(zoom + 1))
+        ++zoom;
+    valid_ = true;
+    id_ = id;
+    z_ = zoom;
+    zoomEnd_ = FirstIdOfZoom(zoom + 1);
+    uint64_t position = id - FirstIdOfZoom(zoom);
+    for (uint32_t level = zoom; level >= 1; --level) {
+        digits_[level] = static_cast<uint8_t>(position & 3);
+        position >>= 2;
+    }
+    name_[0] = 't';
+    name_[zoom + 1] = '\0';
+    orientation_[1] = 0;
+    Redo(1);
+    return name_;
+}
+
+void TileNamer::Redo(uint32_t fromLevel) {
+    for (uint32_t level = fromLevel; level <= z_; ++level) {
+        const uint8_t symmetry = orientation_[level];
+        name_[level] = kTables.letter[symmetry][digits_[level]];
+        orientation_[level + 1] = kTables.next[symmetry][digits_[level]];
+    }
+}
+
+} // namespace pmtiles

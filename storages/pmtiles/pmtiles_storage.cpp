@@ -1,0 +1,236 @@
+#include "pmtiles_storage.h"
+
+#include "plate_key.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+namespace pmtiles {
+
+namespace {
+
+std::string LastComponent(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash ? slash + 1 : path;
+}
+
+// Plate names in messages are cut so the text fits the program's buffer.
+std::string Quoted(const char* name) {
+    std::string text(name, strnlen(name, 40));
+    return "\"" + text + (text.size() == 40 ? "...\"" : "\"");
+}
+
+} // namespace
+
+struct Storage::Walk {
+    PlateCallback callback = nullptr;
+    void* cookie = nullptr;
+    int32_t number = 0;
+    bool listed = false;
+    TileNamer namer;
+};
+
+bool Storage::Open(const char* path) {
+    if (*path == '\0')
+        return FailOpen("No PMTiles file given");
+    const std::string fileName = LastComponent(path);
+    // Non-blocking, so that a FIFO given as the path cannot hang the open.
+    fd_ = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd_ < 0)
+        return FailOpen(fileName + ": " + std::strerror(errno));
+    struct stat info {};
+    if (fstat(fd_, &info) != 0) {
+        const int error = errno;
+        Close();
+        return FailOpen(fileName + ": " + std::strerror(error));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        Close();
+        return FailOpen(fileName + (S_ISDIR(info.st_mode) ? " is a folder, not a PMTiles archive"
+                                                           : " is not a regular file"));
+    }
+    fileSize_ = static_cast<uint64_t>(info.st_size);
+
+    uint8_t head[kHeaderSize];
+    const size_t headSize = static_cast<size_t>(std::min<uint64_t>(fileSize_, kHeaderSize));
+    std::string error;
+    if (!ReadAt(0, headSize, head, &error) || !(error = ParseHeader(head, headSize, fileSize_, &header_)).empty()) {
+        Close();
+        return FailOpen(std::move(error));
+    }
+    error = ReadDirectory(header_.rootOffset, header_.rootLength, &levels_[0]);
+    if (!error.empty()) {
+        Close();
+        return FailOpen("Bad PMTiles root directory: " + error);
+    }
+    return true;
+}
+
+void Storage::Close() {
+    if (fd_ >= 0)
+        close(fd_);
+    fd_ = -1;
+    header_ = Header{};
+    for (Level& level : levels_)
+        level = Level{};
+    data_.clear();
+    data_.shrink_to_fit();
+}
+
+bool Storage::ReadAt(uint64_t offset, size_t length, uint8_t* out, std::string* error) {
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t got = pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            *error = std::string("Reading the archive failed: ") + std::strerror(errno);
+            return false;
+        }
+        if (got == 0) {
+            *error = "The archive is shorter than its header says: truncated?";
+            return false;
+        }
+        done += static_cast<size_t>(got);
+    }
+    return true;
+}
+
+std::string Storage::ReadDirectory(uint64_t offset, uint64_t length, Level* level) {
+    if (level->offset == offset && level->length == length)
+        return {};
+    level->offset = UINT64_MAX;
+    if (length > kMaxDirectoryBytes)
+        return "it is larger than " + std::to_string(kMaxDirectoryBytes >> 20) + " MiB";
+    level->raw.resize(static_cast<size_t>(length));
+    std::string error;
+    if (!ReadAt(offset, level->raw.size(), level->raw.data(), &error))
+        return error;
+    const std::vector<uint8_t>* decoded = &level->raw;
+    if (header_.internalCompression == kGzip) {
+        error = Inflate(level->raw.data(), level->raw.size(), kMaxDirectoryBytes, &level->inflated);
+        if (!error.empty())
+            return error;
+        decoded = &level->inflated;
+    }
+    error = DecodeDirectory(decoded->data(), decoded->size(), &level->entries);
+    if (!error.empty())
+        return error;
+    level->offset = offset;
+    level->length = length;
+    return {};
+}
+
+std::string Storage::LoadLeaf(int depth, const Entry& entry) {
+    const std::string where = "Bad PMTiles leaf directory at byte " + std::to_string(entry.offset);
+    if (depth > kMaxLeafDepth)
+        return where + ": leaf directories nest too deeply";
+    if (entry.length == 0 || entry.offset > header_.leafLength || entry.length > header_.leafLength - entry.offset)
+        return where + ": it lies outside the leaf section";
+    const std::string error = ReadDirectory(header_.leafOffset + entry.offset, entry.length, &levels_[depth]);
+    return error.empty() ? error : where + ": " + error;
+}
+
+uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
+    if (fd_ < 0)
+        return Fail("The storage is not open");
+    Walk walk;
+    walk.callback = callback;
+    walk.cookie = cookie;
+    const uint32_t result = WalkLevel(0, 0, std::numeric_limits<uint64_t>::max(), walk);
+    if (result != Done)
+        return result;
+    return walk.listed ? Done : Empty;
+}
+
+// Lists the tiles of level `depth`, whose tile ids must rise and lie in
+// [low, high): writers sort them so, and the bounds keep leaves that point
+// back at their parents from listing tiles twice or looping. What is listed
+// is what GetPlateData's lookup finds.
+uint32_t Storage::WalkLevel(int depth, uint64_t low, uint64_t high, Walk& walk) {
+    const std::vector<Entry>& entries = levels_[static_cast<size_t>(depth)].entries;
+    const char* const what = depth == 0 ? "Bad PMTiles root directory" : "Bad PMTiles leaf directory";
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const Entry& entry = entries[i];
+        if (entry.tileId < low || entry.tileId >= high || (i > 0 && entry.tileId <= entries[i - 1].tileId))
+            return Fail(std::string(what) + ": its tile ids are out of order");
+        if (entry.runLength == 0) {
+            const uint64_t end = i + 1 < entries.size() ? entries[i + 1].tileId : high;
+            const std::string error = LoadLeaf(depth + 1, entry);
+            if (!error.empty())
+                return Fail(error);
+            const uint32_t result = WalkLevel(depth + 1, entry.tileId, end, walk);
+            if (result != Done)
+                return result;
+            continue;
+        }
+        if (entry.length > std::numeric_limits<uint32_t>::max())
+            return Fail(std::string(what) + ": a tile has more than 4 GiB");
+        // A run reaching past the next entry (or its directory's end) is cut
+        // there: a lookup of those ids finds the next entry, so they are not
+        // the run's.
+        const uint64_t bound = i + 1 < entries.size() ? entries[i + 1].tileId : high;
+        const uint64_t runEnd = entry.runLength > bound - entry.tileId ? bound : entry.tileId + entry.runLength;
+        // Tiles deeper than the deepest plate zoom have no name: skipped.
+        const uint64_t last = std::min(runEnd, kEndOfIds);
+        for (uint64_t id = entry.tileId; id < last; ++id) {
+            walk.listed = true;
+            if (walk.callback(walk.cookie, ++walk.number, walk.namer.Name(id), 0,
+                              static_cast<uint32_t>(entry.length)) == 0)
+                return Aborted;
+        }
+    }
+    return Done;
+}
+
+uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* size) {
+    if (fd_ < 0)
+        return Fail("The storage is not open");
+    plate_key::Tile tile;
+    if (!plate_key::Parse(name, &tile))
+        return Fail("Invalid plate name " + Quoted(name));
+    const uint64_t id = ZxyToTileId(tile.z, tile.x, tile.y);
+
+    const Entry* found = nullptr;
+    for (int depth = 0; !found; ++depth) {
+        const std::vector<Entry>& entries = levels_[static_cast<size_t>(depth)].entries;
+        // The last entry starting at or before the id covers it, if any does.
+        auto next = std::upper_bound(entries.begin(), entries.end(), id,
+                                     [](uint64_t value, const Entry& entry) { return value < entry.tileId; });
+        if (next == entries.begin())
+            break;
+        const Entry& entry = *(next - 1);
+        if (entry.runLength > 0) {
+            if (id - entry.tileId < entry.runLength)
+                found = &entry;
+            break;
+        }
+        const std::string error = LoadLeaf(depth + 1, entry);
+        if (!error.empty())
+            return Fail(error);
+    }
+    if (!found)
+        return Fail("No plate " + Quoted(name) + " in the archive");
+    if (found->length > std::numeric_limits<uint32_t>::max() || found->offset > header_.tileDataLength ||
+        found->length > header_.tileDataLength - found->offset)
+        return Fail("Plate " + Quoted(name) + " lies outside the tile data of the archive");
+    data_.resize(static_cast<size_t>(found->length));
+    std::string error;
+    if (!ReadAt(header_.tileDataOffset + found->offset, data_.size(), data_.data(), &error))
+        return Fail(std::move(error));
+    *data = data_.data();
+    *size = static_cast<uint32_t>(data_.size());
+    return data_.empty() ? Empty : Done;
+}
+
+uint32_t Storage::Write(const char*, const void*, uint32_t, uint32_t) {
+    return Fail("PMTiles archives are read-only");
+}
+
+} // namespace pmtiles

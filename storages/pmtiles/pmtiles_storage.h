@@ -1,0 +1,64 @@
+#pragma once
+// One open PMTiles version 3 archive, read through pread: the root
+// directory is kept from Open on, leaf directories are read as a listing
+// or a lookup reaches them.
+
+#include "plugin_glue.h"
+#include "pmtiles_format.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pmtiles {
+
+class Storage : public storage_glue::StorageBase {
+public:
+    static constexpr const char* kExtension = "pmtiles";
+    // Writers use one level of leaf directories; a few more are read, but
+    // a bound keeps a damaged archive whose leaves point back from looping.
+    static constexpr int kMaxLeafDepth = 4;
+    // A bigger directory (compressed or not) is taken as damage.
+    static constexpr size_t kMaxDirectoryBytes = size_t{64} << 20;
+
+    ~Storage() { Close(); }
+
+    bool Open(const char* path);
+    void Close();
+    uint32_t GetPlateData(const char* name, const void** data, uint32_t* size);
+    uint32_t Write(const char* name, const void* data, uint32_t size, uint32_t mode);
+    uint32_t Enumerate(PlateCallback callback, void* cookie);
+
+    const Header& ArchiveHeader() const { return header_; }
+
+private:
+    // One directory as read: level 0 is the root, level d a leaf reached
+    // through d leaf entries. Its buffers are reused by the next directory
+    // of the same level.
+    struct Level {
+        uint64_t offset = UINT64_MAX; // in the file; UINT64_MAX: none loaded
+        uint64_t length = 0;
+        std::vector<uint8_t> raw;
+        std::vector<uint8_t> inflated;
+        std::vector<Entry> entries;
+    };
+    struct Walk;
+
+    // Reads and decodes the directory at `offset` of the file into `level`;
+    // an empty text or what is wrong.
+    std::string ReadDirectory(uint64_t offset, uint64_t length, Level* level);
+    // Loads the leaf directory of `entry` into level `depth`; an empty text
+    // or the failure's text.
+    std::string LoadLeaf(int depth, const Entry& entry);
+    uint32_t WalkLevel(int depth, uint64_t low, uint64_t high, Walk& walk);
+    bool ReadAt(uint64_t offset, size_t length, uint8_t* out, std::string* error);
+
+    int fd_ = -1;
+    uint64_t fileSize_ = 0;
+    Header header_;
+    std::array<Level, kMaxLeafDepth + 1> levels_;
+    std::vector<uint8_t> data_; // the block GetPlateData handed out
+};
+
+} // namespace pmtiles
