@@ -20,7 +20,7 @@ constexpr const char* kRangePlain =
     "SELECT rowid, zoom_level, tile_column, tile_row, length(tile_data) FROM tiles"
     " WHERE rowid >= ?1 AND rowid < ?2";
 constexpr const char* kCollectPlain =
-    "SELECT count(ulmora_tile(rowid, zoom_level, tile_column, tile_row, length(tile_data))) FROM tiles"
+    "SELECT ulmora_tiles(rowid, zoom_level, tile_column, tile_row, length(tile_data)) FROM tiles"
     " WHERE rowid >= ?1 AND rowid < ?2";
 constexpr const char* kOrderedPlain =
     "SELECT rowid, zoom_level, tile_column, tile_row, length(tile_data) FROM tiles"
@@ -36,8 +36,8 @@ constexpr const char* kLatePlain =
     " FROM map CROSS JOIN images ON images.tile_id = map.tile_id"
 constexpr const char* kRangeDeduplicated = ULMORA_DEDUP_COLUMNS " WHERE map.rowid >= ?1 AND map.rowid < ?2";
 constexpr const char* kCollectDeduplicated =
-    "SELECT count(ulmora_tile(map.rowid, map.zoom_level, map.tile_column, map.tile_row,"
-    " length(images.tile_data))) FROM map CROSS JOIN images ON images.tile_id = map.tile_id"
+    "SELECT ulmora_tiles(map.rowid, map.zoom_level, map.tile_column, map.tile_row,"
+    " length(images.tile_data)) FROM map CROSS JOIN images ON images.tile_id = map.tile_id"
     " WHERE map.rowid >= ?1 AND map.rowid < ?2";
 constexpr const char* kOrderedDeduplicated =
     ULMORA_DEDUP_COLUMNS " ORDER BY map.zoom_level, map.tile_column, map.tile_row";

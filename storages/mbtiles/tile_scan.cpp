@@ -56,10 +56,10 @@ bool ReadRow(sqlite3_stmt* stmt, int64_t ordinal, ScanRow* out, NotTiles* notTil
                     [stmt](int i) { return sqlite3_column_int64(stmt, i); }, ordinal, out, notTiles);
 }
 
-// The SQL function ulmora_tile(number, zoom, column, row, size) of a
-// worker's connection: it files each row into the worker's current chunk.
-// A whole range is then one sqlite3_step, and the arguments are read
-// without the per-column cost of reading a result row.
+// The aggregate ulmora_tiles(number, zoom, column, row, size) of a worker's
+// connection: it files each row into the worker's current chunk. A whole
+// range is then one sqlite3_step, and the arguments are read without the
+// per-column cost of reading result rows.
 void ChunkReader::CollectRow(sqlite3_context* context, int, sqlite3_value** args) {
     auto* chunk = static_cast<Chunk*>(*static_cast<Chunk**>(sqlite3_user_data(context)));
     ScanRow row;
@@ -68,13 +68,15 @@ void ChunkReader::CollectRow(sqlite3_context* context, int, sqlite3_value** args
         chunk->rows.push_back(row);
 }
 
+void ChunkReader::EndRows(sqlite3_context* context) { sqlite3_result_null(context); }
+
 bool ChunkReader::OpenWorkers(const std::string& path, const char* sql, int count) {
     workers_ = std::vector<Worker>(static_cast<size_t>(count));
     for (Worker& worker : workers_) {
         if (sqlite3_open_v2(path.c_str(), &worker.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
                 SQLITE_OK ||
-            sqlite3_create_function_v2(worker.db, "ulmora_tile", 5, SQLITE_UTF8 | SQLITE_DIRECTONLY, &worker.filling,
-                                       &ChunkReader::CollectRow, nullptr, nullptr, nullptr) != SQLITE_OK ||
+            sqlite3_create_function_v2(worker.db, "ulmora_tiles", 5, SQLITE_UTF8 | SQLITE_DIRECTONLY, &worker.filling,
+                                       nullptr, &ChunkReader::CollectRow, &ChunkReader::EndRows, nullptr) != SQLITE_OK ||
             sqlite3_prepare_v2(worker.db, sql, -1, &worker.stmt, nullptr) != SQLITE_OK) {
             error_ = std::string("Reading the tiles failed: ") +
                      (worker.db ? sqlite3_errmsg(worker.db) : "cannot open the file");
@@ -130,7 +132,7 @@ void ChunkReader::RunRanges(size_t index) {
     Worker& worker = workers_[index];
     const auto count = static_cast<int64_t>(workers_.size());
     for (int64_t i = static_cast<int64_t>(index), round = 0; i < chunkCount_; i += count, ++round) {
-        const int slot = static_cast<int>(round % 2);
+        const int slot = static_cast<int>(round % kSlots);
         if (!WaitFree(worker, slot))
             return;
         Chunk& chunk = worker.slots[slot];
@@ -157,7 +159,7 @@ void ChunkReader::RunStream() {
     Worker& worker = workers_[0];
     int64_t ordinal = 0;
     for (int round = 0;; ++round) {
-        const int slot = round % 2;
+        const int slot = round % kSlots;
         if (!WaitFree(worker, slot))
             return;
         Chunk& chunk = worker.slots[slot];
@@ -189,7 +191,7 @@ const ChunkReader::Chunk* ChunkReader::Next() {
         return nullptr;
     const auto count = static_cast<int64_t>(workers_.size());
     Worker& worker = workers_[static_cast<size_t>(next_ % count)];
-    const int slot = static_cast<int>(next_ / count % 2);
+    const int slot = static_cast<int>(next_ / count % kSlots);
     produced_.wait(lock, [&] { return worker.ready[slot] || !error_.empty(); });
     if (!error_.empty())
         return nullptr;

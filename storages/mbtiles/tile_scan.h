@@ -52,13 +52,16 @@ bool ReadRow(sqlite3_stmt* stmt, int64_t ordinal, ScanRow* out, NotTiles* notTil
 //    ?1 and ?2 are the range); the workers read in parallel;
 //  - one stream: a single worker steps `sql` and cuts its rows into chunks
 //    of `span` rows.
-// Range statements hand their rows to the SQL function ulmora_tile(number,
-// zoom, column, row, size), e.g. "SELECT count(ulmora_tile(rowid, ...)) FROM
-// tiles WHERE rowid >= ?1 AND rowid < ?2"; the stream statement returns the
-// five columns as result rows (a sort may come between the two).
-// Each worker holds two chunks at most: memory does not grow with the table.
+// Range statements hand their rows to the aggregate ulmora_tiles(number,
+// zoom, column, row, size), e.g. "SELECT ulmora_tiles(rowid, ...) FROM tiles
+// WHERE rowid >= ?1 AND rowid < ?2"; the stream statement returns the five
+// columns as result rows (a sort may come between the two).
+// Each worker holds kSlots chunks at most: memory does not grow with the table.
 class ChunkReader {
 public:
+    // Chunks a worker may hold: enough slack that a worker or the reporting
+    // thread waiting for its turn on a busy machine does not stall the rest.
+    static constexpr int kSlots = 4;
     struct Chunk {
         std::vector<ScanRow> rows;
         NotTiles notTiles;
@@ -87,13 +90,14 @@ private:
     struct Worker {
         sqlite3* db = nullptr;
         sqlite3_stmt* stmt = nullptr;
-        Chunk slots[2];
-        bool ready[2] = {false, false};
+        Chunk slots[kSlots];
+        bool ready[kSlots] = {};
         Chunk* filling = nullptr; // where ulmora_tile files rows
         std::thread thread;
     };
 
     static void CollectRow(sqlite3_context* context, int count, sqlite3_value** args);
+    static void EndRows(sqlite3_context* context);
     bool OpenWorkers(const std::string& path, const char* sql, int count);
     void RunRanges(size_t index);
     void RunStream();
