@@ -493,6 +493,75 @@ TEST_F(MbtilesPlugin, ReadsATilesViewOfUnknownTablesButDoesNotDeleteThroughIt) {
     EXPECT_NE(action.ErrorText().find("view"), std::string::npos) << action.ErrorText();
 }
 
+// Files of other writers: what the tiles view holds is listed, no more, in
+// zoom order, with the stored bytes.
+TEST_F(MbtilesPlugin, ListsFilesOfOtherWriters) {
+    struct Case {
+        const char* file;
+        uint32_t result;
+        size_t plates;
+        const char* firstPng; // a plate that must hold a PNG image
+    };
+    const Case cases[] = {
+        {"mapproxy-debug.mbtiles", kDone, 5, "tq"},
+        {"grids.mbtiles", kDone, 5, "ts"}, // two map rows hold a grid but no image
+        {"unindexed.mbtiles", kDone, 5, "tr"},
+        {"gdal-empty.mbtiles", kEmpty, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string path = dir_ / c.file;
+        std::filesystem::copy_file(std::string(FIXTURE_DIR "/") + c.file, path);
+        const auto stored = ReadTiles(path);
+        ASSERT_EQ(stored.size(), c.plates);
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+        std::vector<Plate> plates;
+        EXPECT_EQ(action.Enumerate(&plates), c.result) << action.ErrorText();
+        EXPECT_EQ(action.ErrorText(), "");
+        ASSERT_EQ(plates.size(), c.plates);
+        for (size_t i = 0; i < plates.size(); ++i) {
+            const Plate& plate = plates[i];
+            ASSERT_EQ(stored.count(plate.name), 1u) << plate.name;
+            EXPECT_EQ(plate.size, stored.at(plate.name).data.size()) << plate.name;
+            if (i > 0) {
+                EXPECT_LE(plates[i - 1].name.size(), plate.name.size()) << plate.name;
+            }
+            std::string bytes;
+            EXPECT_EQ(action.GetPlateData(plate.name, &bytes), kDone) << plate.name;
+            EXPECT_EQ(bytes, stored.at(plate.name).data) << plate.name;
+        }
+        if (c.firstPng) {
+            std::string bytes;
+            ASSERT_EQ(action.GetPlateData(c.firstPng, &bytes), kDone);
+            EXPECT_EQ(bytes.substr(0, 4), "\x89PNG");
+            EXPECT_EQ(plates.front().name, "t");
+        }
+    }
+}
+
+TEST_F(MbtilesPlugin, StoresIntoAGridFileKeepingItsGrids) {
+    const std::string path = dir_ / "grids.mbtiles";
+    std::filesystem::copy_file(FIXTURE_DIR "/grids.mbtiles", path);
+    {
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+        // ttt is the tile 2/0/0, whose map row has a grid and no image.
+        ASSERT_EQ(action.Store("ttt", "image"), kDone) << action.ErrorText();
+        ASSERT_EQ(action.Store("ts", "image"), kDone) << action.ErrorText();
+        std::vector<Plate> plates;
+        ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+        EXPECT_EQ(plates.size(), 6u);
+    }
+    SqliteDb db(path);
+    EXPECT_EQ(db.Int("SELECT count(*) FROM grids"), 7);
+    EXPECT_EQ(db.Int("SELECT count(*) FROM map WHERE grid_id = 'grid2-0-0'"), 1);
+    EXPECT_EQ(db.Int("SELECT count(*) FROM tiles"), 6);
+    // ts (1/1/0) shared its image with tt (1/0/0): that image stays; one new image.
+    EXPECT_EQ(db.Int("SELECT count(*) FROM images"), 5);
+    EXPECT_EQ(ReadTiles(path).at("ttt").data, "image");
+}
+
 // Write mode 1 on every layout the plugin can change, and on a new file.
 TEST_F(MbtilesPlugin, StoresPlatesReplacingThoseOfTheSameName) {
     struct Case {
