@@ -2,9 +2,12 @@
 # Ten million plates through the MBTiles plugin against sqlite3 counting and
 # summing the same tiles, on the plain layout and on the deduplicated one
 # (map and images tables behind a tiles view; sqlite3 then reads the view).
-# Prints per run and as medians: seconds of each, their ratio, and the peak
-# resident memory of a host that only counts (bench/storages/plugin_list),
-# in all and above what it held before opening the file, per plate.
+# Prints per run and as medians: wall seconds of each (and per run their CPU
+# seconds, user + system, which a busy machine disturbs less), the ratio of
+# the wall times, and the peak resident memory of a host that only counts
+# (bench/storages/plugin_list), in all and above what it held before opening
+# the file, per plate. Both read the file from the page cache (the first run
+# warms it).
 #
 # The two files (zoom 0-11 in full, the rest at zoom 12, blobs of 20 to 69
 # bytes; 0.8 and 0.5 GB) are made with sqlite3 alone, which takes one to two
@@ -84,11 +87,14 @@ for layout in plain dedup; do
     for ((run = 1; run <= runs; ++run)); do
         # The two alternate, so that both meet the same load of the machine.
         start=$EPOCHREALTIME
-        counted=$(sqlite3 "$file" "SELECT count(*), sum(length(tile_data)) FROM tiles")
+        counted=$(/usr/bin/time -f "%U %S" -o "$cache/cpu" \
+            sqlite3 "$file" "SELECT count(*), sum(length(tile_data)) FROM tiles")
         sqlite_s=$(echo "$EPOCHREALTIME - $start" | bc -l)
+        sqlite_cpu=$(awk '{ print $1 + $2 }' "$cache/cpu")
         start=$EPOCHREALTIME
-        listed=$("$lister" "$plugin" "$file")
+        listed=$(/usr/bin/time -f "%U %S" -o "$cache/cpu" "$lister" "$plugin" "$file")
         plugin_s=$(echo "$EPOCHREALTIME - $start" | bc -l)
+        plugin_cpu=$(awk '{ print $1 + $2 }' "$cache/cpu")
         read -r _ plates _ bytes _ _ _ peak _ before <<<"$listed"
         if [[ "$counted" != "$plates|$bytes" ]]; then
             echo "the plugin listed $plates plates of $bytes bytes; sqlite3 counted $counted" >&2
@@ -97,8 +103,8 @@ for layout in plain dedup; do
         ratio=$(echo "$plugin_s / $sqlite_s" | bc -l)
         per_plate=$(echo "$peak * 1024 / $plates" | bc -l)
         above=$(echo "($peak - $before) * 1024 / $plates" | bc -l)
-        printf "run %d: sqlite3 %.3f s, plugin %.3f s, ratio %.2f; plugin peak %d KiB (%.2f bytes/plate), %.2f bytes/plate above its start\n" \
-            "$run" "$sqlite_s" "$plugin_s" "$ratio" "$peak" "$per_plate" "$above"
+        printf "run %d: sqlite3 %.3f s (CPU %.2f s), plugin %.3f s (CPU %.2f s), ratio %.2f; plugin peak %d KiB (%.2f bytes/plate), %.2f bytes/plate above its start\n" \
+            "$run" "$sqlite_s" "$sqlite_cpu" "$plugin_s" "$plugin_cpu" "$ratio" "$peak" "$per_plate" "$above"
         echo "$sqlite_s" >>"$cache/sqlite.times"
         echo "$plugin_s" >>"$cache/plugin.times"
         echo "$ratio" >>"$cache/ratios"
@@ -109,4 +115,4 @@ for layout in plain dedup; do
         "$layout" "$plates" "$runs" "$(median <"$cache/sqlite.times")" "$(median <"$cache/plugin.times")" \
         "$(median <"$cache/ratios")" "$(median <"$cache/peak")" "$(median <"$cache/above")"
 done
-rm -f "$cache"/*.times "$cache/ratios" "$cache/peak" "$cache/above"
+rm -f "$cache"/*.times "$cache/ratios" "$cache/peak" "$cache/above" "$cache/cpu"

@@ -10,6 +10,7 @@ packages=(
     fonts-dejavu-core       # a font, so that texts have sizes in widget tests
     libgtest-dev libbenchmark-dev
     libsqlite3-dev sqlite3  # the MBTiles plugin, and its benchmark baseline
+    time bc                 # bench/run-10m.sh: CPU times and ratios
     nettle-dev              # MD5 content ids of deduplicated MBTiles images
     gcc-mingw-w64-i686 binutils-mingw-w64-i686 # the 32-bit contract check
     xplanet-images          # the Earth picture the demo storage is rendered from

@@ -233,7 +233,8 @@ bool Storage::Open(const char* path) {
         Close();
         return FailOpen(std::move(text));
     }
-    path_ = path;
+    // Absolute: the listing's own connections open it later.
+    path_ = sqlite3_db_filename(db_, "main");
     sqlite3_busy_timeout(db_, 2000);
     // Debian's SQLite zeroes deleted content by default, which doubles the
     // writes of a deletion; map tiles are no secret.
@@ -242,7 +243,10 @@ bool Storage::Open(const char* path) {
 
     // An empty file is an empty database to SQLite: it becomes an empty
     // MBTiles file, the target of a copy.
-    if (info.st_size == 0 && !readOnly_ && !CreateSchema()) {
+    // (A new database in WAL mode may have its pages in the -wal file alone.)
+    struct stat wal {};
+    const bool walPages = stat((std::string(path) + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
+    if (info.st_size == 0 && !walPages && !readOnly_ && !CreateSchema()) {
         std::string text = fileName_ + ": cannot create the tables: " + sqlite3_errmsg(db_);
         Close();
         return FailOpen(std::move(text));

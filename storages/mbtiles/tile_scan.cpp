@@ -14,7 +14,7 @@ std::string NotTiles::Reasons() const {
         text += std::to_string(count) + " " + what;
     };
     add(zoom, "zoom not 0-30");
-    add(grid, "column or row off the grid");
+    add(grid, "off the grid");
     add(type, "not integers");
     return text;
 }
@@ -209,6 +209,10 @@ void ChunkReader::Stop() {
         stop_ = true;
     }
     consumed_.notify_all();
+    // A worker may be in a long step (SQLite sorting an unindexed table).
+    for (Worker& worker : workers_)
+        if (worker.db)
+            sqlite3_interrupt(worker.db);
     for (Worker& worker : workers_) {
         if (worker.thread.joinable())
             worker.thread.join();

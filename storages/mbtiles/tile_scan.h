@@ -27,7 +27,8 @@ struct NotTiles {
         grid += other.grid;
         type += other.type;
     }
-    // "2 zoom not 0-30, 1 not integers": the reasons that occurred.
+    // "2 zoom not 0-30, 1 not integers": the reasons that occurred, short
+    // enough for the program's 100-byte error text.
     std::string Reasons() const;
 };
 

@@ -267,7 +267,7 @@ TEST_F(MbtilesPlugin, SkipsRowsOutsideTheTileGrid) {
     ASSERT_EQ(plates.size(), 1u);
     EXPECT_EQ(plates[0].name, "t");
     // What was left out is said after the listing.
-    EXPECT_EQ(action.ErrorText(), "Left out 4 rows not tiles: 1 zoom not 0-30, 3 column or row off the grid");
+    EXPECT_EQ(action.ErrorText(), "Left out 4 rows not tiles: 1 zoom not 0-30, 3 off the grid");
 }
 
 TEST_F(MbtilesPlugin, RefusesRowsWhoseCoordinatesAreNoIntegers) {
@@ -350,7 +350,7 @@ TEST_F(LargeMbtiles, ListsATableWrittenLevelByLevelWithLateRowsAtTheEnd) {
     std::vector<Plate> plates;
     ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
     ExpectListed(path, plates, 87381, 3);
-    EXPECT_EQ(action.ErrorText(), "Left out 2 rows not tiles: 1 zoom not 0-30, 1 column or row off the grid");
+    EXPECT_EQ(action.ErrorText(), "Left out 2 rows not tiles: 1 zoom not 0-30, 1 off the grid");
     for (const size_t stopAt : {1u, 40000u, 87381u}) {
         EXPECT_EQ(action.Enumerate(&plates, stopAt), kAborted) << stopAt;
         EXPECT_EQ(plates.size(), stopAt);
