@@ -2,6 +2,8 @@
 
 #include "plate_key.h"
 
+#include <algorithm>
+
 namespace mbtiles {
 
 std::string NotTiles::Reasons() const {
@@ -57,15 +59,23 @@ bool ReadRow(sqlite3_stmt* stmt, int64_t ordinal, ScanRow* out, NotTiles* notTil
 }
 
 // The aggregate ulmora_tiles(number, zoom, column, row, size) of a worker's
-// connection: it files each row into the worker's current chunk. A whole
-// range is then one sqlite3_step, and the arguments are read without the
-// per-column cost of reading result rows.
+// connection: it files each row into the worker's current chunk, handing a
+// full chunk over and going on in the next. A whole range is then one
+// sqlite3_step, and the arguments are read without the per-column cost of
+// reading result rows.
 void ChunkReader::CollectRow(sqlite3_context* context, int, sqlite3_value** args) {
-    auto* chunk = static_cast<Chunk*>(*static_cast<Chunk**>(sqlite3_user_data(context)));
+    auto* worker = static_cast<Worker*>(sqlite3_user_data(context));
+    if (static_cast<int64_t>(worker->filling->rows.size()) >= worker->reader->span_) {
+        worker->reader->Finish(*worker, false, false, {});
+        if (!worker->reader->Begin(*worker)) {
+            sqlite3_result_error(context, "stopped", -1);
+            return;
+        }
+    }
     ScanRow row;
     if (Classify([args](int i) { return sqlite3_value_type(args[i]); },
-                 [args](int i) { return sqlite3_value_int64(args[i]); }, 0, &row, &chunk->notTiles))
-        chunk->rows.push_back(row);
+                 [args](int i) { return sqlite3_value_int64(args[i]); }, 0, &row, &worker->filling->notTiles))
+        worker->filling->rows.push_back(row);
 }
 
 void ChunkReader::EndRows(sqlite3_context* context) { sqlite3_result_null(context); }
@@ -73,9 +83,10 @@ void ChunkReader::EndRows(sqlite3_context* context) { sqlite3_result_null(contex
 bool ChunkReader::OpenWorkers(const std::string& path, const char* sql, int count) {
     workers_ = std::vector<Worker>(static_cast<size_t>(count));
     for (Worker& worker : workers_) {
+        worker.reader = this;
         if (sqlite3_open_v2(path.c_str(), &worker.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
                 SQLITE_OK ||
-            sqlite3_create_function_v2(worker.db, "ulmora_tiles", 5, SQLITE_UTF8 | SQLITE_DIRECTONLY, &worker.filling,
+            sqlite3_create_function_v2(worker.db, "ulmora_tiles", 5, SQLITE_UTF8 | SQLITE_DIRECTONLY, &worker,
                                        nullptr, &ChunkReader::CollectRow, &ChunkReader::EndRows, nullptr) != SQLITE_OK ||
             sqlite3_prepare_v2(worker.db, sql, -1, &worker.stmt, nullptr) != SQLITE_OK) {
             error_ = std::string("Reading the tiles failed: ") +
@@ -92,10 +103,11 @@ bool ChunkReader::OpenWorkers(const std::string& path, const char* sql, int coun
 
 bool ChunkReader::StartRanges(const std::string& path, const char* sql, int64_t first, int64_t last,
                               int64_t span, int workers) {
-    ranges_ = true;
     first_ = first;
     span_ = span;
-    chunkCount_ = (last - first) / span + 1;
+    // Sparse rowids make wider ranges, so that empty ones cost little.
+    width_ = std::max(span, (last - first) / kMaxRanges + 1);
+    rangeCount_ = (last - first) / width_ + 1;
     if (!OpenWorkers(path, sql, workers))
         return false;
     for (size_t i = 0; i < workers_.size(); ++i)
@@ -104,21 +116,36 @@ bool ChunkReader::StartRanges(const std::string& path, const char* sql, int64_t 
 }
 
 bool ChunkReader::StartStream(const std::string& path, const char* sql, int64_t span) {
-    ranges_ = false;
     span_ = span;
+    rangeCount_ = -1;
     if (!OpenWorkers(path, sql, 1))
         return false;
     workers_[0].thread = std::thread(&ChunkReader::RunStream, this);
     return true;
 }
 
-bool ChunkReader::WaitFree(Worker& worker, int slot) {
-    std::unique_lock lock(mutex_);
-    consumed_.wait(lock, [&] { return stop_ || !worker.ready[slot]; });
-    return !stop_;
+bool ChunkReader::Begin(Worker& worker) {
+    const int slot = static_cast<int>(worker.produced % kSlots);
+    {
+        std::unique_lock lock(mutex_);
+        consumed_.wait(lock, [&] { return stop_ || !worker.ready[slot]; });
+        if (stop_)
+            return false;
+    }
+    Chunk& chunk = worker.slots[slot];
+    chunk.rows.clear();
+    chunk.notTiles = {};
+    chunk.endsRange = false;
+    chunk.last = false;
+    worker.filling = &chunk;
+    return true;
 }
 
-void ChunkReader::Publish(Worker& worker, int slot, std::string failure) {
+void ChunkReader::Finish(Worker& worker, bool endsRange, bool last, std::string failure) {
+    const int slot = static_cast<int>(worker.produced % kSlots);
+    worker.slots[slot].endsRange = endsRange;
+    worker.slots[slot].last = last;
+    ++worker.produced;
     {
         std::lock_guard lock(mutex_);
         worker.ready[slot] = true;
@@ -131,17 +158,11 @@ void ChunkReader::Publish(Worker& worker, int slot, std::string failure) {
 void ChunkReader::RunRanges(size_t index) {
     Worker& worker = workers_[index];
     const auto count = static_cast<int64_t>(workers_.size());
-    for (int64_t i = static_cast<int64_t>(index), round = 0; i < chunkCount_; i += count, ++round) {
-        const int slot = static_cast<int>(round % kSlots);
-        if (!WaitFree(worker, slot))
+    for (int64_t i = static_cast<int64_t>(index); i < rangeCount_; i += count) {
+        if (!Begin(worker))
             return;
-        Chunk& chunk = worker.slots[slot];
-        chunk.rows.clear();
-        chunk.notTiles = {};
-        chunk.last = i + count >= chunkCount_;
-        sqlite3_bind_int64(worker.stmt, 1, first_ + i * span_);
-        sqlite3_bind_int64(worker.stmt, 2, first_ + (i + 1) * span_);
-        worker.filling = &chunk;
+        sqlite3_bind_int64(worker.stmt, 1, first_ + i * width_);
+        sqlite3_bind_int64(worker.stmt, 2, first_ + (i + 1) * width_);
         int rc;
         while ((rc = sqlite3_step(worker.stmt)) == SQLITE_ROW) {
         }
@@ -149,7 +170,9 @@ void ChunkReader::RunRanges(size_t index) {
         if (rc != SQLITE_DONE)
             failure = std::string("Reading the tiles failed: ") + sqlite3_errmsg(worker.db);
         sqlite3_reset(worker.stmt);
-        Publish(worker, slot, std::move(failure));
+        if (rc != SQLITE_DONE && Stopping())
+            return; // the aggregate refused to go on: nobody waits for more
+        Finish(worker, true, i == rangeCount_ - 1, std::move(failure));
         if (rc != SQLITE_DONE)
             return;
     }
@@ -158,49 +181,53 @@ void ChunkReader::RunRanges(size_t index) {
 void ChunkReader::RunStream() {
     Worker& worker = workers_[0];
     int64_t ordinal = 0;
-    for (int round = 0;; ++round) {
-        const int slot = round % kSlots;
-        if (!WaitFree(worker, slot))
+    for (;;) {
+        if (!Begin(worker))
             return;
-        Chunk& chunk = worker.slots[slot];
-        chunk.rows.clear();
-        chunk.notTiles = {};
+        Chunk& chunk = *worker.filling;
         ScanRow row;
         int rc = SQLITE_ROW;
         while (static_cast<int64_t>(chunk.rows.size()) < span_ && (rc = sqlite3_step(worker.stmt)) == SQLITE_ROW)
             if (ReadRow(worker.stmt, ++ordinal, &row, &chunk.notTiles))
                 chunk.rows.push_back(row);
-        chunk.last = rc != SQLITE_ROW;
+        const bool last = rc != SQLITE_ROW;
         std::string failure;
         if (rc != SQLITE_ROW && rc != SQLITE_DONE)
             failure = std::string("Reading the tiles failed: ") + sqlite3_errmsg(worker.db);
-        Publish(worker, slot, std::move(failure));
-        if (chunk.last)
+        Finish(worker, true, last, std::move(failure));
+        if (last)
             return;
     }
+}
+
+bool ChunkReader::Stopping() {
+    std::lock_guard lock(mutex_);
+    return stop_;
 }
 
 const ChunkReader::Chunk* ChunkReader::Next() {
     std::unique_lock lock(mutex_);
     if (held_) {
         held_->ready[heldSlot_] = false;
+        ++held_->consumed;
         held_ = nullptr;
         consumed_.notify_all();
     }
     if (ended_ || !error_.empty())
         return nullptr;
-    const auto count = static_cast<int64_t>(workers_.size());
-    Worker& worker = workers_[static_cast<size_t>(next_ % count)];
-    const int slot = static_cast<int>(next_ / count % kSlots);
+    Worker& worker = workers_[static_cast<size_t>(range_ % static_cast<int64_t>(workers_.size()))];
+    const int slot = static_cast<int>(worker.consumed % kSlots);
     produced_.wait(lock, [&] { return worker.ready[slot] || !error_.empty(); });
     if (!error_.empty())
         return nullptr;
-    ++next_;
     held_ = &worker;
     heldSlot_ = slot;
-    if (ranges_ ? next_ >= chunkCount_ : worker.slots[slot].last)
+    const Chunk& chunk = worker.slots[slot];
+    if (chunk.endsRange)
+        ++range_;
+    if (chunk.last)
         ended_ = true;
-    return &worker.slots[slot];
+    return &chunk;
 }
 
 void ChunkReader::Stop() {

@@ -46,26 +46,30 @@ struct ScanRow {
 // True for a tile; a row that names none is counted in `notTiles`.
 bool ReadRow(sqlite3_stmt* stmt, int64_t ordinal, ScanRow* out, NotTiles* notTiles);
 
-// Reads rows on worker threads and hands them, in chunk order, to the one
-// thread that calls Next. Two ways to cut the work:
-//  - rowid ranges: chunk i holds the rows with rowid in [first + i * span,
-//    first + (i + 1) * span), read by worker i % workers with `sql` (its
-//    ?1 and ?2 are the range); the workers read in parallel;
-//  - one stream: a single worker steps `sql` and cuts its rows into chunks
-//    of `span` rows.
-// Range statements hand their rows to the aggregate ulmora_tiles(number,
-// zoom, column, row, size), e.g. "SELECT ulmora_tiles(rowid, ...) FROM tiles
-// WHERE rowid >= ?1 AND rowid < ?2"; the stream statement returns the five
-// columns as result rows (a sort may come between the two).
+// Reads rows on worker threads and hands them, in order, in chunks of at
+// most `span` rows, to the one thread that calls Next. Two ways to cut the
+// work:
+//  - rowid ranges: range i holds the rows with rowid in [first + i * width,
+//    first + (i + 1) * width), read by worker i % workers with `sql` (its ?1
+//    and ?2 are the range); the workers read in parallel. The statement
+//    hands its rows to the aggregate ulmora_tiles(number, zoom, column,
+//    row, size), e.g. "SELECT ulmora_tiles(rowid, ...) FROM tiles WHERE
+//    rowid >= ?1 AND rowid < ?2";
+//  - one stream: a single worker steps `sql`, which returns those five
+//    columns as result rows (a sort may come between the two).
 // Each worker holds kSlots chunks at most: memory does not grow with the table.
 class ChunkReader {
 public:
     // Chunks a worker may hold: enough slack that a worker or the reporting
     // thread waiting for its turn on a busy machine does not stall the rest.
     static constexpr int kSlots = 4;
+    // At most this many rowid ranges, however sparse the rowids.
+    static constexpr int64_t kMaxRanges = 8192;
+
     struct Chunk {
         std::vector<ScanRow> rows;
         NotTiles notTiles;
+        bool endsRange = false;
         bool last = false;
     };
 
@@ -89,11 +93,14 @@ public:
 
 private:
     struct Worker {
+        ChunkReader* reader = nullptr;
         sqlite3* db = nullptr;
         sqlite3_stmt* stmt = nullptr;
         Chunk slots[kSlots];
-        bool ready[kSlots] = {};
-        Chunk* filling = nullptr; // where ulmora_tile files rows
+        bool ready[kSlots] = {}; // guarded by mutex_
+        Chunk* filling = nullptr; // the worker's own
+        int64_t produced = 0;     // chunks finished: the worker's own
+        int64_t consumed = 0;     // chunks handed back: guarded by mutex_
         std::thread thread;
     };
 
@@ -102,16 +109,19 @@ private:
     bool OpenWorkers(const std::string& path, const char* sql, int count);
     void RunRanges(size_t index);
     void RunStream();
-    // Waits until the worker's slot is free; false when stopping.
-    bool WaitFree(Worker& worker, int slot);
-    void Publish(Worker& worker, int slot, std::string failure);
+    // Waits for the worker's next slot to be free and starts filling it;
+    // false when stopping.
+    bool Begin(Worker& worker);
+    // Hands the chunk being filled over to Next.
+    void Finish(Worker& worker, bool endsRange, bool last, std::string failure);
+    bool Stopping();
 
     std::vector<Worker> workers_;
-    bool ranges_ = true;
     int64_t first_ = 0;
     int64_t span_ = 0;
-    int64_t chunkCount_ = 0; // ranges only
-    int64_t next_ = 0;       // the chunk Next hands out next
+    int64_t width_ = 0;
+    int64_t rangeCount_ = 0; // -1: one stream
+    int64_t range_ = 0;      // the range Next hands out, in order
     Worker* held_ = nullptr; // the chunk handed out last: its worker and slot
     int heldSlot_ = 0;
     bool ended_ = false;

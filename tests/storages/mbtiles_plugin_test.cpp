@@ -359,6 +359,21 @@ TEST_F(LargeMbtiles, ListsATableWrittenLevelByLevelWithLateRowsAtTheEnd) {
     EXPECT_EQ(plates.size(), 87381u);
 }
 
+TEST_F(LargeMbtiles, ListsATableWithSparseRowids) {
+    // Far apart rowids make few wide ranges, each read in several chunks.
+    const std::string path = MakeLevels("sparse.mbtiles", "z, i");
+    SqliteDb(path).Exec("INSERT INTO tiles (rowid, zoom_level, tile_column, tile_row, tile_data)"
+                        " VALUES (2147483000, 9, 0, 0, zeroblob(10)), (2147483600, 9, 1, 0, zeroblob(10));");
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+    std::vector<Plate> plates;
+    ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+    ExpectListed(path, plates, 87383, 0);
+    EXPECT_EQ(plates.back().number, 2147483600);
+    EXPECT_EQ(action.Enumerate(&plates, 30000), kAborted);
+    EXPECT_EQ(plates.size(), 30000u);
+}
+
 TEST_F(LargeMbtiles, ListsATableWrittenDeepestLevelFirstInZoomOrder) {
     const std::string path = MakeLevels("deepest.mbtiles", "z DESC, i");
     Action action(plugin_);
