@@ -15,6 +15,8 @@ packages=(
     g++-multilib            # the crash reporter's i686 compile check
     zlib1g-dev              # the PMTiles plugin: gzip-compressed directories
     qt6-image-formats-plugins # WebP plates (PMTiles, GeoPackage) in the preview
+    time bc                 # bench/run-10m.sh: CPU times and ratios
+    nettle-dev              # MD5 content ids of deduplicated MBTiles images
     gcc-mingw-w64-i686 binutils-mingw-w64-i686 # the 32-bit contract check
     xplanet-images          # the Earth picture the demo storage is rendered from
 )

@@ -56,6 +56,7 @@ const Section kSections[kSectionCount] = {
 TMainForm::TMainForm(const std::vector<std::string>& arguments) : session_(*this, operation_)
 {
     setObjectName("MainForm");
+    ExceptionDialog.SetOptions(crash::kPublishedOptions);
 
     CreateControls();
     CreateMenu();

@@ -6,6 +6,7 @@
 
 #include "app/Session.h"
 #include "base/Command.h"
+#include "crash/CrashHandler.h"
 #include "log/LongOperationForm.h"
 
 #include <QMainWindow>
@@ -103,6 +104,7 @@ public:
     QLabel* image;
     QLabel* txtImage;
     LogComboBox* cbLog;
+    crash::ExceptionDialog ExceptionDialog; // the crash report's options
     QMenu* F1;
     QAction* mnuPluginsEdit;
     QMenu* mnuLang;

@@ -2,6 +2,7 @@
 
 #include "plate_key.h"
 
+#include <nettle/md5.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,16 +13,43 @@ namespace mbtiles {
 
 namespace {
 
-// length() reads a blob's size from its record header, never the blob.
-constexpr const char* kEnumeratePlain =
-    "SELECT rowid, zoom_level, tile_column, tile_row, length(tile_data) FROM tiles";
-// Numbered by the map row, which names the plate; images are shared.
-constexpr const char* kEnumerateDeduplicated =
-    "SELECT map.rowid, map.zoom_level, map.tile_column, map.tile_row, length(images.tile_data)"
-    " FROM map LEFT JOIN images ON images.tile_id = map.tile_id";
-// A view has no rowid: such plates are numbered in the view's order.
-constexpr const char* kEnumerateOtherView =
-    "SELECT NULL, zoom_level, tile_column, tile_row, length(tile_data) FROM tiles";
+// The listing reads five columns: number, zoom, column, row (from the
+// bottom) and the data's length; length() reads a blob's size from its
+// record header, never the blob. Plain tables are numbered by rowid.
+constexpr const char* kRangePlain =
+    "SELECT rowid, zoom_level, tile_column, tile_row, length(tile_data) FROM tiles"
+    " WHERE rowid >= ?1 AND rowid < ?2";
+constexpr const char* kCollectPlain =
+    "SELECT ulmora_tiles(rowid, zoom_level, tile_column, tile_row, length(tile_data)) FROM tiles"
+    " WHERE rowid >= ?1 AND rowid < ?2";
+constexpr const char* kOrderedPlain =
+    "SELECT rowid, zoom_level, tile_column, tile_row, length(tile_data) FROM tiles"
+    " ORDER BY zoom_level, tile_column, tile_row";
+constexpr const char* kLatePlain =
+    "SELECT rowid, zoom_level, tile_column, tile_row, length(tile_data) FROM tiles"
+    " WHERE zoom_level = ?1 AND rowid > ?2 ORDER BY zoom_level, tile_column, tile_row";
+// Numbered by the map row, which names the plate; images are shared. A map
+// row without an image (files with interaction grids have them) is no plate,
+// as in the tiles view. CROSS JOIN keeps map the outer table.
+#define ULMORA_DEDUP_COLUMNS                                                                          \
+    "SELECT map.rowid, map.zoom_level, map.tile_column, map.tile_row, length(images.tile_data)"    \
+    " FROM map CROSS JOIN images ON images.tile_id = map.tile_id"
+constexpr const char* kRangeDeduplicated = ULMORA_DEDUP_COLUMNS " WHERE map.rowid >= ?1 AND map.rowid < ?2";
+constexpr const char* kCollectDeduplicated =
+    "SELECT ulmora_tiles(map.rowid, map.zoom_level, map.tile_column, map.tile_row,"
+    " length(images.tile_data)) FROM map CROSS JOIN images ON images.tile_id = map.tile_id"
+    " WHERE map.rowid >= ?1 AND map.rowid < ?2";
+constexpr const char* kOrderedDeduplicated =
+    ULMORA_DEDUP_COLUMNS " ORDER BY map.zoom_level, map.tile_column, map.tile_row";
+constexpr const char* kLateDeduplicated =
+    ULMORA_DEDUP_COLUMNS " WHERE map.zoom_level = ?1 AND map.rowid > ?2"
+                         " ORDER BY map.zoom_level, map.tile_column, map.tile_row";
+#undef ULMORA_DEDUP_COLUMNS
+// A view has no rowid: such plates are numbered in the view's own order.
+constexpr const char* kOrderedOtherView =
+    "SELECT n, zoom_level, tile_column, tile_row, size FROM (SELECT row_number() OVER () AS n,"
+    " zoom_level, tile_column, tile_row, length(tile_data) AS size FROM tiles)"
+    " ORDER BY zoom_level, tile_column, tile_row";
 
 constexpr const char* kSelectTile =
     "SELECT tile_data FROM tiles WHERE zoom_level = ?1 AND tile_column = ?2 AND tile_row = ?3";
@@ -32,6 +60,25 @@ constexpr const char* kFindMapRow =
 constexpr const char* kDeleteMapRow = "DELETE FROM map WHERE rowid = ?1";
 constexpr const char* kDeleteImage = "DELETE FROM images WHERE tile_id = ?1";
 constexpr const char* kCountImageUses = "SELECT tile_id, count(*) FROM map GROUP BY tile_id";
+constexpr const char* kStoreTile =
+    "INSERT OR REPLACE INTO tiles (zoom_level, tile_column, tile_row, tile_data) VALUES (?1, ?2, ?3, ?4)";
+constexpr const char* kUpdateTile =
+    "UPDATE tiles SET tile_data = ?4 WHERE zoom_level = ?1 AND tile_column = ?2 AND tile_row = ?3";
+constexpr const char* kFindImage = "SELECT tile_data FROM images WHERE tile_id = ?1";
+constexpr const char* kAddImage = "INSERT INTO images (tile_data, tile_id) VALUES (?1, ?2)";
+constexpr const char* kAddMapRow =
+    "INSERT INTO map (zoom_level, tile_column, tile_row, tile_id) VALUES (?1, ?2, ?3, ?4)";
+constexpr const char* kSetMapImage = "UPDATE map SET tile_id = ?2 WHERE rowid = ?1";
+
+// What an empty file becomes: the plain layout with its unique index.
+constexpr const char* kNewSchema =
+    "PRAGMA application_id = 0x4D504258;" // 'MPBX', the MBTiles file type
+    "BEGIN;"
+    "CREATE TABLE metadata (name TEXT, value TEXT);"
+    "CREATE UNIQUE INDEX name ON metadata (name);"
+    "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);"
+    "CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);"
+    "COMMIT;";
 
 std::string LastComponent(const char* path) {
     const char* slash = std::strrchr(path, '/');
@@ -90,7 +137,71 @@ bool TableExists(sqlite3* db, const char* name, const char* type) {
     return found;
 }
 
+// The first integer of the first row of `sql` with `value` bound to ?1;
+// false without a row or when it is no integer.
+bool QueryInt(sqlite3* db, const char* sql, int64_t value, int64_t* out) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK)
+        return false;
+    sqlite3_bind_int64(stmt, 1, value);
+    const bool found = sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_type(stmt, 0) == SQLITE_INTEGER;
+    if (found)
+        *out = sqlite3_column_int64(stmt, 0);
+    sqlite3_finalize(stmt);
+    return found;
+}
+
+// The image's content id, as other writers of the deduplicated layout make
+// it: the hex MD5 of the data.
+std::string ContentId(const void* data, uint32_t size) {
+    md5_ctx context;
+    md5_init(&context);
+    md5_update(&context, size, static_cast<const uint8_t*>(data));
+    uint8_t digest[MD5_DIGEST_SIZE];
+    md5_digest(&context, sizeof digest, digest);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string id;
+    for (const uint8_t byte : digest) {
+        id += kHex[byte >> 4];
+        id += kHex[byte & 15];
+    }
+    return id;
+}
+
+// The metadata's "format" value for a tile's bytes; null when unknown.
+const char* SniffFormat(const void* data, uint32_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    if (size >= 8 && std::memcmp(bytes, "\x89PNG\r\n\x1a\n", 8) == 0)
+        return "png";
+    if (size >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF)
+        return "jpg";
+    if (size >= 12 && std::memcmp(bytes, "RIFF", 4) == 0 && std::memcmp(bytes + 8, "WEBP", 4) == 0)
+        return "webp";
+    return nullptr;
+}
+
 } // namespace
+
+// Reports the plates of one listing and counts the rows it left out.
+class Lister {
+public:
+    Lister(PlateCallback callback, void* cookie) : callback_(callback), cookie_(cookie) {}
+
+    // False when the callback asked to stop.
+    bool Report(const ScanRow& row) {
+        plate_key::Write({row.z, row.x, plate_key::FlipRow(row.z, row.row)}, name_);
+        ++listed_;
+        return callback_(cookie_, static_cast<int32_t>(row.number), name_, 0, row.size) != 0;
+    }
+    uint64_t Listed() const { return listed_; }
+    NotTiles notTiles;
+
+private:
+    PlateCallback callback_;
+    void* cookie_;
+    uint64_t listed_ = 0;
+    char name_[plate_key::kNameBufferSize];
+};
 
 bool Statement::Prepare(sqlite3* db, const char* sql) {
     if (stmt_)
@@ -122,11 +233,24 @@ bool Storage::Open(const char* path) {
         Close();
         return FailOpen(std::move(text));
     }
+    // Absolute: the listing's own connections open it later.
+    path_ = sqlite3_db_filename(db_, "main");
     sqlite3_busy_timeout(db_, 2000);
     // Debian's SQLite zeroes deleted content by default, which doubles the
     // writes of a deletion; map tiles are no secret.
     sqlite3_exec(db_, "PRAGMA secure_delete = OFF", nullptr, nullptr, nullptr);
     readOnly_ = sqlite3_db_readonly(db_, "main") == 1;
+
+    // An empty file is an empty database to SQLite: it becomes an empty
+    // MBTiles file, the target of a copy.
+    // (A new database in WAL mode may have its pages in the -wal file alone.)
+    struct stat wal {};
+    const bool walPages = stat((std::string(path) + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
+    if (info.st_size == 0 && !walPages && !readOnly_ && !CreateSchema()) {
+        std::string text = fileName_ + ": cannot create the tables: " + sqlite3_errmsg(db_);
+        Close();
+        return FailOpen(std::move(text));
+    }
 
     // SQLite reads the file only now: a file of another kind fails here.
     sqlite3_stmt* probe = nullptr;
@@ -154,22 +278,17 @@ bool Storage::Open(const char* path) {
         return FailOpen(fileName_ + " has no tiles table or view: not an MBTiles file");
     }
 
-    const char* enumerateSql = kEnumeratePlain;
     layout_ = Layout::Plain;
     if (tilesType == "view") {
         layout_ = Layout::OtherView;
-        enumerateSql = kEnumerateOtherView;
         if (TableExists(db_, "map", "table") && TableExists(db_, "images", "table") &&
-            enumerate_.Prepare(db_, kEnumerateDeduplicated) && findMapRow_.Prepare(db_, kFindMapRow)) {
+            ordered_.Prepare(db_, kOrderedDeduplicated) && findMapRow_.Prepare(db_, kFindMapRow))
             layout_ = Layout::Deduplicated;
-            enumerateSql = kEnumerateDeduplicated;
-        } else {
-            enumerate_.Finalize();
-            findMapRow_.Finalize();
-        }
+        ordered_.Finalize();
+        findMapRow_.Finalize();
     }
     // Preparing checks the columns too, so a table of another shape fails now.
-    if (!enumerate_.Prepare(db_, enumerateSql) || !select_.Prepare(db_, kSelectTile)) {
+    if (!PrepareListing() || !select_.Prepare(db_, kSelectTile)) {
         std::string text = fileName_ + ": not MBTiles tiles: " + sqlite3_errmsg(db_);
         Close();
         return FailOpen(std::move(text));
@@ -177,18 +296,86 @@ bool Storage::Open(const char* path) {
     return true;
 }
 
+bool Storage::CreateSchema() {
+    if (Exec(kNewSchema))
+        return true;
+    Exec("ROLLBACK");
+    return false;
+}
+
+bool Storage::PrepareListing() {
+    switch (layout_) {
+    case Layout::Plain:
+        rangeSql_ = kCollectPlain;
+        zoomIndex_ = HasZoomIndex("tiles");
+        uniqueTiles_ = HasUniqueTileIndex("tiles");
+        return range_.Prepare(db_, kRangePlain) && ordered_.Prepare(db_, kOrderedPlain) &&
+               late_.Prepare(db_, kLatePlain);
+    case Layout::Deduplicated:
+        rangeSql_ = kCollectDeduplicated;
+        zoomIndex_ = HasZoomIndex("map");
+        return range_.Prepare(db_, kRangeDeduplicated) && ordered_.Prepare(db_, kOrderedDeduplicated) &&
+               late_.Prepare(db_, kLateDeduplicated) && findMapRow_.Prepare(db_, kFindMapRow);
+    case Layout::OtherView:
+        rangeSql_ = nullptr;
+        zoomIndex_ = false;
+        return ordered_.Prepare(db_, kOrderedOtherView);
+    }
+    return false;
+}
+
+bool Storage::HasZoomIndex(const char* table) {
+    int64_t found = 0;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_,
+                           "SELECT count(*) FROM pragma_index_list(?1) AS l, pragma_index_info(l.name) AS i"
+                           " WHERE l.partial = 0 AND i.seqno = 0 AND i.name = 'zoom_level'",
+                           -1, &stmt, nullptr) != SQLITE_OK)
+        return false;
+    sqlite3_bind_text(stmt, 1, table, -1, SQLITE_STATIC);
+    if (sqlite3_step(stmt) == SQLITE_ROW)
+        found = sqlite3_column_int64(stmt, 0);
+    sqlite3_finalize(stmt);
+    return found > 0;
+}
+
+bool Storage::HasUniqueTileIndex(const char* table) {
+    int64_t found = 0;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_,
+                           "SELECT count(*) FROM pragma_index_list(?1) AS l WHERE l.\"unique\" = 1"
+                           " AND l.partial = 0 AND (SELECT count(*) FROM pragma_index_info(l.name)) = 3"
+                           " AND (SELECT count(*) FROM pragma_index_info(l.name)"
+                           " WHERE name IN ('zoom_level', 'tile_column', 'tile_row')) = 3",
+                           -1, &stmt, nullptr) != SQLITE_OK)
+        return false;
+    sqlite3_bind_text(stmt, 1, table, -1, SQLITE_STATIC);
+    if (sqlite3_step(stmt) == SQLITE_ROW)
+        found = sqlite3_column_int64(stmt, 0);
+    sqlite3_finalize(stmt);
+    return found > 0;
+}
+
 void Storage::Close() {
     if (!db_)
         return;
-    if (inTransaction_ && !Exec("COMMIT"))
-        Exec("ROLLBACK");
+    if (inTransaction_ && !Exec("COMMIT")) {
+        // Readers of other programs may hold the file a while: the stores
+        // answered Done must not be lost to a short wait.
+        sqlite3_busy_timeout(db_, 30000);
+        if (!Exec("COMMIT"))
+            Exec("ROLLBACK");
+    }
     inTransaction_ = false;
-    batchDeletes_ = 0;
-    for (Statement* stmt : {&enumerate_, &select_, &deleteTile_, &findMapRow_, &deleteMapRow_,
-                            &deleteImage_, &countImageUses_})
+    batchWrites_ = 0;
+    for (Statement* stmt : {&range_, &ordered_, &late_, &select_, &deleteTile_, &findMapRow_, &deleteMapRow_,
+                            &deleteImage_, &countImageUses_, &store_, &update_, &findImage_, &addImage_,
+                            &addMapRow_, &setMapImage_})
         stmt->Finalize();
     sqlite3_close_v2(db_);
     db_ = nullptr;
+    path_.clear();
+    formatNoted_ = false;
     imageUsesLoaded_ = false;
     imageUses_.clear();
     data_.clear();
@@ -203,53 +390,188 @@ uint32_t Storage::FailSql(const char* what) {
     return Fail(std::string(what) + ": " + sqlite3_errmsg(db_));
 }
 
+// Plates are listed zoom by zoom, as SQLite yields them, holding nothing per
+// tile. A table written level by level (most are) is read in rowid order, in
+// parallel rowid ranges on worker threads: that is SQLite's cheapest walk,
+// while the index order costs a lookup per tile. Other tables are read in
+// index order (or sorted by SQLite, which spills to disk, when unindexed).
 uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
     if (!db_)
         return Fail("The storage is not open");
+    SetErrorText("");
+    // The listing reads with connections of its own: they see only what is
+    // committed.
+    if (inTransaction_ && !CommitBatch())
+        return FailSql("Committing the changes failed");
 
-    // One scan in storage order, sorted by zoom in memory: reading the table
-    // through its (zoom, column, row) index instead would jump around the
-    // file for every tile, about a third slower even when it is cached.
-    struct Row {
-        int64_t number;
-        uint32_t x;
-        uint32_t y; // from the top
-        uint32_t size;
-        uint32_t z;
-    };
-    std::vector<Row> rows;
-    {
-        sqlite3_stmt* stmt = enumerate_.get();
-        ResetOnExit reset(stmt);
-        int64_t ordinal = 0;
-        int rc;
-        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-            ++ordinal;
-            const sqlite3_int64 z = sqlite3_column_int64(stmt, 1);
-            const sqlite3_int64 x = sqlite3_column_int64(stmt, 2);
-            const sqlite3_int64 row = sqlite3_column_int64(stmt, 3);
-            // A row outside the tile grid has no plate name: it cannot be listed.
-            if (z < 0 || z > plate_key::kMaxZoom || x < 0 || row < 0 || x >> z != 0 || row >> z != 0)
-                continue;
-            const auto zoom = static_cast<uint32_t>(z);
-            const int64_t number =
-                sqlite3_column_type(stmt, 0) == SQLITE_NULL ? ordinal : sqlite3_column_int64(stmt, 0);
-            rows.push_back({number, static_cast<uint32_t>(x), plate_key::FlipRow(zoom, static_cast<uint32_t>(row)),
-                            static_cast<uint32_t>(sqlite3_column_int64(stmt, 4)), zoom});
+    Lister lister(callback, cookie);
+    if (layout_ != Layout::OtherView && zoomIndex_) {
+        const char* table = layout_ == Layout::Plain ? "tiles" : "map";
+        int64_t first = 0;
+        int64_t last = 0;
+        const std::string lowest = std::string("SELECT min(rowid) FROM ") + table;
+        const std::string highest = std::string("SELECT max(rowid) FROM ") + table;
+        // An empty table has no bounds: the index walk below finds nothing.
+        if (QueryInt(db_, lowest.c_str(), 0, &first) && QueryInt(db_, highest.c_str(), 0, &last) &&
+            RowidOrderIsZoomOrder(first, last))
+            return FinishListing(ListInRowidOrder(first, last, lister), lister);
+    }
+    return FinishListing(ListInIndexOrder(lister), lister);
+}
+
+// Whether the table's rows come level by level in rowid order, judged from
+// the ends and evenly spaced samples, each an index or rowid lookup. The few
+// rows out of place that a table passing them may still have are listed at
+// the end, again level by level: see ListInRowidOrder.
+bool Storage::RowidOrderIsZoomOrder(int64_t first, int64_t last) {
+    const bool plain = layout_ == Layout::Plain;
+    const char* lowest = plain ? "SELECT zoom_level FROM tiles WHERE zoom_level BETWEEN 0 AND 30"
+                                 " ORDER BY zoom_level LIMIT 1"
+                               : "SELECT zoom_level FROM map WHERE zoom_level BETWEEN 0 AND 30"
+                                 " ORDER BY zoom_level LIMIT 1";
+    const char* highest = plain ? "SELECT zoom_level FROM tiles WHERE zoom_level BETWEEN 0 AND 30"
+                                  " ORDER BY zoom_level DESC LIMIT 1"
+                                : "SELECT zoom_level FROM map WHERE zoom_level BETWEEN 0 AND 30"
+                                  " ORDER BY zoom_level DESC LIMIT 1";
+    const char* at = plain ? "SELECT zoom_level FROM tiles NOT INDEXED WHERE rowid >= ?1"
+                             " AND zoom_level BETWEEN 0 AND 30 ORDER BY rowid LIMIT 1"
+                           : "SELECT zoom_level FROM map NOT INDEXED WHERE rowid >= ?1"
+                             " AND zoom_level BETWEEN 0 AND 30 ORDER BY rowid LIMIT 1";
+    const char* atEnd = plain ? "SELECT zoom_level FROM tiles NOT INDEXED WHERE rowid <= ?1"
+                                " AND zoom_level BETWEEN 0 AND 30 ORDER BY rowid DESC LIMIT 1"
+                              : "SELECT zoom_level FROM map NOT INDEXED WHERE rowid <= ?1"
+                                " AND zoom_level BETWEEN 0 AND 30 ORDER BY rowid DESC LIMIT 1";
+    int64_t low = 0;
+    int64_t high = 0;
+    int64_t zoom = 0;
+    if (!QueryInt(db_, lowest, 0, &low) || !QueryInt(db_, highest, 0, &high))
+        return false;
+    if (!QueryInt(db_, at, first, &zoom) || zoom != low)
+        return false;
+    constexpr int kSamples = 256;
+    int64_t previous = low;
+    for (int i = 1; i < kSamples; ++i) {
+        const int64_t rowid = first + static_cast<int64_t>(static_cast<double>(last - first) * i / kSamples);
+        if (!QueryInt(db_, at, rowid, &zoom))
+            break;
+        if (zoom < previous)
+            return false;
+        previous = zoom;
+    }
+    return QueryInt(db_, atEnd, last, &zoom) && zoom == high && zoom >= previous;
+}
+
+// Lists the rows in rowid order. A row of a level that comes after a deeper
+// level's row (a tile added later) is left for the end, where the index
+// finds such rows level by level: for each level only the rowid from which
+// it is late is kept, never a row.
+uint32_t Storage::ListInRowidOrder(int64_t first, int64_t last, Lister& lister) {
+    constexpr uint32_t kLevels = plate_key::kMaxZoom + 1;
+    uint32_t current = 0;            // the deepest level listed so far
+    int64_t lateAfter[kLevels] = {}; // rowid from which a level's rows are late
+    uint64_t late[kLevels] = {};     // how many rows of a level are late
+    const auto take = [&](const ScanRow& row) -> int {
+        if (row.z < current) {
+            ++late[row.z];
+            return 1;
         }
+        for (; current < row.z; ++current)
+            lateAfter[current] = row.number;
+        return lister.Report(row) ? 1 : 0;
+    };
+
+    if (last - first + 1 < kThreadedRows) {
+        sqlite3_stmt* stmt = range_.get();
+        ResetOnExit reset(stmt);
+        sqlite3_bind_int64(stmt, 1, first);
+        sqlite3_bind_int64(stmt, 2, last + 1);
+        ScanRow row;
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+            if (ReadRow(stmt, 0, &row, &lister.notTiles) && !take(row))
+                return Aborted;
+        if (rc != SQLITE_DONE)
+            return FailSql("Reading the tiles failed");
+    } else {
+        const int workers = std::thread::hardware_concurrency() > 1 ? 2 : 1;
+        ChunkReader reader;
+        if (!reader.StartRanges(path_, rangeSql_, first, last, kChunkRows, workers))
+            return Fail(reader.Error());
+        while (const ChunkReader::Chunk* chunk = reader.Next()) {
+            lister.notTiles.Add(chunk->notTiles);
+            for (const ScanRow& row : chunk->rows)
+                if (!take(row))
+                    return Aborted;
+        }
+        if (!reader.Error().empty())
+            return Fail(reader.Error());
+    }
+
+    sqlite3_stmt* stmt = late_.get();
+    for (uint32_t z = 0; z < kLevels; ++z) {
+        if (late[z] == 0)
+            continue;
+        ResetOnExit reset(stmt);
+        sqlite3_bind_int64(stmt, 1, z);
+        sqlite3_bind_int64(stmt, 2, lateAfter[z]);
+        NotTiles counted; // already counted in the rowid walk
+        ScanRow row;
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+            if (ReadRow(stmt, 0, &row, &counted) && !lister.Report(row))
+                return Aborted;
         if (rc != SQLITE_DONE)
             return FailSql("Reading the tiles failed");
     }
-    if (rows.empty())
-        return Empty;
-    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.z < b.z; });
+    return lister.Listed() ? Done : Empty;
+}
 
-    char name[plate_key::kNameBufferSize];
-    for (const Row& row : rows) {
-        plate_key::Write({row.z, row.x, row.y}, name);
-        if (callback(cookie, static_cast<int32_t>(row.number), name, 0, row.size) == 0)
-            return Aborted;
+uint32_t Storage::ListInIndexOrder(Lister& lister) {
+    int64_t first = 0;
+    int64_t last = 0;
+    const bool large = layout_ != Layout::OtherView &&
+                       QueryInt(db_, layout_ == Layout::Plain ? "SELECT min(rowid) FROM tiles" : "SELECT min(rowid) FROM map", 0, &first) &&
+                       QueryInt(db_, layout_ == Layout::Plain ? "SELECT max(rowid) FROM tiles" : "SELECT max(rowid) FROM map", 0, &last) &&
+                       last - first + 1 >= kThreadedRows;
+    if (!large) {
+        sqlite3_stmt* stmt = ordered_.get();
+        ResetOnExit reset(stmt);
+        int64_t ordinal = 0;
+        ScanRow row;
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+            if (ReadRow(stmt, ++ordinal, &row, &lister.notTiles) && !lister.Report(row))
+                return Aborted;
+        if (rc != SQLITE_DONE)
+            return FailSql("Reading the tiles failed");
+        return lister.Listed() ? Done : Empty;
     }
+    // One worker walks the index while this thread reports.
+    ChunkReader reader;
+    if (!reader.StartStream(path_, sqlite3_sql(ordered_.get()), kChunkRows))
+        return Fail(reader.Error());
+    while (const ChunkReader::Chunk* chunk = reader.Next()) {
+        lister.notTiles.Add(chunk->notTiles);
+        for (const ScanRow& row : chunk->rows)
+            if (!lister.Report(row))
+                return Aborted;
+    }
+    if (!reader.Error().empty())
+        return Fail(reader.Error());
+    return lister.Listed() ? Done : Empty;
+}
+
+// Rows that name no tile are made visible: as the failure when nothing else
+// was found, else as the error text left after a successful listing.
+uint32_t Storage::FinishListing(uint32_t result, const Lister& lister) {
+    const uint64_t dropped = lister.notTiles.Total();
+    if (dropped == 0 || (result != Done && result != Empty))
+        return result;
+    const std::string reasons = std::to_string(dropped) + (dropped == 1 ? " row" : " rows") +
+                                " not tiles: " + lister.notTiles.Reasons();
+    if (result == Empty)
+        return Fail("No tiles; " + reasons);
+    SetErrorText("Left out " + reasons);
     return Done;
 }
 
@@ -277,31 +599,182 @@ uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* si
     return data_.empty() ? Empty : Done;
 }
 
-uint32_t Storage::Write(const char* name, const void*, uint32_t, uint32_t mode) {
+uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint32_t mode) {
     if (!db_)
         return Fail("The storage is not open");
-    if (mode != WriteModeDelete)
-        return Fail("Only deleting plates (write mode 2) is supported");
+    if (mode != WriteModeStore && mode != WriteModeDelete)
+        return Fail("Unknown write mode " + std::to_string(mode));
+    const bool store = mode == WriteModeStore;
     if (readOnly_)
-        return Fail(fileName_ + " is read-only: plates cannot be deleted");
+        return Fail(fileName_ + (store ? " is read-only: plates cannot be stored"
+                                       : " is read-only: plates cannot be deleted"));
     if (layout_ == Layout::OtherView)
-        return Fail(fileName_ + ": tiles is a view of unknown tables; cannot delete");
+        return Fail(fileName_ + (store ? ": tiles is a view of unknown tables; cannot store"
+                                       : ": tiles is a view of unknown tables; cannot delete"));
     plate_key::Tile tile;
     if (!plate_key::Parse(name, &tile))
         return Fail("Invalid plate name " + Quoted(name));
-    if (!inTransaction_) {
-        if (!Exec("BEGIN IMMEDIATE"))
-            return FailSql("Cannot start deleting");
-        inTransaction_ = true;
-        batchDeletes_ = 0;
-        batchStart_ = std::chrono::steady_clock::now();
-    }
+    if (store && !data && size > 0)
+        return Fail("No data to store for plate " + Quoted(name));
+    if (const uint32_t begun = BeginWrite(store ? "Cannot start storing" : "Cannot start deleting"); begun != Done)
+        return begun;
     const uint32_t row = plate_key::FlipRow(tile.z, tile.y);
-    const uint32_t result = layout_ == Layout::Plain ? DeletePlain(tile.z, tile.x, row, name)
-                                                     : DeleteDeduplicated(tile.z, tile.x, row, name);
+    uint32_t result;
+    if (store) {
+        result = layout_ == Layout::Plain ? StorePlain(tile.z, tile.x, row, data, size)
+                                          : StoreDeduplicated(tile.z, tile.x, row, data, size);
+        if (result == Done)
+            NoteFormat(data, size);
+    } else {
+        result = layout_ == Layout::Plain ? DeletePlain(tile.z, tile.x, row, name)
+                                          : DeleteDeduplicated(tile.z, tile.x, row, name);
+    }
     if (result != Done)
         return result;
-    return AfterDelete();
+    return AfterWrite();
+}
+
+uint32_t Storage::BeginWrite(const char* what) {
+    if (inTransaction_)
+        return Done;
+    if (!Exec("BEGIN IMMEDIATE"))
+        return FailSql(what);
+    inTransaction_ = true;
+    batchWrites_ = 0;
+    batchStart_ = std::chrono::steady_clock::now();
+    return Done;
+}
+
+// An empty blob is stored as such (zeroblob), never as NULL.
+static void BindData(sqlite3_stmt* stmt, int index, const void* data, uint32_t size) {
+    if (size == 0)
+        sqlite3_bind_zeroblob(stmt, index, 0);
+    else
+        sqlite3_bind_blob(stmt, index, data, static_cast<int>(size), SQLITE_STATIC);
+}
+
+uint32_t Storage::StorePlain(uint32_t z, uint32_t x, uint32_t row, const void* data, uint32_t size) {
+    if (size > static_cast<uint32_t>(INT32_MAX))
+        return Fail("The plate is too large to store");
+    // Without a unique index, INSERT OR REPLACE would add a second row for
+    // the tile: such a table is updated in place first.
+    if (!uniqueTiles_) {
+        if (!update_.Prepare(db_, kUpdateTile))
+            return FailSql("Cannot store");
+        sqlite3_stmt* update = update_.get();
+        ResetOnExit reset(update);
+        BindTile(update, z, x, row);
+        BindData(update, 4, data, size);
+        if (sqlite3_step(update) != SQLITE_DONE)
+            return FailSql("Storing the plate failed");
+        if (sqlite3_changes(db_) > 0)
+            return Done;
+    }
+    if (!store_.Prepare(db_, kStoreTile))
+        return FailSql("Cannot store");
+    sqlite3_stmt* stmt = store_.get();
+    ResetOnExit reset(stmt);
+    BindTile(stmt, z, x, row);
+    BindData(stmt, 4, data, size);
+    if (sqlite3_step(stmt) != SQLITE_DONE)
+        return FailSql("Storing the plate failed");
+    return Done;
+}
+
+uint32_t Storage::StoreDeduplicated(uint32_t z, uint32_t x, uint32_t row, const void* data, uint32_t size) {
+    if (size > static_cast<uint32_t>(INT32_MAX))
+        return Fail("The plate is too large to store");
+    if (!addMapRow_.Prepare(db_, kAddMapRow) || !setMapImage_.Prepare(db_, kSetMapImage) ||
+        !deleteImage_.Prepare(db_, kDeleteImage))
+        return FailSql("Cannot store");
+    std::string id;
+    if (!FindOrAddImage(data, size, &id))
+        return FailSql("Storing the plate's image failed");
+    const std::string key = std::string(1, static_cast<char>('0' + SQLITE_TEXT)) + id;
+
+    sqlite3_stmt* find = findMapRow_.get();
+    ResetOnExit resetFind(find);
+    BindTile(find, z, x, row);
+    const int rc = sqlite3_step(find);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        return FailSql("Finding the plate failed");
+    if (rc == SQLITE_DONE) {
+        sqlite3_stmt* add = addMapRow_.get();
+        ResetOnExit reset(add);
+        BindTile(add, z, x, row);
+        sqlite3_bind_text(add, 4, id.data(), static_cast<int>(id.size()), SQLITE_STATIC);
+        if (sqlite3_step(add) != SQLITE_DONE)
+            return FailSql("Storing the plate failed");
+        if (imageUsesLoaded_)
+            ++imageUses_[key];
+        return Done;
+    }
+    const std::string oldKey = ImageKey(find, 1);
+    if (oldKey == key)
+        return Done;
+    // The old image goes when this was its last plate; its uses are counted
+    // before the map changes.
+    if (!LoadImageUses())
+        return FailSql("Counting the image uses failed");
+    sqlite3_stmt* set = setMapImage_.get();
+    ResetOnExit reset(set);
+    sqlite3_bind_int64(set, 1, sqlite3_column_int64(find, 0));
+    sqlite3_bind_text(set, 2, id.data(), static_cast<int>(id.size()), SQLITE_STATIC);
+    if (sqlite3_step(set) != SQLITE_DONE)
+        return FailSql("Storing the plate failed");
+    ++imageUses_[key];
+    if (!DropImageUse(oldKey, sqlite3_column_value(find, 1)))
+        return FailSql("Deleting the plate's old image failed");
+    return Done;
+}
+
+// Finds the image with the data's content id, or adds it. An id taken by
+// other bytes (another writer's scheme) gets a suffix.
+bool Storage::FindOrAddImage(const void* data, uint32_t size, std::string* id) {
+    if (!findImage_.Prepare(db_, kFindImage) || !addImage_.Prepare(db_, kAddImage))
+        return false;
+    const std::string base = ContentId(data, size);
+    for (int attempt = 0;; ++attempt) {
+        *id = attempt == 0 ? base : base + "-" + std::to_string(attempt);
+        sqlite3_stmt* find = findImage_.get();
+        ResetOnExit resetFind(find);
+        sqlite3_bind_text(find, 1, id->data(), static_cast<int>(id->size()), SQLITE_STATIC);
+        const int rc = sqlite3_step(find);
+        if (rc == SQLITE_ROW) {
+            const auto stored = static_cast<uint32_t>(sqlite3_column_bytes(find, 0));
+            const void* bytes = sqlite3_column_blob(find, 0);
+            if (stored == size && (size == 0 || std::memcmp(bytes, data, size) == 0))
+                return true;
+            continue;
+        }
+        if (rc != SQLITE_DONE)
+            return false;
+        sqlite3_stmt* add = addImage_.get();
+        ResetOnExit resetAdd(add);
+        BindData(add, 1, data, size);
+        sqlite3_bind_text(add, 2, id->data(), static_cast<int>(id->size()), SQLITE_STATIC);
+        return sqlite3_step(add) == SQLITE_DONE;
+    }
+}
+
+// Files made by other writers carry the tiles' format in their metadata; a
+// file this plugin made gets it with its first plate.
+void Storage::NoteFormat(const void* data, uint32_t size) {
+    if (formatNoted_)
+        return;
+    formatNoted_ = true;
+    const char* format = SniffFormat(data, size);
+    if (!format || !TableExists(db_, "metadata", "table"))
+        return;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_,
+                           "INSERT INTO metadata (name, value) SELECT 'format', ?1"
+                           " WHERE NOT EXISTS (SELECT 1 FROM metadata WHERE name = 'format')",
+                           -1, &stmt, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(stmt, 1, format, -1, SQLITE_STATIC);
+        sqlite3_step(stmt);
+    }
+    sqlite3_finalize(stmt);
 }
 
 uint32_t Storage::DeletePlain(uint32_t z, uint32_t x, uint32_t row, const char* name) {
@@ -332,9 +805,6 @@ uint32_t Storage::DeleteDeduplicated(uint32_t z, uint32_t x, uint32_t row, const
     if (rc != SQLITE_ROW)
         return FailSql("Finding the plate failed");
     const sqlite3_int64 mapRow = sqlite3_column_int64(find, 0);
-    sqlite3_stmt* deleteImage = deleteImage_.get();
-    ResetOnExit resetImage(deleteImage);
-    sqlite3_bind_value(deleteImage, 1, sqlite3_column_value(find, 1));
     const std::string key = ImageKey(find, 1);
 
     sqlite3_stmt* deleteMap = deleteMapRow_.get();
@@ -342,15 +812,23 @@ uint32_t Storage::DeleteDeduplicated(uint32_t z, uint32_t x, uint32_t row, const
     sqlite3_bind_int64(deleteMap, 1, mapRow);
     if (sqlite3_step(deleteMap) != SQLITE_DONE)
         return FailSql("Deleting the plate failed");
-
-    auto uses = imageUses_.find(key);
-    if (uses != imageUses_.end() && --uses->second > 0)
-        return Done;
-    if (uses != imageUses_.end())
-        imageUses_.erase(uses);
-    if (sqlite3_step(deleteImage) != SQLITE_DONE)
+    if (!DropImageUse(key, sqlite3_column_value(find, 1)))
         return FailSql("Deleting the plate's image failed");
     return Done;
+}
+
+// One plate less uses the image `key` (its tile_id `id`): the image goes
+// with its last plate. False when deleting it failed.
+bool Storage::DropImageUse(const std::string& key, sqlite3_value* id) {
+    auto uses = imageUses_.find(key);
+    if (uses != imageUses_.end() && --uses->second > 0)
+        return true;
+    if (uses != imageUses_.end())
+        imageUses_.erase(uses);
+    sqlite3_stmt* stmt = deleteImage_.get();
+    ResetOnExit reset(stmt);
+    sqlite3_bind_value(stmt, 1, id);
+    return sqlite3_step(stmt) == SQLITE_DONE;
 }
 
 bool Storage::LoadImageUses() {
@@ -368,11 +846,11 @@ bool Storage::LoadImageUses() {
     return imageUsesLoaded_;
 }
 
-uint32_t Storage::AfterDelete() {
-    ++batchDeletes_;
-    if (batchDeletes_ >= kBatchSize || std::chrono::steady_clock::now() - batchStart_ >= kMaxBatchAge) {
+uint32_t Storage::AfterWrite() {
+    ++batchWrites_;
+    if (batchWrites_ >= kBatchSize || std::chrono::steady_clock::now() - batchStart_ >= kMaxBatchAge) {
         if (!CommitBatch())
-            return FailSql("Committing the deletions failed");
+            return FailSql("Committing the changes failed");
     }
     return Done;
 }
@@ -381,7 +859,7 @@ bool Storage::CommitBatch() {
     if (!Exec("COMMIT"))
         return false;
     inTransaction_ = false;
-    batchDeletes_ = 0;
+    batchWrites_ = 0;
     return true;
 }
 

@@ -2,6 +2,7 @@
 // One open MBTiles file (an SQLite database of map tiles).
 
 #include "plugin_glue.h"
+#include "tile_scan.h"
 
 #include <sqlite3.h>
 
@@ -12,6 +13,8 @@
 #include <vector>
 
 namespace mbtiles {
+
+class Lister; // reports a listing's plates and counts what it left out
 
 // A prepared statement, finalized with its owner.
 class Statement {
@@ -33,9 +36,14 @@ private:
 class Storage : public storage_glue::StorageBase {
 public:
     static constexpr const char* kExtension = "mbtiles";
-    // Deletions are committed in batches of this many, and at the latest
-    // after kMaxBatchAge, so a crash loses little and deleting stays fast.
+    // Stores and deletions are committed in batches of this many, and at the
+    // latest after kMaxBatchAge, so a crash loses little and writing stays
+    // fast; Close and Enumerate commit what is pending.
     static constexpr int kBatchSize = 1000;
+    // Tables with rowids spanning fewer than this many are listed on the
+    // calling thread alone: starting workers would cost more than it saves.
+    static constexpr int64_t kChunkRows = 16384;
+    static constexpr int64_t kThreadedRows = 4 * kChunkRows;
     static constexpr std::chrono::milliseconds kMaxBatchAge{1000};
 
     ~Storage() { Close(); }
@@ -55,29 +63,58 @@ private:
 
     bool Exec(const char* sql);
     uint32_t FailSql(const char* what);
+    bool CreateSchema();
+    bool PrepareListing();
+    bool HasZoomIndex(const char* table);
+    bool HasUniqueTileIndex(const char* table);
+    bool RowidOrderIsZoomOrder(int64_t first, int64_t last);
+    uint32_t ListInRowidOrder(int64_t first, int64_t last, Lister& lister);
+    uint32_t ListInIndexOrder(Lister& lister);
+    uint32_t FinishListing(uint32_t result, const Lister& lister);
+    uint32_t BeginWrite(const char* what);
+    uint32_t StorePlain(uint32_t z, uint32_t x, uint32_t row, const void* data, uint32_t size);
+    uint32_t StoreDeduplicated(uint32_t z, uint32_t x, uint32_t row, const void* data, uint32_t size);
+    bool FindOrAddImage(const void* data, uint32_t size, std::string* id);
+    void NoteFormat(const void* data, uint32_t size);
     uint32_t DeletePlain(uint32_t z, uint32_t x, uint32_t row, const char* name);
     uint32_t DeleteDeduplicated(uint32_t z, uint32_t x, uint32_t row, const char* name);
     bool LoadImageUses();
-    uint32_t AfterDelete();
+    bool DropImageUse(const std::string& key, sqlite3_value* id);
+    uint32_t AfterWrite();
     bool CommitBatch();
 
     sqlite3* db_ = nullptr;
     std::string fileName_; // for messages: the last path component
+    std::string path_;     // the database file, for the listing's own connections
     Layout layout_ = Layout::Plain;
     bool readOnly_ = false;
+    bool zoomIndex_ = false;    // an index starts with zoom_level
+    bool uniqueTiles_ = false;  // plain: a unique index on the tile's coordinates
+    bool formatNoted_ = false;  // the metadata's format was looked at this session
 
-    Statement enumerate_;
+    // The listing's statements: whole rowid ranges, index order, and the
+    // rows of one level that follow a deeper level in rowid order.
+    const char* rangeSql_ = nullptr;
+    Statement range_;
+    Statement ordered_;
+    Statement late_;
     Statement select_;
     Statement deleteTile_;
     Statement findMapRow_;
     Statement deleteMapRow_;
     Statement deleteImage_;
     Statement countImageUses_;
+    Statement store_;
+    Statement update_;
+    Statement findImage_;
+    Statement addImage_;
+    Statement addMapRow_;
+    Statement setMapImage_;
 
     std::vector<unsigned char> data_; // the block GetPlateData handed out
 
     bool inTransaction_ = false;
-    int batchDeletes_ = 0;
+    int batchWrites_ = 0;
     std::chrono::steady_clock::time_point batchStart_;
 
     // Deduplicated layout: how many map rows use each image. Counted once on

@@ -33,6 +33,8 @@ std::map<std::string, StoredTile> ReadTiles(const std::string& path) {
         const auto x = static_cast<uint32_t>(sqlite3_column_int(stmt, 2));
         const auto row = static_cast<uint32_t>(sqlite3_column_int(stmt, 3));
         const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, 4));
+        if (!plate_key::IsValid({z, x, row}))
+            continue; // no tile: it has no name
         tiles[plate_key::Name({z, x, plate_key::FlipRow(z, row)})] = {
             sqlite3_column_int64(stmt, 0), std::string(bytes, static_cast<size_t>(sqlite3_column_bytes(stmt, 4)))};
     }
@@ -162,12 +164,15 @@ TEST_F(MbtilesPlugin, DeletesPlatesForGood) {
     EXPECT_EQ(stored.count("t"), 0u);
 }
 
-TEST_F(MbtilesPlugin, OnlyDeletesAmongWrites) {
+TEST_F(MbtilesPlugin, RefusesUnknownWriteModes) {
     Action action(plugin_);
     ASSERT_TRUE(action.Open(world_)) << action.ErrorText();
     const char data[] = "data";
-    EXPECT_EQ(action.Raw()->functions->Write(action.Raw(), "t", data, sizeof data, 1), kFailed);
-    EXPECT_NE(action.ErrorText(), "");
+    for (const uint32_t mode : {0u, 3u, 7u}) {
+        EXPECT_EQ(action.Raw()->functions->Write(action.Raw(), "t", data, sizeof data, mode), kFailed) << mode;
+        EXPECT_NE(action.ErrorText().find("write mode"), std::string::npos) << action.ErrorText();
+    }
+    action.Close();
     EXPECT_EQ(ReadTiles(world_).size(), 21u);
 }
 
@@ -222,9 +227,10 @@ TEST_F(MbtilesPlugin, RefusesToOpenWhatIsNoMbtilesFile) {
              return dir_ / "image.mbtiles";
          },
          "not an SQLite database"},
-        {"empty file",
+        {"empty read-only file", // an empty writable file is a new storage
          [&] {
              WriteFile(dir_ / "empty.mbtiles", "");
+             chmod((dir_ / "empty.mbtiles").c_str(), 0444);
              return dir_ / "empty.mbtiles";
          },
          "no tiles table"},
@@ -260,6 +266,152 @@ TEST_F(MbtilesPlugin, SkipsRowsOutsideTheTileGrid) {
     ASSERT_EQ(action.Enumerate(&plates), kDone);
     ASSERT_EQ(plates.size(), 1u);
     EXPECT_EQ(plates[0].name, "t");
+    // What was left out is said after the listing.
+    EXPECT_EQ(action.ErrorText(), "Left out 4 rows not tiles: 1 zoom not 0-30, 3 off the grid");
+}
+
+TEST_F(MbtilesPlugin, RefusesRowsWhoseCoordinatesAreNoIntegers) {
+    struct Case {
+        const char* values;
+        const char* text; // the listing's failure, or its text after Done
+        size_t plates;
+    };
+    // Untyped columns keep texts and reals as they are.
+    const Case cases[] = {
+        {"('a', 0, 0, x'01'), (1, 0.5, 0, x'02'), (1, 0, '1', x'03'), (NULL, 0, 0, x'04')",
+         "No tiles; 4 rows not tiles: 4 not integers", 0},
+        {"(0, 0, 0, x'01'), (1, 'x', 0, x'02'), (31, 0, 0, x'03')",
+         "Left out 2 rows not tiles: 1 zoom not 0-30, 1 not integers", 1},
+        {"(0, 0, 0, x'01')", "", 1},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string path =
+            MakeFile("types" + std::to_string(n++) + ".mbtiles",
+                     std::string("CREATE TABLE tiles (zoom_level, tile_column, tile_row, tile_data);"
+                                 "INSERT INTO tiles VALUES ") +
+                         c.values + ";");
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+        std::vector<Plate> plates;
+        EXPECT_EQ(action.Enumerate(&plates), c.plates ? kDone : kFailed) << c.values;
+        EXPECT_EQ(action.ErrorText(), c.text) << c.values;
+        EXPECT_EQ(plates.size(), c.plates) << c.values;
+        for (const Plate& plate : plates)
+            EXPECT_EQ(plate.name, "t") << "a row that is no tile was listed";
+    }
+}
+
+// Tables large enough to be read on worker threads: every tile exactly once,
+// numbered by rowid, zoom by zoom.
+class LargeMbtiles : public MbtilesPlugin {
+protected:
+    // Levels 0 to 8 in full (87,381 tiles); `order` is the rows' order.
+    std::string MakeLevels(const std::string& name, const std::string& order) {
+        return MakeFile(name, std::string(kPlainSchema) +
+                                  "WITH RECURSIVE z(z) AS (SELECT 0 UNION ALL SELECT z + 1 FROM z WHERE z < 8),"
+                                  " n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 65535)"
+                                  " INSERT INTO tiles SELECT z, i >> z, i & ((1 << z) - 1), zeroblob(z + 1)"
+                                  " FROM z, n WHERE i < (1 << (2 * z)) ORDER BY " +
+                                  order + ";");
+    }
+
+    static void ExpectListed(const std::string& path, const std::vector<Plate>& plates, size_t count,
+                             size_t lateRun) {
+        const auto stored = ReadTiles(path);
+        ASSERT_EQ(plates.size(), count);
+        std::set<std::string> seen;
+        size_t orderBreaks = 0;
+        for (size_t i = 0; i < plates.size(); ++i) {
+            const Plate& plate = plates[i];
+            ASSERT_EQ(stored.count(plate.name), 1u) << plate.name;
+            if (stored.at(plate.name).rowid > 0) { // a view has no rowid
+                EXPECT_EQ(plate.number, stored.at(plate.name).rowid) << plate.name;
+            }
+            EXPECT_EQ(plate.size, plate.name.size()) << plate.name;
+            EXPECT_TRUE(seen.insert(plate.name).second) << plate.name << " twice";
+            if (i > 0 && plates[i - 1].name.size() > plate.name.size()) {
+                ++orderBreaks;
+                EXPECT_EQ(i, plates.size() - lateRun) << "zoom order broken at " << plate.name;
+            }
+        }
+        EXPECT_EQ(orderBreaks, lateRun ? 1u : 0u);
+    }
+};
+
+TEST_F(LargeMbtiles, ListsATableWrittenLevelByLevelWithLateRowsAtTheEnd) {
+    const std::string path = MakeLevels("levels.mbtiles", "z, i");
+    // Three tiles of level 3 rewritten later, and rows that are no tiles.
+    SqliteDb(path).Exec("DELETE FROM tiles WHERE zoom_level = 3 AND tile_column = 5 AND tile_row < 3;"
+                        "INSERT INTO tiles VALUES (3, 5, 2, zeroblob(4)), (3, 5, 0, zeroblob(4)),"
+                        " (3, 5, 1, zeroblob(4)), (9, 512, 0, x'00'), (40, 0, 0, x'00');");
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+    std::vector<Plate> plates;
+    ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+    ExpectListed(path, plates, 87381, 3);
+    EXPECT_EQ(action.ErrorText(), "Left out 2 rows not tiles: 1 zoom not 0-30, 1 off the grid");
+    for (const size_t stopAt : {1u, 40000u, 87381u}) {
+        EXPECT_EQ(action.Enumerate(&plates, stopAt), kAborted) << stopAt;
+        EXPECT_EQ(plates.size(), stopAt);
+    }
+    ASSERT_EQ(action.Enumerate(&plates), kDone);
+    EXPECT_EQ(plates.size(), 87381u);
+}
+
+TEST_F(LargeMbtiles, ListsATableWithSparseRowids) {
+    // Far apart rowids make few wide ranges, each read in several chunks.
+    const std::string path = MakeLevels("sparse.mbtiles", "z, i");
+    SqliteDb(path).Exec("INSERT INTO tiles (rowid, zoom_level, tile_column, tile_row, tile_data)"
+                        " VALUES (2147483000, 9, 0, 0, zeroblob(10)), (2147483600, 9, 1, 0, zeroblob(10));");
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+    std::vector<Plate> plates;
+    ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+    ExpectListed(path, plates, 87383, 0);
+    EXPECT_EQ(plates.back().number, 2147483600);
+    EXPECT_EQ(action.Enumerate(&plates, 30000), kAborted);
+    EXPECT_EQ(plates.size(), 30000u);
+}
+
+TEST_F(LargeMbtiles, ListsATableWrittenDeepestLevelFirstInZoomOrder) {
+    const std::string path = MakeLevels("deepest.mbtiles", "z DESC, i");
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+    std::vector<Plate> plates;
+    ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+    ExpectListed(path, plates, 87381, 0);
+    EXPECT_EQ(plates.front().name, "t");
+    EXPECT_EQ(action.Enumerate(&plates, 50000), kAborted);
+    EXPECT_EQ(plates.size(), 50000u);
+}
+
+TEST_F(LargeMbtiles, ListsTheDeduplicatedLayoutInParallelToo) {
+    const std::string path = MakeFile(
+        "dedup-large.mbtiles",
+        "CREATE TABLE map (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_id TEXT);"
+        "CREATE TABLE images (tile_data BLOB, tile_id TEXT);"
+        "CREATE UNIQUE INDEX map_index ON map (zoom_level, tile_column, tile_row);"
+        "CREATE UNIQUE INDEX images_id ON images (tile_id);"
+        "CREATE VIEW tiles AS SELECT map.zoom_level AS zoom_level, map.tile_column AS tile_column,"
+        " map.tile_row AS tile_row, images.tile_data AS tile_data"
+        " FROM map JOIN images ON images.tile_id = map.tile_id;"
+        "WITH RECURSIVE z(z) AS (SELECT 0 UNION ALL SELECT z + 1 FROM z WHERE z < 8),"
+        " n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 65535)"
+        " INSERT INTO map SELECT z, i >> z, i & ((1 << z) - 1), 'level' || z FROM z, n WHERE i < (1 << (2 * z));"
+        "WITH RECURSIVE z(z) AS (SELECT 0 UNION ALL SELECT z + 1 FROM z WHERE z < 8)"
+        " INSERT INTO images SELECT zeroblob(z + 1), 'level' || z FROM z WHERE z <> 5;");
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+    std::vector<Plate> plates;
+    ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+    // Level 5 has no image: its map rows are no plates, as in the view.
+    ExpectListed(path, plates, 87381 - 1024, 0);
+    // Numbered by their map rows.
+    int64_t numbers = 0;
+    for (const Plate& plate : plates)
+        numbers += plate.number;
+    EXPECT_EQ(numbers, SqliteDb(path).Int("SELECT sum(map.rowid) FROM map JOIN images USING (tile_id)"));
 }
 
 // The deduplicated layout: tiles is a view over map rows naming shared images.
@@ -298,6 +450,19 @@ TEST_F(DeduplicatedMbtiles, ListsMapRowsWithTheirImageSizes) {
     std::string bytes;
     ASSERT_EQ(action.GetPlateData("ts", &bytes), kDone) << action.ErrorText();
     EXPECT_EQ(bytes, "\x01\x02\x03\x04\x05");
+}
+
+TEST_F(DeduplicatedMbtiles, ListsOnlyMapRowsThatHaveAnImage) {
+    // Files with interaction grids have map rows for a grid alone.
+    SqliteDb(path_).Exec("INSERT INTO map VALUES (2, 0, 0, 'grid only'), (2, 1, 0, NULL);");
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path_)) << action.ErrorText();
+    std::vector<Plate> plates;
+    ASSERT_EQ(action.Enumerate(&plates), kDone);
+    EXPECT_EQ(plates.size(), 4u);
+    for (const Plate& plate : plates)
+        EXPECT_GT(plate.size, 0u) << plate.name;
+    EXPECT_EQ(static_cast<int64_t>(plates.size()), SqliteDb(path_).Int("SELECT count(*) FROM tiles"));
 }
 
 TEST_F(DeduplicatedMbtiles, DropsAnImageWithItsLastPlate) {
@@ -341,6 +506,195 @@ TEST_F(MbtilesPlugin, ReadsATilesViewOfUnknownTablesButDoesNotDeleteThroughIt) {
     EXPECT_EQ(bytes, "\x02\x03");
     EXPECT_EQ(action.Delete("tr"), kFailed);
     EXPECT_NE(action.ErrorText().find("view"), std::string::npos) << action.ErrorText();
+}
+
+// Files of other writers: what the tiles view holds is listed, no more, in
+// zoom order, with the stored bytes.
+TEST_F(MbtilesPlugin, ListsFilesOfOtherWriters) {
+    struct Case {
+        const char* file;
+        uint32_t result;
+        size_t plates;
+        const char* firstPng; // a plate that must hold a PNG image
+    };
+    const Case cases[] = {
+        {"mapproxy-debug.mbtiles", kDone, 5, "tq"},
+        {"grids.mbtiles", kDone, 5, "ts"}, // two map rows hold a grid but no image
+        {"unindexed.mbtiles", kDone, 5, "tr"},
+        {"gdal-empty.mbtiles", kEmpty, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string path = dir_ / c.file;
+        std::filesystem::copy_file(std::string(FIXTURE_DIR "/") + c.file, path);
+        const auto stored = ReadTiles(path);
+        ASSERT_EQ(stored.size(), c.plates);
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+        std::vector<Plate> plates;
+        EXPECT_EQ(action.Enumerate(&plates), c.result) << action.ErrorText();
+        EXPECT_EQ(action.ErrorText(), "");
+        ASSERT_EQ(plates.size(), c.plates);
+        for (size_t i = 0; i < plates.size(); ++i) {
+            const Plate& plate = plates[i];
+            ASSERT_EQ(stored.count(plate.name), 1u) << plate.name;
+            EXPECT_EQ(plate.size, stored.at(plate.name).data.size()) << plate.name;
+            if (i > 0) {
+                EXPECT_LE(plates[i - 1].name.size(), plate.name.size()) << plate.name;
+            }
+            std::string bytes;
+            EXPECT_EQ(action.GetPlateData(plate.name, &bytes), kDone) << plate.name;
+            EXPECT_EQ(bytes, stored.at(plate.name).data) << plate.name;
+        }
+        if (c.firstPng) {
+            std::string bytes;
+            ASSERT_EQ(action.GetPlateData(c.firstPng, &bytes), kDone);
+            EXPECT_EQ(bytes.substr(0, 4), "\x89PNG");
+            EXPECT_EQ(plates.front().name, "t");
+        }
+    }
+}
+
+TEST_F(MbtilesPlugin, StoresIntoAGridFileKeepingItsGrids) {
+    const std::string path = dir_ / "grids.mbtiles";
+    std::filesystem::copy_file(FIXTURE_DIR "/grids.mbtiles", path);
+    {
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+        // ttt is the tile 2/0/0, whose map row has a grid and no image.
+        ASSERT_EQ(action.Store("ttt", "image"), kDone) << action.ErrorText();
+        ASSERT_EQ(action.Store("ts", "image"), kDone) << action.ErrorText();
+        std::vector<Plate> plates;
+        ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+        EXPECT_EQ(plates.size(), 6u);
+    }
+    SqliteDb db(path);
+    EXPECT_EQ(db.Int("SELECT count(*) FROM grids"), 7);
+    EXPECT_EQ(db.Int("SELECT count(*) FROM map WHERE grid_id = 'grid2-0-0'"), 1);
+    EXPECT_EQ(db.Int("SELECT count(*) FROM tiles"), 6);
+    // ts (1/1/0) shared its image with tt (1/0/0): that image stays; one new image.
+    EXPECT_EQ(db.Int("SELECT count(*) FROM images"), 5);
+    EXPECT_EQ(ReadTiles(path).at("ttt").data, "image");
+}
+
+// Write mode 1 on every layout the plugin can change, and on a new file.
+TEST_F(MbtilesPlugin, StoresPlatesReplacingThoseOfTheSameName) {
+    struct Case {
+        const char* label;
+        std::function<std::string()> make;
+        size_t platesAfter;
+    };
+    const std::string dedupSchema =
+        "CREATE TABLE map (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_id TEXT);"
+        "CREATE TABLE images (tile_data BLOB, tile_id TEXT);"
+        "CREATE UNIQUE INDEX map_index ON map (zoom_level, tile_column, tile_row);"
+        "CREATE UNIQUE INDEX images_id ON images (tile_id);"
+        "CREATE VIEW tiles AS SELECT map.zoom_level AS zoom_level, map.tile_column AS tile_column,"
+        " map.tile_row AS tile_row, images.tile_data AS tile_data"
+        " FROM map JOIN images ON images.tile_id = map.tile_id;";
+    const Case cases[] = {
+        {"GDAL file", [&] { return world_; }, 21},
+        {"deduplicated", [&] { return MakeFile("dedup.mbtiles", dedupSchema); }, 4},
+        {"deduplicated with an image", [&] {
+             return MakeFile("dedup2.mbtiles", dedupSchema + "INSERT INTO images VALUES (x'AA', 'old');"
+                                                             "INSERT INTO map VALUES (1, 0, 0, 'old');");
+         }, 4},
+        {"unindexed table",
+         [&] { return MakeFile("plain.mbtiles", "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER,"
+                                                " tile_row INTEGER, tile_data BLOB);"
+                                                "INSERT INTO tiles VALUES (1, 0, 0, x'AA');"); }, 4},
+        {"new empty file", [&] { WriteFile(dir_ / "new.mbtiles", ""); return dir_ / "new.mbtiles"; }, 4},
+    };
+    const std::string png = "\x89PNG\r\n\x1a\n-one";
+    const std::string jpeg = "\xFF\xD8\xFF-two";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string path = c.make();
+        {
+            Action action(plugin_);
+            ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+            // Some of these plates exist already ("tt" is the tile 1/0/0);
+            // tq and tt are stored twice: the second store wins.
+            for (const char* name : {"tq", "tt", "tr"})
+                ASSERT_EQ(action.Store(name, jpeg), kDone) << name << ": " << action.ErrorText();
+            ASSERT_EQ(action.Store("tq", png), kDone) << action.ErrorText();
+            ASSERT_EQ(action.Store("tt", png), kDone) << action.ErrorText();
+            ASSERT_EQ(action.Store("tqq", ""), kDone) << action.ErrorText();
+            std::string bytes;
+            ASSERT_EQ(action.GetPlateData("tq", &bytes), kDone) << action.ErrorText();
+            EXPECT_EQ(bytes, png) << "a pending store must be seen";
+            std::vector<Plate> plates;
+            ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+            std::map<std::string, uint32_t> sizes;
+            for (const Plate& plate : plates)
+                sizes[plate.name] = plate.size;
+            EXPECT_EQ(sizes["tq"], png.size());
+            EXPECT_EQ(sizes["tt"], png.size());
+            EXPECT_EQ(sizes["tr"], jpeg.size());
+            EXPECT_EQ(sizes.count("tqq"), 1u);
+            EXPECT_EQ(plates.size(), c.platesAfter);
+            ASSERT_EQ(action.Store("tr", png), kDone) << action.ErrorText();
+        } // closing commits what is pending
+        const auto stored = ReadTiles(path);
+        EXPECT_EQ(stored.at("tq").data, png);
+        EXPECT_EQ(stored.at("tt").data, png);
+        EXPECT_EQ(stored.at("tr").data, png);
+        EXPECT_EQ(stored.at("tqq").data, "");
+        SqliteDb db(path);
+        EXPECT_EQ(db.Int("SELECT count(*) FROM tiles WHERE zoom_level = 1 AND tile_column = 0 AND tile_row = 0"), 1);
+        if (std::string(c.label).rfind("deduplicated", 0) == 0) {
+            // Equal bytes share one image; replaced images went with their plates.
+            EXPECT_EQ(db.Int("SELECT count(*) FROM images"), 2);
+            EXPECT_EQ(db.Int("SELECT count(DISTINCT tile_id) FROM map"), 2);
+        }
+        if (std::string(c.label) == "new empty file") {
+            EXPECT_EQ(db.Int("SELECT count(*) FROM metadata WHERE name = 'format' AND value = 'jpg'"), 1);
+        }
+    }
+}
+
+TEST_F(MbtilesPlugin, StoresInBatchesThatAreDurableOnClose) {
+    const std::string path = dir_ / "batches.mbtiles";
+    WriteFile(path, "");
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+    for (uint32_t i = 0; i < 1200; ++i)
+        ASSERT_EQ(action.Store(plate_key::Name({6, i % 64, i / 64}), "tile" + std::to_string(i)), kDone)
+            << i << ": " << action.ErrorText();
+    // Another reader sees at least the first full batch, as would the next
+    // run of the program if this one died now.
+    EXPECT_GE(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 1000);
+    action.Close();
+    EXPECT_EQ(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 1200);
+}
+
+TEST_F(MbtilesPlugin, StoresNothingWhereItCannot) {
+    const std::string view = MakeFile("view.mbtiles",
+                                      "CREATE TABLE store (z INTEGER, x INTEGER, y INTEGER, data BLOB);"
+                                      "CREATE VIEW tiles AS SELECT z AS zoom_level, x AS tile_column,"
+                                      " y AS tile_row, data AS tile_data FROM store;");
+    const std::string readOnly = dir_ / "read-only.mbtiles";
+    std::filesystem::copy_file(world_, readOnly);
+    ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
+    struct Case {
+        std::string path;
+        const char* name;
+        const char* text;
+    };
+    const Case cases[] = {
+        {view, "t", "view"},
+        {readOnly, "t", "read-only"},
+        {world_, "tx", "Invalid plate name"},
+        {world_, "", "Invalid plate name"},
+    };
+    for (const Case& c : cases) {
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(c.path)) << action.ErrorText();
+        EXPECT_EQ(action.Store(c.name, "data"), kFailed) << c.path << " " << c.name;
+        EXPECT_NE(action.ErrorText().find(c.text), std::string::npos) << action.ErrorText();
+    }
+    EXPECT_EQ(ReadTiles(world_).size(), 21u);
+    EXPECT_EQ(ReadTiles(readOnly).size(), 21u);
 }
 
 } // namespace

@@ -98,6 +98,12 @@ uint32_t Action::Delete(const std::string& name) {
     return action_->functions->Write(action_, name.c_str(), nullptr, 0, WriteModeDelete) & 0xFFFF;
 }
 
+uint32_t Action::Store(const std::string& name, const std::string& bytes) {
+    return action_->functions->Write(action_, name.c_str(), bytes.data(), static_cast<uint32_t>(bytes.size()),
+                                     WriteModeStore) &
+           0xFFFF;
+}
+
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "ulmora-storages-XXXXXX").string();
     if (!mkdtemp(pattern.data()))

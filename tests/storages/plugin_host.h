@@ -55,6 +55,7 @@ public:
     uint32_t Enumerate(std::vector<Plate>* plates, size_t stopAt = SIZE_MAX);
     uint32_t GetPlateData(const std::string& name, std::string* bytes);
     uint32_t Delete(const std::string& name);
+    uint32_t Store(const std::string& name, const std::string& bytes);
 
 private:
     const LoadedPlugin& plugin_;
