@@ -214,3 +214,34 @@ TEST(CliTest, CtrlCStopsVerifyWithItsSummary)
     EXPECT_NE(outcome.err.find("stopped: "), std::string::npos) << outcome.err;
     EXPECT_NE(ReadWholeFile(log).find("Check aborted"), std::string::npos);
 }
+
+// Every tile of `copy` equals the tile of the same place in `original`.
+std::string SameTiles(const std::string& copy, const std::string& original)
+{
+    return Sql(copy, "ATTACH '" + original + "' AS o; SELECT (SELECT count(*) FROM main.tiles) || ' ' || "
+                     "(SELECT count(*) FROM main.tiles t JOIN o.tiles u USING (zoom_level, tile_column, tile_row) "
+                     "WHERE t.tile_data = u.tile_data);");
+}
+
+TEST(CliTest, CopyMakesANewStorageAndKeepsEveryTile)
+{
+    TempFolder folder;
+    const std::string world = World(folder);
+    const std::string copy = folder.File("copy.mbtiles");
+    const Outcome outcome = RunCli(folder, {"copy", world, copy});
+    ASSERT_EQ(outcome.code, 0) << outcome.err;
+    EXPECT_EQ(SameTiles(copy, world), "21 21\n");
+
+    // Into an existing storage: a selection adds to it.
+    const std::string part = folder.File("part.mbtiles");
+    ASSERT_EQ(RunCli(folder, {"copy", world, part, "--z", "2"}).code, 0);
+    EXPECT_EQ(SameTiles(part, world), "16 16\n");
+    ASSERT_EQ(RunCli(folder, {"copy", world, part, "--levels", "1-2"}).code, 0);
+    EXPECT_EQ(SameTiles(part, world), "21 21\n");
+
+    // A read-only kind of target is refused before anything is made.
+    const Outcome refused = RunCli(folder, {"copy", world, folder.File("x.pmtiles")});
+    EXPECT_EQ(refused.code, 3);
+    EXPECT_NE(refused.err.find("the plugin pmtiles cannot write"), std::string::npos) << refused.err;
+    EXPECT_FALSE(fs::exists(folder.File("x.pmtiles")));
+}

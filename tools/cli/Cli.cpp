@@ -601,14 +601,12 @@ bool SamePlace(const std::string& a, const std::string& b)
 
 // Makes a target that does not exist yet: a file with an extension becomes an
 // empty file (an empty MBTiles storage to SQLite), anything else a folder.
-int MakeTarget(const std::string& target, bool dryRun, bool* made)
+int MakeTarget(const std::string& target, bool* made)
 {
     const std::string path = PathPart(target);
     std::error_code error;
     *made = false;
     if (fs::exists(path, error))
-        return kExitDone;
-    if (dryRun)
         return kExitDone;
     const std::string last(LastComponent(path));
     if (last.find('.') != std::string::npos && last.back() != '/') {
@@ -644,13 +642,12 @@ int Copy(Context& context)
             bytes += item.size;
     });
 
-    bool made = false;
-    if (int code = MakeTarget(target, options.dryRun, &made); code != kExitDone)
-        return code;
+    // A path without an extension names a folder, which takes a layout.
     std::error_code ignored;
-    const bool folderTarget = fs::is_directory(PathPart(target), ignored) ||
-                              (options.dryRun && !fs::exists(PathPart(target), ignored) &&
-                               std::string(LastComponent(PathPart(target))).find('.') == std::string::npos);
+    const std::string targetPath = PathPart(target);
+    const bool exists = fs::exists(targetPath, ignored);
+    const bool folderTarget = fs::is_directory(targetPath, ignored) ||
+                              (!exists && std::string(LastComponent(targetPath)).find('.') == std::string::npos);
     if (!options.layout.empty() && folderTarget && target.find('?') == std::string::npos)
         target += "?layout=" + options.layout;
     const PluginEntry* plugin = PluginFor(context, target, options.targetPlugin);
@@ -659,11 +656,14 @@ int Copy(Context& context)
     if ((plugin->flags & SupportsWrite) == 0)
         return Fail(kExitNoStorage, "the plugin " + plugin->name + " cannot write: copy into a storage of another kind");
     if (options.dryRun) {
-        std::printf("would copy %d plates, %s (%" PRIu64 " bytes), from %s into %s (plugin %s)%s\n", selected,
+        std::printf("would copy %d plates, %s (%" PRIu64 " bytes), from %s into %s (plugin %s%s)\n", selected,
                     Bytes(bytes).c_str(), bytes, source.c_str(), target.c_str(), plugin->name.c_str(),
-                    fs::exists(PathPart(target), ignored) ? "" : ", made new");
+                    exists ? "" : ", a new storage");
         return kExitDone;
     }
+    bool made = false;
+    if (int code = MakeTarget(target, &made); code != kExitDone)
+        return code;
     OpenStorage into;
     if (int code = Open(*plugin, target, &into); code != kExitDone) {
         if (made)
