@@ -385,6 +385,18 @@ struct LevelStats {
     }
 };
 
+// What PlateKey::ToTile accepts, without computing the tile: this runs once
+// per plate of the listing.
+bool IsQuadtreeKey(const char* name, std::size_t length)
+{
+    if (length == 0 || length > static_cast<std::size_t>(PlateKey::kMaxQuadtreeLevel) || name[0] != 't')
+        return false;
+    for (std::size_t i = 1; i < length; ++i)
+        if (name[i] < 'q' || name[i] > 't')
+            return false;
+    return true;
+}
+
 // Plates read per level to name the image formats, unless --formats all.
 constexpr uint64_t kFormatSample = 64;
 
@@ -431,7 +443,7 @@ int Info(Context& context)
             return;
         LevelStats& level = byLevel[std::min<std::size_t>(length, kMaxTextLength)];
         level.Add(size);
-        if (PlateKey(std::string_view(name, length)).ToTile())
+        if (IsQuadtreeKey(name, length))
             ++level.quadtree;
         if (!noFormats && (allFormats || level.plates <= kFormatSample))
             toSniff.emplace_back(name, length);
