@@ -124,7 +124,16 @@ int main(int argc, char** argv)
         if (sum < 0)
             std::printf("?");
     });
+    time("selection summary, all selected (the window's summary line)", [&] {
+        const SelectionSummary summary = SummarizeSelection(connection.Plates(), selection);
+        if (summary.selected != count)
+            std::printf("?");
+    });
     time("invert", [&] { selection.Invert(); });
+    time("selection summary, none selected", [&] {
+        if (SummarizeSelection(connection.Plates(), selection).selected != 0)
+            std::printf("?");
+    });
     connection.ReleaseStorage();
 
     // Preview: decode a 256 x 256 JPEG plate and make the picture to draw.
