@@ -60,6 +60,15 @@ public:
                 f(static_cast<int>(w << 6), words_[w]);
     }
 
+    // Calls f(first, bits) for every 64-item word, the empty ones too; bits
+    // beyond the last item are clear.
+    template <typename F>
+    void ForEachWord(F f) const
+    {
+        for (std::size_t w = 0; w < words_.size(); ++w)
+            f(static_cast<int>(w << 6), words_[w]);
+    }
+
     int Focus() const { return focus_; }
     int Anchor() const { return anchor_; }
     // Out-of-range values become -1.

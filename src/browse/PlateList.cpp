@@ -34,11 +34,13 @@ void PlateList::Append(const char* name, int32_t number, uint32_t size, const ch
         Record{StoreText(nameText, fileText), number, size, static_cast<uint16_t>(nameText.size()),
                static_cast<uint16_t>(fileText.size())};
     ++count_;
+    totalSize_ += size;
 }
 
 void PlateList::Clear()
 {
     count_ = 0;
+    totalSize_ = 0;
     textEnd_ = 0;
 }
 

@@ -25,6 +25,8 @@ struct PlateItem {
 class PlateList {
 public:
     int Count() const { return count_; }
+    // The sizes of all plates added up.
+    uint64_t TotalSize() const { return totalSize_; }
     // False when `index` is not below the count.
     bool At(int index, PlateItem* item) const;
     // The size of plate `index`, which must be below the count.
@@ -57,6 +59,7 @@ private:
     std::vector<std::unique_ptr<Record[]>> records_;
     std::vector<std::unique_ptr<char[]>> texts_;
     int count_ = 0;
+    uint64_t totalSize_ = 0;
     uint64_t textEnd_ = 0; // next free byte of the text blocks
 };
 

@@ -15,27 +15,51 @@ void SelectZoomRange(ListSelection& selection, const PlateList& plates, int from
     });
 }
 
+namespace {
+
+// The sizes of the plates first + b for every set bit b, the plates below `count`.
+uint64_t SizesOf(const PlateList& plates, int count, int first, uint64_t bits)
+{
+    if (first >= count)
+        return 0;
+    if (count - first < 64)
+        bits &= (uint64_t(1) << (count - first)) - 1;
+    uint64_t bytes = 0;
+    if (bits == ~uint64_t(0)) {
+        // A full word: the sizes lie side by side, no bit tests needed.
+        for (int i = first; i < first + 64; ++i)
+            bytes += plates.SizeAt(i);
+        return bytes;
+    }
+    while (bits != 0) {
+        bytes += plates.SizeAt(first + std::countr_zero(bits));
+        bits &= bits - 1;
+    }
+    return bytes;
+}
+
+} // namespace
+
 SelectionSummary SummarizeSelection(const PlateList& plates, const ListSelection& selection)
 {
     SelectionSummary summary;
-    summary.listed = plates.Count();
     const int count = plates.Count();
+    summary.listed = count;
+    if (selection.Count() == count && selection.SelectedCount() * 2LL > count) {
+        // Mostly selected (All, an inverted small pick): add up the plates
+        // that are not and take them from the list's total. All is then free.
+        summary.selected = selection.SelectedCount();
+        uint64_t unselected = 0;
+        if (summary.selected < count)
+            selection.ForEachWord(
+                [&](int first, uint64_t bits) { unselected += SizesOf(plates, count, first, ~bits); });
+        summary.bytes = plates.TotalSize() - unselected;
+        return summary;
+    }
     selection.ForEachSelectedWord([&](int first, uint64_t bits) {
-        if (first >= count)
-            return;
-        if (count - first < 64)
-            bits &= (uint64_t(1) << (count - first)) - 1;
-        summary.selected += std::popcount(bits);
-        if (bits == ~uint64_t(0)) {
-            // A full word: the sizes lie side by side, no bit tests needed.
-            for (int i = first; i < first + 64; ++i)
-                summary.bytes += plates.SizeAt(i);
-            return;
-        }
-        while (bits != 0) {
-            summary.bytes += plates.SizeAt(first + std::countr_zero(bits));
-            bits &= bits - 1;
-        }
+        if (first < count)
+            summary.selected += std::popcount(count - first < 64 ? bits & ((uint64_t(1) << (count - first)) - 1) : bits);
+        summary.bytes += SizesOf(plates, count, first, bits);
     });
     return summary;
 }

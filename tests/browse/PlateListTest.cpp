@@ -119,6 +119,7 @@ TEST(SelectionTest, TheSummaryCountsTheSelectedPlatesAndTheirBytes)
         {"one plate", 5, 5, 1, 6},
         {"a range across words", 60, 130, 71, 71 * (61 + 131) / 2},
         {"the last, short word", 192, 199, 8, 8 * (193 + 200) / 2},
+        {"most, all but the first ten", 10, 199, 190, 190 * (11 + 200) / 2},
         {"all", 0, 199, 200, 200 * 201 / 2},
     };
     for (const Case& c : cases) {
