@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Figures of browsing: scan rate and list memory at 10 million plates, zoom
-# selection, and the preview's decode and draw of a JPEG plate.
+# selection, the selection summary, and the preview's decode and draw of a
+# JPEG plate.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DULMORA_BUILD_TESTS=OFF >/dev/null

@@ -124,7 +124,17 @@ int main(int argc, char** argv)
         if (sum < 0)
             std::printf("?");
     });
+    time("selection summary, all selected (the window's summary line)", [&] {
+        const SelectionSummary summary = SummarizeSelection(connection.Plates(), selection);
+        if (summary.selected != count)
+            std::printf("?");
+    });
     time("invert", [&] { selection.Invert(); });
+    selection.SetRange(0, count / 2 - 1, true);
+    time("selection summary, the first half selected (its slowest case)", [&] {
+        if (SummarizeSelection(connection.Plates(), selection).selected != count / 2)
+            std::printf("?");
+    });
     connection.ReleaseStorage();
 
     // Preview: decode a 256 x 256 JPEG plate and make the picture to draw.

@@ -4,6 +4,7 @@
 #include "base/Dictionary.h"
 #include "base/Text.h"
 #include "base/Translate.h"
+#include "browse/Selection.h"
 #include "config/ConfigItem.h"
 #include "config/ConfigKeys.h"
 #include "config/WindowPlacement.h"
@@ -11,12 +12,14 @@
 #include "log/Errors.h"
 #include "log/Log.h"
 #include "log/LogComboBox.h"
+#include "plates/Preview.h"
 #include "plugins/PluginsEditor.h"
 #include "plugins/Registry.h"
 #include "widgets/BkList.h"
 #include "widgets/ColorRef.h"
 #include "widgets/GuiShared.h"
 
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -53,7 +56,8 @@ const Section kSections[kSectionCount] = {
 
 } // namespace
 
-TMainForm::TMainForm(const std::vector<std::string>& arguments) : session_(*this, operation_)
+TMainForm::TMainForm(const std::vector<std::string>& arguments, const SessionFiles& files)
+    : session_(*this, operation_)
 {
     setObjectName("MainForm");
     ExceptionDialog.SetOptions(crash::kPublishedOptions);
@@ -68,7 +72,7 @@ TMainForm::TMainForm(const std::vector<std::string>& arguments) : session_(*this
     cbLog->EnsureWindow();
     logSubscription_ = SubscribeLog([this](const std::string& line) { cbLog->AddLog("%s", line.c_str()); });
     list->SetSelectionStore(&session_.Selection());
-    session_.Start(arguments);
+    session_.Start(arguments, files);
     RestoreState();
     session_.Started();
 }
@@ -186,7 +190,10 @@ void TMainForm::CreateToolBar(QWidget* parent)
     tools->addWidget(btnSelect);
     tools->addWidget(btnExport);
     tools->addWidget(btnDelete);
-    tools->addStretch();
+    tools->addSpacing(10);
+    txtSummary = new QLabel(toolBar);
+    txtSummary->setObjectName("txtSummary");
+    tools->addWidget(txtSummary, 1);
 
     PopupMenu1 = new QMenu(btnSelect);
     PopupMenu1->setObjectName("PopupMenu1");
@@ -203,6 +210,10 @@ void TMainForm::CreateToolBar(QWidget* parent)
     B1->setObjectName("B1");
     B1->setData(0); // enabled with plates, like All
     btnSelect->setMenu(PopupMenu1);
+    // Ctrl+A anywhere in the window but in a text field, which keeps it.
+    A1->setShortcut(QKeySequence::SelectAll);
+    A1->setShortcutContext(Qt::WindowShortcut);
+    addAction(A1);
 }
 
 void TMainForm::CreatePlateArea(QWidget* parent)
@@ -243,13 +254,13 @@ void TMainForm::CreatePlateArea(QWidget* parent)
     list->SetHeader(header); // the list places the header above its rows
     list->OnClick = Delegate<void(CustomBkList*)>::Bind<&TMainForm::listClickEvent>(this);
     list->OnDrawItemSection = CustomBkList::DrawSectionEvent::Bind<&TMainForm::listDrawItemSection>(this);
+    list->OnSelectionChange = Delegate<void(CustomBkList*)>::Bind<&TMainForm::listSelectionChange>(this);
     listColumn->addWidget(list, 1);
 
+    // No layout: a layout would make the square picture's height the
+    // panel's minimum, and a wide panel would push the window off the screen.
     panelRight = new QWidget(splitter);
     panelRight->setObjectName("panelRight");
-    auto* rightColumn = new QVBoxLayout(panelRight);
-    rightColumn->setContentsMargins(0, 0, 0, 0);
-    rightColumn->setSpacing(0);
     image = new QLabel(panelRight);
     image->setObjectName("image");
     image->setAlignment(Qt::AlignCenter);
@@ -259,9 +270,7 @@ void TMainForm::CreatePlateArea(QWidget* parent)
     txtImage->setObjectName("txtImage");
     txtImage->setFixedHeight(26);
     txtImage->setText("-\n-");
-    rightColumn->addWidget(image);
-    rightColumn->addWidget(txtImage);
-    rightColumn->addStretch();
+    panelRight->setMinimumSize(1, txtImage->height() + 1);
     panelRight->installEventFilter(this);
     splitter->addWidget(listArea);
     splitter->addWidget(panelRight);
@@ -286,6 +295,7 @@ void TMainForm::ConnectCommands()
     connect(cbPlugins, &QComboBox::currentIndexChanged, this, Command<&TMainForm::cbPluginsChange>());
     connect(btnStorage, &QToolButton::clicked, this, Command<&TMainForm::btnStorageClick>());
     connect(btnLoad, &QPushButton::clicked, this, Command<&TMainForm::btnLoadClick>());
+    connect(edtStorage, &QLineEdit::returnPressed, this, Command<&TMainForm::edtStorageReturnPressed>());
     connect(btnExport, &QPushButton::clicked, this, Command<&TMainForm::btnExportClick>());
     connect(btnDelete, &QPushButton::clicked, this, Command<&TMainForm::btnDeleteClick>());
     connect(PopupMenu1, &QMenu::aboutToShow, this, Command<&TMainForm::PopupMenu1MenuItemCheck>());
@@ -321,11 +331,17 @@ void TMainForm::CreateMenu()
 void TMainForm::BuildLanguageMenu()
 {
     mnuLang->clear();
+    delete languageGroup_;
+    languageGroup_ = new QActionGroup(this);
+    languageGroup_->setExclusive(true);
     const std::vector<std::string>& languages = MainDictionary().Languages();
     for (std::size_t i = 0; i < languages.size(); ++i) {
         QAction* item = mnuLang->addAction(QString::fromStdString(languages[i]));
         const int tag = static_cast<int>(i);
         item->setData(tag);
+        item->setCheckable(true);
+        item->setChecked(tag == MainDictionary().Language());
+        languageGroup_->addAction(item);
         connect(item, &QAction::triggered, this, [this, tag] { RunCommand([this, tag] { LanguageClick(tag); }); });
     }
     mnuLang->setEnabled(!languages.empty());
@@ -341,9 +357,13 @@ void TMainForm::ApplyCaptions()
     chCanWrite->setText(Tr("Support write"));
     chCanEnum->setText(Tr("Support list"));
     btnLoad->setText(Tr(loadCaption_.toUtf8().constData()));
+    FitButton(btnLoad, 130);
     btnSelect->setText(Tr("&S Select"));
     btnExport->setText(Tr("&E Export..."));
     btnDelete->setText(Tr("&D Delete"));
+    FitButton(btnSelect, 103);
+    FitButton(btnExport, 90);
+    FitButton(btnDelete, 90);
     A1->setText(Tr("All"));
     I1->setText(Tr("Invert selection"));
     L1->setText(Tr("Level..."));
@@ -357,9 +377,42 @@ void TMainForm::ApplyCaptions()
     mnuExit->setText(Tr("&X Exit"));
     if (cbPlugins->currentIndex() < 0)
         edtDesc->setPlainText(Tr("Not loaded"));
+    if (BasePlugin* plugin = SelectedPlugin())
+        txtPlugin->setText(QString::fromUtf8(PluginTypeName(plugin->Type())));
+    if (shownPlate_.shown)
+        txtImage->setText(QString::fromStdString(ShownPlateLabel(shownPlate_.name.c_str(), shownPlate_.width,
+                                                                 shownPlate_.height, shownPlate_.size)));
+    ApplyToolTips();
+    UpdateSummary();
 }
 
-void TMainForm::LanguageChanged(int) { ApplyCaptions(); }
+void TMainForm::ApplyToolTips()
+{
+    bntPlugins->setToolTip(Tr("Register and free plugin libraries"));
+    cbPlugins->setToolTip(Tr("The storage plugin that loads the storage"));
+    btnStorage->setToolTip(Tr("Choose the storage file or folder"));
+    edtStorage->setToolTip(Tr("The storage file or folder; Enter loads it"));
+    chUseDir->setToolTip(Tr("The plugin keeps its plates in a folder"));
+    chCanWrite->setToolTip(Tr("The plugin can write and delete plates"));
+    chCanEnum->setToolTip(Tr("The plugin can list the plates of a storage"));
+    btnLoad->setToolTip(Tr("Load the storage, or release the loaded one"));
+    btnSelect->setToolTip(Tr("Select all plates (Ctrl+A), invert the selection or select by zoom levels"));
+    btnExport->setToolTip(Tr("Export the selected plates into image files"));
+    btnDelete->setToolTip(Tr("Delete the selected plates from the storage"));
+}
+
+void TMainForm::FitButton(QWidget* button, int designWidth)
+{
+    button->setFixedWidth(std::max(designWidth, button->sizeHint().width()));
+}
+
+void TMainForm::LanguageChanged(int language)
+{
+    if (languageGroup_ != nullptr)
+        for (QAction* item : languageGroup_->actions())
+            item->setChecked(item->data().toInt() == language);
+    ApplyCaptions();
+}
 
 void TMainForm::LanguageClick(int tag)
 {
@@ -381,7 +434,7 @@ void TMainForm::RestoreState()
         header->resizeSection(i, link.ReadInt(Format(cfgkey::kHeaderSection, i), header->sectionSize(i)));
     rightWidth_ = link.ReadInt(cfgkey::kRightWidth, RightWidth());
     ApplyRightWidth();
-    session_.Choice().Choose(link.ReadInt(cfgkey::kLastUsedPlugin, cfgkey::kNoPlugin));
+    session_.RestoreChoice();
     {
         const QSignalBlocker quiet(cbPlugins);
         cbPlugins->setCurrentIndex(session_.Choice().Chosen());
@@ -459,7 +512,18 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TMainForm::panelRightResize() { image->setFixedHeight(panelRight->width()); }
+void TMainForm::panelRightResize() { LayoutPreview(); }
+
+// The picture is square and as wide as the panel, but never taller than the
+// room the panel has above the label: it shrinks and centres instead.
+void TMainForm::LayoutPreview()
+{
+    const int width = panelRight->width();
+    const int room = panelRight->height() - txtImage->height();
+    const int side = std::max(1, std::min(width, room));
+    image->setGeometry((width - side) / 2, 0, side, side);
+    txtImage->setGeometry(0, side, width, txtImage->height());
+}
 
 // ---- shutdown --------------------------------------------------------------
 

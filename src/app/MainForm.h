@@ -11,12 +11,14 @@
 
 #include <QMainWindow>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 class LogComboBox;
 class QAction;
+class QActionGroup;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -46,8 +48,9 @@ inline constexpr int kRightPanelWidth = 257; // design width of the preview pane
 class TMainForm : public QMainWindow, private BrowserView {
     Q_OBJECT
 public:
-    // `arguments` is the command line, the program first.
-    explicit TMainForm(const std::vector<std::string>& arguments);
+    // `arguments` is the command line, the program first; `files` places the
+    // session's files and the plugins folder.
+    explicit TMainForm(const std::vector<std::string>& arguments, const SessionFiles& files = {});
     ~TMainForm() override;
 
     Session& Core() { return session_; }
@@ -91,6 +94,7 @@ public:
     QToolButton* btnSelect;
     QPushButton* btnExport;
     QPushButton* btnDelete;
+    QLabel* txtSummary; // plates listed, selected and their size
     QMenu* PopupMenu1;
     QAction* A1;
     QAction* I1;
@@ -134,12 +138,21 @@ private:
     // Puts the window's state into the configuration (without saving it).
     void StoreState();
     void ApplyCaptions();
+    void ApplyToolTips();
+    // At least the design width, wider when the caption needs it.
+    void FitButton(QWidget* button, int designWidth);
     void LanguageChanged(int language);
     void LanguageClick(int tag);
     void panelRightResize();
     void PopupMenu1MenuItemCheck();
     void FormClose();
     void listClickEvent(CustomBkList* sender);
+    void listSelectionChange(CustomBkList* sender);
+    // The figures of the plates listed and selected.
+    void UpdateSummary();
+    // The preview shows nothing: no plate of a storage that is gone.
+    void ClearPreview();
+    void LayoutPreview();
     int PlateCount() const;
     int RightWidth() const;
     void ApplyRightWidth();
@@ -148,6 +161,8 @@ private:
     void mnuSaveCfgClick() { SaveState(true); }
     void mnuExitClick() { close(); }
     void btnLoadClick();
+    // Enter in the storage path loads what it names.
+    void edtStorageReturnPressed();
     void btnStorageClick();
     void btnExportClick();
     void btnDeleteClick();
@@ -166,7 +181,18 @@ private:
 
     void ShowPicture(const QImage& picture);
 
+    // The plate the preview shows, to word its label again in another language.
+    struct ShownPlate {
+        bool shown = false;
+        std::string name;
+        int width = 0;
+        int height = 0;
+        uint32_t size = 0;
+    };
+
     QStandardItemModel* headerModel_;
+    QActionGroup* languageGroup_ = nullptr;
+    ShownPlate shownPlate_;
     QtOperation operation_;
     Session session_;
     int logSubscription_ = 0;

@@ -74,6 +74,7 @@ void TMainForm::ShowLoadButton(LoadButton state)
     loadCaption_ = state == LoadButton::Load ? kLoadCaption : state == LoadButton::Loading ? kLoadingCaption
                                                                                             : kReleaseCaption;
     btnLoad->setText(Tr(loadCaption_.toUtf8().constData()));
+    FitButton(btnLoad, 130);
     btnLoad->setEnabled(state != LoadButton::Loading);
 }
 
@@ -99,17 +100,38 @@ void TMainForm::listClick()
             return !picture.isNull();
         });
         txtImage->setText(QString::fromStdString(result.label));
+        shownPlate_ = {result.shown, plate.name, result.width, result.height, plate.size};
         if (!result.shown) {
             picture = QImage(std::max(1, image->width()), std::max(1, image->height()), QImage::Format_RGB32);
             picture.fill(Qt::white);
         }
         ShowPicture(picture);
+    } else {
+        // No plate to show: whatever was shown belonged to a list that is gone.
+        ClearPreview();
     }
     const bool plates = PlateCount() > 0;
     btnSelect->setEnabled(plates);
     btnExport->setEnabled(plates);
     btnDelete->setEnabled(plates);
+    // Kept current here too, for Ctrl+A, which works without the menu.
+    A1->setEnabled(plates);
+    I1->setEnabled(plates);
 }
+
+void TMainForm::ClearPreview()
+{
+    shownPlate_ = {};
+    image->clear();
+    txtImage->setText("-\n-");
+}
+
+void TMainForm::UpdateSummary()
+{
+    txtSummary->setText(QString::fromStdString(SummaryText(SummarizeSelection(session_.Plates(), session_.Selection()))));
+}
+
+void TMainForm::listSelectionChange(CustomBkList*) { UpdateSummary(); }
 
 void TMainForm::ShowPicture(const QImage& picture)
 {
@@ -156,6 +178,13 @@ void TMainForm::btnLoadClick()
     if (StorageLoaded())
         ReleaseStorage();
     else
+        LoadStorage();
+}
+
+void TMainForm::edtStorageReturnPressed()
+{
+    // Not while a scan runs: it lets events through, this one included.
+    if (btnLoad->isEnabled())
         LoadStorage();
 }
 

@@ -1,6 +1,7 @@
 #include "app/Session.h"
 
 #include "app/CommandLine.h"
+#include "base/Paths.h"
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "config/ConfigKeys.h"
@@ -28,7 +29,7 @@ void WriteLogHeader()
 }
 
 Session::Session(BrowserView& view, Operation& operation, const PluginHostInfo* host)
-    : operation_(operation), plugins_(host), connection_(view, operation, period_, host)
+    : view_(view), operation_(operation), plugins_(host), connection_(view, operation, period_, host)
 {
     // The program loads and saves the store itself.
     config_.SetAutoLoad(false);
@@ -48,6 +49,7 @@ Session::~Session()
 
 void Session::Start(const std::vector<std::string>& arguments, const SessionFiles& files)
 {
+    files_ = files;
     config_.SetFileName(ResolveFilePath(arguments, kConfigSwitch, files.config));
     logFile_ = std::make_unique<LogFile>(ResolveFilePath(arguments, kLogSwitch, files.log));
     WriteLogHeader();
@@ -60,13 +62,19 @@ void Session::Start(const std::vector<std::string>& arguments, const SessionFile
 
 void Session::LoadRegistry()
 {
+    bool firstStart = false;
     if (ConfigItem* root = link_.Item("")) {
+        firstStart = !PluginsArray::HasPluginList(*root);
         plugins_.LoadPluginList(*root);
         storages_.LoadStorages(*root);
+        if (firstStart)
+            plugins_.RegisterFolder(JoinToProgramFolder(files_.plugins));
     }
     choice_.Fill();
-    choice_.Choose(-1);
+    choice_.Choose(firstStart ? 0 : cfgkey::kNoPlugin);
 }
+
+void Session::RestoreChoice() { choice_.Choose(link_.ReadInt(cfgkey::kLastUsedPlugin, choice_.Chosen())); }
 
 void Session::Started() { ::Log("OK"); }
 
@@ -101,6 +109,12 @@ void Session::Stop(const std::function<void()>& saveState)
 
 LoadResult Session::LoadStorage(const std::string& storagePath)
 {
+    if (choice_.Selected() == nullptr) {
+        LoadResult refused{LoadResult::Outcome::NoPlugin, 0, Translate("Plugin is not loaded or selected")};
+        ::Log("%s", refused.error.c_str());
+        view_.ShowError(refused.error);
+        return refused;
+    }
     return connection_.LoadStorage(choice_.SelectedLibraryPath(), storagePath);
 }
 

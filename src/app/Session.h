@@ -38,6 +38,9 @@ inline constexpr unsigned kProgressPeriodMs = 400;
 struct SessionFiles {
     std::string config = "Ulmora.hcfg";
     std::string log = "Ulmora.log";
+    // The folder of the shipped plugins, relative to the program folder
+    // unless absolute: registered on a first start.
+    std::string plugins = "plugins";
 };
 
 class Session {
@@ -54,7 +57,14 @@ public:
     void Start(const std::vector<std::string>& arguments, const SessionFiles& files = {});
     // Loads the plugin registry and the storage definitions from the
     // configuration, then rebuilds the plugin choice with nothing chosen.
+    // On a first start (the configuration has no plugin list at all, not
+    // even an empty one) it registers every library of the plugins folder
+    // instead, in name order, and chooses the first, so that a program
+    // copied anywhere with its plugins can load at once.
     void LoadRegistry();
+    // Chooses the plugin stored as the last used one; without a stored one
+    // the choice LoadRegistry made stays.
+    void RestoreChoice();
     void Started();
 
     // `saveState` puts the shell's state into the configuration before the
@@ -73,7 +83,9 @@ public:
     PluginChoice& Choice() { return choice_; }
     const PluginChoice& Choice() const { return choice_; }
 
-    // Loads the storage at `storagePath` through the chosen plugin.
+    // Loads the storage at `storagePath` through the chosen plugin. Without
+    // a chosen plugin nothing is tried: the result (NoPlugin) and the view
+    // say so.
     LoadResult LoadStorage(const std::string& storagePath);
     void ReleaseStorage();
     StorageConnection& Connection() { return connection_; }
@@ -88,7 +100,9 @@ public:
     const LogFile* CurrentLogFile() const { return logFile_.get(); }
 
 private:
+    BrowserView& view_;
     Operation& operation_;
+    SessionFiles files_;
     PRPeriod period_{kProgressPeriodMs};
     CfgStorage config_;
     StorageLink link_;

@@ -49,6 +49,26 @@ public:
             f(i);
     }
 
+    // Calls f(first, bits) for every 64-item word that holds a selected item:
+    // item first + b is selected exactly when bit b of `bits` is set. The way
+    // to walk a large selection fast.
+    template <typename F>
+    void ForEachSelectedWord(F f) const
+    {
+        for (std::size_t w = 0; w < words_.size(); ++w)
+            if (words_[w] != 0)
+                f(static_cast<int>(w << 6), words_[w]);
+    }
+
+    // Calls f(first, bits) for every 64-item word, the empty ones too; bits
+    // beyond the last item are clear.
+    template <typename F>
+    void ForEachWord(F f) const
+    {
+        for (std::size_t w = 0; w < words_.size(); ++w)
+            f(static_cast<int>(w << 6), words_[w]);
+    }
+
     int Focus() const { return focus_; }
     int Anchor() const { return anchor_; }
     // Out-of-range values become -1.

@@ -34,11 +34,13 @@ void PlateList::Append(const char* name, int32_t number, uint32_t size, const ch
         Record{StoreText(nameText, fileText), number, size, static_cast<uint16_t>(nameText.size()),
                static_cast<uint16_t>(fileText.size())};
     ++count_;
+    totalSize_ += size;
 }
 
 void PlateList::Clear()
 {
     count_ = 0;
+    totalSize_ = 0;
     textEnd_ = 0;
 }
 
@@ -74,13 +76,15 @@ uint64_t PlateList::StoreText(std::string_view name, std::string_view file)
     return offset;
 }
 
-std::string FormatSize(uint32_t bytes)
+std::string FormatSize(uint32_t bytes) { return FormatTotalSize(bytes); }
+
+std::string FormatTotalSize(uint64_t bytes)
 {
     if (bytes < 1000)
-        return Format("%u", bytes);
+        return Format("%u", static_cast<unsigned>(bytes));
     static const char kUnits[] = "BKMGTPEZYABCDEF";
-    uint32_t quotient = bytes;
-    uint32_t remainder = 0;
+    uint64_t quotient = bytes;
+    uint64_t remainder = 0;
     int divisions = 0;
     while (quotient >= 1000) {
         remainder = quotient % 1000;
@@ -88,6 +92,6 @@ std::string FormatSize(uint32_t bytes)
         ++divisions;
     }
     if (divisions >= 15)
-        return Format("%u.%03u?", quotient, remainder);
-    return Format("%u.%03u%c", quotient, remainder, kUnits[divisions]);
+        return Format("%u.%03u?", static_cast<unsigned>(quotient), static_cast<unsigned>(remainder));
+    return Format("%u.%03u%c", static_cast<unsigned>(quotient), static_cast<unsigned>(remainder), kUnits[divisions]);
 }

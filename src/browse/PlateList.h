@@ -25,8 +25,15 @@ struct PlateItem {
 class PlateList {
 public:
     int Count() const { return count_; }
+    // The sizes of all plates added up.
+    uint64_t TotalSize() const { return totalSize_; }
     // False when `index` is not below the count.
     bool At(int index, PlateItem* item) const;
+    // The size of plate `index`, which must be below the count.
+    uint32_t SizeAt(int index) const
+    {
+        return records_[static_cast<std::size_t>(index) >> kRecordShift][index & (kRecordsPerBlock - 1)].size;
+    }
     // Copies the texts, each cut to 260 characters; a null text is empty.
     void Append(const char* name, int32_t number, uint32_t size, const char* file = nullptr);
     // Sets the count to 0 and keeps the memory for the next load.
@@ -42,7 +49,8 @@ private:
         uint16_t nameLength;
         uint16_t fileLength;
     };
-    static constexpr int kRecordsPerBlock = 1 << 16;
+    static constexpr int kRecordShift = 16;
+    static constexpr int kRecordsPerBlock = 1 << kRecordShift;
     static constexpr std::size_t kTextBlockSize = 1 << 20;
 
     char* TextAt(uint64_t offset) const;
@@ -51,6 +59,7 @@ private:
     std::vector<std::unique_ptr<Record[]>> records_;
     std::vector<std::unique_ptr<char[]>> texts_;
     int count_ = 0;
+    uint64_t totalSize_ = 0;
     uint64_t textEnd_ = 0; // next free byte of the text blocks
 };
 
@@ -58,3 +67,5 @@ private:
 // as often as it stays at least 1000, with three digits of the last division,
 // cut, not rounded, and the unit letter: 65536 gives "65.536K".
 std::string FormatSize(uint32_t bytes);
+// The same for totals that pass 4 GB.
+std::string FormatTotalSize(uint64_t bytes);

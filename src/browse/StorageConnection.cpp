@@ -79,6 +79,10 @@ LoadResult StorageConnection::LoadStorage(const std::string& libraryPath, const 
         Report(result.error);
     } else if (found == Aborted) {
         result.outcome = LoadResult::Outcome::Aborted;
+    } else if (found == Done) {
+        // What the plugin could not list, for example rows that are no plates.
+        if (const std::string notice = action_->PluginText(); !notice.empty())
+            Log("%s", notice.c_str());
     }
     result.plates = plates_.Count();
     view_.ShowPlateCount(plates_.Count());

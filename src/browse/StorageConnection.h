@@ -47,6 +47,7 @@ struct LoadResult {
         PluginFailed,      // the library is not a storage plugin; nothing is loaded
         ActionFailed,      // the plugin gave no storage action; nothing is loaded
         OpenFailed,        // the storage could not be opened; nothing is loaded
+        NoPlugin,          // no plugin was chosen; nothing was tried
     };
     Outcome outcome = Outcome::PluginFailed;
     int plates = 0;    // plates listed

@@ -24,7 +24,7 @@ BoxPresenter::Answer Ask(BoxOwner owner, const std::string& text, BoxPresenter::
 {
     LastErrorKeeper keep;
     if (presenter == nullptr)
-        return BoxPresenter::Answer{buttons == BoxPresenter::Buttons::YesNo ? BoxNo : BoxCancel, false};
+        return BoxPresenter::Answer{buttons == BoxPresenter::Buttons::YesNoCancel ? BoxCancel : BoxNo, false};
     return presenter->Ask(owner, QuestionCaption(), text, buttons, withCheckBox);
 }
 
@@ -66,6 +66,15 @@ bool AskYesNo(BoxOwner owner, int* answerSticks, const char* format, ...)
     if (answerSticks != nullptr && answer.checked)
         *answerSticks = 0;
     return true;
+}
+
+bool AskYesNoDefaultNo(BoxOwner owner, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string text = FormatV(format, args);
+    va_end(args);
+    return Ask(owner, text, BoxPresenter::Buttons::YesNoDefaultNo, false).button == BoxYes;
 }
 
 int AskYesNoCancel(BoxOwner owner, int* remembered, const char* format, ...)

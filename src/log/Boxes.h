@@ -21,7 +21,8 @@ inline constexpr const char* kDontTellText = "Don't tell me again";
 
 class BoxPresenter {
 public:
-    enum class Buttons { YesNo, YesNoCancel };
+    // YesNoDefaultNo: Yes and No with No as the default button.
+    enum class Buttons { YesNo, YesNoCancel, YesNoDefaultNo };
     struct Answer {
         int button = BoxCancel; // BoxYes, BoxNo or BoxCancel (also: the box was closed)
         bool checked = false;   // the check box was ticked
@@ -54,6 +55,10 @@ void ErrorBox(BoxOwner owner, const char* format, ...) __attribute__((format(pri
 // The thread's last error is the same after the call.
 bool AskYesNo(BoxOwner owner, int* answerSticks, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
+
+// Yes or No with No as the default button, for questions whose Yes makes
+// something the user may not have meant; no check box.
+bool AskYesNoDefaultNo(BoxOwner owner, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // `remembered`, when given, belongs to the caller: BoxYes or BoxNo there is
 // returned at once; a ticked check box stores the answer there.

@@ -42,7 +42,7 @@ BoxPresenter::Answer QtBoxPresenter::Ask(BoxOwner owner, const std::string& capt
     } else {
         box.setEscapeButton(no);
     }
-    box.setDefaultButton(yes);
+    box.setDefaultButton(buttons == Buttons::YesNoDefaultNo ? no : yes);
     if (withCheckBox)
         box.setCheckBox(new QCheckBox(Tr(kDontTellText), &box));
     QApplication::beep();
@@ -55,7 +55,7 @@ BoxPresenter::Answer QtBoxPresenter::Ask(BoxOwner owner, const std::string& capt
     else if (box.clickedButton() == no)
         answer.button = BoxNo;
     else
-        answer.button = buttons == Buttons::YesNo ? BoxNo : BoxCancel;
+        answer.button = buttons == Buttons::YesNoCancel ? BoxCancel : BoxNo;
     return answer;
 }
 

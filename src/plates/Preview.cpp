@@ -108,6 +108,11 @@ bool LoadPlateImage(const void* data, uint32_t size, const char* plateName, cons
     return drawn;
 }
 
+std::string ShownPlateLabel(const char* name, int width, int height, uint32_t size)
+{
+    return Format(Translate("Item: %s\nSizes: %dx%d (%s)"), name, width, height, FormatSize(size).c_str());
+}
+
 PreviewResult PreviewPlate(StorageAction& action, const PlateItem& plate, const PlateDrawer& draw)
 {
     PreviewResult result;
@@ -129,8 +134,7 @@ PreviewResult PreviewPlate(StorageAction& action, const PlateItem& plate, const 
         failure = ErrorText(kCurrentError);
     }
     if (result.shown) {
-        result.label = Format("Item: %s\nSizes: %dx%d (%s)", plate.name, result.width, result.height,
-                              FormatSize(plate.size).c_str());
+        result.label = ShownPlateLabel(plate.name, result.width, result.height, plate.size);
     } else {
         if (failure.empty())
             failure = ErrorText(kCurrentError);

@@ -45,6 +45,10 @@ struct PreviewResult {
     std::string label; // the two-line text under the picture
 };
 
+// The label of a plate that is shown: "Item: %s\nSizes: %dx%d (%s)",
+// translated.
+std::string ShownPlateLabel(const char* name, int width, int height, uint32_t size);
+
 // Fetches, checks, decodes and draws one plate; the label says what the
 // plate is or why it is not shown.
 PreviewResult PreviewPlate(StorageAction& action, const PlateItem& plate, const PlateDrawer& draw);

@@ -241,12 +241,14 @@ uint32_t StorageAction::MapResult(uint32_t result, bool abortedAllowed) const
     return Failed;
 }
 
-void StorageAction::FetchErrorText() const
+std::string StorageAction::PluginText() const
 {
     // The buffer is cleared and terminated here as well, so that a plugin
     // that writes nothing or forgets the terminator cannot leak garbage.
     char buffer[kErrorTextRoom] = {};
     Interface()->functions->GetErrorText(Interface(), buffer, kErrorTextRoom);
     buffer[kErrorTextRoom - 1] = '\0';
-    SetErrorText("%s", buffer);
+    return buffer;
 }
+
+void StorageAction::FetchErrorText() const { SetErrorText("%s", PluginText().c_str()); }

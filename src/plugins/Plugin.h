@@ -120,6 +120,10 @@ public:
     // 0, 1, 2 failure, or 3 Aborted when the handler answered false.
     uint32_t Enumerate(uint32_t value1, PlateHandler handler, uint32_t value2);
 
+    // The plugin's text (GetErrorText) as it stands; after a listing that
+    // succeeded, a notice such as rows it left out, else usually empty.
+    std::string PluginText() const;
+
     bool IsOpen() const { return opened_; }
     const std::string& StoragePath() const { return storagePath_; }
     // The default file extension the plugin announced (never null).

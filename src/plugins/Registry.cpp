@@ -11,6 +11,8 @@
 #include "platform/FileInfo.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
@@ -23,6 +25,8 @@ std::string StoredForm(std::string text)
         text = Bounded(MakeRelativeToProgramFolder(text));
     return text;
 }
+
+constexpr const char* kPluginCountKey = "Plugins/Count";
 
 } // namespace
 
@@ -93,9 +97,38 @@ void PluginsArray::RemoveListener(Listener listener)
         listeners_.erase(found);
 }
 
+bool PluginsArray::HasPluginList(ConfigItem& config) { return config.FindItem(kPluginCountKey) != nullptr; }
+
+int PluginsArray::RegisterFolder(const std::string& folder)
+{
+    namespace fs = std::filesystem;
+    std::vector<std::string> libraries;
+    std::error_code error;
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error))
+        if (entry->path().extension() == ".so" && entry->is_regular_file(error))
+            libraries.push_back(entry->path().string());
+    std::sort(libraries.begin(), libraries.end());
+    int added = 0;
+    for (const std::string& path : libraries) {
+        if (FindPlugin(path.c_str(), kAnyPluginType) != nullptr)
+            continue;
+        std::unique_ptr<StoragePlugin> plugin = LoadPlugin(path.c_str(), host_, kAnyPluginType);
+        if (plugin == nullptr) {
+            const std::string why = ErrorText(kCurrentError);
+            Log(Translate("Error loading plugin libray [%s]\nError: %s"), path.c_str(), why.c_str());
+            continue;
+        }
+        plugins_.push_back(std::move(plugin));
+        ++added;
+    }
+    if (added > 0)
+        NotifyListeners();
+    return added;
+}
+
 void PluginsArray::LoadPluginList(ConfigItem& config)
 {
-    const int count = config.ReadInt("Plugins/Count", 0);
+    const int count = config.ReadInt(kPluginCountKey, 0);
     for (int i = 0; i < count; ++i) {
         const std::string path = config.ReadString(Format("Plugins/Item%d", i), "");
         if (!path.empty())
@@ -105,7 +138,7 @@ void PluginsArray::LoadPluginList(ConfigItem& config)
 
 void PluginsArray::SavePluginList(ConfigItem& config) const
 {
-    config.WriteInt("Plugins/Count", Count());
+    config.WriteInt(kPluginCountKey, Count());
     for (int i = 0; i < Count(); ++i)
         config.WriteString(Format("Plugins/Item%d", i), Plugin(i)->LibraryPath());
 }

@@ -39,7 +39,14 @@ public:
     int Count() const { return static_cast<int>(plugins_.size()); }
     BasePlugin* Plugin(int index) const { return plugins_[static_cast<std::size_t>(index)].get(); }
 
+    // True when the configuration holds a plugin list at all, even an empty one.
+    static bool HasPluginList(ConfigItem& config);
     void LoadPluginList(ConfigItem& config);
+    // Registers every plugin library ("*.so") of `folder` that is not
+    // registered yet, in name order. A library that does not load is logged
+    // and skipped, without a box: nobody asked for it by name. Returns how
+    // many were registered.
+    int RegisterFolder(const std::string& folder);
     void SavePluginList(ConfigItem& config) const;
     // Destroys all plugins, first to last.
     void Clear();

@@ -283,6 +283,13 @@ void CustomBkList::Repaint()
 void CustomBkList::SelectionChanged()
 {
     Repaint();
+    NotifySelection();
+}
+
+void CustomBkList::NotifySelection()
+{
+    if (OnSelectionChange)
+        OnSelectionChange(this);
 }
 
 void CustomBkList::BeginUpdate()
@@ -337,6 +344,7 @@ void CustomBkList::ApplyCount(int count)
     if (tracked_ >= count)
         tracked_ = -1;
     UpdateScrollBars();
+    NotifySelection();
 }
 
 void CustomBkList::EnsureForcedFocus(bool fire)
@@ -390,6 +398,7 @@ void CustomBkList::MoveFocus(int index)
             Repaint();
         }
         selection_->SetSelected(index, true);
+        NotifySelection();
     }
     InvalidateItem(old);
     InvalidateItem(index);
@@ -425,6 +434,7 @@ bool CustomBkList::SetSelected(int index, bool selected)
     if (!selection_->SetSelected(index, selected))
         return false;
     InvalidateItem(index);
+    NotifySelection();
     return true;
 }
 
@@ -465,6 +475,7 @@ void CustomBkList::SelectByUser(int index, Qt::KeyboardModifiers modifiers, bool
         MoveFocus(index);
         selection_->SetAnchor(index);
         Repaint();
+        NotifySelection();
         return;
     }
     const bool shift = modifiers & Qt::ShiftModifier;
@@ -489,6 +500,7 @@ void CustomBkList::SelectByUser(int index, Qt::KeyboardModifiers modifiers, bool
         selection_->SetAnchor(index);
     }
     Repaint();
+    NotifySelection();
 }
 
 void CustomBkList::ExtendDrag(int index, Qt::KeyboardModifiers modifiers)

@@ -45,6 +45,10 @@ public:
     using MouseEvent = Delegate<void(CustomBkList* sender, Qt::KeyboardModifiers shift, QPoint pos)>;
 
     Delegate<void(CustomBkList* sender)> OnClick; // the focused item or the selection changed
+    // The selection or the item count may have changed, by the user or by a
+    // command (SelectAll, EditSelection, SetItemsCount...): for owners that
+    // show figures of the selection.
+    Delegate<void(CustomBkList* sender)> OnSelectionChange;
     Delegate<int(CustomBkList* sender)> OnGetCount;
     Delegate<int(CustomBkList* sender, int index)> OnMeasureItem; // row height, with bkoVariableHeight
     DrawItemEvent OnDrawItem;
@@ -212,6 +216,7 @@ private:
 
     void Repaint();
     void SelectionChanged();
+    void NotifySelection();
     void UpdateScrollBars();
     void UpdateGeometries();
     void ApplyBorder();

@@ -5,6 +5,7 @@
 #include "ScriptedBoxes.h"
 #include "StartConfig.h"
 #include "app/Data.h"
+#include "base/Dictionary.h"
 #include "browse/AskZoomForm.h"
 #include "config/ConfigItem.h"
 #include "config/TreeConfig.h"
@@ -162,6 +163,90 @@ TEST_F(BrowseTest, SelectMenuCommands)
     AnswerZoomDialog(3, 1, true);
     window->L1->trigger();
     EXPECT_EQ(window->list->SelectedCount(), 0);
+}
+
+TEST_F(BrowseTest, ThePreviewIsEmptiedWithTheList)
+{
+    const std::string storage = folder.File("world.mbtiles");
+    fs::copy_file(FIXTURE_MBTILES, storage);
+    Start(MBTILES_PLUGIN, storage);
+    auto previewShown = [this] { return !window->image->pixmap().isNull(); };
+
+    QTest::mouseClick(window->btnLoad, Qt::LeftButton);
+    window->list->SetItemIndex(0);
+    ASSERT_TRUE(previewShown());
+    QTest::mouseClick(window->btnLoad, Qt::LeftButton); // release
+    EXPECT_FALSE(previewShown());
+    EXPECT_EQ(Label(), "-\n-");
+
+    // Enter in the path field loads; and again, while loaded, reloads.
+    QTest::keyClick(window->edtStorage, Qt::Key_Return);
+    ASSERT_EQ(window->list->ItemsCount(), 21);
+    window->list->SetItemIndex(3);
+    ASSERT_TRUE(previewShown());
+    QTest::keyClick(window->edtStorage, Qt::Key_Return);
+    EXPECT_EQ(window->list->ItemsCount(), 21);
+    EXPECT_EQ(window->btnLoad->text(), "&L Release storage");
+    EXPECT_FALSE(previewShown());
+    EXPECT_EQ(Label(), "-\n-");
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(BrowseTest, TheSummaryCountsThePlatesListedAndSelected)
+{
+    // A folder tree of three plates of known sizes: "t" (1000 bytes) of zoom 1,
+    // "tq" (2000) and "tr" (500) of zoom 2.
+    const fs::path tree = folder.Path() / "tree";
+    fs::create_directories(tree / "t");
+    std::ofstream(tree / "t.jpg") << std::string(1000, 'x');
+    std::ofstream(tree / "t" / "q.jpg") << std::string(2000, 'x');
+    std::ofstream(tree / "t" / "r.jpg") << std::string(500, 'x');
+    Start(FOLDER_PLUGIN, tree.string());
+    EXPECT_EQ(window->txtSummary->text(), "Plates: 0, selected: 0 (0)");
+    QTest::mouseClick(window->btnLoad, Qt::LeftButton);
+    ASSERT_EQ(window->list->ItemsCount(), 3);
+    EXPECT_EQ(window->txtSummary->text(), "Plates: 3, selected: 0 (0)");
+
+    window->A1->trigger();
+    EXPECT_EQ(window->txtSummary->text(), "Plates: 3, selected: 3 (3.500K)");
+    window->I1->trigger();
+    EXPECT_EQ(window->txtSummary->text(), "Plates: 3, selected: 0 (0)");
+    AnswerZoomDialog(2, 2, true);
+    window->L1->trigger();
+    EXPECT_EQ(window->txtSummary->text(), "Plates: 3, selected: 2 (2.500K)");
+
+    // Ctrl+A in the window selects every plate; a click selects one.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    window->list->setFocus();
+    QTest::keyClick(window->list, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(window->list->SelectedCount(), 3);
+    EXPECT_EQ(window->txtSummary->text(), "Plates: 3, selected: 3 (3.500K)");
+    QTest::mouseClick(window->list->viewport(), Qt::LeftButton, {}, window->list->ItemRect(1).center());
+    EXPECT_TRUE(window->txtSummary->text().startsWith("Plates: 3, selected: 1 (")) << window->txtSummary->text().toStdString();
+
+    QTest::mouseClick(window->btnLoad, Qt::LeftButton); // release
+    EXPECT_EQ(window->txtSummary->text(), "Plates: 0, selected: 0 (0)");
+}
+
+TEST_F(BrowseTest, ThePlateLabelFollowsTheLanguage)
+{
+    const std::string storage = folder.File("world.mbtiles");
+    fs::copy_file(FIXTURE_MBTILES, storage);
+    Start(MBTILES_PLUGIN, storage);
+    ASSERT_TRUE(MainDictionary().Load(DICTIONARY_FILE));
+    struct Restore {
+        ~Restore() { MainDictionary().LoadText(""); }
+    } restore;
+    QTest::mouseClick(window->btnLoad, Qt::LeftButton);
+    window->list->SetItemIndex(0);
+    ASSERT_TRUE(Label().startsWith("Item: t\nSizes: 256x256 (")) << Label().toStdString();
+    MainDictionary().SetLanguage(1);
+    EXPECT_TRUE(Label().startsWith(QString::fromUtf8("Плитка: t\nРазмеры: 256x256 ("))) << Label().toStdString();
+    EXPECT_EQ(window->btnLoad->text(), QString::fromUtf8("&L Освободить хранилище"));
+    EXPECT_GE(window->btnLoad->width(), window->btnLoad->sizeHint().width()) << "the caption is not cut";
+    MainDictionary().SetLanguage(0);
+    EXPECT_TRUE(Label().startsWith("Item: t\nSizes: 256x256 (")) << Label().toStdString();
 }
 
 } // namespace

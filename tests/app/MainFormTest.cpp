@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QTest>
 #include <QToolButton>
@@ -72,7 +73,7 @@ protected:
     TMainForm& Start()
     {
         data = std::make_unique<TData>();
-        form = std::make_unique<TMainForm>(arguments);
+        form = std::make_unique<TMainForm>(arguments, files);
         return *form;
     }
     void Close()
@@ -91,6 +92,7 @@ protected:
     ScriptedBoxes boxes;
     fs::path dir, config, log;
     std::vector<std::string> arguments;
+    SessionFiles files; // the plugins folder: none beside the tests unless a test names one
     std::unique_ptr<TData> data;
     std::unique_ptr<TMainForm> form;
 };
@@ -261,6 +263,91 @@ TEST_F(MainFormTest, ChoosingALanguageTranslatesTheWindowAtOnce)
     window.mnuLang->actions()[0]->trigger();
     EXPECT_EQ(window.btnExport->text(), "&E Export...");
     MainDictionary().LoadText("");
+}
+
+TEST_F(MainFormTest, AFirstStartRegistersTheShippedPluginsAndChoosesTheFirst)
+{
+    files.plugins = SHIPPED_PLUGIN_DIR;
+    TMainForm& window = Start();
+    ASSERT_EQ(window.cbPlugins->count(), 2);
+    EXPECT_TRUE(window.cbPlugins->itemText(0).endsWith("plugins/folder.so")) << window.cbPlugins->itemText(0).toStdString();
+    EXPECT_TRUE(window.cbPlugins->itemText(1).endsWith("plugins/mbtiles.so")) << window.cbPlugins->itemText(1).toStdString();
+    EXPECT_EQ(window.cbPlugins->currentIndex(), 0);
+    EXPECT_EQ(window.txtPlugin->text(), "Storage");
+    EXPECT_TRUE(window.btnStorage->isEnabled()) << "the storage can be chosen at once";
+    EXPECT_TRUE(boxes.shown.empty());
+    Close();
+
+    // From then on the list is the user's: a second start registers nothing more.
+    Start();
+    EXPECT_EQ(form->cbPlugins->count(), 2);
+    EXPECT_EQ(form->cbPlugins->currentIndex(), 0);
+}
+
+TEST_F(MainFormTest, LoadingWithoutAChosenPluginSaysSo)
+{
+    files.plugins = SHIPPED_PLUGIN_DIR;
+    WriteConfig([](ConfigItem& ide) { ide.WriteInt("Plugins/Count", 0); }); // emptied by the user: kept empty
+    TMainForm& window = Start();
+    EXPECT_EQ(window.cbPlugins->count(), 0);
+    window.edtStorage->setText(QString::fromStdString(dir.string()));
+    QTest::mouseClick(window.btnLoad, Qt::LeftButton);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Plugin is not loaded or selected");
+    EXPECT_EQ(window.btnLoad->text(), "&L Load storage");
+}
+
+TEST_F(MainFormTest, TheWindowStaysWithinTheScreen)
+{
+    WriteConfig([](ConfigItem& ide) {
+        ConfigItem& placement = *ide.Item("Window");
+        for (const char* key : {"X", "Y"})
+            placement.WriteInt(key, 0);
+        for (const char* key : {"W", "H"})
+            placement.WriteInt(key, 5000);
+        placement.WriteInt("WindowState", 0);
+        ide.WriteInt("RightW", 5000); // a preview panel wider than the screen is high
+    });
+    TMainForm& window = Start();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QApplication::processEvents();
+    const QSize screen = window.screen()->availableGeometry().size();
+    EXPECT_LE(window.width(), screen.width());
+    EXPECT_LE(window.height(), screen.height());
+
+    // Widening the preview keeps the window's height; the picture stays square within the panel.
+    window.splitter->setSizes({50, screen.width()});
+    QApplication::processEvents();
+    EXPECT_LE(window.height(), screen.height());
+    EXPECT_EQ(window.image->width(), window.image->height());
+    EXPECT_LE(window.image->height() + window.txtImage->height(), window.panelRight->height());
+}
+
+TEST_F(MainFormTest, TheLanguageMenuMarksTheLanguageAndEveryCaptionFollows)
+{
+    files.plugins = SHIPPED_PLUGIN_DIR; // a plugin chosen, so that its type text shows
+    TMainForm& window = Start();
+    ASSERT_TRUE(MainDictionary().Load(DICTIONARY_FILE));
+    struct Restore {
+        ~Restore() { MainDictionary().LoadText(""); }
+    } restore;
+    window.BuildLanguageMenu();
+    const QList<QAction*> languages = window.mnuLang->actions();
+    ASSERT_EQ(languages.size(), 2);
+    EXPECT_TRUE(languages[0]->isChecked());
+    languages[1]->trigger();
+    EXPECT_TRUE(languages[1]->isChecked());
+    EXPECT_FALSE(languages[0]->isChecked());
+    EXPECT_EQ(window.txtPlugin->text(), QString::fromUtf8("Хранилище"));
+    EXPECT_EQ(window.btnLoad->text(), QString::fromUtf8("&L Загрузить хранилище"));
+    EXPECT_GE(window.btnLoad->width(), window.btnLoad->sizeHint().width()) << "the caption is not cut";
+    EXPECT_EQ(window.btnDelete->toolTip(), QString::fromUtf8("Удалить выбранные плитки из хранилища"));
+    EXPECT_EQ(window.txtSummary->text(), QString::fromUtf8("Плиток: 0, выбрано: 0 (0)"));
+    languages[0]->trigger();
+    EXPECT_EQ(window.txtPlugin->text(), "Storage");
+    EXPECT_EQ(window.btnDelete->toolTip(), "Delete the selected plates from the storage");
+    EXPECT_EQ(window.txtSummary->text(), "Plates: 0, selected: 0 (0)");
 }
 
 } // namespace

@@ -9,7 +9,9 @@
 #include "TempFolder.h"
 #include "TestPluginState.h"
 #include "base/Paths.h"
+#include "config/ConfigItem.h"
 #include "config/ConfigKeys.h"
+#include "config/TreeConfig.h"
 
 #include <gtest/gtest.h>
 
@@ -93,11 +95,68 @@ TEST(SessionTest, AFailedLoadIsAResultAndALogLine)
     session.LoadRegistry();
     session.Started();
     const LoadResult result = session.LoadStorage("/data/cache");
-    EXPECT_EQ(result.outcome, LoadResult::Outcome::PluginFailed);
+    EXPECT_EQ(result.outcome, LoadResult::Outcome::NoPlugin) << "no plugin is chosen: nothing is tried";
+    EXPECT_EQ(result.error, "Plugin is not loaded or selected");
     EXPECT_FALSE(result.StorageLoaded());
     ASSERT_EQ(view.errors.size(), 1u);
     EXPECT_EQ(view.errors[0], result.error);
     session.Stop();
     const std::vector<std::string> texts = ReadLogFile(folder.File("u.log")).Texts();
     EXPECT_NE(std::find(texts.begin(), texts.end(), result.error), texts.end());
+}
+
+// What a start makes of the configuration's plugin list: only a first start
+// (no list at all) registers the shipped plugins, in name order, and chooses
+// the first; a list the user keeps, even an empty one, is left alone.
+TEST(SessionTest, AFirstStartRegistersTheShippedPlugins)
+{
+    FillHostInfo();
+    struct Case {
+        const char* what;
+        bool writeFile;
+        int count; // -1: no plugin list; else "Plugins/Count", with the test plugin as item 0 when 1
+        std::vector<std::string> libraries;
+        int chosen;
+    };
+    const std::string testPlugin(LastComponent(TP_STORAGE_PATH));
+    const Case cases[] = {
+        {"no configuration file", false, -1, {"folder.so", "mbtiles.so"}, 0},
+        {"a configuration without a plugin list", true, -1, {"folder.so", "mbtiles.so"}, 0},
+        {"an empty plugin list", true, 0, {}, -1},
+        {"a plugin list of the user's", true, 1, {testPlugin}, -1},
+    };
+    for (const Case& c : cases) {
+        TempFolder folder;
+        const std::string config = folder.File("u.hcfg");
+        if (c.writeFile) {
+            TreeConfig tree;
+            ConfigItem* ide = tree.Root()->Item("IDE");
+            ide->WriteString("LastUsedData", "/data/cache");
+            if (c.count >= 0)
+                ide->WriteInt("Plugins/Count", c.count);
+            if (c.count == 1)
+                ide->WriteString("Plugins/Item0", TP_STORAGE_PATH);
+            ASSERT_TRUE(tree.Save(config)) << c.what;
+        }
+        QuietView view;
+        ScriptedOperation operation;
+        Session session(view, operation);
+        SessionFiles files;
+        files.plugins = SHIPPED_PLUGIN_DIR;
+        session.Start({"ulmora", "-CFG=" + config, "-LOG=" + folder.File("u.log")}, files);
+        session.LoadRegistry();
+        session.RestoreChoice();
+        session.Started();
+        std::vector<std::string> libraries;
+        for (int i = 0; i < session.Plugins().Count(); ++i)
+            libraries.emplace_back(LastComponent(session.Plugins().Plugin(i)->LibraryPath()));
+        EXPECT_EQ(libraries, c.libraries) << c.what;
+        EXPECT_EQ(session.Choice().Chosen(), c.chosen) << c.what;
+        session.Stop();
+
+        // What the first start registered is the user's list from then on.
+        TreeConfig saved;
+        ASSERT_TRUE(saved.Load(config)) << c.what;
+        EXPECT_EQ(saved.Root()->ReadInt("IDE/Plugins/Count", -1), static_cast<int>(c.libraries.size())) << c.what;
+    }
 }

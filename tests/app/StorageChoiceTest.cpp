@@ -95,6 +95,7 @@ TEST_F(StorageChoiceTest, AFolderStorageIsChosenAndMadeAfterAsking)
     QTest::mouseClick(window->btnStorage, Qt::LeftButton);
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "Folder \"" + wanted + "\" does not exist. Create it?");
+    EXPECT_EQ(boxes.shown[0].buttons, BoxPresenter::Buttons::YesNoDefaultNo) << "No is the default";
     EXPECT_TRUE(fs::is_directory(wanted));
     EXPECT_EQ(window->edtStorage->text().toStdString(), wanted);
     EXPECT_EQ(window->Link()->Item("")->FindItem("EXP_S/LastFile"), nullptr) << "folders do not use the key";
@@ -108,6 +109,37 @@ TEST_F(StorageChoiceTest, WithoutAPluginTheButtonSaysSo)
     QTest::mouseClick(window->btnStorage, Qt::LeftButton);
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "Plugin is not loaded or selected");
+}
+
+TEST_F(StorageChoiceTest, AnExistingFolderIsChosenAtOnce)
+{
+    Start(TP_FOLDER_PATH);
+    const fs::path cache = folder.Path() / "cache";
+    fs::create_directories(cache / "t");
+    // The path names a file inside the folder (left from a file storage):
+    // the chooser opens in the folder, with no name to carry along.
+    window->edtStorage->setText(QString::fromStdString((cache / "earth.mbtiles").string()));
+    QString startedIn;
+    QStringList offered;
+    WhenDialogShows([&](QFileDialog* dialog) {
+        startedIn = dialog->directory().absolutePath();
+        offered = dialog->selectedFiles();
+        static_cast<QDialog*>(dialog)->accept(); // the accept button, name box empty
+    });
+    QTest::mouseClick(window->btnStorage, Qt::LeftButton);
+    EXPECT_EQ(startedIn.toStdString(), cache.string());
+    EXPECT_EQ(offered, QStringList{QString::fromStdString(cache.string())});
+    EXPECT_EQ(window->edtStorage->text().toStdString(), cache.string());
+    EXPECT_TRUE(boxes.shown.empty()) << "nothing to ask about an existing folder";
+
+    // A folder picked in the list is taken as it is, not entered.
+    WhenDialogShows([&](QFileDialog* dialog) {
+        dialog->selectFile(QString::fromStdString((cache / "t").string()));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    QTest::mouseClick(window->btnStorage, Qt::LeftButton);
+    EXPECT_EQ(window->edtStorage->text().toStdString(), (cache / "t").string());
+    EXPECT_TRUE(boxes.shown.empty());
 }
 
 } // namespace

@@ -91,4 +91,54 @@ TEST(SelectionTest, AZoomRangeReplacesTheSelection)
     EXPECT_EQ(selection.SelectedCount(), 0);
 }
 
+TEST(PlateListTest, FormatTotalSizeGoesPastFourGigabytes)
+{
+    const std::pair<uint64_t, const char*> cases[] = {
+        {0, "0"}, {65536, "65.536K"}, {4294967296ull, "4.294G"}, {1234567890123ull, "1.234T"},
+        {18446744073709551615ull, "18.446E"},
+    };
+    for (const auto& [bytes, text] : cases)
+        EXPECT_EQ(FormatTotalSize(bytes), text) << bytes;
+}
+
+// 200 plates: plate i has i + 1 bytes, so a selection's total is easy to
+// count by hand; the cases cross the 64-item words of the selection.
+TEST(SelectionTest, TheSummaryCountsTheSelectedPlatesAndTheirBytes)
+{
+    PlateList plates;
+    for (int i = 0; i < 200; ++i)
+        plates.Append("tq", i, static_cast<uint32_t>(i + 1));
+    struct Case {
+        const char* what;
+        int first, last; // selected range, both included; first > last selects nothing
+        int selected;
+        uint64_t bytes;
+    };
+    const Case cases[] = {
+        {"nothing", 1, 0, 0, 0},
+        {"one plate", 5, 5, 1, 6},
+        {"a range across words", 60, 130, 71, 71 * (61 + 131) / 2},
+        {"the last, short word", 192, 199, 8, 8 * (193 + 200) / 2},
+        {"most, all but the first ten", 10, 199, 190, 190 * (11 + 200) / 2},
+        {"all", 0, 199, 200, 200 * 201 / 2},
+    };
+    for (const Case& c : cases) {
+        ListSelection selection(200);
+        selection.SetRange(c.first, c.last, true);
+        EXPECT_EQ(SummarizeSelection(plates, selection), (SelectionSummary{200, c.selected, c.bytes})) << c.what;
+    }
+}
+
+TEST(SelectionTest, TheSummaryAddsPastFourGigabytesAndIgnoresItemsBeyondTheList)
+{
+    PlateList plates;
+    for (int i = 0; i < 3; ++i)
+        plates.Append("t", i, 4000000000u);
+    ListSelection selection(70); // a selection longer than the list, as while a scan grows it
+    selection.SelectAll();
+    const SelectionSummary summary = SummarizeSelection(plates, selection);
+    EXPECT_EQ(summary, (SelectionSummary{3, 3, 12000000000ull}));
+    EXPECT_EQ(SummaryText(summary), "Plates: 3, selected: 3 (12.000G)");
+}
+
 } // namespace

@@ -116,6 +116,17 @@ TEST_F(StorageConnectionTest, AFailingEnumerationKeepsWhatWasFound)
     EXPECT_TRUE(connection.Loaded());
 }
 
+TEST_F(StorageConnectionTest, APluginsNoticeAfterAListingIsLogged)
+{
+    state->plateCount = 2;
+    std::snprintf(state->errorText, sizeof state->errorText, "Left out 3 rows not tiles");
+    connection.LoadStorage(TP_STORAGE_PATH, "/data/cache");
+    EXPECT_TRUE(boxes.shown.empty());
+    const auto notice = std::find(logged.begin(), logged.end(), "Left out 3 rows not tiles");
+    ASSERT_NE(notice, logged.end());
+    EXPECT_EQ(*(notice + 1), "Loaded 2 items");
+}
+
 TEST_F(StorageConnectionTest, AbortAsksAndYesKeepsThePartialList)
 {
     state->plateCount = 10;

@@ -132,7 +132,10 @@ typedef struct ULMORA_PACKED ActionFunctions {
     int32_t(ULMORA_CALL *Open)(ActionInterface *self, const char *path);
     /* Writes the text of the action's last failure into `buffer` (always
      * zero-terminated, at most size - 1 characters, possibly empty). The
-     * program passes a 100-byte buffer with undefined contents. */
+     * program passes a 100-byte buffer with undefined contents. After an
+     * Enumerate that returned Done the program asks too and logs a
+     * non-empty text as a notice (for example entries it could not list);
+     * leave it empty when there is nothing to say. */
     void(ULMORA_CALL *GetErrorText)(ActionInterface *self, char *buffer, uint32_t size);
     /* Never called by the program. */
     void *reserved;
