@@ -5,6 +5,7 @@
 #include "LogFileLines.h"
 #include "ScriptedBoxes.h"
 #include "ScriptedOperation.h"
+#include "ShippedPlugins.h"
 #include "StartConfig.h"
 #include "TempFolder.h"
 #include "TestPluginState.h"
@@ -119,9 +120,12 @@ TEST(SessionTest, AFirstStartRegistersTheShippedPlugins)
         int chosen;
     };
     const std::string testPlugin(LastComponent(TP_STORAGE_PATH));
+    const std::vector<std::string> shipped = PluginLibraryNames(SHIPPED_PLUGIN_DIR);
+    ASSERT_GE(shipped.size(), 2u);
+    ASSERT_EQ(shipped[0], "folder.so");
     const Case cases[] = {
-        {"no configuration file", false, -1, {"folder.so", "mbtiles.so"}, 0},
-        {"a configuration without a plugin list", true, -1, {"folder.so", "mbtiles.so"}, 0},
+        {"no configuration file", false, -1, shipped, 0},
+        {"a configuration without a plugin list", true, -1, shipped, 0},
         {"an empty plugin list", true, 0, {}, -1},
         {"a plugin list of the user's", true, 1, {testPlugin}, -1},
     };
