@@ -4,6 +4,7 @@
 // releasing, the plate list's cells, the preview and the Select menu.
 
 #include "app/Data.h"
+#include "app/Services.h"
 #include "base/Paths.h"
 #include "base/Translate.h"
 #include "browse/AskZoomForm.h"
@@ -11,6 +12,7 @@
 #include "browse/Selection.h"
 #include "log/Boxes.h"
 #include "log/Errors.h"
+#include "plates/PlateCommands.h"
 #include "plates/Preview.h"
 #include "plates/QtPicture.h"
 #include "plugins/Registry.h"
@@ -173,8 +175,19 @@ void TMainForm::btnLoadClick()
         LoadStorage();
 }
 
-void TMainForm::btnExportClick() {}
-void TMainForm::btnDeleteClick() {}
+void TMainForm::btnExportClick()
+{
+    if (connection_ != nullptr)
+        RunExportCommand({this, link_.get(), connection_->Action(), &connection_->Plates(), list, ProgramOperation(),
+                          ProgramPeriod(), [this] { ReleaseStorage(); LoadStorage(); }});
+}
+
+void TMainForm::btnDeleteClick()
+{
+    if (connection_ != nullptr)
+        RunDeleteCommand({this, link_.get(), connection_->Action(), &connection_->Plates(), list, ProgramOperation(),
+                          ProgramPeriod(), [this] { ReleaseStorage(); LoadStorage(); }});
+}
 
 void TMainForm::A1Click() { list->SelectAll(); }
 
