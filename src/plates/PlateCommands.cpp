@@ -6,6 +6,7 @@
 #include "widgets/CustomBkList.h"
 
 #include <QCoreApplication>
+#include <QHeaderView>
 
 namespace {
 
