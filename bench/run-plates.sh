@@ -69,6 +69,9 @@ e=$(best "$e1" "$e2"); t=$(best "$t1" "$t2")
 printf 'export   %6d plates in %6.2f s (%6.0f plates/s)   runs %s %s\n' "$tiles" "$e" "$(calc "$tiles / $e")" "$e1" "$e2"
 printf 'tar -x   %6d files  in %6.2f s (%6.0f files/s)    runs %s %s\n' "$tiles" "$t" "$(calc "$tiles / $t")" "$t1" "$t2"
 printf 'export / tar -x = %.2f (target at most 1.3)\n' "$(calc "$e / $t")"
+r=$("$bench" read "$source_mbtiles" | awk '{print $3}')
+printf 'reading alone (the plugin fetching every plate, nothing written): %.2f s; export minus reading / tar -x = %.2f\n' \
+    "$r" "$(calc "($e - $r) / $t")"
 
 copy "$source_mbtiles" "$work/move.mbtiles"
 m=$("$bench" move "$work/move.mbtiles" "$work/moved" | awk '{print $3}'); sync

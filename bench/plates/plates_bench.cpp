@@ -1,6 +1,8 @@
 // One timed step of the plates benchmark, run by bench/run-plates.sh:
 //   plates_bench export <file.mbtiles> <folder>   export every plate (a copy)
 //   plates_bench move <file.mbtiles> <folder>     export every plate with Move
+//   plates_bench read <file.mbtiles>              fetch every plate's data through the plugin
+//                                                 and write nothing: the export's floor
 //   plates_bench delete <file.mbtiles>            delete every plate through the run
 //   plates_bench sqlite-delete <file.mbtiles>     SQLite deleting the same tiles, one
 //                                                 statement per tile in one transaction
@@ -131,7 +133,16 @@ int main(int argc, char** argv)
 
     const auto start = std::chrono::steady_clock::now();
     PlateRunResult result;
-    if (step == "delete") {
+    if (step == "read") {
+        PlateItem plate;
+        for (int i = 0; lister.plates.At(i, &plate); ++i) {
+            const void* data = nullptr;
+            uint32_t size = 0;
+            if (action->GetPlateData(plate.name, &data, &size) == Done)
+                ++result.done;
+        }
+        result.selected = lister.plates.Count();
+    } else if (step == "delete") {
         result = RunDelete(run);
     } else if ((step == "export" || step == "move") && argc > 3) {
         ExportOptions options;
