@@ -3,6 +3,8 @@
 //   plates_bench move <file.mbtiles> <folder>     export every plate with Move
 //   plates_bench read <file.mbtiles>              fetch every plate's data through the plugin
 //                                                 and write nothing: the export's floor
+//   plates_bench plugin-delete <file.mbtiles>     delete every plate by calling the plugin
+//                                                 alone: what the run adds is the difference
 //   plates_bench delete <file.mbtiles>            delete every plate through the run
 //   plates_bench sqlite-delete <file.mbtiles>     SQLite deleting the same tiles, one
 //                                                 statement per tile in one transaction
@@ -133,7 +135,13 @@ int main(int argc, char** argv)
 
     const auto start = std::chrono::steady_clock::now();
     PlateRunResult result;
-    if (step == "read") {
+    if (step == "plugin-delete") {
+        PlateItem plate;
+        for (int i = 0; lister.plates.At(i, &plate); ++i)
+            if (action->Write(plate.name, nullptr, 0, WriteModeDelete) == Done)
+                ++result.done;
+        result.selected = lister.plates.Count();
+    } else if (step == "read") {
         PlateItem plate;
         for (int i = 0; lister.plates.At(i, &plate); ++i) {
             const void* data = nullptr;
