@@ -85,7 +85,8 @@ private:
         LastErrorKeeper keep;
         files_.Remove(temporary);
     }
-    bool Existing(const std::string& temporary, const std::string& final);
+    enum class Decision { Replace, Keep, Stop };
+    Decision Existing(const std::string& temporary, const std::string& final);
 
     const PlateRun& run_;
     ExportOptions& options_;
@@ -212,12 +213,11 @@ bool Exporter::ExportPlate(const PlateItem& plate)
 
     bool moved = files_.RenameNoReplace(temporary, final);
     if (!moved && platform::GetLastError() == EEXIST) {
-        // Existing() decides: keep it (the temporary file goes), stop, or replace.
-        const int before = result.skipped;
-        if (!Existing(temporary, final))
-            return false;
-        if (result.skipped != before)
-            return true;
+        switch (Existing(temporary, final)) {
+        case Decision::Keep: return true;
+        case Decision::Stop: return false;
+        case Decision::Replace: break;
+        }
         // Replaced in one step: the old file stays until the new one takes its name.
         moved = files_.Rename(temporary, final);
     }
@@ -236,10 +236,9 @@ bool Exporter::ExportPlate(const PlateItem& plate)
     return true;
 }
 
-// The file `final` is there already: by Over, keep it (true, counted as
-// skipped), replace it (true), or stop (false). The temporary file goes
-// whenever it is not used.
-bool Exporter::Existing(const std::string& temporary, const std::string& final)
+// The file `final` is there already: by Over, keep it (counted as skipped),
+// replace it, or stop. The temporary file goes whenever it is not used.
+Exporter::Decision Exporter::Existing(const std::string& temporary, const std::string& final)
 {
     int over = options_.Over;
     if (over == OverAsk) {
@@ -265,13 +264,13 @@ bool Exporter::Existing(const std::string& temporary, const std::string& final)
     if (over == OverStay) {
         DropTemporary(temporary);
         ++result.skipped;
-        return true;
+        return Decision::Keep;
     }
     if (over == OverCancel) {
         DropTemporary(temporary);
-        return false;
+        return Decision::Stop;
     }
-    return true;
+    return Decision::Replace;
 }
 
 bool Exporter::FlushMoves()
