@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need; only
-# the missing ones, without questions. Usage: scripts/setup.sh [--run]
-# (--run adds what starting the program needs: a virtual display).
+# the missing ones, without questions. Usage: scripts/setup.sh [--run] [--bench]
+# (--run adds what starting the program needs: a virtual display; --bench
+# what the benchmarks need: GDAL, which writes bench/run-plates.sh's MBTiles).
 set -euo pipefail
 
 packages=(
@@ -19,9 +20,12 @@ packages=(
     gcc-mingw-w64-i686 binutils-mingw-w64-i686 # the 32-bit contract check
     xplanet-images          # the Earth picture the demo storage is rendered from
 )
-if [[ "${1:-}" == "--run" ]]; then
-    packages+=(xvfb xauth)
-fi
+for option in "$@"; do
+    case "$option" in
+    --run) packages+=(xvfb xauth) ;;
+    --bench) packages+=(gdal-bin) ;;
+    esac
+done
 
 missing=()
 for package in "${packages[@]}"; do
