@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need; only
-# the missing ones, without questions. Usage: scripts/setup.sh [--run]
-# (--run adds what starting the program needs: a virtual display).
+# the missing ones, without questions. Usage: scripts/setup.sh [--run] [--fixtures]
+# (--run adds what starting the program needs: a virtual display; --fixtures
+# the tile tools that remake the test fixtures).
 set -euo pipefail
 
 packages=(
@@ -13,9 +14,12 @@ packages=(
     gcc-mingw-w64-i686 binutils-mingw-w64-i686 # the 32-bit contract check
     xplanet-images          # the Earth picture the demo storage is rendered from
 )
-if [[ "${1:-}" == "--run" ]]; then
-    packages+=(xvfb xauth)
-fi
+for option in "$@"; do
+    case "$option" in
+    --run) packages+=(xvfb xauth) ;;
+    --fixtures) packages+=(mapproxy gdal-bin) ;; # mapproxy-seed, gdal2tiles
+    esac
+done
 
 missing=()
 for package in "${packages[@]}"; do
