@@ -36,8 +36,8 @@ int DigitValue(char c, unsigned radix) {
     int value = -1;
     if (c >= '0' && c <= '9')
         value = c - '0';
-    else if (Lower(c) >= 'a' && Lower(c) <= 'f')
-        value = Lower(c) - 'a' + 10;
+    else if (c >= 'a' && c <= 'f') // as written: lookups build the same text
+        value = c - 'a' + 10;
     return value >= 0 && static_cast<unsigned>(value) < radix ? value : -1;
 }
 
@@ -60,7 +60,7 @@ const Layout& DefaultLayout() { return kXyz; }
 
 bool ParseField(const Field& field, std::string_view text, uint64_t* part) {
     if (field.prefix) {
-        if (text.empty() || Lower(text[0]) != Lower(field.prefix))
+        if (text.empty() || text[0] != field.prefix)
             return false;
         text.remove_prefix(1);
     }

@@ -249,7 +249,7 @@ bool Storage::Recognise() {
         } else if (image && stem.find_first_not_of("0123") == std::string_view::npos) {
             // Also ".png", the world tile of a quadkey folder.
             survey.quadkey = true;
-        } else if (name.size() == 3 && (name[0] == 'L' || name[0] == 'l') &&
+        } else if (name.size() == 3 && name[0] == 'L' &&
                    ParseField(FindLayout("arcgis")->fields[0], name, &zoom) && IsDirectory(baseFd_, entry)) {
             survey.arcgis = true;
         } else if (IsZoomFolderName(name) && IsDirectory(baseFd_, entry)) {
