@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need; only
-# the missing ones, without questions. Usage: scripts/setup.sh [--run] [--bench]
+# the missing ones, without questions.
+# Usage: scripts/setup.sh [--run] [--bench] [--fixtures]
 # (--run adds what starting the program needs: a virtual display; --bench
-# what the benchmarks need: GDAL, which writes bench/run-plates.sh's MBTiles).
+# what the benchmarks need: GDAL, which writes bench/run-plates.sh's MBTiles;
+# --fixtures the tile tools that remake the test fixtures).
 set -euo pipefail
 
 packages=(
@@ -24,6 +26,7 @@ for option in "$@"; do
     case "$option" in
     --run) packages+=(xvfb xauth) ;;
     --bench) packages+=(gdal-bin) ;;
+    --fixtures) packages+=(mapproxy gdal-bin) ;; # mapproxy-seed, gdal2tiles
     esac
 done
 
