@@ -26,9 +26,10 @@ runs=${1:-3}
 build=build-bench
 cache=$build/mbtiles-10m
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DULMORA_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target plugin_list mbtiles >/dev/null
-plugin=$build/bin/plugins/mbtiles.so
+cmake --build "$build" --target plugin_list load_storage mbtiles >/dev/null
+plugin=$(realpath "$build/bin/plugins/mbtiles.so")
 lister=$build/bin/plugin_list
+loader=$build/bin/load_storage # the real StorageConnection, as the window loads
 mkdir -p "$cache"
 
 # Every level up to 11 in full, then level 12 up to ten million tiles, in
@@ -84,6 +85,9 @@ for layout in plain dedup; do
     : >"$cache/ratios"
     : >"$cache/peak"
     : >"$cache/above"
+    : >"$cache/load.ratios"
+    : >"$cache/load.peak"
+    : >"$cache/load.after"
     for ((run = 1; run <= runs; ++run)); do
         # The two alternate, so that both meet the same load of the machine.
         start=$EPOCHREALTIME
@@ -100,6 +104,19 @@ for layout in plain dedup; do
             echo "the plugin listed $plates plates of $bytes bytes; sqlite3 counted $counted" >&2
             exit 1
         fi
+        read -r _ loaded _ load_s _ rss_before _ rss_after _ rss_peak <<<"$("$loader" "$plugin" "$(realpath "$file")")"
+        if [[ "$loaded" != "$plates" ]]; then
+            echo "the load listed $loaded plates; the plugin $plates" >&2
+            exit 1
+        fi
+        load_ratio=$(echo "$load_s / $sqlite_s" | bc -l)
+        load_peak=$(echo "$rss_peak * 1048576 / $plates" | bc -l)
+        load_after=$(echo "$rss_after * 1048576 / $plates" | bc -l)
+        printf "run %d: load through StorageConnection %.3f s, ratio %.2f; resident %.1f MB before, %.1f MB after (%.1f bytes/plate), peak %.1f MB (%.1f bytes/plate)\n" \
+            "$run" "$load_s" "$load_ratio" "$rss_before" "$rss_after" "$load_after" "$rss_peak" "$load_peak"
+        echo "$load_ratio" >>"$cache/load.ratios"
+        echo "$load_peak" >>"$cache/load.peak"
+        echo "$load_after" >>"$cache/load.after"
         ratio=$(echo "$plugin_s / $sqlite_s" | bc -l)
         per_plate=$(echo "$peak * 1024 / $plates" | bc -l)
         above=$(echo "($peak - $before) * 1024 / $plates" | bc -l)
@@ -114,5 +131,7 @@ for layout in plain dedup; do
     printf "%s, %s plates, median of %d: sqlite3 %.3f s, plugin %.3f s, ratio plugin/sqlite3 %.2f, peak %.2f bytes/plate (%.2f above start)\n" \
         "$layout" "$plates" "$runs" "$(median <"$cache/sqlite.times")" "$(median <"$cache/plugin.times")" \
         "$(median <"$cache/ratios")" "$(median <"$cache/peak")" "$(median <"$cache/above")"
+    printf "%s, the real load (plugin + StorageConnection + plate list), median of %d: ratio load/sqlite3 %.2f, peak %.1f bytes/plate, after %.1f bytes/plate\n" \
+        "$layout" "$runs" "$(median <"$cache/load.ratios")" "$(median <"$cache/load.peak")" "$(median <"$cache/load.after")"
 done
-rm -f "$cache"/*.times "$cache/ratios" "$cache/peak" "$cache/above" "$cache/cpu"
+rm -f "$cache"/*.times "$cache"/*ratios "$cache"/*peak "$cache/above" "$cache/load.after" "$cache/cpu"

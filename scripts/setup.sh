@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need; only
-# the missing ones, without questions. Usage: scripts/setup.sh [--run]
+# the missing ones, without questions.
+# Usage: scripts/setup.sh [--run] [--bench] [--fixtures]
 # (--run adds what starting the program needs: a virtual display; --bench
-# what the benchmarks need: GDAL, which writes their real-tool storages).
+# what the benchmarks need: GDAL, which writes bench/run-plates.sh's MBTiles;
+# --fixtures the tile tools that remake the test fixtures).
 set -euo pipefail
 
 packages=(
@@ -20,12 +22,13 @@ packages=(
     gcc-mingw-w64-i686 binutils-mingw-w64-i686 # the 32-bit contract check
     xplanet-images          # the Earth picture the demo storage is rendered from
 )
-if [[ "${1:-}" == "--run" ]]; then
-    packages+=(xvfb xauth)
-fi
-if [[ "${1:-}" == "--bench" ]]; then
-    packages+=(gdal-bin)
-fi
+for option in "$@"; do
+    case "$option" in
+    --run) packages+=(xvfb xauth) ;;
+    --bench) packages+=(gdal-bin) ;;
+    --fixtures) packages+=(mapproxy gdal-bin) ;; # mapproxy-seed, gdal2tiles
+    esac
+done
 
 missing=()
 for package in "${packages[@]}"; do

@@ -8,6 +8,7 @@
 #include "base/Command.h"
 #include "crash/CrashHandler.h"
 #include "log/LongOperationForm.h"
+#include "plates/PlateCommands.h"
 
 #include <QMainWindow>
 
@@ -164,6 +165,8 @@ private:
     // Enter in the storage path loads what it names.
     void edtStorageReturnPressed();
     void btnStorageClick();
+    // What the export and delete commands work on.
+    PlateCommandWindow PlateCommandParts();
     void btnExportClick();
     void btnDeleteClick();
     void A1Click();

@@ -13,6 +13,7 @@
 #include "config/ConfigKeys.h"
 #include "log/Boxes.h"
 #include "log/Errors.h"
+#include "plates/PlateCommands.h"
 #include "plates/Preview.h"
 #include "plates/QtPicture.h"
 #include "plugins/Registry.h"
@@ -188,8 +189,18 @@ void TMainForm::edtStorageReturnPressed()
         LoadStorage();
 }
 
-void TMainForm::btnExportClick() {}
-void TMainForm::btnDeleteClick() {}
+PlateCommandWindow TMainForm::PlateCommandParts()
+{
+    return {this,         &session_.Link(),     session_.Connection().Action(), &session_.Plates(), list,
+            &operation_, &session_.Period(), [this] {
+                ReleaseStorage();
+                LoadStorage();
+            }};
+}
+
+void TMainForm::btnExportClick() { RunExportCommand(PlateCommandParts()); }
+
+void TMainForm::btnDeleteClick() { RunDeleteCommand(PlateCommandParts()); }
 
 void TMainForm::A1Click() { list->SelectAll(); }
 

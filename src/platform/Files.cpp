@@ -3,7 +3,9 @@
 #include "platform/LastError.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -184,6 +186,57 @@ public:
 };
 
 } // namespace
+
+bool FileSystem::MakeFolder(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0 || Fail(); }
+
+bool FileSystem::RenameNoReplace(const std::string& from, const std::string& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return Fail();
+    // A file system without the flag: the check and the move are two steps.
+    struct stat info {};
+    if (::lstat(to.c_str(), &info) == 0) {
+        SetLastError(EEXIST);
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0 || Fail();
+}
+
+bool FileSystem::SyncFileSystemOf(const std::string& path)
+{
+    int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return Fail();
+    const bool synced = ::syncfs(fd) == 0 || Fail();
+    ::close(fd);
+    return synced;
+}
+
+bool FileSystem::FreeRoom(const std::string& path, Room* room)
+{
+    std::string at = path;
+    if (at.empty())
+        at.assign(1, '.');
+    struct statvfs info {};
+    while (::statvfs(at.c_str(), &info) != 0) {
+        if (errno != ENOENT || at == "." || at == "/")
+            return Fail();
+        while (at.size() > 1 && at.back() == '/')
+            at.pop_back();
+        const std::size_t slash = at.rfind('/');
+        if (slash == std::string::npos)
+            at.assign(1, '.');
+        else
+            at.resize(slash == 0 ? 1 : slash);
+    }
+    const unsigned long long unit = info.f_frsize != 0 ? info.f_frsize : info.f_bsize;
+    room->bytes = static_cast<unsigned long long>(info.f_bavail) * unit;
+    room->files = info.f_files == 0 ? kNoFileLimit : static_cast<unsigned long long>(info.f_favail);
+    room->block = unit != 0 ? unit : 4096;
+    return true;
+}
 
 FileSystem& RealFileSystem()
 {

@@ -60,6 +60,28 @@ public:
     // `path` made absolute, with symbolic links resolved when it exists, so
     // that replacing the file replaces the link's target, not the link.
     virtual std::string FullPath(const std::string& path) = 0;
+
+    // The calls below act on the machine's file system unless a fake
+    // overrides them, so that fakes only spell out the steps they break.
+
+    // Creates one folder; EEXIST when something of that name is there.
+    virtual bool MakeFolder(const std::string& path);
+    // Moves `from` to `to` unless `to` exists (EEXIST then), in one step
+    // where the file system can, so that nothing can slip in between.
+    virtual bool RenameNoReplace(const std::string& from, const std::string& to);
+    // Makes everything written to the file system that holds `path` durable:
+    // file contents and folder entries alike.
+    virtual bool SyncFileSystemOf(const std::string& path);
+
+    struct Room {
+        unsigned long long bytes = 0;  // free for this user
+        unsigned long long files = 0;  // free inodes; kNoFileLimit when unlimited
+        unsigned long long block = 0;  // allocation unit in bytes
+    };
+    static constexpr unsigned long long kNoFileLimit = ~0ull;
+    // The room left on the file system that holds `path`, or would hold it:
+    // a missing path is measured at its nearest existing folder.
+    virtual bool FreeRoom(const std::string& path, Room* room);
 };
 
 // The file system of the machine.

@@ -14,47 +14,11 @@ namespace folder {
 
 namespace {
 
-// Lower case, most common first: lookups try them in this order.
-constexpr const char* kImageExtensions[] = {"jpg", "png", "jpeg", "webp", "gif", "bmp"};
-
-bool IsImageExtension(std::string_view ext) {
-    for (const char* known : kImageExtensions) {
-        const std::string_view k(known);
-        if (ext.size() == k.size() &&
-            std::equal(ext.begin(), ext.end(), k.begin(), [](char a, char b) {
-                return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b;
-            }))
-            return true;
-    }
-    return false;
-}
-
-// Splits "stem.ext" at its last dot; false unless ext is an image extension.
-bool SplitImageFile(std::string_view file, std::string_view* stem) {
-    const size_t dot = file.rfind('.');
-    if (dot == std::string_view::npos || !IsImageExtension(file.substr(dot + 1)))
-        return false;
-    *stem = file.substr(0, dot);
-    return true;
-}
-
-// A decimal number without sign or leading zeros, at most `max`.
-bool ParseNumber(std::string_view text, uint64_t max, uint32_t* value) {
-    if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0'))
-        return false;
-    uint64_t result = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        result = result * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (result > max)
-        return false;
-    *value = static_cast<uint32_t>(result);
-    return true;
-}
+constexpr const char* kTmsMarker = "tilemapresource.xml";
+constexpr uint64_t kSide(uint32_t zoom) { return uint64_t{1} << zoom; }
 
 bool IsPlateLetter(char c) { return c >= 'q' && c <= 't'; }
+bool IsHidden(const char* name) { return name[0] == '.'; }
 
 // d_type spares a stat for folders on most file systems; the others and
 // symbolic links need one.
@@ -67,7 +31,8 @@ bool IsDirectory(int dirFd, const dirent* entry) {
     return fstatat(dirFd, entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
 }
 
-// A regular file's size, following links; false for anything else.
+// A regular file's size, following links; false for anything else (FIFOs,
+// devices and sockets are never plates).
 bool RegularFileSize(int dirFd, const dirent* entry, uint32_t* size) {
     if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK)
         return false;
@@ -78,9 +43,13 @@ bool RegularFileSize(int dirFd, const dirent* entry, uint32_t* size) {
     return true;
 }
 
+int OpenDirFd(int parentFd, const char* name) {
+    return openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
 // Opens a sub-folder as a directory stream; null with errno on failure.
 DIR* OpenDir(int parentFd, const char* name) {
-    const int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = OpenDirFd(parentFd, name);
     if (fd < 0)
         return nullptr;
     DIR* dir = fdopendir(fd);
@@ -103,14 +72,98 @@ private:
     DIR* dir_;
 };
 
-bool IsHidden(const char* name) { return name[0] == '.'; }
-
 std::string LastComponent(std::string path) {
     while (path.size() > 1 && path.back() == '/')
         path.pop_back();
     const size_t slash = path.rfind('/');
     return slash == std::string::npos || path.size() == 1 ? path : path.substr(slash + 1);
 }
+
+bool IsRegularFile(int dirFd, const char* path) {
+    struct stat info {};
+    return fstatat(dirFd, path, &info, 0) == 0 && S_ISREG(info.st_mode);
+}
+
+// Reads a small text file below `dirFd`; empty when it cannot.
+std::string ReadSmallFile(int dirFd, const char* path) {
+    const int fd = openat(dirFd, path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    std::string text;
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        char buffer[4096];
+        ssize_t n;
+        while (text.size() < 65536 && (n = read(fd, buffer, sizeof buffer)) > 0)
+            text.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return text;
+}
+
+// The value of `profile="..."` in a tilemapresource.xml; empty when none.
+std::string TmsProfile(const std::string& xml) {
+    const size_t at = xml.find("profile=\"");
+    if (at == std::string::npos)
+        return {};
+    const size_t start = at + 9;
+    const size_t end = xml.find('"', start);
+    return end == std::string::npos ? std::string() : xml.substr(start, std::min<size_t>(end - start, 40));
+}
+
+// What a first look at a folder's entries found.
+struct Survey {
+    bool plateTree = false;
+    bool quadkey = false;
+    bool arcgis = false;
+    bool numbered = false;
+    bool tmsMarker = false;
+    bool other = false; // visible entries of no layout
+};
+
+// Descends the first numbered folders below a zoom folder to the first image
+// file; its depth below the base tells xyz (3), mp (5) and tc (7) apart.
+// 0 when no file was found within `budget` folders.
+size_t FirstFileDepth(int dirFd, size_t depth, int& budget) {
+    if (depth > kMaxFields || --budget < 0)
+        return 0;
+    DIR* dir = OpenDir(dirFd, ".");
+    if (!dir)
+        return 0;
+    DirCloser closer(dir);
+    std::vector<std::string> folders;
+    while (const dirent* entry = readdir(dir)) {
+        const char* name = entry->d_name;
+        if (IsHidden(name) || name[0] < '0' || name[0] > '9')
+            continue;
+        std::string_view stem;
+        uint32_t size;
+        if (SplitImageFile(name, &stem) && RegularFileSize(dirfd(dir), entry, &size))
+            return depth + 1;
+        if (IsDirectory(dirfd(dir), entry) && folders.size() < 4)
+            folders.emplace_back(name);
+    }
+    for (const std::string& folder : folders) {
+        const int fd = OpenDirFd(dirfd(dir), folder.c_str());
+        if (fd < 0)
+            continue;
+        const size_t found = FirstFileDepth(fd, depth + 1, budget);
+        close(fd);
+        if (found)
+            return found;
+    }
+    return 0;
+}
+
+// "5" or "05": a zoom folder of any numbered layout.
+bool IsZoomFolderName(std::string_view name) {
+    if (name.empty() || name.size() > 2 || name.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    return std::stoi(std::string(name)) <= static_cast<int>(plate_key::kMaxZoom);
+}
+
+// Reports a Write or Enumerate failure with errno's text.
+std::string ErrnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 } // namespace
 
@@ -120,6 +173,7 @@ struct Storage::Walk {
     int32_t number = 0;
     bool aborted = false;
     std::string error; // set when the walk stopped on a failure
+    uint32_t zoom = 0;
     char name[plate_key::kNameBufferSize] = {};
 
     // Reports the plate in `name`; false when the callback says stop.
@@ -132,48 +186,135 @@ struct Storage::Walk {
 };
 
 bool Storage::Open(const char* path) {
-    folderName_ = LastComponent(path);
-    if (*path == '\0')
-        return FailOpen("No folder given");
+    std::string folder = path;
+    Location location;
     struct stat info {};
-    if (stat(path, &info) != 0)
-        return FailOpen(folderName_ + ": " + std::strerror(errno));
+    // A folder whose own name holds a '?' is taken as it is.
+    if (folder.find('?') != std::string::npos && stat(path, &info) != 0) {
+        std::string error;
+        if (!ParseLocation(path, &location, &error)) {
+            folderName_ = LastComponent(location.folder);
+            return FailOpen(error);
+        }
+        folder = location.folder;
+    }
+    folderName_ = LastComponent(folder);
+    if (folder.empty())
+        return FailOpen("No folder given");
+    if (stat(folder.c_str(), &info) != 0)
+        return FailOpen(ErrnoText(folderName_));
     if (!S_ISDIR(info.st_mode))
         return FailOpen(folderName_ + " is not a folder");
-    baseFd_ = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    baseFd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (baseFd_ < 0)
-        return FailOpen(folderName_ + ": " + std::strerror(errno));
+        return FailOpen(ErrnoText(folderName_));
 
-    DIR* dir = OpenDir(baseFd_, ".");
-    if (!dir) {
-        const std::string text = folderName_ + ": " + std::strerror(errno);
+    if (location.layout) {
+        layout_ = *location.layout;
+        needsTmsMarker_ = std::string_view(layout_.name) == "tms" && !IsRegularFile(baseFd_, kTmsMarker);
+    } else if (!Recognise()) {
+        const std::string text = ErrorText();
         Close();
         return FailOpen(text);
     }
+    if (location.origin != 0) {
+        if (layout_.kind != LayoutKind::Numbered || std::string_view(layout_.name) == "arcgis") {
+            const std::string text = std::string("The ") + layout_.name + " layout has no origin option";
+            Close();
+            return FailOpen(text);
+        }
+        layout_.rowsFromBottom = location.origin == 2;
+    }
+    return true;
+}
+
+bool Storage::Recognise() {
+    DIR* dir = OpenDir(baseFd_, ".");
+    if (!dir)
+        return FailOpen(ErrnoText(folderName_));
     DirCloser closer(dir);
-    bool plateTree = false;
-    bool slippyTree = false;
+    Survey survey;
+    std::vector<std::string> zoomFolders; // to look into
     while (const dirent* entry = readdir(dir)) {
         const std::string_view name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
         std::string_view stem;
-        uint32_t zoom;
-        if (name == "t" ? IsDirectory(baseFd_, entry) : SplitImageFile(name, &stem) && stem == "t")
-            plateTree = true;
-        else if (ParseNumber(name, plate_key::kMaxZoom, &zoom) && IsDirectory(baseFd_, entry))
-            slippyTree = true;
+        const bool image = SplitImageFile(name, &stem);
+        uint64_t zoom;
+        if (name == kTmsMarker) {
+            survey.tmsMarker = true;
+        } else if (name == "t" ? IsDirectory(baseFd_, entry) : image && stem == "t") {
+            survey.plateTree = true;
+        } else if (image && stem.find_first_not_of("0123") == std::string_view::npos) {
+            // Also ".png", the world tile of a quadkey folder.
+            survey.quadkey = true;
+        } else if (name.size() == 3 && name[0] == 'L' &&
+                   ParseField(FindLayout("arcgis")->fields[0], name, &zoom) && IsDirectory(baseFd_, entry)) {
+            survey.arcgis = true;
+        } else if (IsZoomFolderName(name) && IsDirectory(baseFd_, entry)) {
+            survey.numbered = true;
+            zoomFolders.emplace_back(name);
+        } else if (!IsHidden(entry->d_name)) {
+            survey.other = true;
+        }
     }
-    if (!plateTree && !slippyTree) {
-        Close();
-        return FailOpen(folderName_ + " holds neither a plate tree (t/...) nor a z/x/y tile tree");
+
+    needsTmsMarker_ = false;
+    if (survey.plateTree) {
+        layout_ = *FindLayout("plates");
+    } else if (survey.arcgis) {
+        layout_ = *FindLayout("arcgis");
+    } else if (survey.quadkey) {
+        layout_ = *FindLayout("quadkey");
+    } else if (survey.numbered || survey.tmsMarker) {
+        if (survey.tmsMarker) {
+            const std::string profile = TmsProfile(ReadSmallFile(baseFd_, kTmsMarker));
+            if (!profile.empty() && profile != "mercator")
+                return FailOpen(kTmsMarker + std::string(" describes a \"") + profile +
+                                "\" tree: only Web Mercator tiles are plates");
+        }
+        size_t depth = 0;
+        int budget = 64;
+        bool padded = false;
+        for (const std::string& folder : zoomFolders) {
+            // Zero-padded zoom folders ("05") are the seeding tool's trees.
+            padded = padded || (folder.size() == 2 && folder[0] == '0');
+            const int fd = OpenDirFd(baseFd_, folder.c_str());
+            if (fd >= 0 && depth == 0)
+                depth = FirstFileDepth(fd, 1, budget);
+            if (fd >= 0)
+                close(fd);
+        }
+        if (depth == 7 || (depth == 0 && padded))
+            layout_ = *FindLayout("tc");
+        else if (depth == 5)
+            layout_ = *FindLayout("mp");
+        else if (depth == 3 || depth == 0)
+            layout_ = *FindLayout(survey.tmsMarker ? "tms" : "xyz");
+        else
+            return FailOpen(folderName_ + ": numbered folders, but plate files " + std::to_string(depth) +
+                            " levels deep fit no layout");
+    } else if (!survey.other) {
+        // Nothing visible: a new storage, z/x/y unless the path says otherwise.
+        layout_ = DefaultLayout();
+    } else {
+        return FailOpen(folderName_ + " holds no tile tree; known layouts: " + LayoutNames());
     }
-    layout_ = plateTree ? Layout::PlateTree : Layout::SlippyTree;
     return true;
 }
 
 void Storage::Close() {
-    if (baseFd_ >= 0)
+    if (baseFd_ >= 0) {
+        // Stores are written without a sync each: one for the whole file
+        // system makes them durable at once when the storage is closed.
+        if (stored_)
+            syncfs(baseFd_);
         close(baseFd_);
+    }
     baseFd_ = -1;
+    stored_ = false;
+    needsTmsMarker_ = false;
     data_.clear();
     data_.shrink_to_fit();
 }
@@ -184,14 +325,20 @@ uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
     Walk walk;
     walk.callback = callback;
     walk.cookie = cookie;
-    const int rootFd = openat(baseFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (rootFd < 0)
-        return Fail(folderName_ + ": " + std::strerror(errno));
-    if (layout_ == Layout::PlateTree)
+    switch (layout_.kind) {
+    case LayoutKind::PlateTree: {
+        const int rootFd = OpenDirFd(baseFd_, ".");
+        if (rootFd < 0)
+            return Fail(ErrnoText(folderName_));
         WalkPlateTree(rootFd, 0, walk);
-    else {
-        close(rootFd);
-        WalkSlippyTree(walk);
+        break;
+    }
+    case LayoutKind::Numbered:
+        WalkNumbered(walk);
+        break;
+    case LayoutKind::Quadkey:
+        WalkQuadkey(walk);
+        break;
     }
     if (walk.aborted)
         return Aborted;
@@ -206,7 +353,7 @@ bool Storage::WalkPlateTree(int dirFd, size_t depth, Walk& walk) {
     DIR* dir = fdopendir(dirFd);
     if (!dir) {
         close(dirFd);
-        walk.error = std::string("Cannot read a folder: ") + std::strerror(errno);
+        walk.error = ErrnoText("Cannot read a folder");
         return false;
     }
     DirCloser closer(dir);
@@ -221,9 +368,9 @@ bool Storage::WalkPlateTree(int dirFd, size_t depth, Walk& walk) {
         if (name[1] == '\0') {
             if (!IsDirectory(dirfd(dir), entry))
                 continue;
-            const int subFd = openat(dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            const int subFd = OpenDirFd(dirfd(dir), name);
             if (subFd < 0) {
-                walk.error = std::string("Cannot read a folder: ") + std::strerror(errno);
+                walk.error = ErrnoText("Cannot read a folder");
                 return false;
             }
             if (!WalkPlateTree(subFd, depth + 1, walk))
@@ -240,141 +387,211 @@ bool Storage::WalkPlateTree(int dirFd, size_t depth, Walk& walk) {
     return true;
 }
 
-bool Storage::WalkSlippyTree(Walk& walk) {
+bool Storage::WalkNumbered(Walk& walk) {
     DIR* base = OpenDir(baseFd_, ".");
     if (!base) {
-        walk.error = folderName_ + ": " + std::strerror(errno);
+        walk.error = ErrnoText(folderName_);
         return false;
     }
-    std::vector<uint32_t> zooms;
+    struct Zoom {
+        uint32_t zoom;
+        std::string folder;
+    };
+    std::vector<Zoom> zooms;
     {
         DirCloser closer(base);
         while (const dirent* entry = readdir(base)) {
-            uint32_t zoom;
-            if (ParseNumber(entry->d_name, plate_key::kMaxZoom, &zoom) && IsDirectory(baseFd_, entry))
-                zooms.push_back(zoom);
+            uint64_t zoom;
+            if (ParseField(layout_.fields[0], entry->d_name, &zoom) && zoom <= plate_key::kMaxZoom &&
+                IsDirectory(baseFd_, entry))
+                zooms.push_back({static_cast<uint32_t>(zoom), entry->d_name});
         }
     }
     // Zoom folders are few: sorting them lists the plates in zoom order.
-    std::sort(zooms.begin(), zooms.end());
-    for (const uint32_t zoom : zooms) {
-        const std::string zoomName = std::to_string(zoom);
-        DIR* zoomDir = OpenDir(baseFd_, zoomName.c_str());
-        if (!zoomDir) {
-            walk.error = "Cannot read folder " + zoomName + ": " + std::strerror(errno);
+    std::sort(zooms.begin(), zooms.end(), [](const Zoom& a, const Zoom& b) { return a.zoom < b.zoom; });
+    for (const Zoom& zoom : zooms) {
+        const int fd = OpenDirFd(baseFd_, zoom.folder.c_str());
+        if (fd < 0) {
+            walk.error = ErrnoText("Cannot read folder " + zoom.folder);
             return false;
         }
-        DirCloser closer(zoomDir);
-        const uint64_t side = uint64_t{1} << zoom;
-        while (const dirent* entry = readdir(zoomDir)) {
-            uint32_t x;
-            if (!ParseNumber(entry->d_name, side - 1, &x) || !IsDirectory(dirfd(zoomDir), entry))
+        walk.zoom = zoom.zoom;
+        if (!WalkNumberedLevel(fd, 1, 0, 0, walk))
+            return false;
+    }
+    return true;
+}
+
+// Walks the folder of path component `level` (1 is below the zoom folder),
+// whose folders so far gave the parts `x` and `y`. Takes over `dirFd`.
+bool Storage::WalkNumberedLevel(int dirFd, size_t level, uint64_t x, uint64_t y, Walk& walk) {
+    DIR* dir = fdopendir(dirFd);
+    if (!dir) {
+        close(dirFd);
+        walk.error = ErrnoText("Cannot read a folder");
+        return false;
+    }
+    DirCloser closer(dir);
+    const Field& field = layout_.fields[level];
+    const bool fileLevel = level + 1 == layout_.depth;
+    const uint64_t side = kSide(walk.zoom);
+    while (const dirent* entry = readdir(dir)) {
+        const char* name = entry->d_name;
+        if (IsHidden(name))
+            continue;
+        std::string_view component(name);
+        if (fileLevel && !SplitImageFile(component, &component))
+            continue;
+        uint64_t part;
+        if (!ParseField(field, component, &part))
+            continue;
+        uint64_t nx = x, ny = y;
+        (field.coord == Coord::X ? nx : ny) += part * field.divisor;
+        if (nx >= side || ny >= side)
+            continue;
+        if (fileLevel) {
+            uint32_t size;
+            if (!RegularFileSize(dirfd(dir), entry, &size))
                 continue;
-            const int columnFd = openat(dirfd(zoomDir), entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (columnFd < 0) {
-                walk.error = "Cannot read folder " + zoomName + "/" + entry->d_name + ": " +
-                             std::strerror(errno);
+            const uint32_t row = static_cast<uint32_t>(ny);
+            plate_key::Write({walk.zoom, static_cast<uint32_t>(nx),
+                              layout_.rowsFromBottom ? plate_key::FlipRow(walk.zoom, row) : row},
+                             walk.name);
+            if (!walk.Report(size))
+                return false;
+        } else {
+            if (!IsDirectory(dirfd(dir), entry))
+                continue;
+            const int subFd = OpenDirFd(dirfd(dir), name);
+            if (subFd < 0) {
+                walk.error = ErrnoText("Cannot read a folder");
                 return false;
             }
-            if (!WalkSlippyColumn(columnFd, {zoom, x, 0}, walk))
+            if (!WalkNumberedLevel(subFd, level + 1, nx, ny, walk))
                 return false;
         }
     }
     return true;
 }
 
-// Reports the tiles of one {z}/{x} folder. Takes over `columnFd`.
-bool Storage::WalkSlippyColumn(int columnFd, const plate_key::Tile& column, Walk& walk) {
-    DIR* dir = fdopendir(columnFd);
+bool Storage::WalkQuadkey(Walk& walk) {
+    DIR* dir = OpenDir(baseFd_, ".");
     if (!dir) {
-        close(columnFd);
-        walk.error = std::string("Cannot read a folder: ") + std::strerror(errno);
+        walk.error = ErrnoText(folderName_);
         return false;
     }
     DirCloser closer(dir);
-    const uint64_t side = uint64_t{1} << column.z;
     while (const dirent* entry = readdir(dir)) {
         std::string_view stem;
-        uint32_t y;
         uint32_t size;
-        if (IsHidden(entry->d_name) || !SplitImageFile(entry->d_name, &stem) ||
-            !ParseNumber(stem, side - 1, &y) || !RegularFileSize(dirfd(dir), entry, &size))
+        if (!SplitImageFile(entry->d_name, &stem) || !QuadkeyToName(stem, walk.name) ||
+            !RegularFileSize(dirfd(dir), entry, &size))
             continue;
-        plate_key::Write({column.z, column.x, y}, walk.name);
         if (!walk.Report(size))
             return false;
     }
     return true;
 }
 
-std::string Storage::FindFile(const char* name, std::string* parent) {
+bool Storage::PlatePlace(const char* name, std::string* parent, std::string* stem) const {
     plate_key::Tile tile;
     if (!plate_key::Parse(name, &tile))
-        return {};
-    std::string stem;
-    if (layout_ == Layout::PlateTree) {
+        return false;
+    parent->clear();
+    stem->clear();
+    switch (layout_.kind) {
+    case LayoutKind::PlateTree: {
         const size_t length = tile.z + 1;
-        parent->clear();
         for (size_t i = 0; i + 1 < length; ++i) {
             if (i > 0)
                 parent->push_back('/');
             parent->push_back(name[i]);
         }
-        if (parent->empty())
-            *parent = ".";
-        stem.assign(1, name[length - 1]);
-    } else {
-        *parent = std::to_string(tile.z) + "/" + std::to_string(tile.x);
-        stem = std::to_string(tile.y);
+        stem->assign(1, name[length - 1]);
+        break;
     }
-
-    struct stat info {};
-    for (const bool upper : {false, true}) {
-        for (const char* ext : kImageExtensions) {
-            std::string path = *parent + "/" + stem + ".";
-            for (const char* c = ext; *c; ++c)
-                path.push_back(upper ? static_cast<char>(*c - 'a' + 'A') : *c);
-            if (fstatat(baseFd_, path.c_str(), &info, 0) == 0 && S_ISREG(info.st_mode))
-                return path;
+    case LayoutKind::Quadkey: {
+        char digits[plate_key::kNameBufferSize];
+        stem->assign(digits, NameToQuadkey(name, digits));
+        break;
+    }
+    case LayoutKind::Numbered: {
+        const uint64_t row = layout_.rowsFromBottom ? plate_key::FlipRow(tile.z, tile.y) : tile.y;
+        char component[kMaxFieldLength];
+        for (size_t i = 0; i < layout_.depth; ++i) {
+            const Field& field = layout_.fields[i];
+            const uint64_t value = field.coord == Coord::Z ? tile.z : field.coord == Coord::X ? tile.x : row;
+            std::string& out = i + 1 < layout_.depth ? *parent : *stem;
+            if (!out.empty())
+                out.push_back('/');
+            out.append(component, FormatField(field, value, component));
         }
+        break;
     }
-    // Mixed-case extensions such as "Jpg" are rare: look through the folder.
-    DIR* dir = OpenDir(baseFd_, parent->c_str());
-    if (!dir)
-        return {};
-    DirCloser closer(dir);
-    while (const dirent* entry = readdir(dir)) {
-        std::string_view fileStem;
-        if (SplitImageFile(entry->d_name, &fileStem) && fileStem == stem)
-            return *parent + "/" + entry->d_name;
     }
-    return {};
+    if (parent->empty())
+        *parent = ".";
+    return true;
 }
 
 uint32_t Storage::Locate(const char* name, std::string* path) {
     if (baseFd_ < 0)
         return Fail("The storage is not open");
-    plate_key::Tile tile;
-    if (!plate_key::Parse(name, &tile))
+    std::string parent, stem;
+    if (!PlatePlace(name, &parent, &stem))
         return Fail("Invalid plate name \"" + std::string(name, strnlen(name, 40)) + "\"");
-    std::string parent;
-    *path = FindFile(name, &parent);
-    if (path->empty())
-        return Fail("No plate \"" + std::string(name) + "\" in " + folderName_);
-    return Done;
+    std::string odd; // a plate's name on something that is not a regular file
+    const auto regular = [&](const std::string& candidate) {
+        struct stat info {};
+        if (fstatat(baseFd_, candidate.c_str(), &info, 0) != 0)
+            return false;
+        if (S_ISREG(info.st_mode))
+            return true;
+        if (odd.empty())
+            odd = candidate;
+        return false;
+    };
+    for (const bool upper : {false, true}) {
+        for (const char* ext : kImageExtensions) {
+            *path = parent + "/" + stem + ".";
+            for (const char* c = ext; *c; ++c)
+                path->push_back(upper ? static_cast<char>(*c - 'a' + 'A') : *c);
+            if (regular(*path))
+                return Done;
+        }
+    }
+    // Mixed-case extensions such as "Jpg" are rare: look through the folder.
+    if (DIR* dir = OpenDir(baseFd_, parent.c_str())) {
+        DirCloser closer(dir);
+        while (const dirent* entry = readdir(dir)) {
+            std::string_view fileStem;
+            if (SplitImageFile(entry->d_name, &fileStem) && fileStem == stem) {
+                *path = parent + "/" + entry->d_name;
+                if (regular(*path))
+                    return Done;
+            }
+        }
+    }
+    // Reading a FIFO or a device could block the program or never end.
+    if (!odd.empty())
+        return Fail(odd + " is not a regular file");
+    return Fail("No plate \"" + std::string(name) + "\" in " + folderName_);
 }
 
 uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* size) {
     std::string path;
     if (const uint32_t failure = Locate(name, &path); failure != Done)
         return failure;
-    const int fd = openat(baseFd_, path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO or a device put in the file's place since
+    // Locate looked cannot hold the program; refused below like any file
+    // that is not regular.
+    const int fd = openat(baseFd_, path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        return Fail(path + ": " + std::strerror(errno));
+        return Fail(ErrnoText(path));
     struct stat info {};
-    if (fstat(fd, &info) != 0 || info.st_size > INT32_MAX) {
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > INT32_MAX) {
         close(fd);
-        return Fail(path + ": cannot read its size");
+        return Fail(path + (S_ISREG(info.st_mode) ? ": cannot read its size" : " is not a regular file"));
     }
     data_.resize(static_cast<size_t>(info.st_size));
     size_t done = 0;
@@ -395,16 +612,112 @@ uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* si
     return data_.empty() ? Empty : Done;
 }
 
-uint32_t Storage::Write(const char* name, const void*, uint32_t, uint32_t mode) {
-    if (mode != WriteModeDelete)
-        return Fail("Only deleting plates (write mode 2) is supported");
+uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint32_t mode) {
+    if (baseFd_ < 0)
+        return Fail("The storage is not open");
+    switch (mode) {
+    case WriteModeStore:
+        return Store(name, data, size);
+    case WriteModeDelete:
+        return Delete(name);
+    default:
+        return Fail("Unknown write mode " + std::to_string(mode));
+    }
+}
+
+uint32_t Storage::Delete(const char* name) {
     std::string path;
     if (const uint32_t failure = Locate(name, &path); failure != Done)
         return failure;
     // Folders are left in place, even when empty: removing the last one
     // would turn the storage into a folder of no known layout.
     if (unlinkat(baseFd_, path.c_str(), 0) != 0)
-        return Fail("Cannot delete " + path + ": " + std::strerror(errno));
+        return Fail(ErrnoText("Cannot delete " + path));
+    return Done;
+}
+
+bool Storage::MakeFolders(const std::string& parent) {
+    for (size_t end = parent.find('/'); ; end = parent.find('/', end + 1)) {
+        const std::string folder = parent.substr(0, end);
+        if (mkdirat(baseFd_, folder.c_str(), 0777) != 0 && errno != EEXIST)
+            return false;
+        if (end == std::string::npos)
+            return true;
+    }
+}
+
+uint32_t Storage::Store(const char* name, const void* data, uint32_t size) {
+    if (size > 0 && !data)
+        return Fail("Write called without data");
+    std::string parent, stem;
+    if (!PlatePlace(name, &parent, &stem))
+        return Fail("Invalid plate name \"" + std::string(name, strnlen(name, 40)) + "\"");
+    const char* ext = ExtensionFor(data, size);
+    const std::string path = parent + "/" + stem + "." + ext;
+    // Hidden and without an image extension: never listed, even if left
+    // behind by a crash.
+    const std::string temporary =
+        parent + "/.ulmora-" + std::to_string(getpid()) + "-" + std::to_string(++temporaryNumber_) + ".tmp";
+
+    int fd = openat(baseFd_, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == ENOENT && parent != ".") {
+        if (!MakeFolders(parent))
+            return Fail(ErrnoText("Cannot make folder " + parent));
+        fd = openat(baseFd_, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    }
+    if (fd < 0)
+        return Fail(ErrnoText("Cannot write " + path));
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = write(fd, bytes + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const std::string text = ErrnoText("Cannot write " + path);
+            close(fd);
+            unlinkat(baseFd_, temporary.c_str(), 0);
+            return Fail(text);
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (close(fd) != 0 || renameat(baseFd_, temporary.c_str(), baseFd_, path.c_str()) != 0) {
+        const std::string text = ErrnoText("Cannot write " + path);
+        unlinkat(baseFd_, temporary.c_str(), 0);
+        return Fail(text);
+    }
+    stored_ = true;
+    // The plate may have been stored before in another format: one file per
+    // plate, or it would be listed twice.
+    for (const bool upper : {false, true}) {
+        for (const char* known : kImageExtensions) {
+            // Both cases of the written one are kept: on a file system that
+            // ignores case, the upper-case name is the file just written.
+            if (std::strcmp(known, ext) == 0)
+                continue;
+            std::string other = parent + "/" + stem + ".";
+            for (const char* c = known; *c; ++c)
+                other.push_back(upper ? static_cast<char>(*c - 'a' + 'A') : *c);
+            unlinkat(baseFd_, other.c_str(), 0);
+        }
+    }
+    if (needsTmsMarker_) {
+        // Without it the tree would be taken for a z/x/y one at the next Open.
+        static constexpr char kMarker[] =
+            "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+            "<TileMap version=\"1.0.0\" tilemapservice=\"http://tms.osgeo.org/1.0.0\">\n"
+            "  <SRS>EPSG:3857</SRS>\n"
+            "  <TileSets profile=\"mercator\"></TileSets>\n"
+            "</TileMap>\n";
+        const int marker = openat(baseFd_, kTmsMarker, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (marker >= 0) {
+            const bool written = ::write(marker, kMarker, sizeof kMarker - 1) == sizeof kMarker - 1;
+            close(marker);
+            if (!written)
+                unlinkat(baseFd_, kTmsMarker, 0);
+        }
+        needsTmsMarker_ = false;
+    }
     return Done;
 }
 

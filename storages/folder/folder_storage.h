@@ -1,9 +1,11 @@
 #pragma once
-// A folder tree of plate images, in one of two layouts recognised at Open:
-//  - the plate tree: one folder per name letter but the last, which names
-//    the file: base/t/q/r/s.jpg is the plate "tqrs", base/t.jpg the plate "t";
-//  - the slippy-map tree {z}/{x}/{y}.{ext}, y counted from the top.
+// A folder tree of plate images in one of the layouts of folder_layout.h.
+// Open recognises the layout from the files (and a TMS tree from the
+// tilemapresource.xml its writers put beside it), or takes it from the path:
+// "FOLDER?layout=tms". An empty folder is an empty storage of the given
+// layout, z/x/y when none is given, into which plates can be stored.
 
+#include "folder_layout.h"
 #include "plate_key.h"
 #include "plugin_glue.h"
 
@@ -26,22 +28,33 @@ public:
     uint32_t Write(const char* name, const void* data, uint32_t size, uint32_t mode);
     uint32_t Enumerate(PlateCallback callback, void* cookie);
 
+    const Layout& CurrentLayout() const { return layout_; }
+
 private:
-    enum class Layout { PlateTree, SlippyTree };
     struct Walk;
 
+    // Recognises the layout of the open folder; false with a text when the
+    // folder holds none.
+    bool Recognise();
     bool WalkPlateTree(int dirFd, size_t depth, Walk& walk);
-    bool WalkSlippyTree(Walk& walk);
-    bool WalkSlippyColumn(int columnFd, const plate_key::Tile& column, Walk& walk);
-    // The file of a plate relative to the base folder, or empty when there
-    // is none; `parent` receives its folder.
-    std::string FindFile(const char* name, std::string* parent);
+    bool WalkNumbered(Walk& walk);
+    bool WalkNumberedLevel(int dirFd, size_t level, uint64_t x, uint64_t y, Walk& walk);
+    bool WalkQuadkey(Walk& walk);
+    // The folder (relative to the base, "." for the base itself) and the
+    // file stem of a plate; false for a name that is no plate.
+    bool PlatePlace(const char* name, std::string* parent, std::string* stem) const;
     // The file of plate `name` in *path and Done, or the failure reported.
     uint32_t Locate(const char* name, std::string* path);
+    uint32_t Store(const char* name, const void* data, uint32_t size);
+    uint32_t Delete(const char* name);
+    bool MakeFolders(const std::string& parent);
 
     int baseFd_ = -1;
     std::string folderName_; // for messages: the last path component
-    Layout layout_ = Layout::PlateTree;
+    Layout layout_;
+    bool stored_ = false;        // a store since Open: sync the file system at Close
+    bool needsTmsMarker_ = false; // a TMS tree without its tilemapresource.xml
+    unsigned temporaryNumber_ = 0;
     std::vector<unsigned char> data_; // the block GetPlateData handed out
 };
 

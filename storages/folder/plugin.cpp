@@ -4,6 +4,6 @@
 extern "C" ULMORA_PLUGIN_EXPORT const char* ULMORA_CALL QueryPluginInterface(const PluginHostInfo* host,
                                                                              PluginInfo* info) {
     return storage_glue::FillPluginInfo<folder::Storage>(
-        host, info, "Folder tree: plate images as t/q/r/s.jpg or as z/x/y.png",
+        host, info, "Folder tree: plate images as t/q/r/s.jpg, z/x/y.png (xyz or tms), tc, mp, quadkey or arcgis tiles",
         UsesDirectory | SupportsWrite | SupportsList);
 }

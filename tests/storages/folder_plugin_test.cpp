@@ -144,13 +144,11 @@ TEST_F(FolderStorage, RefusesFoldersOfNoKnownLayout) {
         const char* text;
     };
     const std::vector<Case> cases = {
-        {"empty", {}, "neither"},
-        {"photos", {"photos/2019/a.jpg", "photos/README"}, "neither"},
-        {"deep", {"deep/99/0/0.png", "deep/T/q.jpg"}, "neither"},
+        {"photos", {"photos/2019/a.jpg", "photos/README"}, "holds no tile tree"},
+        {"deep", {"deep/99/0/0.png", "deep/T/q.jpg"}, "holds no tile tree"},
         {"missing", {}, "No such file"},
         {"file.png", {"file.png"}, "not a folder"},
     };
-    std::filesystem::create_directory(dir_ / "empty");
     for (const Case& c : cases) {
         for (const std::string& file : c.files)
             WriteFile(dir_ / file, "x");

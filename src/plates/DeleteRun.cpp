@@ -1,0 +1,74 @@
+#include "plates/DeleteRun.h"
+
+#include "base/ListSelection.h"
+#include "base/Translate.h"
+#include "browse/PlateList.h"
+#include "log/Errors.h"
+#include "log/Log.h"
+#include "log/Operation.h"
+#include "plugins/Plugin.h"
+
+PlateRunResult RunDelete(const PlateRun& run)
+{
+    PlateRunResult result;
+    result.selected = run.selection.SelectedCount();
+    if (result.selected <= 0)
+        return result;
+    if (run.action.Plugin() == nullptr || !run.action.Plugin()->HasFlag(SupportsWrite)) {
+        ErrorBox(run.owner, "%s", Translate("Plugin does not support modify operations!"));
+        return result;
+    }
+    int askSticks = 1; // 0 once the user ticked the box: later failures are counted out silently
+    if (!AskYesNo(run.owner, nullptr, Translate("Delete %d selected plates?"), result.selected))
+        return result;
+    result.started = true;
+
+    run.operation.SetAbortable(true);
+    Log(Translate("Delete %d plates data from storage..."), result.selected);
+
+    auto finish = [&] {
+        run.operation.SetText(nullptr);
+        Log(Translate("Plates successfully deleted from storage: %d of %d"), result.done, result.selected);
+        Log("%s", Translate("Reload items from storage..."));
+        run.host.ReloadStorage();
+    };
+    try {
+        for (int index = run.selection.NextSelected(0); index >= 0; index = run.selection.NextSelected(index + 1)) {
+            PlateItem plate;
+            if (!run.plates.At(index, &plate)) {
+                Log("Strange diff indexes: list %d == NULL", index);
+                break;
+            }
+            if (run.action.Write(plate.name, nullptr, 0, WriteModeDelete) == Done) {
+                ++result.done;
+            } else {
+                ++result.errors;
+                result.errorText = ErrorText(kCurrentError);
+                if (!AskYesNo(run.owner, &askSticks,
+                              Translate("Error delete plate data from database.\nError: %s\n\nContinue delete plates?"),
+                              result.errorText.c_str())) {
+                    Log("%s", Translate("Delete cancelled with errors"));
+                    result.stopped = true;
+                    break;
+                }
+            }
+            if (run.period.Elapsed()) {
+                run.operation.SetText(
+                    Translate("Delete plate data from database...\nDatabase: %s\nItem: %s\nProcessed: %d of %d (%3.3lf%%)"),
+                    run.action.StoragePath().c_str(), plate.name, result.done, result.selected,
+                    result.done * 100.0 / result.selected);
+                run.host.PumpMessages();
+            }
+            if (run.operation.IsAborted()) {
+                Log("%s", Translate("Delete stopped by the user"));
+                result.aborted = true;
+                break;
+            }
+        }
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+    return result;
+}

@@ -1,0 +1,30 @@
+#include "plates/ExportOptions.h"
+
+#include "base/Text.h"
+#include "config/StorageLink.h"
+
+ExportOptions ReadExportOptions(StorageLink& link)
+{
+    ExportOptions options;
+    options.BasePath = link.ReadString(kExportBasePathKey, "");
+    options.Over = link.ReadInt(kExportOverKey, OverAsk);
+    options.Move = link.ReadBool(kExportMoveKey, false);
+    options.AskOnError = link.ReadBool(kExportAskOnErrorKey, true);
+    return options;
+}
+
+void WriteExportOptions(StorageLink& link, const ExportOptions& options)
+{
+    link.WriteString(kExportBasePathKey, options.BasePath);
+    link.WriteInt(kExportOverKey, options.Over);
+    link.WriteBool(kExportMoveKey, options.Move);
+    link.WriteBool(kExportAskOnErrorKey, options.AskOnError);
+}
+
+std::string BasePathOf(std::string_view typed)
+{
+    std::string path = Bounded(typed, kTextRoom);
+    if (!path.empty() && path.back() != '/' && path.size() < kTextRoom)
+        path.push_back('/');
+    return path;
+}

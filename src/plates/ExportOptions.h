@@ -1,0 +1,34 @@
+#pragma once
+// The options of one export run, as the options dialog gives them, and their
+// four keys below the program's configuration link.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class StorageLink;
+
+// What to do with an image file that is already there: the items of the
+// dialog's " Existing files " group, in order.
+enum ExistingFiles : int32_t { OverAsk = 0, OverWrite = 1, OverStay = 2, OverCancel = 3 };
+
+struct ExportOptions {
+    std::string BasePath; // ends with '/' whenever it is not empty
+    int32_t Over = OverAsk;
+    bool Move = false;       // delete every plate whose file is safely written
+    bool AskOnError = true;  // ask after each error whether to go on
+};
+
+inline constexpr const char* kExportBasePathKey = "Export/BasePath";
+inline constexpr const char* kExportOverKey = "Export/Over";
+inline constexpr const char* kExportMoveKey = "Export/Move";
+inline constexpr const char* kExportAskOnErrorKey = "Export/AskOnError";
+
+// The four keys, each created with its default when missing. BasePath is the
+// text as stored; BasePathOf makes it usable.
+ExportOptions ReadExportOptions(StorageLink& link);
+void WriteExportOptions(StorageLink& link, const ExportOptions& options);
+
+// The typed folder text as a base path: cut to 261 characters and, when not
+// empty and shorter than that, ending with '/'.
+std::string BasePathOf(std::string_view typed);

@@ -1,0 +1,365 @@
+#include "plates/ExportRun.h"
+
+#include "base/ListSelection.h"
+#include "base/PlateKey.h"
+#include "base/Text.h"
+#include "base/Translate.h"
+#include "browse/PlateList.h"
+#include "log/Errors.h"
+#include "log/LastErrorKeeper.h"
+#include "log/Log.h"
+#include "log/Operation.h"
+#include "platform/LastError.h"
+#include "platform/Process.h"
+#include "plugins/Plugin.h"
+
+#include <cerrno>
+#include <functional>
+#include <vector>
+
+// ---- folders ---------------------------------------------------------------
+
+bool FolderMaker::MakeDirs(const std::string& path)
+{
+    if (path.empty() || known_.count(path) != 0)
+        return true;
+    // Each folder of the path from the left, skipping the root's own slash.
+    for (std::size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+        const std::string folder = slash == std::string::npos ? path : path.substr(0, slash + 1);
+        if (known_.count(folder) == 0) {
+            if (!files_.MakeFolder(folder) && platform::GetLastError() != EEXIST) {
+                const int code = platform::GetLastError();
+                Log("le: %d", code);
+                platform::SetLastError(code);
+                return false;
+            }
+            known_.insert(folder);
+        }
+        if (slash == std::string::npos || slash + 1 >= path.size())
+            break;
+    }
+    return true;
+}
+
+std::string PrintableName(std::string_view name)
+{
+    std::string text;
+    for (unsigned char c : name) {
+        if (c >= ' ' && c <= '~')
+            text.push_back(static_cast<char>(c));
+        else
+            text += Format("\\x%02X", c);
+    }
+    return text;
+}
+
+namespace {
+
+std::string SizeText(unsigned long long bytes) { return Format("%.1f MB", static_cast<double>(bytes) / 1048576.0); }
+
+class Exporter {
+public:
+    Exporter(const PlateRun& run, ExportOptions& options, platform::FileSystem& files)
+        : run_(run), options_(options), files_(files), folders_(files), askSticks_(options.AskOnError ? 1 : 0)
+    {
+    }
+
+    // The room the selection needs against what the target file system has;
+    // false when it does not fit and the user chose not to go on.
+    bool RoomFits();
+    // Exports one plate; false stops the run.
+    bool ExportPlate(const PlateItem& plate);
+    // Syncs the files of the pending moves, then deletes their plates; false
+    // stops the run.
+    bool FlushMoves();
+
+    PlateRunResult result;
+
+private:
+    // Logs `line` (already formatted), then asks `question` (formatted with
+    // the current error's text) when errors are asked about. True: go on.
+    bool Failure(const std::string& line, const std::string& question);
+    // Keeps the error code while the temporary file is removed.
+    void DropTemporary(const std::string& temporary)
+    {
+        LastErrorKeeper keep;
+        files_.Remove(temporary);
+    }
+    enum class Decision { Replace, Keep, Stop };
+    Decision Existing(const std::string& temporary, const std::string& final);
+
+    const PlateRun& run_;
+    ExportOptions& options_;
+    platform::FileSystem& files_;
+    FolderMaker folders_;
+    int askSticks_; // 0: errors are only logged
+    std::vector<const char*> pendingMoves_; // names in the plate list's own texts
+};
+
+bool Exporter::Failure(const std::string& line, const std::string& question)
+{
+    result.errorText = ErrorText(kCurrentError);
+    ++result.errors;
+    {
+        LastErrorKeeper keep;
+        Log("%s", line.c_str());
+    }
+    return AskYesNo(run_.owner, &askSticks_, "%s", question.c_str());
+}
+
+bool Exporter::RoomFits()
+{
+    platform::FileSystem::Room room;
+    if (!files_.FreeRoom(options_.BasePath, &room))
+        return true; // cannot tell: the plates' own errors will say it
+    // One block-rounded file per plate plus one folder per distinct name
+    // prefix; prefixes are counted by hash so that the count stays cheap.
+    unsigned long long bytes = 0;
+    unsigned long long count = 0;
+    std::unordered_set<std::size_t> folders;
+    const std::hash<std::string_view> hash;
+    PlateItem plate;
+    run_.selection.ForEachSelected([&](int index) {
+        if (!run_.plates.At(index, &plate))
+            return;
+        bytes += (plate.size + room.block - 1) / room.block * room.block;
+        ++count;
+        for (int length = plate.nameLength - 1; length > 0; --length)
+            if (!folders.insert(hash(std::string_view(plate.name, static_cast<std::size_t>(length)))).second)
+                break; // its shorter prefixes are counted already
+    });
+    count += folders.size();
+    bytes += folders.size() * room.block;
+    const bool fitsFiles = room.files == platform::FileSystem::kNoFileLimit || count <= room.files;
+    if (bytes <= room.bytes && fitsFiles)
+        return true;
+    const std::string freeFiles =
+        room.files == platform::FileSystem::kNoFileLimit ? std::string("-") : std::to_string(room.files);
+    return AskYesNo(run_.owner, nullptr,
+                    Translate("Not enough free room for the export in %s.\nNeeded: %s, %llu files and folders.\n"
+                              "Free: %s, %s files and folders.\n\nContinue export plates?"),
+                    options_.BasePath.c_str(), SizeText(bytes).c_str(), count, SizeText(room.bytes).c_str(),
+                    freeFiles.c_str());
+}
+
+bool Exporter::ExportPlate(const PlateItem& plate)
+{
+    const std::string_view name(plate.name, static_cast<std::size_t>(plate.nameLength));
+    const PlateKey key(name);
+
+    // A name is written only where it belongs: every character must stand
+    // alone as a folder or file name, and the whole path must fit.
+    std::string folder = options_.BasePath;
+    if (key.IsPathSafe()) {
+        for (std::size_t i = 0; i + 1 < name.size(); ++i) {
+            folder.push_back(name[i]);
+            folder.push_back('/');
+        }
+    }
+    const std::string temporary = folder + (name.empty() ? std::string() : std::string(1, name.back())) + ".jp";
+    const std::string final = temporary + "g";
+    if (!key.IsPathSafe() || final.size() > kTextRoom) {
+        if (!key.IsPathSafe())
+            SetErrorText(Translate("The plate name \"%s\" cannot be a file name"), PrintableName(name).c_str());
+        else
+            SetErrorText(Translate("The file path of the plate is longer than %d characters"),
+                         static_cast<int>(kTextRoom));
+        const std::string why = ErrorText(kCurrentError);
+        return Failure(Format(Translate("Plate \"%s\" is not exported: %s"), PrintableName(name).c_str(), why.c_str()),
+                       Format(Translate("Error export plate data from database.\nError: %s\n\nContinue delete plates?"),
+                              why.c_str()));
+    }
+
+    if (!folders_.MakeDirs(folder))
+        return Failure(Format("Error creating %s directory", folder.c_str()),
+                       Format(Translate("Error export plate data from database.\nError: %s\n\nContinue delete plates?"),
+                              ErrorText(kCurrentError).c_str()));
+
+    const void* data = nullptr;
+    uint32_t size = 0;
+    const uint32_t got = run_.action.GetPlateData(plate.name, &data, &size);
+    if (got == Failed)
+        return Failure(Format(Translate("Error get storage data for plate %s"), plate.name),
+                       Format(Translate("Error get storage data for plate %s.\nError: %s\n\nContinue export plates?"),
+                              plate.name, ErrorText(kCurrentError).c_str()));
+    if (got == Done) {
+        const bool readable = data != nullptr && size != 0 && platform::IsReadable(data, size);
+        if (!readable) {
+            const std::string text = Format(Translate("Plugin returns bad data pointer: %p[%d] (%d) for plate \"%s\""),
+                                            data, static_cast<int>(size), readable ? 1 : 0, plate.name);
+            return Failure(text, text);
+        }
+    } else {
+        size = 0; // Empty: an empty file
+    }
+
+    std::unique_ptr<platform::WritableFile> file = files_.OpenForWriting(temporary, platform::WriteMode::Truncate);
+    if (!file)
+        return Failure(Format(Translate("Error create local file %s"), temporary.c_str()),
+                       Format(Translate("Error create local file.\nFile: %s\nError: %s\n\nContinue export plates?"),
+                              temporary.c_str(), ErrorText(kCurrentError).c_str()));
+    // A failed close may mean lost data too, so it counts as a failed write.
+    if ((size != 0 && !file->Append(data, size)) || !file->Close()) {
+        {
+            LastErrorKeeper keep;
+            file.reset();
+        }
+        DropTemporary(temporary);
+        return Failure(Format(Translate("Error write data to local file %s"), temporary.c_str()),
+                       Format(Translate("Error save plate data to disk.\nFile: %s\nError: %s\n\nContinue export plates?"),
+                              temporary.c_str(), ErrorText(kCurrentError).c_str()));
+    }
+    file.reset();
+
+    bool moved = files_.RenameNoReplace(temporary, final);
+    if (!moved && platform::GetLastError() == EEXIST) {
+        switch (Existing(temporary, final)) {
+        case Decision::Keep: return true;
+        case Decision::Stop: return false;
+        case Decision::Replace: break;
+        }
+        // Replaced in one step: the old file stays until the new one takes its name.
+        moved = files_.Rename(temporary, final);
+    }
+    if (!moved) {
+        DropTemporary(temporary);
+        return Failure(Format(Translate("Error rename local file %s"), final.c_str()),
+                       Format(Translate("Error rename saved plate data on disk.\nFile: %s\nError: %s\n\nContinue export plates?"),
+                              final.c_str(), ErrorText(kCurrentError).c_str()));
+    }
+
+    if (options_.Move) {
+        pendingMoves_.push_back(plate.name);
+        return static_cast<int>(pendingMoves_.size()) < kMoveBatch || FlushMoves();
+    }
+    ++result.done;
+    return true;
+}
+
+// The file `final` is there already: by Over, keep it (counted as skipped),
+// replace it, or stop. The temporary file goes whenever it is not used.
+Exporter::Decision Exporter::Existing(const std::string& temporary, const std::string& final)
+{
+    int over = options_.Over;
+    if (over == OverAsk) {
+        Log(Translate("File [%s] exist"), final.c_str());
+        int remembered = BoxCancel; // asks every time; a ticked box changes Over instead
+        const int answer =
+            AskYesNoCancel(run_.owner, &remembered, Translate("Image [%s] already exist.\nOverwrite it?"), final.c_str());
+        if (answer == BoxYes) {
+            Log("%s", Translate("Overwrite existing file with new data"));
+            if (remembered == BoxYes)
+                options_.Over = OverWrite;
+            over = OverWrite;
+        } else if (answer == BoxNo) {
+            Log("%s", Translate("Leave existing file intact"));
+            if (remembered == BoxNo)
+                options_.Over = OverStay;
+            over = OverStay;
+        } else {
+            Log("%s", Translate("Cancel writing images"));
+            over = OverCancel;
+        }
+    }
+    if (over == OverStay) {
+        DropTemporary(temporary);
+        ++result.skipped;
+        return Decision::Keep;
+    }
+    if (over == OverCancel) {
+        DropTemporary(temporary);
+        return Decision::Stop;
+    }
+    return Decision::Replace;
+}
+
+bool Exporter::FlushMoves()
+{
+    if (pendingMoves_.empty())
+        return true;
+    std::vector<const char*> batch;
+    batch.swap(pendingMoves_);
+    const std::string target = options_.BasePath.empty() ? std::string(".") : options_.BasePath;
+    if (!files_.SyncFileSystemOf(target)) {
+        // Not known to be on disk: the plates stay in the storage.
+        result.errors += static_cast<int>(batch.size()) - 1; // Failure counts one
+        return Failure(Format(Translate("Error write data to local file %s"), target.c_str()),
+                       Format(Translate("Error save plate data to disk.\nFile: %s\nError: %s\n\nContinue export plates?"),
+                              target.c_str(), ErrorText(kCurrentError).c_str()));
+    }
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        const char* name = batch[i];
+        if (run_.action.Write(name, nullptr, 0, WriteModeDelete) == Done) {
+            ++result.done;
+            continue;
+        }
+        if (!Failure(Format("Error delete %s plate", name),
+                     Format(Translate("Error delete plate [%s] data from database.\nError: %s\n\nContinue export plates?"),
+                            name, ErrorText(kCurrentError).c_str()))) {
+            // Their files are on disk and the plates still in the storage.
+            result.skipped += static_cast<int>(batch.size() - i - 1);
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+PlateRunResult RunExport(const PlateRun& run, ExportOptions options, platform::FileSystem& files)
+{
+    Exporter exporter(run, options, files);
+    PlateRunResult& result = exporter.result;
+    result.selected = run.selection.SelectedCount();
+    if (result.selected <= 0 || !exporter.RoomFits())
+        return result;
+    result.started = true;
+
+    run.operation.SetAbortable(true);
+    Log(Translate("Export %d plates data from storage..."), result.selected);
+
+    auto finish = [&] {
+        run.operation.SetText(nullptr);
+        Log(Translate("Plates successfully exported from storage: %d of %d"), result.done, result.selected);
+        Log("%s", Translate("Reload items from storage..."));
+        run.host.ReloadStorage();
+    };
+    try {
+        bool goOn = true;
+        for (int index = run.selection.NextSelected(0); index >= 0 && goOn;
+             index = run.selection.NextSelected(index + 1)) {
+            PlateItem plate;
+            if (!run.plates.At(index, &plate)) {
+                Log("Strange diff indexes: list %d == NULL", index);
+                break;
+            }
+            if (!exporter.ExportPlate(plate)) {
+                Log("%s", Translate("Export cancelled with errors"));
+                result.stopped = true;
+                break;
+            }
+            if (run.period.Elapsed()) {
+                run.operation.SetText(Translate("Export plate data from database...\nPath: %s\nDatabase: %s\nItem: "
+                                                "%s\nProcessed: %d of %d (%3.3lf%%)"),
+                                      options.BasePath.c_str(), run.action.StoragePath().c_str(), plate.name,
+                                      result.done, result.selected, result.done * 100.0 / result.selected);
+                run.host.PumpMessages();
+            }
+            if (run.operation.IsAborted()) {
+                Log("%s", Translate("Export stopped by the user"));
+                result.aborted = true;
+                break;
+            }
+        }
+        // The plates written so far are moved however the loop ended.
+        if (!exporter.FlushMoves() && !result.stopped) {
+            Log("%s", Translate("Export cancelled with errors"));
+            result.stopped = true;
+        }
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+    return result;
+}

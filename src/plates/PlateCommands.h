@@ -1,0 +1,31 @@
+#pragma once
+// The window's side of the export and delete commands: it gathers what the
+// runs need from the window that starts them, asks for the options, and
+// starts the run.
+
+#include <functional>
+
+class CustomBkList;
+class Operation;
+class PlateList;
+class PRPeriod;
+class QWidget;
+class StorageAction;
+class StorageLink;
+
+struct PlateCommandWindow {
+    QWidget* owner = nullptr;       // owns the dialog and the boxes
+    StorageLink* link = nullptr;    // holds the "Export/..." keys
+    StorageAction* action = nullptr; // null: no storage is open
+    const PlateList* plates = nullptr;
+    CustomBkList* list = nullptr;   // the plate list control and its selection
+    Operation* operation = nullptr;
+    PRPeriod* period = nullptr;
+    std::function<void()> reload;   // releases the storage and loads it again
+};
+
+// "&E Export...": nothing unless a storage is open and plates are selected;
+// then the options dialog and, unless cancelled, the run.
+void RunExportCommand(const PlateCommandWindow& window);
+// "&D Delete": the same conditions, then the run with its confirmation.
+void RunDeleteCommand(const PlateCommandWindow& window);

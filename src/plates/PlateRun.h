@@ -1,0 +1,47 @@
+#pragma once
+// What the export and delete runs share: the parts of the program a run
+// works on, what it needs of whoever starts it, and what it reports back.
+// A run is plain C++: the window, a command-line tool or a test drives it.
+
+#include "log/Boxes.h"
+
+#include <string>
+
+class ListSelection;
+class Operation;
+class PlateList;
+class PRPeriod;
+class StorageAction;
+
+// What a run needs of the program that starts it.
+class PlateRunHost {
+public:
+    virtual ~PlateRunHost() = default;
+    // Lets the program handle its pending events (repaint, the Abort button);
+    // called after each progress text.
+    virtual void PumpMessages() = 0;
+    // Releases the storage and loads it again, so that the plate list shows
+    // what the storage now holds; called once at the end of every run.
+    virtual void ReloadStorage() = 0;
+};
+
+struct PlateRun {
+    StorageAction& action;
+    const PlateList& plates;
+    const ListSelection& selection; // one bit per plate list item
+    Operation& operation;
+    PRPeriod& period;
+    PlateRunHost& host;
+    BoxOwner owner = nullptr;
+};
+
+struct PlateRunResult {
+    bool started = false;  // false: nothing was done (nothing selected, refused or declined)
+    int selected = 0;
+    int done = 0;          // plates exported (with Move: also deleted) or deleted
+    int errors = 0;        // plates that failed
+    int skipped = 0;       // plates left alone on purpose (an existing file kept)
+    bool aborted = false;  // the user pressed Abort
+    bool stopped = false;  // an answer or a fault ended the run early
+    std::string errorText; // the text of the last failure, if any
+};

@@ -1,0 +1,131 @@
+// Export and Delete in the real main window, offscreen: the selection, the
+// options dialog and its keys, the tree on disk, the reload, and the
+// deletion's confirmation.
+#include "app/MainForm.h"
+
+#include "ScriptedBoxes.h"
+#include "StartConfig.h"
+#include "app/Data.h"
+#include "base/ListSelection.h"
+#include "plates/AskExportForm.h"
+#include "widgets/BkList.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PlateCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        storage = folder.File("world.mbtiles");
+        fs::copy_file(FIXTURE_MBTILES, storage);
+        data = std::make_unique<TData>();
+        window = std::make_unique<TMainForm>(StartConfig(folder, MBTILES_PLUGIN, storage));
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        QTest::mouseClick(window->btnLoad, Qt::LeftButton);
+        ASSERT_EQ(window->list->ItemsCount(), 21);
+    }
+    void TearDown() override
+    {
+        if (window)
+            window->close();
+        window.reset();
+        data.reset();
+    }
+    // Selects the plates of one zoom level.
+    void SelectLevel(int level)
+    {
+        const PlateList& plates = window->Core().Plates();
+        window->list->EditSelection([&](ListSelection& selection) {
+            selection.SelectWhere([&](int index) {
+                PlateItem plate;
+                return plates.At(index, &plate) && plate.nameLength == level;
+            });
+        });
+    }
+
+    TempFolder folder;
+    ScriptedBoxes boxes;
+    std::string storage;
+    std::unique_ptr<TData> data;
+    std::unique_ptr<TMainForm> window;
+};
+
+TEST_F(PlateCommandsTest, ExportWritesTheTreeAndReloads)
+{
+    SelectLevel(2);
+    ASSERT_EQ(window->list->SelectedCount(), 4);
+    const std::string base = folder.File("tiles");
+    bool dialogSeen = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<TAskExportForm*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialogSeen = true;
+        EXPECT_EQ(dialog->windowTitle(), "Export options...");
+        EXPECT_EQ(dialog->OverIndex(), 0) << "Ask by default";
+        EXPECT_TRUE(dialog->chAskOnError->isChecked());
+        EXPECT_FALSE(dialog->chMove->isChecked());
+        dialog->edtBasePath->setText(QString::fromStdString(base));
+        dialog->chOverItems[1]->setChecked(true);
+        QTest::mouseClick(dialog->btnOk, Qt::LeftButton);
+    });
+    QTest::mouseClick(window->btnExport, Qt::LeftButton);
+    ASSERT_TRUE(dialogSeen);
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+
+    for (const char* file : {"t/q.jpg", "t/r.jpg", "t/s.jpg", "t/t.jpg"}) {
+        const std::string bytes = ReadWholeFile(base + "/" + file);
+        ASSERT_GT(bytes.size(), 2u) << file;
+        EXPECT_EQ(bytes.substr(0, 2), "\xFF\xD8") << file << " is the plate's JPEG";
+    }
+    EXPECT_FALSE(fs::exists(base + "/t.jpg")) << "only the selected plates";
+    EXPECT_EQ(window->list->ItemsCount(), 21) << "the storage was loaded again";
+    EXPECT_EQ(window->list->SelectedCount(), 0);
+    EXPECT_TRUE(window->StorageLoaded());
+    EXPECT_EQ(window->Link()->ReadString("Export/BasePath", ""), base);
+    EXPECT_EQ(window->Link()->ReadInt("Export/Over", 0), 1);
+
+    // Cancel changes nothing.
+    SelectLevel(1);
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<TAskExportForm*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        QTest::mouseClick(dialog->btnCancel, Qt::LeftButton);
+    });
+    QTest::mouseClick(window->btnExport, Qt::LeftButton);
+    EXPECT_FALSE(fs::exists(base + "/t.jpg"));
+    EXPECT_EQ(window->list->SelectedCount(), 1) << "no reload after Cancel";
+}
+
+TEST_F(PlateCommandsTest, DeleteAsksThenDeletesAndReloads)
+{
+    SelectLevel(3);
+    ASSERT_EQ(window->list->SelectedCount(), 16);
+    boxes.Reply(BoxNo);
+    QTest::mouseClick(window->btnDelete, Qt::LeftButton);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Delete 16 selected plates?");
+    EXPECT_EQ(window->list->ItemsCount(), 21);
+
+    boxes.Reply(BoxYes);
+    QTest::mouseClick(window->btnDelete, Qt::LeftButton);
+    EXPECT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(window->list->ItemsCount(), 5) << "the list shows what is left";
+    EXPECT_TRUE(window->StorageLoaded());
+}
+
+} // namespace

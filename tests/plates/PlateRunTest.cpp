@@ -1,0 +1,684 @@
+// Export and deletion runs through the core with scripted answers: the
+// output tree, the existing-file and error questions and their sticks, Abort,
+// unsafe names, Move's durability, a full disk, the room check; and a round
+// trip from a GDAL-written MBTiles file through the real plugins.
+#include "plates/DeleteRun.h"
+#include "plates/ExportRun.h"
+
+#include "ScriptedBoxes.h"
+#include "ScriptedOperation.h"
+#include "TempFolder.h"
+#include "base/ListSelection.h"
+#include "base/Text.h"
+#include "browse/PlateList.h"
+#include "log/Errors.h"
+#include "log/Log.h"
+#include "platform/LastError.h"
+#include "plugins/Plugin.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---- a storage in memory, behind the plugin contract -------------------------
+
+struct FakePlate {
+    std::string name;
+    std::string data;
+    uint32_t result = Done; // of GetPlateData
+    bool deleteFails = false;
+};
+
+struct FakeStorage {
+    std::vector<FakePlate> plates;
+    std::set<std::string> deleted;
+    std::function<void(const std::string&)> onDelete; // sees each deletion as it happens
+    std::string error;
+};
+
+FakeStorage* current = nullptr;
+
+struct FakeAction {
+    ActionInterface base;
+};
+
+int32_t ULMORA_CALL FakeOpen(ActionInterface*, const char*) { return 1; }
+void ULMORA_CALL FakeErrorText(ActionInterface*, char* buffer, uint32_t size)
+{
+    CopyBounded(buffer, current->error.c_str(), size);
+}
+uint32_t ULMORA_CALL FakeGetPlateData(ActionInterface*, const char* name, const void** data, uint32_t* size)
+{
+    for (const FakePlate& plate : current->plates)
+        if (plate.name == name) {
+            current->error = "no data for " + plate.name;
+            *data = plate.data.data();
+            *size = static_cast<uint32_t>(plate.data.size());
+            return plate.result;
+        }
+    current->error = "no such plate";
+    return Failed;
+}
+uint32_t ULMORA_CALL FakeWrite(ActionInterface*, const char* name, const void*, uint32_t, uint32_t mode)
+{
+    for (const FakePlate& plate : current->plates)
+        if (plate.name == name && mode == WriteModeDelete && !plate.deleteFails &&
+            current->deleted.count(name) == 0) {
+            if (current->onDelete)
+                current->onDelete(name);
+            current->deleted.insert(name);
+            return Done;
+        }
+    current->error = std::string("cannot delete ") + name;
+    return Failed;
+}
+uint32_t ULMORA_CALL FakeEnumerate(ActionInterface*, uint32_t, PlateCallback, uint32_t, void*) { return Done; }
+
+const ActionFunctions kFakeFunctions = {FakeOpen, FakeErrorText, nullptr, FakeGetPlateData, FakeWrite, FakeEnumerate};
+FakeAction fakeAction{{&kFakeFunctions, ULMORA_PLUGIN_MAGIC, sizeof(ActionInterface), 0, "fake"}};
+ActionInterface* ULMORA_CALL FakeCreate() { return &fakeAction.base; }
+void ULMORA_CALL FakeFree(ActionInterface*) {}
+
+PluginInfo FakeInfo(uint32_t flags)
+{
+    PluginInfo info{};
+    info.magic = ULMORA_PLUGIN_MAGIC;
+    info.size = sizeof(PluginInfo);
+    info.type = PluginTypeStorage;
+    info.description = "fake";
+    info.flags = flags;
+    info.CreateAction = FakeCreate;
+    info.FreeAction = FakeFree;
+    return info;
+}
+
+// ---- files that fail on demand -------------------------------------------------
+
+class CountingFiles : public platform::FileSystem {
+public:
+    std::string fullDiskFile; // Append into a file whose path ends so fails with ENOSPC
+    bool syncFails = false;
+    int syncs = 0;
+    int folderCalls = 0;
+    bool roomIsTiny = false;
+
+    bool ReadFile(const std::string& path, std::string* content, std::size_t limit) override
+    {
+        return real().ReadFile(path, content, limit);
+    }
+    std::unique_ptr<platform::WritableFile> OpenForWriting(const std::string& path, platform::WriteMode mode) override
+    {
+        auto inner = real().OpenForWriting(path, mode);
+        if (!inner || fullDiskFile.empty() || !path.ends_with(fullDiskFile))
+            return inner;
+        return std::make_unique<FullFile>(std::move(inner));
+    }
+    std::unique_ptr<platform::WritableFile> CreateTemporary(const std::string& target, std::string* path) override
+    {
+        return real().CreateTemporary(target, path);
+    }
+    bool IsReadOnly(const std::string& path) override { return real().IsReadOnly(path); }
+    bool Rename(const std::string& from, const std::string& to) override { return real().Rename(from, to); }
+    bool Remove(const std::string& path) override { return real().Remove(path); }
+    bool SyncFolderOf(const std::string& path) override { return real().SyncFolderOf(path); }
+    std::string FullPath(const std::string& path) override { return real().FullPath(path); }
+    bool MakeFolder(const std::string& path) override
+    {
+        ++folderCalls;
+        return FileSystem::MakeFolder(path);
+    }
+    bool SyncFileSystemOf(const std::string& path) override
+    {
+        // Syncing a shared disk for real could take long; the real call is
+        // the benchmark's to measure.
+        ++syncs;
+        if (syncFails) {
+            platform::SetLastError(EIO);
+            return false;
+        }
+        return !path.empty();
+    }
+    bool FreeRoom(const std::string& path, Room* room) override
+    {
+        if (!FileSystem::FreeRoom(path, room))
+            return false;
+        if (roomIsTiny) {
+            room->bytes = 1000;
+            room->files = 2;
+        }
+        return true;
+    }
+
+private:
+    class FullFile final : public platform::WritableFile {
+    public:
+        explicit FullFile(std::unique_ptr<platform::WritableFile> inner) : inner_(std::move(inner)) {}
+        bool Append(const void* data, std::size_t size) override
+        {
+            inner_->Append(data, size / 2);
+            platform::SetLastError(ENOSPC);
+            return false;
+        }
+        bool Sync() override { return inner_->Sync(); }
+        bool Close() override { return inner_->Close(); }
+
+    private:
+        std::unique_ptr<platform::WritableFile> inner_;
+    };
+    static platform::FileSystem& real() { return platform::RealFileSystem(); }
+};
+
+// ---- the fixture ---------------------------------------------------------------
+
+class CountingHost final : public PlateRunHost {
+public:
+    int pumps = 0;
+    int reloads = 0;
+    void PumpMessages() override { ++pumps; }
+    void ReloadStorage() override { ++reloads; }
+};
+
+class PlateRunTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        current = &storage;
+        logSubscription = SubscribeLog([this](const std::string& line) { log.push_back(line); });
+    }
+    void TearDown() override
+    {
+        UnsubscribeLog(logSubscription);
+        if (action != nullptr)
+            plugin->FreeAction(action);
+        current = nullptr;
+    }
+
+    // Lists the storage's plates and selects those at `selected` (all when empty).
+    void Load(std::vector<FakePlate> plates, std::vector<int> selected = {},
+              uint32_t flags = SupportsWrite | SupportsList)
+    {
+        storage.plates = std::move(plates);
+        plugin = std::make_unique<StoragePlugin>(nullptr, FakeInfo(flags), "fake");
+        action = plugin->CreateAction();
+        ASSERT_NE(action, nullptr);
+        ASSERT_TRUE(action->Open("memory"));
+        for (const FakePlate& plate : storage.plates)
+            list.Append(plate.name.c_str(), 0, static_cast<uint32_t>(plate.data.size()));
+        selection.Resize(list.Count());
+        if (selected.empty())
+            selection.SelectAll();
+        for (int index : selected)
+            selection.SetSelected(index, true);
+    }
+    PlateRun Run() { return {*action, list, selection, operation, period, host, nullptr}; }
+    PlateRunResult Export(ExportOptions options) { return RunExport(Run(), std::move(options), files); }
+    ExportOptions Options(int over = OverAsk, bool move = false, bool ask = false) const
+    {
+        ExportOptions options;
+        options.BasePath = BasePathOf(Base());
+        options.Over = over;
+        options.Move = move;
+        options.AskOnError = ask;
+        return options;
+    }
+    std::string Base() const { return folder.File("out"); }
+    std::string Out(const std::string& relative) const { return Base() + "/" + relative; }
+    bool Logged(const std::string& text) const { return std::find(log.begin(), log.end(), text) != log.end(); }
+    bool LoggedStart(const std::string& start) const
+    {
+        return std::any_of(log.begin(), log.end(), [&](const std::string& line) { return line.starts_with(start); });
+    }
+    // Every file under the test's folder, relative to it.
+    std::set<std::string> Tree() const
+    {
+        std::set<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(folder.Path()))
+            if (!entry.is_directory())
+                names.insert(fs::relative(entry.path(), folder.Path()).string());
+        return names;
+    }
+    int Questions() const
+    {
+        return static_cast<int>(std::count_if(boxes.shown.begin(), boxes.shown.end(),
+                                              [](const auto& box) { return box.kind == "ask"; }));
+    }
+
+    TempFolder folder;
+    ScriptedBoxes boxes;
+    ScriptedOperation operation;
+    PRPeriod period{400, AlwaysElapsedClock};
+    CountingHost host;
+    CountingFiles files;
+    FakeStorage storage;
+    std::unique_ptr<StoragePlugin> plugin;
+    StorageAction* action = nullptr;
+    PlateList list;
+    ListSelection selection;
+    std::vector<std::string> log;
+    int logSubscription = 0;
+};
+
+TEST_F(PlateRunTest, WritesTheSelectedPlatesIntoTheTree)
+{
+    // "x" is not selected; "trs" comes back Empty and gives an empty file.
+    Load({{"t", "world"}, {"tr", "east"}, {"x", "skip"}, {"trs", "", Empty}}, {0, 1, 3});
+    ExportOptions options = Options();
+    EXPECT_EQ(options.BasePath, Base() + "/") << "a base folder typed without its separator gets one";
+    const PlateRunResult result = Export(options);
+
+    EXPECT_EQ(Tree(), (std::set<std::string>{"out/t.jpg", "out/t/r.jpg", "out/t/r/s.jpg"}));
+    EXPECT_EQ(ReadWholeFile(Out("t.jpg")), "world");
+    EXPECT_EQ(ReadWholeFile(Out("t/r.jpg")), "east");
+    EXPECT_EQ(fs::file_size(Out("t/r/s.jpg")), 0u);
+    EXPECT_EQ(result.done, 3);
+    EXPECT_EQ(result.selected, 3);
+    EXPECT_EQ(result.errors, 0);
+    EXPECT_TRUE(Logged("Export 3 plates data from storage..."));
+    EXPECT_TRUE(Logged("Plates successfully exported from storage: 3 of 3"));
+    EXPECT_EQ(log.back(), "Reload items from storage...");
+    EXPECT_EQ(host.reloads, 1);
+    EXPECT_TRUE(storage.deleted.empty()) << "a copy deletes nothing";
+    EXPECT_TRUE(operation.abortable);
+    ASSERT_FALSE(operation.texts.empty());
+    EXPECT_EQ(operation.texts.front(), "Export plate data from database...\nPath: " + Base() +
+                                           "/\nDatabase: memory.fake\nItem: t\nProcessed: 1 of 3 (33.333%)");
+    EXPECT_EQ(operation.ends, 1);
+    EXPECT_GT(host.pumps, 0);
+}
+
+TEST_F(PlateRunTest, FoldersAreMadeOncePerRun)
+{
+    Load({{"tqq", "1"}, {"tqr", "2"}, {"tqs", "3"}, {"tqt", "4"}, {"tr", "5"}});
+    Export(Options());
+    EXPECT_EQ(Tree().size(), 5u);
+    // The base folder's own components, then "t/" and "t/q/" once each.
+    const std::string base = Base();
+    const int baseLevels = static_cast<int>(std::count(base.begin(), base.end(), '/'));
+    EXPECT_EQ(files.folderCalls, baseLevels + 2);
+}
+
+TEST_F(PlateRunTest, UnsafeNamesAreRefusedAndTheRunGoesOn)
+{
+    const std::string tooLong(240, 'q');
+    const struct {
+        std::string name;
+        const char* why;
+    } cases[] = {
+        {"", "cannot be a file name"},        {".", "cannot be a file name"},
+        {"t..", "cannot be a file name"},     {"t/q", "cannot be a file name"},
+        {"t\\q", "cannot be a file name"},    {"t\x01q", "cannot be a file name"},
+        {"t\xc3\xa9", "cannot be a file name"}, {"t:q", "cannot be a file name"},
+        {"t" + tooLong, "longer than 261 characters"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(PrintableName(c.name));
+        fs::remove_all(Base());
+        log.clear();
+        list.Clear();
+        boxes.shown.clear();
+        boxes.Reply(BoxYes);
+        Load({{"tq", "good 1"}, {c.name, "evil"}, {"tr", "good 2"}});
+        const PlateRunResult result = Export(Options(OverAsk, false, true));
+        EXPECT_EQ(result.done, 2);
+        EXPECT_EQ(result.errors, 1);
+        EXPECT_NE(result.errorText.find(c.why), std::string::npos) << result.errorText;
+        EXPECT_EQ(Tree(), (std::set<std::string>{"out/t/q.jpg", "out/t/r.jpg"})) << "nothing written elsewhere";
+        EXPECT_TRUE(LoggedStart("Plate \"" + PrintableName(c.name) + "\" is not exported: "));
+        ASSERT_EQ(Questions(), 1);
+        EXPECT_TRUE(boxes.shown.back().text.starts_with("Error export plate data from database.\nError: "));
+        EXPECT_TRUE(Logged("Plates successfully exported from storage: 2 of 3"));
+        plugin->FreeAction(action);
+        action = nullptr;
+    }
+}
+
+TEST_F(PlateRunTest, ExistingFilesFollowOverAndTheAnswers)
+{
+    struct Answer {
+        int button;
+        bool checked;
+    };
+    const struct {
+        const char* label;
+        int over;
+        std::vector<Answer> answers;
+        int questions;
+        const char* tq; // content afterwards
+        const char* tr;
+        int done;
+        bool stopped;
+    } cases[] = {
+        {"yes ticked sticks", OverAsk, {{BoxYes, true}}, 1, "new tq", "new tr", 3, false},
+        {"no ticked sticks", OverAsk, {{BoxNo, true}}, 1, "old", "old", 1, false},
+        {"yes then no", OverAsk, {{BoxYes, false}, {BoxNo, false}}, 2, "new tq", "old", 2, false},
+        {"cancel stops", OverAsk, {{BoxCancel, false}}, 1, "old", "old", 1, true},
+        {"overwrite", OverWrite, {}, 0, "new tq", "new tr", 3, false},
+        {"stay as is", OverStay, {}, 0, "old", "old", 1, false},
+        {"cancel process", OverCancel, {}, 0, "old", "old", 1, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        fs::remove_all(Base());
+        fs::create_directories(Out("t"));
+        WriteWholeFile(Out("t/q.jpg"), "old");
+        WriteWholeFile(Out("t/r.jpg"), "old");
+        log.clear();
+        list.Clear();
+        boxes.shown.clear();
+        for (const Answer& answer : c.answers)
+            boxes.Reply(answer.button, answer.checked);
+        Load({{"t", "new t"}, {"tq", "new tq"}, {"tr", "new tr"}});
+        const PlateRunResult result = Export(Options(c.over));
+        EXPECT_EQ(Questions(), c.questions);
+        EXPECT_EQ(boxes.unanswered, 0);
+        if (c.questions > 0) {
+            EXPECT_EQ(boxes.shown[0].text, "Image [" + Out("t/q.jpg") + "] already exist.\nOverwrite it?");
+            EXPECT_EQ(boxes.shown[0].buttons, BoxPresenter::Buttons::YesNoCancel);
+            EXPECT_TRUE(boxes.shown[0].withCheckBox);
+            EXPECT_TRUE(Logged("File [" + Out("t/q.jpg") + "] exist"));
+        }
+        EXPECT_EQ(ReadWholeFile(Out("t.jpg")), "new t");
+        EXPECT_EQ(ReadWholeFile(Out("t/q.jpg")), c.tq);
+        EXPECT_EQ(ReadWholeFile(Out("t/r.jpg")), c.tr);
+        EXPECT_EQ(result.done, c.done);
+        EXPECT_EQ(result.stopped, c.stopped);
+        EXPECT_EQ(Logged("Export cancelled with errors"), c.stopped);
+        EXPECT_TRUE(Logged("Plates successfully exported from storage: " + std::to_string(c.done) + " of 3"));
+        EXPECT_EQ(Tree(), (std::set<std::string>{"out/t.jpg", "out/t/q.jpg", "out/t/r.jpg"})) << "no .jp left";
+        EXPECT_EQ(host.reloads, 1);
+        host.reloads = 0;
+        plugin->FreeAction(action);
+        action = nullptr;
+    }
+}
+
+TEST_F(PlateRunTest, ErrorQuestionsStickOrStop)
+{
+    // Two plates whose data cannot be read, around a good one.
+    const struct {
+        const char* label;
+        std::vector<std::pair<int, bool>> replies; // button, box ticked
+        int questions;
+        int done;
+        bool stopped;
+    } cases[] = {
+        {"ticked: the second failure is only logged", {{BoxYes, true}}, 1, 1, false},
+        {"not ticked: asked again", {{BoxYes, false}, {BoxYes, false}}, 2, 1, false},
+        {"no stops", {{BoxNo, false}}, 1, 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        log.clear();
+        list.Clear();
+        boxes.shown.clear();
+        for (const auto& [button, checked] : c.replies)
+            boxes.Reply(button, checked);
+        fs::remove_all(Base());
+        Load({{"tq", "", Failed}, {"tr", "good"}, {"ts", "", Failed}});
+        const PlateRunResult result = Export(Options(OverAsk, false, true));
+        EXPECT_EQ(Questions(), c.questions);
+        ASSERT_FALSE(boxes.shown.empty());
+        EXPECT_EQ(boxes.shown[0].text,
+                  "Error get storage data for plate tq.\nError: no data for tq\n\nContinue export plates?");
+        EXPECT_TRUE(boxes.shown[0].withCheckBox);
+        EXPECT_EQ(result.done, c.done);
+        EXPECT_EQ(result.stopped, c.stopped);
+        EXPECT_TRUE(Logged("Error get storage data for plate tq"));
+        EXPECT_EQ(Logged("Error get storage data for plate ts"), !c.stopped);
+        EXPECT_TRUE(Logged("Plates successfully exported from storage: " + std::to_string(c.done) + " of 3"));
+        EXPECT_EQ(host.reloads, 1);
+        host.reloads = 0;
+        plugin->FreeAction(action);
+        action = nullptr;
+    }
+}
+
+TEST_F(PlateRunTest, AFullDiskFailsOnePlateCleanly)
+{
+    files.fullDiskFile = "/t/r.jp";
+    Load({{"tq", "one"}, {"tr", "two is too big"}, {"ts", "three"}});
+    const PlateRunResult result = Export(Options(OverAsk, true, false));
+    EXPECT_EQ(result.done, 2);
+    EXPECT_EQ(result.errors, 1);
+    EXPECT_EQ(Tree(), (std::set<std::string>{"out/t/q.jpg", "out/t/s.jpg"})) << "no .jp left";
+    EXPECT_TRUE(Logged("Error write data to local file " + Out("t/r.jp")));
+    EXPECT_EQ(storage.deleted, (std::set<std::string>{"tq", "ts"})) << "Move keeps the plate that was not written";
+    EXPECT_TRUE(Logged("Plates successfully exported from storage: 2 of 3"));
+}
+
+TEST_F(PlateRunTest, MoveDeletesOnlyWhatIsSafelyOnDisk)
+{
+    // Every deletion must come after a sync that followed the plate's rename.
+    Load({{"tq", "one"}, {"tr", "two"}, {"ts", "three"}});
+    storage.plates[1].deleteFails = true;
+    storage.onDelete = [this](const std::string& name) {
+        EXPECT_GE(files.syncs, 1) << name;
+        EXPECT_TRUE(fs::exists(Out("t/" + name.substr(1) + ".jpg"))) << name;
+    };
+    const PlateRunResult result = Export(Options(OverAsk, true, false));
+    EXPECT_EQ(storage.deleted, (std::set<std::string>{"tq", "ts"}));
+    EXPECT_EQ(result.done, 2) << "the plate whose deletion failed is not counted";
+    EXPECT_EQ(ReadWholeFile(Out("t/r.jpg")), "two") << "and its file stays";
+    EXPECT_TRUE(Logged("Error delete tr plate"));
+    EXPECT_TRUE(Logged("Plates successfully exported from storage: 2 of 3"));
+    EXPECT_EQ(files.syncs, 1) << "one sync for the batch";
+}
+
+TEST_F(PlateRunTest, MoveDeletesNothingWhenTheSyncFails)
+{
+    files.syncFails = true;
+    Load({{"tq", "one"}, {"tr", "two"}});
+    const PlateRunResult result = Export(Options(OverAsk, true, false));
+    EXPECT_TRUE(storage.deleted.empty());
+    EXPECT_EQ(result.done, 0);
+    EXPECT_EQ(result.errors, 2);
+    EXPECT_EQ(Tree().size(), 2u);
+    EXPECT_TRUE(Logged("Plates successfully exported from storage: 0 of 2"));
+}
+
+TEST_F(PlateRunTest, AbortStopsAfterTheCurrentPlate)
+{
+    // IsAborted is asked once per plate; the second answer is the press.
+    for (const bool move : {false, true}) {
+        SCOPED_TRACE(move ? "move" : "copy");
+        fs::remove_all(Base());
+        log.clear();
+        list.Clear();
+        storage.deleted.clear();
+        operation.abortQueries = 0;
+        operation.abortAt = {2};
+        Load({{"tq", "1"}, {"tr", "2"}, {"ts", "3"}, {"tt", "4"}});
+        const PlateRunResult result = Export(Options(OverAsk, move, false));
+        EXPECT_TRUE(result.aborted);
+        EXPECT_EQ(result.done, 2);
+        EXPECT_EQ(Tree(), (std::set<std::string>{"out/t/q.jpg", "out/t/r.jpg"}));
+        EXPECT_EQ(storage.deleted.size(), move ? 2u : 0u) << "the plates written before Abort are still moved";
+        EXPECT_TRUE(Logged("Export stopped by the user"));
+        EXPECT_TRUE(Logged("Plates successfully exported from storage: 2 of 4"));
+        EXPECT_EQ(log.back(), "Reload items from storage...");
+        plugin->FreeAction(action);
+        action = nullptr;
+    }
+    EXPECT_EQ(host.reloads, 2);
+}
+
+TEST_F(PlateRunTest, TooLittleRoomIsAskedAboutWithTheFigures)
+{
+    files.roomIsTiny = true;
+    for (const int answer : {BoxNo, BoxYes}) {
+        boxes.shown.clear();
+        list.Clear();
+        boxes.Reply(answer);
+        Load({{"tq", std::string(5000, 'x')}, {"tr", "2"}});
+        const PlateRunResult result = Export(Options());
+        ASSERT_EQ(Questions(), 1);
+        const std::string& text = boxes.shown[0].text;
+        EXPECT_TRUE(text.starts_with("Not enough free room for the export in " + Base() + "/.\nNeeded: ")) << text;
+        EXPECT_NE(text.find(", 3 files and folders.\nFree: 0.0 MB, 2 files and folders."), std::string::npos) << text;
+        EXPECT_EQ(result.started, answer == BoxYes);
+        EXPECT_EQ(Tree().size(), answer == BoxYes ? 2u : 0u);
+        plugin->FreeAction(action);
+        action = nullptr;
+    }
+    EXPECT_EQ(host.reloads, 1) << "a declined run reloads nothing";
+}
+
+// ---- deletion ----------------------------------------------------------------
+
+TEST_F(PlateRunTest, DeletionCountsAndAsks)
+{
+    const struct {
+        const char* label;
+        std::vector<int> answers; // the confirmation, then the error question
+        bool checked;
+        bool second;              // the second plate's deletion fails
+        std::vector<std::string> lines;
+        int done;
+    } cases[] = {
+        {"all deleted", {BoxYes}, false, false, {"Plates successfully deleted from storage: 3 of 3"}, 3},
+        {"a failure, go on", {BoxYes, BoxYes}, false, true, {"Plates successfully deleted from storage: 2 of 3"}, 2},
+        {"a failure, stop", {BoxYes, BoxNo}, false, true,
+         {"Delete cancelled with errors", "Plates successfully deleted from storage: 1 of 3"}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        log.clear();
+        list.Clear();
+        boxes.shown.clear();
+        storage.deleted.clear();
+        for (int answer : c.answers)
+            boxes.Reply(answer, c.checked);
+        Load({{"tq", "1"}, {"tr", "2", Done, c.second}, {"ts", "3"}});
+        const PlateRunResult result = RunDelete(Run());
+        ASSERT_GE(boxes.shown.size(), 1u);
+        EXPECT_EQ(boxes.shown[0].text, "Delete 3 selected plates?");
+        EXPECT_FALSE(boxes.shown[0].withCheckBox);
+        if (c.second) {
+            ASSERT_EQ(boxes.shown.size(), 2u);
+            EXPECT_EQ(boxes.shown[1].text,
+                      "Error delete plate data from database.\nError: cannot delete tr\n\nContinue delete plates?");
+            EXPECT_TRUE(boxes.shown[1].withCheckBox);
+        }
+        EXPECT_EQ(result.done, c.done);
+        EXPECT_EQ(static_cast<int>(storage.deleted.size()), c.done);
+        EXPECT_TRUE(Logged("Delete 3 plates data from storage..."));
+        for (const std::string& line : c.lines)
+            EXPECT_TRUE(Logged(line)) << line;
+        EXPECT_EQ(log.back(), "Reload items from storage...");
+        plugin->FreeAction(action);
+        action = nullptr;
+    }
+    EXPECT_EQ(host.reloads, 3);
+}
+
+TEST_F(PlateRunTest, DeletionErrorsStickSilently)
+{
+    boxes.Reply(BoxYes);       // the confirmation
+    boxes.Reply(BoxYes, true); // the first failure, ticked
+    Load({{"tq", "1", Done, true}, {"tr", "2", Done, true}, {"ts", "3"}});
+    const PlateRunResult result = RunDelete(Run());
+    EXPECT_EQ(Questions(), 2);
+    EXPECT_EQ(result.done, 1);
+    EXPECT_EQ(result.errors, 2);
+    EXPECT_TRUE(Logged("Plates successfully deleted from storage: 1 of 3"));
+}
+
+TEST_F(PlateRunTest, DeletionThatIsDeclinedOrImpossibleChangesNothing)
+{
+    boxes.Reply(BoxNo);
+    Load({{"tq", "1"}, {"tr", "2"}});
+    EXPECT_FALSE(RunDelete(Run()).started);
+    EXPECT_TRUE(storage.deleted.empty());
+    EXPECT_TRUE(operation.texts.empty());
+    EXPECT_FALSE(operation.abortable) << "no progress window";
+    plugin->FreeAction(action);
+    action = nullptr;
+
+    boxes.shown.clear();
+    list.Clear();
+    Load({{"tq", "1"}}, {}, SupportsList);
+    EXPECT_FALSE(RunDelete(Run()).started);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].kind, "error");
+    EXPECT_EQ(boxes.shown[0].text, "Plugin does not support modify operations!");
+    EXPECT_EQ(host.reloads, 0);
+}
+
+TEST_F(PlateRunTest, AbortStopsADeletion)
+{
+    boxes.Reply(BoxYes);
+    operation.abortAt = {1};
+    Load({{"tq", "1"}, {"tr", "2"}, {"ts", "3"}});
+    const PlateRunResult result = RunDelete(Run());
+    EXPECT_TRUE(result.aborted);
+    EXPECT_EQ(storage.deleted, (std::set<std::string>{"tq"}));
+    EXPECT_TRUE(Logged("Delete stopped by the user"));
+    EXPECT_TRUE(Logged("Plates successfully deleted from storage: 1 of 3"));
+    EXPECT_EQ(host.reloads, 1);
+}
+
+// ---- a round trip through the real plugins ------------------------------------
+
+class Lister {
+public:
+    PlateList plates;
+    bool OnPlate(StorageAction*, int32_t number, const char* name, uint32_t, uint32_t size)
+    {
+        plates.Append(name, number, size);
+        return true;
+    }
+};
+
+std::map<std::string, std::string> ReadAll(StorageAction& action, PlateList& plates)
+{
+    Lister lister;
+    EXPECT_EQ(action.Enumerate(0, StorageAction::PlateHandler::Bind<&Lister::OnPlate>(&lister), 2), uint32_t{Done});
+    std::map<std::string, std::string> all;
+    PlateItem plate;
+    for (int i = 0; lister.plates.At(i, &plate); ++i) {
+        const void* data = nullptr;
+        uint32_t size = 0;
+        EXPECT_EQ(action.GetPlateData(plate.name, &data, &size), uint32_t{Done}) << plate.name;
+        all[plate.name] = std::string(static_cast<const char*>(data), size);
+        plates.Append(plate.name, plate.number, plate.size);
+    }
+    return all;
+}
+
+TEST_F(PlateRunTest, RoundTripFromAGdalMbtilesIntoAFolderStorage)
+{
+    static const PluginHostInfo kHost{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), 0x00010000, 0};
+    const std::string source = folder.File("world.mbtiles");
+    fs::copy_file(FIXTURE_MBTILES, source);
+
+    std::unique_ptr<StoragePlugin> mbtiles = LoadPlugin(MBTILES_PLUGIN, &kHost, PluginTypeStorage);
+    ASSERT_NE(mbtiles, nullptr) << ErrorText(kCurrentError);
+    StorageAction* from = mbtiles->CreateAction();
+    ASSERT_TRUE(from != nullptr && from->Open(source.c_str())) << ErrorText(kCurrentError);
+    PlateList plates;
+    const std::map<std::string, std::string> original = ReadAll(*from, plates);
+    ASSERT_EQ(original.size(), 21u);
+
+    ListSelection all(plates.Count());
+    all.SelectAll();
+    const PlateRunResult result =
+        RunExport({*from, plates, all, operation, period, host, nullptr}, Options(OverAsk, false, true), files);
+    EXPECT_EQ(result.done, 21);
+    EXPECT_TRUE(boxes.shown.empty());
+
+    std::unique_ptr<StoragePlugin> tree = LoadPlugin(FOLDER_PLUGIN, &kHost, PluginTypeStorage);
+    ASSERT_NE(tree, nullptr) << ErrorText(kCurrentError);
+    StorageAction* back = tree->CreateAction();
+    ASSERT_TRUE(back != nullptr && back->Open(Base().c_str())) << ErrorText(kCurrentError);
+    PlateList again;
+    EXPECT_EQ(ReadAll(*back, again), original) << "the same names and bytes";
+}
+
+} // namespace
