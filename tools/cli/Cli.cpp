@@ -14,6 +14,9 @@
 #include "log/Log.h"
 #include "log/LogFile.h"
 #include "plates/BrokenPlates.h"
+#include "plates/DeleteRun.h"
+#include "plates/ExportOptions.h"
+#include "plates/ExportRun.h"
 #include "plates/ImageDecoderModule.h"
 #include "plugins/Plugin.h"
 #include "plugins/Registry.h"
@@ -740,6 +743,96 @@ int Copy(Context& context)
 }
 
 // ---------------------------------------------------------------------------
+// export and delete: the window's runs
+
+// The runs reload the storage when they end so that the window's list shows
+// what is left; the tool ends after the run, so nothing is shown again.
+class TerminalRunHost : public PlateRunHost {
+public:
+    void PumpMessages() override {}
+    void ReloadStorage() override {}
+};
+
+uint64_t SelectedBytes(Session& session)
+{
+    uint64_t bytes = 0;
+    session.Selection().ForEachSelected([&](int index) {
+        PlateItem item;
+        if (session.Plates().At(index, &item))
+            bytes += item.size;
+    });
+    return bytes;
+}
+
+int RunResult(const Context& context, const PlateRunResult& result, const char* done)
+{
+    Say(context, "%s%d of %d plates %s, %d skipped, %d failed\n", result.aborted ? "stopped: " : result.stopped ? "cancelled: " : "",
+        result.done, result.selected, done, result.skipped, result.errors);
+    if (result.errors > 0 && !result.errorText.empty())
+        Say(context, "last error: %s\n", OneLine(result.errorText).c_str());
+    if (result.aborted)
+        return kExitInterrupted;
+    if (result.stopped)
+        return kExitCancelled;
+    return result.errors > 0 ? kExitPlatesFailed : kExitDone;
+}
+
+int Export(Context& context)
+{
+    const Options& options = context.options;
+    Session session(context.view, context.progress);
+    if (int code = LoadSelected(context, session, options.arguments[0]); code != kExitDone)
+        return code;
+    StorageAction& action = *session.Connection().Action();
+    if (options.move && (action.Plugin()->Flags() & SupportsWrite) == 0)
+        return Fail(kExitNoStorage, "the plugin cannot delete plates: export without --move");
+    ExportOptions export_;
+    export_.BasePath = BasePathOf(fs::absolute(options.arguments[1]).string());
+    export_.Over = options.existing == "overwrite" ? OverWrite : options.existing == "keep" ? OverStay
+                 : options.existing == "cancel"  ? OverCancel : OverAsk;
+    export_.Move = options.move;
+    export_.AskOnError = false; // errors are logged and counted; the summary tells them
+    const int selected = session.Selection().SelectedCount();
+    if (options.dryRun) {
+        std::printf("would export %d plates, %s (%" PRIu64 " bytes), into %s%s\n", selected,
+                    Bytes(SelectedBytes(session)).c_str(), SelectedBytes(session), export_.BasePath.c_str(),
+                    options.move ? " and delete them from the storage" : "");
+        return kExitDone;
+    }
+    TerminalRunHost host;
+    const PlateRunResult result = RunExport(
+        {action, session.Plates(), session.Selection(), context.progress, session.Period(), host, nullptr}, export_);
+    return RunResult(context, result, options.move ? "moved" : "exported");
+}
+
+int Delete(Context& context)
+{
+    const Options& options = context.options;
+    Session session(context.view, context.progress);
+    if (int code = LoadSelected(context, session, options.arguments[0]); code != kExitDone)
+        return code;
+    StorageAction& action = *session.Connection().Action();
+    if ((action.Plugin()->Flags() & SupportsWrite) == 0)
+        return Fail(kExitNoStorage, "Plugin does not support modify operations!");
+    const int selected = session.Selection().SelectedCount();
+    if (options.dryRun) {
+        std::printf("would delete %d plates, %s (%" PRIu64 " bytes), from %s\n", selected,
+                    Bytes(SelectedBytes(session)).c_str(), SelectedBytes(session), options.arguments[0].c_str());
+        return kExitDone;
+    }
+    if (selected == 0) {
+        Say(context, "no plates selected: nothing deleted\n");
+        return kExitDone;
+    }
+    TerminalRunHost host;
+    const PlateRunResult result =
+        RunDelete({action, session.Plates(), session.Selection(), context.progress, session.Period(), host, nullptr});
+    if (!result.started)
+        return Fail(kExitCancelled, "nothing deleted: the deletion was not confirmed (give --yes to confirm it)");
+    return RunResult(context, result, "deleted");
+}
+
+// ---------------------------------------------------------------------------
 // plugins
 
 int ListPlugins(Context& context)
@@ -844,6 +937,24 @@ const std::vector<CommandInfo>& Commands()
          "                   or another the folder plugin knows (see its README)\n"
          "  --target-plugin NAME  the target's plugin, when its path does not tell\n",
          &Copy},
+        {"export", "STORAGE DIR", 2, "write plates into a folder tree, one image file a plate",
+         "The window's export: every selected plate's data, as stored, into a file under\n"
+         "DIR: one folder per letter of its name but the last, the last letter + .jpg\n"
+         "(plate t/q/r gives DIR/t/q/r.jpg), written as .jp first and renamed when complete.\n"
+         "Errors are logged (see --log) and counted; the run goes on.\n",
+         {"--dry-run", "--existing", "--move"},
+         "  --existing WHAT  a file that is already there: ask (default; on a terminal),\n"
+         "                   overwrite, keep, or cancel the run\n"
+         "  --move           delete each plate from the storage once its file is on disk\n"
+         "  --dry-run        say how many plates and bytes would be written; change nothing\n",
+         &Export},
+        {"delete", "STORAGE", 1, "delete plates from the storage",
+         "The window's deletion: the selected plates are deleted from the storage after\n"
+         "one confirmation, asked on the terminal unless --yes is given.\n",
+         {"--dry-run", "--yes"},
+         "  --yes, -y        confirm the deletion without asking\n"
+         "  --dry-run        say how many plates and bytes would be deleted; change nothing\n",
+         &Delete},
         {"plugins", "", 0, "the storage plugins in the program's plugins folder, with their flags",
          "The storage plugins of the plugins folder beside the program: name, flags,\n"
          "default file extension and description; libraries that are no storage plugin\n"
@@ -867,6 +978,10 @@ const char* Examples(const std::string& command)
         {"copy", "  ulmora-cli copy world.mbtiles /srv/tiles/world        (a z/x/y tree)\n"
                  "  ulmora-cli copy /srv/tiles/world copy.mbtiles --z 0-10\n"
                  "  ulmora-cli copy world.mbtiles europe.mbtiles --bbox -25,34,45,72 --dry-run\n"},
+        {"export", "  ulmora-cli export world.mbtiles /srv/out --levels 1-6\n"
+                   "  ulmora-cli export world.mbtiles /srv/out --names broken.txt --move --existing overwrite\n"},
+        {"delete", "  ulmora-cli delete world.mbtiles --levels 15- --dry-run\n"
+                   "  ulmora-cli delete world.mbtiles --names broken.txt --yes\n"},
         {"plugins", "  ulmora-cli plugins\n"},
     };
     auto found = examples.find(command);
@@ -942,7 +1057,7 @@ int Parse(int argc, char** argv, Options* options)
     options->command = args[0];
     const CommandInfo* command = FindCommand(options->command);
     if (command == nullptr)
-        return Usage("unknown command " + options->command + " (commands: info, list, verify, copy, plugins)");
+        return Usage("unknown command " + options->command + " (commands: info, list, verify, export, copy, delete, plugins)");
     bool onlyArguments = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         std::string arg = args[i];
