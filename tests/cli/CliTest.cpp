@@ -245,3 +245,78 @@ TEST(CliTest, CopyMakesANewStorageAndKeepsEveryTile)
     EXPECT_NE(refused.err.find("the plugin pmtiles cannot write"), std::string::npos) << refused.err;
     EXPECT_FALSE(fs::exists(folder.File("x.pmtiles")));
 }
+
+TEST(CliTest, RoundTripThroughAFolderTreeKeepsEveryTile)
+{
+    TempFolder folder;
+    const std::string world = World(folder);
+    const std::string tree = folder.File("tree");
+    const std::string back = folder.File("back.mbtiles");
+    ASSERT_EQ(RunCli(folder, {"copy", world, tree}).code, 0);
+    // z/x/y, rows from the top: zoom 2's top-right tile is 2/3/0.
+    EXPECT_TRUE(fs::is_regular_file(fs::path(tree) / "2" / "3" / "0.jpg"));
+    const Outcome outcome = RunCli(folder, {"copy", tree, back});
+    ASSERT_EQ(outcome.code, 0) << outcome.err;
+    EXPECT_EQ(SameTiles(back, world), "21 21\n");
+}
+
+TEST(CliTest, ExportAndDelete)
+{
+    TempFolder folder;
+    const std::string world = World(folder);
+    const std::string out = folder.File("out");
+    // The plate tree of the window's export.
+    Outcome outcome = RunCli(folder, {"export", world, out, "--levels", "1-2"});
+    ASSERT_EQ(outcome.code, 0) << outcome.err;
+    // tq is zoom 1, column 0, TMS row 1; its file holds its data as stored.
+    std::string hex;
+    for (unsigned char c : ReadWholeFile(out + "/t/q.jpg"))
+        hex += "0123456789ABCDEF"[c >> 4], hex += "0123456789ABCDEF"[c & 15];
+    EXPECT_EQ(Sql(world, "SELECT hex(tile_data) FROM tiles WHERE zoom_level = 1 AND tile_column = 0 AND tile_row = 1"),
+              hex + "\n");
+    // Files already there: without a terminal to ask, the run stops; keep goes on.
+    outcome = RunCli(folder, {"export", world, out, "--levels", "1-2"});
+    EXPECT_EQ(outcome.code, 4);
+    EXPECT_NE(outcome.err.find("no terminal to answer: Cancel"), std::string::npos) << outcome.err;
+    outcome = RunCli(folder, {"export", world, out, "--levels", "1-2", "--existing", "keep"});
+    EXPECT_EQ(outcome.code, 0);
+    EXPECT_NE(outcome.err.find("0 of 5 plates exported, 5 skipped"), std::string::npos) << outcome.err;
+
+    // Move: level 3 goes into files and out of the storage.
+    outcome = RunCli(folder, {"export", world, out, "--levels", "3", "--move"});
+    EXPECT_EQ(outcome.code, 0) << outcome.err;
+    EXPECT_TRUE(fs::is_regular_file(out + "/t/q/q.jpg"));
+    EXPECT_EQ(Sql(world, "SELECT count(*) FROM tiles"), "5\n");
+
+    // Delete asks; without a terminal and --yes nothing happens.
+    EXPECT_EQ(RunCli(folder, {"delete", world, "--levels", "2", "--dry-run"}).out.find("would delete 4 plates"), 0u);
+    outcome = RunCli(folder, {"delete", world, "--levels", "2"});
+    EXPECT_EQ(outcome.code, 4);
+    EXPECT_NE(outcome.err.find("--yes"), std::string::npos);
+    EXPECT_EQ(Sql(world, "SELECT count(*) FROM tiles"), "5\n");
+    EXPECT_EQ(RunCli(folder, {"delete", world, "--levels", "2", "--yes"}).code, 0);
+    EXPECT_EQ(Sql(world, "SELECT count(*) FROM tiles"), "1\n");
+}
+
+TEST(CliTest, CtrlCDuringAnExportLeavesNoHalfWrittenFile)
+{
+    TempFolder folder;
+    const std::string storage = ManyPlates(folder, 5000);
+    const std::string out = folder.File("out");
+    const std::string log = folder.File("cli.log");
+    const pid_t pid = Start(folder, {"export", storage, out, "--log", log});
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitForLogLine(log, "Export 5021 plates data from storage..."));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill(pid, SIGINT);
+    const Outcome outcome = Finish(folder, pid);
+    EXPECT_EQ(outcome.code, 130) << outcome.err;
+    EXPECT_NE(outcome.err.find("stopped: "), std::string::npos) << outcome.err;
+    int files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(out)) {
+        EXPECT_NE(entry.path().extension(), ".jp") << entry.path();
+        files += entry.is_regular_file() ? 1 : 0;
+    }
+    EXPECT_GT(files, 0);
+    EXPECT_LT(files, 5021);
+}
