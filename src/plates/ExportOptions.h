@@ -12,11 +12,18 @@ class StorageLink;
 // dialog's " Existing files " group, in order.
 enum ExistingFiles : int32_t { OverAsk = 0, OverWrite = 1, OverStay = 2, OverCancel = 3 };
 
+// Where a plate's file goes under BasePath: the plate tree ("t/q/r.jpg"), or
+// the z/x/y tree of web maps with rows from the top (xyz) or from the bottom
+// (tms), named "z/x/y" plus the extension of the data's image format. The
+// window always writes the plate tree; the command-line tool offers all three.
+enum ExportLayout : int32_t { LayoutPlates = 0, LayoutXyz = 1, LayoutTms = 2 };
+
 struct ExportOptions {
     std::string BasePath; // ends with '/' whenever it is not empty
     int32_t Over = OverAsk;
     bool Move = false;       // delete every plate whose file is safely written
     bool AskOnError = true;  // ask after each error whether to go on
+    int32_t Layout = LayoutPlates; // not kept in the configuration
 };
 
 inline constexpr const char* kExportBasePathKey = "Export/BasePath";

@@ -14,6 +14,8 @@
 #include "plugins/Plugin.h"
 
 #include <cerrno>
+#include <cstring>
+#include <optional>
 #include <functional>
 #include <vector>
 
@@ -54,6 +56,22 @@ std::string PrintableName(std::string_view name)
 }
 
 namespace {
+
+// The usual file extension of an image block, by its first bytes; jpg for
+// anything unknown, as the plate tree writes every plate.
+const char* ImageExtension(const void* data, uint32_t size)
+{
+    const auto* b = static_cast<const unsigned char*>(data);
+    if (size >= 8 && std::memcmp(b, "\x89PNG\r\n\x1a\n", 8) == 0)
+        return "png";
+    if (size >= 12 && std::memcmp(b, "RIFF", 4) == 0 && std::memcmp(b + 8, "WEBP", 4) == 0)
+        return "webp";
+    if (size >= 6 && (std::memcmp(b, "GIF87a", 6) == 0 || std::memcmp(b, "GIF89a", 6) == 0))
+        return "gif";
+    if (size >= 2 && b[0] == 'B' && b[1] == 'M')
+        return "bmp";
+    return "jpg";
+}
 
 std::string SizeText(unsigned long long bytes) { return Format("%.1f MB", static_cast<double>(bytes) / 1048576.0); }
 
@@ -148,18 +166,37 @@ bool Exporter::ExportPlate(const PlateItem& plate)
     const PlateKey key(name);
 
     // A name is written only where it belongs: every character must stand
-    // alone as a folder or file name, and the whole path must fit.
+    // alone as a folder or file name (or, in a z/x/y tree, the name must be a
+    // quadtree key), and the whole path must fit.
+    const bool zxy = options_.Layout != LayoutPlates;
+    PlateKey::Tile tile;
+    bool hasTile = false;
+    if (zxy) {
+        if (const std::optional<PlateKey::Tile> found = key.ToTile()) {
+            tile = *found;
+            hasTile = true;
+        }
+    }
+    const bool placed = zxy ? hasTile : key.IsPathSafe();
     std::string folder = options_.BasePath;
-    if (key.IsPathSafe()) {
+    if (hasTile) {
+        folder += Format("%d/%u/", tile.z, tile.x);
+    } else if (placed) {
         for (std::size_t i = 0; i + 1 < name.size(); ++i) {
             folder.push_back(name[i]);
             folder.push_back('/');
         }
     }
-    const std::string temporary = folder + (name.empty() ? std::string() : std::string(1, name.back())) + ".jp";
-    const std::string final = temporary + "g";
-    if (!key.IsPathSafe() || final.size() > kTextRoom) {
-        if (!key.IsPathSafe())
+    // In a z/x/y tree the file's name is known only with its data.
+    std::string temporary = folder + (name.empty() ? std::string() : std::string(1, name.back())) + ".jp";
+    std::string final = temporary + "g";
+    if (hasTile)
+        final = folder + std::to_string(options_.Layout == LayoutTms ? (1u << tile.z) - 1 - tile.y : tile.y) + ".webp";
+    if (!placed || final.size() > kTextRoom) {
+        if (!placed && zxy)
+            SetErrorText(Translate("The plate name \"%s\" is no quadtree key: it has no z/x/y place"),
+                         PrintableName(name).c_str());
+        else if (!placed)
             SetErrorText(Translate("The plate name \"%s\" cannot be a file name"), PrintableName(name).c_str());
         else
             SetErrorText(Translate("The file path of the plate is longer than %d characters"),
@@ -191,6 +228,11 @@ bool Exporter::ExportPlate(const PlateItem& plate)
         }
     } else {
         size = 0; // Empty: an empty file
+    }
+    if (hasTile) {
+        // The longest extension was checked against the room above.
+        final = final.substr(0, final.rfind('.') + 1) + ImageExtension(data, size);
+        temporary = final.substr(0, final.size() - 1);
     }
 
     std::unique_ptr<platform::WritableFile> file = files_.OpenForWriting(temporary, platform::WriteMode::Truncate);

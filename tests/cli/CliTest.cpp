@@ -282,6 +282,13 @@ TEST(CliTest, ExportAndDelete)
     EXPECT_EQ(outcome.code, 0);
     EXPECT_NE(outcome.err.find("0 of 5 plates exported, 5 skipped"), std::string::npos) << outcome.err;
 
+    // The z/x/y trees: tq is zoom 1, column 0, row 0 from the top.
+    ASSERT_EQ(RunCli(folder, {"export", world, folder.File("xyz"), "--z", "1", "--layout", "xyz"}).code, 0);
+    EXPECT_TRUE(fs::is_regular_file(folder.File("xyz/1/0/0.jpg")));
+    ASSERT_EQ(RunCli(folder, {"export", world, folder.File("tms"), "--prefix", "tq", "--z", "1", "--layout=tms"}).code, 0);
+    EXPECT_TRUE(fs::is_regular_file(folder.File("tms/1/0/1.jpg")));
+    EXPECT_EQ(ReadWholeFile(folder.File("tms/1/0/1.jpg")), ReadWholeFile(out + "/t/q.jpg"));
+
     // Move: level 3 goes into files and out of the storage.
     outcome = RunCli(folder, {"export", world, out, "--levels", "3", "--move"});
     EXPECT_EQ(outcome.code, 0) << outcome.err;

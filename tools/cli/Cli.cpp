@@ -792,6 +792,7 @@ int Export(Context& context)
                  : options.existing == "cancel"  ? OverCancel : OverAsk;
     export_.Move = options.move;
     export_.AskOnError = false; // errors are logged and counted; the summary tells them
+    export_.Layout = options.layout == "xyz" ? LayoutXyz : options.layout == "tms" ? LayoutTms : LayoutPlates;
     const int selected = session.Selection().SelectedCount();
     if (options.dryRun) {
         std::printf("would export %d plates, %s (%" PRIu64 " bytes), into %s%s\n", selected,
@@ -942,7 +943,10 @@ const std::vector<CommandInfo>& Commands()
          "DIR: one folder per letter of its name but the last, the last letter + .jpg\n"
          "(plate t/q/r gives DIR/t/q/r.jpg), written as .jp first and renamed when complete.\n"
          "Errors are logged (see --log) and counted; the run goes on.\n",
-         {"--dry-run", "--existing", "--move"},
+         {"--dry-run", "--existing", "--move", "--layout"},
+         "  --layout NAME    plates (default: the window's tree), xyz (z/x/y.ext, rows from\n"
+         "                   the top) or tms (rows from the bottom); .ext follows the data:\n"
+         "                   png, jpg, webp, gif or bmp\n"
          "  --existing WHAT  a file that is already there: ask (default; on a terminal),\n"
          "                   overwrite, keep, or cancel the run\n"
          "  --move           delete each plate from the storage once its file is on disk\n"
@@ -979,6 +983,7 @@ const char* Examples(const std::string& command)
                  "  ulmora-cli copy /srv/tiles/world copy.mbtiles --z 0-10\n"
                  "  ulmora-cli copy world.mbtiles europe.mbtiles --bbox -25,34,45,72 --dry-run\n"},
         {"export", "  ulmora-cli export world.mbtiles /srv/out --levels 1-6\n"
+                   "  ulmora-cli export world.mbtiles /srv/www/tiles --layout xyz --z 0-12\n"
                    "  ulmora-cli export world.mbtiles /srv/out --names broken.txt --move --existing overwrite\n"},
         {"delete", "  ulmora-cli delete world.mbtiles --levels 15- --dry-run\n"
                    "  ulmora-cli delete world.mbtiles --names broken.txt --yes\n"},
