@@ -3,7 +3,19 @@
 #include "base/Text.h"
 
 #include <cstring>
+#include <new>
 #include <string>
+
+template <typename T>
+PlateList::Block<T> PlateList::NewBlock()
+{
+    void* memory = platform::AllocateLargeBlock(platform::kLargeBlockSize);
+    if (memory == nullptr)
+        throw std::bad_alloc();
+    // Records are plain data written before they are read: no need to clear
+    // the block, which would touch every page at once.
+    return Block<T>(static_cast<T*>(memory));
+}
 
 bool PlateList::At(int index, PlateItem* item) const
 {
@@ -29,7 +41,7 @@ void PlateList::Append(const char* name, int32_t number, uint32_t size, const ch
 
     const std::size_t block = static_cast<std::size_t>(count_ / kRecordsPerBlock);
     if (block == records_.size())
-        records_.push_back(std::make_unique<Record[]>(kRecordsPerBlock));
+        records_.push_back(NewBlock<Record>());
     records_[block][count_ % kRecordsPerBlock] =
         Record{StoreText(nameText, fileText), number, size, static_cast<uint16_t>(nameText.size()),
                static_cast<uint16_t>(fileText.size())};
@@ -63,7 +75,7 @@ uint64_t PlateList::StoreText(std::string_view name, std::string_view file)
     if (textEnd_ % kTextBlockSize + length > kTextBlockSize)
         textEnd_ = (textEnd_ / kTextBlockSize + 1) * kTextBlockSize;
     if (textEnd_ / kTextBlockSize == texts_.size())
-        texts_.push_back(std::make_unique<char[]>(kTextBlockSize));
+        texts_.push_back(NewBlock<char>());
     const uint64_t offset = textEnd_;
     char* text = TextAt(offset);
     std::memcpy(text, name.data(), name.size());

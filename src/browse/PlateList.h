@@ -5,6 +5,8 @@
 // fixed-size record each; a plate with a 20-character name costs about 45
 // bytes. Nothing is moved when the list grows.
 
+#include "platform/Memory.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,7 +34,7 @@ public:
     // The size of plate `index`, which must be below the count.
     uint32_t SizeAt(int index) const
     {
-        return records_[static_cast<std::size_t>(index) >> kRecordShift][index & (kRecordsPerBlock - 1)].size;
+        return records_[static_cast<std::size_t>(index / kRecordsPerBlock)][index % kRecordsPerBlock].size;
     }
     // Copies the texts, each cut to 260 characters; a null text is empty.
     void Append(const char* name, int32_t number, uint32_t size, const char* file = nullptr);
@@ -49,15 +51,24 @@ private:
         uint16_t nameLength;
         uint16_t fileLength;
     };
-    static constexpr int kRecordShift = 16;
-    static constexpr int kRecordsPerBlock = 1 << kRecordShift;
-    static constexpr std::size_t kTextBlockSize = 1 << 20;
+    // Blocks of one huge page each: filling ten million records takes a few
+    // thousand page faults instead of a million.
+    static constexpr int kRecordsPerBlock = static_cast<int>(platform::kLargeBlockSize / sizeof(Record));
+    static constexpr std::size_t kTextBlockSize = platform::kLargeBlockSize;
+
+    struct BlockFree {
+        void operator()(void* block) const { platform::FreeLargeBlock(block); }
+    };
+    template <typename T>
+    using Block = std::unique_ptr<T[], BlockFree>;
+    template <typename T>
+    static Block<T> NewBlock();
 
     char* TextAt(uint64_t offset) const;
     uint64_t StoreText(std::string_view name, std::string_view file);
 
-    std::vector<std::unique_ptr<Record[]>> records_;
-    std::vector<std::unique_ptr<char[]>> texts_;
+    std::vector<Block<Record>> records_;
+    std::vector<Block<char>> texts_;
     int count_ = 0;
     uint64_t totalSize_ = 0;
     uint64_t textEnd_ = 0; // next free byte of the text blocks

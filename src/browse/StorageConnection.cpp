@@ -97,14 +97,16 @@ bool StorageConnection::OnPlateFound(StorageAction* action, int32_t number, cons
                                      uint32_t size)
 {
     plates_.Append(name, number, size);
-    if (period_.Elapsed()) {
-        operation_.SetText(Translate("Scaning storage %s...\nItems found: %d"), action->StoragePath().c_str(),
-                           plates_.Count());
-        view_.ShowPlateCount(plates_.Count());
+    // Abort can only have been pressed while events were handled, so it is
+    // asked after each progress step rather than for each of millions of plates.
+    if (!period_.Elapsed())
+        return true;
+    operation_.SetText(Translate("Scaning storage %s...\nItems found: %d"), action->StoragePath().c_str(),
+                       plates_.Count());
+    view_.ShowPlateCount(plates_.Count());
+    {
         LastErrorKeeper keep;
         view_.PumpMessages();
     }
-    if (operation_.IsAborted() && AskYesNo(view_.Owner(), nullptr, "%s", Translate("Abort scan storage?")))
-        return false;
-    return true;
+    return !(operation_.IsAborted() && AskYesNo(view_.Owner(), nullptr, "%s", Translate("Abort scan storage?")));
 }

@@ -581,6 +581,21 @@ uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* si
     plate_key::Tile tile;
     if (!plate_key::Parse(name, &tile))
         return Fail("Invalid plate name " + Quoted(name));
+    // Reads share one transaction, ended like a batch of writes, so that
+    // SQLite takes and checks its file locks once per batch instead of once
+    // per plate: an export reads every plate of a selection in a row.
+    if (!inTransaction_ && Exec("BEGIN")) {
+        inTransaction_ = true;
+        batchWrites_ = 0;
+        batchStart_ = std::chrono::steady_clock::now();
+    }
+    const uint32_t result = ReadPlate(name, tile, data, size);
+    if (inTransaction_ && AfterWrite() != Done)
+        return FailSql("Ending the reads failed");
+    return result;
+}
+
+uint32_t Storage::ReadPlate(const char* name, const plate_key::Tile& tile, const void** data, uint32_t* size) {
     sqlite3_stmt* stmt = select_.get();
     ResetOnExit reset(stmt);
     BindTile(stmt, tile.z, tile.x, plate_key::FlipRow(tile.z, tile.y));

@@ -1,6 +1,7 @@
 #pragma once
 // One open MBTiles file (an SQLite database of map tiles).
 
+#include "plate_key.h"
 #include "plugin_glue.h"
 #include "tile_scan.h"
 
@@ -55,6 +56,8 @@ public:
     uint32_t Enumerate(PlateCallback callback, void* cookie);
 
 private:
+    // GetPlateData without its transaction handling.
+    uint32_t ReadPlate(const char* name, const plate_key::Tile& tile, const void** data, uint32_t* size);
     enum class Layout {
         Plain,        // a tiles table
         Deduplicated, // map + images tables behind a tiles view
