@@ -274,6 +274,10 @@ private:
     {
         ++found;
         each_(number, name != nullptr ? name : "", size);
+        // The clock and Ctrl-C are looked at every 1024 plates: a listing
+        // runs through millions of them.
+        if ((found & 1023) != 0)
+            return true;
         if (period_.Elapsed())
             context_.progress.SetText("Scaning storage %s...\nItems found: %d", action_.StoragePath().c_str(), found);
         return !context_.progress.IsAborted();
