@@ -1,5 +1,6 @@
 #include "crash/ReportText.h"
 
+#include "base/Text.h"
 #include "crash/CrashHandler.h"
 #include "crash/ExceptionCodes.h"
 #include "crash/ReportLines.h"
@@ -14,22 +15,9 @@ namespace {
 
 constexpr int kAddressDigits = 2 * static_cast<int>(sizeof(void*));
 
-std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Printf(const char* format, ...)
-{
-    char buffer[1024];
-    va_list args;
-    va_start(args, format);
-    int length = std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    if (length < 0)
-        return {};
-    return std::string(buffer, std::min<std::size_t>(static_cast<std::size_t>(length), sizeof buffer - 1));
-}
-
 std::string Address(uint64_t value)
 {
-    return Printf("%0*llX", kAddressDigits, static_cast<unsigned long long>(value));
+    return Format("%0*llX", kAddressDigits, static_cast<unsigned long long>(value));
 }
 
 void Collect(void* context, const char* text, std::size_t length)
@@ -41,20 +29,20 @@ void Collect(void* context, const char* text, std::size_t length)
 
 std::string FrameLine(int number, const StackFrame& frame)
 {
-    std::string line = Printf("Addr[%2d]: ", number) + Address(frame.address) + " Mod:" +
+    std::string line = Format("Addr[%2d]: ", number) + Address(frame.address) + " Mod:" +
                        Address(frame.moduleStart) + " lMod:" + Address(frame.moduleEnd) + " \"" +
                        frame.moduleName + "\"";
     if (frame.moduleOffset != 0)
-        line += Printf("+%08llX", static_cast<unsigned long long>(frame.moduleOffset));
+        line += Format("+%08llX", static_cast<unsigned long long>(frame.moduleOffset));
     if (!frame.section.empty())
         line += " at \"" + frame.section + "\"" +
-                Printf("+%08llX", static_cast<unsigned long long>(frame.sectionOffset));
+                Format("+%08llX", static_cast<unsigned long long>(frame.sectionOffset));
     if (!frame.symbol.empty())
-        line += ": \"" + frame.symbol + "\"" + Printf(" + %08llX", static_cast<unsigned long long>(frame.symbolOffset));
+        line += ": \"" + frame.symbol + "\"" + Format(" + %08llX", static_cast<unsigned long long>(frame.symbolOffset));
     // Beyond the fixed layout: the source position, where debug information
     // names one.
     if (!frame.sourceFile.empty())
-        line += Printf(" (%s:%d)", frame.sourceFile.c_str(), frame.sourceLine);
+        line += Format(" (%s:%d)", frame.sourceFile.c_str(), frame.sourceLine);
     return line;
 }
 
@@ -76,10 +64,10 @@ std::vector<std::string> ReportTextLines(const CrashReport& report, unsigned opt
                 lines.emplace_back("  Stack:");
                 for (std::size_t w = 0; w < frame.stack.size(); ++w) {
                     const StackWord& word = frame.stack[w];
-                    std::string line = Printf("  %2d) ", static_cast<int>(w)) + Address(word.value) + " = ";
+                    std::string line = Format("  %2d) ", static_cast<int>(w)) + Address(word.value) + " = ";
                     if (word.bytesValid) {
                         for (unsigned char byte : word.bytes)
-                            line += Printf("%02X ", byte);
+                            line += Format("%02X ", byte);
                         for (unsigned char byte : word.bytes)
                             line += byte < 32 || byte > 250 ? '.' : static_cast<char>(byte);
                     }
@@ -119,7 +107,7 @@ std::string OperationText(const CrashRequest& request)
     case Access::None:
         return {};
     }
-    return Printf("%s по адресу %s", kind, Address(request.faultAddress).c_str());
+    return Format("%s по адресу %s", kind, Address(request.faultAddress).c_str());
 }
 
 } // namespace crash

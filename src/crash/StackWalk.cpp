@@ -1,5 +1,6 @@
 #include "crash/StackWalk.h"
 
+#include "base/Text.h"
 #include "crash/CrashHandler.h"
 #include "crash/RemoteMemory.h"
 
@@ -36,22 +37,9 @@ constexpr const char* kBpName = "EBP";
 constexpr const char* kSpName = "ESP";
 #endif
 
-std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Printf(const char* format, ...)
-{
-    char buffer[1024];
-    va_list args;
-    va_start(args, format);
-    int length = std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    if (length < 0)
-        return {};
-    return std::string(buffer, std::min<std::size_t>(static_cast<std::size_t>(length), sizeof buffer - 1));
-}
-
 std::string Address(uint64_t value)
 {
-    return Printf("%0*llX", kAddressDigits, static_cast<unsigned long long>(value));
+    return Format("%0*llX", kAddressDigits, static_cast<unsigned long long>(value));
 }
 
 std::string BaseName(const std::string& path)
@@ -223,11 +211,11 @@ public:
         GElf_Off offset = 0;
         GElf_Sym symbol;
         if (const char* name = dwfl_module_addrinfo(module, address, &offset, &symbol, nullptr, nullptr, nullptr))
-            return offset == 0 ? Demangle(name) : Demangle(name) + Printf(" + %llX", static_cast<unsigned long long>(offset));
+            return offset == 0 ? Demangle(name) : Demangle(name) + Format(" + %llX", static_cast<unsigned long long>(offset));
         Dwarf_Addr start = 0;
         const char* moduleName = dwfl_module_info(module, nullptr, &start, nullptr, nullptr, nullptr, nullptr, nullptr);
         return BaseName(moduleName != nullptr ? moduleName : "") +
-               Printf("+%llX", static_cast<unsigned long long>(address - start));
+               Format("+%llX", static_cast<unsigned long long>(address - start));
     }
 
     // The instruction before `address` is a call: a return address.
@@ -263,8 +251,8 @@ private:
             else if (GELF_ST_TYPE(symbol.st_info) == STT_FUNC || GELF_ST_TYPE(symbol.st_info) == STT_OBJECT)
                 ++exports;
         }
-        trace_(Printf("Loaded %6d exports for %s [%s]", exports, Address(start).c_str(), path.c_str()));
-        trace_(Printf("Loaded %6d imports for %s [%s]", imports, Address(start).c_str(), path.c_str()));
+        trace_(Format("Loaded %6d exports for %s [%s]", exports, Address(start).c_str(), path.c_str()));
+        trace_(Format("Loaded %6d imports for %s [%s]", imports, Address(start).c_str(), path.c_str()));
     }
 
     RemoteMemory& memory_;
@@ -336,8 +324,8 @@ public:
             const cs_insn& insn = instructions[i];
             CodeLine line;
             line.address = insn.address;
-            line.code = insn.op_str[0] != '\0' ? Printf("%-7s %s", insn.mnemonic, insn.op_str)
-                                               : Printf("%-7s", insn.mnemonic);
+            line.code = insn.op_str[0] != '\0' ? Format("%-7s %s", insn.mnemonic, insn.op_str)
+                                               : Format("%-7s", insn.mnemonic);
             line.reference = Reference(insn, namer);
             line.current = i == current;
             lines.push_back(std::move(line));
@@ -385,7 +373,7 @@ std::vector<RawFrame> ScanStack(uint64_t sp, RemoteMemory& memory, Namer& namer)
 std::string ProgramOf(pid_t pid)
 {
     char path[4096];
-    ssize_t length = readlink(Printf("/proc/%d/exe", pid).c_str(), path, sizeof path - 1);
+    ssize_t length = readlink(Format("/proc/%d/exe", pid).c_str(), path, sizeof path - 1);
     return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
 }
 
@@ -428,7 +416,7 @@ void WalkStack(CrashReport& report, const TraceSink& trace)
         walkTrace("END.UnwindCallStack impossible to unwind!");
         return;
     }
-    walkTrace(Printf("UnwindCallStack(%d) for %s:%s %s:%s %s:%s", kMaxWalkDepth, kIpName, Address(r[kIp]).c_str(),
+    walkTrace(Format("UnwindCallStack(%d) for %s:%s %s:%s %s:%s", kMaxWalkDepth, kIpName, Address(r[kIp]).c_str(),
                      kBpName, Address(r[kBp]).c_str(), kSpName, Address(r[kSp]).c_str()));
 
     RemoteMemory memory(request.pid);
@@ -482,7 +470,7 @@ void WalkStack(CrashReport& report, const TraceSink& trace)
         }
         if (i > 0 && raw[i].pc == raw[i - 1].pc) {
             if (!cycled)
-                walkTrace(Printf("Stack cycled at addres %s (possible as a result of stack overflow error)",
+                walkTrace(Format("Stack cycled at addres %s (possible as a result of stack overflow error)",
                                  Address(raw[i].pc).c_str()));
             cycled = true;
             continue;
@@ -502,7 +490,7 @@ void WalkStack(CrashReport& report, const TraceSink& trace)
         }
         report.frames.push_back(std::move(frame));
     }
-    walkTrace(Printf("END.UnwindCallStack: %d items", static_cast<int>(report.frames.size())));
+    walkTrace(Format("END.UnwindCallStack: %d items", static_cast<int>(report.frames.size())));
 }
 
 } // namespace crash
