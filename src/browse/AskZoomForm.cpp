@@ -36,19 +36,8 @@ TAskZoomForm::TAskZoomForm(StorageLink* link, QWidget* owner) : QDialog(owner), 
         btnTo->setValue(link_->ReadInt("Sel/ToPos", 1));
     }
 
-    btnOk = new QPushButton(Tr("Ok"), this);
-    btnOk->setObjectName("btnOk");
-    btnOk->setDefault(true);
-    btnCancel = new QPushButton(Tr("Cancel"), this);
-    btnCancel->setObjectName("btnCancel");
-    for (QPushButton* button : {btnOk, btnCancel})
-        button->setFixedSize(111, 30);
-    if (SharedGui* shared = Shared(); shared != nullptr && shared->Images.size() > 1) {
-        btnOk->setIcon(shared->Images[0]);
-        btnCancel->setIcon(shared->Images[1]);
-    }
+    MakeOkCancelButtons(this, &btnOk, &btnCancel);
     connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
     auto* fields = new QGridLayout();
     fields->addWidget(Label1, 0, 0);

@@ -55,19 +55,8 @@ TAskExportForm::TAskExportForm(StorageLink* link, QWidget* owner) : QDialog(owne
     chAskOnError->setObjectName("chAskOnError");
     chAskOnError->setToolTip(Tr("Ask after each error whether to go on; otherwise errors are only logged"));
 
-    btnOk = new QPushButton(Tr("Ok"), this);
-    btnOk->setObjectName("btnOk");
-    btnOk->setDefault(true);
-    btnCancel = new QPushButton(Tr("Cancel"), this);
-    btnCancel->setObjectName("btnCancel");
-    for (QPushButton* button : {btnOk, btnCancel})
-        button->setFixedSize(111, 30);
-    if (SharedGui* shared = Shared(); shared != nullptr && shared->Images.size() > 1) {
-        btnOk->setIcon(shared->Images[0]);
-        btnCancel->setIcon(shared->Images[1]);
-    }
+    MakeOkCancelButtons(this, &btnOk, &btnCancel);
     connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
     if (link_ != nullptr)
         options_ = ReadExportOptions(*link_);

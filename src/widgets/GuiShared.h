@@ -7,13 +7,19 @@
 #include <QList>
 #include <QString>
 
+class QDialog;
 class QFileDialog;
+class QPushButton;
 
 // The translation of `text` as a Qt text.
 QString Tr(const char* text);
 
 // The font the windows are designed in: "MS Sans Serif", 8 point.
 QFont DesignFont();
+
+// The "Ok" (default, image 0) and "Cancel" (image 1, rejects) buttons of the
+// program's small dialogs, 111 x 30; the caller connects "Ok".
+void MakeOkCancelButtons(QDialog* dialog, QPushButton** ok, QPushButton** cancel);
 
 // The shared image list and dialogs; the data module is one.
 struct SharedGui {
