@@ -22,7 +22,7 @@ bool PlateList::At(int index, PlateItem* item) const
     if (index < 0 || index >= count_)
         return false;
     const Record& record = records_[static_cast<std::size_t>(index / kRecordsPerBlock)][index % kRecordsPerBlock];
-    const char* name = TextAt(record.text);
+    const char* name = TextAt(textBases_[static_cast<std::size_t>(index / kRecordsPerBlock)] + record.text);
     item->name = name;
     item->nameLength = record.nameLength;
     item->file = record.fileLength == 0 ? "" : name + record.nameLength + 1;
@@ -42,12 +42,23 @@ void PlateList::Append(const char* name, int32_t number, uint32_t size, const ch
     const std::size_t block = static_cast<std::size_t>(count_ / kRecordsPerBlock);
     if (block == records_.size())
         records_.push_back(NewBlock<Record>());
+    if (count_ % kRecordsPerBlock == 0) {
+        if (block == textBases_.size())
+            textBases_.push_back(0);
+        textBases_[block] = textEnd_;
+    }
+    const uint64_t text = StoreText(nameText, fileText) - textBases_[block];
     records_[block][count_ % kRecordsPerBlock] =
-        Record{StoreText(nameText, fileText), number, size, static_cast<uint16_t>(nameText.size()),
+        Record{static_cast<uint32_t>(text), number, size, static_cast<uint16_t>(nameText.size()),
                static_cast<uint16_t>(fileText.size())};
     ++count_;
     totalSize_ += size;
 }
+
+// A block's texts: each at most a name and a file with terminators, plus
+// at most as much again skipped at the end of a text block.
+static_assert(static_cast<uint64_t>(platform::kLargeBlockSize / 16) * 2 * 2 * (kMaxTextLength + 1) < (uint64_t{1} << 32),
+              "a block's text offsets must fit in 32 bits");
 
 void PlateList::Clear()
 {
@@ -59,7 +70,7 @@ void PlateList::Clear()
 std::size_t PlateList::MemoryBytes() const
 {
     return records_.size() * kRecordsPerBlock * sizeof(Record) + texts_.size() * kTextBlockSize +
-           (records_.capacity() + texts_.capacity()) * sizeof(void*);
+           (records_.capacity() + texts_.capacity()) * sizeof(void*) + textBases_.capacity() * sizeof(uint64_t);
 }
 
 char* PlateList::TextAt(uint64_t offset) const

@@ -46,7 +46,8 @@ TEST(PlateListTest, HoldsManyPlatesAndKeepsItsMemoryWhenEmptied)
     for (int i = 0; i < count; ++i)
         plates.Append(("t" + std::to_string(i)).c_str(), i, static_cast<uint32_t>(i * 3), i % 7 == 0 ? "f.jpg" : nullptr);
     ASSERT_EQ(plates.Count(), count);
-    for (int i : {0, 1, 65535, 65536, 123457, count - 1}) {
+    // Around the ends of record blocks (131,072 records each) and text blocks.
+    for (int i : {0, 1, 65535, 65536, 123457, 131071, 131072, 262144, count - 1}) {
         PlateItem plate;
         ASSERT_TRUE(plates.At(i, &plate));
         EXPECT_EQ(plate.name, "t" + std::to_string(i));
@@ -59,10 +60,14 @@ TEST(PlateListTest, HoldsManyPlatesAndKeepsItsMemoryWhenEmptied)
     plates.Clear();
     EXPECT_EQ(plates.Count(), 0);
     EXPECT_EQ(plates.MemoryBytes(), held);
-    plates.Append("tq", 1, 1);
-    PlateItem plate;
-    ASSERT_TRUE(plates.At(0, &plate));
-    EXPECT_STREQ(plate.name, "tq");
+    // Filled again with other names, the blocks' texts start elsewhere.
+    for (int i = 0; i < 140000; ++i)
+        plates.Append(("q" + std::to_string(i * 11)).c_str(), i, 1);
+    for (int i : {0, 131071, 131072, 139999}) {
+        PlateItem plate;
+        ASSERT_TRUE(plates.At(i, &plate));
+        EXPECT_EQ(plate.name, "q" + std::to_string(i * 11));
+    }
 }
 
 TEST(PlateListTest, FormatSizeCutsToThreeDigits)
