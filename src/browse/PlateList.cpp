@@ -22,11 +22,12 @@ bool PlateList::At(int index, PlateItem* item) const
     if (index < 0 || index >= count_)
         return false;
     const Record& record = records_[static_cast<std::size_t>(index / kRecordsPerBlock)][index % kRecordsPerBlock];
-    const char* name = TextAt(textBases_[static_cast<std::size_t>(index / kRecordsPerBlock)] + record.text);
+    const char* name =
+        TextAt(textBases_[static_cast<std::size_t>(index / kRecordsPerBlock)] + (record.text & ~kFileFollows));
     item->name = name;
-    item->nameLength = record.nameLength;
-    item->file = record.fileLength == 0 ? "" : name + record.nameLength + 1;
-    item->fileLength = record.fileLength;
+    item->nameLength = static_cast<int>(std::strlen(name));
+    item->file = (record.text & kFileFollows) == 0 ? "" : name + item->nameLength + 1;
+    item->fileLength = static_cast<int>(std::strlen(item->file));
     item->number = record.number;
     item->size = record.size;
     return true;
@@ -36,8 +37,11 @@ void PlateList::Append(const char* name, int32_t number, uint32_t size, const ch
 {
     std::string_view nameText = name != nullptr ? name : "";
     std::string_view fileText = file != nullptr ? file : "";
-    nameText = nameText.substr(0, Utf8CutLength(nameText, kMaxTextLength));
-    fileText = fileText.substr(0, Utf8CutLength(fileText, kMaxTextLength));
+    // Checked here first: this runs for each of millions of plates.
+    if (nameText.size() > kMaxTextLength)
+        nameText = nameText.substr(0, Utf8CutLength(nameText, kMaxTextLength));
+    if (fileText.size() > kMaxTextLength)
+        fileText = fileText.substr(0, Utf8CutLength(fileText, kMaxTextLength));
 
     const std::size_t block = static_cast<std::size_t>(count_ / kRecordsPerBlock);
     if (block == records_.size())
@@ -49,16 +53,15 @@ void PlateList::Append(const char* name, int32_t number, uint32_t size, const ch
     }
     const uint64_t text = StoreText(nameText, fileText) - textBases_[block];
     records_[block][count_ % kRecordsPerBlock] =
-        Record{static_cast<uint32_t>(text), number, size, static_cast<uint16_t>(nameText.size()),
-               static_cast<uint16_t>(fileText.size())};
+        Record{static_cast<uint32_t>(text) | (fileText.empty() ? 0 : kFileFollows), number, size};
     ++count_;
     totalSize_ += size;
 }
 
 // A block's texts: each at most a name and a file with terminators, plus
 // at most as much again skipped at the end of a text block.
-static_assert(static_cast<uint64_t>(platform::kLargeBlockSize / 16) * 2 * 2 * (kMaxTextLength + 1) < (uint64_t{1} << 32),
-              "a block's text offsets must fit in 32 bits");
+static_assert(static_cast<uint64_t>(platform::kLargeBlockSize / 12) * 2 * 2 * (kMaxTextLength + 1) < (uint64_t{1} << 31),
+              "a block's text offsets must fit in 31 bits");
 
 void PlateList::Clear()
 {

@@ -2,7 +2,7 @@
 // The plates of the loaded storage, in the order the plugin reported them:
 // position i is item i of the plate list. Caches hold tens of millions of
 // plates, so the texts are kept in large shared blocks rather than in a
-// fixed-size record each; a plate with a 12-character name costs about 30
+// fixed-size record each; a plate with a 12-character name costs about 26
 // bytes. Nothing is moved when the list grows.
 
 #include "platform/Memory.h"
@@ -44,19 +44,19 @@ public:
     std::size_t MemoryBytes() const;
 
 private:
-    // 16 bytes: every byte counts ten million times, and fresh memory is
-    // costly to fault in.
+    // 12 bytes: every byte counts ten million times, and fresh memory is
+    // costly to fault in. The lengths are not kept: the texts end in a
+    // terminator, and are short.
     struct Record {
-        uint32_t text; // offset of the name from its block's text base; the file follows it
+        uint32_t text; // offset of the name from its block's text base, kFileFollows
         int32_t number;
         uint32_t size;
-        uint16_t nameLength;
-        uint16_t fileLength;
     };
+    static constexpr uint32_t kFileFollows = 0x80000000u; // a file text follows the name's terminator
     // Blocks of one huge page each: filling ten million records takes a few
     // thousand page faults instead of a million.
     static constexpr int kRecordsPerBlock = static_cast<int>(platform::kLargeBlockSize / sizeof(Record));
-    static_assert(sizeof(Record) == 16);
+    static_assert(sizeof(Record) == 12);
     static constexpr std::size_t kTextBlockSize = platform::kLargeBlockSize;
 
     struct BlockFree {
@@ -72,7 +72,7 @@ private:
 
     std::vector<Block<Record>> records_;
     // For each block of records, where its texts start in the text blocks:
-    // a block's texts span far less than 4 GB, so 32-bit offsets suffice.
+    // a block's texts span far less than 2 GB, so 31-bit offsets suffice.
     std::vector<uint64_t> textBases_;
     std::vector<Block<char>> texts_;
     int count_ = 0;
