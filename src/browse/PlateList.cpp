@@ -17,17 +17,41 @@ PlateList::Block<T> PlateList::NewBlock()
     return Block<T>(static_cast<T*>(memory));
 }
 
+bool PlateList::PackName(const char* name, uint64_t* key)
+{
+    uint64_t letters = 0;
+    int length = 0;
+    for (; name[length] != '\0'; ++length) {
+        const unsigned letter = static_cast<unsigned char>(name[length]) - unsigned{'q'};
+        if (letter > 3 || length == PlateItem::kPackedLetters)
+            return false;
+        letters |= uint64_t{letter} << (2 * length);
+    }
+    *key = kPacked | uint64_t(length) << kPackedLengthShift | letters;
+    return true;
+}
+
 bool PlateList::At(int index, PlateItem* item) const
 {
     if (index < 0 || index >= count_)
         return false;
     const Record& record = records_[static_cast<std::size_t>(index / kRecordsPerBlock)][index % kRecordsPerBlock];
-    const char* name =
-        TextAt(textBases_[static_cast<std::size_t>(index / kRecordsPerBlock)] + (record.text & ~kFileFollows));
-    item->name = name;
-    item->nameLength = static_cast<int>(std::strlen(name));
-    item->file = (record.text & kFileFollows) == 0 ? "" : name + item->nameLength + 1;
-    item->fileLength = static_cast<int>(std::strlen(item->file));
+    if ((record.key & kPacked) != 0) {
+        const int length = static_cast<int>((record.key >> kPackedLengthShift) & 0x3F);
+        for (int i = 0; i < length; ++i)
+            item->packedName[i] = static_cast<char>('q' + ((record.key >> (2 * i)) & 3));
+        item->packedName[length] = '\0';
+        item->name = item->packedName;
+        item->nameLength = length;
+        item->file = "";
+        item->fileLength = 0;
+    } else {
+        const char* name = TextAt(record.key & ~kFileFollows);
+        item->name = name;
+        item->nameLength = static_cast<int>(std::strlen(name));
+        item->file = (record.key & kFileFollows) == 0 ? "" : name + item->nameLength + 1;
+        item->fileLength = static_cast<int>(std::strlen(item->file));
+    }
     item->number = record.number;
     item->size = record.size;
     return true;
@@ -35,33 +59,25 @@ bool PlateList::At(int index, PlateItem* item) const
 
 void PlateList::Append(const char* name, int32_t number, uint32_t size, const char* file)
 {
-    std::string_view nameText = name != nullptr ? name : "";
-    std::string_view fileText = file != nullptr ? file : "";
-    // Checked here first: this runs for each of millions of plates.
-    if (nameText.size() > kMaxTextLength)
-        nameText = nameText.substr(0, Utf8CutLength(nameText, kMaxTextLength));
-    if (fileText.size() > kMaxTextLength)
-        fileText = fileText.substr(0, Utf8CutLength(fileText, kMaxTextLength));
-
+    if (name == nullptr)
+        name = "";
+    uint64_t key = 0;
+    if ((file != nullptr && *file != '\0') || !PackName(name, &key)) {
+        std::string_view nameText = name;
+        std::string_view fileText = file != nullptr ? file : "";
+        if (nameText.size() > kMaxTextLength)
+            nameText = nameText.substr(0, Utf8CutLength(nameText, kMaxTextLength));
+        if (fileText.size() > kMaxTextLength)
+            fileText = fileText.substr(0, Utf8CutLength(fileText, kMaxTextLength));
+        key = StoreText(nameText, fileText) | (fileText.empty() ? 0 : kFileFollows);
+    }
     const std::size_t block = static_cast<std::size_t>(count_ / kRecordsPerBlock);
     if (block == records_.size())
         records_.push_back(NewBlock<Record>());
-    if (count_ % kRecordsPerBlock == 0) {
-        if (block == textBases_.size())
-            textBases_.push_back(0);
-        textBases_[block] = textEnd_;
-    }
-    const uint64_t text = StoreText(nameText, fileText) - textBases_[block];
-    records_[block][count_ % kRecordsPerBlock] =
-        Record{static_cast<uint32_t>(text) | (fileText.empty() ? 0 : kFileFollows), number, size};
+    records_[block][count_ % kRecordsPerBlock] = Record{key, number, size};
     ++count_;
     totalSize_ += size;
 }
-
-// A block's texts: each at most a name and a file with terminators, plus
-// at most as much again skipped at the end of a text block.
-static_assert(static_cast<uint64_t>(platform::kLargeBlockSize / 12) * 2 * 2 * (kMaxTextLength + 1) < (uint64_t{1} << 31),
-              "a block's text offsets must fit in 31 bits");
 
 void PlateList::Clear()
 {
@@ -73,7 +89,7 @@ void PlateList::Clear()
 std::size_t PlateList::MemoryBytes() const
 {
     return records_.size() * kRecordsPerBlock * sizeof(Record) + texts_.size() * kTextBlockSize +
-           (records_.capacity() + texts_.capacity()) * sizeof(void*) + textBases_.capacity() * sizeof(uint64_t);
+           (records_.capacity() + texts_.capacity()) * sizeof(void*);
 }
 
 char* PlateList::TextAt(uint64_t offset) const

@@ -1,9 +1,11 @@
 #pragma once
 // The plates of the loaded storage, in the order the plugin reported them:
 // position i is item i of the plate list. Caches hold tens of millions of
-// plates, so the texts are kept in large shared blocks rather than in a
-// fixed-size record each; a plate with a 12-character name costs about 26
-// bytes. Nothing is moved when the list grows.
+// plates, and fresh memory is costly to fault in, so each plate is one
+// 16-byte record: a quadtree key (letters q, r, s and t, as most storages
+// name their plates) of up to 28 letters is packed into the record itself,
+// 2 bits a letter; other names, and files, go to large shared text blocks.
+// Nothing is moved when the list grows.
 
 #include "platform/Memory.h"
 
@@ -14,14 +16,22 @@
 #include <vector>
 
 // One plate, as read from the list. The texts stay valid until the list is
-// emptied or destroyed.
+// emptied or destroyed, and a packed name as long as the item itself: the
+// item is therefore not copied.
 struct PlateItem {
+    static constexpr int kPackedLetters = 28;
+
+    PlateItem() = default;
+    PlateItem(const PlateItem&) = delete;
+    PlateItem& operator=(const PlateItem&) = delete;
+
     const char* file = "";   // empty: the enumeration reports no file
     int fileLength = 0;
     const char* name = "";   // the key the plugin knows the plate by
     int nameLength = 0;      // the plate's zoom level
     int32_t number = 0;      // the plugin's number for the plate
     uint32_t size = 0;       // bytes
+    char packedName[kPackedLetters + 1] = {}; // where a packed name is spelt out
 };
 
 class PlateList {
@@ -44,19 +54,18 @@ public:
     std::size_t MemoryBytes() const;
 
 private:
-    // 12 bytes: every byte counts ten million times, and fresh memory is
-    // costly to fault in. The lengths are not kept: the texts end in a
-    // terminator, and are short.
     struct Record {
-        uint32_t text; // offset of the name from its block's text base, kFileFollows
+        uint64_t key; // kPacked: the name's length and letters; else a text offset, kFileFollows
         int32_t number;
         uint32_t size;
     };
-    static constexpr uint32_t kFileFollows = 0x80000000u; // a file text follows the name's terminator
+    static constexpr uint64_t kPacked = uint64_t{1} << 63;
+    static constexpr int kPackedLengthShift = 56; // below it the letters, the first lowest
+    static constexpr uint64_t kFileFollows = uint64_t{1} << 62; // a file text follows the name's terminator
     // Blocks of one huge page each: filling ten million records takes a few
     // thousand page faults instead of a million.
     static constexpr int kRecordsPerBlock = static_cast<int>(platform::kLargeBlockSize / sizeof(Record));
-    static_assert(sizeof(Record) == 12);
+    static_assert(sizeof(Record) == 16);
     static constexpr std::size_t kTextBlockSize = platform::kLargeBlockSize;
 
     struct BlockFree {
@@ -67,13 +76,13 @@ private:
     template <typename T>
     static Block<T> NewBlock();
 
+    // The key of a name of up to kPackedLetters letters q, r, s and t; false
+    // for any other name.
+    static bool PackName(const char* name, uint64_t* key);
     char* TextAt(uint64_t offset) const;
     uint64_t StoreText(std::string_view name, std::string_view file);
 
     std::vector<Block<Record>> records_;
-    // For each block of records, where its texts start in the text blocks:
-    // a block's texts span far less than 2 GB, so 31-bit offsets suffice.
-    std::vector<uint64_t> textBases_;
     std::vector<Block<char>> texts_;
     int count_ = 0;
     uint64_t totalSize_ = 0;

@@ -10,32 +10,50 @@ namespace {
 
 TEST(PlateListTest, NamesAreCutAndTheirLengthIsTheZoom)
 {
-    PlateList plates;
+    // Quadtree keys of up to 28 letters are packed into the record, all
+    // other names and every file go to the text blocks: both read back alike.
     const std::string longName(300, 't');
-    plates.Append(longName.c_str(), 1, 10);
-    plates.Append(nullptr, 2, 20);
-    plates.Append("t", 3, 30);
-    plates.Append("tq", 4, 40);
-    plates.Append("tqrs", -5, 4294967295u);
+    const std::string packedMost = "t" + std::string(27, 's');
+    const std::string oneTooMany = packedMost + "r";
     const struct {
-        std::string name;
-        int zoom;
+        const char* name;
+        const char* file;
+        std::string expectedName;
         int32_t number;
         uint32_t size;
-    } expected[] = {{std::string(260, 't'), 260, 1, 10}, {"", 0, 2, 20}, {"t", 1, 3, 30}, {"tq", 2, 4, 40},
-                    {"tqrs", 4, -5, 4294967295u}};
-    ASSERT_EQ(plates.Count(), 5);
-    for (int i = 0; i < 5; ++i) {
+    } cases[] = {
+        {longName.c_str(), nullptr, std::string(260, 't'), 1, 10},
+        {nullptr, nullptr, "", 2, 20},
+        {"t", nullptr, "t", 3, 30},
+        {"tq", nullptr, "tq", 4, 40},
+        {"tqrs", nullptr, "tqrs", -5, 4294967295u},
+        {packedMost.c_str(), nullptr, packedMost, 6, 60},
+        {oneTooMany.c_str(), nullptr, oneTooMany, 7, 70},
+        {"tqp", nullptr, "tqp", 8, 80},   // letters just outside q to t
+        {"tqu", nullptr, "tqu", 9, 90},
+        {"12/3/4", nullptr, "12/3/4", 10, 100},
+        {"tq", "tq.jpg", "tq", 11, 110}, // a file keeps even a packable name in text
+        {"tr", "", "tr", 12, 120},
+        {"t\xC3\xA9", nullptr, "t\xC3\xA9", 13, 130},
+    };
+    PlateList plates;
+    for (const auto& c : cases)
+        plates.Append(c.name, c.number, c.size, c.file);
+    ASSERT_EQ(plates.Count(), static_cast<int>(std::size(cases)));
+    for (int i = 0; i < plates.Count(); ++i) {
+        const auto& c = cases[i];
         PlateItem plate;
         ASSERT_TRUE(plates.At(i, &plate));
-        EXPECT_EQ(plate.name, expected[i].name) << i;
-        EXPECT_EQ(plate.nameLength, expected[i].zoom) << i;
-        EXPECT_EQ(plate.number, expected[i].number);
-        EXPECT_EQ(plate.size, expected[i].size);
-        EXPECT_STREQ(plate.file, "") << "the enumeration gives no file";
+        EXPECT_EQ(plate.name, c.expectedName) << i;
+        EXPECT_EQ(plate.nameLength, static_cast<int>(c.expectedName.size())) << i;
+        EXPECT_EQ(plate.number, c.number) << i;
+        EXPECT_EQ(plate.size, c.size) << i;
+        const std::string file = c.file != nullptr ? c.file : "";
+        EXPECT_EQ(plate.file, file) << i;
+        EXPECT_EQ(plate.fileLength, static_cast<int>(file.size())) << i;
     }
     PlateItem none;
-    EXPECT_FALSE(plates.At(5, &none));
+    EXPECT_FALSE(plates.At(plates.Count(), &none));
     EXPECT_FALSE(plates.At(-1, &none));
 }
 
@@ -60,13 +78,19 @@ TEST(PlateListTest, HoldsManyPlatesAndKeepsItsMemoryWhenEmptied)
     plates.Clear();
     EXPECT_EQ(plates.Count(), 0);
     EXPECT_EQ(plates.MemoryBytes(), held);
-    // Filled again with other names, the blocks' texts start elsewhere.
+    // Filled again, with quadtree keys (packed) among other names.
+    const auto key = [](int i) {
+        std::string name = "t";
+        for (int level = 0, rest = i; level < 9; ++level, rest /= 4)
+            name += "qrst"[rest % 4];
+        return i % 5 == 0 ? name + "x" : name;
+    };
     for (int i = 0; i < 140000; ++i)
-        plates.Append(("q" + std::to_string(i * 11)).c_str(), i, 1);
-    for (int i : {0, 131071, 131072, 139999}) {
+        plates.Append(key(i).c_str(), i, 1);
+    for (int i : {0, 1, 4, 131071, 131072, 139999}) {
         PlateItem plate;
         ASSERT_TRUE(plates.At(i, &plate));
-        EXPECT_EQ(plate.name, "q" + std::to_string(i * 11));
+        EXPECT_EQ(plate.name, key(i));
     }
 }
 
