@@ -111,7 +111,7 @@ private:
     platform::FileSystem& files_;
     FolderMaker folders_;
     int askSticks_; // 0: errors are only logged
-    std::vector<const char*> pendingMoves_; // names in the plate list's own texts
+    std::vector<std::string> pendingMoves_; // the names of plates written, to delete
 };
 
 bool Exporter::Failure(const std::string& line, const std::string& question)
@@ -319,7 +319,7 @@ bool Exporter::FlushMoves()
 {
     if (pendingMoves_.empty())
         return true;
-    std::vector<const char*> batch;
+    std::vector<std::string> batch;
     batch.swap(pendingMoves_);
     const std::string target = options_.BasePath.empty() ? std::string(".") : options_.BasePath;
     if (!files_.SyncFileSystemOf(target)) {
@@ -330,7 +330,7 @@ bool Exporter::FlushMoves()
                               target.c_str(), ErrorText(kCurrentError).c_str()));
     }
     for (std::size_t i = 0; i < batch.size(); ++i) {
-        const char* name = batch[i];
+        const char* name = batch[i].c_str();
         if (run_.action.Write(name, nullptr, 0, WriteModeDelete) == Done) {
             ++result.done;
             continue;
