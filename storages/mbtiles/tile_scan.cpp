@@ -84,7 +84,8 @@ bool ChunkReader::OpenWorkers(const std::string& path, const char* sql, int coun
     workers_ = std::vector<Worker>(static_cast<size_t>(count));
     for (Worker& worker : workers_) {
         worker.reader = this;
-        if (sqlite3_open_v2(path.c_str(), &worker.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        if (sqlite3_open_v2(path.c_str(), &worker.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                            readAhead_.Available() ? ReadAheadUse::kReadAheadVfs : nullptr) !=
                 SQLITE_OK ||
             sqlite3_create_function_v2(worker.db, "ulmora_tiles", 5, SQLITE_UTF8 | SQLITE_DIRECTONLY, &worker,
                                        nullptr, &ChunkReader::CollectRow, &ChunkReader::EndRows, nullptr) != SQLITE_OK ||

@@ -4,6 +4,8 @@
 // their own, so that SQLite's work and the program's callbacks run on both
 // cores while nothing is held per tile.
 
+#include "read_ahead.h"
+
 #include <sqlite3.h>
 
 #include <condition_variable>
@@ -119,6 +121,7 @@ private:
     void Finish(Worker& worker, bool endsRange, bool last, std::string failure);
     bool Stopping();
 
+    ReadAheadUse readAhead_; // first made, last gone: it outlives the connections
     std::vector<Worker> workers_;
     int64_t first_ = 0;
     int64_t span_ = 0;
