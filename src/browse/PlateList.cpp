@@ -35,24 +35,29 @@ bool PlateList::At(int index, PlateItem* item) const
 {
     if (index < 0 || index >= count_)
         return false;
-    const Record& record = records_[static_cast<std::size_t>(index / kRecordsPerBlock)][index % kRecordsPerBlock];
-    if ((record.key & kPacked) != 0) {
-        const int length = static_cast<int>((record.key >> kPackedLengthShift) & 0x3F);
+    const std::size_t block = static_cast<std::size_t>(index / kRecordsPerBlock);
+    const int position = index % kRecordsPerBlock;
+    const Record& record = records_[block][position];
+    const uint64_t key = record.Key();
+    if ((key & kPacked) != 0) {
+        const int length = static_cast<int>((key >> kPackedLengthShift) & 0x3F);
         for (int i = 0; i < length; ++i)
-            item->packedName[i] = static_cast<char>('q' + ((record.key >> (2 * i)) & 3));
+            item->packedName[i] = static_cast<char>('q' + ((key >> (2 * i)) & 3));
         item->packedName[length] = '\0';
         item->name = item->packedName;
         item->nameLength = length;
         item->file = "";
         item->fileLength = 0;
     } else {
-        const char* name = TextAt(record.key & ~kFileFollows);
+        const char* name = TextAt(key & ~kFileFollows);
         item->name = name;
         item->nameLength = static_cast<int>(std::strlen(name));
-        item->file = (record.key & kFileFollows) == 0 ? "" : name + item->nameLength + 1;
+        item->file = (key & kFileFollows) == 0 ? "" : name + item->nameLength + 1;
         item->fileLength = static_cast<int>(std::strlen(item->file));
     }
-    item->number = record.number;
+    const Numbers& numbers = numbers_[block];
+    item->number = numbers.table ? numbers.table[position]
+                                 : static_cast<int32_t>(numbers.first + static_cast<uint32_t>(position));
     item->size = record.size;
     return true;
 }
@@ -72,9 +77,24 @@ void PlateList::Append(const char* name, int32_t number, uint32_t size, const ch
         key = StoreText(nameText, fileText) | (fileText.empty() ? 0 : kFileFollows);
     }
     const std::size_t block = static_cast<std::size_t>(count_ / kRecordsPerBlock);
-    if (block == records_.size())
+    const int position = count_ % kRecordsPerBlock;
+    if (block == records_.size()) {
         records_.push_back(NewBlock<Record>());
-    records_[block][count_ % kRecordsPerBlock] = Record{key, number, size};
+        numbers_.emplace_back();
+    }
+    records_[block][position] = Record{static_cast<uint32_t>(key), static_cast<uint32_t>(key >> 32), size};
+    Numbers& numbers = numbers_[block];
+    if (position == 0) {
+        numbers.first = static_cast<uint32_t>(number);
+        numbers.table.reset();
+    } else if (numbers.table) {
+        numbers.table[position] = number;
+    } else if (static_cast<uint32_t>(number) != numbers.first + static_cast<uint32_t>(position)) {
+        numbers.table = std::make_unique_for_overwrite<int32_t[]>(kRecordsPerBlock);
+        for (int i = 0; i < position; ++i)
+            numbers.table[i] = static_cast<int32_t>(numbers.first + static_cast<uint32_t>(i));
+        numbers.table[position] = number;
+    }
     ++count_;
     totalSize_ += size;
 }
@@ -88,8 +108,11 @@ void PlateList::Clear()
 
 std::size_t PlateList::MemoryBytes() const
 {
-    return records_.size() * kRecordsPerBlock * sizeof(Record) + texts_.size() * kTextBlockSize +
-           (records_.capacity() + texts_.capacity()) * sizeof(void*);
+    std::size_t tables = 0;
+    for (const Numbers& numbers : numbers_)
+        tables += numbers.table ? kRecordsPerBlock * sizeof(int32_t) : 0;
+    return records_.size() * kRecordsPerBlock * sizeof(Record) + texts_.size() * kTextBlockSize + tables +
+           (records_.capacity() + texts_.capacity()) * sizeof(void*) + numbers_.capacity() * sizeof(Numbers);
 }
 
 char* PlateList::TextAt(uint64_t offset) const

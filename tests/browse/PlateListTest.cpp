@@ -64,8 +64,8 @@ TEST(PlateListTest, HoldsManyPlatesAndKeepsItsMemoryWhenEmptied)
     for (int i = 0; i < count; ++i)
         plates.Append(("t" + std::to_string(i)).c_str(), i, static_cast<uint32_t>(i * 3), i % 7 == 0 ? "f.jpg" : nullptr);
     ASSERT_EQ(plates.Count(), count);
-    // Around the ends of record blocks (131,072 records each) and text blocks.
-    for (int i : {0, 1, 65535, 65536, 123457, 131071, 131072, 262144, count - 1}) {
+    // Around the ends of record blocks (174,762 records each) and text blocks.
+    for (int i : {0, 1, 65535, 65536, 123457, 174761, 174762, 262144, count - 1}) {
         PlateItem plate;
         ASSERT_TRUE(plates.At(i, &plate));
         EXPECT_EQ(plate.name, "t" + std::to_string(i));
@@ -85,12 +85,22 @@ TEST(PlateListTest, HoldsManyPlatesAndKeepsItsMemoryWhenEmptied)
             name += "qrst"[rest % 4];
         return i % 5 == 0 ? name + "x" : name;
     };
-    for (int i = 0; i < 140000; ++i)
-        plates.Append(key(i).c_str(), i, 1);
-    for (int i : {0, 1, 4, 131071, 131072, 139999}) {
+    // Numbers that count up are not stored; these count up, wrap around,
+    // jump within the first block and go down in the second.
+    const auto number = [](int i) {
+        if (i == 1000)
+            return -7;
+        if (i >= 174762)
+            return 500000 - i;
+        return static_cast<int32_t>(static_cast<uint32_t>(INT32_MAX - 5) + static_cast<uint32_t>(i));
+    };
+    for (int i = 0; i < 200000; ++i)
+        plates.Append(key(i).c_str(), number(i), 1);
+    for (int i : {0, 1, 4, 5, 6, 999, 1000, 1001, 174761, 174762, 174763, 199999}) {
         PlateItem plate;
         ASSERT_TRUE(plates.At(i, &plate));
         EXPECT_EQ(plate.name, key(i));
+        EXPECT_EQ(plate.number, number(i)) << i;
     }
 }
 
