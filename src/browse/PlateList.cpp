@@ -62,6 +62,15 @@ bool PlateList::At(int index, PlateItem* item) const
     return true;
 }
 
+int PlateList::LevelAt(int index) const
+{
+    const uint64_t key =
+        records_[static_cast<std::size_t>(index / kRecordsPerBlock)][index % kRecordsPerBlock].Key();
+    if ((key & kPacked) != 0)
+        return static_cast<int>((key >> kPackedLengthShift) & 0x3F);
+    return static_cast<int>(std::strlen(TextAt(key & ~kFileFollows)));
+}
+
 void PlateList::Append(const char* name, int32_t number, uint32_t size, const char* file)
 {
     if (name == nullptr)

@@ -41,6 +41,9 @@ public:
     uint64_t TotalSize() const { return totalSize_; }
     // False when `index` is not below the count.
     bool At(int index, PlateItem* item) const;
+    // The zoom level (the name's length) of plate `index`, which must be
+    // below the count: without spelling the name out.
+    int LevelAt(int index) const;
     // The size of plate `index`, which must be below the count.
     uint32_t SizeAt(int index) const
     {

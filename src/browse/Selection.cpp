@@ -9,9 +9,12 @@
 
 void SelectZoomRange(ListSelection& selection, const PlateList& plates, int from, int to)
 {
+    const int count = plates.Count();
     selection.SelectWhere([&](int index) {
-        PlateItem plate;
-        return plates.At(index, &plate) && plate.nameLength >= from && plate.nameLength <= to;
+        if (index < 0 || index >= count)
+            return false;
+        const int level = plates.LevelAt(index);
+        return level >= from && level <= to;
     });
 }
 

@@ -46,6 +46,7 @@ TEST(PlateListTest, NamesAreCutAndTheirLengthIsTheZoom)
         ASSERT_TRUE(plates.At(i, &plate));
         EXPECT_EQ(plate.name, c.expectedName) << i;
         EXPECT_EQ(plate.nameLength, static_cast<int>(c.expectedName.size())) << i;
+        EXPECT_EQ(plates.LevelAt(i), plate.nameLength) << i;
         EXPECT_EQ(plate.number, c.number) << i;
         EXPECT_EQ(plate.size, c.size) << i;
         const std::string file = c.file != nullptr ? c.file : "";
