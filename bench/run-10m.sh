@@ -77,6 +77,16 @@ CREATE UNIQUE INDEX images_id ON images (tile_id);"
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 echo "Machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
+# sqlite3 runs on one core and the load on all of them: on a shared machine
+# whose cores run at different speeds, that decides much of the ratio, so
+# each core's speed is shown (the plain count pinned to it, once).
+speeds=""
+for ((core = 0; core < $(nproc); ++core)); do
+    start=$EPOCHREALTIME
+    taskset -c "$core" sqlite3 "$cache/plain.mbtiles" "SELECT count(*), sum(length(tile_data)) FROM tiles" >/dev/null
+    speeds+=" core $core $(printf %.2f "$(echo "$EPOCHREALTIME - $start" | bc -l)") s;"
+done
+echo "sqlite3 on the plain file, pinned:$speeds"
 for layout in plain dedup; do
     file=$cache/$layout.mbtiles
     echo "== $layout layout: $file"

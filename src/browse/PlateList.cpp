@@ -2,6 +2,8 @@
 
 #include "base/Text.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <string>
@@ -40,9 +42,18 @@ bool PlateList::At(int index, PlateItem* item) const
     const Record& record = records_[block][position];
     const uint64_t key = record.Key();
     if ((key & kPacked) != 0) {
-        const int length = static_cast<int>((key >> kPackedLengthShift) & 0x3F);
-        for (int i = 0; i < length; ++i)
-            item->packedName[i] = static_cast<char>('q' + ((key >> (2 * i)) & 3));
+        // Never above kPackedLetters as stored; said again for the compiler.
+        const int length = std::min(static_cast<int>((key >> kPackedLengthShift) & 0x3F), PlateItem::kPackedLetters);
+        // Eight letters a step: each 2-bit letter code spread to a byte.
+        static_assert(std::endian::native == std::endian::little, "the first letter is the lowest byte");
+        for (int word = 0; word * 8 < length; ++word) {
+            uint64_t codes = (key >> (16 * word)) & 0xFFFF;
+            codes = (codes | codes << 24) & 0x000000FF000000FFu;
+            codes = (codes | codes << 12) & 0x000F000F000F000Fu;
+            codes = (codes | codes << 6) & 0x0303030303030303u;
+            codes += 0x0101010101010101u * 'q';
+            std::memcpy(item->packedName + 8 * word, &codes, 8);
+        }
         item->packedName[length] = '\0';
         item->name = item->packedName;
         item->nameLength = length;

@@ -20,6 +20,7 @@
 // item is therefore not copied.
 struct PlateItem {
     static constexpr int kPackedLetters = 28;
+    static_assert(kPackedLetters % 8 != 0 && (kPackedLetters + 7) / 8 * 8 <= 32);
 
     PlateItem() = default;
     PlateItem(const PlateItem&) = delete;
@@ -31,7 +32,7 @@ struct PlateItem {
     int nameLength = 0;      // the plate's zoom level
     int32_t number = 0;      // the plugin's number for the plate
     uint32_t size = 0;       // bytes
-    char packedName[kPackedLetters + 1] = {}; // where a packed name is spelt out
+    char packedName[32] = {}; // where a packed name is spelt out, eight letters at a time
 };
 
 class PlateList {
