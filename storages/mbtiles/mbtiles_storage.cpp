@@ -21,7 +21,7 @@ constexpr const char* kRangePlain =
     " WHERE rowid >= ?1 AND rowid < ?2";
 constexpr const char* kCollectPlain =
     "SELECT ulmora_tiles(rowid, zoom_level, tile_column, tile_row, length(tile_data)) FROM tiles"
-    " WHERE rowid >= ?1 AND rowid < ?2";
+    " WHERE rowid >= ?1";
 constexpr const char* kOrderedPlain =
     "SELECT rowid, zoom_level, tile_column, tile_row, length(tile_data) FROM tiles"
     " ORDER BY zoom_level, tile_column, tile_row";
@@ -38,7 +38,7 @@ constexpr const char* kRangeDeduplicated = ULMORA_DEDUP_COLUMNS " WHERE map.rowi
 constexpr const char* kCollectDeduplicated =
     "SELECT ulmora_tiles(map.rowid, map.zoom_level, map.tile_column, map.tile_row,"
     " length(images.tile_data)) FROM map CROSS JOIN images ON images.tile_id = map.tile_id"
-    " WHERE map.rowid >= ?1 AND map.rowid < ?2";
+    " WHERE map.rowid >= ?1";
 constexpr const char* kOrderedDeduplicated =
     ULMORA_DEDUP_COLUMNS " ORDER BY map.zoom_level, map.tile_column, map.tile_row";
 constexpr const char* kLateDeduplicated =

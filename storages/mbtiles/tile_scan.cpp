@@ -65,6 +65,13 @@ bool ReadRow(sqlite3_stmt* stmt, int64_t ordinal, ScanRow* out, NotTiles* notTil
 // reading result rows.
 void ChunkReader::CollectRow(sqlite3_context* context, int, sqlite3_value** args) {
     auto* worker = static_cast<Worker*>(sqlite3_user_data(context));
+    // The statement reads on past its range, which saves SQLite a rowid
+    // comparison on every row: the first row beyond it ends the step.
+    if (sqlite3_value_int64(args[0]) >= worker->end) {
+        worker->reachedEnd = true;
+        sqlite3_result_error(context, "end of range", -1);
+        return;
+    }
     if (static_cast<int64_t>(worker->filling->rows.size()) >= worker->reader->span_) {
         worker->reader->Finish(*worker, false, false, {});
         if (!worker->reader->Begin(*worker)) {
@@ -163,10 +170,13 @@ void ChunkReader::RunRanges(size_t index) {
         if (!Begin(worker))
             return;
         sqlite3_bind_int64(worker.stmt, 1, first_ + i * width_);
-        sqlite3_bind_int64(worker.stmt, 2, first_ + (i + 1) * width_);
+        worker.end = first_ + (i + 1) * width_;
+        worker.reachedEnd = false;
         int rc;
         while ((rc = sqlite3_step(worker.stmt)) == SQLITE_ROW) {
         }
+        if (worker.reachedEnd)
+            rc = SQLITE_DONE;
         std::string failure;
         if (rc != SQLITE_DONE)
             failure = std::string("Reading the tiles failed: ") + sqlite3_errmsg(worker.db);

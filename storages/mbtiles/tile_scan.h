@@ -53,10 +53,10 @@ bool ReadRow(sqlite3_stmt* stmt, int64_t ordinal, ScanRow* out, NotTiles* notTil
 // work:
 //  - rowid ranges: range i holds the rows with rowid in [first + i * width,
 //    first + (i + 1) * width), read by worker i % workers with `sql` (its ?1
-//    and ?2 are the range); the workers read in parallel. The statement
-//    hands its rows to the aggregate ulmora_tiles(number, zoom, column,
-//    row, size), e.g. "SELECT ulmora_tiles(rowid, ...) FROM tiles WHERE
-//    rowid >= ?1 AND rowid < ?2";
+//    is where the range starts; the aggregate ends the step at the range's
+//    end); the workers read in parallel. The statement hands its rows to
+//    the aggregate ulmora_tiles(number, zoom, column, row, size), e.g.
+//    "SELECT ulmora_tiles(rowid, ...) FROM tiles WHERE rowid >= ?1";
 //  - one stream: a single worker steps `sql`, which returns those five
 //    columns as result rows (a sort may come between the two).
 // Each worker holds kSlots chunks at most: memory does not grow with the table.
@@ -106,6 +106,8 @@ private:
         Chunk* filling = nullptr; // the worker's own
         int64_t produced = 0;     // chunks finished: the worker's own
         int64_t consumed = 0;     // chunks handed back: guarded by mutex_
+        int64_t end = 0;          // the rowid the current range ends before
+        bool reachedEnd = false;  // the step ended there, not in a failure
         std::thread thread;
     };
 
