@@ -23,10 +23,10 @@ std::string NotTiles::Reasons() const {
 
 namespace {
 
-// Classifies one row read through `Column`, which gives (type, value) of the
-// columns 1 to 3 and the value of 0 and 4 (number and size).
+// Classifies one row of plate `number` through `type` and `value`, which
+// give the type and value of the columns 1 to 3 and the value of 4 (size).
 template <class Type, class Int>
-bool Classify(Type type, Int value, int64_t ordinal, ScanRow* out, NotTiles* notTiles) {
+bool Classify(Type type, Int value, int64_t number, ScanRow* out, NotTiles* notTiles) {
     // A text or real value would read as 0: such a row names no tile at all.
     if (type(1) != SQLITE_INTEGER || type(2) != SQLITE_INTEGER || type(3) != SQLITE_INTEGER) {
         ++notTiles->type;
@@ -43,7 +43,7 @@ bool Classify(Type type, Int value, int64_t ordinal, ScanRow* out, NotTiles* not
         ++notTiles->grid;
         return false;
     }
-    out->number = type(0) == SQLITE_NULL ? ordinal : value(0);
+    out->number = number;
     out->z = static_cast<uint32_t>(z);
     out->x = static_cast<uint32_t>(x);
     out->row = static_cast<uint32_t>(row);
@@ -54,8 +54,9 @@ bool Classify(Type type, Int value, int64_t ordinal, ScanRow* out, NotTiles* not
 } // namespace
 
 bool ReadRow(sqlite3_stmt* stmt, int64_t ordinal, ScanRow* out, NotTiles* notTiles) {
+    const int64_t number = sqlite3_column_type(stmt, 0) == SQLITE_NULL ? ordinal : sqlite3_column_int64(stmt, 0);
     return Classify([stmt](int i) { return sqlite3_column_type(stmt, i); },
-                    [stmt](int i) { return sqlite3_column_int64(stmt, i); }, ordinal, out, notTiles);
+                    [stmt](int i) { return sqlite3_column_int64(stmt, i); }, number, out, notTiles);
 }
 
 // The aggregate ulmora_tiles(number, zoom, column, row, size) of a worker's
@@ -67,7 +68,8 @@ void ChunkReader::CollectRow(sqlite3_context* context, int, sqlite3_value** args
     auto* worker = static_cast<Worker*>(sqlite3_user_data(context));
     // The statement reads on past its range, which saves SQLite a rowid
     // comparison on every row: the first row beyond it ends the step.
-    if (sqlite3_value_int64(args[0]) >= worker->end) {
+    const int64_t number = sqlite3_value_int64(args[0]); // a rowid: never null
+    if (number >= worker->end) {
         worker->reachedEnd = true;
         sqlite3_result_error(context, "end of range", -1);
         return;
@@ -81,7 +83,7 @@ void ChunkReader::CollectRow(sqlite3_context* context, int, sqlite3_value** args
     }
     ScanRow row;
     if (Classify([args](int i) { return sqlite3_value_type(args[i]); },
-                 [args](int i) { return sqlite3_value_int64(args[i]); }, 0, &row, &worker->filling->notTiles))
+                 [args](int i) { return sqlite3_value_int64(args[i]); }, number, &row, &worker->filling->notTiles))
         worker->filling->rows.push_back(row);
 }
 
