@@ -98,10 +98,10 @@ void PlateList::Append(const char* name, int32_t number, uint32_t size, const ch
     }
     const std::size_t block = static_cast<std::size_t>(count_ / kRecordsPerBlock);
     const int position = count_ % kRecordsPerBlock;
-    if (block == records_.size()) {
+    if (block == records_.size())
         records_.push_back(NewBlock<Record>());
+    if (block == numbers_.size())
         numbers_.emplace_back();
-    }
     records_[block][position] = Record{static_cast<uint32_t>(key), static_cast<uint32_t>(key >> 32), size};
     Numbers& numbers = numbers_[block];
     if (position == 0) {

@@ -20,7 +20,6 @@
 // item is therefore not copied.
 struct PlateItem {
     static constexpr int kPackedLetters = 28;
-    static_assert(kPackedLetters % 8 != 0 && (kPackedLetters + 7) / 8 * 8 <= 32);
 
     PlateItem() = default;
     PlateItem(const PlateItem&) = delete;
@@ -33,6 +32,8 @@ struct PlateItem {
     int32_t number = 0;      // the plugin's number for the plate
     uint32_t size = 0;       // bytes
     char packedName[32] = {}; // where a packed name is spelt out, eight letters at a time
+    static_assert((kPackedLetters + 7) / 8 * 8 <= sizeof(packedName) && kPackedLetters < sizeof(packedName),
+                  "whole words of letters and the terminator fit");
 };
 
 class PlateList {
