@@ -374,6 +374,24 @@ TEST_F(LargeMbtiles, ListsATableWithSparseRowids) {
     EXPECT_EQ(plates.size(), 30000u);
 }
 
+TEST_F(LargeMbtiles, ListsAWalFileWithTilesStillInItsLog) {
+    // The workers' connections read the file ahead; tiles that another
+    // program wrote since are in the log, not yet in the file, and are listed.
+    const std::string path = MakeLevels("wal.mbtiles", "z, i");
+    SqliteDb writer(path);
+    writer.Exec("PRAGMA journal_mode = WAL; PRAGMA wal_autocheckpoint = 0;");
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+    for (const size_t added : {1000u, 2000u}) {
+        writer.Exec("WITH RECURSIVE n(i) AS (SELECT " + std::to_string(added - 1000) +
+                    " UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(added - 1) +
+                    ") INSERT INTO tiles SELECT 9, i >> 9, i & 511, zeroblob(10) FROM n;");
+        std::vector<Plate> plates;
+        ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+        ExpectListed(path, plates, 87381 + added, 0);
+    }
+}
+
 TEST_F(LargeMbtiles, ListsATableWrittenDeepestLevelFirstInZoomOrder) {
     const std::string path = MakeLevels("deepest.mbtiles", "z DESC, i");
     Action action(plugin_);
