@@ -13,6 +13,10 @@
 
 namespace geopackage {
 
+using sqlite_helpers::BindTile;
+using sqlite_helpers::HandOutBlob;
+using sqlite_helpers::ResetOnExit;
+
 namespace {
 
 // Half the side of the Web-Mercator square, in metres.
@@ -43,21 +47,6 @@ std::string QuotedIdentifier(const std::string& name) {
     }
     return quoted + "\"";
 }
-
-// Resets a statement when leaving a scope, so no read stays open between calls.
-class ResetOnExit {
-public:
-    explicit ResetOnExit(sqlite3_stmt* stmt) : stmt_(stmt) {}
-    ~ResetOnExit() {
-        sqlite3_reset(stmt_);
-        sqlite3_clear_bindings(stmt_);
-    }
-    ResetOnExit(const ResetOnExit&) = delete;
-    ResetOnExit& operator=(const ResetOnExit&) = delete;
-
-private:
-    sqlite3_stmt* stmt_;
-};
 
 // A one-shot query; Step() answers SQLITE_ROW, SQLITE_DONE or an error.
 class Query {
@@ -91,12 +80,6 @@ private:
     int rc_ = SQLITE_ERROR;
 };
 
-void BindTile(sqlite3_stmt* stmt, uint32_t z, uint32_t x, uint32_t y) {
-    sqlite3_bind_int64(stmt, 1, z);
-    sqlite3_bind_int64(stmt, 2, x);
-    sqlite3_bind_int64(stmt, 3, y);
-}
-
 // The object type ("table", "view") of `name` in the schema, or empty.
 std::string SchemaType(sqlite3* db, const std::string& name) {
     Query query(db, "SELECT type FROM sqlite_master WHERE name = ?1 AND type IN ('table', 'view')");
@@ -105,17 +88,6 @@ std::string SchemaType(sqlite3* db, const std::string& name) {
 }
 
 } // namespace
-
-bool Statement::Prepare(sqlite3* db, const std::string& sql) {
-    if (stmt_)
-        return true;
-    return sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr) == SQLITE_OK;
-}
-
-void Statement::Finalize() {
-    sqlite3_finalize(stmt_);
-    stmt_ = nullptr;
-}
 
 bool Storage::Open(const char* path) {
     if (*path == '\0')
@@ -381,14 +353,7 @@ uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* si
         return Fail("No plate " + Quoted(name, 40) + " in " + fileName_);
     if (rc != SQLITE_ROW)
         return FailSql("Reading the plate failed");
-    const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, 0));
-    const int length = sqlite3_column_bytes(stmt, 0);
-    // Copied because the program reads the block after this call returns,
-    // and keeping the statement open would hold a read lock until then.
-    data_.assign(bytes, bytes + length);
-    *data = data_.data();
-    *size = static_cast<uint32_t>(data_.size());
-    return data_.empty() ? Empty : Done;
+    return HandOutBlob(stmt, 0, data_, data, size) ? Done : Empty;
 }
 
 uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint32_t mode) {

@@ -5,6 +5,7 @@
 // count from the top, as plate names do.
 
 #include "plugin_glue.h"
+#include "sqlite_helpers.h"
 
 #include <sqlite3.h>
 
@@ -16,22 +17,7 @@
 
 namespace geopackage {
 
-// A prepared statement, finalized with its owner.
-class Statement {
-public:
-    Statement() = default;
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    ~Statement() { Finalize(); }
-
-    // Prepares `sql` unless already prepared; false leaves sqlite's message.
-    bool Prepare(sqlite3* db, const std::string& sql);
-    void Finalize();
-    sqlite3_stmt* get() const { return stmt_; }
-
-private:
-    sqlite3_stmt* stmt_ = nullptr;
-};
+using sqlite_helpers::Statement;
 
 class Storage : public storage_glue::StorageBase {
 public:

@@ -11,6 +11,10 @@
 
 namespace mbtiles {
 
+using sqlite_helpers::BindTile;
+using sqlite_helpers::HandOutBlob;
+using sqlite_helpers::ResetOnExit;
+
 namespace {
 
 // The listing reads five columns: number, zoom, column, row (from the
@@ -91,27 +95,6 @@ std::string Quoted(const char* name) {
     return "\"" + text + (text.size() == 40 ? "...\"" : "\"");
 }
 
-// Resets a statement when leaving a scope, so no read stays open between calls.
-class ResetOnExit {
-public:
-    explicit ResetOnExit(sqlite3_stmt* stmt) : stmt_(stmt) {}
-    ~ResetOnExit() {
-        sqlite3_reset(stmt_);
-        sqlite3_clear_bindings(stmt_);
-    }
-    ResetOnExit(const ResetOnExit&) = delete;
-    ResetOnExit& operator=(const ResetOnExit&) = delete;
-
-private:
-    sqlite3_stmt* stmt_;
-};
-
-void BindTile(sqlite3_stmt* stmt, uint32_t z, uint32_t x, uint32_t row) {
-    sqlite3_bind_int64(stmt, 1, z);
-    sqlite3_bind_int64(stmt, 2, x);
-    sqlite3_bind_int64(stmt, 3, row);
-}
-
 // tile_id may be stored as text, integer or blob; equal values of different
 // types are different ids to SQLite, so the type is part of the key.
 std::string ImageKey(sqlite3_stmt* stmt, int column) {
@@ -149,6 +132,17 @@ bool QueryInt(sqlite3* db, const char* sql, int64_t value, int64_t* out) {
         *out = sqlite3_column_int64(stmt, 0);
     sqlite3_finalize(stmt);
     return found;
+}
+
+// The count `sql` gives with `table` bound to ?1; 0 when it fails.
+int64_t CountFor(sqlite3* db, const char* sql, const char* table) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK)
+        return 0;
+    sqlite3_bind_text(stmt, 1, table, -1, SQLITE_STATIC);
+    const int64_t count = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : 0;
+    sqlite3_finalize(stmt);
+    return count;
 }
 
 // The image's content id, as other writers of the deduplicated layout make
@@ -202,17 +196,6 @@ private:
     uint64_t listed_ = 0;
     char name_[plate_key::kNameBufferSize];
 };
-
-bool Statement::Prepare(sqlite3* db, const char* sql) {
-    if (stmt_)
-        return true;
-    return sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr) == SQLITE_OK;
-}
-
-void Statement::Finalize() {
-    sqlite3_finalize(stmt_);
-    stmt_ = nullptr;
-}
 
 bool Storage::Open(const char* path) {
     fileName_ = LastComponent(path);
@@ -325,35 +308,19 @@ bool Storage::PrepareListing() {
 }
 
 bool Storage::HasZoomIndex(const char* table) {
-    int64_t found = 0;
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db_,
-                           "SELECT count(*) FROM pragma_index_list(?1) AS l, pragma_index_info(l.name) AS i"
-                           " WHERE l.partial = 0 AND i.seqno = 0 AND i.name = 'zoom_level'",
-                           -1, &stmt, nullptr) != SQLITE_OK)
-        return false;
-    sqlite3_bind_text(stmt, 1, table, -1, SQLITE_STATIC);
-    if (sqlite3_step(stmt) == SQLITE_ROW)
-        found = sqlite3_column_int64(stmt, 0);
-    sqlite3_finalize(stmt);
-    return found > 0;
+    return CountFor(db_,
+                    "SELECT count(*) FROM pragma_index_list(?1) AS l, pragma_index_info(l.name) AS i"
+                    " WHERE l.partial = 0 AND i.seqno = 0 AND i.name = 'zoom_level'",
+                    table) > 0;
 }
 
 bool Storage::HasUniqueTileIndex(const char* table) {
-    int64_t found = 0;
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db_,
-                           "SELECT count(*) FROM pragma_index_list(?1) AS l WHERE l.\"unique\" = 1"
-                           " AND l.partial = 0 AND (SELECT count(*) FROM pragma_index_info(l.name)) = 3"
-                           " AND (SELECT count(*) FROM pragma_index_info(l.name)"
-                           " WHERE name IN ('zoom_level', 'tile_column', 'tile_row')) = 3",
-                           -1, &stmt, nullptr) != SQLITE_OK)
-        return false;
-    sqlite3_bind_text(stmt, 1, table, -1, SQLITE_STATIC);
-    if (sqlite3_step(stmt) == SQLITE_ROW)
-        found = sqlite3_column_int64(stmt, 0);
-    sqlite3_finalize(stmt);
-    return found > 0;
+    return CountFor(db_,
+                    "SELECT count(*) FROM pragma_index_list(?1) AS l WHERE l.\"unique\" = 1"
+                    " AND l.partial = 0 AND (SELECT count(*) FROM pragma_index_info(l.name)) = 3"
+                    " AND (SELECT count(*) FROM pragma_index_info(l.name)"
+                    " WHERE name IN ('zoom_level', 'tile_column', 'tile_row')) = 3",
+                    table) > 0;
 }
 
 void Storage::Close() {
@@ -604,14 +571,7 @@ uint32_t Storage::ReadPlate(const char* name, const plate_key::Tile& tile, const
         return Fail("No plate " + Quoted(name) + " in " + fileName_);
     if (rc != SQLITE_ROW)
         return FailSql("Reading the plate failed");
-    const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, 0));
-    const int length = sqlite3_column_bytes(stmt, 0);
-    // Copied because the program reads the block after this call returns,
-    // and keeping the statement open would hold a read lock until then.
-    data_.assign(bytes, bytes + length);
-    *data = data_.data();
-    *size = static_cast<uint32_t>(data_.size());
-    return data_.empty() ? Empty : Done;
+    return HandOutBlob(stmt, 0, data_, data, size) ? Done : Empty;
 }
 
 uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint32_t mode) {

@@ -3,6 +3,7 @@
 
 #include "plate_key.h"
 #include "plugin_glue.h"
+#include "sqlite_helpers.h"
 #include "tile_scan.h"
 
 #include <sqlite3.h>
@@ -17,22 +18,7 @@ namespace mbtiles {
 
 class Lister; // reports a listing's plates and counts what it left out
 
-// A prepared statement, finalized with its owner.
-class Statement {
-public:
-    Statement() = default;
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    ~Statement() { Finalize(); }
-
-    // Prepares `sql` unless already prepared; false leaves sqlite's message.
-    bool Prepare(sqlite3* db, const char* sql);
-    void Finalize();
-    sqlite3_stmt* get() const { return stmt_; }
-
-private:
-    sqlite3_stmt* stmt_ = nullptr;
-};
+using sqlite_helpers::Statement;
 
 class Storage : public storage_glue::StorageBase {
 public:
