@@ -234,12 +234,14 @@ const PluginEntry* PluginFor(Context& context, const std::string& storage, const
 // that read the plates as the plugin lists them (info, list) and for the
 // target of copy.
 struct OpenStorage {
+    const PluginEntry* entry = nullptr; // the registered plugin it was opened with
     std::unique_ptr<StoragePlugin> plugin;
     StorageAction* action = nullptr;
 };
 
 int Open(const PluginEntry& entry, const std::string& storage, OpenStorage* open)
 {
+    open->entry = &entry;
     open->plugin = LoadPlugin(entry.path.c_str(), &HostInfo(), PluginTypeStorage);
     if (open->plugin == nullptr)
         return Fail(kExitNoStorage, Format("Error loading storage plugin: %s", ErrorText(kCurrentError).c_str()));
@@ -250,6 +252,15 @@ int Open(const PluginEntry& entry, const std::string& storage, OpenStorage* open
         return Fail(kExitNoStorage, Format("Error initialize storage data \"%s\": %s", storage.c_str(),
                                            ErrorText(kCurrentError).c_str()));
     return kExitDone;
+}
+
+// Opens `storage` with the plugin the options or its name choose.
+int OpenChosen(Context& context, const std::string& storage, OpenStorage* open)
+{
+    const PluginEntry* plugin = PluginFor(context, storage, context.options.plugin);
+    if (plugin == nullptr)
+        return kExitNoStorage;
+    return Open(*plugin, storage, open);
 }
 
 // Calls `each` for every plate the plugin lists, with the listing's
@@ -432,11 +443,8 @@ int Info(Context& context)
 {
     const Options& options = context.options;
     const std::string& storage = options.arguments[0];
-    const PluginEntry* plugin = PluginFor(context, storage, options.plugin);
-    if (plugin == nullptr)
-        return kExitNoStorage;
     OpenStorage open;
-    if (int code = Open(*plugin, storage, &open); code != kExitDone)
+    if (int code = OpenChosen(context, storage, &open); code != kExitDone)
         return code;
 
     const bool allFormats = options.formats == "all";
@@ -495,7 +503,7 @@ int Info(Context& context)
     auto smallest = [](const LevelStats& stats) { return stats.plates ? stats.smallest : 0u; };
 
     if (options.json) {
-        std::string out = "{\"storage\":" + JsonString(storage) + ",\"plugin\":" + JsonString(plugin->name) +
+        std::string out = "{\"storage\":" + JsonString(storage) + ",\"plugin\":" + JsonString(open.entry->name) +
                           ",\"formats_read\":" + JsonString(options.formats) + ",\"levels\":[";
         bool first = true;
         for (const auto& [level, stats] : levels) {
@@ -512,7 +520,7 @@ int Info(Context& context)
         std::fputs(out.c_str(), stdout);
         return kExitDone;
     }
-    std::printf("storage  %s (plugin %s)\n", storage.c_str(), plugin->name.c_str());
+    std::printf("storage  %s (plugin %s)\n", storage.c_str(), open.entry->name.c_str());
     std::printf("%5s %3s %12s %11s %9s %9s %9s %9s  %s\n", "level", "z", "plates", "bytes", "smallest", "mean", "largest",
                 "of tree", options.formats == "sample" ? "formats (sampled)" : "formats");
     auto row = [&](const char* label, const char* z, const LevelStats& stats, double cover) {
@@ -533,11 +541,8 @@ int List(Context& context)
 {
     const Options& options = context.options;
     const std::string& storage = options.arguments[0];
-    const PluginEntry* plugin = PluginFor(context, storage, options.plugin);
-    if (plugin == nullptr)
-        return kExitNoStorage;
     OpenStorage open;
-    if (int code = Open(*plugin, storage, &open); code != kExitDone)
+    if (int code = OpenChosen(context, storage, &open); code != kExitDone)
         return code;
     static char buffer[1 << 16];
     std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
