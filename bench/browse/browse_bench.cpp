@@ -1,6 +1,7 @@
 // The program's side of browsing: scanning plates into the list, its memory,
 // selecting by zoom, and decoding and drawing a plate for the preview.
 // bench/run-browse.sh runs it; it prints figures and checks nothing.
+#include "QuietLoad.h"
 #include "browse/Selection.h"
 #include "browse/StorageConnection.h"
 #include "log/Operation.h"
@@ -16,7 +17,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -26,38 +26,7 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
 
-// Resident memory of the process in bytes.
-long ResidentBytes()
-{
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    long value = 0;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            status >> value;
-            return value * 1024;
-        }
-        status.ignore(1 << 20, '\n');
-    }
-    return 0;
-}
 
-class NoView : public BrowserView {
-public:
-    void ShowLoadButton(LoadButton) override {}
-    void ShowPlateCount(int) override {}
-    void PumpMessages() override {}
-    void ListClick() override {}
-    BoxOwner Owner() override { return nullptr; }
-};
-
-class SilentOperation : public Operation {
-protected:
-    void ShowText(const std::string&) override {}
-    void End() override {}
-    void ApplyAbortable(bool) override {}
-    bool TakeAborted() override { return false; }
-};
 
 // A plate-like picture: smooth areas and edges, as map tiles have.
 QByteArray JpegPlate()
@@ -86,15 +55,15 @@ int main(int argc, char** argv)
     const long plates = std::getenv("ULMORA_BENCH_PLATES") ? std::atol(std::getenv("ULMORA_BENCH_PLATES")) : 10000000L;
     FillHostInfo();
     NoView view;
-    SilentOperation operation;
+    NoProgress operation;
     PRPeriod period(400);
     StorageConnection connection(view, operation, period, &HostInfo());
 
-    const long before = ResidentBytes();
+    const long before = StatusBytes("VmRSS:");
     const auto scanStart = Clock::now();
     connection.LoadStorage(BENCH_PLUGIN, "bench");
     const double scan = Seconds(Clock::now() - scanStart);
-    const long after = ResidentBytes();
+    const long after = StatusBytes("VmRSS:");
     const int count = connection.Plates().Count();
     if (count != plates) {
         std::fprintf(stderr, "scan listed %d plates, wanted %ld\n", count, plates);

@@ -4,44 +4,17 @@
 // prints "plates N seconds S rss_before_mb B rss_after_mb A peak_mb P".
 // Peak and resident memory are the process's own (VmHWM, VmRSS), so they
 // include the plugin.
+#include "QuietLoad.h"
 #include "browse/StorageConnection.h"
-#include "log/Operation.h"
 #include "plugins/Registry.h"
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 namespace {
 
-class NoView : public BrowserView {
-public:
-    void ShowLoadButton(LoadButton) override {}
-    void ShowPlateCount(int) override {}
-    void PumpMessages() override {}
-    void ListClick() override {}
-    BoxOwner Owner() override { return nullptr; }
-    void ShowError(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
-};
-
-class NoProgress : public Operation {
-protected:
-    void ShowText(const std::string&) override {}
-    void End() override {}
-    void ApplyAbortable(bool) override {}
-    bool TakeAborted() override { return false; }
-};
-
-double StatusMegabytes(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field, 0) == 0)
-            return std::stod(line.substr(std::string(field).size())) / 1024.0;
-    return 0;
-}
+double StatusMegabytes(const char* field) { return static_cast<double>(StatusBytes(field)) / 1048576.0; }
 
 } // namespace
 
