@@ -12,6 +12,8 @@
 
 #include <ulmora_plugin.h>
 
+#include "ratio_run.h"
+
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <zlib.h>
@@ -361,72 +363,15 @@ BENCHMARK(BM_PmtilesPluginList100k)->Unit(benchmark::kMillisecond)->UseRealTime(
 BENCHMARK(BM_PmtilesPluginList1M)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PmtilesReadDirectories1M)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Prints the runs as usual and keeps their times for the ratios at the end:
-// the median when runs are repeated, else the one run.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.error_occurred)
-                continue;
-            const std::string& name = run.run_name.function_name;
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                medians_[name] = run.GetAdjustedRealTime();
-            else if (run.run_type == Run::RT_Iteration && !medians_.count(name))
-                seconds_[name] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void PrintRatio(const char* what, const std::string& name, const std::string& base) const {
-        const double a = Time(name);
-        const double b = Time(base);
-        if (a > 0 && b > 0)
-            std::printf("%-62s %6.2f\n", what, a / b);
-    }
-
-private:
-    double Time(const std::string& name) const {
-        if (const auto median = medians_.find(name); median != medians_.end())
-            return median->second;
-        const auto single = seconds_.find(name);
-        return single == seconds_.end() ? 0 : single->second;
-    }
-
-    std::map<std::string, double> seconds_;
-    std::map<std::string, double> medians_;
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    bool temporary = false;
-    if (const char* dir = std::getenv("ULMORA_BENCH_DIR"); dir && *dir) {
-        g_dir = dir;
-        fs::create_directories(g_dir);
-    } else {
-        std::string pattern = (fs::temp_directory_path() / "ulmora-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            return 1;
-        g_dir = pattern;
-        temporary = true;
-    }
-    std::printf("Storages in %s\n", g_dir.c_str());
-    std::fflush(stdout);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatio("100,000 tiles, listing time, GeoPackage / MBTiles plugin:", "BM_GeopackagePluginList100k",
-                        "BM_MbtilesPluginList100k");
-    reporter.PrintRatio("100,000 tiles, listing time, PMTiles / MBTiles plugin:", "BM_PmtilesPluginList100k",
-                        "BM_MbtilesPluginList100k");
-    reporter.PrintRatio("1,000,000 tiles, PMTiles plugin listing / reading directories:", "BM_PmtilesPluginList1M",
-                        "BM_PmtilesReadDirectories1M");
-    benchmark::Shutdown();
-    if (temporary)
-        fs::remove_all(g_dir);
-    return 0;
+    return RunWithRatios(argc, argv, g_dir, [](const RatioReporter& reporter) {
+        reporter.PrintRatio("100,000 tiles, listing time, GeoPackage / MBTiles plugin:", "BM_GeopackagePluginList100k",
+                            "BM_MbtilesPluginList100k");
+        reporter.PrintRatio("100,000 tiles, listing time, PMTiles / MBTiles plugin:", "BM_PmtilesPluginList100k",
+                            "BM_MbtilesPluginList100k");
+        reporter.PrintRatio("1,000,000 tiles, PMTiles plugin listing / reading directories:", "BM_PmtilesPluginList1M",
+                            "BM_PmtilesReadDirectories1M");
+    });
 }
