@@ -5,6 +5,7 @@
 // checks that refusals and failures come with a text, that listed names are
 // valid, that listed plates can be read, and that a stored plate reads back.
 #include "geopackage_storage.h"
+#include "fuzz_listing.h"
 #include "plate_key.h"
 
 #include <sqlite3.h>
@@ -20,26 +21,7 @@
 
 namespace {
 
-// Aborts with the line of the broken promise, for the crash report.
-#define Require(condition) \
-    ((condition) ? (void)0 : (std::fprintf(stderr, "broken: %s at line %d\n", #condition, __LINE__), std::abort()))
-
-constexpr size_t kMaxListed = 20000;
-constexpr size_t kMaxLookups = 32;
-
-struct Listing {
-    size_t count = 0;
-    std::vector<std::string> names;
-};
-
-uint32_t ULMORA_CALL Collect(void* cookie, int32_t, const char* name, uint32_t, uint32_t) {
-    auto* listing = static_cast<Listing*>(cookie);
-    plate_key::Tile tile;
-    Require(plate_key::Parse(name, &tile));
-    if (listing->names.size() < kMaxLookups)
-        listing->names.emplace_back(name);
-    return ++listing->count < kMaxListed ? 1 : 0;
-}
+using FuzzListing = Listing<32>;
 
 const std::string& DatabasePath() {
     static const std::string path = [] {
@@ -98,8 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(!storage.ErrorText().empty());
         return 0;
     }
-    Listing listing;
-    const uint32_t listed = storage.Enumerate(&Collect, &listing);
+    FuzzListing listing;
+    const uint32_t listed = storage.Enumerate(&FuzzListing::Collect, &listing);
     Require(listed == Done || listed == Empty || listed == Failed || listed == Aborted);
     Require(listed != Failed || !storage.ErrorText().empty());
     for (const std::string& name : listing.names) {

@@ -2,6 +2,7 @@
 // not crashing or hanging, it checks the storage's promises: a refusal and a
 // failure come with a text, every listed name is a valid plate name, and
 // after a complete listing every listed plate can be looked up.
+#include "fuzz_listing.h"
 #include "plate_key.h"
 #include "pmtiles_storage.h"
 
@@ -16,27 +17,7 @@
 
 namespace {
 
-// Aborts with the line of the broken promise, for the crash report.
-#define Require(condition) \
-    ((condition) ? (void)0 : (std::fprintf(stderr, "broken: %s at line %d\n", #condition, __LINE__), std::abort()))
-
-// Runs up to a bound, as a user would press Abort on a listing of billions.
-constexpr size_t kMaxListed = 20000;
-constexpr size_t kMaxLookups = 64;
-
-struct Listing {
-    size_t count = 0;
-    std::vector<std::string> names;
-};
-
-uint32_t ULMORA_CALL Collect(void* cookie, int32_t, const char* name, uint32_t, uint32_t) {
-    auto* listing = static_cast<Listing*>(cookie);
-    plate_key::Tile tile;
-    Require(plate_key::Parse(name, &tile));
-    if (listing->names.size() < kMaxLookups)
-        listing->names.emplace_back(name);
-    return ++listing->count < kMaxListed ? 1 : 0;
-}
+using FuzzListing = Listing<64>;
 
 const std::string& ArchivePath() {
     static const std::string path = [] {
@@ -63,8 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(!storage.ErrorText().empty());
         return 0;
     }
-    Listing listing;
-    const uint32_t listed = storage.Enumerate(&Collect, &listing);
+    FuzzListing listing;
+    const uint32_t listed = storage.Enumerate(&FuzzListing::Collect, &listing);
     Require(listed == Done || listed == Empty || listed == Failed || listed == Aborted);
     Require(listed != Failed || !storage.ErrorText().empty());
 
