@@ -47,15 +47,22 @@ int OpenDirFd(int parentFd, const char* name) {
     return openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
+// A directory stream of the open folder `fd`, which it takes over; null
+// with fdopendir's errno on failure.
+DIR* StreamOf(int fd) {
+    DIR* dir = fdopendir(fd);
+    if (!dir) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return dir;
+}
+
 // Opens a sub-folder as a directory stream; null with errno on failure.
 DIR* OpenDir(int parentFd, const char* name) {
     const int fd = OpenDirFd(parentFd, name);
-    if (fd < 0)
-        return nullptr;
-    DIR* dir = fdopendir(fd);
-    if (!dir)
-        close(fd);
-    return dir;
+    return fd < 0 ? nullptr : StreamOf(fd);
 }
 
 class DirCloser {
@@ -350,9 +357,8 @@ uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
 // Walks one folder of the plate tree; the first `depth` letters of
 // walk.name are the folder's own name. Takes over `dirFd`.
 bool Storage::WalkPlateTree(int dirFd, size_t depth, Walk& walk) {
-    DIR* dir = fdopendir(dirFd);
+    DIR* dir = StreamOf(dirFd);
     if (!dir) {
-        close(dirFd);
         walk.error = ErrnoText("Cannot read a folder");
         return false;
     }
@@ -425,9 +431,8 @@ bool Storage::WalkNumbered(Walk& walk) {
 // Walks the folder of path component `level` (1 is below the zoom folder),
 // whose folders so far gave the parts `x` and `y`. Takes over `dirFd`.
 bool Storage::WalkNumberedLevel(int dirFd, size_t level, uint64_t x, uint64_t y, Walk& walk) {
-    DIR* dir = fdopendir(dirFd);
+    DIR* dir = StreamOf(dirFd);
     if (!dir) {
-        close(dirFd);
         walk.error = ErrnoText("Cannot read a folder");
         return false;
     }
