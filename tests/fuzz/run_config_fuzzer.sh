@@ -14,15 +14,9 @@ set -eu
 seconds=${1:-600}
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 build_dir=${2:-$source_dir/build-fuzz}
-sanitizers=address,undefined
 
-cmake -S "$source_dir" -B "$build_dir" -G Ninja \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  "-DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link,$sanitizers -fno-sanitize-recover=all" \
-  "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,$sanitizers -fno-sanitize-recover=all" \
-  "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=$sanitizers" \
-  -DULMORA_FUZZ=ON -DULMORA_BUILD_BENCH=OFF >/dev/null
+. "$source_dir/tests/fuzz/fuzz_build.sh"
+configure_fuzz_build "$source_dir" "$build_dir"
 cmake --build "$build_dir" --target config_load_fuzzer
 
 fuzz_dir=$build_dir/fuzz

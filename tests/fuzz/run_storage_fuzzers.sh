@@ -17,15 +17,9 @@ source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 build_dir=${2:-$source_dir/build-fuzz}
 shift $(($# < 2 ? $# : 2))
 targets=${*:-pmtiles geopackage}
-sanitizers=address,undefined
 
-cmake -S "$source_dir" -B "$build_dir" -G Ninja \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  "-DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link,$sanitizers -fno-sanitize-recover=all" \
-  "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,$sanitizers -fno-sanitize-recover=all" \
-  "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=$sanitizers" \
-  -DULMORA_FUZZ=ON -DULMORA_BUILD_BENCH=OFF >/dev/null
+. "$source_dir/tests/fuzz/fuzz_build.sh"
+configure_fuzz_build "$source_dir" "$build_dir"
 for target in $targets; do
   cmake --build "$build_dir" --target "${target}_fuzzer"
 done
