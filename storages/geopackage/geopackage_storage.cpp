@@ -1,5 +1,6 @@
 #include "geopackage_storage.h"
 
+#include "message_text.h"
 #include "plate_key.h"
 
 #include <sys/stat.h>
@@ -13,6 +14,8 @@
 
 namespace geopackage {
 
+using message_text::FileName;
+using message_text::Quoted;
 using sqlite_helpers::BindTile;
 using sqlite_helpers::HandOutBlob;
 using sqlite_helpers::ResetOnExit;
@@ -25,18 +28,6 @@ constexpr double kHalfWorld = 20037508.342789244;
 // far below a pixel of any zoom a plate can have.
 constexpr double kExtentTolerance = 1.0;
 constexpr int kTileSize = 256;
-
-std::string LastComponent(const char* path) {
-    const char* slash = std::strrchr(path, '/');
-    return slash ? slash + 1 : path;
-}
-
-// Names in messages are cut so the text fits the program's buffer.
-std::string Quoted(const std::string& text, size_t limit) {
-    if (text.size() <= limit)
-        return "\"" + text + "\"";
-    return "\"" + text.substr(0, limit) + "...\"";
-}
 
 std::string QuotedIdentifier(const std::string& name) {
     std::string quoted = "\"";
@@ -92,7 +83,7 @@ std::string SchemaType(sqlite3* db, const std::string& name) {
 bool Storage::Open(const char* path) {
     if (*path == '\0')
         return FailOpen("No GeoPackage file given");
-    fileName_ = LastComponent(path);
+    fileName_ = FileName(path);
     struct stat info {};
     if (stat(path, &info) != 0)
         return FailOpen(fileName_ + ": " + std::strerror(errno));
@@ -343,14 +334,14 @@ uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* si
         return Fail("The storage is not open");
     plate_key::Tile tile;
     if (!plate_key::Parse(name, &tile))
-        return Fail("Invalid plate name " + Quoted(name, 40));
+        return Fail("Invalid plate name " + Quoted(name));
     Arm();
     sqlite3_stmt* stmt = select_.get();
     ResetOnExit reset(stmt);
     BindTile(stmt, tile.z, tile.x, tile.y);
     const int rc = sqlite3_step(stmt);
     if (rc == SQLITE_DONE)
-        return Fail("No plate " + Quoted(name, 40) + " in " + fileName_);
+        return Fail("No plate " + Quoted(name) + " in " + fileName_);
     if (rc != SQLITE_ROW)
         return FailSql("Reading the plate failed");
     return HandOutBlob(stmt, 0, data_, data, size) ? Done : Empty;
@@ -367,9 +358,9 @@ uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint3
         return Fail(fileName_ + ": the pyramid is a view; its plates cannot be changed");
     plate_key::Tile tile;
     if (!plate_key::Parse(name, &tile))
-        return Fail("Invalid plate name " + Quoted(name, 40));
+        return Fail("Invalid plate name " + Quoted(name));
     if (mode == WriteModeStore && !data && size > 0)
-        return Fail("No data to store for plate " + Quoted(name, 40));
+        return Fail("No data to store for plate " + Quoted(name));
     Arm();
     if (!inTransaction_ && !BeginBatch())
         return FailSql("Cannot start changing");
@@ -390,7 +381,7 @@ uint32_t Storage::Delete(uint32_t z, uint32_t x, uint32_t y, const char* name) {
     if (sqlite3_step(stmt) != SQLITE_DONE)
         return FailSql("Deleting the plate failed");
     if (sqlite3_changes(db_) == 0)
-        return Fail("No plate " + Quoted(name, 40) + " in " + fileName_);
+        return Fail("No plate " + Quoted(name) + " in " + fileName_);
     return Done;
 }
 

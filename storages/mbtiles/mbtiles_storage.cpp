@@ -1,5 +1,6 @@
 #include "mbtiles_storage.h"
 
+#include "message_text.h"
 #include "plate_key.h"
 
 #include <nettle/md5.h>
@@ -11,6 +12,8 @@
 
 namespace mbtiles {
 
+using message_text::FileName;
+using message_text::Quoted;
 using sqlite_helpers::BindTile;
 using sqlite_helpers::HandOutBlob;
 using sqlite_helpers::ResetOnExit;
@@ -83,17 +86,6 @@ constexpr const char* kNewSchema =
     "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);"
     "CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);"
     "COMMIT;";
-
-std::string LastComponent(const char* path) {
-    const char* slash = std::strrchr(path, '/');
-    return slash ? slash + 1 : path;
-}
-
-// Plate names in messages are cut so the text fits the program's buffer.
-std::string Quoted(const char* name) {
-    std::string text(name, strnlen(name, 40));
-    return "\"" + text + (text.size() == 40 ? "...\"" : "\"");
-}
 
 // tile_id may be stored as text, integer or blob; equal values of different
 // types are different ids to SQLite, so the type is part of the key.
@@ -198,7 +190,7 @@ private:
 };
 
 bool Storage::Open(const char* path) {
-    fileName_ = LastComponent(path);
+    fileName_ = FileName(path);
     struct stat info {};
     if (*path == '\0')
         return FailOpen("No MBTiles file given");

@@ -1,5 +1,6 @@
 #include "pmtiles_storage.h"
 
+#include "message_text.h"
 #include "plate_key.h"
 
 #include <fcntl.h>
@@ -13,20 +14,8 @@
 
 namespace pmtiles {
 
-namespace {
-
-std::string LastComponent(const char* path) {
-    const char* slash = std::strrchr(path, '/');
-    return slash ? slash + 1 : path;
-}
-
-// Plate names in messages are cut so the text fits the program's buffer.
-std::string Quoted(const char* name) {
-    std::string text(name, strnlen(name, 40));
-    return "\"" + text + (text.size() == 40 ? "...\"" : "\"");
-}
-
-} // namespace
+using message_text::FileName;
+using message_text::Quoted;
 
 struct Storage::Walk {
     PlateCallback callback = nullptr;
@@ -39,7 +28,7 @@ struct Storage::Walk {
 bool Storage::Open(const char* path) {
     if (*path == '\0')
         return FailOpen("No PMTiles file given");
-    const std::string fileName = LastComponent(path);
+    const std::string fileName = FileName(path);
     // Non-blocking, so that a FIFO given as the path cannot hang the open.
     fd_ = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0)
