@@ -15,9 +15,11 @@ inline std::string FileName(const char* path) {
 
 // `text` in double quotes, cut to `limit` characters with "..." when longer.
 inline std::string Quoted(std::string_view text, size_t limit = 40) {
-    if (text.size() <= limit)
-        return "\"" + std::string(text) + "\"";
-    return "\"" + std::string(text.substr(0, limit)) + "...\"";
+    std::string quoted(1, '"');
+    quoted.append(text.substr(0, limit));
+    if (text.size() > limit)
+        quoted += "...";
+    return quoted += '"';
 }
 
 } // namespace message_text

@@ -111,7 +111,8 @@ bool OneOf(const std::string& value, std::initializer_list<const char*> allowed,
     for (const char* item : allowed) {
         if (value == item)
             return true;
-        list += (list.empty() ? "" : "|") + std::string(item);
+        list += list.empty() ? "" : "|";
+        list += item;
     }
     *error = std::string(option) + " wants " + list + ", not " + value;
     return false;
@@ -424,7 +425,8 @@ std::string FormatsText(const LevelStats& stats, bool all)
     for (int f = 0; f < kFormatCount; ++f) {
         if (stats.formats[f] == 0)
             continue;
-        text += (text.empty() ? "" : ",") + std::string(kFormatNames[f]);
+        text += text.empty() ? "" : ",";
+        text += kFormatNames[f];
         if (all)
             text += Format(":%" PRIu64, stats.formats[f]);
     }
