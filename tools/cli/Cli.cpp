@@ -6,6 +6,7 @@
 #include "Terminal.h"
 
 #include "app/Session.h"
+#include "base/BuildInfo.h"
 #include "base/Command.h"
 #include "base/Paths.h"
 #include "base/PlateKey.h"
@@ -66,6 +67,7 @@ struct Options {
     bool yes = false;
     bool move = false;
     bool help = false;
+    bool version = false;
     int threads = 0;
     PlateFilter filter;
 };
@@ -1015,7 +1017,8 @@ const CommandInfo* FindCommand(const std::string& name)
 void PrintToolHelp()
 {
     std::printf("ulmora-cli - the storage commands of Ulmora from a terminal\n\n"
-                "Usage: ulmora-cli COMMAND [OPTIONS] ARGUMENTS\n\nCommands:\n");
+                "Usage: ulmora-cli COMMAND [OPTIONS] ARGUMENTS\n"
+                "       ulmora-cli --version\n\nCommands:\n");
     for (const CommandInfo& command : Commands())
         std::printf("  %-9s %s\n", command.name, command.summary);
     std::printf("\n'ulmora-cli COMMAND --help' tells more about each.\n\n%s\n%s\n%s\nExamples:\n"
@@ -1068,6 +1071,10 @@ int Parse(int argc, char** argv, Options* options)
         } else {
             options->help = true;
         }
+        return kExitDone;
+    }
+    if (args[0] == "--version" || args[0] == "version") {
+        options->version = true;
         return kExitDone;
     }
     options->command = args[0];
@@ -1136,6 +1143,10 @@ int Run(int argc, char** argv)
     Options options;
     if (int code = Parse(argc, argv, &options); code != kExitDone)
         return code;
+    if (options.version) {
+        std::printf("ulmora-cli %s\n", kProgramVersion);
+        return kExitDone;
+    }
     const CommandInfo* command = FindCommand(options.command);
     if (options.help) {
         if (command != nullptr)

@@ -1,6 +1,7 @@
 #include "Plugins.h"
 
 #include "base/Paths.h"
+#include "base/ProgramFiles.h"
 #include "log/Errors.h"
 #include "plugins/Plugin.h"
 #include "plugins/Registry.h"
@@ -26,7 +27,7 @@ std::string ExtensionOf(const std::string& path)
 
 } // namespace
 
-std::string PluginsFolder() { return JoinToProgramFolder("plugins/"); }
+std::string PluginsFolder() { return OwnFilePath("plugins", OwnFileKind::Library) + "/"; }
 
 PluginEntry ReadPlugin(const std::string& path)
 {
