@@ -126,8 +126,20 @@ private:
     template <auto Handler>
     auto Command()
     {
-        return [this] { RunCommand([this] { (this->*Handler)(); }); };
+        return [this] { RunWindowCommand([this] { (this->*Handler)(); }); };
     }
+    // Runs a command of the window; after one abandoned by an ignored fault,
+    // tidies what it could not.
+    template <typename F>
+    void RunWindowCommand(F&& command)
+    {
+        if (!RunCommand(std::forward<F>(command)))
+            CommandAbandonedAfterFault();
+    }
+    // The abandoned command's own frames are unwound by then; what is left
+    // is a storage whose plugin faulted: its state is unknown, so it is
+    // released.
+    void CommandAbandonedAfterFault();
 
     void CreateControls();
     void CreateStorageGroup(QWidget* parent);

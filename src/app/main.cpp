@@ -1,7 +1,6 @@
 #include "app/Application.h"
 #include "app/Data.h"
 #include "app/MainForm.h"
-#include "base/Command.h"
 #include "crash/CrashHandler.h"
 #include "log/DiagnosticLog.h"
 #include "log/QtBoxPresenter.h"
@@ -14,8 +13,9 @@ int main(int argc, char** argv)
 {
     // Before Qt starts threads: faults anywhere from here on are reported.
     crash::Install({});
-    // Every command of the window runs behind a recovery point.
-    SetCommandGuard(static_cast<CommandGuard>(&crash::RunCommand));
+    // Every command of the window runs behind a recovery point, and every
+    // call into a plugin behind one of its own.
+    crash::GuardCommands();
     Application application(argc, argv);
     QtBoxPresenter boxes;
     SetBoxPresenter(&boxes);
