@@ -281,8 +281,10 @@ void TMainForm::listClickEvent(CustomBkList*)
     RunWindowCommand([this] { listClick(); });
 }
 
-void TMainForm::CommandAbandonedAfterFault()
+void TMainForm::AfterCommand(bool finished)
 {
-    Log("%s", Translate("Command abandoned after an ignored fault"));
-    session_.Connection().ReleaseFaulted();
+    if (!finished)
+        Log("%s", Translate("Command abandoned after an ignored fault"));
+    if (commandDepth_ == 0)
+        session_.Connection().ReleaseFaulted();
 }

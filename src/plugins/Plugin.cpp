@@ -270,6 +270,10 @@ uint32_t StorageAction::Enumerate(uint32_t value1, PlateHandler handler, uint32_
     });
     if (handlerException_)
         std::rethrow_exception(std::exchange(handlerException_, nullptr));
+    // A call of the handler faulted the plugin (through a nested command):
+    // the listing is as abandoned as if the fault had been here.
+    if (Plugin()->Faulted())
+        throw CommandAbandoned{"Enumerate"};
     return MapResult(result, true);
 }
 
@@ -277,8 +281,11 @@ uint32_t ULMORA_CALL StorageAction::OnPlate(void* cookie, int32_t number, const 
                                             uint32_t reserved, uint32_t size)
 {
     auto* action = static_cast<StorageAction*>(cookie);
-    if (!action->handler_ || action->handlerException_)
-        return action->handlerException_ ? 0 : 1;
+    // A plugin that faulted meanwhile is told to stop, and nothing more.
+    if (action->handlerException_ || action->Plugin()->Faulted())
+        return 0;
+    if (!action->handler_)
+        return 1;
     // An exception must not cross the plugin's frames: the plugin is told to
     // stop, and Enumerate throws it once the plugin has returned.
     try {

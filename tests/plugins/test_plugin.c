@@ -8,6 +8,7 @@
  *   INFO_FLAGS        capability flags
  *   NO_INIT           Init and Shutdown are null
  *   NO_CREATE         CreateAction is null
+ *   NO_UNWIND_TABLES  (no change here: built without frame information)
  * Only the public contract header is used, as a plugin author would. */
 #include "ulmora_plugin.h"
 #include "test_plugin_control.h"
