@@ -563,6 +563,32 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(param.param.call) + "_" + param.param.answer;
     });
 
+// The plugin faults once while Files -> Exit releases its storage: after
+// Ignore the end goes on, and the configuration is saved.
+TEST(Crash, FaultWhileReleasingAtTheEndLetsTheEndGoOn)
+{
+    struct Case {
+        const char* call;     // the victim's mode
+        const char* function; // the plugin's function the log names (closing is Open without a path)
+    };
+    for (const Case& c : {Case{"Close", "Open"}, Case{"FreeAction", "FreeAction"}, Case{"Shutdown", "Shutdown"}}) {
+        const char* call = c.call;
+        SCOPED_TRACE(call);
+        TempFolder folder;
+        VictimRun run =
+            RunProgram(folder, {CRASH_APP_VICTIM, CRASH_HELPER, folder.Path().string(), TP_STORAGE_PATH, call}, {"ignore"});
+        ASSERT_TRUE(run.exited) << "killed by signal " << run.signal;
+        EXPECT_EQ(run.exitCode, 0) << "Files -> Exit did not end the program";
+        const int ignored = run.Find("VCL.ExceptionFilter returns IGNORE");
+        ASSERT_GE(ignored, 0);
+        const int faulted = run.Find("Plugin ", ignored);
+        ASSERT_GT(faulted, ignored);
+        EXPECT_NE(run.texts[static_cast<std::size_t>(faulted)].find(std::string("faulted in ") + c.function), std::string::npos);
+        EXPECT_GT(run.Find("Shutting down...", ignored), ignored);
+        EXPECT_EQ(ReadWholeFile(folder.File("saved.txt")), call) << "the configuration was not saved";
+    }
+}
+
 TEST(CrashCodes, SignalsMapToExceptionCodes)
 {
     struct Case {

@@ -14,6 +14,9 @@
 // command, logs what it found ("Check ...: 1" for each check that held), uses
 // the window again and leaves through Files -> Exit; FOLDER/saved.txt then
 // holds what the configuration file kept of a change made before the fault.
+//
+// MODE "Close", "FreeAction" or "Shutdown": the test plugin faults once in
+// that call while Files -> Exit releases the storage; the end goes on.
 #include "ScriptedBoxes.h"
 #include "app/Application.h"
 #include "app/Data.h"
@@ -63,6 +66,17 @@ int Preview(TMainForm& window, ScriptedBoxes& boxes)
 
 void Check(const char* what, bool held) { Log("Check %s: %d", what, held ? 1 : 0); }
 
+// Files -> Exit, which ends the program: its exit code, or 9 when it does not end.
+int Exit(Application& application, TMainForm& window)
+{
+    QTimer::singleShot(0, window.mnuExit, [&window] { window.mnuExit->trigger(); });
+    QTimer::singleShot(5000, &application, [&application] {
+        Log("Exit did not end the program");
+        application.exit(9);
+    });
+    return application.exec();
+}
+
 // Runs the long command of `mode`, in which the plugin faults once.
 void RunFaultingCommand(TMainForm& window, ScriptedBoxes& boxes, TestPluginControl& plugin, const std::string& mode,
                         const std::string& folder)
@@ -110,6 +124,12 @@ int FaultInLongCommand(Application& application, TMainForm& window, ScriptedBoxe
     }
     // A change of the configuration that a clean end saves.
     window.Link()->WriteString("Victim/Mark", mode);
+    if (mode == "Close" || mode == "FreeAction" || mode == "Shutdown") {
+        std::snprintf(control.faultIn, sizeof control.faultIn, "%s", mode.c_str());
+        control.faultAfter = 0;
+        control.faultCalls = 0;
+        return Exit(application, window);
+    }
 
     RunFaultingCommand(window, boxes, control, mode, folder);
     Log("After the command");
@@ -130,13 +150,7 @@ int FaultInLongCommand(Application& application, TMainForm& window, ScriptedBoxe
     // Ignoring a fault ends the command silently: the only box is the deletion's question.
     Check("no box", boxes.shown.size() == (mode == "Delete" ? 1u : 0u));
 
-    // Files -> Exit ends the program.
-    QTimer::singleShot(0, window.mnuExit, [&window] { window.mnuExit->trigger(); });
-    QTimer::singleShot(5000, &application, [&application] {
-        Log("Exit did not end the program");
-        application.exit(9);
-    });
-    return application.exec();
+    return Exit(application, window);
 }
 
 } // namespace

@@ -77,6 +77,7 @@ typedef struct ULMORA_PACKED TestAction {
 static int32_t ULMORA_CALL Open(ActionInterface *self, const char *path)
 {
     TestAction *action = (TestAction *)self;
+    CountCall(path == NULL ? "Close" : "Open");
     if (path == NULL) {
         Event("close:%d", "", action->id);
         return 1;
@@ -170,6 +171,7 @@ static ActionInterface *ULMORA_CALL CreateAction(void)
 static void ULMORA_CALL FreeAction(ActionInterface *object)
 {
     TestAction *action = (TestAction *)object;
+    CountCall("FreeAction");
     state.frees++;
     Event("free:%d", "", action->id);
     free(action);
@@ -184,6 +186,7 @@ static void ULMORA_CALL Init(void)
 
 static void ULMORA_CALL Shutdown(void)
 {
+    CountCall("Shutdown");
     state.shutdowns++;
     Event("shutdown", "", 0);
 }

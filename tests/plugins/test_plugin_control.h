@@ -35,8 +35,9 @@ typedef struct TestPluginControl {
 
     /* A real fault on demand (a read through a null pointer), once: in the
      * call named here, "Enumerate", "GetPlateData", "Write" (a write of
-     * data) or "Delete" (Write in mode 2), at the call after faultAfter
-     * calls of it (Enumerate: after faultAfter plates were reported). It is
+     * data), "Delete" (Write in mode 2), "Open", "Close" (Open without a
+     * path), "FreeAction" or "Shutdown", at the call after faultAfter calls
+     * of it (Enumerate: after faultAfter plates were reported). It is
      * cleared as it fires, so that the next calls work. */
     char faultIn[16];
     int faultAfter;
