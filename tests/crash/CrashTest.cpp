@@ -558,6 +558,7 @@ INSTANTIATE_TEST_SUITE_P(
     Calls, CrashInLongCommand,
     ::testing::Values(LongCommandFault{"Enumerate", "ignore", false}, LongCommandFault{"GetPlateData", "ignore", true},
                       LongCommandFault{"Delete", "ignore", true}, LongCommandFault{"Move", "ignore", true},
+                      LongCommandFault{"Broken", "ignore", false},
                       LongCommandFault{"Enumerate", "close", false}, LongCommandFault{"Delete", "close", true}),
     [](const ::testing::TestParamInfo<LongCommandFault>& param) {
         return std::string(param.param.call) + "_" + param.param.answer;

@@ -6,10 +6,11 @@
 // click on a plate faults, and after the ignored fault the storage loads
 // again.
 //
-// MODE "Enumerate", "GetPlateData", "Delete" or "Move": PLUGIN is the test
-// plugin, made to fault once in that call while a long command runs with its
-// progress window up: the scan of the load, an export, a deletion, an export
-// with Move (whose deletions fault). Whatever the crash window answers, the
+// MODE "Enumerate", "GetPlateData", "Delete", "Move" or "Broken": PLUGIN is
+// the test plugin, made to fault once in that call while a long command runs
+// with its progress window up: the scan of the load, an export, a deletion,
+// an export with Move (whose deletions fault), the check for broken plates
+// (whose reading faults). Whatever the crash window answers, the
 // victim then checks that the program is as usable as after any failed
 // command, logs what it found ("Check ...: 1" for each check that held), uses
 // the window again and leaves through Files -> Exit; FOLDER/saved.txt then
@@ -81,13 +82,18 @@ int Exit(Application& application, TMainForm& window)
 void RunFaultingCommand(TMainForm& window, ScriptedBoxes& boxes, TestPluginControl& plugin, const std::string& mode,
                         const std::string& folder)
 {
-    std::snprintf(plugin.faultIn, sizeof plugin.faultIn, "%s", mode == "Move" ? "Delete" : mode.c_str());
+    const char* call = mode == "Move" ? "Delete" : mode == "Broken" ? "GetPlateData" : mode.c_str();
+    std::snprintf(plugin.faultIn, sizeof plugin.faultIn, "%s", call);
     plugin.faultAfter = 2; // two plates go through first: the progress window is up by then
     plugin.faultCalls = 0;
     // The first progress text comes once 400 ms have passed since the last one.
     QTest::qWait(450);
     if (mode == "Enumerate") {
         QTest::mouseClick(window.btnLoad, Qt::LeftButton);
+        return;
+    }
+    if (mode == "Broken") {
+        window.B1->trigger();
         return;
     }
     window.list->SelectAll();
