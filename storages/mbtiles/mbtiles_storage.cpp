@@ -562,7 +562,12 @@ uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* si
     // Reads share one transaction, ended like a batch of changes, so that
     // SQLite takes and checks its file locks once per batch instead of once
     // per plate: an export reads every plate of a selection in a row. A
-    // batch of changes open now is read from as it is; only changes end it.
+    // batch of changes open now is read from as it is, and committed once it
+    // is old, so that other writers do not wait on the reads: if that fails,
+    // so does the read, which tells the caller that changes were undone.
+    if (batch_ == Batch::Changes && std::chrono::steady_clock::now() - batchStart_ >= kMaxBatchAge &&
+        !CommitBatch())
+        return Failed;
     if (batch_ == Batch::None && Exec("BEGIN")) {
         batch_ = Batch::Reads;
         batchCount_ = 0;
