@@ -9,6 +9,7 @@
 #include "log/LastErrorKeeper.h"
 #include "log/Log.h"
 #include "log/Operation.h"
+#include "plates/ChangeCheck.h"
 #include "platform/LastError.h"
 #include "platform/Process.h"
 #include "plugins/Plugin.h"
@@ -85,11 +86,14 @@ public:
     // The room the selection needs against what the target file system has;
     // false when it does not fit and the user chose not to go on.
     bool RoomFits();
-    // Exports one plate; false stops the run.
-    bool ExportPlate(const PlateItem& plate);
+    // Exports the plate at `index` of the list; false stops the run.
+    bool ExportPlate(const PlateItem& plate, int index);
     // Syncs the files of the pending moves, then deletes their plates; false
     // stops the run.
     bool FlushMoves();
+    // With Move: counts the moved plates again once their deletions are
+    // durable, as a batch the plugin could not commit takes deletions back.
+    void CheckMoves();
 
     PlateRunResult result;
 
@@ -112,6 +116,8 @@ private:
     FolderMaker folders_;
     int askSticks_; // 0: errors are only logged
     std::vector<std::string> pendingMoves_; // the names of plates written, to delete
+    std::vector<int> pendingIndices_;       // their places in the list
+    std::vector<int> moved_;                // deletions answered Done
 };
 
 bool Exporter::Failure(const std::string& line, const std::string& question)
@@ -160,7 +166,7 @@ bool Exporter::RoomFits()
                     freeFiles.c_str());
 }
 
-bool Exporter::ExportPlate(const PlateItem& plate)
+bool Exporter::ExportPlate(const PlateItem& plate, int index)
 {
     const std::string_view name(plate.name, static_cast<std::size_t>(plate.nameLength));
     const PlateKey key(name);
@@ -272,6 +278,7 @@ bool Exporter::ExportPlate(const PlateItem& plate)
 
     if (options_.Move) {
         pendingMoves_.push_back(plate.name);
+        pendingIndices_.push_back(index);
         return static_cast<int>(pendingMoves_.size()) < kMoveBatch || FlushMoves();
     }
     ++result.done;
@@ -321,6 +328,8 @@ bool Exporter::FlushMoves()
         return true;
     std::vector<std::string> batch;
     batch.swap(pendingMoves_);
+    std::vector<int> indices;
+    indices.swap(pendingIndices_);
     const std::string target = options_.BasePath.empty() ? std::string(".") : options_.BasePath;
     if (!files_.SyncFileSystemOf(target)) {
         // Not known to be on disk: the plates stay in the storage.
@@ -333,6 +342,7 @@ bool Exporter::FlushMoves()
         const char* name = batch[i].c_str();
         if (run_.action.Write(name, nullptr, 0, WriteModeDelete) == Done) {
             ++result.done;
+            moved_.push_back(indices[i]);
             continue;
         }
         if (!Failure(Format("Error delete %s plate", name),
@@ -344,6 +354,22 @@ bool Exporter::FlushMoves()
         }
     }
     return true;
+}
+
+void Exporter::CheckMoves()
+{
+    if (!KeepDurableChanges(run_.action, run_.plates, &moved_, ChangeKind::Deleted, result.errors > 0)) {
+        result.errorText = ErrorText(kCurrentError);
+        Log(Translate("Cannot open the storage again to check the deletions: %s"), result.errorText.c_str());
+        return;
+    }
+    // Their files are on disk and the plates still in the storage.
+    const int undone = result.done - static_cast<int>(moved_.size());
+    if (undone <= 0)
+        return;
+    Log(Translate("%d plates answered deleted are still in the storage: their batch failed"), undone);
+    result.errors += undone;
+    result.done -= undone;
 }
 
 } // namespace
@@ -375,7 +401,7 @@ PlateRunResult RunExport(const PlateRun& run, ExportOptions options, platform::F
                 Log("Strange diff indexes: list %d == NULL", index);
                 break;
             }
-            if (!exporter.ExportPlate(plate)) {
+            if (!exporter.ExportPlate(plate, index)) {
                 Log("%s", Translate("Export cancelled with errors"));
                 result.stopped = true;
                 break;
@@ -398,6 +424,8 @@ PlateRunResult RunExport(const PlateRun& run, ExportOptions options, platform::F
             Log("%s", Translate("Export cancelled with errors"));
             result.stopped = true;
         }
+        if (options.Move)
+            exporter.CheckMoves();
     } catch (...) {
         finish();
         throw;

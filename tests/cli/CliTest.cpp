@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -244,6 +245,40 @@ TEST(CliTest, CopyMakesANewStorageAndKeepsEveryTile)
     EXPECT_EQ(refused.code, 3);
     EXPECT_NE(refused.err.find("the plugin pmtiles cannot write"), std::string::npos) << refused.err;
     EXPECT_FALSE(fs::exists(folder.File("x.pmtiles")));
+}
+
+// Into a target with room for about a hundred plates (the tool may write
+// files of 256 KiB at most, a full disk without root): the summary counts
+// only what the target holds, however the plugin answered before its batch
+// failed.
+TEST(CliTest, CopyIntoAFullTargetCountsWhatTheTargetHolds)
+{
+    TempFolder folder;
+    const std::string source = folder.File("many.mbtiles");
+    Sql(source, "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);"
+                " WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 1499)"
+                " INSERT INTO tiles SELECT 6, i % 64, i / 64, randomblob(2000) FROM n;");
+    const std::string target = folder.File("full.mbtiles");
+    // The limit and the ignored SIGXFSZ pass to the tool, and only to it.
+    rlimit previous{};
+    getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit limit = previous;
+    limit.rlim_cur = 256 << 10;
+    void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const pid_t pid = Start(folder, {"copy", source, target});
+    setrlimit(RLIMIT_FSIZE, &previous);
+    signal(SIGXFSZ, handler);
+    const Outcome outcome = Finish(folder, pid);
+
+    EXPECT_EQ(outcome.code, 1) << outcome.err;
+    const std::size_t at = outcome.err.rfind(" of 1500 plates copied");
+    ASSERT_NE(at, std::string::npos) << outcome.err;
+    const std::size_t start = outcome.err.find_last_not_of("0123456789", at - 1) + 1;
+    const int copied = std::stoi(outcome.err.substr(start, at - start));
+    const std::string held = Sql(target, "SELECT count(*) FROM tiles");
+    EXPECT_EQ(copied, held.empty() ? 0 : std::stoi(held)) << outcome.err;
+    EXPECT_LT(copied, 1500);
 }
 
 TEST(CliTest, RoundTripThroughAFolderTreeKeepsEveryTile)

@@ -38,7 +38,14 @@ struct FakePlate {
 
 struct FakeStorage {
     std::vector<FakePlate> plates;
-    std::set<std::string> deleted;
+    std::set<std::string> deleted; // durably
+    // Batches as a database keeps them: with batch > 0, deletions answered
+    // Done wait in `pending` until `batch` of them commit together; a failed
+    // deletion takes the pending ones back, and so does closing when
+    // `closeFails`.
+    int batch = 0;
+    bool closeFails = false;
+    std::set<std::string> pending;
     std::function<void(const std::string&)> onDelete; // sees each deletion as it happens
     std::string error;
 };
@@ -49,7 +56,13 @@ struct FakeAction {
     ActionInterface base;
 };
 
-int32_t ULMORA_CALL FakeOpen(ActionInterface*, const char*) { return 1; }
+int32_t ULMORA_CALL FakeOpen(ActionInterface*, const char* path)
+{
+    if (path == nullptr && !current->closeFails)
+        current->deleted.merge(current->pending);
+    current->pending.clear();
+    return 1;
+}
 void ULMORA_CALL FakeErrorText(ActionInterface*, char* buffer, uint32_t size)
 {
     CopyBounded(buffer, current->error.c_str(), size);
@@ -57,7 +70,7 @@ void ULMORA_CALL FakeErrorText(ActionInterface*, char* buffer, uint32_t size)
 uint32_t ULMORA_CALL FakeGetPlateData(ActionInterface*, const char* name, const void** data, uint32_t* size)
 {
     for (const FakePlate& plate : current->plates)
-        if (plate.name == name) {
+        if (plate.name == name && current->deleted.count(name) == 0 && current->pending.count(name) == 0) {
             current->error = "no data for " + plate.name;
             *data = plate.data.data();
             *size = static_cast<uint32_t>(plate.data.size());
@@ -70,12 +83,19 @@ uint32_t ULMORA_CALL FakeWrite(ActionInterface*, const char* name, const void*, 
 {
     for (const FakePlate& plate : current->plates)
         if (plate.name == name && mode == WriteModeDelete && !plate.deleteFails &&
-            current->deleted.count(name) == 0) {
+            current->deleted.count(name) == 0 && current->pending.count(name) == 0) {
             if (current->onDelete)
                 current->onDelete(name);
-            current->deleted.insert(name);
+            if (current->batch == 0) {
+                current->deleted.insert(name);
+            } else {
+                current->pending.insert(name);
+                if (static_cast<int>(current->pending.size()) == current->batch)
+                    current->deleted.merge(current->pending);
+            }
             return Done;
         }
+    current->pending.clear();
     current->error = std::string("cannot delete ") + name;
     return Failed;
 }
@@ -609,6 +629,48 @@ TEST_F(PlateRunTest, DeletionThatIsDeclinedOrImpossibleChangesNothing)
     EXPECT_EQ(boxes.shown[0].kind, "error");
     EXPECT_EQ(boxes.shown[0].text, "Plugin does not support modify operations!");
     EXPECT_EQ(host.reloads, 0);
+}
+
+// A plugin that keeps deletions in batches answers Done before they are
+// durable; a failure takes the open batch back, and so may closing. The
+// runs count a plate as deleted (or moved) only once its deletion is
+// durable, whatever the plugin answered.
+TEST_F(PlateRunTest, DeletionsCountOnlyOnceTheirBatchIsDurable)
+{
+    const struct {
+        const char* label;
+        int batch;
+        bool closeFails;
+        bool thirdFails; // ts's deletion fails, taking the open batch back
+        std::set<std::string> gone;
+    } cases[] = {
+        {"a failure takes back the two before it", 3, false, true, {"tt", "tu"}},
+        {"closing loses the last batch", 10, true, false, {}},
+        {"committed on closing", 10, false, false, {"tq", "tr", "ts", "tt", "tu"}},
+        {"no batches", 0, false, true, {"tq", "tr", "tt", "tu"}},
+    };
+    for (const bool move : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.label) + (move ? ", Move" : ", Delete"));
+            list.Clear();
+            storage.deleted.clear();
+            storage.batch = c.batch;
+            storage.closeFails = c.closeFails;
+            if (!move)
+                boxes.Reply(BoxYes); // the confirmation; failures are then asked about
+            boxes.Reply(BoxYes, true);
+            Load({{"tq", "1"}, {"tr", "2"}, {"ts", "3", Done, c.thirdFails}, {"tt", "4"}, {"tu", "5"}});
+            const PlateRunResult result = move ? Export(Options(OverWrite, true)) : RunDelete(Run());
+            action->Close();
+            EXPECT_EQ(storage.deleted, c.gone);
+            EXPECT_EQ(result.done, static_cast<int>(c.gone.size()));
+            EXPECT_EQ(result.errors, 5 - static_cast<int>(c.gone.size()));
+            plugin->FreeAction(action);
+            action = nullptr;
+            boxes.shown.clear();
+            fs::remove_all(Base());
+        }
+    }
 }
 
 TEST_F(PlateRunTest, AbortStopsADeletion)
