@@ -795,7 +795,7 @@ uint32_t Storage::Store(const char* name, const void* data, uint32_t size) {
         if (errno == EXDEV)
             return Fail("Cannot write " + path + ": the folder " + parent + " is a link that leads out of " +
                         folderName_);
-        return Fail(ErrnoText("Cannot make folder " + parent));
+        return Fail(ErrnoText("Cannot write " + path));
     }
     FdCloser closer(folderFd);
     int fd = openat(folderFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
