@@ -58,6 +58,12 @@ public:
     }
     FdCloser(const FdCloser&) = delete;
     FdCloser& operator=(const FdCloser&) = delete;
+    // Hands the descriptor over to the caller.
+    int Release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
 private:
     int fd_;
@@ -683,8 +689,8 @@ uint32_t Storage::Locate(const char* name, int* folderFd, std::string* leaf, std
     const auto found = [&](const std::string& candidate) {
         *leaf = candidate;
         *path = prefix + candidate;
-        *folderFd = fcntl(folderFdOpen, F_DUPFD_CLOEXEC, 0);
-        return *folderFd >= 0 ? static_cast<uint32_t>(Done) : Fail(ErrnoText(*path));
+        *folderFd = closer.Release();
+        return static_cast<uint32_t>(Done);
     };
     for (const bool upper : {false, true}) {
         for (const char* ext : kImageExtensions) {
