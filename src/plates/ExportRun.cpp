@@ -151,14 +151,25 @@ std::string StoragePlace(const std::string& path)
     return path.substr(0, mark);
 }
 
-bool Exporter::TargetApart()
+} // namespace
+
+bool ExportTargetApart(const StorageAction& action, const std::string& basePath)
 {
-    const std::string storage = StoragePlace(run_.action.StoragePath());
-    const std::string target = options_.BasePath.empty() ? std::string(".") : options_.BasePath;
+    const std::string storage = StoragePlace(action.StoragePath());
+    const std::string target = basePath.empty() ? std::string(".") : basePath;
     if (storage.empty() || !platform::PlacesOverlap(target, storage))
         return true;
     SetErrorText(Translate("The export folder %s overlaps the storage %s.\nExport into a folder outside the storage."),
                  target.c_str(), storage.c_str());
+    return false;
+}
+
+namespace {
+
+bool Exporter::TargetApart()
+{
+    if (ExportTargetApart(run_.action, options_.BasePath))
+        return true;
     result.errorText = ErrorText(kCurrentError);
     result.refused = true;
     ErrorBox(run_.owner, "%s", result.errorText.c_str());

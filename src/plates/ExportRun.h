@@ -45,5 +45,10 @@ inline constexpr int kMoveBatch = 1000;
 PlateRunResult RunExport(const PlateRun& run, ExportOptions options,
                          platform::FileSystem& files = platform::RealFileSystem());
 
+// The check RunExport makes first, for callers that only plan a run: false
+// with the error text set when `basePath` is the storage of `action`, lies
+// inside it or holds it.
+bool ExportTargetApart(const StorageAction& action, const std::string& basePath);
+
 // The name as a log line can show it: bytes outside printable ASCII as \xHH.
 std::string PrintableName(std::string_view name);

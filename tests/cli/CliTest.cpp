@@ -357,6 +357,7 @@ TEST(CliTest, TargetsThatOverlapTheStorageAreRefused)
         {"moved into itself spelt with ./", {"export", tree, tree + "/./", "--move", "--existing", "overwrite"}},
         {"moved into a link to itself", {"export", tree, folder.File("link"), "--move", "--existing", "overwrite"}},
         {"exported into a folder inside", {"export", tree, tree + "/sub"}},
+        {"planned into itself", {"export", tree, tree, "--move", "--dry-run"}},
         {"copied into a folder inside", {"copy", tree, tree + "/sub"}},
         {"copied into the folder that holds it", {"copy", tree, folder.Path().string() + "/"}},
     };

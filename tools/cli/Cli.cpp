@@ -804,6 +804,8 @@ int Export(Context& context)
     export_.AskOnError = false; // errors are logged and counted; the summary tells them
     export_.Layout = options.layout == "xyz" ? LayoutXyz : options.layout == "tms" ? LayoutTms : LayoutPlates;
     const int selected = session.Selection().SelectedCount();
+    if (!ExportTargetApart(action, export_.BasePath))
+        return Fail(kExitUsage, ErrorText(kCurrentError));
     if (options.dryRun) {
         std::printf("would export %d plates, %s (%" PRIu64 " bytes), into %s%s\n", selected,
                     Bytes(SelectedBytes(session)).c_str(), SelectedBytes(session), export_.BasePath.c_str(),
