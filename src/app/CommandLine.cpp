@@ -1,7 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "base/Paths.h"
-#include "base/Text.h"
+#include "base/Text.h" // CompareTexts
 #include "platform/Process.h"
 
 bool FindSwitch(const std::vector<std::string>& arguments, const std::string& name, std::string* value)
@@ -50,6 +50,6 @@ std::string ResolveFilePath(const std::vector<std::string>& arguments, const std
 {
     std::string value;
     if (FindSwitch(arguments, name, &value))
-        return Bounded(JoinToProgramFolder(ExpandEnvironment(value)));
-    return Bounded(JoinToProgramFolder(fileName));
+        return JoinToProgramFolder(ExpandEnvironment(value));
+    return JoinToProgramFolder(fileName);
 }

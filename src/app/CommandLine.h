@@ -18,6 +18,6 @@ std::string ExpandEnvironment(const std::string& text);
 
 // The path of the file a switch places: its value, expanded and taken
 // relative to the program folder; without the switch, `fileName` in the
-// program folder. At most 260 characters.
+// program folder. Whole, never cut: a cut path names another file.
 std::string ResolveFilePath(const std::vector<std::string>& arguments, const std::string& name,
                             const std::string& fileName);

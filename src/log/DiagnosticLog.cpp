@@ -248,7 +248,7 @@ std::string ResolveLogFileName(std::string_view name)
         return std::string(name);
     std::string folder = ProgramFolder();
     std::string path = JoinToFolder(name, folder.empty() ? std::string_view("./") : folder);
-    return path.size() > kMaxTextLength ? std::string() : path;
+    return path.size() > platform::kMaxPathLength ? std::string() : path;
 }
 
 std::string CurrentLogFilePath()

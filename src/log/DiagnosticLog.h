@@ -60,7 +60,7 @@ LogLineWriter SetLogLineWriter(LogLineWriter writer);
 
 // The provider's name made into a path: "" and "-" are kept, an absolute
 // name is taken as it is, any other is put into the program folder (or the
-// current folder when that is unknown). A path longer than 260 characters
+// current folder when that is unknown). A path longer than the system opens
 // gives "" rather than a cut path that would name some other file.
 std::string CurrentLogFilePath();
 std::string ResolveLogFileName(std::string_view name);

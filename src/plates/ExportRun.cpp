@@ -10,6 +10,7 @@
 #include "log/Log.h"
 #include "log/Operation.h"
 #include "plates/ChangeCheck.h"
+#include "platform/FileInfo.h"
 #include "platform/LastError.h"
 #include "platform/Process.h"
 #include "plugins/Plugin.h"
@@ -30,11 +31,22 @@ bool FolderMaker::MakeDirs(const std::string& path)
     for (std::size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
         const std::string folder = slash == std::string::npos ? path : path.substr(0, slash + 1);
         if (known_.count(folder) == 0) {
-            if (!files_.MakeFolder(folder) && platform::GetLastError() != EEXIST) {
-                const int code = platform::GetLastError();
-                Log("le: %d", code);
-                platform::SetLastError(code);
-                return false;
+            if (!files_.MakeFolder(folder)) {
+                if (platform::GetLastError() != EEXIST) {
+                    const int code = platform::GetLastError();
+                    Log("le: %d", code);
+                    platform::SetLastError(code);
+                    return false;
+                }
+                // Found, not made: below the base it may be a planted link.
+                // Without its final '/', which would make lstat follow the link.
+                const bool below = folder.size() > base_.size() && folder.starts_with(base_);
+                const std::string entry = folder.back() == '/' ? folder.substr(0, folder.size() - 1) : folder;
+                if (below && platform::IsSymbolicLink(entry) && !platform::ResolvesWithin(entry, base_)) {
+                    SetErrorText(Translate("The folder %s is a link that leads out of the export target"),
+                                 folder.c_str());
+                    return false;
+                }
             }
             known_.insert(folder);
         }
@@ -79,10 +91,14 @@ std::string SizeText(unsigned long long bytes) { return Format("%.1f MB", static
 class Exporter {
 public:
     Exporter(const PlateRun& run, ExportOptions& options, platform::FileSystem& files)
-        : run_(run), options_(options), files_(files), folders_(files), askSticks_(options.AskOnError ? 1 : 0)
+        : run_(run), options_(options), files_(files), folders_(files, options.BasePath),
+          askSticks_(options.AskOnError ? 1 : 0)
     {
     }
 
+    // False, after an error box, when the target is the storage, lies inside
+    // it or holds it.
+    bool TargetApart();
     // The room the selection needs against what the target file system has;
     // false when it does not fit and the user chose not to go on.
     bool RoomFits();
@@ -129,6 +145,41 @@ bool Exporter::Failure(const std::string& line, const std::string& question)
         Log("%s", line.c_str());
     }
     return AskYesNo(run_.owner, &askSticks_, "%s", question.c_str());
+}
+
+// The place a storage path names: a folder storage's path may carry options
+// after its last '?' ("FOLDER?layout=tms") when nothing has the whole name.
+std::string StoragePlace(const std::string& path)
+{
+    const std::size_t mark = path.rfind('?');
+    if (mark == std::string::npos || platform::PathExists(path))
+        return path;
+    return path.substr(0, mark);
+}
+
+} // namespace
+
+bool ExportTargetApart(const StorageAction& action, const std::string& basePath)
+{
+    const std::string storage = StoragePlace(action.StoragePath());
+    const std::string target = basePath.empty() ? std::string(".") : basePath;
+    if (storage.empty() || !platform::PlacesOverlap(target, storage))
+        return true;
+    SetErrorText(Translate("The export folder %s overlaps the storage %s.\nExport into a folder outside the storage."),
+                 target.c_str(), storage.c_str());
+    return false;
+}
+
+namespace {
+
+bool Exporter::TargetApart()
+{
+    if (ExportTargetApart(run_.action, options_.BasePath))
+        return true;
+    result.errorText = ErrorText(kCurrentError);
+    result.refused = true;
+    ErrorBox(run_.owner, "%s", result.errorText.c_str());
+    return false;
 }
 
 bool Exporter::RoomFits()
@@ -198,7 +249,7 @@ bool Exporter::ExportPlate(const PlateItem& plate, int index)
     std::string final = temporary + "g";
     if (hasTile)
         final = folder + std::to_string(options_.Layout == LayoutTms ? (1u << tile.z) - 1 - tile.y : tile.y) + ".webp";
-    if (!placed || final.size() > kTextRoom) {
+    if (!placed || final.size() > platform::kMaxPathLength) {
         if (!placed && zxy)
             SetErrorText(Translate("The plate name \"%s\" is no quadtree key: it has no z/x/y place"),
                          PrintableName(name).c_str());
@@ -206,7 +257,7 @@ bool Exporter::ExportPlate(const PlateItem& plate, int index)
             SetErrorText(Translate("The plate name \"%s\" cannot be a file name"), PrintableName(name).c_str());
         else
             SetErrorText(Translate("The file path of the plate is longer than %d characters"),
-                         static_cast<int>(kTextRoom));
+                         static_cast<int>(platform::kMaxPathLength));
         const std::string why = ErrorText(kCurrentError);
         return Failure(Format(Translate("Plate \"%s\" is not exported: %s"), PrintableName(name).c_str(), why.c_str()),
                        Format(Translate("Error export plate data from database.\nError: %s\n\nContinue delete plates?"),
@@ -241,7 +292,12 @@ bool Exporter::ExportPlate(const PlateItem& plate, int index)
         temporary = final.substr(0, final.size() - 1);
     }
 
-    std::unique_ptr<platform::WritableFile> file = files_.OpenForWriting(temporary, platform::WriteMode::Truncate);
+    // A new file, never one found under that name: a link planted there
+    // would carry the data elsewhere. A file left by an earlier run (or a
+    // link) is removed, which removes a link itself, not what it points to.
+    std::unique_ptr<platform::WritableFile> file = files_.CreateNew(temporary);
+    if (!file && platform::GetLastError() == EEXIST && files_.Remove(temporary))
+        file = files_.CreateNew(temporary);
     if (!file)
         return Failure(Format(Translate("Error create local file %s"), temporary.c_str()),
                        Format(Translate("Error create local file.\nFile: %s\nError: %s\n\nContinue export plates?"),
@@ -379,7 +435,7 @@ PlateRunResult RunExport(const PlateRun& run, ExportOptions options, platform::F
     Exporter exporter(run, options, files);
     PlateRunResult& result = exporter.result;
     result.selected = run.selection.SelectedCount();
-    if (result.selected <= 0 || !exporter.RoomFits())
+    if (result.selected <= 0 || !exporter.TargetApart() || !exporter.RoomFits())
         return result;
     result.started = true;
 

@@ -18,13 +18,13 @@ constexpr uint32_t kResultMask = 0xFFFF;
 constexpr std::size_t kErrorTextRoom = 100;
 
 // The path form the registry compares and stores: relative to the program
-// folder where possible, cut to 260 characters.
+// folder where possible, never cut (a cut path names another library).
 std::string NormalizedLibraryPath(const char* path)
 {
     std::string text = path != nullptr ? path : "";
     if (IsAbsolutePath(text))
         text = MakeRelativeToProgramFolder(text);
-    return Bounded(text);
+    return text;
 }
 
 } // namespace
@@ -205,11 +205,12 @@ bool StorageAction::Open(const char* path)
         return false;
     }
 
-    std::string target = Bounded(path);
+    // Carried whole: a cut path would open another storage.
+    std::string target = path;
     const char* extension = Extension();
     if (!Plugin()->HasFlag(UsesDirectory) && *extension != '\0' &&
         LastComponent(target).find('.') == std::string_view::npos)
-        target = Bounded(target + "." + extension);
+        target += std::string(".") + extension;
 
     int32_t opened = 0;
     Plugin()->Call("Open", [&] { opened = Interface()->functions->Open(Interface(), target.c_str()); });

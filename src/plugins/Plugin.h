@@ -45,7 +45,7 @@ public:
     bool HasFlag(uint32_t flag) const { return (info_.flags & flag) != 0; }
     const char* Description() const { return info_.description; }
     // The path as the loader received it: relative to the program folder when
-    // it lies below it, at most 260 characters.
+    // it lies below it, whole.
     const std::string& LibraryPath() const { return libraryPath_; }
     bool IsLoaded() const { return module_ != nullptr; }
     std::size_t ActionCount() const { return actions_.size(); }

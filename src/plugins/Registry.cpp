@@ -17,12 +17,12 @@
 namespace {
 
 // Absolute paths are kept relative to the program folder where possible, so
-// that the program and its plugins can move together.
+// that the program and its plugins can move together. Never cut: a cut path
+// names another file.
 std::string StoredForm(std::string text)
 {
-    text = Bounded(text);
     if (IsAbsolutePath(text))
-        text = Bounded(MakeRelativeToProgramFolder(text));
+        text = MakeRelativeToProgramFolder(text);
     return text;
 }
 

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -361,4 +362,64 @@ TEST(CliTest, CtrlCDuringAnExportLeavesNoHalfWrittenFile)
     }
     EXPECT_GT(files, 0);
     EXPECT_LT(files, 5021);
+}
+
+// A folder storage (a z/x/y tree of the 21 tiles) with every target that is
+// it, lies inside it or holds it: each is refused as a usage error, and every
+// file of the storage stays.
+TEST(CliTest, TargetsThatOverlapTheStorageAreRefused)
+{
+    TempFolder folder;
+    const std::string world = World(folder);
+    const std::string tree = folder.File("tree");
+    ASSERT_EQ(RunCli(folder, {"copy", world, tree}).code, 0);
+    fs::create_directory_symlink(tree, folder.File("link"));
+    auto files = [&] {
+        std::map<std::string, std::uintmax_t> sizes;
+        for (const auto& entry : fs::recursive_directory_iterator(tree))
+            if (entry.is_regular_file())
+                sizes[entry.path().lexically_relative(tree).string()] = entry.file_size();
+        return sizes;
+    };
+    const std::map<std::string, std::uintmax_t> before = files();
+    ASSERT_EQ(before.size(), 21u);
+
+    const struct {
+        const char* label;
+        std::vector<std::string> arguments;
+    } cases[] = {
+        {"moved into itself", {"export", tree, tree, "--move", "--existing", "overwrite"}},
+        {"moved into itself spelt with ./", {"export", tree, tree + "/./", "--move", "--existing", "overwrite"}},
+        {"moved into a link to itself", {"export", tree, folder.File("link"), "--move", "--existing", "overwrite"}},
+        {"exported into a folder inside", {"export", tree, tree + "/sub"}},
+        {"planned into itself", {"export", tree, tree, "--move", "--dry-run"}},
+        {"copied into a folder inside", {"copy", tree, tree + "/sub"}},
+        {"copied into the folder that holds it", {"copy", tree, folder.Path().string() + "/"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const Outcome outcome = RunCli(folder, c.arguments);
+        EXPECT_EQ(outcome.code, 2) << outcome.err;
+        EXPECT_EQ(files(), before);
+        EXPECT_FALSE(fs::exists(tree + "/sub"));
+    }
+}
+
+// A storage whose path is longer than 260 characters, beside a decoy whose
+// path is its first 260 characters: the storage named is the one changed.
+TEST(CliTest, ALongStoragePathIsOpenedWhole)
+{
+    TempFolder folder;
+    const std::string dir = folder.File(std::string(100, 'd') + "/" + std::string(100, 'e'));
+    fs::create_directories(dir);
+    const std::string decoy = dir + "/" + std::string(260 - dir.size() - 1, 'f');
+    const std::string storage = decoy + std::string(30, 'g') + ".mbtiles";
+    ASSERT_EQ(decoy.size(), 260u);
+    fs::copy_file(FIXTURE_MBTILES, decoy);
+    fs::copy_file(FIXTURE_MBTILES, storage);
+
+    const Outcome outcome = RunCli(folder, {"delete", storage, "--levels", "3", "--yes"});
+    EXPECT_EQ(outcome.code, 0) << outcome.err;
+    EXPECT_EQ(Sql(storage, "SELECT count(*) FROM tiles"), "5\n");
+    EXPECT_EQ(Sql(decoy, "SELECT count(*) FROM tiles"), "21\n") << "the decoy is untouched";
 }

@@ -162,7 +162,8 @@ TEST_F(DiagnosticLogTest, LogFileNamesAreResolvedAgainstTheProgramFolder)
         {"-", "-"},
         {"/var/log/u.log", "/var/log/u.log"},
         {"u.log", ProgramFolder() + "u.log"},
-        {"/" + std::string(300, 'l'), ""},
+        {"/" + std::string(300, 'l'), "/" + std::string(300, 'l')}, // whole, never cut
+        {"/" + std::string(4095, 'l'), ""},                        // more than the system opens
     };
     for (const auto& [name, expected] : cases)
         EXPECT_EQ(ResolveLogFileName(name), expected) << name;

@@ -204,7 +204,7 @@ TEST_F(PluginFixture, OpenCompletesTheDefaultExtensionOfFileStorages)
         {TP_STORAGE_PATH, "/data/my.folder/cache", "/data/my.folder/cache.db"},
         {TP_STORAGE_PATH, "/data/cache.sqlite", "/data/cache.sqlite"},
         {TP_STORAGE_PATH, "cache", "cache.db"},
-        {TP_STORAGE_PATH, longName, longName + ".d"}, // cut at 260 characters
+        {TP_STORAGE_PATH, longName, longName + ".db"}, // carried whole, never cut
         {TP_FOLDER_PATH, "/data/cache", "/data/cache"},
     };
     for (const Completion& c : cases) {

@@ -21,6 +21,7 @@
 #include "plates/ImageDecoderModule.h"
 #include "plugins/Plugin.h"
 #include "plugins/Registry.h"
+#include "platform/FileInfo.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -620,11 +621,9 @@ int Verify(Context& context)
 // ---------------------------------------------------------------------------
 // copy
 
-bool SamePlace(const std::string& a, const std::string& b)
-{
-    std::error_code error;
-    return fs::equivalent(PathPart(a), PathPart(b), error);
-}
+// The same place, or one inside the other (a copy into a folder inside the
+// source, or a folder that holds it, would write among the plates it reads).
+bool SamePlace(const std::string& a, const std::string& b) { return platform::PlacesOverlap(PathPart(a), PathPart(b)); }
 
 // Makes a target that does not exist yet: a file with an extension becomes an
 // empty file (an empty MBTiles storage to SQLite), anything else a folder.
@@ -654,7 +653,7 @@ int Copy(Context& context)
     const std::string& source = options.arguments[0];
     std::string target = options.arguments[1];
     if (SamePlace(source, target))
-        return Fail(kExitUsage, "the source and the target are the same storage: copy into another one");
+        return Fail(kExitUsage, "the source and the target are the same storage or overlap: copy into another one");
 
     Session session(context.view, context.progress);
     if (int code = LoadSelected(context, session, source); code != kExitDone)
@@ -826,6 +825,8 @@ int Export(Context& context)
     export_.AskOnError = false; // errors are logged and counted; the summary tells them
     export_.Layout = options.layout == "xyz" ? LayoutXyz : options.layout == "tms" ? LayoutTms : LayoutPlates;
     const int selected = session.Selection().SelectedCount();
+    if (!ExportTargetApart(action, export_.BasePath))
+        return Fail(kExitUsage, ErrorText(kCurrentError));
     if (options.dryRun) {
         std::printf("would export %d plates, %s (%" PRIu64 " bytes), into %s%s\n", selected,
                     Bytes(SelectedBytes(session)).c_str(), SelectedBytes(session), export_.BasePath.c_str(),
@@ -835,6 +836,8 @@ int Export(Context& context)
     TerminalRunHost host;
     const PlateRunResult result = RunExport(
         {action, session.Plates(), session.Selection(), context.progress, session.Period(), host, nullptr}, export_);
+    if (result.refused) // the core's error box said why
+        return kExitUsage;
     return RunResult(context, result, options.move ? "moved" : "exported");
 }
 
