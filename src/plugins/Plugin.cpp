@@ -8,6 +8,7 @@
 #include "platform/LastError.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -16,13 +17,13 @@ constexpr uint32_t kResultMask = 0xFFFF;
 constexpr std::size_t kErrorTextRoom = 100;
 
 // The path form the registry compares and stores: relative to the program
-// folder where possible, cut to 260 characters.
+// folder where possible. LoadPlugin refuses one longer than 260 characters.
 std::string NormalizedLibraryPath(const char* path)
 {
     std::string text = path != nullptr ? path : "";
     if (IsAbsolutePath(text))
         text = MakeRelativeToProgramFolder(text);
-    return Bounded(text);
+    return text;
 }
 
 } // namespace
@@ -37,6 +38,11 @@ const char* PluginTypeName(int type)
 std::unique_ptr<StoragePlugin> LoadPlugin(const char* path, const PluginHostInfo* host, int type)
 {
     std::string libraryPath = NormalizedLibraryPath(path);
+    // A path that does not fit is refused: cut, it would name another library.
+    if (libraryPath.size() > kMaxTextLength) {
+        SetLastError(ENAMETOOLONG);
+        return nullptr;
+    }
     std::string loaderText;
     // A relative path means relative to the program folder, as the Windows
     // loader searches the program's own folder first.

@@ -10,6 +10,7 @@
 #include "base/Paths.h"
 #include "base/PlateKey.h"
 #include "base/Text.h"
+#include "log/DiagnosticLog.h"
 #include "log/Errors.h"
 #include "log/Log.h"
 #include "log/LogFile.h"
@@ -26,6 +27,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cinttypes>
 #include <cmath>
 #include <cstdarg>
@@ -212,15 +214,19 @@ int Fail(int code, const std::string& text)
     return code;
 }
 
-// The plugin for a storage argument; null after printing why.
+// The plugin for a storage argument; null after printing why. A name with a
+// '/' is a library path, loaded as it is.
 const PluginEntry* PluginFor(Context& context, const std::string& storage, const std::string& named)
 {
     std::string error;
     const PluginEntry* plugin = nullptr;
-    if (named.find('/') != std::string::npos && fs::exists(named)) {
+    if (named.find('/') != std::string::npos) {
         static std::vector<PluginEntry> own;
         own.push_back(ReadPlugin(named));
-        plugin = ChoosePlugin({own.back()}, storage, own.back().name, &error);
+        if (!own.back().Usable())
+            error = "cannot use the plugin library " + named + ": " + own.back().error;
+        else
+            plugin = ChoosePlugin({own.back()}, storage, own.back().name, &error);
         if (plugin != nullptr)
             plugin = &own.back();
     } else {
@@ -229,6 +235,19 @@ const PluginEntry* PluginFor(Context& context, const std::string& storage, const
     if (plugin == nullptr)
         Fail(kExitNoStorage, error);
     return plugin;
+}
+
+// A storage to read from must be there: a plugin may make a missing one when
+// it opens it, and a command that reads leaves the disk as it found it.
+int RequireStorage(const std::string& storage)
+{
+    std::error_code error;
+    const fs::file_status status = fs::status(PathPart(storage), error);
+    if (fs::exists(status))
+        return kExitDone;
+    if (!error)
+        error = std::make_error_code(std::errc::no_such_file_or_directory);
+    return Fail(kExitNoStorage, Format("Error initialize storage data \"%s\": %s", storage.c_str(), error.message().c_str()));
 }
 
 // A storage opened through a plugin instance of its own, for the commands
@@ -261,6 +280,8 @@ int OpenChosen(Context& context, const std::string& storage, OpenStorage* open)
     const PluginEntry* plugin = PluginFor(context, storage, context.options.plugin);
     if (plugin == nullptr)
         return kExitNoStorage;
+    if (int code = RequireStorage(storage); code != kExitDone)
+        return code;
     return Open(*plugin, storage, open);
 }
 
@@ -318,6 +339,8 @@ int LoadSelected(Context& context, Session& session, const std::string& storage)
     const PluginEntry* plugin = PluginFor(context, storage, context.options.plugin);
     if (plugin == nullptr)
         return kExitNoStorage;
+    if (int code = RequireStorage(storage); code != kExitDone)
+        return code;
     const LoadResult result = session.Connection().LoadStorage(plugin->path, storage);
     switch (result.outcome) {
     case LoadResult::Outcome::Loaded:
@@ -797,8 +820,12 @@ int Export(Context& context)
     StorageAction& action = *session.Connection().Action();
     if (options.move && (action.Plugin()->Flags() & SupportsWrite) == 0)
         return Fail(kExitNoStorage, "the plugin cannot delete plates: export without --move");
+    std::error_code error;
+    const fs::path base = fs::absolute(options.arguments[1], error);
+    if (error)
+        return Fail(kExitNoStorage, "cannot use the folder " + options.arguments[1] + ": " + error.message());
     ExportOptions export_;
-    export_.BasePath = BasePathOf(fs::absolute(options.arguments[1]).string());
+    export_.BasePath = BasePathOf(base.string());
     export_.Over = options.existing == "overwrite" ? OverWrite : options.existing == "keep" ? OverStay
                  : options.existing == "cancel"  ? OverCancel : OverAsk;
     export_.Move = options.move;
@@ -814,6 +841,10 @@ int Export(Context& context)
     TerminalRunHost host;
     const PlateRunResult result = RunExport(
         {action, session.Plates(), session.Selection(), context.progress, session.Period(), host, nullptr}, export_);
+    // Plates selected but the run never began: the free-room question was
+    // answered No.
+    if (!result.started && result.selected > 0)
+        return Fail(kExitCancelled, "nothing exported: the export was not confirmed (give --yes to confirm it)");
     return RunResult(context, result, options.move ? "moved" : "exported");
 }
 
@@ -885,28 +916,36 @@ const char* const kSelectionHelp =
     "  --levels A-B     levels A to B in the window's numbering: level 1 is the whole\n"
     "                   world, a plate's level is the length of its name (3-8, 5, 3-)\n"
     "  --z A-B          the same in z/x/y numbering, where 0 is the whole world (2-7)\n"
-    "  --prefix KEY     plates inside a quadtree area: names starting with KEY (tq,tr)\n"
+    "                   A range may leave out an end: 3- is 3 and every deeper level,\n"
+    "                   -4 every level up to 4 (--z -1 is z 0 and 1);\n"
+    "                   levels run from 1 to 31, z from 0 to 30\n"
+    "  --prefix KEY     plates inside a quadtree area: names starting with KEY, which\n"
+    "                   is 't' and then q, r, s or t (tq,tr)\n"
     "  --bbox W,S,E,N   plates overlapping a box in degrees (-10.5,35,30,60)\n"
-    "  --names FILE     plates named in FILE, one name a line (not for verify, where\n"
-    "                   --names writes; --from-names FILE selects in every command)\n";
+    "  --names FILE     plates named in FILE, a regular file, one name a line (not for\n"
+    "                   verify, where --names writes; --from-names FILE selects in\n"
+    "                   every command)\n";
 
 const char* const kCommonHelp =
     "Common options:\n"
     "  --plugin NAME    the storage's plugin by name (see: ulmora-cli plugins) or library\n"
-    "                   path; by default chosen by what the path is: a folder, or the\n"
-    "                   file's extension\n"
+    "                   path; by default chosen by what the path is: a folder (whatever\n"
+    "                   its name), or the file's extension. A storage to read from must\n"
+    "                   exist; only copy makes its target\n"
     "  --quiet, -q      no progress bar and no summary on standard error\n"
     "  --verbose        the log lines on standard error too\n"
-    "  --log FILE       write the log lines to FILE, as the window's log file\n"
+    "  --log FILE       write the log lines to FILE, as the window's log file; when\n"
+    "                   FILE cannot be written nothing is done, and log lines lost\n"
+    "                   later turn exit code 0 into 3\n"
     "  --help, -h       this help\n";
 
 const char* const kExitHelp =
     "Exit codes:\n"
     "  0    done\n"
     "  1    some plates failed (verify: broken plates found)\n"
-    "  2    wrong command line\n"
-    "  3    a storage, plugin, decoder or file could not be opened or made\n"
-    "  4    stopped by an answer (a declined deletion, --existing cancel)\n"
+    "  2    wrong command line (an unknown option, a bad value, an empty path)\n"
+    "  3    a storage, plugin, decoder or file could not be opened, made or written\n"
+    "  4    stopped by an answer (a declined deletion or export, --existing cancel)\n"
     "  5    a fault inside the program ended the command\n"
     "  130  stopped by Ctrl-C; the plate under way was finished, the summary printed\n";
 
@@ -954,13 +993,15 @@ const std::vector<CommandInfo>& Commands()
          "DIR: one folder per letter of its name but the last, the last letter + .jpg\n"
          "(plate t/q/r gives DIR/t/q/r.jpg), written as .jp first and renamed when complete.\n"
          "Errors are logged (see --log) and counted; the run goes on.\n",
-         {"--dry-run", "--existing", "--move", "--layout"},
+         {"--dry-run", "--existing", "--move", "--layout", "--yes"},
          "  --layout NAME    plates (default: the window's tree), xyz (z/x/y.ext, rows from\n"
          "                   the top) or tms (rows from the bottom); .ext follows the data:\n"
          "                   png, jpg, webp, gif or bmp\n"
          "  --existing WHAT  a file that is already there: ask (default; on a terminal),\n"
          "                   overwrite, keep, or cancel the run\n"
          "  --move           delete each plate from the storage once its file is on disk\n"
+         "  --yes, -y        go on without asking when the target seems to lack room\n"
+         "                   (without a terminal to ask, the run stops: exit code 4)\n"
          "  --dry-run        say how many plates and bytes would be written; change nothing\n",
          &Export},
         {"delete", "STORAGE", 1, "delete plates from the storage",
@@ -1126,16 +1167,28 @@ int Parse(int argc, char** argv, Options* options)
         return Usage(Format("%s wants %s", command->name,
                             command->argumentCount ? command->arguments : "no arguments"),
                      command->name);
+    for (const std::string& argument : options->arguments)
+        if (argument.empty())
+            return Usage(Format("%s wants %s, not an empty path", command->name, command->arguments), command->name);
     return kExitDone;
 }
 
 } // namespace
 
-int Run(int argc, char** argv)
+namespace {
+
+// Says once that log lines were lost since `before`; true when some were.
+bool LogLost(const std::string& path, const LogWriteFailures& before)
 {
-    Options options;
-    if (int code = Parse(argc, argv, &options); code != kExitDone)
-        return code;
+    const LogWriteFailures now = LogFileWriteFailures();
+    if (now.messages == before.messages)
+        return false;
+    std::fprintf(stderr, "ulmora-cli: cannot write the log file %s: %s\n", path.c_str(), std::strerror(now.error));
+    return true;
+}
+
+int RunParsed(int argc, char** argv, Options& options)
+{
     const CommandInfo* command = FindCommand(options.command);
     if (options.help) {
         if (command != nullptr)
@@ -1150,17 +1203,25 @@ int Run(int argc, char** argv)
     Context context(options);
     TerminalBoxes boxes(options.yes);
     SetBoxPresenter(&boxes);
+    struct Unset {
+        ~Unset() { SetBoxPresenter(nullptr); }
+    } unset;
     int verbose = 0;
     if (options.verbose)
         verbose = SubscribeLog([](const std::string& line) { std::fprintf(stderr, "\r\033[K%s\n", line.c_str()); });
     std::unique_ptr<LogFile> logFile;
+    std::string logPath;
+    const LogWriteFailures logBefore = LogFileWriteFailures();
     if (!options.log.empty()) {
-        const std::string path = fs::absolute(options.log).string();
-        if (FILE* probe = std::fopen(path.c_str(), "a"))
+        std::error_code error;
+        logPath = fs::absolute(options.log, error).string();
+        if (error)
+            return Fail(kExitNoStorage, "cannot write the log file " + options.log + ": " + error.message());
+        if (FILE* probe = std::fopen(logPath.c_str(), "a"))
             std::fclose(probe);
         else
-            return Fail(kExitNoStorage, "cannot write the log file " + path);
-        logFile = std::make_unique<LogFile>(path);
+            return Fail(kExitNoStorage, "cannot write the log file " + logPath + ": " + std::strerror(errno));
+        logFile = std::make_unique<LogFile>(logPath);
         WriteLogHeader();
     }
     Log("Starting...");
@@ -1168,6 +1229,11 @@ int Run(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
         line += std::string(" ") + argv[i];
     Log("%s", line.c_str());
+    // A log that cannot be written stops the command before it changes anything.
+    if (logFile && LogLost(logPath, logBefore)) {
+        logFile.reset();
+        return kExitNoStorage;
+    }
 
     int code = kExitFault;
     if (!RunCommand([&] { code = command->run(context); }))
@@ -1177,8 +1243,29 @@ int Run(int argc, char** argv)
     logFile.reset();
     if (verbose)
         UnsubscribeLog(verbose);
-    SetBoxPresenter(nullptr);
+    if (!logPath.empty() && LogLost(logPath, logBefore) && code == kExitDone)
+        code = kExitNoStorage;
     return code;
+}
+
+} // namespace
+
+int Run(int argc, char** argv)
+{
+    // A fault inside the program ends the command with its exit code, never
+    // with a signal; the storages' own state is the plugins' to keep whole.
+    try {
+        Options options;
+        if (int code = Parse(argc, argv, &options); code != kExitDone)
+            return code;
+        return RunParsed(argc, argv, options);
+    } catch (const std::exception& fault) {
+        std::fprintf(stderr, "ulmora-cli: a fault inside the program ended the command: %s\n",
+                     OneLine(fault.what()).c_str());
+    } catch (...) {
+        std::fprintf(stderr, "ulmora-cli: a fault inside the program ended the command\n");
+    }
+    return kExitFault;
 }
 
 } // namespace cli

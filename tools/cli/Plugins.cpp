@@ -32,7 +32,13 @@ PluginEntry ReadPlugin(const std::string& path)
 {
     PluginEntry plugin;
     plugin.name = fs::path(path).stem().string();
-    plugin.path = fs::absolute(path).string();
+    std::error_code error;
+    plugin.path = fs::absolute(path, error).string();
+    if (error) {
+        plugin.path = path;
+        plugin.error = error.message();
+        return plugin;
+    }
     std::unique_ptr<StoragePlugin> loaded = LoadPlugin(plugin.path.c_str(), &HostInfo(), PluginTypeStorage);
     if (loaded == nullptr) {
         plugin.error = ErrorText(kCurrentError);
@@ -51,9 +57,9 @@ std::vector<PluginEntry> ScanPlugins(const std::string& folder)
 {
     std::vector<PluginEntry> found;
     std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error))
-        if (entry.path().extension() == ".so")
-            found.push_back(ReadPlugin(entry.path().string()));
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error))
+        if (entry->path().extension() == ".so")
+            found.push_back(ReadPlugin(entry->path().string()));
     std::sort(found.begin(), found.end(), [](const PluginEntry& a, const PluginEntry& b) { return a.name < b.name; });
     return found;
 }
