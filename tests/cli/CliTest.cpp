@@ -414,6 +414,8 @@ TEST(CliTest, BadPathsAndValuesAreRefusedAndChangeNothing)
         {"a second area with another letter", {"list", "@", "--prefix", "tq,tx"}, 2},
         {"an area below no root", {"list", "@", "--prefix", "q"}, 2},
         {"a log that cannot be written", {"delete", "@", "--levels", "3", "--yes", "--log", "/dev/full"}, 3},
+        {"a log into a pipe", {"delete", "@", "--levels", "3", "--yes", "--log", "FIFO"}, 3},
+        {"broken plates' names into a pipe nobody reads", {"verify", "@", "--names", "FIFO"}, 3},
     };
     for (const BadInput& c : cases) {
         SCOPED_TRACE(c.what);

@@ -13,6 +13,9 @@
 #include "log/LogFile.h"
 #include "plugins/Registry.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -67,10 +70,16 @@ int RunParsed(int argc, char** argv, Options& options)
         logPath = fs::absolute(options.log, error).string();
         if (error)
             return Fail(kExitNoStorage, "cannot write the log file " + options.log + ": " + error.message());
-        if (FILE* probe = std::fopen(logPath.c_str(), "a"))
-            std::fclose(probe);
-        else
+        // The log is opened anew for every line: a pipe would keep a line
+        // waiting for ever once its reader is gone.
+        const int probe = OpenToWrite(logPath, true);
+        if (probe < 0)
             return Fail(kExitNoStorage, "cannot write the log file " + logPath + ": " + std::strerror(errno));
+        struct stat info {};
+        const bool pipe = ::fstat(probe, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
+        ::close(probe);
+        if (pipe)
+            return Fail(kExitNoStorage, "cannot write the log file " + logPath + ": a pipe cannot hold a log");
         logFile = std::make_unique<LogFile>(logPath);
         WriteLogHeader();
     }

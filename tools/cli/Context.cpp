@@ -8,6 +8,10 @@
 #include "log/Log.h"
 #include "plugins/Registry.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -141,6 +145,21 @@ int LoadSelected(Context& context, Session& session, const std::string& storage)
         });
     }
     return kExitDone;
+}
+
+int OpenToWrite(const std::string& path, bool append)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (append ? O_APPEND : O_TRUNC), 0666);
+    if (fd < 0)
+        return -1;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
 }
 
 std::string Bytes(uint64_t bytes)

@@ -111,6 +111,11 @@ int ListingResult(uint32_t result);
 // and selects the plates the options name.
 int LoadSelected(Context& context, Session& session, const std::string& storage);
 
+// Opens `path` for writing, made when missing and emptied unless `append`,
+// without waiting for a reader when it is a pipe (which then fails with
+// ENXIO). The descriptor blocks again once open; -1 with errno set on failure.
+int OpenToWrite(const std::string& path, bool append);
+
 // A byte count for people: "512 B", "1.5 KiB", "3.2 GiB".
 std::string Bytes(uint64_t bytes);
 

@@ -34,8 +34,8 @@ const char* const kCommonHelp =
     "  --quiet, -q      no progress bar and no summary on standard error\n"
     "  --verbose        the log lines on standard error too\n"
     "  --log FILE       write the log lines to FILE, as the window's log file; when\n"
-    "                   FILE cannot be written nothing is done, and log lines lost\n"
-    "                   later turn exit code 0 into 3\n"
+    "                   FILE cannot be written (or is a pipe) nothing is done, and\n"
+    "                   log lines lost later turn exit code 0 into 3\n"
     "  --help, -h       this help\n";
 
 const char* const kExitHelp =

@@ -140,7 +140,7 @@ int Info(Context& context)
         const void* data = nullptr;
         uint32_t size = 0;
         const uint32_t got = open.action->GetPlateData(name.c_str(), &data, &size);
-        LevelStats& level = byLevel[name.size()];
+        LevelStats& level = byLevel[std::min<std::size_t>(name.size(), kMaxTextLength)];
         ++level.sniffed;
         if (got == Done && data != nullptr && size > 0)
             ++level.formats[Sniff(data, size)];

@@ -9,8 +9,11 @@
 #include "plates/BrokenPlates.h"
 #include "plates/ImageDecoderModule.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <memory>
 
 namespace cli {
@@ -39,11 +42,17 @@ int Verify(Context& context)
         return code;
     if (!LoadImageDecoderModule())
         return Fail(kExitNoStorage, ErrorText(kCurrentError));
-    std::unique_ptr<std::ofstream> names;
+    std::unique_ptr<FILE, int (*)(FILE*)> names(nullptr, &std::fclose);
     if (!options.namesOut.empty()) {
-        names = std::make_unique<std::ofstream>(options.namesOut, std::ios::trunc);
-        if (!*names)
-            return Fail(kExitNoStorage, "cannot write the names file " + options.namesOut);
+        const int fd = OpenToWrite(options.namesOut, false);
+        if (fd >= 0)
+            names.reset(::fdopen(fd, "w"));
+        if (names == nullptr) {
+            const std::string why = std::strerror(errno);
+            if (fd >= 0)
+                ::close(fd);
+            return Fail(kExitNoStorage, "cannot write the names file " + options.namesOut + ": " + why);
+        }
     }
     const BrokenCheckResult result =
         FindBrokenPlates({*session.Connection().Action(), session.Plates(), session.Selection(), context.progress,
@@ -57,11 +66,11 @@ int Verify(Context& context)
         else
             std::printf("%s\t%s\n", item.name, DescribeFault(broken).c_str());
         if (names)
-            *names << item.name << '\n';
+            std::fprintf(names.get(), "%s\n", item.name);
     }
     std::fflush(stdout);
-    if (names && !names->flush())
-        return Fail(kExitNoStorage, "cannot write the names file " + options.namesOut);
+    if (names && (std::fflush(names.get()) != 0 || std::ferror(names.get()) || std::fclose(names.release()) != 0))
+        return Fail(kExitNoStorage, "cannot write the names file " + options.namesOut + ": " + std::strerror(errno));
     Say(context, "%s%d of %d plates checked, %zu broken\n", result.aborted ? "stopped: " : "", result.checked,
         result.selected, result.broken.size());
     if (result.aborted)
