@@ -15,6 +15,7 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <system_error>
 
@@ -46,7 +47,8 @@ const PluginEntry* PluginFor(Context& context, const std::string& storage, const
     std::string error;
     const PluginEntry* plugin = nullptr;
     if (named.find('/') != std::string::npos) {
-        static std::vector<PluginEntry> own;
+        // A deque: the entries handed out stay where they are as more come.
+        static std::deque<PluginEntry> own;
         own.push_back(ReadPlugin(named));
         if (!own.back().Usable())
             error = "cannot use the plugin library " + named + ": " + own.back().error;
