@@ -63,8 +63,14 @@ std::vector<PluginEntry> ScanPlugins(const std::string& folder)
     std::vector<PluginEntry> found;
     for (int i = 0; i < registry.Count(); ++i) {
         BasePlugin& loaded = *registry.Plugin(i);
-        if (loaded.Type() == PluginTypeStorage)
-            found.push_back(EntryOf(loaded, JoinToProgramFolder(loaded.LibraryPath())));
+        if (loaded.Type() != PluginTypeStorage)
+            continue;
+        // The path as the folder gives it; the registry keeps it relative to
+        // the program.
+        std::error_code error;
+        const fs::path path = fs::path(folder) / fs::path(loaded.LibraryPath()).filename();
+        const fs::path absolute = fs::absolute(path, error);
+        found.push_back(EntryOf(loaded, (error ? path : absolute).lexically_normal().string()));
     }
     for (const PluginsArray::Refused& library : refused) {
         PluginEntry plugin;
