@@ -9,6 +9,7 @@
 #include "platform/LastError.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -39,6 +40,11 @@ const char* PluginTypeName(int type)
 std::unique_ptr<StoragePlugin> LoadPlugin(const char* path, const PluginHostInfo* host, int type)
 {
     std::string libraryPath = NormalizedLibraryPath(path);
+    // A path that does not fit is refused: cut, it would name another library.
+    if (libraryPath.size() > kMaxTextLength) {
+        SetLastError(ENAMETOOLONG);
+        return nullptr;
+    }
     std::string loaderText;
     // A relative path means relative to the program folder, as the Windows
     // loader searches the program's own folder first.
