@@ -46,10 +46,11 @@ std::string ExpandEnvironment(const std::string& text)
 }
 
 std::string ResolveFilePath(const std::vector<std::string>& arguments, const std::string& name,
-                            const std::string& fileName)
+                            const std::string& fileName, const std::string& folder)
 {
+    const std::string base = folder.empty() ? ProgramFolder() : folder;
     std::string value;
     if (FindSwitch(arguments, name, &value))
-        return JoinToProgramFolder(ExpandEnvironment(value));
-    return JoinToProgramFolder(fileName);
+        return JoinToFolder(ExpandEnvironment(value), base);
+    return JoinToFolder(fileName, base);
 }

@@ -1,6 +1,7 @@
 #include "crash/CrashHandler.h"
 
 #include "base/Command.h"
+#include "base/ProgramFiles.h"
 #include "crash/CrashProtocol.h"
 #include "crash/ExceptionCodes.h"
 #include "crash/ReportLines.h"
@@ -420,7 +421,7 @@ bool Install(const InstallOptions& options)
     showWindow = options.showWindow;
     platform::LocalTimeNow(); // the urgent writer's time uses the offset seen here
 
-    std::string helper = options.helperPath.empty() ? platform::ProgramFolder() + "ulmora-crash" : options.helperPath;
+    std::string helper = options.helperPath.empty() ? OwnFilePath("ulmora-crash", OwnFileKind::Library) : options.helperPath;
     bool started = StartHelper(helper);
 
     InstallThreadStack();

@@ -43,7 +43,7 @@ inline constexpr unsigned kStackDetails = 1u << 8; // the "Stack details" sectio
 inline constexpr unsigned kAllOptions = 0xFFFFFFFFu;
 
 struct InstallOptions {
-    // The helper program; empty: "ulmora-crash" in the program's folder.
+    // The helper program; empty: the program's own "ulmora-crash".
     std::string helperPath;
     // The log file the built-in line writer appends to; empty: the
     // diagnostic writer's current log file.

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -118,6 +119,16 @@ bool CreateDirectories(const std::string& path)
         return false;
     }
     return true;
+}
+
+bool IsWritableFolder(const std::string& path)
+{
+    struct stat info {};
+    if (path.empty() || stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return false;
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        return false;
+    return access(path.c_str(), W_OK | X_OK) == 0;
 }
 
 std::optional<LocalTime> FileCreationTime(const std::string& path)

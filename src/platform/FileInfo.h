@@ -30,6 +30,11 @@ bool IsSymbolicLink(const std::string& path);
 // the last-error slot.
 bool CreateDirectories(const std::string& path);
 
+// True when this process may make files in the folder `path`. A folder
+// without any write permission bit counts as read-only also for a privileged
+// user, as a read-only file does (Files.h).
+bool IsWritableFolder(const std::string& path);
+
 // When the file was made, in local time: its birth time where the file system
 // keeps one, else its last modification. Nothing when it cannot be read.
 std::optional<LocalTime> FileCreationTime(const std::string& path);

@@ -6,6 +6,7 @@
 #include "Options.h"
 
 #include "app/Session.h"
+#include "base/BuildInfo.h"
 #include "base/Command.h"
 #include "log/Boxes.h"
 #include "log/DiagnosticLog.h"
@@ -43,6 +44,10 @@ bool LogLost(const std::string& path, const LogWriteFailures& before)
 int RunParsed(int argc, char** argv, Options& options)
 {
     const CommandInfo* command = FindCommand(options.command);
+    if (options.version) {
+        std::printf("ulmora-cli %s\n", kProgramVersion);
+        return kExitDone;
+    }
     if (options.help) {
         if (command != nullptr)
             PrintCommandHelp(*command);

@@ -76,7 +76,8 @@ const char* Examples(const std::string& command)
 void PrintToolHelp()
 {
     std::printf("ulmora-cli - the storage commands of Ulmora from a terminal\n\n"
-                "Usage: ulmora-cli COMMAND [OPTIONS] ARGUMENTS\n\nCommands:\n");
+                "Usage: ulmora-cli COMMAND [OPTIONS] ARGUMENTS\n"
+                "       ulmora-cli --version\n\nCommands:\n");
     for (const CommandInfo& command : Commands())
         std::printf("  %-9s %s\n", command.name, command.summary);
     std::printf("\n'ulmora-cli COMMAND --help' tells more about each.\n\n%s\n%s\n%s\nExamples:\n"

@@ -132,6 +132,10 @@ int Parse(int argc, char** argv, Options* options)
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty())
         return Usage("no command given");
+    if (args[0] == "--version" || args[0] == "version") {
+        options->version = true;
+        return kExitDone;
+    }
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         if (args.size() > 1 && FindCommand(args[1]) != nullptr) {
             options->command = args[1];

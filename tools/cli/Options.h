@@ -26,6 +26,7 @@ struct Options {
     bool yes = false;
     bool move = false;
     bool help = false;
+    bool version = false;
     int threads = 0;
     PlateFilter filter;
 };

@@ -1,6 +1,7 @@
 #include "Plugins.h"
 
 #include "base/Paths.h"
+#include "base/ProgramFiles.h"
 #include "log/Errors.h"
 #include "plugins/Plugin.h"
 #include "plugins/PluginChoice.h"
@@ -32,7 +33,7 @@ PluginEntry EntryOf(BasePlugin& loaded, const std::string& path)
 
 } // namespace
 
-std::string PluginsFolder() { return JoinToProgramFolder("plugins/"); }
+std::string PluginsFolder() { return OwnFilePath("plugins", OwnFileKind::Library) + "/"; }
 
 PluginEntry ReadPlugin(const std::string& path)
 {

@@ -27,7 +27,8 @@ PluginEntry ReadPlugin(const std::string& path);
 // refuses are listed with the reason.
 std::vector<PluginEntry> ScanPlugins(const std::string& folder);
 
-// The program's plugins folder: "plugins/" beside the program.
+// The program's plugins folder: "plugins/" beside the program, or the
+// installed one (base/ProgramFiles.h).
 std::string PluginsFolder();
 
 // The flags as the plugins editor shows them: "Uses dir"/"Uses file",
