@@ -1,7 +1,9 @@
 #include "plates/ExportRun.h"
 
+#include "base/ImageFormat.h"
 #include "base/ListSelection.h"
 #include "base/PlateKey.h"
+#include "base/SizeText.h"
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "browse/PlateList.h"
@@ -69,24 +71,6 @@ std::string PrintableName(std::string_view name)
 }
 
 namespace {
-
-// The usual file extension of an image block, by its first bytes; jpg for
-// anything unknown, as the plate tree writes every plate.
-const char* ImageExtension(const void* data, uint32_t size)
-{
-    const auto* b = static_cast<const unsigned char*>(data);
-    if (size >= 8 && std::memcmp(b, "\x89PNG\r\n\x1a\n", 8) == 0)
-        return "png";
-    if (size >= 12 && std::memcmp(b, "RIFF", 4) == 0 && std::memcmp(b + 8, "WEBP", 4) == 0)
-        return "webp";
-    if (size >= 6 && (std::memcmp(b, "GIF87a", 6) == 0 || std::memcmp(b, "GIF89a", 6) == 0))
-        return "gif";
-    if (size >= 2 && b[0] == 'B' && b[1] == 'M')
-        return "bmp";
-    return "jpg";
-}
-
-std::string SizeText(unsigned long long bytes) { return Format("%.1f MB", static_cast<double>(bytes) / 1048576.0); }
 
 class Exporter {
 public:
@@ -213,7 +197,7 @@ bool Exporter::RoomFits()
     return AskYesNo(run_.owner, nullptr,
                     Translate("Not enough free room for the export in %s.\nNeeded: %s, %llu files and folders.\n"
                               "Free: %s, %s files and folders.\n\nContinue export plates?"),
-                    options_.BasePath.c_str(), SizeText(bytes).c_str(), count, SizeText(room.bytes).c_str(),
+                    options_.BasePath.c_str(), FormatByteSize(bytes).c_str(), count, FormatByteSize(room.bytes).c_str(),
                     freeFiles.c_str());
 }
 
@@ -288,7 +272,7 @@ bool Exporter::ExportPlate(const PlateItem& plate, int index)
     }
     if (hasTile) {
         // The longest extension was checked against the room above.
-        final = final.substr(0, final.rfind('.') + 1) + ImageExtension(data, size);
+        final = final.substr(0, final.rfind('.') + 1) + ImageFormatExtension(SniffImageFormat(data, size));
         temporary = final.substr(0, final.size() - 1);
     }
 

@@ -548,7 +548,7 @@ TEST_F(PlateRunTest, TooLittleRoomIsAskedAboutWithTheFigures)
         ASSERT_EQ(Questions(), 1);
         const std::string& text = boxes.shown[0].text;
         EXPECT_TRUE(text.starts_with("Not enough free room for the export in " + Base() + "/.\nNeeded: ")) << text;
-        EXPECT_NE(text.find(", 3 files and folders.\nFree: 0.0 MB, 2 files and folders."), std::string::npos) << text;
+        EXPECT_NE(text.find(", 3 files and folders.\nFree: 1000 B, 2 files and folders."), std::string::npos) << text;
         EXPECT_EQ(result.started, answer == BoxYes);
         EXPECT_EQ(Tree().size(), answer == BoxYes ? 2u : 0u);
         plugin->FreeAction(action);

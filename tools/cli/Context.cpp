@@ -164,18 +164,4 @@ int OpenToWrite(const std::string& path, bool append)
     return fd;
 }
 
-std::string Bytes(uint64_t bytes)
-{
-    if (bytes < 1024)
-        return Format("%" PRIu64 " B", bytes);
-    const char* units = "KMGTPE";
-    double value = static_cast<double>(bytes);
-    int unit = -1;
-    while (value >= 1024 && unit < 5) {
-        value /= 1024;
-        ++unit;
-    }
-    return Format("%.1f %ciB", value, units[unit]);
-}
-
 } // namespace cli

@@ -116,7 +116,4 @@ int LoadSelected(Context& context, Session& session, const std::string& storage)
 // ENXIO). The descriptor blocks again once open; -1 with errno set on failure.
 int OpenToWrite(const std::string& path, bool append);
 
-// A byte count for people: "512 B", "1.5 KiB", "3.2 GiB".
-std::string Bytes(uint64_t bytes);
-
 } // namespace cli

@@ -3,6 +3,7 @@
 #include "Cli.h"
 #include "Context.h"
 
+#include "base/SizeText.h"
 #include "app/Session.h"
 #include "base/Paths.h"
 #include "base/Text.h"
@@ -91,7 +92,7 @@ int Copy(Context& context)
         return Fail(kExitNoStorage, "the plugin " + plugin->name + " cannot write: copy into a storage of another kind");
     if (options.dryRun) {
         std::printf("would copy %d plates, %s (%" PRIu64 " bytes), from %s into %s (plugin %s%s)\n", selected,
-                    Bytes(bytes).c_str(), bytes, source.c_str(), target.c_str(), plugin->name.c_str(),
+                    FormatByteSize(bytes).c_str(), bytes, source.c_str(), target.c_str(), plugin->name.c_str(),
                     exists ? "" : ", a new storage");
         return kExitDone;
     }
@@ -155,7 +156,7 @@ int Copy(Context& context)
     if (failed > 10)
         std::fprintf(stderr, "ulmora-cli: %d more plates failed (see --log)\n", failed - 10);
     Say(context, "%s%d of %d plates copied (%s), %d failed\n", aborted ? "stopped: " : "", copied, selected,
-        Bytes(copiedBytes).c_str(), failed);
+        FormatByteSize(copiedBytes).c_str(), failed);
     if (aborted)
         return kExitInterrupted;
     return failed ? kExitPlatesFailed : kExitDone;

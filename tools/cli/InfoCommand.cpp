@@ -4,6 +4,8 @@
 #include "Context.h"
 #include "Json.h"
 
+#include "base/SizeText.h"
+#include "base/ImageFormat.h"
 #include "base/PlateKey.h"
 #include "base/Text.h"
 
@@ -21,19 +23,18 @@ namespace cli {
 
 namespace {
 
-enum ImageFormat { kPng, kJpeg, kWebp, kOtherFormat, kFormatCount };
+enum FormatColumn { kPng, kJpeg, kWebp, kOtherFormat, kFormatCount };
 constexpr const char* kFormatNames[kFormatCount] = {"PNG", "JPEG", "WebP", "other"};
 
-ImageFormat Sniff(const void* data, uint32_t size)
+// The column of a block's format; the table names only the usual three.
+FormatColumn ColumnOf(const void* data, uint32_t size)
 {
-    const auto* b = static_cast<const unsigned char*>(data);
-    if (size >= 8 && std::memcmp(b, "\x89PNG\r\n\x1a\n", 8) == 0)
-        return kPng;
-    if (size >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF)
-        return kJpeg;
-    if (size >= 12 && std::memcmp(b, "RIFF", 4) == 0 && std::memcmp(b + 8, "WEBP", 4) == 0)
-        return kWebp;
-    return kOtherFormat;
+    switch (SniffImageFormat(data, size)) {
+    case ImageFormat::Png: return kPng;
+    case ImageFormat::Jpeg: return kJpeg;
+    case ImageFormat::Webp: return kWebp;
+    default: return kOtherFormat;
+    }
 }
 
 struct LevelStats {
@@ -64,18 +65,6 @@ struct LevelStats {
         sniffed += other.sniffed;
     }
 };
-
-// What PlateKey::ToTile accepts, without computing the tile: this runs once
-// per plate of the listing.
-bool IsQuadtreeKey(const char* name, std::size_t length)
-{
-    if (length == 0 || length > static_cast<std::size_t>(PlateKey::kMaxQuadtreeLevel) || name[0] != 't')
-        return false;
-    for (std::size_t i = 1; i < length; ++i)
-        if (name[i] < 'q' || name[i] > 't')
-            return false;
-    return true;
-}
 
 // Plates read per level to name the image formats, unless --formats all.
 constexpr uint64_t kFormatSample = 64;
@@ -124,7 +113,7 @@ int Info(Context& context)
             return;
         LevelStats& level = byLevel[std::min<std::size_t>(length, kMaxTextLength)];
         level.Add(size);
-        if (IsQuadtreeKey(name, length))
+        if (PlateKey::IsQuadtreeKey({name, length}))
             ++level.quadtree;
         if (!noFormats && (allFormats || level.plates <= kFormatSample))
             toSniff.emplace_back(name, length);
@@ -143,7 +132,7 @@ int Info(Context& context)
         LevelStats& level = byLevel[std::min<std::size_t>(name.size(), kMaxTextLength)];
         ++level.sniffed;
         if (got == Done && data != nullptr && size > 0)
-            ++level.formats[Sniff(data, size)];
+            ++level.formats[ColumnOf(data, size)];
         ++done;
         if (period.Elapsed())
             context.progress.SetText("Reading image formats...\nProcessed: %d of %d", done, static_cast<int>(toSniff.size()));
@@ -191,7 +180,7 @@ int Info(Context& context)
                 "of tree", options.formats == "sample" ? "formats (sampled)" : "formats");
     auto row = [&](const char* label, const char* z, const LevelStats& stats, double cover) {
         const std::string covered = cover < 0 ? "-" : cover >= 0.001 ? Format("%.1f%%", cover * 100) : Format("%.2g%%", cover * 100);
-        std::printf("%5s %3s %12" PRIu64 " %11s %9u %9.0f %9u %9s  %s\n", label, z, stats.plates, Bytes(stats.bytes).c_str(),
+        std::printf("%5s %3s %12" PRIu64 " %11s %9u %9.0f %9u %9s  %s\n", label, z, stats.plates, FormatByteSize(stats.bytes).c_str(),
                     smallest(stats), mean(stats), stats.largest, covered.c_str(), noFormats ? "-" : FormatsText(stats, allFormats).c_str());
     };
     for (const auto& [level, stats] : levels)

@@ -3,6 +3,7 @@
 #include "Cli.h"
 #include "Context.h"
 
+#include "base/SizeText.h"
 #include "app/Session.h"
 #include "base/Paths.h"
 #include "base/Text.h"
@@ -82,7 +83,7 @@ int Export(Context& context)
         return Fail(kExitUsage, ErrorText(kCurrentError));
     if (options.dryRun) {
         std::printf("would export %d plates, %s (%" PRIu64 " bytes), into %s%s\n", selected,
-                    Bytes(SelectedBytes(session)).c_str(), SelectedBytes(session), export_.BasePath.c_str(),
+                    FormatByteSize(SelectedBytes(session)).c_str(), SelectedBytes(session), export_.BasePath.c_str(),
                     options.move ? " and delete them from the storage" : "");
         return kExitDone;
     }
@@ -110,7 +111,7 @@ int Delete(Context& context)
     const int selected = session.Selection().SelectedCount();
     if (options.dryRun) {
         std::printf("would delete %d plates, %s (%" PRIu64 " bytes), from %s\n", selected,
-                    Bytes(SelectedBytes(session)).c_str(), SelectedBytes(session), options.arguments[0].c_str());
+                    FormatByteSize(SelectedBytes(session)).c_str(), SelectedBytes(session), options.arguments[0].c_str());
         return kExitDone;
     }
     if (selected == 0) {
