@@ -9,6 +9,7 @@
 #include "base/Text.h"
 #include "log/Errors.h"
 #include "log/Log.h"
+#include "plates/ChangeCheck.h"
 #include "platform/FileInfo.h"
 
 #include <fcntl.h>
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -114,6 +116,7 @@ int Copy(Context& context)
     int handled = 0;
     uint64_t copiedBytes = 0;
     bool aborted = false;
+    std::vector<int> stored; // answered Done, counted again at the end
     for (int index = selection.NextSelected(0); index >= 0; index = selection.NextSelected(index + 1)) {
         PlateItem item;
         if (!plates.At(index, &item))
@@ -131,6 +134,7 @@ int Copy(Context& context)
             if (into.action->Write(item.name, size ? data : "", size, WriteModeStore) == Done) {
                 ++copied;
                 copiedBytes += size;
+                stored.push_back(index);
             } else {
                 error = "cannot store: " + ErrorText(kCurrentError);
             }
@@ -147,6 +151,24 @@ int Copy(Context& context)
         if (context.progress.IsAborted()) {
             aborted = true;
             break;
+        }
+    }
+    // A plate counts as copied once it is durably in the target: a batch the
+    // plugin could not commit took back stores it had answered Done.
+    if (!KeepDurableChanges(*into.action, plates, &stored, ChangeKind::Stored, failed > 0)) {
+        Log("Cannot open %s again to check the copied plates: %s", target.c_str(), ErrorText(kCurrentError).c_str());
+    } else if (static_cast<int>(stored.size()) < copied) {
+        const int undone = copied - static_cast<int>(stored.size());
+        Log("%d plates answered stored are not in %s: their batch failed", undone, target.c_str());
+        std::fprintf(stderr, "\r\033[Kulmora-cli: %d plates answered stored are not in the target: their batch failed\n",
+                     undone);
+        failed += undone;
+        copied -= undone;
+        copiedBytes = 0;
+        for (const int index : stored) {
+            PlateItem item;
+            if (plates.At(index, &item))
+                copiedBytes += item.size;
         }
     }
     // Closing makes every stored plate durable.
