@@ -1,7 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "base/Paths.h"
-#include "base/Text.h"
+#include "base/Text.h" // CompareTexts
 #include "platform/Process.h"
 
 bool FindSwitch(const std::vector<std::string>& arguments, const std::string& name, std::string* value)
@@ -51,6 +51,6 @@ std::string ResolveFilePath(const std::vector<std::string>& arguments, const std
     const std::string base = folder.empty() ? ProgramFolder() : folder;
     std::string value;
     if (FindSwitch(arguments, name, &value))
-        return Bounded(JoinToFolder(ExpandEnvironment(value), base));
-    return Bounded(JoinToFolder(fileName, base));
+        return JoinToFolder(ExpandEnvironment(value), base);
+    return JoinToFolder(fileName, base);
 }

@@ -1,7 +1,6 @@
 #include "app/Application.h"
 #include "app/Data.h"
 #include "app/MainForm.h"
-#include "base/Command.h"
 #include "crash/CrashHandler.h"
 #include "log/DiagnosticLog.h"
 #include "log/QtBoxPresenter.h"
@@ -18,8 +17,9 @@ int main(int argc, char** argv)
 {
     // Before Qt starts threads: faults anywhere from here on are reported.
     crash::Install({});
-    // Every command of the window runs behind a recovery point.
-    SetCommandGuard(static_cast<CommandGuard>(&crash::RunCommand));
+    // Every command of the window runs behind a recovery point, and every
+    // call into a plugin behind one of its own.
+    crash::GuardCommands();
     // The session's end (SIGTERM) or Ctrl-C closes the window as the user
     // would, so that the configuration is saved and the log closed; taken
     // from here on, a signal during start-up closes the window once shown.
