@@ -3,6 +3,8 @@
 // rightly differs between plugins (a read-only plugin, the texts naming a
 // storage of the wrong kind) is a column of kPlugins, not a copy of a test.
 #include "plugin_host.h"
+#include "pmtiles_writer.h"
+#include "sqlite_db.h"
 
 #include <gtest/gtest.h>
 
@@ -27,6 +29,8 @@ struct ShippedPlugin {
     const char* extension; // ActionInterface.extension
     // Makes a storage of known plates in `dir` and returns the path to open.
     std::string (*make)(const TempDir& dir);
+    // Makes a storage of this kind without plates in `dir`.
+    std::string (*makeEmpty)(const TempDir& dir);
     size_t plates;       // how many it holds
     const char* present; // one of them
     const char* missing; // a valid plate name it does not hold
@@ -52,17 +56,40 @@ std::string MakeTree(const TempDir& dir, const std::vector<std::string>& files) 
     return dir / "tree";
 }
 
+std::string MakeFolders(const TempDir& dir, const std::string& folders) {
+    fs::create_directories(dir / ("empty/" + folders));
+    return dir / "empty";
+}
+
 const ShippedPlugin kPlugins[] = {
     {"mbtiles", MBTILES_PLUGIN, SupportsWrite | SupportsList, "mbtiles",
-     [](const TempDir& dir) { return CopyFixture(dir, "gdal-world.mbtiles", "world.mbtiles"); }, 21, "tqq", "tqqq",
+     [](const TempDir& dir) { return CopyFixture(dir, "gdal-world.mbtiles", "world.mbtiles"); },
+     [](const TempDir& dir) {
+         const std::string path = dir / "empty.mbtiles";
+         SqliteDb(path).Exec("CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER,"
+                             " tile_data BLOB);"
+                             "CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);");
+         return path;
+     },
+     21, "tqq", "tqqq",
      true, "world.mbtiles is read-only", "is a folder, not an MBTiles file", "is not a regular file"},
     {"geopackage", GEOPACKAGE_PLUGIN, SupportsWrite | SupportsList, "gpkg",
-     [](const TempDir& dir) { return CopyFixture(dir, "geopackage/world.gpkg", "world.gpkg"); }, 21, "tqq", "tqqq",
+     [](const TempDir& dir) { return CopyFixture(dir, "geopackage/world.gpkg", "world.gpkg"); },
+     [](const TempDir& dir) {
+         const std::string path = CopyFixture(dir, "geopackage/world.gpkg", "empty.gpkg");
+         SqliteDb(path).Exec("DELETE FROM world");
+         return path;
+     },
+     21, "tqq", "tqqq",
      true, "world.gpkg is read-only", "is a folder, not a GeoPackage", "is not a regular file"},
     // Read-only: the writer of PMTiles archives is still to come.
     {"pmtiles", PMTILES_PLUGIN, SupportsList, "pmtiles",
      [](const TempDir& dir) {
          return CopyFixture(dir, "pmtiles/stamen-toner-raster-z3.pmtiles", "world.pmtiles");
+     },
+     [](const TempDir& dir) {
+         WriteFile(dir / "empty.pmtiles", pmtiles_writer::ArchiveHead({}, 0));
+         return dir / "empty.pmtiles";
      },
      85, "tqs", "tqqqq", false, "PMTiles archives are read-only", "is a folder, not a PMTiles archive",
      "is not a regular file"},
@@ -70,11 +97,13 @@ const ShippedPlugin kPlugins[] = {
      [](const TempDir& dir) {
          return MakeTree(dir, {"0/0/0.png", "1/0/0.png", "1/1/0.png", "1/0/1.png", "1/1/1.png", "2/1/2.png"});
      },
+     [](const TempDir& dir) { return MakeFolders(dir, "5/3"); },
      6, "tq", "tqqqq", true, "Permission denied", "is not a folder", "is not a folder"},
     {"folder_plates", FOLDER_PLUGIN, UsesDirectory | SupportsWrite | SupportsList, "",
      [](const TempDir& dir) {
          return MakeTree(dir, {"t.jpg", "t/q.jpg", "t/r.jpg", "t/s.jpg", "t/t.jpg", "t/q/q.jpg"});
      },
+     [](const TempDir& dir) { return MakeFolders(dir, "t/q"); },
      6, "tq", "tqqqq", true, "Permission denied", "is not a folder", "is not a folder"},
 };
 
@@ -262,6 +291,17 @@ TEST_P(Conformance, HandsOutWhatItLists) {
     EXPECT_EQ(contents.size(), GetParam().plates);
     EXPECT_EQ(contents.count(GetParam().present), 1u);
     EXPECT_EQ(contents.count(GetParam().missing), 0u);
+}
+
+TEST_P(Conformance, ReportsAStorageWithoutPlatesAsEmpty) {
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(GetParam().makeEmpty(dir_))) << action.ErrorText();
+    std::vector<Plate> plates;
+    EXPECT_EQ(action.Enumerate(&plates), static_cast<uint32_t>(Empty)) << action.ErrorText();
+    EXPECT_TRUE(plates.empty());
+    std::string bytes;
+    EXPECT_EQ(action.GetPlateData(GetParam().present, &bytes), kFailed);
+    EXPECT_TEXT(action, std::string("No plate \"") + GetParam().present + "\"");
 }
 
 TEST_P(Conformance, StopsAtOnceWhenTheCallbackSaysSo) {

@@ -9,7 +9,7 @@
 namespace storage_test {
 namespace {
 
-constexpr uint32_t kDone = Done, kEmpty = Empty, kFailed = Failed;
+constexpr uint32_t kDone = Done, kFailed = Failed;
 
 struct TreeCase {
     const char* label;
@@ -113,17 +113,6 @@ TEST_F(FolderStorage, ListsASlippyTreeInZoomOrder) {
     for (const Plate& plate : plates)
         zooms.push_back(plate.name.size());
     EXPECT_EQ(zooms, (std::vector<size_t>{1, 2, 3, 4, 5, 11}));
-}
-
-TEST_F(FolderStorage, ReportsATreeWithoutPlatesAsEmpty) {
-    for (const char* folder : {"plates/t/q", "tiles/5/3"})
-        std::filesystem::create_directories(dir_ / folder);
-    for (const char* base : {"plates", "tiles"}) {
-        Action action(plugin_);
-        ASSERT_TRUE(action.Open(dir_ / base)) << base << ": " << action.ErrorText();
-        std::vector<Plate> plates;
-        EXPECT_EQ(action.Enumerate(&plates), kEmpty) << base;
-    }
 }
 
 TEST_F(FolderStorage, RefusesFoldersOfNoKnownLayout) {

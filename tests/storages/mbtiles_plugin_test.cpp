@@ -225,14 +225,6 @@ TEST_F(MbtilesPlugin, LeavesAnEmptyFileEmptyUntilTheFirstStore) {
     EXPECT_EQ(stored.at("tq").data, "first");
 }
 
-TEST_F(MbtilesPlugin, ReportsAFileWithoutTilesAsEmpty) {
-    const std::string path = MakeFile("none.mbtiles", kPlainSchema);
-    Action action(plugin_);
-    ASSERT_TRUE(action.Open(path)) << action.ErrorText();
-    std::vector<Plate> plates;
-    EXPECT_EQ(action.Enumerate(&plates), kEmpty);
-}
-
 TEST_F(MbtilesPlugin, SkipsRowsOutsideTheTileGrid) {
     const std::string path = MakeFile("grid.mbtiles", std::string(kPlainSchema) +
                                                           "INSERT INTO tiles VALUES (0, 0, 0, x'01'), (40, 0, 0, x'02'),"
