@@ -293,6 +293,24 @@ TEST_P(Conformance, HandsOutWhatItLists) {
     EXPECT_EQ(contents.count(GetParam().missing), 0u);
 }
 
+// The program logs a non-empty text after a listing that returned Done as a
+// notice: a clean listing must not leave the text of an earlier failure.
+TEST_P(Conformance, AListingWithNothingToSayLeavesNoText) {
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path_)) << action.ErrorText();
+    std::vector<Plate> plates;
+    ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+    EXPECT_EQ(action.ErrorText(), "");
+    std::string bytes;
+    ASSERT_EQ(action.GetPlateData(GetParam().missing, &bytes), kFailed);
+    ASSERT_NE(action.ErrorText(), "");
+    ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+    EXPECT_EQ(action.ErrorText(), "") << "the failure before the listing";
+    ASSERT_EQ(action.Enumerate(&plates, 1), kAborted);
+    ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+    EXPECT_EQ(action.ErrorText(), "") << "the aborted listing before";
+}
+
 TEST_P(Conformance, ReportsAStorageWithoutPlatesAsEmpty) {
     Action action(plugin_);
     ASSERT_TRUE(action.Open(GetParam().makeEmpty(dir_))) << action.ErrorText();
