@@ -217,6 +217,8 @@ TEST_P(Conformance, AClosedActionFailsWithAText) {
     EXPECT_NE(action.ErrorText(), "");
     EXPECT_EQ(action.Delete("t"), kFailed);
     EXPECT_NE(action.ErrorText(), "");
+    EXPECT_EQ(action.Store("t", "data"), kFailed);
+    EXPECT_NE(action.ErrorText(), "");
     EXPECT_TRUE(plates.empty());
 }
 
@@ -289,6 +291,12 @@ TEST_P(Conformance, HandsOutWhatItLists) {
     ASSERT_TRUE(action.Open(path_)) << action.ErrorText();
     const auto contents = Contents(action);
     EXPECT_EQ(contents.size(), GetParam().plates);
+    // A name's length is the plate's level: "t", then q, r, s or t per level.
+    for (const auto& [name, bytes] : contents) {
+        EXPECT_TRUE(!name.empty() && name.size() <= 31 && name[0] == 't' &&
+                    name.find_first_not_of("qrst", 1) == std::string::npos)
+            << name;
+    }
     EXPECT_EQ(contents.count(GetParam().present), 1u);
     EXPECT_EQ(contents.count(GetParam().missing), 0u);
 }
@@ -475,6 +483,40 @@ TEST_P(Conformance, StoresAndDeletesPlatesForGood) {
         EXPECT_EQ(Contents(action), expected);
     }
     EXPECT_EQ(Reopened(), expected);
+}
+
+// An empty block is a plate without data: listed with size 0, and Empty
+// when looked up. A size without a block is refused.
+TEST_P(Conformance, StoresAnEmptyPlateAndRefusesASizeWithoutData) {
+    if (!GetParam().writable)
+        GTEST_SKIP() << "a read-only plugin refuses every store (StoresAndDeletesPlatesForGood)";
+    const std::string missing = GetParam().missing;
+    auto expected = Reopened();
+    {
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(path_)) << action.ErrorText();
+        ActionInterface* raw = action.Raw();
+        EXPECT_EQ(raw->functions->Write(raw, GetParam().present, nullptr, 5, WriteModeStore) & 0xFFFF, kFailed);
+        EXPECT_NE(action.ErrorText(), "");
+        ASSERT_EQ(raw->functions->Write(raw, missing.c_str(), nullptr, 0, WriteModeStore) & 0xFFFF, kDone)
+            << action.ErrorText();
+        std::string bytes;
+        EXPECT_EQ(action.GetPlateData(missing, &bytes), static_cast<uint32_t>(Empty)) << action.ErrorText();
+        std::vector<Plate> plates;
+        ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+        EXPECT_EQ(plates.size(), expected.size() + 1);
+        for (const Plate& plate : plates) {
+            if (plate.name == missing) {
+                EXPECT_EQ(plate.size, 0u);
+            }
+        }
+    }
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path_)) << action.ErrorText();
+    std::string bytes;
+    EXPECT_EQ(action.GetPlateData(missing, &bytes), static_cast<uint32_t>(Empty)) << action.ErrorText();
+    EXPECT_EQ(action.GetPlateData(GetParam().present, &bytes), kDone) << action.ErrorText();
+    EXPECT_EQ(bytes, expected.at(GetParam().present)) << "a refused store changes nothing";
 }
 
 INSTANTIATE_TEST_SUITE_P(Shipped, Conformance, testing::ValuesIn(kPlugins),
