@@ -82,7 +82,8 @@ const ShippedPlugin kPlugins[] = {
      },
      21, "tqq", "tqqq",
      true, "world.gpkg is read-only", "is a folder, not a GeoPackage", "is not a regular file"},
-    // Read-only: the writer of PMTiles archives is still to come.
+    // Read-only for now; a PMTiles plugin that stores turns `writable` on, adds
+    // SupportsWrite and names the text for an archive without write bits.
     {"pmtiles", PMTILES_PLUGIN, SupportsList, "pmtiles",
      [](const TempDir& dir) {
          return CopyFixture(dir, "pmtiles/stamen-toner-raster-z3.pmtiles", "world.pmtiles");
