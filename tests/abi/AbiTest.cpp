@@ -13,7 +13,7 @@ static_assert(sizeof(PluginHostInfo) == 16);
 
 TEST(AbiTest, APluginBuiltFromTheHeaderAloneLoads)
 {
-    const PluginHostInfo host = {ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), 0x00010000, 0};
+    const PluginHostInfo host = {ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), ULMORA_PLUGIN_HOST_VALUE, 0};
     auto plugin = LoadPlugin(ABI_PLUGIN_PATH, &host, PluginTypeStorage);
     ASSERT_NE(plugin, nullptr) << ErrorText(kCurrentError);
     EXPECT_STREQ(plugin->Description(), "Layout check");
