@@ -21,6 +21,8 @@ packages=(
     nettle-dev              # MD5 content ids of deduplicated MBTiles images
     gcc-mingw-w64-i686 binutils-mingw-w64-i686 # the 32-bit contract check
     xplanet-images          # the Earth picture the demo storage is rendered from
+    desktop-file-utils      # the install test checks the menu entry
+    dpkg-dev                # the Debian package's Depends (dpkg-shlibdeps)
 )
 for option in "$@"; do
     case "$option" in

@@ -1,5 +1,6 @@
 #include "app/Application.h"
 
+#include "base/Command.h"
 #include "crash/CrashHandler.h"
 #include "log/Boxes.h"
 
@@ -16,6 +17,8 @@ bool Application::notify(QObject* receiver, QEvent* event)
         // A command that throws is ended and shown; the program goes on.
         try {
             result = QApplication::notify(receiver, event);
+        } catch (const CommandAbandoned&) {
+            throw; // an ignored fault: the recovery point ends the command silently
         } catch (const std::exception& error) {
             ShowException(error.what());
         } catch (...) {

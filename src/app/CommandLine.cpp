@@ -1,7 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "base/Paths.h"
-#include "base/Text.h"
+#include "base/Text.h" // CompareTexts
 #include "platform/Process.h"
 
 bool FindSwitch(const std::vector<std::string>& arguments, const std::string& name, std::string* value)
@@ -46,10 +46,11 @@ std::string ExpandEnvironment(const std::string& text)
 }
 
 std::string ResolveFilePath(const std::vector<std::string>& arguments, const std::string& name,
-                            const std::string& fileName)
+                            const std::string& fileName, const std::string& folder)
 {
+    const std::string base = folder.empty() ? ProgramFolder() : folder;
     std::string value;
     if (FindSwitch(arguments, name, &value))
-        return Bounded(JoinToProgramFolder(ExpandEnvironment(value)));
-    return Bounded(JoinToProgramFolder(fileName));
+        return JoinToFolder(ExpandEnvironment(value), base);
+    return JoinToFolder(fileName, base);
 }

@@ -17,7 +17,8 @@ bool FindSwitch(const std::vector<std::string>& arguments, const std::string& na
 std::string ExpandEnvironment(const std::string& text);
 
 // The path of the file a switch places: its value, expanded and taken
-// relative to the program folder; without the switch, `fileName` in the
-// program folder. At most 260 characters.
+// relative to `folder` (ending with '/'; the program folder when empty);
+// without the switch, `fileName` in that folder. Whole, never cut: a cut
+// path names another file.
 std::string ResolveFilePath(const std::vector<std::string>& arguments, const std::string& name,
-                            const std::string& fileName);
+                            const std::string& fileName, const std::string& folder = {});

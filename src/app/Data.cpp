@@ -2,6 +2,7 @@
 
 #include "base/Dictionary.h"
 #include "base/Paths.h"
+#include "base/ProgramFiles.h"
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "log/Boxes.h"
@@ -38,7 +39,7 @@ TData::TData(const DataOptions& options)
                   style->standardIcon(QStyle::SP_DialogCloseButton)};
     }
 
-    MainDictionary().Load(JoinToProgramFolder(kDictionaryFileName));
+    MainDictionary().Load(OwnFilePath(kDictionaryFileName, OwnFileKind::Data));
     FillPreviewHeader();
     FillHostInfo();
 

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class LogComboBox;
@@ -126,8 +127,30 @@ private:
     template <auto Handler>
     auto Command()
     {
-        return [this] { RunCommand([this] { (this->*Handler)(); }); };
+        return [this] { RunWindowCommand([this] { (this->*Handler)(); }); };
     }
+    // Runs a command of the window. A command abandoned after an ignored
+    // fault has its own frames unwound by then; what is left is a storage
+    // whose plugin faulted, which is released once no command of the window
+    // runs any more (an outer one may still hold its action).
+    template <typename F>
+    void RunWindowCommand(F&& command)
+    {
+        bool finished = false;
+        {
+            CommandDepth depth(commandDepth_);
+            finished = RunCommand(std::forward<F>(command));
+        }
+        AfterCommand(finished);
+    }
+    struct CommandDepth {
+        explicit CommandDepth(int& depth) : depth_(depth) { ++depth_; }
+        ~CommandDepth() { --depth_; }
+        CommandDepth(const CommandDepth&) = delete;
+        CommandDepth& operator=(const CommandDepth&) = delete;
+        int& depth_;
+    };
+    void AfterCommand(bool finished);
 
     void CreateControls();
     void CreateStorageGroup(QWidget* parent);
@@ -199,6 +222,7 @@ private:
     QtOperation operation_;
     Session session_;
     int logSubscription_ = 0;
+    int commandDepth_ = 0; // window commands running, nested ones included
     bool closed_ = false;
     bool shownOnce_ = false;
     int rightWidth_ = kRightPanelWidth;

@@ -13,6 +13,7 @@
 #include "config/ConfigKeys.h"
 #include "log/Boxes.h"
 #include "log/Errors.h"
+#include "log/Log.h"
 #include "plates/PlateCommands.h"
 #include "plates/Preview.h"
 #include "plates/QtPicture.h"
@@ -274,4 +275,16 @@ void TMainForm::btnStorageClick()
     plugin->FreeAction(action);
 }
 
-void TMainForm::listClickEvent(CustomBkList*) { listClick(); }
+void TMainForm::listClickEvent(CustomBkList*)
+{
+    // A command of its own: the preview calls the plugin.
+    RunWindowCommand([this] { listClick(); });
+}
+
+void TMainForm::AfterCommand(bool finished)
+{
+    if (!finished)
+        Log("%s", Translate("Command abandoned after an ignored fault"));
+    if (commandDepth_ == 0)
+        session_.Connection().ReleaseFaulted();
+}

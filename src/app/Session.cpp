@@ -1,7 +1,9 @@
 #include "app/Session.h"
 
 #include "app/CommandLine.h"
+#include "base/BuildInfo.h"
 #include "base/Paths.h"
+#include "base/ProgramFiles.h"
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "config/ConfigKeys.h"
@@ -13,18 +15,30 @@ namespace {
 constexpr const char* kDashes = "------------------------------------------";
 } // namespace
 
+std::string PlaceFile(const std::vector<std::string>& arguments, const std::string& name, const std::string& fileName,
+                      UserFolderKind kind)
+{
+    const std::string folder = SettingsFolder(kind);
+    const std::string path = ResolveFilePath(arguments, name, fileName, folder);
+    // The user's folder is made on first use; a folder a switch names is the
+    // user's own business.
+    if (folder != ProgramFolder() && path.starts_with(folder))
+        platform::CreateDirectories(FolderPart(path));
+    return path;
+}
+
 void WriteLogHeader()
 {
     Log("%s", kDashes);
     const std::string program = platform::ExecutablePath();
     Log(Translate("Programm: %s"), program.c_str());
-    if (auto made = platform::FileCreationTime(program)) {
-        const std::string when = Format("%02d-%02d-%04d %02d:%02d:%02d", made->day, made->month, made->year,
-                                        made->hour, made->minute, made->second);
-        Log(Translate("Vesion: %s"), when.c_str());
-    } else {
-        Log("%s", Translate("Version: Error getting programm version!"));
-    }
+    // The project's version, then the program file's time, which tells two
+    // builds of one version apart.
+    std::string version = kProgramVersion;
+    if (auto made = platform::FileCreationTime(program))
+        version += Format(" (%02d-%02d-%04d %02d:%02d:%02d)", made->day, made->month, made->year, made->hour,
+                          made->minute, made->second);
+    Log(Translate("Vesion: %s"), version.c_str());
     Log("%s", kDashes);
 }
 
@@ -50,8 +64,8 @@ Session::~Session()
 void Session::Start(const std::vector<std::string>& arguments, const SessionFiles& files)
 {
     files_ = files;
-    config_.SetFileName(ResolveFilePath(arguments, kConfigSwitch, files.config));
-    logFile_ = std::make_unique<LogFile>(ResolveFilePath(arguments, kLogSwitch, files.log));
+    config_.SetFileName(PlaceFile(arguments, kConfigSwitch, files.config, UserFolderKind::Config));
+    logFile_ = std::make_unique<LogFile>(PlaceFile(arguments, kLogSwitch, files.log, UserFolderKind::State));
     WriteLogHeader();
     ::Log("Starting...");
     link_.SetStorage(&config_);
@@ -68,7 +82,8 @@ void Session::LoadRegistry()
         plugins_.LoadPluginList(*root);
         storages_.LoadStorages(*root);
         if (firstStart)
-            plugins_.RegisterFolder(JoinToProgramFolder(files_.plugins));
+            plugins_.RegisterFolder(IsAbsolutePath(files_.plugins) ? files_.plugins
+                                                                    : OwnFilePath(files_.plugins, OwnFileKind::Library));
     }
     choice_.Fill();
     choice_.Choose(firstStart ? 0 : cfgkey::kNoPlugin);

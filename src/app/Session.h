@@ -17,6 +17,7 @@
 //                 "Shutting down...", the log file closed
 
 #include "base/ListSelection.h"
+#include "base/ProgramFiles.h"
 #include "browse/StorageConnection.h"
 #include "config/CfgStorage.h"
 #include "config/StorageLink.h"
@@ -38,8 +39,8 @@ inline constexpr unsigned kProgressPeriodMs = 400;
 struct SessionFiles {
     std::string config = "Ulmora.hcfg";
     std::string log = "Ulmora.log";
-    // The folder of the shipped plugins, relative to the program folder
-    // unless absolute: registered on a first start.
+    // The folder of the shipped plugins, absolute or one of the program's
+    // own files (base/ProgramFiles.h): registered on a first start.
     std::string plugins = "plugins";
 };
 
@@ -114,6 +115,13 @@ private:
     StorageConnection connection_;
     ListSelection selection_;
 };
+
+// The path of the configuration (kind Config) or the log (State): the
+// switch `name` when given, else `fileName`; relative ones lie beside the
+// program when it is portable, else in the user's folder of that kind,
+// which is made when the path lies in it.
+std::string PlaceFile(const std::vector<std::string>& arguments, const std::string& name, const std::string& fileName,
+                      UserFolderKind kind);
 
 // The four lines the log starts with.
 void WriteLogHeader();

@@ -36,16 +36,24 @@ std::string PlateKey::RelativePath(std::string_view extension) const
     return path;
 }
 
+bool PlateKey::IsQuadtreeKey(std::string_view name)
+{
+    if (name.empty() || name.size() > kMaxQuadtreeLevel || name[0] != 't')
+        return false;
+    for (std::size_t i = 1; i < name.size(); ++i)
+        if (name[i] < 'q' || name[i] > 't')
+            return false;
+    return true;
+}
+
 std::optional<PlateKey::Tile> PlateKey::ToTile() const
 {
-    if (name_.empty() || name_.size() > kMaxQuadtreeLevel || name_[0] != 't')
+    if (!IsQuadtreeKey(name_))
         return std::nullopt;
     uint32_t x = 0;
     uint32_t y = 0;
     for (std::size_t i = 1; i < name_.size(); ++i) {
         const char c = name_[i];
-        if (c < 'q' || c > 't')
-            return std::nullopt;
         x = x << 1 | (c == 'r' || c == 's' ? 1u : 0u);
         y = y << 1 | (c == 's' || c == 't' ? 1u : 0u);
     }

@@ -43,7 +43,11 @@ public:
     // ("tqr" + ".jpg" gives "t/q/r.jpg"). Only for a path-safe name.
     std::string RelativePath(std::string_view extension) const;
 
-    // The quadtree coordinates of a key in q, r, s, t that starts with 't'.
+    // A key in q, r, s, t that starts with 't' and has at most
+    // kMaxQuadtreeLevel letters: what ToTile accepts, without computing the
+    // tile, for loops over millions of names.
+    static bool IsQuadtreeKey(std::string_view name);
+    // The quadtree coordinates of a quadtree key.
     std::optional<Tile> ToTile() const;
     static std::string FromTile(const Tile& tile);
 

@@ -7,6 +7,7 @@
 // 2 bits a letter; other names, and files, go to large shared text blocks.
 // Nothing is moved when the list grows.
 
+#include "base/SizeText.h"
 #include "platform/Memory.h"
 
 #include <cstdint>
@@ -104,9 +105,3 @@ private:
     uint64_t textEnd_ = 0; // next free byte of the text blocks
 };
 
-// The short size text: below 1000 the count, else the count divided by 1000
-// as often as it stays at least 1000, with three digits of the last division,
-// cut, not rounded, and the unit letter: 65536 gives "65.536K".
-std::string FormatSize(uint32_t bytes);
-// The same for totals that pass 4 GB.
-std::string FormatTotalSize(uint64_t bytes);

@@ -31,6 +31,15 @@ void StorageConnection::ReleaseStorage()
     view_.ListClick();
 }
 
+bool StorageConnection::ReleaseFaulted()
+{
+    if (plugin_ == nullptr || !plugin_->Faulted())
+        return false;
+    Log("%s", Translate("Release the storage of the faulted plugin..."));
+    ReleaseStorage();
+    return true;
+}
+
 void StorageConnection::Report(const std::string& error)
 {
     Log("%s", error.c_str());
@@ -51,7 +60,23 @@ LoadResult StorageConnection::LoadStorage(const std::string& libraryPath, const 
     Log("%s", Translate("Load storage contents..."));
     ReleaseStorage();
     view_.ShowLoadButton(BrowserView::LoadButton::Loading);
+    try {
+        return Connect(libraryPath, storagePath);
+    } catch (...) {
+        // Left by an exception: a command abandoned after a fault in the
+        // plugin, or a failure of the program. The progress window is gone
+        // already; the window shows what is loaded, and a plugin that
+        // faulted is let go.
+        if (!ReleaseFaulted()) {
+            view_.ShowPlateCount(plates_.Count());
+            view_.ShowLoadButton(plugin_ != nullptr ? BrowserView::LoadButton::Release : BrowserView::LoadButton::Load);
+        }
+        throw;
+    }
+}
 
+LoadResult StorageConnection::Connect(const std::string& libraryPath, const std::string& storagePath)
+{
     plugin_ = LoadPlugin(libraryPath.c_str(), host_, PluginTypeStorage);
     if (plugin_ == nullptr)
         return DropConnection(LoadResult::Outcome::PluginFailed,
@@ -66,6 +91,7 @@ LoadResult StorageConnection::LoadStorage(const std::string& libraryPath, const 
                                      ErrorText(kCurrentError).c_str()));
 
     operation_.SetAbortable(true);
+    OperationEnd end(operation_);
     const uint32_t found =
         action_->Enumerate(0, StorageAction::PlateHandler::Bind<&StorageConnection::OnPlateFound>(this), 2);
     LoadResult result{LoadResult::Outcome::Loaded, 0, {}};
@@ -87,7 +113,7 @@ LoadResult StorageConnection::LoadStorage(const std::string& libraryPath, const 
     result.plates = plates_.Count();
     view_.ShowPlateCount(plates_.Count());
     view_.ShowLoadButton(BrowserView::LoadButton::Release);
-    operation_.SetText(nullptr);
+    end.Now();
     Log(Translate("Loaded %d items"), plates_.Count());
     view_.ListClick();
     return result;

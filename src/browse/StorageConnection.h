@@ -75,6 +75,10 @@ public:
     LoadResult LoadStorage(const std::string& libraryPath, const std::string& storagePath);
     // Ends the connection and empties the plate list.
     void ReleaseStorage();
+    // After a command was abandoned: releases the storage when its plugin
+    // faulted (its state is unknown, so it is not called again); true when
+    // it did.
+    bool ReleaseFaulted();
 
     // A storage counts as loaded while the plugin instance is held.
     bool Loaded() const { return plugin_ != nullptr; }
@@ -84,6 +88,8 @@ public:
     const PlateList& Plates() const { return plates_; }
 
 private:
+    // LoadStorage from loading the plugin on.
+    LoadResult Connect(const std::string& libraryPath, const std::string& storagePath);
     bool OnPlateFound(StorageAction* action, int32_t number, const char* name, uint32_t reserved, uint32_t size);
     // Drops a connection that could not be made, without the release's log
     // lines, and reports why.

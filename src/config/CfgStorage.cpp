@@ -73,7 +73,7 @@ void CfgStorage::SetFileName(std::string_view name)
         return;
     fileName_ = std::string(name);
     path_ = JoinToProgramFolder(name);
-    if (path_.size() > kMaxTextLength)
+    if (path_.size() > platform::kMaxPathLength)
         path_.clear();
     if (!fileName_.empty() && autoLoad_)
         Load();

@@ -44,8 +44,8 @@ public:
 
     const std::string& FileName() const { return fileName_; }
     // A changed name is resolved: an absolute name is taken as it is, any
-    // other lies in the program folder. A resolved path longer than 260
-    // characters is refused (Load and Save then fail) rather than cut to a
+    // other lies in the program folder. A resolved path longer than the
+    // system opens is refused (Load and Save then fail) rather than cut to a
     // path that names some other file. With AutoLoad, a non-empty name loads.
     void SetFileName(std::string_view name);
     const std::string& FilePath() const { return path_; }

@@ -1,5 +1,7 @@
 #include "crash/CrashHandler.h"
 
+#include "base/Command.h"
+#include "base/ProgramFiles.h"
 #include "crash/CrashProtocol.h"
 #include "crash/ExceptionCodes.h"
 #include "crash/ReportLines.h"
@@ -41,7 +43,19 @@ constexpr int kHelperFd = 3;
 struct RecoveryPoint {
     sigjmp_buf env;
     RecoveryPoint* outer;
+    bool foreign; // a foreign call: its caller unwinds the command by an exception
 };
+
+// Whether a fault now can be ignored: a command runs to end. A foreign
+// call's point alone is not enough, since the exception its caller throws
+// needs a command to end in.
+bool CanIgnoreHere(const RecoveryPoint* point)
+{
+    for (; point != nullptr; point = point->outer)
+        if (!point->foreign)
+            return true;
+    return false;
+}
 
 // Read inside the signal handler: plain values, initial-exec TLS.
 #define CRASH_TLS thread_local __attribute__((tls_model("initial-exec")))
@@ -248,7 +262,7 @@ void Report(CrashRequest& request, const sigset_t* maskToRestore)
 
     request.depth = depth;
     request.options = depth >= 2 ? kAllOptions : options;
-    request.canIgnore = request.canIgnore && depth == 1 && currentPoint != nullptr;
+    request.canIgnore = request.canIgnore && depth == 1 && CanIgnoreHere(currentPoint);
     request.showWindow = showWindow;
     CrashAnswer answer = CrashAnswer::LeaveUnhandled;
     Outcome outcome = AskHelper(request, answer);
@@ -269,7 +283,7 @@ void Report(CrashRequest& request, const sigset_t* maskToRestore)
     case CrashAnswer::Abort:
         EndProcess();
     case CrashAnswer::Ignore:
-        if (request.canIgnore && currentPoint != nullptr) {
+        if (request.canIgnore && CanIgnoreHere(currentPoint)) {
             WriteLine("VCL.ExceptionFilter FINALLY");
             WriteLine("VCL.ExceptionFilter returns IGNORE");
             --nesting;
@@ -414,7 +428,7 @@ bool Install(const InstallOptions& options)
     showWindow = options.showWindow;
     platform::LocalTimeNow(); // the urgent writer's time uses the offset seen here
 
-    std::string helper = options.helperPath.empty() ? platform::ProgramFolder() + "ulmora-crash" : options.helperPath;
+    std::string helper = options.helperPath.empty() ? OwnFilePath("ulmora-crash", OwnFileKind::Library) : options.helperPath;
     bool started = StartHelper(helper);
 
     InstallThreadStack();
@@ -461,11 +475,17 @@ int NestingDepth() { return nesting.load(); }
 
 void PrepareThread() { InstallThreadStack(); }
 
-bool RunCommand(void (*command)(void* context), void* context)
+namespace {
+
+// The jump comes back with the frames between dropped as they were: sound for
+// foreign frames, which hold nothing of the program's; a command's own frames
+// dropped this way are the price of a fault in the program itself.
+bool RunAtPoint(void (*body)(void* context), void* context, bool foreign)
 {
     InstallThreadStack();
     RecoveryPoint point;
     point.outer = currentPoint;
+    point.foreign = foreign;
     // The signal mask is restored by the handler from the fault's context,
     // so the jump buffer need not save it (one syscall less per command).
     if (sigsetjmp(point.env, 0) != 0) {
@@ -474,13 +494,31 @@ bool RunCommand(void (*command)(void* context), void* context)
     }
     currentPoint = &point;
     try {
-        command(context);
+        body(context);
+    } catch (const CommandAbandoned&) {
+        // A foreign call inside faulted; the frames up to here are unwound.
+        currentPoint = point.outer;
+        if (foreign)
+            throw;
+        return false;
     } catch (...) {
         currentPoint = point.outer;
         throw;
     }
     currentPoint = point.outer;
     return true;
+}
+
+} // namespace
+
+bool RunCommand(void (*command)(void* context), void* context) { return RunAtPoint(command, context, false); }
+
+bool RunForeign(void (*call)(void* context), void* context) { return RunAtPoint(call, context, true); }
+
+void GuardCommands()
+{
+    SetCommandGuard(&RunCommand);
+    SetForeignCallGuard(&RunForeign);
 }
 
 } // namespace crash

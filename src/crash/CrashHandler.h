@@ -43,7 +43,7 @@ inline constexpr unsigned kStackDetails = 1u << 8; // the "Stack details" sectio
 inline constexpr unsigned kAllOptions = 0xFFFFFFFFu;
 
 struct InstallOptions {
-    // The helper program; empty: "ulmora-crash" in the program's folder.
+    // The helper program; empty: the program's own "ulmora-crash".
     std::string helperPath;
     // The log file the built-in line writer appends to; empty: the
     // diagnostic writer's current log file.
@@ -86,10 +86,19 @@ int NestingDepth();
 void PrepareThread();
 
 // Runs `command` under a recovery point: a fault in it that the user chooses
-// to ignore abandons the command (nothing of it is unwound) and RunCommand
-// returns false; else it returns true. C++ exceptions pass through. Nested
-// calls nest: the innermost running command is the one abandoned.
+// to ignore abandons the command and RunCommand returns false; else it
+// returns true. A fault met directly in the command's own frames drops them
+// unwound; one inside a foreign call (RunForeign) comes back here as
+// CommandAbandoned, after the frames between were unwound. Other C++
+// exceptions pass through. Nested calls nest: the innermost running command
+// is the one abandoned.
 bool RunCommand(void (*command)(void* context), void* context);
+
+// The recovery point of one call into foreign code (a plugin): a fault in it
+// that the user ignores drops the foreign frames only, and RunForeign returns
+// false, for the caller to unwind its own frames by an exception. The fault
+// can be ignored only inside a command (RunCommand), which then ends.
+bool RunForeign(void (*call)(void* context), void* context);
 
 template <class F>
 bool RunCommand(F&& command)
@@ -98,6 +107,10 @@ bool RunCommand(F&& command)
     return RunCommand([](void* context) { (*static_cast<Callable*>(context))(); },
                       const_cast<void*>(static_cast<const void*>(&command)));
 }
+
+// Puts every command (RunCommand) and every foreign call (CallForeign) of
+// base/Command.h behind these recovery points.
+void GuardCommands();
 
 // The non-visual option component: its Options set the published options.
 class ExceptionDialog {

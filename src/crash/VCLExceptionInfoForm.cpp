@@ -266,8 +266,9 @@ void TVCLExceptionInfoForm::keyPressEvent(QKeyEvent* event)
 
 void TVCLExceptionInfoForm::reject()
 {
-    // Escape is taken by keyPressEvent; what comes here is the close box:
-    // the window is left without an answer.
-    answer_ = Choice::LeaveUnhandled;
+    // Escape is taken by keyPressEvent; what comes here is the close box. It
+    // is one of the window's two answers, never a third that lets the fault
+    // kill the program: Ignore where the fault can be ignored, else End.
+    answer_ = canIgnore_ ? Choice::Ignore : Choice::End;
     QDialog::reject();
 }

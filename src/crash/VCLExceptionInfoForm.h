@@ -25,6 +25,8 @@ class TVCLExceptionInfoForm : public QDialog {
     Q_OBJECT
 
 public:
+    // LeaveUnhandled: no answer was given (the window was taken down from
+    // outside); the close box answers Ignore, or End where Ignore is off.
     enum class Choice { Ignore, End, LeaveUnhandled };
 
     explicit TVCLExceptionInfoForm(QWidget* parent = nullptr);

@@ -28,6 +28,34 @@ void OrdinaryLineWriter(platform::WritableFile& file, std::string_view prefix, s
     file.Append(line.data(), line.size());
 }
 
+// Passes the lines on and remembers whether one of them was lost.
+class CheckedFile final : public platform::WritableFile {
+public:
+    explicit CheckedFile(platform::WritableFile& file) : file_(file) {}
+    bool Append(const void* data, std::size_t size) override { return Check(file_.Append(data, size)); }
+    bool Sync() override { return Check(file_.Sync()); }
+    bool Close() override { return Check(file_.Close()); }
+    int error = 0; // the system error of the first failure, 0 when none
+
+private:
+    bool Check(bool done)
+    {
+        if (!done && error == 0)
+            error = platform::GetLastError() != 0 ? platform::GetLastError() : EIO;
+        return done;
+    }
+    platform::WritableFile& file_;
+};
+
+std::atomic<unsigned> failedMessages{0};
+std::atomic<int> lastFailure{0};
+
+void CountFailure(int error)
+{
+    lastFailure.store(error);
+    failedMessages.fetch_add(1);
+}
+
 std::atomic<LogFileProvider> provider{&DefaultProvider};
 std::atomic<LogLineWriter> lineWriter{&OrdinaryLineWriter};
 
@@ -151,15 +179,19 @@ int WriteLogFile(const std::string& path, const char* format, va_list args)
         return 0;
 
     std::lock_guard lock(writerLock);
-    std::unique_ptr<platform::WritableFile> file;
-    if (!path.empty() && path != "-") {
-        if (firstWrite.load()) {
-            file = platform::RealFileSystem().OpenForWriting(path, platform::WriteMode::Truncate);
-            if (file)
-                file->Append(kLogHeaderLine, std::char_traits<char>::length(kLogHeaderLine));
-        } else {
-            file = platform::RealFileSystem().OpenForWriting(path, platform::WriteMode::Append);
-        }
+    std::unique_ptr<platform::WritableFile> opened;
+    const bool wanted = !path.empty() && path != "-";
+    if (wanted) {
+        opened = platform::RealFileSystem().OpenForWriting(
+            path, firstWrite.load() ? platform::WriteMode::Truncate : platform::WriteMode::Append);
+        if (!opened)
+            CountFailure(platform::GetLastError() != 0 ? platform::GetLastError() : EIO);
+    }
+    std::unique_ptr<CheckedFile> file;
+    if (opened) {
+        file = std::make_unique<CheckedFile>(*opened);
+        if (firstWrite.load())
+            file->Append(kLogHeaderLine, std::char_traits<char>::length(kLogHeaderLine));
     }
     // Only the first write of the process may truncate, whether or not it
     // found a file to write.
@@ -170,6 +202,8 @@ int WriteLogFile(const std::string& path, const char* format, va_list args)
     if (file) {
         WriteLines(*file, lineWriter.load(), LogLinePrefix(errorCode), message);
         file->Close();
+        if (file->error != 0)
+            CountFailure(file->error);
     }
     return static_cast<int>(message.size());
 }
@@ -220,6 +254,8 @@ void WriteLogFileUrgent(const char* path, const char* text, std::size_t length, 
     errno = savedErrno;
 }
 
+LogWriteFailures LogFileWriteFailures() { return {failedMessages.load(), lastFailure.load()}; }
+
 void DiagnosticLog(const char* format, ...)
 {
     if (format == nullptr || *format == '\0')
@@ -248,7 +284,7 @@ std::string ResolveLogFileName(std::string_view name)
         return std::string(name);
     std::string folder = ProgramFolder();
     std::string path = JoinToFolder(name, folder.empty() ? std::string_view("./") : folder);
-    return path.size() > kMaxTextLength ? std::string() : path;
+    return path.size() > platform::kMaxPathLength ? std::string() : path;
 }
 
 std::string CurrentLogFilePath()

@@ -46,6 +46,15 @@ int WriteLogFile(const std::string& path, const char* format, va_list args);
 int WriteLogFile(const std::string& path, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 
+// How many messages since the start of the process could not be written
+// whole to a log file (its open, a write or its close failed), and the system
+// error of the last such failure. A log that loses lines must be able to say so.
+struct LogWriteFailures {
+    unsigned messages = 0;
+    int error = 0;
+};
+LogWriteFailures LogFileWriteFailures();
+
 // Writes `text` as log lines to `path` from a context that may not allocate
 // or wait for long: a signal handler, or a thread whose fault may have left
 // the heap or this writer's lock broken. It waits at most `lockWaitMs` for
@@ -60,7 +69,7 @@ LogLineWriter SetLogLineWriter(LogLineWriter writer);
 
 // The provider's name made into a path: "" and "-" are kept, an absolute
 // name is taken as it is, any other is put into the program folder (or the
-// current folder when that is unknown). A path longer than 260 characters
+// current folder when that is unknown). A path longer than the system opens
 // gives "" rather than a cut path that would name some other file.
 std::string CurrentLogFilePath();
 std::string ResolveLogFileName(std::string_view name);

@@ -6,6 +6,7 @@
 // writer's current file.
 
 #include "base/Text.h"
+#include "platform/Files.h"
 #include "log/DiagnosticLog.h"
 
 #include <string_view>
@@ -23,7 +24,7 @@ public:
     const char* Path() const { return path_; }
 
 private:
-    char path_[kTextRoom];
+    char path_[platform::kMaxPathLength + 1]; // holds every path ResolveLogFileName gives
     int subscription_;
     LogFileProvider previousProvider_;
 };

@@ -29,6 +29,28 @@ protected:
     virtual bool TakeAborted() = 0;
 };
 
+// Ends a long operation (SetText with no text) when the scope is left, on
+// every way out: a return, an exception, a command abandoned after a fault.
+class OperationEnd {
+public:
+    explicit OperationEnd(Operation& operation) : operation_(&operation) {}
+    ~OperationEnd() { Now(); }
+    OperationEnd(const OperationEnd&) = delete;
+    OperationEnd& operator=(const OperationEnd&) = delete;
+
+    // Ends it here already; the scope's end then does nothing.
+    void Now()
+    {
+        if (Operation* operation = operation_) {
+            operation_ = nullptr;
+            operation->SetText(nullptr);
+        }
+    }
+
+private:
+    Operation* operation_;
+};
+
 // Says when a period has passed since its last true answer.
 class PRPeriod {
 public:

@@ -1,6 +1,7 @@
 #include "plates/AskExportForm.h"
 
 #include "config/StorageLink.h"
+#include "platform/Files.h"
 #include "widgets/GuiShared.h"
 
 #include <QButtonGroup>
@@ -29,7 +30,8 @@ TAskExportForm::TAskExportForm(StorageLink* link, QWidget* owner) : QDialog(owne
     Label1->setObjectName("Label1");
     edtBasePath = new QLineEdit(this);
     edtBasePath->setObjectName("edtBasePath");
-    edtBasePath->setMaxLength(261);
+    // A path is never cut: the field holds as much as the system opens.
+    edtBasePath->setMaxLength(static_cast<int>(platform::kMaxPathLength));
     edtBasePath->setToolTip(Tr("Folder the plate tree is written into"));
     SpeedButton1 = new QToolButton(this);
     SpeedButton1->setObjectName("SpeedButton1");

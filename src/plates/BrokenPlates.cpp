@@ -121,6 +121,7 @@ BrokenCheckResult FindBrokenPlates(const BrokenCheck& check)
     }
     Log(Translate("Check %d plates for broken ones..."), result.selected);
     check.operation.SetAbortable(true);
+    OperationEnd end(check.operation);
 
     int threads = check.threads > 0 ? check.threads : static_cast<int>(std::thread::hardware_concurrency());
     threads = std::max(threads, 1);
@@ -133,10 +134,24 @@ BrokenCheckResult FindBrokenPlates(const BrokenCheck& check)
         broken.push_back(std::move(plate));
     };
 
-    std::vector<std::thread> workers;
-    workers.reserve(static_cast<std::size_t>(threads));
+    // However the reading loop is left (an exception or a command abandoned
+    // after a fault in the plugin included), the workers are stopped and
+    // joined before the queue and the results they use go away.
+    struct Workers {
+        JobQueue& queue;
+        std::vector<std::thread> threads;
+        ~Workers() { Join(); }
+        void Join()
+        {
+            queue.Close();
+            for (std::thread& worker : threads)
+                if (worker.joinable())
+                    worker.join();
+        }
+    } workers{queue, {}};
+    workers.threads.reserve(static_cast<std::size_t>(threads));
     for (int t = 0; t < threads; ++t) {
-        workers.emplace_back([&] {
+        workers.threads.emplace_back([&] {
             Job job;
             while (queue.Pop(&job)) {
                 BrokenPlate plate;
@@ -187,14 +202,12 @@ BrokenCheckResult FindBrokenPlates(const BrokenCheck& check)
             break;
         }
     }
-    queue.Close();
-    for (std::thread& worker : workers)
-        worker.join();
+    workers.Join();
 
     std::sort(broken.begin(), broken.end(), [](const BrokenPlate& a, const BrokenPlate& b) { return a.index < b.index; });
     result.checked = read;
     result.broken = std::move(broken);
-    check.operation.SetText(nullptr);
+    end.Now();
     if (result.aborted)
         Log("%s", Translate("Check aborted"));
     Log(Translate("Broken plates found: %d of %d checked"), static_cast<int>(result.broken.size()), result.checked);

@@ -6,7 +6,10 @@
 #include "log/Errors.h"
 #include "log/Log.h"
 #include "log/Operation.h"
+#include "plates/ChangeCheck.h"
 #include "plugins/Plugin.h"
+
+#include <vector>
 
 PlateRunResult RunDelete(const PlateRun& run)
 {
@@ -32,6 +35,7 @@ PlateRunResult RunDelete(const PlateRun& run)
         Log("%s", Translate("Reload items from storage..."));
         run.host.ReloadStorage();
     };
+    std::vector<int> deleted; // answered Done, counted again at the end
     try {
         for (int index = run.selection.NextSelected(0); index >= 0; index = run.selection.NextSelected(index + 1)) {
             PlateItem plate;
@@ -41,6 +45,7 @@ PlateRunResult RunDelete(const PlateRun& run)
             }
             if (run.action.Write(plate.name, nullptr, 0, WriteModeDelete) == Done) {
                 ++result.done;
+                deleted.push_back(index);
             } else {
                 ++result.errors;
                 result.errorText = ErrorText(kCurrentError);
@@ -64,6 +69,17 @@ PlateRunResult RunDelete(const PlateRun& run)
                 result.aborted = true;
                 break;
             }
+        }
+        // A plate counts as deleted once its deletion is durable: a batch the
+        // plugin could not commit took back deletions it had answered Done.
+        if (!KeepDurableChanges(run.action, run.plates, &deleted, ChangeKind::Deleted, result.errors > 0)) {
+            result.errorText = ErrorText(kCurrentError);
+            Log(Translate("Cannot open the storage again to check the deletions: %s"), result.errorText.c_str());
+        } else if (static_cast<int>(deleted.size()) < result.done) {
+            const int undone = result.done - static_cast<int>(deleted.size());
+            Log(Translate("%d plates answered deleted are still in the storage: their batch failed"), undone);
+            result.errors += undone;
+            result.done -= undone;
         }
     } catch (...) {
         finish();

@@ -1,6 +1,5 @@
 #include "plates/ExportOptions.h"
 
-#include "base/Text.h"
 #include "config/StorageLink.h"
 
 ExportOptions ReadExportOptions(StorageLink& link)
@@ -23,8 +22,9 @@ void WriteExportOptions(StorageLink& link, const ExportOptions& options)
 
 std::string BasePathOf(std::string_view typed)
 {
-    std::string path = Bounded(typed, kTextRoom);
-    if (!path.empty() && path.back() != '/' && path.size() < kTextRoom)
+    // Never cut: a cut path names another folder (its parent, or a sibling).
+    std::string path(typed);
+    if (!path.empty() && path.back() != '/')
         path.push_back('/');
     return path;
 }

@@ -36,6 +36,6 @@ inline constexpr const char* kExportAskOnErrorKey = "Export/AskOnError";
 ExportOptions ReadExportOptions(StorageLink& link);
 void WriteExportOptions(StorageLink& link, const ExportOptions& options);
 
-// The typed folder text as a base path: cut to 261 characters and, when not
-// empty and shorter than that, ending with '/'.
+// The typed folder text as a base path, whole, ending with '/' when not
+// empty. A path too long for the system fails when it is used.
 std::string BasePathOf(std::string_view typed);

@@ -1,7 +1,9 @@
 #include "plates/ExportRun.h"
 
+#include "base/ImageFormat.h"
 #include "base/ListSelection.h"
 #include "base/PlateKey.h"
+#include "base/SizeText.h"
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "browse/PlateList.h"
@@ -9,6 +11,8 @@
 #include "log/LastErrorKeeper.h"
 #include "log/Log.h"
 #include "log/Operation.h"
+#include "plates/ChangeCheck.h"
+#include "platform/FileInfo.h"
 #include "platform/LastError.h"
 #include "platform/Process.h"
 #include "plugins/Plugin.h"
@@ -29,11 +33,22 @@ bool FolderMaker::MakeDirs(const std::string& path)
     for (std::size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
         const std::string folder = slash == std::string::npos ? path : path.substr(0, slash + 1);
         if (known_.count(folder) == 0) {
-            if (!files_.MakeFolder(folder) && platform::GetLastError() != EEXIST) {
-                const int code = platform::GetLastError();
-                Log("le: %d", code);
-                platform::SetLastError(code);
-                return false;
+            if (!files_.MakeFolder(folder)) {
+                if (platform::GetLastError() != EEXIST) {
+                    const int code = platform::GetLastError();
+                    Log("le: %d", code);
+                    platform::SetLastError(code);
+                    return false;
+                }
+                // Found, not made: below the base it may be a planted link.
+                // Without its final '/', which would make lstat follow the link.
+                const bool below = folder.size() > base_.size() && folder.starts_with(base_);
+                const std::string entry = folder.back() == '/' ? folder.substr(0, folder.size() - 1) : folder;
+                if (below && platform::IsSymbolicLink(entry) && !platform::ResolvesWithin(entry, base_)) {
+                    SetErrorText(Translate("The folder %s is a link that leads out of the export target"),
+                                 folder.c_str());
+                    return false;
+                }
             }
             known_.insert(folder);
         }
@@ -57,39 +72,28 @@ std::string PrintableName(std::string_view name)
 
 namespace {
 
-// The usual file extension of an image block, by its first bytes; jpg for
-// anything unknown, as the plate tree writes every plate.
-const char* ImageExtension(const void* data, uint32_t size)
-{
-    const auto* b = static_cast<const unsigned char*>(data);
-    if (size >= 8 && std::memcmp(b, "\x89PNG\r\n\x1a\n", 8) == 0)
-        return "png";
-    if (size >= 12 && std::memcmp(b, "RIFF", 4) == 0 && std::memcmp(b + 8, "WEBP", 4) == 0)
-        return "webp";
-    if (size >= 6 && (std::memcmp(b, "GIF87a", 6) == 0 || std::memcmp(b, "GIF89a", 6) == 0))
-        return "gif";
-    if (size >= 2 && b[0] == 'B' && b[1] == 'M')
-        return "bmp";
-    return "jpg";
-}
-
-std::string SizeText(unsigned long long bytes) { return Format("%.1f MB", static_cast<double>(bytes) / 1048576.0); }
-
 class Exporter {
 public:
     Exporter(const PlateRun& run, ExportOptions& options, platform::FileSystem& files)
-        : run_(run), options_(options), files_(files), folders_(files), askSticks_(options.AskOnError ? 1 : 0)
+        : run_(run), options_(options), files_(files), folders_(files, options.BasePath),
+          askSticks_(options.AskOnError ? 1 : 0)
     {
     }
 
+    // False, after an error box, when the target is the storage, lies inside
+    // it or holds it.
+    bool TargetApart();
     // The room the selection needs against what the target file system has;
     // false when it does not fit and the user chose not to go on.
     bool RoomFits();
-    // Exports one plate; false stops the run.
-    bool ExportPlate(const PlateItem& plate);
+    // Exports the plate at `index` of the list; false stops the run.
+    bool ExportPlate(const PlateItem& plate, int index);
     // Syncs the files of the pending moves, then deletes their plates; false
     // stops the run.
     bool FlushMoves();
+    // With Move: counts the moved plates again once their deletions are
+    // durable, as a batch the plugin could not commit takes deletions back.
+    void CheckMoves();
 
     PlateRunResult result;
 
@@ -112,6 +116,8 @@ private:
     FolderMaker folders_;
     int askSticks_; // 0: errors are only logged
     std::vector<std::string> pendingMoves_; // the names of plates written, to delete
+    std::vector<int> pendingIndices_;       // their places in the list
+    std::vector<int> moved_;                // deletions answered Done
 };
 
 bool Exporter::Failure(const std::string& line, const std::string& question)
@@ -123,6 +129,41 @@ bool Exporter::Failure(const std::string& line, const std::string& question)
         Log("%s", line.c_str());
     }
     return AskYesNo(run_.owner, &askSticks_, "%s", question.c_str());
+}
+
+// The place a storage path names: a folder storage's path may carry options
+// after its last '?' ("FOLDER?layout=tms") when nothing has the whole name.
+std::string StoragePlace(const std::string& path)
+{
+    const std::size_t mark = path.rfind('?');
+    if (mark == std::string::npos || platform::PathExists(path))
+        return path;
+    return path.substr(0, mark);
+}
+
+} // namespace
+
+bool ExportTargetApart(const StorageAction& action, const std::string& basePath)
+{
+    const std::string storage = StoragePlace(action.StoragePath());
+    const std::string target = basePath.empty() ? std::string(".") : basePath;
+    if (storage.empty() || !platform::PlacesOverlap(target, storage))
+        return true;
+    SetErrorText(Translate("The export folder %s overlaps the storage %s.\nExport into a folder outside the storage."),
+                 target.c_str(), storage.c_str());
+    return false;
+}
+
+namespace {
+
+bool Exporter::TargetApart()
+{
+    if (ExportTargetApart(run_.action, options_.BasePath))
+        return true;
+    result.errorText = ErrorText(kCurrentError);
+    result.refused = true;
+    ErrorBox(run_.owner, "%s", result.errorText.c_str());
+    return false;
 }
 
 bool Exporter::RoomFits()
@@ -156,11 +197,11 @@ bool Exporter::RoomFits()
     return AskYesNo(run_.owner, nullptr,
                     Translate("Not enough free room for the export in %s.\nNeeded: %s, %llu files and folders.\n"
                               "Free: %s, %s files and folders.\n\nContinue export plates?"),
-                    options_.BasePath.c_str(), SizeText(bytes).c_str(), count, SizeText(room.bytes).c_str(),
+                    options_.BasePath.c_str(), FormatByteSize(bytes).c_str(), count, FormatByteSize(room.bytes).c_str(),
                     freeFiles.c_str());
 }
 
-bool Exporter::ExportPlate(const PlateItem& plate)
+bool Exporter::ExportPlate(const PlateItem& plate, int index)
 {
     const std::string_view name(plate.name, static_cast<std::size_t>(plate.nameLength));
     const PlateKey key(name);
@@ -192,7 +233,7 @@ bool Exporter::ExportPlate(const PlateItem& plate)
     std::string final = temporary + "g";
     if (hasTile)
         final = folder + std::to_string(options_.Layout == LayoutTms ? (1u << tile.z) - 1 - tile.y : tile.y) + ".webp";
-    if (!placed || final.size() > kTextRoom) {
+    if (!placed || final.size() > platform::kMaxPathLength) {
         if (!placed && zxy)
             SetErrorText(Translate("The plate name \"%s\" is no quadtree key: it has no z/x/y place"),
                          PrintableName(name).c_str());
@@ -200,7 +241,7 @@ bool Exporter::ExportPlate(const PlateItem& plate)
             SetErrorText(Translate("The plate name \"%s\" cannot be a file name"), PrintableName(name).c_str());
         else
             SetErrorText(Translate("The file path of the plate is longer than %d characters"),
-                         static_cast<int>(kTextRoom));
+                         static_cast<int>(platform::kMaxPathLength));
         const std::string why = ErrorText(kCurrentError);
         return Failure(Format(Translate("Plate \"%s\" is not exported: %s"), PrintableName(name).c_str(), why.c_str()),
                        Format(Translate("Error export plate data from database.\nError: %s\n\nContinue delete plates?"),
@@ -231,11 +272,16 @@ bool Exporter::ExportPlate(const PlateItem& plate)
     }
     if (hasTile) {
         // The longest extension was checked against the room above.
-        final = final.substr(0, final.rfind('.') + 1) + ImageExtension(data, size);
+        final = final.substr(0, final.rfind('.') + 1) + ImageFormatExtension(SniffImageFormat(data, size));
         temporary = final.substr(0, final.size() - 1);
     }
 
-    std::unique_ptr<platform::WritableFile> file = files_.OpenForWriting(temporary, platform::WriteMode::Truncate);
+    // A new file, never one found under that name: a link planted there
+    // would carry the data elsewhere. A file left by an earlier run (or a
+    // link) is removed, which removes a link itself, not what it points to.
+    std::unique_ptr<platform::WritableFile> file = files_.CreateNew(temporary);
+    if (!file && platform::GetLastError() == EEXIST && files_.Remove(temporary))
+        file = files_.CreateNew(temporary);
     if (!file)
         return Failure(Format(Translate("Error create local file %s"), temporary.c_str()),
                        Format(Translate("Error create local file.\nFile: %s\nError: %s\n\nContinue export plates?"),
@@ -272,6 +318,7 @@ bool Exporter::ExportPlate(const PlateItem& plate)
 
     if (options_.Move) {
         pendingMoves_.push_back(plate.name);
+        pendingIndices_.push_back(index);
         return static_cast<int>(pendingMoves_.size()) < kMoveBatch || FlushMoves();
     }
     ++result.done;
@@ -321,6 +368,8 @@ bool Exporter::FlushMoves()
         return true;
     std::vector<std::string> batch;
     batch.swap(pendingMoves_);
+    std::vector<int> indices;
+    indices.swap(pendingIndices_);
     const std::string target = options_.BasePath.empty() ? std::string(".") : options_.BasePath;
     if (!files_.SyncFileSystemOf(target)) {
         // Not known to be on disk: the plates stay in the storage.
@@ -333,6 +382,7 @@ bool Exporter::FlushMoves()
         const char* name = batch[i].c_str();
         if (run_.action.Write(name, nullptr, 0, WriteModeDelete) == Done) {
             ++result.done;
+            moved_.push_back(indices[i]);
             continue;
         }
         if (!Failure(Format("Error delete %s plate", name),
@@ -346,6 +396,22 @@ bool Exporter::FlushMoves()
     return true;
 }
 
+void Exporter::CheckMoves()
+{
+    if (!KeepDurableChanges(run_.action, run_.plates, &moved_, ChangeKind::Deleted, result.errors > 0)) {
+        result.errorText = ErrorText(kCurrentError);
+        Log(Translate("Cannot open the storage again to check the deletions: %s"), result.errorText.c_str());
+        return;
+    }
+    // Their files are on disk and the plates still in the storage.
+    const int undone = result.done - static_cast<int>(moved_.size());
+    if (undone <= 0)
+        return;
+    Log(Translate("%d plates answered deleted are still in the storage: their batch failed"), undone);
+    result.errors += undone;
+    result.done -= undone;
+}
+
 } // namespace
 
 PlateRunResult RunExport(const PlateRun& run, ExportOptions options, platform::FileSystem& files)
@@ -353,7 +419,7 @@ PlateRunResult RunExport(const PlateRun& run, ExportOptions options, platform::F
     Exporter exporter(run, options, files);
     PlateRunResult& result = exporter.result;
     result.selected = run.selection.SelectedCount();
-    if (result.selected <= 0 || !exporter.RoomFits())
+    if (result.selected <= 0 || !exporter.TargetApart() || !exporter.RoomFits())
         return result;
     result.started = true;
 
@@ -375,7 +441,7 @@ PlateRunResult RunExport(const PlateRun& run, ExportOptions options, platform::F
                 Log("Strange diff indexes: list %d == NULL", index);
                 break;
             }
-            if (!exporter.ExportPlate(plate)) {
+            if (!exporter.ExportPlate(plate, index)) {
                 Log("%s", Translate("Export cancelled with errors"));
                 result.stopped = true;
                 break;
@@ -398,6 +464,8 @@ PlateRunResult RunExport(const PlateRun& run, ExportOptions options, platform::F
             Log("%s", Translate("Export cancelled with errors"));
             result.stopped = true;
         }
+        if (options.Move)
+            exporter.CheckMoves();
     } catch (...) {
         finish();
         throw;

@@ -1,6 +1,7 @@
 #include "plates/ImageDecoderModule.h"
 
 #include "base/Paths.h"
+#include "base/ProgramFiles.h"
 #include "log/Errors.h"
 #include "platform/Library.h"
 
@@ -9,7 +10,7 @@ bool LoadImageDecoderModule(const std::string& path)
     if (ImageFunctions().Loaded())
         return true;
     std::string error;
-    const std::string full = IsAbsolutePath(path) ? path : JoinToProgramFolder(path);
+    const std::string full = IsAbsolutePath(path) ? path : OwnFilePath(path, OwnFileKind::Library);
     platform::LibraryHandle module = platform::OpenLibrary(full, &error);
     if (module == nullptr) {
         SetErrorText("Cannot load the image decoder %s: %s", full.c_str(), error.c_str());

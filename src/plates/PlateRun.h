@@ -37,6 +37,7 @@ struct PlateRun {
 
 struct PlateRunResult {
     bool started = false;  // false: nothing was done (nothing selected, refused or declined)
+    bool refused = false;  // the run could not start as asked (a target that overlaps the storage)
     int selected = 0;
     int done = 0;          // plates exported (with Move: also deleted) or deleted
     int errors = 0;        // plates that failed

@@ -187,6 +187,16 @@ public:
 
 } // namespace
 
+std::unique_ptr<WritableFile> FileSystem::CreateNew(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        Fail();
+        return nullptr;
+    }
+    return std::make_unique<PosixFile>(fd);
+}
+
 bool FileSystem::MakeFolder(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0 || Fail(); }
 
 bool FileSystem::RenameNoReplace(const std::string& from, const std::string& to)

@@ -15,6 +15,10 @@ namespace platform {
 inline constexpr int kErrorFileNotFound = ENOENT;
 inline constexpr int kErrorPathTooLong = ENAMETOOLONG;
 
+// The longest path the system opens: longer ones fail with ENAMETOOLONG.
+// Paths are carried whole up to this length and never cut.
+inline constexpr std::size_t kMaxPathLength = 4095;
+
 class WritableFile {
 public:
     virtual ~WritableFile() = default; // closes the file if Close was not called
@@ -64,6 +68,9 @@ public:
     // The calls below act on the machine's file system unless a fake
     // overrides them, so that fakes only spell out the steps they break.
 
+    // Creates a new file for writing; EEXIST when anything has that name, a
+    // symbolic link included, so that a planted link is never written through.
+    virtual std::unique_ptr<WritableFile> CreateNew(const std::string& path);
     // Creates one folder; EEXIST when something of that name is there.
     virtual bool MakeFolder(const std::string& path);
     // Moves `from` to `to` unless `to` exists (EEXIST then), in one step

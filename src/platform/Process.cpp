@@ -1,9 +1,13 @@
 #include "platform/Process.h"
 
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -66,6 +70,62 @@ std::optional<std::string> EnvironmentVariable(const std::string& name)
     if (value == nullptr)
         return std::nullopt;
     return std::string(value);
+}
+
+std::string HomeFolder()
+{
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0')
+        return home;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr)
+        return found->pw_dir;
+    return std::string();
+}
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnTerminationSignal(int signal)
+{
+    const int saved = errno;
+    const unsigned char number = static_cast<unsigned char>(signal);
+    // A full pipe already holds a request; losing this one changes nothing.
+    [[maybe_unused]] ssize_t written = write(signalPipe[1], &number, 1);
+    errno = saved;
+}
+
+} // namespace
+
+int TerminationSignalPipe()
+{
+    if (signalPipe[0] >= 0)
+        return signalPipe[0];
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        signalPipe[0] = signalPipe[1] = -1;
+        return -1;
+    }
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction action {};
+        action.sa_handler = &OnTerminationSignal;
+        action.sa_flags = SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        sigaction(signal, &action, nullptr);
+    }
+    return signalPipe[0];
+}
+
+int TakeTerminationSignal()
+{
+    unsigned char number = 0;
+    if (signalPipe[0] < 0 || read(signalPipe[0], &number, 1) != 1)
+        return 0;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::signal(signal, SIG_DFL);
+    return number;
 }
 
 void ExitProcess(int code) { std::exit(code); }

@@ -5,10 +5,13 @@
 #include "base/Translate.h"
 #include "log/Errors.h"
 #include "log/LastErrorKeeper.h"
+#include "log/Log.h"
 #include "platform/LastError.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -16,13 +19,13 @@ constexpr uint32_t kResultMask = 0xFFFF;
 constexpr std::size_t kErrorTextRoom = 100;
 
 // The path form the registry compares and stores: relative to the program
-// folder where possible, cut to 260 characters.
+// folder where possible, never cut (a cut path names another library).
 std::string NormalizedLibraryPath(const char* path)
 {
     std::string text = path != nullptr ? path : "";
     if (IsAbsolutePath(text))
         text = MakeRelativeToProgramFolder(text);
-    return Bounded(text);
+    return text;
 }
 
 } // namespace
@@ -37,6 +40,11 @@ const char* PluginTypeName(int type)
 std::unique_ptr<StoragePlugin> LoadPlugin(const char* path, const PluginHostInfo* host, int type)
 {
     std::string libraryPath = NormalizedLibraryPath(path);
+    // A path that does not fit is refused: cut, it would name another library.
+    if (libraryPath.size() > kMaxTextLength) {
+        SetLastError(ENAMETOOLONG);
+        return nullptr;
+    }
     std::string loaderText;
     // A relative path means relative to the program folder, as the Windows
     // loader searches the program's own folder first.
@@ -61,7 +69,15 @@ std::unique_ptr<StoragePlugin> LoadPlugin(const char* path, const PluginHostInfo
 
     PluginInfo info;
     std::memset(&info, 0, sizeof info);
-    if (const char* why = query(host, &info)) {
+    const char* why = nullptr;
+    try {
+        CallForeign("QueryPluginInterface", [&] { why = query(host, &info); });
+    } catch (const CommandAbandoned&) {
+        // The library stays loaded: its state is unknown.
+        Log(Translate("Plugin %s faulted in %s; it is not called again"), libraryPath.c_str(), "QueryPluginInterface");
+        throw;
+    }
+    if (why != nullptr) {
         SetErrorText(Translate("Plugin init error: %s"), why);
         return refuse();
     }
@@ -85,7 +101,7 @@ std::unique_ptr<StoragePlugin> LoadPlugin(const char* path, const PluginHostInfo
     }
     auto plugin = std::make_unique<StoragePlugin>(module, info, std::move(libraryPath));
     if (info.Init != nullptr)
-        info.Init();
+        plugin->Call("Init", [&] { info.Init(); });
     return plugin;
 }
 
@@ -104,16 +120,33 @@ BasePlugin::~BasePlugin()
         while (!actions_.empty())
             FreeAction(actions_.back().get());
         if (info_.Shutdown != nullptr)
-            info_.Shutdown();
-        platform::CloseLibrary(module_);
+            CallToRelease("Shutdown", [this] { info_.Shutdown(); });
+        // A faulted plugin may have left anything behind that points into
+        // its code (threads, handlers): its library is not unloaded.
+        if (!faulted_)
+            platform::CloseLibrary(module_);
         module_ = nullptr;
     }
+}
+
+void BasePlugin::MarkFaulted(const char* where) noexcept
+{
+    if (faulted_)
+        return;
+    faulted_ = true;
+    Log(Translate("Plugin %s faulted in %s; it is not called again"), libraryPath_.c_str(), where);
 }
 
 StorageAction* BasePlugin::CreateAction()
 {
     // A plugin that announces no CreateAction is refused here, not called.
-    ActionInterface* object = info_.CreateAction != nullptr ? info_.CreateAction() : nullptr;
+    if (faulted_) {
+        SetErrorText("%s", Translate("The plugin faulted earlier and is not called again"));
+        return nullptr;
+    }
+    ActionInterface* object = nullptr;
+    if (info_.CreateAction != nullptr)
+        Call("CreateAction", [&] { object = info_.CreateAction(); });
     if (object == nullptr) {
         SetErrorText("%s", Translate("Error requesting new action from plugin"));
         return nullptr;
@@ -146,7 +179,7 @@ void BasePlugin::FreeAction(PluginAction* action)
 void BasePlugin::ReleaseObject(ActionInterface* object)
 {
     if (info_.FreeAction != nullptr)
-        info_.FreeAction(object);
+        CallToRelease("FreeAction", [&] { info_.FreeAction(object); });
 }
 
 // ---- StorageAction ---------------------------------------------------------
@@ -168,19 +201,26 @@ const char* StorageAction::Extension() const
 bool StorageAction::Open(const char* path)
 {
     if (opened_) {
-        Interface()->functions->Open(Interface(), nullptr);
         opened_ = false;
+        Plugin()->CallToRelease("Open", [this] { Interface()->functions->Open(Interface(), nullptr); });
     }
     if (path == nullptr)
         return true;
+    if (Plugin()->Faulted()) {
+        SetErrorText("%s", Translate("The plugin faulted earlier and is not called again"));
+        return false;
+    }
 
-    std::string target = Bounded(path);
+    // Carried whole: a cut path would open another storage.
+    std::string target = path;
     const char* extension = Extension();
     if (!Plugin()->HasFlag(UsesDirectory) && *extension != '\0' &&
         LastComponent(target).find('.') == std::string_view::npos)
-        target = Bounded(target + "." + extension);
+        target += std::string(".") + extension;
 
-    if (Interface()->functions->Open(Interface(), target.c_str()) == 0) {
+    int32_t opened = 0;
+    Plugin()->Call("Open", [&] { opened = Interface()->functions->Open(Interface(), target.c_str()); });
+    if (opened == 0) {
         FetchErrorText();
         return false;
     }
@@ -189,37 +229,58 @@ bool StorageAction::Open(const char* path)
     return true;
 }
 
-uint32_t StorageAction::GetPlateData(const char* name, const void** data, uint32_t* size)
+bool StorageAction::Usable() const
 {
     if (!opened_) {
         SetLastError(platform::kErrorNotReady);
-        return Failed;
+        return false;
     }
-    return MapResult(Interface()->functions->GetPlateData(Interface(), name, data, size), false);
+    if (Plugin()->Faulted()) {
+        SetErrorText("%s", Translate("The plugin faulted earlier and is not called again"));
+        return false;
+    }
+    return true;
+}
+
+uint32_t StorageAction::GetPlateData(const char* name, const void** data, uint32_t* size)
+{
+    if (!Usable())
+        return Failed;
+    uint32_t result = Failed;
+    Plugin()->Call("GetPlateData",
+                   [&] { result = Interface()->functions->GetPlateData(Interface(), name, data, size); });
+    return MapResult(result, false);
 }
 
 uint32_t StorageAction::Write(const char* name, const void* data, uint32_t size, uint32_t mode)
 {
-    if (!opened_) {
-        SetLastError(platform::kErrorNotReady);
+    if (!Usable())
         return Failed;
-    }
     if (!Plugin()->HasFlag(SupportsWrite)) {
         SetErrorText("%s", Translate("Plugin does not support write operations"));
         return Failed;
     }
-    return MapResult(Interface()->functions->Write(Interface(), name, data, size, mode), false);
+    uint32_t result = Failed;
+    Plugin()->Call("Write", [&] { result = Interface()->functions->Write(Interface(), name, data, size, mode); });
+    return MapResult(result, false);
 }
 
 uint32_t StorageAction::Enumerate(uint32_t value1, PlateHandler handler, uint32_t value2)
 {
-    if (!opened_) {
-        SetLastError(platform::kErrorNotReady);
+    if (!Usable())
         return Failed;
-    }
     handler_ = handler;
-    uint32_t result = Interface()->functions->Enumerate(Interface(), value1, &StorageAction::OnPlate,
-                                                        value2, this);
+    handlerException_ = nullptr;
+    uint32_t result = Failed;
+    Plugin()->Call("Enumerate", [&] {
+        result = Interface()->functions->Enumerate(Interface(), value1, &StorageAction::OnPlate, value2, this);
+    });
+    if (handlerException_)
+        std::rethrow_exception(std::exchange(handlerException_, nullptr));
+    // A call of the handler faulted the plugin (through a nested command):
+    // the listing is as abandoned as if the fault had been here.
+    if (Plugin()->Faulted())
+        throw CommandAbandoned{"Enumerate"};
     return MapResult(result, true);
 }
 
@@ -227,9 +288,19 @@ uint32_t ULMORA_CALL StorageAction::OnPlate(void* cookie, int32_t number, const 
                                             uint32_t reserved, uint32_t size)
 {
     auto* action = static_cast<StorageAction*>(cookie);
+    // A plugin that faulted meanwhile is told to stop, and nothing more.
+    if (action->handlerException_ || action->Plugin()->Faulted())
+        return 0;
     if (!action->handler_)
         return 1;
-    return action->handler_(action, number, name, reserved, size) ? 1 : 0;
+    // An exception must not cross the plugin's frames: the plugin is told to
+    // stop, and Enumerate throws it once the plugin has returned.
+    try {
+        return action->handler_(action, number, name, reserved, size) ? 1 : 0;
+    } catch (...) {
+        action->handlerException_ = std::current_exception();
+        return 0;
+    }
 }
 
 uint32_t StorageAction::MapResult(uint32_t result, bool abortedAllowed) const
@@ -246,7 +317,9 @@ std::string StorageAction::PluginText() const
     // The buffer is cleared and terminated here as well, so that a plugin
     // that writes nothing or forgets the terminator cannot leak garbage.
     char buffer[kErrorTextRoom] = {};
-    Interface()->functions->GetErrorText(Interface(), buffer, kErrorTextRoom);
+    if (Plugin()->Faulted())
+        return {};
+    Plugin()->Call("GetErrorText", [&] { Interface()->functions->GetErrorText(Interface(), buffer, kErrorTextRoom); });
     buffer[kErrorTextRoom - 1] = '\0';
     return buffer;
 }

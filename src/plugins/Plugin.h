@@ -4,11 +4,13 @@
 // (PluginAction / StorageAction). Failures return false, null or 2 and leave
 // the reason as the thread's last error (log/Errors.h).
 
+#include "base/Command.h"
 #include "base/Delegate.h"
 #include "platform/Library.h"
 #include "ulmora_plugin.h"
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,7 +45,7 @@ public:
     bool HasFlag(uint32_t flag) const { return (info_.flags & flag) != 0; }
     const char* Description() const { return info_.description; }
     // The path as the loader received it: relative to the program folder when
-    // it lies below it, at most 260 characters.
+    // it lies below it, whole.
     const std::string& LibraryPath() const { return libraryPath_; }
     bool IsLoaded() const { return module_ != nullptr; }
     std::size_t ActionCount() const { return actions_.size(); }
@@ -51,18 +53,52 @@ public:
     // Replaces the previous notification; an empty one clears it.
     void SetDestroyNotification(DestroyNotification notification) { onDestroy_ = notification; }
 
+    // True once a call into the plugin faulted and the user ignored the
+    // fault. The plugin's state is unknown then: it is not called again, and
+    // destroying it frees only the program's side (its library stays loaded).
+    bool Faulted() const { return faulted_; }
+
+    // Every call into the plugin goes through here (see CallForeign): a fault
+    // in it that the user ignores marks the plugin faulted, logs it and
+    // throws CommandAbandoned. `where` names the plugin's function.
+    template <typename F>
+    void Call(const char* where, F&& call)
+    {
+        try {
+            CallForeign(where, std::forward<F>(call));
+        } catch (const CommandAbandoned&) {
+            MarkFaulted(where);
+            throw;
+        }
+    }
+    // The same for the calls that release (closing, freeing, shutting down):
+    // they run from destructors too, so an ignored fault there ends only that
+    // call.
+    template <typename F>
+    void CallToRelease(const char* where, F&& call) noexcept
+    {
+        if (faulted_)
+            return;
+        try {
+            Call(where, std::forward<F>(call));
+        } catch (const CommandAbandoned&) {
+        }
+    }
+
 protected:
     BasePlugin(platform::LibraryHandle module, const PluginInfo& info, std::string libraryPath);
 
 private:
     // Hands an action object back to the plugin.
     void ReleaseObject(ActionInterface* object);
+    void MarkFaulted(const char* where) noexcept;
 
     platform::LibraryHandle module_;
     PluginInfo info_;
     std::string libraryPath_;
     std::vector<std::unique_ptr<PluginAction>> actions_;
     DestroyNotification onDestroy_;
+    bool faulted_ = false;
 };
 
 class StoragePlugin : public BasePlugin {
@@ -132,6 +168,8 @@ public:
 private:
     static uint32_t ULMORA_CALL OnPlate(void* cookie, int32_t number, const char* name,
                                         uint32_t reserved, uint32_t size);
+    // Open and not faulted; else false with the last error set.
+    bool Usable() const;
     // Takes the plugin's text of its last failure as the custom error text.
     void FetchErrorText() const;
     uint32_t MapResult(uint32_t result, bool abortedAllowed) const;
@@ -139,4 +177,7 @@ private:
     bool opened_ = false;
     std::string storagePath_;
     PlateHandler handler_;
+    // An exception of the handler, carried past the plugin's frames (which
+    // it must not cross) and thrown again once Enumerate has returned.
+    std::exception_ptr handlerException_;
 };

@@ -1,5 +1,24 @@
 #include "plugins/PluginChoice.h"
 
+#include "base/Paths.h"
+
+#include <filesystem>
+#include <strings.h>
+#include <system_error>
+
+namespace {
+
+bool SameText(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
+
+std::string ExtensionOf(const std::string& path)
+{
+    const std::string last(LastComponent(path));
+    const std::size_t dot = last.rfind('.');
+    return dot == std::string::npos || dot == 0 ? std::string() : last.substr(dot + 1);
+}
+
+} // namespace
+
 void PluginChoice::Fill()
 {
     const std::string kept = SelectedLibraryPath();
@@ -29,4 +48,61 @@ std::string PluginChoice::SelectedLibraryPath() const
 {
     BasePlugin* plugin = Selected();
     return plugin != nullptr ? plugin->LibraryPath() : std::string();
+}
+
+// ---- the choice by path -----------------------------------------------------
+
+PluginKind KindOf(BasePlugin& plugin)
+{
+    PluginKind kind;
+    kind.name = std::filesystem::path(plugin.LibraryPath()).stem().string();
+    kind.flags = plugin.Flags();
+    if (StorageAction* action = plugin.CreateAction()) {
+        kind.extension = action->Extension();
+        plugin.FreeAction(action);
+    }
+    return kind;
+}
+
+std::string StoragePathPart(const std::string& storage)
+{
+    std::error_code error;
+    if (std::filesystem::exists(storage, error))
+        return storage;
+    const std::size_t mark = storage.rfind('?');
+    if (mark == std::string::npos || storage.find('=', mark) == std::string::npos)
+        return storage;
+    return storage.substr(0, mark);
+}
+
+PathChoice ChoosePluginForPath(const std::vector<PluginKind>& kinds, const std::string& storage)
+{
+    PathChoice choice;
+    const std::string path = StoragePathPart(storage);
+    // The overloads that report errors instead of throwing: a path may be
+    // anything a user typed.
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    choice.extension = ExtensionOf(path);
+    choice.folder = std::filesystem::is_directory(status) ||
+                    (!std::filesystem::exists(status) && choice.extension.empty());
+    std::vector<int> fit;
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        const bool usesFolder = (kinds[i].flags & UsesDirectory) != 0;
+        if (choice.folder ? usesFolder : (!usesFolder && SameText(kinds[i].extension, choice.extension)))
+            fit.push_back(static_cast<int>(i));
+    }
+    if (fit.size() == 1) {
+        choice.chosen = fit.front();
+        return choice;
+    }
+    const std::string usual = choice.folder ? "folder" : choice.extension;
+    for (int index : fit) {
+        if (SameText(kinds[static_cast<std::size_t>(index)].name, usual)) {
+            choice.chosen = index;
+            return choice;
+        }
+    }
+    choice.fits = fit;
+    return choice;
 }

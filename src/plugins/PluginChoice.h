@@ -3,9 +3,13 @@
 // registry, in the registry's order, and the entry chosen (or none). The
 // main window shows the entries in its plugin list; the entry's text is the
 // plugin's library path.
+//
+// And the choice of a plugin by what a storage path is, for whoever is given
+// a path without a plugin (the command-line tool; the window may follow).
 
 #include "plugins/Registry.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -35,3 +39,34 @@ private:
     std::vector<int> positions_; // registry positions of the entries
     int chosen_ = -1;
 };
+
+// A storage plugin as the choice by path sees it.
+struct PluginKind {
+    std::string name;      // its library's file name without ".so"
+    uint32_t flags = 0;    // UsesDirectory, SupportsWrite, SupportsList
+    std::string extension; // its default storage file extension, without the dot
+};
+
+// A registered plugin's kind; its extension is asked through an action made
+// and freed for it (empty when the plugin makes none).
+PluginKind KindOf(BasePlugin& plugin);
+
+// The storage path without the options a plugin reads after '?' (as in
+// "DIR?layout=tms"), when the whole does not name something that exists and
+// the part after the last '?' holds a '='.
+std::string StoragePathPart(const std::string& storage);
+
+struct PathChoice {
+    int chosen = -1;          // the index of the kind chosen; -1 for none
+    bool folder = false;      // the path asks for a plugin that uses folders
+    std::string extension;    // the path's file extension, without the dot
+    std::vector<int> fits;    // when several fit and none is the usual one: those
+};
+
+// Chooses among `kinds` by what `storage` is: a folder, whatever its name, or
+// a path without an extension that does not exist yet, takes a plugin that
+// uses folders; anything else the file plugin whose extension it has (case
+// ignored). When several fit, the one named after the kind ("folder", or the
+// extension) is the usual answer. A path the file system cannot look at (too
+// long, a link loop) is taken as one that does not exist.
+PathChoice ChoosePluginForPath(const std::vector<PluginKind>& kinds, const std::string& storage);

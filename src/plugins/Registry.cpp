@@ -17,12 +17,12 @@
 namespace {
 
 // Absolute paths are kept relative to the program folder where possible, so
-// that the program and its plugins can move together.
+// that the program and its plugins can move together. Never cut: a cut path
+// names another file.
 std::string StoredForm(std::string text)
 {
-    text = Bounded(text);
     if (IsAbsolutePath(text))
-        text = Bounded(MakeRelativeToProgramFolder(text));
+        text = MakeRelativeToProgramFolder(text);
     return text;
 }
 
@@ -99,7 +99,7 @@ void PluginsArray::RemoveListener(Listener listener)
 
 bool PluginsArray::HasPluginList(ConfigItem& config) { return config.FindItem(kPluginCountKey) != nullptr; }
 
-int PluginsArray::RegisterFolder(const std::string& folder)
+int PluginsArray::RegisterFolder(const std::string& folder, std::vector<Refused>* refused)
 {
     namespace fs = std::filesystem;
     std::vector<std::string> libraries;
@@ -116,6 +116,8 @@ int PluginsArray::RegisterFolder(const std::string& folder)
         if (plugin == nullptr) {
             const std::string why = ErrorText(kCurrentError);
             Log(Translate("Error loading plugin libray [%s]\nError: %s"), path.c_str(), why.c_str());
+            if (refused != nullptr)
+                refused->push_back({path, why});
             continue;
         }
         plugins_.push_back(std::move(plugin));

@@ -42,11 +42,17 @@ public:
     // True when the configuration holds a plugin list at all, even an empty one.
     static bool HasPluginList(ConfigItem& config);
     void LoadPluginList(ConfigItem& config);
-    // Registers every plugin library ("*.so") of `folder` that is not
-    // registered yet, in name order. A library that does not load is logged
-    // and skipped, without a box: nobody asked for it by name. Returns how
-    // many were registered.
-    int RegisterFolder(const std::string& folder);
+    // A library of a folder that could not be registered, and why.
+    struct Refused {
+        std::string path;
+        std::string reason;
+    };
+    // Registers every plugin library ("*.so", a regular file or a link to
+    // one) of `folder` that is not registered yet, in name order. A library
+    // that does not load is logged and skipped, without a box: nobody asked
+    // for it by name; `refused`, when given, receives it. Returns how many
+    // were registered.
+    int RegisterFolder(const std::string& folder, std::vector<Refused>* refused = nullptr);
     void SavePluginList(ConfigItem& config) const;
     // Destroys all plugins, first to last.
     void Clear();

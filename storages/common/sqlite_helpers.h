@@ -4,8 +4,10 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace sqlite_helpers {
@@ -69,5 +71,49 @@ inline bool HandOutBlob(sqlite3_stmt* stmt, int column, std::vector<unsigned cha
     *size = static_cast<uint32_t>(buffer.size());
     return !buffer.empty();
 }
+
+// Waits for another connection's lock, as SQLite's busy timeout does, but
+// bounds the whole time waited since a lock was last taken too: while
+// another program holds the file, the first calls wait up to kPerCall each,
+// and once kTotal has gone by in all, every call gives up at once (still
+// taking the lock when it is free). A deletion of many plates thus fails
+// within seconds, instead of waiting the timeout for every plate.
+class LockWait {
+public:
+    static constexpr std::chrono::milliseconds kPerCall{2000};
+    static constexpr std::chrono::milliseconds kTotal{5000};
+
+    // Installs the wait on `db` (replacing any busy timeout).
+    void Install(sqlite3* db) {
+        waited_ = std::chrono::milliseconds(0);
+        sqlite3_busy_handler(db, &LockWait::Busy, this);
+    }
+    // A lock was taken: the next wait starts afresh.
+    void Taken() { waited_ = std::chrono::milliseconds(0); }
+    // Whether the waits so far have used up the whole time.
+    bool Exhausted() const { return waited_ >= kTotal; }
+
+private:
+    static int Busy(void* self, int count) {
+        auto* wait = static_cast<LockWait*>(self);
+        const auto now = std::chrono::steady_clock::now();
+        if (count == 0)
+            wait->since_ = now;
+        else
+            wait->waited_ += std::chrono::duration_cast<std::chrono::milliseconds>(now - wait->last_);
+        wait->last_ = now;
+        if (wait->waited_ >= kTotal || now - wait->since_ >= kPerCall)
+            return 0;
+        // Short sleeps first, as SQLite's own busy timeout does.
+        static constexpr int kDelays[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
+        const int delay = kDelays[count < 12 ? count : 11];
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        return 1;
+    }
+
+    std::chrono::milliseconds waited_{0};
+    std::chrono::steady_clock::time_point since_;
+    std::chrono::steady_clock::time_point last_;
+};
 
 } // namespace sqlite_helpers

@@ -3,7 +3,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#ifdef SYS_openat2
+#include <linux/openat2.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -21,15 +26,48 @@ bool IsPlateLetter(char c) { return c >= 'q' && c <= 't'; }
 bool IsHidden(const char* name) { return name[0] == '.'; }
 
 // d_type spares a stat for folders on most file systems; the others and
-// symbolic links need one.
-bool IsDirectory(int dirFd, const dirent* entry) {
+// symbolic links need one. A link to a folder counts only when that folder
+// lies inside the storage: the plates of a folder outside are not this
+// storage's, and deleting them would reach beyond it.
+bool IsDirectory(const Root& root, int dirFd, const dirent* entry) {
     if (entry->d_type == DT_DIR)
         return true;
     if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK)
         return false;
     struct stat info {};
-    return fstatat(dirFd, entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+    if (fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    if (!S_ISLNK(info.st_mode))
+        return S_ISDIR(info.st_mode);
+    const int fd = openat(dirFd, entry->d_name, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool inside = root.Holds(fd);
+    close(fd);
+    return inside;
 }
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+class FdCloser {
+public:
+    explicit FdCloser(int fd) : fd_(fd) {}
+    ~FdCloser() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    FdCloser(const FdCloser&) = delete;
+    FdCloser& operator=(const FdCloser&) = delete;
+    // Hands the descriptor over to the caller.
+    int Release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
 
 // A regular file's size, following links; false for anything else (FIFOs,
 // devices and sockets are never plates).
@@ -131,7 +169,7 @@ struct Survey {
 // Descends the first numbered folders below a zoom folder to the first image
 // file; its depth below the base tells xyz (3), mp (5) and tc (7) apart.
 // 0 when no file was found within `budget` folders.
-size_t FirstFileDepth(int dirFd, size_t depth, int& budget) {
+size_t FirstFileDepth(const Root& root, int dirFd, size_t depth, int& budget) {
     if (depth > kMaxFields || --budget < 0)
         return 0;
     DIR* dir = OpenDir(dirFd, ".");
@@ -147,14 +185,14 @@ size_t FirstFileDepth(int dirFd, size_t depth, int& budget) {
         uint32_t size;
         if (SplitImageFile(name, &stem) && RegularFileSize(dirfd(dir), entry, &size))
             return depth + 1;
-        if (IsDirectory(dirfd(dir), entry) && folders.size() < 4)
+        if (IsDirectory(root, dirfd(dir), entry) && folders.size() < 4)
             folders.emplace_back(name);
     }
     for (const std::string& folder : folders) {
         const int fd = OpenDirFd(dirfd(dir), folder.c_str());
         if (fd < 0)
             continue;
-        const size_t found = FirstFileDepth(fd, depth + 1, budget);
+        const size_t found = FirstFileDepth(root, fd, depth + 1, budget);
         close(fd);
         if (found)
             return found;
@@ -173,6 +211,30 @@ bool IsZoomFolderName(std::string_view name) {
 std::string ErrnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 } // namespace
+
+bool Root::Holds(int fd) const {
+    int at = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    // Bounded: a path has at most this many levels on Linux.
+    for (int level = 0; at >= 0 && level < 2048; ++level) {
+        struct stat here {};
+        if (fstat(at, &here) != 0)
+            break;
+        if (here.st_dev == device && here.st_ino == inode) {
+            close(at);
+            return true;
+        }
+        const int up = openat(at, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        struct stat parent {};
+        const bool top = up < 0 || fstat(up, &parent) != 0 || SameFile(parent, here);
+        close(at);
+        at = up;
+        if (top)
+            break;
+    }
+    if (at >= 0)
+        close(at);
+    return false;
+}
 
 struct Storage::Walk {
     PlateCallback callback = nullptr;
@@ -215,6 +277,12 @@ bool Storage::Open(const char* path) {
     baseFd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (baseFd_ < 0)
         return FailOpen(ErrnoText(folderName_));
+    if (fstat(baseFd_, &info) != 0) {
+        const std::string text = ErrnoText(folderName_);
+        Close();
+        return FailOpen(text);
+    }
+    root_ = Root{info.st_dev, info.st_ino};
 
     if (location.layout) {
         layout_ = *location.layout;
@@ -251,15 +319,15 @@ bool Storage::Recognise() {
         uint64_t zoom;
         if (name == kTmsMarker) {
             survey.tmsMarker = true;
-        } else if (name == "t" ? IsDirectory(baseFd_, entry) : image && stem == "t") {
+        } else if (name == "t" ? IsDirectory(root_, baseFd_, entry) : image && stem == "t") {
             survey.plateTree = true;
         } else if (image && stem.find_first_not_of("0123") == std::string_view::npos) {
             // Also ".png", the world tile of a quadkey folder.
             survey.quadkey = true;
         } else if (name.size() == 3 && name[0] == 'L' &&
-                   ParseField(FindLayout("arcgis")->fields[0], name, &zoom) && IsDirectory(baseFd_, entry)) {
+                   ParseField(FindLayout("arcgis")->fields[0], name, &zoom) && IsDirectory(root_, baseFd_, entry)) {
             survey.arcgis = true;
-        } else if (IsZoomFolderName(name) && IsDirectory(baseFd_, entry)) {
+        } else if (IsZoomFolderName(name) && IsDirectory(root_, baseFd_, entry)) {
             survey.numbered = true;
             zoomFolders.emplace_back(name);
         } else if (!IsHidden(entry->d_name)) {
@@ -289,7 +357,7 @@ bool Storage::Recognise() {
             padded = padded || (folder.size() == 2 && folder[0] == '0');
             const int fd = OpenDirFd(baseFd_, folder.c_str());
             if (fd >= 0 && depth == 0)
-                depth = FirstFileDepth(fd, 1, budget);
+                depth = FirstFileDepth(root_, fd, 1, budget);
             if (fd >= 0)
                 close(fd);
         }
@@ -372,7 +440,7 @@ bool Storage::WalkPlateTree(int dirFd, size_t depth, Walk& walk) {
             continue;
         walk.name[depth] = name[0];
         if (name[1] == '\0') {
-            if (!IsDirectory(dirfd(dir), entry))
+            if (!IsDirectory(root_, dirfd(dir), entry))
                 continue;
             const int subFd = OpenDirFd(dirfd(dir), name);
             if (subFd < 0) {
@@ -409,7 +477,7 @@ bool Storage::WalkNumbered(Walk& walk) {
         while (const dirent* entry = readdir(base)) {
             uint64_t zoom;
             if (ParseField(layout_.fields[0], entry->d_name, &zoom) && zoom <= plate_key::kMaxZoom &&
-                IsDirectory(baseFd_, entry))
+                IsDirectory(root_, baseFd_, entry))
                 zooms.push_back({static_cast<uint32_t>(zoom), entry->d_name});
         }
     }
@@ -465,7 +533,7 @@ bool Storage::WalkNumberedLevel(int dirFd, size_t level, uint64_t x, uint64_t y,
             if (!walk.Report(size))
                 return false;
         } else {
-            if (!IsDirectory(dirfd(dir), entry))
+            if (!IsDirectory(root_, dirfd(dir), entry))
                 continue;
             const int subFd = OpenDirFd(dirfd(dir), name);
             if (subFd < 0) {
@@ -539,42 +607,107 @@ bool Storage::PlatePlace(const char* name, std::string* parent, std::string* ste
     return true;
 }
 
-uint32_t Storage::Locate(const char* name, std::string* path) {
+int Storage::OpenPlateFolder(const std::string& parent, bool make) const {
+    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#ifdef SYS_openat2
+    // One call when the kernel can check the whole path for us; links that
+    // stay inside are followed, any road out fails with EXDEV.
+    open_how how {};
+    how.flags = kFlags;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    const int fd = static_cast<int>(syscall(SYS_openat2, baseFd_, parent.c_str(), &how, sizeof how));
+    if (fd >= 0 || (errno == ENOENT && !make) || errno == ENOTDIR || errno == EACCES)
+        return fd;
+    // EXDEV may be an absolute link that leads inside; ENOSYS or EPERM a
+    // kernel or sandbox without the call: the walk below decides.
+#endif
+    int at = fcntl(baseFd_, F_DUPFD_CLOEXEC, 0);
+    for (size_t start = 0; at >= 0 && start < parent.size();) {
+        size_t end = parent.find('/', start);
+        if (end == std::string::npos)
+            end = parent.size();
+        const std::string part = parent.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".")
+            continue;
+        if (make && mkdirat(at, part.c_str(), 0777) != 0 && errno != EEXIST) {
+            const int error = errno;
+            close(at);
+            errno = error;
+            return -1;
+        }
+        int next = openat(at, part.c_str(), kFlags | O_NOFOLLOW);
+        if (next < 0 && (errno == ELOOP || errno == ENOTDIR)) {
+            struct stat info {};
+            if (fstatat(at, part.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode)) {
+                next = openat(at, part.c_str(), kFlags);
+                if (next >= 0 && !root_.Holds(next)) {
+                    close(next);
+                    next = -1;
+                    errno = EXDEV;
+                }
+            } else {
+                errno = ENOTDIR;
+            }
+        }
+        const int error = errno;
+        close(at);
+        at = next;
+        errno = error;
+    }
+    return at;
+}
+
+uint32_t Storage::Locate(const char* name, int* folderFd, std::string* leaf, std::string* path) {
+    *folderFd = -1;
     if (baseFd_ < 0)
         return Fail("The storage is not open");
     std::string parent, stem;
     if (!PlatePlace(name, &parent, &stem))
         return Fail("Invalid plate name \"" + std::string(name, strnlen(name, 40)) + "\"");
+    const int folderFdOpen = OpenPlateFolder(parent, false);
+    if (folderFdOpen < 0) {
+        if (errno == EXDEV)
+            return Fail("The folder " + parent + " is a link that leads out of " + folderName_);
+        if (errno == ENOENT || errno == ENOTDIR)
+            return Fail("No plate \"" + std::string(name) + "\" in " + folderName_);
+        return Fail(ErrnoText(parent));
+    }
+    FdCloser closer(folderFdOpen);
+    const std::string prefix = parent == "." ? std::string() : parent + "/";
     std::string odd; // a plate's name on something that is not a regular file
     const auto regular = [&](const std::string& candidate) {
         struct stat info {};
-        if (fstatat(baseFd_, candidate.c_str(), &info, 0) != 0)
+        if (fstatat(folderFdOpen, candidate.c_str(), &info, 0) != 0)
             return false;
         if (S_ISREG(info.st_mode))
             return true;
         if (odd.empty())
-            odd = candidate;
+            odd = prefix + candidate;
         return false;
+    };
+    const auto found = [&](const std::string& candidate) {
+        *leaf = candidate;
+        *path = prefix + candidate;
+        *folderFd = closer.Release();
+        return static_cast<uint32_t>(Done);
     };
     for (const bool upper : {false, true}) {
         for (const char* ext : kImageExtensions) {
-            *path = parent + "/" + stem + ".";
+            std::string candidate = stem + ".";
             for (const char* c = ext; *c; ++c)
-                path->push_back(upper ? static_cast<char>(*c - 'a' + 'A') : *c);
-            if (regular(*path))
-                return Done;
+                candidate.push_back(upper ? static_cast<char>(*c - 'a' + 'A') : *c);
+            if (regular(candidate))
+                return found(candidate);
         }
     }
     // Mixed-case extensions such as "Jpg" are rare: look through the folder.
-    if (DIR* dir = OpenDir(baseFd_, parent.c_str())) {
-        DirCloser closer(dir);
+    if (DIR* dir = OpenDir(folderFdOpen, ".")) {
+        DirCloser dirCloser(dir);
         while (const dirent* entry = readdir(dir)) {
             std::string_view fileStem;
-            if (SplitImageFile(entry->d_name, &fileStem) && fileStem == stem) {
-                *path = parent + "/" + entry->d_name;
-                if (regular(*path))
-                    return Done;
-            }
+            if (SplitImageFile(entry->d_name, &fileStem) && fileStem == stem && regular(entry->d_name))
+                return found(entry->d_name);
         }
     }
     // Reading a FIFO or a device could block the program or never end.
@@ -584,13 +717,15 @@ uint32_t Storage::Locate(const char* name, std::string* path) {
 }
 
 uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* size) {
-    std::string path;
-    if (const uint32_t failure = Locate(name, &path); failure != Done)
+    int folderFd;
+    std::string leaf, path;
+    if (const uint32_t failure = Locate(name, &folderFd, &leaf, &path); failure != Done)
         return failure;
     // Non-blocking, so that a FIFO or a device put in the file's place since
     // Locate looked cannot hold the program; refused below like any file
     // that is not regular.
-    const int fd = openat(baseFd_, path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = openat(folderFd, leaf.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    close(folderFd);
     if (fd < 0)
         return Fail(ErrnoText(path));
     struct stat info {};
@@ -631,24 +766,17 @@ uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint3
 }
 
 uint32_t Storage::Delete(const char* name) {
-    std::string path;
-    if (const uint32_t failure = Locate(name, &path); failure != Done)
+    int folderFd;
+    std::string leaf, path;
+    if (const uint32_t failure = Locate(name, &folderFd, &leaf, &path); failure != Done)
         return failure;
+    FdCloser closer(folderFd);
     // Folders are left in place, even when empty: removing the last one
-    // would turn the storage into a folder of no known layout.
-    if (unlinkat(baseFd_, path.c_str(), 0) != 0)
+    // would turn the storage into a folder of no known layout. A plate that
+    // is a link loses the link, never what it points to.
+    if (unlinkat(folderFd, leaf.c_str(), 0) != 0)
         return Fail(ErrnoText("Cannot delete " + path));
     return Done;
-}
-
-bool Storage::MakeFolders(const std::string& parent) {
-    for (size_t end = parent.find('/'); ; end = parent.find('/', end + 1)) {
-        const std::string folder = parent.substr(0, end);
-        if (mkdirat(baseFd_, folder.c_str(), 0777) != 0 && errno != EEXIST)
-            return false;
-        if (end == std::string::npos)
-            return true;
-    }
 }
 
 uint32_t Storage::Store(const char* name, const void* data, uint32_t size) {
@@ -658,18 +786,25 @@ uint32_t Storage::Store(const char* name, const void* data, uint32_t size) {
     if (!PlatePlace(name, &parent, &stem))
         return Fail("Invalid plate name \"" + std::string(name, strnlen(name, 40)) + "\"");
     const char* ext = ExtensionFor(data, size);
-    const std::string path = parent + "/" + stem + "." + ext;
+    const std::string leaf = stem + "." + ext;
+    const std::string path = parent + "/" + leaf;
     // Hidden and without an image extension: never listed, even if left
     // behind by a crash.
     const std::string temporary =
-        parent + "/.ulmora-" + std::to_string(getpid()) + "-" + std::to_string(++temporaryNumber_) + ".tmp";
+        ".ulmora-" + std::to_string(getpid()) + "-" + std::to_string(++temporaryNumber_) + ".tmp";
 
-    int fd = openat(baseFd_, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == ENOENT && parent != ".") {
-        if (!MakeFolders(parent))
-            return Fail(ErrnoText("Cannot make folder " + parent));
-        fd = openat(baseFd_, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // Every step below is relative to the plate's own folder, reached without
+    // leaving the storage, so that a link planted in the tree cannot carry the
+    // data elsewhere.
+    const int folderFd = OpenPlateFolder(parent, true);
+    if (folderFd < 0) {
+        if (errno == EXDEV)
+            return Fail("Cannot write " + path + ": the folder " + parent + " is a link that leads out of " +
+                        folderName_);
+        return Fail(ErrnoText("Cannot write " + path));
     }
+    FdCloser closer(folderFd);
+    int fd = openat(folderFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0)
         return Fail(ErrnoText("Cannot write " + path));
     const auto* bytes = static_cast<const unsigned char*>(data);
@@ -681,14 +816,14 @@ uint32_t Storage::Store(const char* name, const void* data, uint32_t size) {
         if (n <= 0) {
             const std::string text = ErrnoText("Cannot write " + path);
             close(fd);
-            unlinkat(baseFd_, temporary.c_str(), 0);
+            unlinkat(folderFd, temporary.c_str(), 0);
             return Fail(text);
         }
         done += static_cast<size_t>(n);
     }
-    if (close(fd) != 0 || renameat(baseFd_, temporary.c_str(), baseFd_, path.c_str()) != 0) {
+    if (close(fd) != 0 || renameat(folderFd, temporary.c_str(), folderFd, leaf.c_str()) != 0) {
         const std::string text = ErrnoText("Cannot write " + path);
-        unlinkat(baseFd_, temporary.c_str(), 0);
+        unlinkat(folderFd, temporary.c_str(), 0);
         return Fail(text);
     }
     stored_ = true;
@@ -700,10 +835,10 @@ uint32_t Storage::Store(const char* name, const void* data, uint32_t size) {
             // ignores case, the upper-case name is the file just written.
             if (std::strcmp(known, ext) == 0)
                 continue;
-            std::string other = parent + "/" + stem + ".";
+            std::string other = stem + ".";
             for (const char* c = known; *c; ++c)
                 other.push_back(upper ? static_cast<char>(*c - 'a' + 'A') : *c);
-            unlinkat(baseFd_, other.c_str(), 0);
+            unlinkat(folderFd, other.c_str(), 0);
         }
     }
     if (needsTmsMarker_) {

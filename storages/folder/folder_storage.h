@@ -9,11 +9,23 @@
 #include "plate_key.h"
 #include "plugin_glue.h"
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace folder {
+
+// The storage's own folder, known by its identity, so that a folder reached
+// through a link can be told to lie inside it or not.
+struct Root {
+    dev_t device = 0;
+    ino_t inode = 0;
+    // True when the open folder `fd` is the root or lies below it (its ".."
+    // chain reaches the root before the file system's top).
+    bool Holds(int fd) const;
+};
 
 class Storage : public storage_glue::StorageBase {
 public:
@@ -43,13 +55,20 @@ private:
     // The folder (relative to the base, "." for the base itself) and the
     // file stem of a plate; false for a name that is no plate.
     bool PlatePlace(const char* name, std::string* parent, std::string* stem) const;
-    // The file of plate `name` in *path and Done, or the failure reported.
-    uint32_t Locate(const char* name, std::string* path);
+    // The folder of plate `name` opened in *folderFd (the caller closes it),
+    // the file's name in it in *leaf and its path from the base in *path, and
+    // Done; or the failure reported.
+    uint32_t Locate(const char* name, int* folderFd, std::string* leaf, std::string* path);
+    // Opens `parent` (relative to the base, "." for the base itself), making
+    // the missing folders when `make`, never through a link that leads out of
+    // the storage (EXDEV then): the files there are another tree's. -1 with
+    // errno on failure.
+    int OpenPlateFolder(const std::string& parent, bool make) const;
     uint32_t Store(const char* name, const void* data, uint32_t size);
     uint32_t Delete(const char* name);
-    bool MakeFolders(const std::string& parent);
 
     int baseFd_ = -1;
+    Root root_;
     std::string folderName_; // for messages: the last path component
     Layout layout_;
     bool stored_ = false;        // a store since Open: sync the file system at Close

@@ -1,6 +1,7 @@
 #include "geopackage_storage.h"
 
 #include "message_text.h"
+#include "not_tiles.h"
 #include "plate_key.h"
 
 #include <sys/stat.h>
@@ -105,7 +106,7 @@ bool Storage::Open(const char* path) {
         Close();
         return FailOpen(std::move(text));
     }
-    sqlite3_busy_timeout(db_, 2000);
+    lockWait_.Install(db_);
     Arm();
     sqlite3_progress_handler(db_, 10000, &Storage::Watchdog, this);
     // Debian's SQLite zeroes deleted content by default, which doubles the
@@ -252,9 +253,14 @@ void Storage::Close() {
         return;
     // Nothing may stop the last commit.
     sqlite3_progress_handler(db_, 0, nullptr, nullptr);
-    if (inTransaction_ && !CommitBatch())
-        Exec("ROLLBACK");
-    inTransaction_ = false;
+    FollowSqlite();
+    if (inBatch_) {
+        // Readers of other programs may hold the file a while: the changes
+        // answered Done must not be lost to a short wait.
+        sqlite3_busy_timeout(db_, 30000);
+        CommitBatch();
+    }
+    inBatch_ = false;
     batchChanges_ = 0;
     for (Statement* stmt : {&enumerate_, &select_, &update_, &insert_, &delete_, &insertMatrix_})
         stmt->Finalize();
@@ -294,6 +300,7 @@ uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
         uint32_t z;
     };
     std::vector<Row> rows;
+    not_tiles::NotTiles notTiles;
     {
         sqlite3_stmt* stmt = enumerate_.get();
         ResetOnExit reset(stmt);
@@ -302,12 +309,24 @@ uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
         while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
             Arm();
             ++ordinal;
+            // A text, real or NULL would read as 0, a second copy of a real
+            // plate; such a row, like one outside the grid, names no plate.
+            if (sqlite3_column_type(stmt, 1) != SQLITE_INTEGER || sqlite3_column_type(stmt, 2) != SQLITE_INTEGER ||
+                sqlite3_column_type(stmt, 3) != SQLITE_INTEGER) {
+                ++notTiles.type;
+                continue;
+            }
             const sqlite3_int64 z = sqlite3_column_int64(stmt, 1);
             const sqlite3_int64 x = sqlite3_column_int64(stmt, 2);
             const sqlite3_int64 y = sqlite3_column_int64(stmt, 3);
-            // A row outside the tile grid has no plate name: it cannot be listed.
-            if (z < 0 || z > plate_key::kMaxZoom || x < 0 || y < 0 || x >> z != 0 || y >> z != 0)
+            if (z < 0 || z > plate_key::kMaxZoom) {
+                ++notTiles.zoom;
                 continue;
+            }
+            if (x < 0 || y < 0 || x >> z != 0 || y >> z != 0) {
+                ++notTiles.grid;
+                continue;
+            }
             const int64_t number =
                 sqlite3_column_type(stmt, 0) == SQLITE_NULL ? ordinal : sqlite3_column_int64(stmt, 0);
             rows.push_back({number, static_cast<uint32_t>(x), static_cast<uint32_t>(y),
@@ -316,8 +335,11 @@ uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
         if (rc != SQLITE_DONE)
             return FailSql("Reading the tiles failed");
     }
+    // What was left out is said: as the failure when nothing was listed,
+    // else as the text after a listing that went through.
+    std::string notice = notTiles.Notice(rows.size());
     if (rows.empty())
-        return Empty;
+        return notice.empty() ? static_cast<uint32_t>(Empty) : Fail(std::move(notice));
     std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.z < b.z; });
 
     char name[plate_key::kNameBufferSize];
@@ -326,6 +348,7 @@ uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
         if (callback(cookie, static_cast<int32_t>(row.number), name, 0, row.size) == 0)
             return Aborted;
     }
+    SetErrorText(std::move(notice));
     return Done;
 }
 
@@ -362,12 +385,20 @@ uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint3
     if (mode == WriteModeStore && !data && size > 0)
         return Fail("No data to store for plate " + Quoted(name));
     Arm();
-    if (!inTransaction_ && !BeginBatch())
+    FollowSqlite();
+    if (!inBatch_ && !BeginBatch())
         return FailSql("Cannot start changing");
     const uint32_t result =
         mode == WriteModeStore ? Store(tile.z, tile.x, tile.y, data, size) : Delete(tile.z, tile.x, tile.y, name);
-    if (result != Done)
+    if (result != Done) {
+        // A failure that made SQLite roll the batch back took its earlier
+        // changes with it: none of them is on disk.
+        const int lost = batchChanges_;
+        FollowSqlite();
+        if (!inBatch_ && lost > 0)
+            SetErrorText(ErrorText() + "; the " + std::to_string(lost) + " changes before it were undone");
         return result;
+    }
     return AfterChange();
 }
 
@@ -447,20 +478,36 @@ bool Storage::EnsureMatrix(uint32_t z) {
     return true;
 }
 
+// A file another program writes fails here, before anything changed;
+// readers go on reading until the commit.
 bool Storage::BeginBatch() {
     if (!Exec("BEGIN IMMEDIATE"))
         return false;
-    inTransaction_ = true;
+    lockWait_.Taken();
+    inBatch_ = true;
     batchChanges_ = 0;
     batchStart_ = std::chrono::steady_clock::now();
     return true;
+}
+
+void Storage::FollowSqlite() {
+    if (inBatch_ && !InTransaction())
+        BatchLost();
+}
+
+void Storage::BatchLost() {
+    inBatch_ = false;
+    batchChanges_ = 0;
+    // The zoom levels and bounds added in the batch are unknown again.
+    zooms_.clear();
+    storedMinX_ = 1, storedMaxX_ = 0;
 }
 
 uint32_t Storage::AfterChange() {
     ++batchChanges_;
     if (batchChanges_ >= kBatchSize || std::chrono::steady_clock::now() - batchStart_ >= kMaxBatchAge) {
         if (!CommitBatch())
-            return FailSql("Committing the changes failed");
+            return Failed;
     }
     return Done;
 }
@@ -472,7 +519,14 @@ bool Storage::CommitBatch() {
     Query touch(db_, "UPDATE gpkg_contents SET last_change = strftime('%Y-%m-%dT%H:%M:%fZ', 'now')"
                      " WHERE table_name = ?1");
     touch.Bind(1, table_);
-    touch.Step();
+    // A failure of these two is no reason to lose the batch, unless SQLite
+    // rolled it back then (a full disk): its message is kept for the text.
+    std::string why;
+    const auto lostAt = [this, &why](int rc) {
+        if (rc != SQLITE_DONE && why.empty() && !InTransaction())
+            why = sqlite3_errmsg(db_);
+    };
+    lostAt(touch.Step());
     if (storedMinX_ <= storedMaxX_) {
         Query grow(db_, "UPDATE gpkg_contents SET min_x = min(min_x, ?2), min_y = min(min_y, ?3),"
                         " max_x = max(max_x, ?4), max_y = max(max_y, ?5) WHERE table_name = ?1"
@@ -482,18 +536,31 @@ bool Storage::CommitBatch() {
         const double bounds[] = {storedMinX_, storedMinY_, storedMaxX_, storedMaxY_};
         for (int i = 0; i < 4; ++i)
             sqlite3_bind_double(grow.get(), i + 2, bounds[i]);
-        grow.Step();
+        lostAt(grow.Step());
         storedMinX_ = 1, storedMaxX_ = 0;
     }
-    if (!Exec("COMMIT")) {
-        // A failed COMMIT may leave the transaction open; the zoom levels
-        // added in it are then unknown again.
-        zooms_.clear();
-        return false;
+    if (why.empty() && Exec("COMMIT")) {
+        inBatch_ = false;
+        batchChanges_ = 0;
+        return true;
     }
-    inTransaction_ = false;
-    batchChanges_ = 0;
-    return true;
+    // A commit that waited in vain for readers leaves the batch open, as
+    // SQLite does: its changes stay pending, and the next change or Close
+    // tries again.
+    if (why.empty() && sqlite3_errcode(db_) == SQLITE_BUSY && InTransaction())
+        return true;
+    // A batch that does not commit for any other reason is rolled back
+    // whole, so that none of its changes is on disk. The message is taken
+    // before anything else runs, as each later call resets it.
+    if (why.empty())
+        why = sqlite3_errcode(db_) == SQLITE_INTERRUPT ? "stopped, a query of the file ran too long"
+                                                       : sqlite3_errmsg(db_);
+    SetErrorText("Committing the changes failed: " + why + "; the batch's " + std::to_string(batchChanges_) +
+                 " changes were undone");
+    if (InTransaction())
+        Exec("ROLLBACK");
+    BatchLost();
+    return false;
 }
 
 } // namespace geopackage

@@ -53,6 +53,14 @@ private:
     bool EnsureMatrix(uint32_t z);
     void Arm() { deadline_ = std::chrono::steady_clock::now() + timeLimit_; }
     static int Watchdog(void* self);
+    // Whether SQLite has a transaction open: the batch's state is SQLite's,
+    // which rolls a transaction back by itself after some failures (a full
+    // disk, an I/O error).
+    bool InTransaction() const { return db_ && sqlite3_get_autocommit(db_) == 0; }
+    // Notices a batch that SQLite ended by itself.
+    void FollowSqlite();
+    // Forgets what a batch that did not commit had changed.
+    void BatchLost();
     bool BeginBatch();
     uint32_t AfterChange();
     bool CommitBatch();
@@ -76,8 +84,9 @@ private:
     std::chrono::milliseconds timeLimit_{10000};
     std::chrono::steady_clock::time_point deadline_;
 
-    bool inTransaction_ = false;
+    bool inBatch_ = false; // a batch of changes is open
     int batchChanges_ = 0;
+    sqlite_helpers::LockWait lockWait_;
     // The extent of the plates stored in this batch (Web-Mercator metres),
     // for the pyramid's bounds in gpkg_contents; empty when min > max.
     double storedMinX_ = 1, storedMinY_ = 1, storedMaxX_ = 0, storedMaxY_ = 0;

@@ -77,15 +77,14 @@ constexpr const char* kAddMapRow =
     "INSERT INTO map (zoom_level, tile_column, tile_row, tile_id) VALUES (?1, ?2, ?3, ?4)";
 constexpr const char* kSetMapImage = "UPDATE map SET tile_id = ?2 WHERE rowid = ?1";
 
-// What an empty file becomes: the plain layout with its unique index.
+// What an empty file becomes with its first store, inside that store's
+// batch: the plain layout with its unique index.
 constexpr const char* kNewSchema =
     "PRAGMA application_id = 0x4D504258;" // 'MPBX', the MBTiles file type
-    "BEGIN;"
     "CREATE TABLE metadata (name TEXT, value TEXT);"
     "CREATE UNIQUE INDEX name ON metadata (name);"
     "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);"
-    "CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);"
-    "COMMIT;";
+    "CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);";
 
 // tile_id may be stored as text, integer or blob; equal values of different
 // types are different ids to SQLite, so the type is part of the key.
@@ -210,21 +209,21 @@ bool Storage::Open(const char* path) {
     }
     // Absolute: the listing's own connections open it later.
     path_ = sqlite3_db_filename(db_, "main");
-    sqlite3_busy_timeout(db_, 2000);
+    lockWait_.Install(db_);
     // Debian's SQLite zeroes deleted content by default, which doubles the
     // writes of a deletion; map tiles are no secret.
     sqlite3_exec(db_, "PRAGMA secure_delete = OFF", nullptr, nullptr, nullptr);
     readOnly_ = sqlite3_db_readonly(db_, "main") == 1;
 
-    // An empty file is an empty database to SQLite: it becomes an empty
-    // MBTiles file, the target of a copy.
+    // An empty file is an empty database to SQLite: it is an MBTiles file
+    // without plates, the target of a copy, whose tables the first store
+    // makes. Opening and listing it leave it as it is.
     // (A new database in WAL mode may have its pages in the -wal file alone.)
     struct stat wal {};
     const bool walPages = stat((std::string(path) + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
-    if (info.st_size == 0 && !walPages && !readOnly_ && !CreateSchema()) {
-        std::string text = fileName_ + ": cannot create the tables: " + sqlite3_errmsg(db_);
-        Close();
-        return FailOpen(std::move(text));
+    if (info.st_size == 0 && !walPages && !readOnly_) {
+        schemaPending_ = true;
+        return true;
     }
 
     // SQLite reads the file only now: a file of another kind fails here.
@@ -271,10 +270,16 @@ bool Storage::Open(const char* path) {
     return true;
 }
 
-bool Storage::CreateSchema() {
-    if (Exec(kNewSchema))
+// Makes the tables of an empty file in the open batch of changes.
+bool Storage::CreateSchemaInBatch() {
+    if (!Exec(kNewSchema))
+        return false;
+    schemaPending_ = false;
+    schemaInBatch_ = true;
+    layout_ = Layout::Plain;
+    if (PrepareListing() && select_.Prepare(db_, kSelectTile))
         return true;
-    Exec("ROLLBACK");
+    BatchLost();
     return false;
 }
 
@@ -318,15 +323,20 @@ bool Storage::HasUniqueTileIndex(const char* table) {
 void Storage::Close() {
     if (!db_)
         return;
-    if (inTransaction_ && !Exec("COMMIT")) {
+    FollowSqlite();
+    if (batch_ == Batch::Changes && !Exec("COMMIT")) {
         // Readers of other programs may hold the file a while: the stores
         // answered Done must not be lost to a short wait.
         sqlite3_busy_timeout(db_, 30000);
-        if (!Exec("COMMIT"))
+        if (!Exec("COMMIT") && InTransaction())
             Exec("ROLLBACK");
+    } else if (InTransaction()) {
+        Exec("ROLLBACK"); // reads only
     }
-    inTransaction_ = false;
-    batchWrites_ = 0;
+    batch_ = Batch::None;
+    batchCount_ = 0;
+    schemaPending_ = false;
+    schemaInBatch_ = false;
     for (Statement* stmt : {&range_, &ordered_, &late_, &select_, &deleteTile_, &findMapRow_, &deleteMapRow_,
                             &deleteImage_, &countImageUses_, &store_, &update_, &findImage_, &addImage_,
                             &addMapRow_, &setMapImage_})
@@ -358,10 +368,16 @@ uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
     if (!db_)
         return Fail("The storage is not open");
     SetErrorText("");
+    FollowSqlite();
+    if (schemaPending_)
+        return Empty;
     // The listing reads with connections of its own: they see only what is
     // committed.
-    if (inTransaction_ && !CommitBatch())
-        return FailSql("Committing the changes failed");
+    EndReads();
+    if (batch_ == Batch::Changes && !CommitBatch())
+        return Failed;
+    if (batch_ == Batch::Changes)
+        return Fail("Committing the changes failed: another program holds " + fileName_ + "; they are still pending");
 
     Lister lister(callback, cookie);
     if (layout_ != Layout::OtherView && zoomIndex_) {
@@ -523,14 +539,14 @@ uint32_t Storage::ListInIndexOrder(Lister& lister) {
 // Rows that name no tile are made visible: as the failure when nothing else
 // was found, else as the error text left after a successful listing.
 uint32_t Storage::FinishListing(uint32_t result, const Lister& lister) {
-    const uint64_t dropped = lister.notTiles.Total();
-    if (dropped == 0 || (result != Done && result != Empty))
+    if (result != Done && result != Empty)
         return result;
-    const std::string reasons = std::to_string(dropped) + (dropped == 1 ? " row" : " rows") +
-                                " not tiles: " + lister.notTiles.Reasons();
+    std::string notice = lister.notTiles.Notice(lister.Listed());
+    if (notice.empty())
+        return result;
     if (result == Empty)
-        return Fail("No tiles; " + reasons);
-    SetErrorText("Left out " + reasons);
+        return Fail(std::move(notice));
+    SetErrorText(std::move(notice));
     return Done;
 }
 
@@ -540,17 +556,30 @@ uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* si
     plate_key::Tile tile;
     if (!plate_key::Parse(name, &tile))
         return Fail("Invalid plate name " + Quoted(name));
-    // Reads share one transaction, ended like a batch of writes, so that
+    FollowSqlite();
+    if (schemaPending_)
+        return Fail("No plate " + Quoted(name) + " in " + fileName_);
+    // Reads share one transaction, ended like a batch of changes, so that
     // SQLite takes and checks its file locks once per batch instead of once
-    // per plate: an export reads every plate of a selection in a row.
-    if (!inTransaction_ && Exec("BEGIN")) {
-        inTransaction_ = true;
-        batchWrites_ = 0;
+    // per plate: an export reads every plate of a selection in a row. A
+    // batch of changes open now is read from as it is, and committed once it
+    // is old, so that other writers do not wait on the reads: if that fails,
+    // so does the read, which tells the caller that changes were undone.
+    if (batch_ == Batch::Changes && std::chrono::steady_clock::now() - batchStart_ >= kMaxBatchAge &&
+        !CommitBatch())
+        return Failed;
+    if (batch_ == Batch::None && Exec("BEGIN")) {
+        batch_ = Batch::Reads;
+        batchCount_ = 0;
         batchStart_ = std::chrono::steady_clock::now();
     }
     const uint32_t result = ReadPlate(name, tile, data, size);
-    if (inTransaction_ && AfterWrite() != Done)
-        return FailSql("Ending the reads failed");
+    FollowSqlite();
+    if (result != Failed)
+        lockWait_.Taken();
+    if (batch_ == Batch::Reads &&
+        (++batchCount_ >= kBatchSize || std::chrono::steady_clock::now() - batchStart_ >= kMaxBatchAge))
+        EndReads();
     return result;
 }
 
@@ -583,6 +612,9 @@ uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint3
         return Fail("Invalid plate name " + Quoted(name));
     if (store && !data && size > 0)
         return Fail("No data to store for plate " + Quoted(name));
+    FollowSqlite();
+    if (schemaPending_ && !store)
+        return Fail("No plate " + Quoted(name) + " in " + fileName_);
     if (const uint32_t begun = BeginWrite(store ? "Cannot start storing" : "Cannot start deleting"); begun != Done)
         return begun;
     const uint32_t row = plate_key::FlipRow(tile.z, tile.y);
@@ -596,20 +628,68 @@ uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint3
         result = layout_ == Layout::Plain ? DeletePlain(tile.z, tile.x, row, name)
                                           : DeleteDeduplicated(tile.z, tile.x, row, name);
     }
-    if (result != Done)
+    if (result != Done) {
+        // A failure that made SQLite roll the batch back took its earlier
+        // changes with it: none of them is on disk.
+        const int lost = batchCount_;
+        FollowSqlite();
+        if (batch_ == Batch::None && lost > 0)
+            SetErrorText(ErrorText() + "; the " + std::to_string(lost) + " changes before it were undone");
         return result;
+    }
     return AfterWrite();
 }
 
 uint32_t Storage::BeginWrite(const char* what) {
-    if (inTransaction_)
+    FollowSqlite();
+    if (batch_ == Batch::Changes)
         return Done;
+    EndReads();
+    // A file another program writes fails here, before anything changed;
+    // readers go on reading until the commit.
     if (!Exec("BEGIN IMMEDIATE"))
         return FailSql(what);
-    inTransaction_ = true;
-    batchWrites_ = 0;
+    lockWait_.Taken();
+    batch_ = Batch::Changes;
+    batchCount_ = 0;
     batchStart_ = std::chrono::steady_clock::now();
+    if (schemaPending_ && !CreateSchemaInBatch()) {
+        const uint32_t failed = FailSql("Cannot create the tables");
+        if (InTransaction())
+            Exec("ROLLBACK");
+        BatchLost();
+        return failed;
+    }
     return Done;
+}
+
+void Storage::FollowSqlite() {
+    if (batch_ != Batch::None && !InTransaction())
+        BatchLost();
+}
+
+void Storage::BatchLost() {
+    batch_ = Batch::None;
+    batchCount_ = 0;
+    // The cached facts of the batch went with it.
+    imageUsesLoaded_ = false;
+    imageUses_.clear();
+    formatNoted_ = false;
+    if (schemaInBatch_) {
+        schemaInBatch_ = false;
+        schemaPending_ = true;
+        for (Statement* stmt : {&range_, &ordered_, &late_, &select_, &store_, &update_})
+            stmt->Finalize();
+    }
+}
+
+void Storage::EndReads() {
+    if (batch_ != Batch::Reads)
+        return;
+    if (InTransaction() && !Exec("COMMIT"))
+        Exec("ROLLBACK");
+    batch_ = Batch::None;
+    batchCount_ = 0;
 }
 
 // An empty blob is stored as such (zeroblob), never as NULL.
@@ -814,20 +894,36 @@ bool Storage::LoadImageUses() {
 }
 
 uint32_t Storage::AfterWrite() {
-    ++batchWrites_;
-    if (batchWrites_ >= kBatchSize || std::chrono::steady_clock::now() - batchStart_ >= kMaxBatchAge) {
+    ++batchCount_;
+    if (batchCount_ >= kBatchSize || std::chrono::steady_clock::now() - batchStart_ >= kMaxBatchAge) {
         if (!CommitBatch())
-            return FailSql("Committing the changes failed");
+            return Failed;
     }
     return Done;
 }
 
+// Commits the batch of changes. A commit that waited in vain for readers
+// leaves the batch open, as SQLite does: its changes stay pending, and the
+// next change, listing or Close tries again. A batch that does not commit
+// for any other reason is rolled back whole (SQLite often has done so
+// already), so that none of its changes is on disk, and the text says so.
+// False for such a batch; true when committed or still pending.
 bool Storage::CommitBatch() {
-    if (!Exec("COMMIT"))
-        return false;
-    inTransaction_ = false;
-    batchWrites_ = 0;
-    return true;
+    const int count = batchCount_;
+    if (Exec("COMMIT")) {
+        batch_ = Batch::None;
+        batchCount_ = 0;
+        schemaInBatch_ = false;
+        return true;
+    }
+    if (sqlite3_errcode(db_) == SQLITE_BUSY && InTransaction())
+        return true;
+    SetErrorText("Committing the changes failed: " + std::string(sqlite3_errmsg(db_)) + "; the batch's " +
+                 std::to_string(count) + " changes were undone");
+    if (InTransaction())
+        Exec("ROLLBACK");
+    BatchLost();
+    return false;
 }
 
 } // namespace mbtiles

@@ -52,7 +52,6 @@ private:
 
     bool Exec(const char* sql);
     uint32_t FailSql(const char* what);
-    bool CreateSchema();
     bool PrepareListing();
     bool HasZoomIndex(const char* table);
     bool HasUniqueTileIndex(const char* table);
@@ -69,8 +68,19 @@ private:
     uint32_t DeleteDeduplicated(uint32_t z, uint32_t x, uint32_t row, const char* name);
     bool LoadImageUses();
     bool DropImageUse(const std::string& key, sqlite3_value* id);
+    // Whether SQLite has a transaction open on the connection: the batch's
+    // state is SQLite's, which rolls a transaction back by itself after
+    // some failures (a full disk, an I/O error).
+    bool InTransaction() const { return db_ && sqlite3_get_autocommit(db_) == 0; }
+    // Notices a batch that SQLite ended by itself.
+    void FollowSqlite();
+    // Forgets what a batch that did not commit had changed.
+    void BatchLost();
+    // Ends a batch of reads; false when a batch of changes is open.
+    void EndReads();
     uint32_t AfterWrite();
     bool CommitBatch();
+    bool CreateSchemaInBatch();
 
     sqlite3* db_ = nullptr;
     std::string fileName_; // for messages: the last path component
@@ -102,9 +112,16 @@ private:
 
     std::vector<unsigned char> data_; // the block GetPlateData handed out
 
-    bool inTransaction_ = false;
-    int batchWrites_ = 0;
+    // The open batch: reads share one transaction, changes another.
+    enum class Batch { None, Reads, Changes };
+    Batch batch_ = Batch::None;
+    int batchCount_ = 0; // reads or changes in the open batch
     std::chrono::steady_clock::time_point batchStart_;
+    sqlite_helpers::LockWait lockWait_;
+    // An empty file: its tables are made with the first store, so that
+    // opening or listing it never writes to it.
+    bool schemaPending_ = false;
+    bool schemaInBatch_ = false; // made in the open batch: gone if it fails
 
     // Deduplicated layout: how many map rows use each image. Counted once on
     // the first deletion, because map usually has no index on tile_id and a

@@ -6,21 +6,6 @@
 
 namespace mbtiles {
 
-std::string NotTiles::Reasons() const {
-    std::string text;
-    const auto add = [&text](uint64_t count, const char* what) {
-        if (count == 0)
-            return;
-        if (!text.empty())
-            text += ", ";
-        text += std::to_string(count) + " " + what;
-    };
-    add(zoom, "zoom not 0-30");
-    add(grid, "off the grid");
-    add(type, "not integers");
-    return text;
-}
-
 namespace {
 
 // Classifies one row of plate `number` through `type` and `value`, which

@@ -4,6 +4,7 @@
 // their own, so that SQLite's work and the program's callbacks run on both
 // cores while nothing is held per tile.
 
+#include "not_tiles.h"
 #include "read_ahead.h"
 
 #include <sqlite3.h>
@@ -17,22 +18,7 @@
 
 namespace mbtiles {
 
-// Rows that name no tile, by reason.
-struct NotTiles {
-    uint64_t zoom = 0; // zoom level outside 0 to 30
-    uint64_t grid = 0; // column or row outside the level's grid
-    uint64_t type = 0; // zoom, column or row not an integer
-
-    uint64_t Total() const { return zoom + grid + type; }
-    void Add(const NotTiles& other) {
-        zoom += other.zoom;
-        grid += other.grid;
-        type += other.type;
-    }
-    // "2 zoom not 0-30, 1 not integers": the reasons that occurred, short
-    // enough for the program's 100-byte error text.
-    std::string Reasons() const;
-};
+using not_tiles::NotTiles;
 
 // One tile row as stored: the row counts from the bottom.
 struct ScanRow {

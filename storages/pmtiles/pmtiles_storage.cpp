@@ -21,6 +21,7 @@ struct Storage::Walk {
     PlateCallback callback = nullptr;
     void* cookie = nullptr;
     int32_t number = 0;
+    uint64_t count = 0; // tiles listed
     bool listed = false;
     TileNamer namer;
 };
@@ -161,6 +162,8 @@ uint32_t Storage::WalkLevel(int depth, uint64_t low, uint64_t high, Walk& walk) 
         }
         if (entry.length > std::numeric_limits<uint32_t>::max())
             return Fail(std::string(what) + ": a tile has more than 4 GiB");
+        if (const std::string damage = RunDamage(entry); !damage.empty())
+            return Fail(damage);
         // A run reaching past the next entry (or its directory's end) is cut
         // there: a lookup of those ids finds the next entry, so they are not
         // the run's.
@@ -168,6 +171,13 @@ uint32_t Storage::WalkLevel(int depth, uint64_t low, uint64_t high, Walk& walk) 
         const uint64_t runEnd = entry.runLength > bound - entry.tileId ? bound : entry.tileId + entry.runLength;
         // Tiles deeper than the deepest plate zoom have no name: skipped.
         const uint64_t last = std::min(runEnd, kEndOfIds);
+        // The header's count of addressed tiles (0: not given) bounds the
+        // listing: a damaged archive cannot make it run for ever.
+        const uint64_t tiles = last > entry.tileId ? last - entry.tileId : 0;
+        if (header_.addressedTiles != 0 && tiles > header_.addressedTiles - walk.count)
+            return Fail("Damaged PMTiles archive: its directories address more than the " +
+                        std::to_string(header_.addressedTiles) + " tiles its header says");
+        walk.count += tiles;
         for (uint64_t id = entry.tileId; id < last; ++id) {
             walk.listed = true;
             if (walk.callback(walk.cookie, ++walk.number, walk.namer.Name(id), 0,
@@ -206,6 +216,8 @@ uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* si
     }
     if (!found)
         return Fail("No plate " + Quoted(name) + " in the archive");
+    if (const std::string damage = RunDamage(*found); !damage.empty())
+        return Fail(damage);
     if (found->length > std::numeric_limits<uint32_t>::max() || found->offset > header_.tileDataLength ||
         found->length > header_.tileDataLength - found->offset)
         return Fail("Plate " + Quoted(name) + " lies outside the tile data of the archive");
@@ -216,6 +228,16 @@ uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* si
     *data = data_.data();
     *size = static_cast<uint32_t>(data_.size());
     return data_.empty() ? Empty : Done;
+}
+
+// What is wrong with a tile entry whose run reaches past the archive's
+// deepest zoom, as its header gives it; empty for a sound entry.
+std::string Storage::RunDamage(const Entry& entry) const {
+    const uint64_t end = FirstIdOfZoom(std::min<uint32_t>(header_.maxZoom, kMaxZoom) + 1);
+    if (header_.maxZoom > kMaxZoom || (entry.tileId < end && entry.runLength <= end - entry.tileId))
+        return {};
+    return "Damaged PMTiles archive: a run of " + std::to_string(entry.runLength) +
+           " tiles reaches past its deepest zoom " + std::to_string(header_.maxZoom);
 }
 
 uint32_t Storage::Write(const char*, const void*, uint32_t, uint32_t) {

@@ -53,6 +53,7 @@ private:
     std::string LoadLeaf(int depth, const Entry& entry);
     uint32_t WalkLevel(int depth, uint64_t low, uint64_t high, Walk& walk);
     bool ReadAt(uint64_t offset, size_t length, uint8_t* out, std::string* error);
+    std::string RunDamage(const Entry& entry) const;
 
     int fd_ = -1;
     uint64_t fileSize_ = 0;

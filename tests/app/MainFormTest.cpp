@@ -107,8 +107,10 @@ TEST_F(MainFormTest, ANormalRunLogsStartAndShutdownInOrder)
     const std::string dashes(42, '-');
     EXPECT_EQ(texts[0], dashes);
     EXPECT_EQ(texts[1], "Programm: " + fs::read_symlink("/proc/self/exe").string());
-    EXPECT_EQ(texts[2].rfind("Vesion: ", 0), 0u) << texts[2];
-    EXPECT_EQ(texts[2].size(), std::string("Vesion: 10-12-2026 04:48:30").size());
+    // The project's version, then the program file's time.
+    const std::string version = std::string("Vesion: ") + PROJECT_VERSION + " (";
+    EXPECT_EQ(texts[2].rfind(version, 0), 0u) << texts[2];
+    EXPECT_EQ(texts[2].size(), (version + "10-12-2026 04:48:30)").size()) << texts[2];
     EXPECT_EQ(texts[3], dashes);
     EXPECT_EQ(std::vector<std::string>(texts.begin() + 4, texts.begin() + 7),
               (std::vector<std::string>{"Starting...", "Load cfg...", "OK"}));

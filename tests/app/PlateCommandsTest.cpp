@@ -128,4 +128,46 @@ TEST_F(PlateCommandsTest, DeleteAsksThenDeletesAndReloads)
     EXPECT_TRUE(window->StorageLoaded());
 }
 
+// The base folder as the dialog takes it: a path longer than 260 characters
+// is used whole, and the storage itself is no target.
+TEST_F(PlateCommandsTest, TheDialogsFolderIsUsedWholeAndNeverTheStorage)
+{
+    const std::string longBase = folder.File(std::string(150, 'd') + "/" + std::string(150, 'e'));
+    const struct {
+        const char* label;
+        std::string base;
+        bool move;
+        bool written;
+    } cases[] = {
+        {"a folder of 300 characters", longBase, false, true},
+        {"the storage itself, with Move", storage, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        SelectLevel(2);
+        boxes.shown.clear();
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<TAskExportForm*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            dialog->edtBasePath->setText(QString::fromStdString(c.base));
+            dialog->chMove->setChecked(c.move);
+            QTest::mouseClick(dialog->btnOk, Qt::LeftButton);
+        });
+        QTest::mouseClick(window->btnExport, Qt::LeftButton);
+
+        EXPECT_EQ(window->Link()->ReadString("Export/BasePath", ""), c.base);
+        for (const char* file : {"t/q.jpg", "t/r.jpg", "t/s.jpg", "t/t.jpg"})
+            EXPECT_EQ(fs::is_regular_file(c.base + "/" + file), c.written) << file;
+        if (c.written) {
+            EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+            EXPECT_EQ(window->list->ItemsCount(), 21);
+        } else {
+            ASSERT_EQ(boxes.shown.size(), 1u);
+            EXPECT_EQ(boxes.shown[0].kind, "error");
+            EXPECT_TRUE(fs::is_regular_file(storage));
+            EXPECT_EQ(window->list->SelectedCount(), 4) << "nothing was moved or reloaded";
+        }
+    }
+}
+
 } // namespace

@@ -44,3 +44,20 @@ TEST(PlateKeyTest, QuadtreeTilesBothWays)
     EXPECT_TRUE(PlateKey("tqrs").IsWithin("tq"));
     EXPECT_FALSE(PlateKey("tqrs").IsWithin("tr"));
 }
+
+TEST(PlateKeyTest, QuadtreeKeysAreWhatToTileAccepts)
+{
+    const struct {
+        std::string name;
+        bool key;
+    } cases[] = {
+        {"t", true},          {"tqrst", true},      {std::string(31, 't'), true},
+        {std::string(32, 't'), false}, // past 32-bit coordinates
+        {"", false},          {"q", false},         {"tu", false},
+        {"tp", false},        {"Tq", false},        {std::string("t\0q", 3), false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PlateKey::IsQuadtreeKey(c.name), c.key) << c.name;
+        EXPECT_EQ(PlateKey(c.name).ToTile().has_value(), c.key) << c.name;
+    }
+}

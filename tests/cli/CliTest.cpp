@@ -7,11 +7,16 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -27,8 +32,10 @@ struct Outcome {
     std::string err;
 };
 
-// Starts the tool with its output in files of `folder`; the caller waits.
-pid_t Start(const TempFolder& folder, const std::vector<std::string>& arguments)
+// Starts the tool with its output in files of `folder`, and `environment`
+// ("NAME=value") added to this process's; the caller waits.
+pid_t Start(const TempFolder& folder, const std::vector<std::string>& arguments,
+            const std::vector<std::string>& environment = {})
 {
     std::vector<std::string> all{CLI_TOOL};
     all.insert(all.end(), arguments.begin(), arguments.end());
@@ -41,26 +48,47 @@ pid_t Start(const TempFolder& folder, const std::vector<std::string>& arguments)
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, folder.File("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, folder.File("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> variables = environment;
+    std::vector<char*> envp;
+    for (char** variable = environ; *variable != nullptr; ++variable)
+        envp.push_back(*variable);
+    for (std::string& variable : variables)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, CLI_TOOL, &actions, nullptr, argv.data(), environ);
+    const int rc = posix_spawn(&pid, CLI_TOOL, &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
 }
 
+// The exit code of a run that hung and was killed.
+constexpr int kHung = -2;
+
+// Waits for the tool, at most a minute; a run that takes longer is killed
+// and its code is kHung, a run ended by a signal -1.
 Outcome Finish(const TempFolder& folder, pid_t pid)
 {
     Outcome outcome;
     int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    pid_t ended = 0;
+    for (int i = 0; pid > 0 && i < 6000 && (ended = waitpid(pid, &status, WNOHANG)) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (pid > 0 && ended == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        outcome.code = kHung;
+    } else if (ended == pid && WIFEXITED(status)) {
         outcome.code = WEXITSTATUS(status);
+    }
     outcome.out = ReadWholeFile(folder.File("stdout"));
     outcome.err = ReadWholeFile(folder.File("stderr"));
     return outcome;
 }
 
-Outcome RunCli(const TempFolder& folder, const std::vector<std::string>& arguments)
+Outcome RunCli(const TempFolder& folder, const std::vector<std::string>& arguments,
+               const std::vector<std::string>& environment = {})
 {
-    return Finish(folder, Start(folder, arguments));
+    return Finish(folder, Start(folder, arguments, environment));
 }
 
 int Lines(const std::string& text)
@@ -111,6 +139,8 @@ TEST(CliTest, CommandLines)
         {"list everything", {"list", "@"}, 0, {"\tt\n"}, {}, 21},
         {"list a level", {"list", "@", "--levels", "2"}, 0, {"\t2\t10944\ttr\n"}, {}, 4},
         {"z counts from 0", {"list", "@", "--z=1"}, 0, {"\ttr\n"}, {}, 4},
+        {"z up to 1", {"list", "@", "--z", "-1"}, 0, {"\tt\n", "\ttr\n"}, {}, 5},
+        {"the deepest level", {"list", "@", "--levels", "31"}, 0, {}, {}, 0},
         {"a quadtree area", {"list", "@", "--prefix", "tq"}, 0, {"\ttq\n", "\ttqt\n"}, {}, 5},
         {"two areas and levels", {"list", "@", "--prefix", "tq,ts", "--levels", "3-"}, 0, {"\ttsq\n"}, {}, 8},
         {"a box over Europe", {"list", "@", "--bbox", "-10,35,30,60"}, 0, {"\tt\n", "\ttq\n", "\ttr\n", "\ttqs\n", "\ttrt\n"}, {}, 5},
@@ -246,6 +276,40 @@ TEST(CliTest, CopyMakesANewStorageAndKeepsEveryTile)
     EXPECT_FALSE(fs::exists(folder.File("x.pmtiles")));
 }
 
+// Into a target with room for about a hundred plates (the tool may write
+// files of 256 KiB at most, a full disk without root): the summary counts
+// only what the target holds, however the plugin answered before its batch
+// failed.
+TEST(CliTest, CopyIntoAFullTargetCountsWhatTheTargetHolds)
+{
+    TempFolder folder;
+    const std::string source = folder.File("many.mbtiles");
+    Sql(source, "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);"
+                " WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 1499)"
+                " INSERT INTO tiles SELECT 6, i % 64, i / 64, randomblob(2000) FROM n;");
+    const std::string target = folder.File("full.mbtiles");
+    // The limit and the ignored SIGXFSZ pass to the tool, and only to it.
+    rlimit previous{};
+    getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit limit = previous;
+    limit.rlim_cur = 256 << 10;
+    void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const pid_t pid = Start(folder, {"copy", source, target});
+    setrlimit(RLIMIT_FSIZE, &previous);
+    signal(SIGXFSZ, handler);
+    const Outcome outcome = Finish(folder, pid);
+
+    EXPECT_EQ(outcome.code, 1) << outcome.err;
+    const std::size_t at = outcome.err.rfind(" of 1500 plates copied");
+    ASSERT_NE(at, std::string::npos) << outcome.err;
+    const std::size_t start = outcome.err.find_last_not_of("0123456789", at - 1) + 1;
+    const int copied = std::stoi(outcome.err.substr(start, at - start));
+    const std::string held = Sql(target, "SELECT count(*) FROM tiles");
+    EXPECT_EQ(copied, held.empty() ? 0 : std::stoi(held)) << outcome.err;
+    EXPECT_LT(copied, 1500);
+}
+
 TEST(CliTest, RoundTripThroughAFolderTreeKeepsEveryTile)
 {
     TempFolder folder;
@@ -326,4 +390,181 @@ TEST(CliTest, CtrlCDuringAnExportLeavesNoHalfWrittenFile)
     }
     EXPECT_GT(files, 0);
     EXPECT_LT(files, 5021);
+}
+
+// A folder storage (a z/x/y tree of the 21 tiles) with every target that is
+// it, lies inside it or holds it: each is refused as a usage error, and every
+// file of the storage stays.
+TEST(CliTest, TargetsThatOverlapTheStorageAreRefused)
+{
+    TempFolder folder;
+    const std::string world = World(folder);
+    const std::string tree = folder.File("tree");
+    ASSERT_EQ(RunCli(folder, {"copy", world, tree}).code, 0);
+    fs::create_directory_symlink(tree, folder.File("link"));
+    auto files = [&] {
+        std::map<std::string, std::uintmax_t> sizes;
+        for (const auto& entry : fs::recursive_directory_iterator(tree))
+            if (entry.is_regular_file())
+                sizes[entry.path().lexically_relative(tree).string()] = entry.file_size();
+        return sizes;
+    };
+    const std::map<std::string, std::uintmax_t> before = files();
+    ASSERT_EQ(before.size(), 21u);
+
+    const struct {
+        const char* label;
+        std::vector<std::string> arguments;
+    } cases[] = {
+        {"moved into itself", {"export", tree, tree, "--move", "--existing", "overwrite"}},
+        {"moved into itself spelt with ./", {"export", tree, tree + "/./", "--move", "--existing", "overwrite"}},
+        {"moved into a link to itself", {"export", tree, folder.File("link"), "--move", "--existing", "overwrite"}},
+        {"exported into a folder inside", {"export", tree, tree + "/sub"}},
+        {"planned into itself", {"export", tree, tree, "--move", "--dry-run"}},
+        {"copied into a folder inside", {"copy", tree, tree + "/sub"}},
+        {"copied into the folder that holds it", {"copy", tree, folder.Path().string() + "/"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const Outcome outcome = RunCli(folder, c.arguments);
+        EXPECT_EQ(outcome.code, 2) << outcome.err;
+        EXPECT_EQ(files(), before);
+        EXPECT_FALSE(fs::exists(tree + "/sub"));
+    }
+}
+
+// A storage whose path is longer than 260 characters, beside a decoy whose
+// path is its first 260 characters: the storage named is the one changed.
+TEST(CliTest, ALongStoragePathIsOpenedWhole)
+{
+    TempFolder folder;
+    const std::string dir = folder.File(std::string(100, 'd') + "/" + std::string(100, 'e'));
+    fs::create_directories(dir);
+    const std::string decoy = dir + "/" + std::string(260 - dir.size() - 1, 'f');
+    const std::string storage = decoy + std::string(30, 'g') + ".mbtiles";
+    ASSERT_EQ(decoy.size(), 260u);
+    fs::copy_file(FIXTURE_MBTILES, decoy);
+    fs::copy_file(FIXTURE_MBTILES, storage);
+
+    const Outcome outcome = RunCli(folder, {"delete", storage, "--levels", "3", "--yes"});
+    EXPECT_EQ(outcome.code, 0) << outcome.err;
+    EXPECT_EQ(Sql(storage, "SELECT count(*) FROM tiles"), "5\n");
+    EXPECT_EQ(Sql(decoy, "SELECT count(*) FROM tiles"), "21\n") << "the decoy is untouched";
+}
+
+namespace {
+
+// The storage's plates, counted by SQLite.
+std::string TileCount(const std::string& storage) { return Sql(storage, "SELECT count(*) FROM tiles"); }
+
+// Every entry below `root`, as paths relative to it, sorted; links are not
+// followed.
+void AddTree(const fs::path& root, const fs::path& folder, std::vector<std::string>* entries)
+{
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        entries->push_back(it->path().lexically_relative(root).string());
+        if (fs::is_directory(fs::symlink_status(it->path(), error)))
+            AddTree(root, it->path(), entries);
+    }
+}
+
+std::vector<std::string> Tree(const fs::path& root)
+{
+    std::vector<std::string> entries;
+    AddTree(root, root, &entries);
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+} // namespace
+
+// Bad paths and values: each is refused with its exit code, by a program that
+// neither crashes nor hangs, and nothing on disk changes.
+TEST(CliTest, BadPathsAndValuesAreRefusedAndChangeNothing)
+{
+    struct BadInput {
+        const char* what;
+        std::vector<std::string> arguments; // "@": the fixture's copy; others in `places` below
+        int code;
+    };
+    const std::vector<BadInput> cases = {
+        {"an empty export target", {"export", "@", ""}, 2},
+        {"an empty storage", {"info", ""}, 2},
+        {"a plugin in a 300-character folder", {"list", "@", "--plugin", "LONG/lib.so"}, 3},
+        {"a plugin through a link loop", {"list", "@", "--plugin", "LOOP/lib.so"}, 3},
+        {"a target plugin through a link loop", {"copy", "@", "OUT.mbtiles", "--target-plugin", "LOOP/lib.so"}, 3},
+        {"names from a pipe", {"list", "@", "--from-names", "FIFO"}, 2},
+        {"names to delete from a pipe", {"delete", "@", "--names", "FIFO", "--yes"}, 2},
+        {"names from a folder", {"list", "@", "--from-names", "DIR"}, 2},
+        {"a box of NaN", {"list", "@", "--bbox", "nan,0,10,10"}, 2},
+        {"a box with a NaN north", {"list", "@", "--bbox", "-10,0,10,NaN"}, 2},
+        {"z beyond a plate name", {"list", "@", "--z", "99"}, 2},
+        {"z one beyond the deepest", {"list", "@", "--z", "31"}, 2},
+        {"a level beyond a plate name", {"list", "@", "--levels", "99"}, 2},
+        {"a level one beyond the deepest", {"list", "@", "--levels", "32"}, 2},
+        {"a range ending beyond", {"delete", "@", "--levels", "3-40", "--yes"}, 2},
+        {"an area with other letters", {"list", "@", "--prefix", "ab"}, 2},
+        {"an empty area", {"delete", "@", "--prefix", "", "--yes"}, 2},
+        {"a second area with another letter", {"list", "@", "--prefix", "tq,tx"}, 2},
+        {"an area below no root", {"list", "@", "--prefix", "q"}, 2},
+        {"a log that cannot be written", {"delete", "@", "--levels", "3", "--yes", "--log", "/dev/full"}, 3},
+        {"a log into a pipe", {"delete", "@", "--levels", "3", "--yes", "--log", "FIFO"}, 3},
+        {"broken plates' names into a pipe nobody reads", {"verify", "@", "--names", "FIFO"}, 3},
+    };
+    for (const BadInput& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        const std::string world = World(folder);
+        const std::string fifo = folder.File("fifo");
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        fs::create_directory(folder.File("dir"));
+        fs::create_directory_symlink("loop", folder.Path() / "loop");
+        const std::map<std::string, std::string> places = {
+            {"@", world},
+            {"LONG", folder.File(std::string(300, 'd'))},
+            {"LOOP", folder.File("loop")},
+            {"FIFO", fifo},
+            {"DIR", folder.File("dir")},
+            {"OUT", folder.File("out")},
+        };
+        std::vector<std::string> arguments;
+        for (std::string argument : c.arguments) {
+            for (const auto& [mark, place] : places)
+                if (argument.starts_with(mark))
+                    argument = place + argument.substr(mark.size());
+            arguments.push_back(argument);
+        }
+        const std::vector<std::string> before = Tree(folder.Path());
+        const Outcome outcome = RunCli(folder, arguments);
+        EXPECT_EQ(outcome.code, c.code) << outcome.err;
+        EXPECT_NE(outcome.err, "");
+        EXPECT_EQ(TileCount(world), "21\n");
+        std::vector<std::string> after = Tree(folder.Path());
+        std::erase_if(after, [](const std::string& name) { return name == "stdout" || name == "stderr"; });
+        EXPECT_EQ(after, before);
+    }
+}
+
+// A target that seems to lack room is asked about; without a terminal the
+// answer is No, and the run stops as an answer stops it. --yes goes on.
+TEST(CliTest, ExportDeclinedForWantOfRoomStopsWithItsCode)
+{
+    TempFolder folder;
+    const std::string world = World(folder);
+    const std::string out = folder.File("out");
+    const std::vector<std::string> full = {"LD_PRELOAD=" NO_ROOM_PRELOAD, "ULMORA_TEST_NO_ROOM=" + folder.Path().string()};
+
+    Outcome outcome = RunCli(folder, {"export", world, out, "--levels", "1-2"}, full);
+    EXPECT_EQ(outcome.code, 4) << outcome.err;
+    EXPECT_FALSE(fs::exists(out));
+
+    outcome = RunCli(folder, {"export", world, out, "--levels", "1-2", "--move"}, full);
+    EXPECT_EQ(outcome.code, 4) << outcome.err;
+    EXPECT_EQ(TileCount(world), "21\n");
+
+    outcome = RunCli(folder, {"export", world, out, "--levels", "1-2", "--yes"}, full);
+    EXPECT_EQ(outcome.code, 0) << outcome.err;
+    EXPECT_TRUE(fs::is_regular_file(out + "/t/q.jpg"));
+    EXPECT_TRUE(fs::is_regular_file(out + "/t.jpg"));
 }

@@ -53,8 +53,9 @@ TEST_F(CfgStorageTest, FileNamesAreResolvedAgainstTheProgramFolder)
         {"Ulmora.hcfg", ProgramFolder() + "Ulmora.hcfg"},
         {"sub/x.hcfg", ProgramFolder() + "sub/x.hcfg"},
         {"/etc/x.hcfg", "/etc/x.hcfg"},
-        {"/" + std::string(259, 'p'), "/" + std::string(259, 'p')},
-        {"/" + std::string(260, 'p'), ""},
+        {"/" + std::string(300, 'p'), "/" + std::string(300, 'p')},
+        {"/" + std::string(4094, 'p'), "/" + std::string(4094, 'p')},
+        {"/" + std::string(4095, 'p'), ""},
         {"", ""},
     };
     for (const Case& c : cases) {

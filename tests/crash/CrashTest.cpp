@@ -335,13 +335,24 @@ TEST(Crash, SaveWritesTheReportIntoATrapFile)
         EXPECT_EQ(lines[i], run.texts[static_cast<std::size_t>(first) + i]);
 }
 
-TEST(Crash, ClosedWindowLeavesTheFaultUnhandled)
+// The close box answers: Ignore where the fault can be ignored, else End;
+// never a fault left to kill the program.
+TEST(Crash, ClosedWindowIgnoresOrEnds)
 {
-    TempFolder folder;
-    VictimRun run = RunVictim(folder, "null-read", {"close"});
-    EXPECT_FALSE(run.exited);
-    EXPECT_EQ(run.signal, SIGSEGV);
-    EXPECT_EQ(run.texts.back(), "VCL.ExceptionFilter returns LEAVE UNHANDLED");
+    TempFolder ignorable;
+    VictimRun run = RunVictim(ignorable, "ignore", {"close"});
+    ASSERT_TRUE(run.exited) << "killed by signal " << run.signal;
+    EXPECT_EQ(run.exitCode, 0) << "the next command did not run";
+    EXPECT_GT(run.Find("Second command ran"), run.Find("VCL.ExceptionFilter returns IGNORE"));
+    EXPECT_EQ(run.Find("VCL.ExceptionFilter returns LEAVE UNHANDLED"), -1);
+
+    TempFolder outside;
+    run = RunVictim(outside, "outside", {"close"});
+    ASSERT_TRUE(run.exited) << "killed by signal " << run.signal;
+    EXPECT_EQ(run.exitCode, 0);
+    ASSERT_GE(run.texts.size(), 2u);
+    EXPECT_EQ(run.texts[run.texts.size() - 2], "Programm terminated in cause of exception");
+    EXPECT_EQ(run.texts.back(), "VCL.ExceptionFilter ABORT");
 }
 
 TEST(Crash, FaultOutsideACommandCannotBeIgnored)
@@ -478,9 +489,11 @@ TEST(Crash, WithoutWindowOrHelperTheFaultIsLoggedAndKills)
 TEST(Crash, PreviewFaultInThePluginIsIgnoredInTheMainWindow)
 {
     TempFolder folder;
-    VictimRun run = RunProgram(folder, {CRASH_APP_VICTIM, CRASH_HELPER, folder.Path().string(), CRASH_PLUGIN}, {"ignore"});
+    VictimRun run = RunProgram(folder, {CRASH_APP_VICTIM, CRASH_HELPER, folder.Path().string(), CRASH_PLUGIN, "preview"},
+                               {"ignore"});
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.exitCode, 0) << "the storage did not load again, or a box was shown";
+    EXPECT_GE(run.Find("Check released: 1"), 0) << "the faulted plugin's storage is still loaded";
     ExpectTrace(run, "C0000005 \"ACCESS_VIOLATION\"");
     std::vector<std::string> frames = run.Frames();
     ASSERT_GE(frames.size(), 4u);
@@ -492,6 +505,89 @@ TEST(Crash, PreviewFaultInThePluginIsIgnoredInTheMainWindow)
     int ignored = run.Find("VCL.ExceptionFilter returns IGNORE");
     EXPECT_GT(run.Find("After the preview"), ignored);
     EXPECT_GT(run.Find("Loaded again: 1 plates"), ignored);
+}
+
+// A plugin faults once inside a long command while its progress window is
+// up; the crash window's answer is Ignore or its close box. The program must
+// then be as usable as after any failed command (the victim logs a line
+// "Check ...: 1" for each check that held), have done the command's summary
+// and reload, and end cleanly through Files -> Exit with its configuration
+// saved.
+struct LongCommandFault {
+    const char* call;    // the plugin call that faults (the victim's mode)
+    const char* answer;  // the crash window's step
+    bool summary;        // the command writes a summary and reloads
+};
+
+class CrashInLongCommand : public ::testing::TestWithParam<LongCommandFault> {};
+
+TEST_P(CrashInLongCommand, LeavesTheProgramUsable)
+{
+    const LongCommandFault& c = GetParam();
+    TempFolder folder;
+    VictimRun run = RunProgram(folder, {CRASH_APP_VICTIM, CRASH_HELPER, folder.Path().string(), TP_STORAGE_PATH, c.call},
+                               {c.answer});
+    ASSERT_TRUE(run.exited) << "killed by signal " << run.signal;
+    EXPECT_EQ(run.exitCode, 0) << "Files -> Exit did not end the program";
+    const int ignored = run.Find("VCL.ExceptionFilter returns IGNORE");
+    ASSERT_GE(ignored, 0);
+    EXPECT_EQ(run.Count("VCL.ExceptionFilter returns"), 1);
+    const int after = run.Find("After the command", ignored);
+    ASSERT_GT(after, ignored);
+    for (const char* check : {"fault fired", "progress window gone", "no modal window", "list updates ended",
+                              "load button enabled", "later load lists the plates", "selection painted", "no box"})
+        EXPECT_GE(run.Find(std::string("Check ") + check + ": 1", after), 0) << check;
+    // The abandoned command and its faulted plugin are in the log.
+    const int faulted = run.Find("Plugin ", ignored);
+    ASSERT_GT(faulted, ignored);
+    EXPECT_NE(run.texts[static_cast<std::size_t>(faulted)].find("tp_storage.so faulted in "), std::string::npos);
+    EXPECT_GT(run.Find("Command abandoned after an ignored fault", ignored), ignored);
+    if (c.summary) {
+        const int summary = run.Find("Plates successfully ", ignored);
+        EXPECT_GT(summary, ignored);
+        EXPECT_GT(run.Find("Reload items from storage...", summary), summary);
+        EXPECT_GT(run.Find("Loaded 6 items", summary), summary);
+    } else {
+        EXPECT_GT(run.Find("Release the storage of the faulted plugin...", ignored), ignored);
+    }
+    EXPECT_GT(run.Find("Save cfg...", after), after);
+    EXPECT_EQ(ReadWholeFile(folder.File("saved.txt")), c.call) << "the configuration was not saved";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, CrashInLongCommand,
+    ::testing::Values(LongCommandFault{"Enumerate", "ignore", false}, LongCommandFault{"GetPlateData", "ignore", true},
+                      LongCommandFault{"Delete", "ignore", true}, LongCommandFault{"Move", "ignore", true},
+                      LongCommandFault{"Broken", "ignore", false},
+                      LongCommandFault{"Enumerate", "close", false}, LongCommandFault{"Delete", "close", true}),
+    [](const ::testing::TestParamInfo<LongCommandFault>& param) {
+        return std::string(param.param.call) + "_" + param.param.answer;
+    });
+
+// The plugin faults once while Files -> Exit releases its storage: after
+// Ignore the end goes on, and the configuration is saved.
+TEST(Crash, FaultWhileReleasingAtTheEndLetsTheEndGoOn)
+{
+    struct Case {
+        const char* call;     // the victim's mode
+        const char* function; // the plugin's function the log names (closing is Open without a path)
+    };
+    for (const Case& c : {Case{"Close", "Open"}, Case{"FreeAction", "FreeAction"}, Case{"Shutdown", "Shutdown"}}) {
+        const char* call = c.call;
+        SCOPED_TRACE(call);
+        TempFolder folder;
+        VictimRun run =
+            RunProgram(folder, {CRASH_APP_VICTIM, CRASH_HELPER, folder.Path().string(), TP_STORAGE_PATH, call}, {"ignore"});
+        ASSERT_TRUE(run.exited) << "killed by signal " << run.signal;
+        EXPECT_EQ(run.exitCode, 0) << "Files -> Exit did not end the program";
+        const int ignored = run.Find("VCL.ExceptionFilter returns IGNORE");
+        ASSERT_GE(ignored, 0);
+        const int faulted = run.Find("Plugin ", ignored);
+        ASSERT_GT(faulted, ignored);
+        EXPECT_NE(run.texts[static_cast<std::size_t>(faulted)].find(std::string("faulted in ") + c.function), std::string::npos);
+        EXPECT_GT(run.Find("Shutting down...", ignored), ignored);
+        EXPECT_EQ(ReadWholeFile(folder.File("saved.txt")), call) << "the configuration was not saved";
+    }
 }
 
 TEST(CrashCodes, SignalsMapToExceptionCodes)

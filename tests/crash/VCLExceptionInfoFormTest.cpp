@@ -119,7 +119,9 @@ TEST_F(ReportWindow, ButtonsAndKeysGiveTheAnswer)
         {"ignore button", true, [](TVCLExceptionInfoForm& w) { w.btnIgnore->click(); }, Choice::Ignore, true},
         {"escape", true, escape, Choice::Ignore, true},
         {"end", true, [](TVCLExceptionInfoForm& w) { w.btnEnd->click(); }, Choice::End, true},
-        {"close box", true, [](TVCLExceptionInfoForm& w) { w.close(); }, Choice::LeaveUnhandled, true},
+        // The close box is one of the two answers, never "no answer".
+        {"close box", true, [](TVCLExceptionInfoForm& w) { w.close(); }, Choice::Ignore, true},
+        {"close box, not ignorable", false, [](TVCLExceptionInfoForm& w) { w.close(); }, Choice::End, true},
         {"escape, not ignorable", false, escape, Choice::LeaveUnhandled, false},
         {"end, not ignorable", false, [](TVCLExceptionInfoForm& w) { w.btnEnd->click(); }, Choice::End, true},
     };

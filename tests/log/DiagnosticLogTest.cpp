@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -162,7 +163,8 @@ TEST_F(DiagnosticLogTest, LogFileNamesAreResolvedAgainstTheProgramFolder)
         {"-", "-"},
         {"/var/log/u.log", "/var/log/u.log"},
         {"u.log", ProgramFolder() + "u.log"},
-        {"/" + std::string(300, 'l'), ""},
+        {"/" + std::string(300, 'l'), "/" + std::string(300, 'l')}, // whole, never cut
+        {"/" + std::string(4095, 'l'), ""},                        // more than the system opens
     };
     for (const auto& [name, expected] : cases)
         EXPECT_EQ(ResolveLogFileName(name), expected) << name;
@@ -184,6 +186,36 @@ TEST_F(DiagnosticLogTest, TheLineWriterCanBeReplaced)
     EXPECT_EQ(captured[1].second, "b");
     EXPECT_EQ(captured[0].first.size(), LogLinePrefix(0).size());
     EXPECT_TRUE(ReadLogFile(path).lines.empty());
+}
+
+// A message that does not reach its file is counted, so that a caller can say
+// the log is incomplete; no file asked for is no loss.
+TEST_F(DiagnosticLogTest, MessagesThatCannotBeWrittenAreCounted)
+{
+    struct Case {
+        const char* what;
+        std::string path;
+        int error; // 0: nothing lost
+    };
+    const Case cases[] = {
+        {"a full device", "/dev/full", ENOSPC},
+        {"a missing folder", folder.File("missing/Ulmora.log"), ENOENT},
+        {"a folder", folder.Path().string(), EISDIR},
+        {"a file", path, 0},
+        {"no file", "-", 0},
+        {"no name", "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const LogWriteFailures before = LogFileWriteFailures();
+        WriteLogFile(c.path, "%s", "text");
+        const LogWriteFailures after = LogFileWriteFailures();
+        EXPECT_EQ(after.messages - before.messages, c.error != 0 ? 1u : 0u);
+        if (c.error != 0) {
+            EXPECT_EQ(after.error, c.error);
+        }
+    }
+    EXPECT_EQ(ReadLogFile(path).lines.size(), 1u);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -203,7 +204,7 @@ TEST_F(PluginFixture, OpenCompletesTheDefaultExtensionOfFileStorages)
         {TP_STORAGE_PATH, "/data/my.folder/cache", "/data/my.folder/cache.db"},
         {TP_STORAGE_PATH, "/data/cache.sqlite", "/data/cache.sqlite"},
         {TP_STORAGE_PATH, "cache", "cache.db"},
-        {TP_STORAGE_PATH, longName, longName + ".d"}, // cut at 260 characters
+        {TP_STORAGE_PATH, longName, longName + ".db"}, // carried whole, never cut
         {TP_FOLDER_PATH, "/data/cache", "/data/cache"},
     };
     for (const Completion& c : cases) {
@@ -378,6 +379,37 @@ TEST_F(PluginFixture, EnumerateReportsEveryPlateAndStopsWhenTold)
               static_cast<uint32_t>(Aborted));
     EXPECT_EQ(state_->callbacks, 3) << "the plugin must stop at once";
     EXPECT_EQ(three.numbers, (std::vector<int32_t>{1, 2, 3}));
+}
+
+// A plate handler that fails on the third plate.
+struct Thrower {
+    int seen = 0;
+    bool OnPlate(StorageAction*, int32_t, const char*, uint32_t, uint32_t)
+    {
+        if (++seen == 3)
+            throw std::runtime_error("no room for the plate");
+        return true;
+    }
+};
+
+// An exception of the handler must not cross the plugin's frames: a plugin
+// built without frame information would end the program there. The plugin is
+// told to stop, and Enumerate throws the exception once the plugin returned.
+TEST_F(PluginFixture, AHandlersExceptionReachesTheCallerPastThePlugin)
+{
+    Use(TP_NOUNWIND_PATH);
+    auto plugin = Load();
+    StorageAction* action = OpenAction(*plugin);
+    state_->plateCount = 10;
+    Thrower thrower;
+    EXPECT_THROW(action->Enumerate(0, StorageAction::PlateHandler::Bind<&Thrower::OnPlate>(&thrower), 2),
+                 std::runtime_error);
+    EXPECT_EQ(state_->callbacks, 3) << "the plugin was told to stop";
+    // Nothing of the failure stays with the action.
+    Collector all;
+    EXPECT_EQ(action->Enumerate(0, StorageAction::PlateHandler::Bind<&Collector::OnPlate>(&all), 2),
+              static_cast<uint32_t>(Done));
+    EXPECT_EQ(all.names.size(), 10u);
 }
 
 // Records destroy notifications in order.

@@ -229,3 +229,57 @@ TEST_F(RegistryTest, ShutdownClosesStorageItemsBeforeAnyLibraryIsFreed)
 }
 
 } // namespace
+
+// A plugins folder holds what a user put there: entries that cannot be looked
+// at, libraries that are no plugin, paths too long to carry. Each is passed
+// over or refused, and the others are still registered.
+TEST_F(RegistryTest, RegisterFolderPassesOverWhatItCannotUse)
+{
+    namespace fs = std::filesystem;
+    const fs::path plugin = fs::absolute(TP_STORAGE_PATH);
+    const fs::path library = folder.Path() / "plugins";
+    fs::create_directory(library);
+    fs::create_symlink(plugin, library / "m_storage.so");
+    for (const char* name : {"a.so", "b.so", "y.so", "z.so"})
+        fs::create_symlink(name, library / name); // each a link to itself
+    WriteWholeFile((library / "notes.so").string(), "not a library");
+
+    std::vector<PluginsArray::Refused> refused;
+    EXPECT_EQ(plugins.RegisterFolder(library.string(), &refused), 1);
+    ASSERT_EQ(plugins.Count(), 1);
+    EXPECT_EQ(fs::path(plugins.Plugin(0)->LibraryPath()).filename(), "m_storage.so");
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(fs::path(refused[0].path).filename(), "notes.so");
+    EXPECT_NE(refused[0].reason, "");
+
+    // Folders that cannot be read register nothing.
+    fs::create_directory_symlink("loop", folder.Path() / "loop");
+    EXPECT_EQ(plugins.RegisterFolder((folder.Path() / "loop").string()), 0);
+    EXPECT_EQ(plugins.RegisterFolder((folder.Path() / std::string(300, 'p')).string()), 0);
+    EXPECT_EQ(plugins.Count(), 1);
+}
+
+// A library path longer than 260 characters is refused; cut, it would name
+// another library: here a decoy plugin.
+TEST_F(RegistryTest, ALibraryPathTooLongIsRefusedNotCut)
+{
+    namespace fs = std::filesystem;
+    const fs::path library = folder.Path() / "plugins";
+    fs::create_directory(library);
+    const std::string longPath = library.string() + "/" + std::string(255 - 3, 'l') + ".so";
+    WriteWholeFile(longPath, "not a library");
+    // The registry keeps paths relative to the program folder: the decoy is
+    // where that form, cut, would lead.
+    const std::string stored = MakeRelativeToProgramFolder(longPath);
+    ASSERT_GT(stored.size(), 260u);
+    const fs::path decoy = JoinToProgramFolder(stored.substr(0, 260));
+    ASSERT_TRUE(fs::equivalent(decoy.parent_path(), library));
+    fs::create_symlink(fs::absolute(TP_STORAGE_PATH), decoy);
+
+    std::vector<PluginsArray::Refused> refused;
+    EXPECT_EQ(plugins.RegisterFolder(library.string(), &refused), 0);
+    EXPECT_EQ(plugins.Count(), 0);
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0].path, longPath);
+    EXPECT_EQ(LoadPlugin(longPath.c_str(), &HostInfo(), PluginTypeStorage), nullptr);
+}

@@ -8,6 +8,7 @@
  *   INFO_FLAGS        capability flags
  *   NO_INIT           Init and Shutdown are null
  *   NO_CREATE         CreateAction is null
+ *   NO_UNWIND_TABLES  (no change here: built without frame information)
  * Only the public contract header is used, as a plugin author would. */
 #include "ulmora_plugin.h"
 #include "test_plugin_control.h"
@@ -45,6 +46,26 @@ static void Event(const char *format, const char *text, int id)
     }
 }
 
+/* The fault of faultIn, when `call` is the one named and its turn has come. */
+static volatile int *volatile nowhere = NULL;
+static volatile int sink;
+
+static void FaultIf(const char *call, int turn)
+{
+    if (strcmp(state.faultIn, call) != 0 || turn < state.faultAfter)
+        return;
+    state.faultIn[0] = '\0';
+    state.faults++;
+    sink = *nowhere;
+}
+
+/* Counts a call of `call` towards its fault. */
+static void CountCall(const char *call)
+{
+    if (strcmp(state.faultIn, call) == 0)
+        FaultIf(call, state.faultCalls++);
+}
+
 /* Packed like the record it starts with, so that the plugin can turn the
  * ActionInterface pointer it gets back into its own record. */
 typedef struct ULMORA_PACKED TestAction {
@@ -56,6 +77,7 @@ typedef struct ULMORA_PACKED TestAction {
 static int32_t ULMORA_CALL Open(ActionInterface *self, const char *path)
 {
     TestAction *action = (TestAction *)self;
+    CountCall(path == NULL ? "Close" : "Open");
     if (path == NULL) {
         Event("close:%d", "", action->id);
         return 1;
@@ -78,6 +100,7 @@ static uint32_t ULMORA_CALL GetPlateData(ActionInterface *self, const char *name
                                          uint32_t *size)
 {
     TestAction *action = (TestAction *)self;
+    CountCall("GetPlateData");
     snprintf(action->block, sizeof action->block, "data of %s", name);
     *data = state.plateDataBadPointer == 1 ? (const void *)(uintptr_t)16 : action->block;
     *size = state.plateDataBadPointer == 2 ? 0 : (uint32_t)strlen(action->block);
@@ -90,6 +113,7 @@ static uint32_t ULMORA_CALL Write(ActionInterface *self, const char *name, const
     (void)self;
     (void)data;
     (void)size;
+    CountCall(mode == 2 ? "Delete" : "Write");
     snprintf(state.lastWriteName, sizeof state.lastWriteName, "%s", name);
     state.lastWriteMode = mode;
     state.writes++;
@@ -121,6 +145,7 @@ static uint32_t ULMORA_CALL Enumerate(ActionInterface *self, uint32_t value1, Pl
         state.callbacks++;
         if (callback(cookie, i + 1, name, 0, (uint32_t)(100 + i)) == 0)
             return Aborted;
+        FaultIf("Enumerate", i + 1);
     }
     return state.enumerateResult;
 }
@@ -146,6 +171,7 @@ static ActionInterface *ULMORA_CALL CreateAction(void)
 static void ULMORA_CALL FreeAction(ActionInterface *object)
 {
     TestAction *action = (TestAction *)object;
+    CountCall("FreeAction");
     state.frees++;
     Event("free:%d", "", action->id);
     free(action);
@@ -160,6 +186,7 @@ static void ULMORA_CALL Init(void)
 
 static void ULMORA_CALL Shutdown(void)
 {
+    CountCall("Shutdown");
     state.shutdowns++;
     Event("shutdown", "", 0);
 }

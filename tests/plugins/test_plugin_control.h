@@ -32,6 +32,17 @@ typedef struct TestPluginControl {
     uint32_t enumerateResult; /* returned after all plates were reported */
     uint32_t lastEnumerateValue1, lastEnumerateValue2;
     int callbacks;           /* callback calls of the last Enumerate */
+
+    /* A real fault on demand (a read through a null pointer), once: in the
+     * call named here, "Enumerate", "GetPlateData", "Write" (a write of
+     * data), "Delete" (Write in mode 2), "Open", "Close" (Open without a
+     * path), "FreeAction" or "Shutdown", at the call after faultAfter calls
+     * of it (Enumerate: after faultAfter plates were reported). It is
+     * cleared as it fires, so that the next calls work. */
+    char faultIn[16];
+    int faultAfter;
+    int faultCalls;          /* calls of that function since faultIn was set */
+    int faults;              /* faults fired */
 } TestPluginControl;
 
 typedef TestPluginControl *(*TestPluginStateFn)(void);

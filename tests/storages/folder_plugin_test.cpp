@@ -158,5 +158,137 @@ TEST_F(FolderStorage, RefusesFoldersOfNoKnownLayout) {
     }
 }
 
+// ---- links that lead out of the storage --------------------------------------
+
+// A storage beside a guard folder; links in the storage point into the guard
+// (or stay inside). The storage's plates are the files inside it: nothing in
+// the guard may be listed, deleted or written through a link.
+struct LinkCase {
+    const char* label;
+    std::vector<std::string> storeFiles;                     // below store/
+    std::vector<std::string> guardFiles;                     // below guard/
+    std::vector<std::pair<std::string, std::string>> links;  // store/PATH -> TARGET
+    std::set<std::string> listed;                            // plate names the listing gives
+    std::vector<std::string> deletable;                      // deleted: Done
+    std::vector<std::string> refused;                        // deleting and storing fail
+    std::set<std::string> storeLeft;                         // files below store/ afterwards (links included)
+};
+
+const LinkCase kLinkCases[] = {
+    {"ZoomFolderLinkOut",
+     {"0/0/0.png"},
+     {"3/1/1.png", "3/2/2.png", "3/7/7.png"},
+     {{"3", "../guard/3"}},
+     {"t"},
+     {},
+     {"tqqs", "tsss", "tqsq"},
+     {"0", "0/0", "0/0/0.png", "3"}},
+    {"PlateFolderLinkOut",
+     {"t.jpg", "t/r.jpg"},
+     {"q/r.jpg", "q/s.jpg"},
+     {{"t/q", "../../guard/q"}},
+     {"t", "tr"},
+     {"t", "tr"},
+     {"tqr", "tqs", "tqq"},
+     {"t", "t/q"}},
+    {"AbsoluteLinkOut",
+     {"0/0/0.png"},
+     {"3/1/1.png"},
+     {{"3", "@guard/3"}}, // '@' stands for the test's folder
+     {"t"},
+     {"t"},
+     {"tqqs"},
+     {"0", "0/0", "3"}},
+    {"FileLinkOut",
+     {},
+     {"x.png"},
+     {{"0/0/0.png", "../../../guard/x.png"}},
+     {"t"},
+     {"t"}, // removes the link only
+     {},
+     {"0", "0/0"}},
+    {"LinkThatStaysInside",
+     {"0/0/0.png", "zz/3/1/1.png"},
+     {"3/1/1.png"},
+     {{"3", "zz/3"}},
+     {"t", "tqqs"},
+     {"tqqs"},
+     {},
+     {"0", "0/0", "0/0/0.png", "3", "zz", "zz/3", "zz/3/1"}},
+};
+
+void PrintTo(const LinkCase& c, std::ostream* out) { *out << c.label; }
+
+std::set<std::string> FilesBelow(const std::string& folder, bool withFolders) {
+    std::set<std::string> names;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder); it != std::filesystem::end(it); ++it) {
+        if (withFolders || !it->is_directory())
+            names.insert(it->path().lexically_relative(folder).string());
+    }
+    return names;
+}
+
+class FolderLinks : public testing::TestWithParam<LinkCase> {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(plugin_.LoadError(), "");
+        for (const std::string& file : GetParam().storeFiles)
+            WriteFile(root_ / ("store/" + file), "store " + file);
+        for (const std::string& file : GetParam().guardFiles)
+            WriteFile(root_ / ("guard/" + file), "guard " + file);
+        std::filesystem::create_directories(root_ / "store");
+        std::filesystem::create_directories(root_ / "guard");
+        for (const auto& [path, target] : GetParam().links) {
+            const std::string at = root_ / ("store/" + path);
+            std::filesystem::create_directories(std::filesystem::path(at).parent_path());
+            std::string to = target;
+            if (!to.empty() && to[0] == '@')
+                to = root_.Path() + "/" + to.substr(1);
+            std::filesystem::create_symlink(to, at);
+        }
+        guardBefore_ = Contents("guard");
+    }
+
+    std::map<std::string, std::string> Contents(const std::string& folder) {
+        std::map<std::string, std::string> contents;
+        for (const std::string& file : FilesBelow(root_ / folder, false))
+            contents[file] = ReadFile(root_ / (folder + "/" + file));
+        return contents;
+    }
+
+    LoadedPlugin plugin_{FOLDER_PLUGIN};
+    TempDir root_;
+    std::map<std::string, std::string> guardBefore_;
+};
+
+TEST_P(FolderLinks, NothingOutsideTheStorageIsListedDeletedOrWritten) {
+    const LinkCase& c = GetParam();
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(root_ / "store")) << action.ErrorText();
+    std::vector<Plate> plates;
+    action.Enumerate(&plates);
+    std::set<std::string> listed;
+    for (const Plate& plate : plates)
+        listed.insert(plate.name);
+    EXPECT_EQ(listed, c.listed);
+
+    for (const std::string& name : c.deletable)
+        EXPECT_EQ(action.Delete(name), kDone) << name << ": " << action.ErrorText();
+    for (const std::string& name : c.refused) {
+        EXPECT_EQ(action.Delete(name), kFailed) << name;
+        EXPECT_EQ(action.Store(name, "new data"), kFailed) << name;
+    }
+    action.Close();
+
+    EXPECT_EQ(Contents("guard"), guardBefore_) << "the guard folder must stay as it was";
+    std::set<std::string> left;
+    for (const std::string& file : FilesBelow(root_ / "store", true))
+        left.insert(file);
+    EXPECT_EQ(left, c.storeLeft);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, FolderLinks, testing::ValuesIn(kLinkCases),
+                         [](const testing::TestParamInfo<LinkCase>& param) { return param.param.label; });
+
 } // namespace
 } // namespace storage_test

@@ -261,6 +261,54 @@ TEST_F(GeopackagePlugin, StoresPlatesDurablyAndDescribesNewZoomLevels) {
     ExpectListedAsStored(action, after);
 }
 
+// Rows whose coordinates are no integers would read as zoom 0 or column 0:
+// second copies of real plates. They are left out and counted.
+TEST_F(GeopackagePlugin, LeavesOutRowsWhoseCoordinatesAreNoIntegers) {
+    struct Case {
+        const char* label;
+        const char* sql;    // changes world.gpkg (21 plates)
+        const char* notice; // the text after the listing
+    };
+    const Case cases[] = {
+        {"table", "DROP TRIGGER world_zoom_insert; DROP TRIGGER world_tile_column_insert;"
+                  " DROP TRIGGER world_tile_row_insert;"
+                  " INSERT INTO world (zoom_level, tile_column, tile_row, tile_data) VALUES "
+                  "('a', 0, 0, x'01'), (1, 0.5, 0, x'02'), (2, 1, 'one', x'03');",
+         "Left out 3 rows not tiles: 3 not integers"},
+        {"view with NULLs and a zoom of 40",
+         "ALTER TABLE world RENAME TO world_rows;"
+         " CREATE VIEW world AS SELECT zoom_level, tile_column, tile_row, tile_data FROM world_rows"
+         " UNION ALL SELECT NULL, 0, 0, x'05' UNION ALL SELECT 0, NULL, 0, x'06' UNION ALL SELECT 40, 0, 0, x'07';",
+         "Left out 3 rows not tiles: 1 zoom not 0-30, 2 not integers"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string path = Copy("world.gpkg", c.sql, "bad" + std::to_string(n++) + ".gpkg");
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+        std::vector<Plate> plates;
+        ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+        EXPECT_EQ(action.ErrorText(), c.notice);
+        std::set<std::string> names;
+        for (const Plate& plate : plates)
+            EXPECT_TRUE(names.insert(plate.name).second) << plate.name << " listed twice";
+        EXPECT_EQ(plates.size(), 21u);
+    }
+    // Nothing but such rows: no plates, and the listing says why.
+    const std::string only = Copy("world.gpkg",
+                                  "ALTER TABLE world RENAME TO world_rows;"
+                                  " CREATE VIEW world AS SELECT 'a' AS zoom_level, 0 AS tile_column, 0 AS tile_row,"
+                                  " x'01' AS tile_data;",
+                                  "only.gpkg");
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(only)) << action.ErrorText();
+    std::vector<Plate> plates;
+    EXPECT_EQ(action.Enumerate(&plates), kFailed);
+    EXPECT_TRUE(plates.empty());
+    EXPECT_EQ(action.ErrorText(), "No tiles; 1 row not tiles: 1 not integers");
+}
+
 TEST_F(GeopackagePlugin, LeavesAReadOnlyFileAlone) {
     const std::string world = Copy("world.gpkg");
     ASSERT_EQ(chmod(world.c_str(), 0444), 0);

@@ -248,6 +248,46 @@ TEST_F(MbtilesPlugin, RefusesToOpenWhatIsNoMbtilesFile) {
     }
 }
 
+// An empty file is a storage without plates: opening, listing, reading or
+// deleting leaves it empty (no tables, no journal); the first store makes
+// the tables.
+TEST_F(MbtilesPlugin, LeavesAnEmptyFileEmptyUntilTheFirstStore) {
+    const std::string path = dir_ / "empty.mbtiles";
+    WriteFile(path, "");
+    const std::function<void(Action&)> reads[] = {
+        [](Action&) {},
+        [](Action& action) {
+            std::vector<Plate> plates;
+            EXPECT_EQ(action.Enumerate(&plates), kEmpty) << action.ErrorText();
+        },
+        [](Action& action) {
+            std::string bytes;
+            EXPECT_EQ(action.GetPlateData("t", &bytes), kFailed);
+        },
+        [](Action& action) { EXPECT_EQ(action.Delete("tq"), kFailed); },
+    };
+    for (const auto& read : reads) {
+        {
+            Action action(plugin_);
+            ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+            read(action);
+        }
+        EXPECT_EQ(std::filesystem::file_size(path), 0u);
+        EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
+    }
+    {
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+        ASSERT_EQ(action.Store("tq", "first"), kDone) << action.ErrorText();
+        std::string bytes;
+        EXPECT_EQ(action.GetPlateData("tq", &bytes), kDone) << action.ErrorText();
+        EXPECT_EQ(bytes, "first");
+    }
+    const auto stored = ReadTiles(path);
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored.at("tq").data, "first");
+}
+
 TEST_F(MbtilesPlugin, ReportsAFileWithoutTilesAsEmpty) {
     const std::string path = MakeFile("none.mbtiles", kPlainSchema);
     Action action(plugin_);

@@ -341,5 +341,48 @@ TEST_F(PmtilesPlugin, ReportsDamagedLeafDirectories) {
     }
 }
 
+// The 85 tiles of zoom 0 to 3, the last entry running for 2^40 tiles: a
+// header that bounds the tiles (by its deepest zoom or its count of
+// addressed tiles) makes the archive damaged, never a listing without end.
+TEST_F(PmtilesPlugin, RefusesARunBeyondWhatTheHeaderAddresses) {
+    Synthetic tiles = MakeTiles(3, 1);
+    ASSERT_EQ(tiles.bytes.size(), 85u);
+    tiles.entries.back().runLength = uint64_t{1} << 40;
+    struct Case {
+        const char* what;
+        uint8_t maxZoom;
+        uint64_t addressed; // 0: not given
+        const char* text;
+    };
+    const Case cases[] = {
+        {"past the deepest zoom", 3, 85, "reaches past its deepest zoom 3"},
+        {"past the deepest zoom, no count", 3, 0, "reaches past its deepest zoom 3"},
+        {"more than addressed", 30, 85, "address more than the 85 tiles"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string archive = pmtiles_writer::ArchiveHead(tiles.entries, tiles.data.size()) + tiles.data;
+        archive[101] = static_cast<char>(c.maxZoom);
+        pmtiles_writer::PutU64(&archive, 72, c.addressed);
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(Save("endless.pmtiles", archive))) << action.ErrorText();
+        std::vector<Plate> plates;
+        // The bound on the callbacks keeps a failing run finite.
+        EXPECT_EQ(action.Enumerate(&plates, 100000), kFailed);
+        EXPECT_LE(plates.size(), 85u);
+        EXPECT_NE(action.ErrorText().find(c.text), std::string::npos) << action.ErrorText();
+        std::string bytes;
+        EXPECT_EQ(action.GetPlateData(plate_key::Name({2, 0, 0}), &bytes), kDone) << action.ErrorText();
+    }
+    // Looked up, a tile of the run is damage too.
+    std::string archive = pmtiles_writer::ArchiveHead(tiles.entries, tiles.data.size()) + tiles.data;
+    archive[101] = 3;
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(Save("endless.pmtiles", archive))) << action.ErrorText();
+    std::string bytes;
+    EXPECT_EQ(action.GetPlateData(plate_key::Name({5, 0, 0}), &bytes), kFailed);
+    EXPECT_NE(action.ErrorText().find("deepest zoom"), std::string::npos) << action.ErrorText();
+}
+
 } // namespace
 } // namespace storage_test

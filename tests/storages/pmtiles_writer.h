@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -44,6 +45,14 @@ inline uint64_t TileId(uint32_t z, uint32_t x, uint32_t y) {
         cy &= s - 1;
     }
     return id;
+}
+
+// The zoom of a tile id: the first zoom whose ids end after it.
+inline uint32_t ZoomOf(uint64_t id) {
+    uint32_t z = 0;
+    for (uint64_t end = 1; id >= end && z < 31; end += uint64_t{1} << (2 * ++z)) {
+    }
+    return z;
 }
 
 inline void PutVarint(std::string* out, uint64_t value) {
@@ -123,8 +132,12 @@ inline std::string ArchiveHead(const std::vector<Entry>& tiles, uint64_t tileDat
     const std::string metadata = pack("{}");
 
     uint64_t addressed = 0;
-    for (const Entry& e : tiles)
+    uint32_t minZoom = 31, maxZoom = 0;
+    for (const Entry& e : tiles) {
         addressed += e.runLength;
+        minZoom = std::min(minZoom, ZoomOf(e.tileId));
+        maxZoom = std::max(maxZoom, ZoomOf(e.tileId + e.runLength - 1));
+    }
     std::string head(127, '\0');
     head.replace(0, 7, "PMTiles");
     head[7] = 3;
@@ -140,6 +153,8 @@ inline std::string ArchiveHead(const std::vector<Entry>& tiles, uint64_t tileDat
     head[97] = options.gzip ? 2 : 1;    // internal compression
     head[98] = 1;                       // tiles as they are
     head[99] = static_cast<char>(options.tileType);
+    head[100] = static_cast<char>(tiles.empty() ? 0 : minZoom);
+    head[101] = static_cast<char>(maxZoom);
     return head + root + metadata + leaves;
 }
 

@@ -1,12 +1,14 @@
 #include "PlateFilter.h"
 
 #include "base/PlateKey.h"
+#include "log/Errors.h"
+#include "platform/Files.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <cerrno>
 #include <cmath>
-#include <fstream>
 #include <numbers>
 
 namespace cli {
@@ -14,6 +16,11 @@ namespace cli {
 namespace {
 
 constexpr int kMaxLevel = 260; // the longest plate name
+// The deepest level a number may name: plate names are quadtree keys, whose
+// coordinates stop at 32 bits. An open range ("3-") still takes longer names.
+constexpr int kDeepestLevel = PlateKey::kMaxQuadtreeLevel;
+// A names file is read whole; far beyond any real list of plates.
+constexpr std::size_t kMaxNamesFile = std::size_t{1} << 30;
 
 bool ParseInt(std::string_view text, int* value)
 {
@@ -22,12 +29,14 @@ bool ParseInt(std::string_view text, int* value)
     return ec == std::errc() && ptr == end;
 }
 
-// "a-b", "a", "a-", "-b" into [low, high] with `offset` added.
-bool ParseRange(std::string_view text, int offset, int lowest, std::pair<int, int>* range)
+// "a-b", "a", "a-", "-b" into [low, high] with `offset` added; a number
+// given must lie in [lowest, highest], and "a-" reaches the longest name.
+bool ParseRange(std::string_view text, int offset, int lowest, int highest, std::pair<int, int>* range)
 {
     const std::size_t dash = text.find('-');
     int low = lowest;
-    int high = kMaxLevel;
+    int high = highest;
+    bool open = false;
     if (dash == std::string_view::npos) {
         if (!ParseInt(text, &low))
             return false;
@@ -41,10 +50,11 @@ bool ParseRange(std::string_view text, int offset, int lowest, std::pair<int, in
             return false;
         if (!second.empty() && !ParseInt(second, &high))
             return false;
+        open = second.empty();
     }
-    if (low < lowest || high < low)
+    if (low < lowest || low > highest || high < low || high > highest)
         return false;
-    *range = {low + offset, std::min(high + offset, kMaxLevel)};
+    *range = {low + offset, open ? kMaxLevel : high + offset};
     return true;
 }
 
@@ -62,8 +72,9 @@ double TileY(double lat, int z)
 bool PlateFilter::SetLevels(std::string_view text, std::string* error)
 {
     std::pair<int, int> range;
-    if (!ParseRange(text, 0, 1, &range)) {
-        *error = "--levels wants levels like 3-8 (1 is the whole world), not " + std::string(text);
+    if (!ParseRange(text, 0, 1, kDeepestLevel, &range)) {
+        *error = "--levels wants levels like 3-8 from 1 (the whole world) to " + std::to_string(kDeepestLevel) +
+                 ", not " + std::string(text);
         return false;
     }
     levels_ = range;
@@ -73,8 +84,9 @@ bool PlateFilter::SetLevels(std::string_view text, std::string* error)
 bool PlateFilter::SetZooms(std::string_view text, std::string* error)
 {
     std::pair<int, int> range;
-    if (!ParseRange(text, 1, 0, &range)) {
-        *error = "--z wants zoom levels like 2-7 (0 is the whole world), not " + std::string(text);
+    if (!ParseRange(text, 1, 0, kDeepestLevel - 1, &range)) {
+        *error = "--z wants zoom levels like 2-7 from 0 (the whole world) to " + std::to_string(kDeepestLevel - 1) +
+                 ", not " + std::string(text);
         return false;
     }
     levels_ = range;
@@ -83,16 +95,22 @@ bool PlateFilter::SetZooms(std::string_view text, std::string* error)
 
 bool PlateFilter::SetPrefixes(std::string_view text, std::string* error)
 {
-    while (!text.empty()) {
+    // An area is a quadtree key: 't', then q, r, s or t; anything else
+    // would select nothing, or everything when empty.
+    std::vector<std::string> areas;
+    for (;;) {
         const std::size_t comma = text.find(',');
         const std::string_view part = text.substr(0, comma);
-        if (part.empty()) {
-            *error = "--prefix wants quadtree areas like tq or tq,tr";
+        if (!PlateKey(part).ToTile()) {
+            *error = "--prefix wants quadtree areas like tq or tq,tr ('t', then q, r, s or t), not " + std::string(part);
             return false;
         }
-        prefixes_.emplace_back(part);
-        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+        areas.emplace_back(part);
+        if (comma == std::string_view::npos)
+            break;
+        text = text.substr(comma + 1);
     }
+    prefixes_.insert(prefixes_.end(), areas.begin(), areas.end());
     return true;
 }
 
@@ -105,7 +123,8 @@ bool PlateFilter::SetBoundingBox(std::string_view text, std::string* error)
         const std::string part(rest.substr(0, comma));
         char* end = nullptr;
         values[i] = std::strtod(part.c_str(), &end);
-        if (part.empty() || end != part.c_str() + part.size() || (i < 3) == (comma == std::string_view::npos)) {
+        if (part.empty() || end != part.c_str() + part.size() || (i < 3) == (comma == std::string_view::npos) ||
+            !std::isfinite(values[i])) {
             *error = "--bbox wants WEST,SOUTH,EAST,NORTH in degrees, like -10.5,35,30,60";
             return false;
         }
@@ -123,18 +142,25 @@ bool PlateFilter::SetBoundingBox(std::string_view text, std::string* error)
 
 bool PlateFilter::ReadNames(const std::string& file, std::string* error)
 {
-    std::ifstream in(file);
-    if (!in) {
-        *error = "cannot read the names file " + file;
+    // Only a regular file: a pipe or a device could keep the command waiting
+    // for ever, and a folder holds no names.
+    std::string content;
+    if (!platform::RealFileSystem().ReadFile(file, &content, kMaxNamesFile)) {
+        const int why = CurrentError();
+        *error = "cannot read the names file " + file + ": " +
+                 (why == EINVAL ? std::string("not a regular file") : ErrorText(why));
         return false;
     }
     std::unordered_set<std::string> names;
-    std::string line;
-    while (std::getline(in, line)) {
+    std::string_view rest = content;
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        std::string_view line = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
         if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+            line.remove_suffix(1);
         if (!line.empty())
-            names.insert(line);
+            names.emplace(line);
     }
     names_ = std::move(names);
     return true;

@@ -19,15 +19,17 @@ public:
     // Each setter parses an option's value; false with `error` set when it
     // is not valid.
     // "3-8", "5", "3-" or "-8" in the window's level numbers (1 = the world).
+    // A number beyond the deepest quadtree level is refused.
     bool SetLevels(std::string_view text, std::string* error);
     // The same in z/x/y numbers (0 = the world).
     bool SetZooms(std::string_view text, std::string* error);
-    // Plates inside a quadtree area: names that start with it; a comma
-    // separates several areas.
+    // Plates inside a quadtree area (a key: 't', then q, r, s or t): names
+    // that start with it; a comma separates several areas.
     bool SetPrefixes(std::string_view text, std::string* error);
-    // "WEST,SOUTH,EAST,NORTH" in degrees; plates that overlap the box.
+    // "WEST,SOUTH,EAST,NORTH" in finite degrees; plates that overlap the box.
     bool SetBoundingBox(std::string_view text, std::string* error);
-    // One plate name a line; blank lines are skipped.
+    // One plate name a line, from a regular file only (a pipe or a device
+    // could keep the command waiting); blank lines are skipped.
     bool ReadNames(const std::string& file, std::string* error);
 
     bool Matches(std::string_view name) const;

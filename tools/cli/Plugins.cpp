@@ -1,8 +1,10 @@
 #include "Plugins.h"
 
 #include "base/Paths.h"
+#include "base/ProgramFiles.h"
 #include "log/Errors.h"
 #include "plugins/Plugin.h"
+#include "plugins/PluginChoice.h"
 #include "plugins/Registry.h"
 
 #include <algorithm>
@@ -17,43 +19,67 @@ namespace {
 
 bool SameText(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
 
-std::string ExtensionOf(const std::string& path)
+PluginEntry EntryOf(BasePlugin& loaded, const std::string& path)
 {
-    const std::string last(LastComponent(path));
-    const std::size_t dot = last.rfind('.');
-    return dot == std::string::npos || dot == 0 ? std::string() : last.substr(dot + 1);
+    const PluginKind kind = KindOf(loaded);
+    PluginEntry plugin;
+    plugin.name = kind.name;
+    plugin.path = path;
+    plugin.description = loaded.Description() != nullptr ? loaded.Description() : "";
+    plugin.flags = kind.flags;
+    plugin.extension = kind.extension;
+    return plugin;
 }
 
 } // namespace
 
-std::string PluginsFolder() { return JoinToProgramFolder("plugins/"); }
+std::string PluginsFolder() { return OwnFilePath("plugins", OwnFileKind::Library) + "/"; }
 
 PluginEntry ReadPlugin(const std::string& path)
 {
+    std::error_code error;
+    const std::string absolute = fs::absolute(path, error).string();
     PluginEntry plugin;
     plugin.name = fs::path(path).stem().string();
-    plugin.path = fs::absolute(path).string();
+    plugin.path = error ? path : absolute;
+    if (error) {
+        plugin.error = error.message();
+        return plugin;
+    }
     std::unique_ptr<StoragePlugin> loaded = LoadPlugin(plugin.path.c_str(), &HostInfo(), PluginTypeStorage);
     if (loaded == nullptr) {
         plugin.error = ErrorText(kCurrentError);
         return plugin;
     }
-    plugin.description = loaded->Description() != nullptr ? loaded->Description() : "";
-    plugin.flags = loaded->Flags();
-    if (StorageAction* action = loaded->CreateAction()) {
-        plugin.extension = action->Extension();
-        loaded->FreeAction(action);
-    }
-    return plugin;
+    return EntryOf(*loaded, plugin.path);
 }
 
 std::vector<PluginEntry> ScanPlugins(const std::string& folder)
 {
+    // The window's registry reads the folder; the libraries are freed again
+    // when it goes, so that each command loads its storage's plugin afresh.
+    PluginsArray registry;
+    std::vector<PluginsArray::Refused> refused;
+    registry.RegisterFolder(folder, &refused);
     std::vector<PluginEntry> found;
-    std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error))
-        if (entry.path().extension() == ".so")
-            found.push_back(ReadPlugin(entry.path().string()));
+    for (int i = 0; i < registry.Count(); ++i) {
+        BasePlugin& loaded = *registry.Plugin(i);
+        if (loaded.Type() != PluginTypeStorage)
+            continue;
+        // The path as the folder gives it; the registry keeps it relative to
+        // the program.
+        std::error_code error;
+        const fs::path path = fs::path(folder) / fs::path(loaded.LibraryPath()).filename();
+        const fs::path absolute = fs::absolute(path, error);
+        found.push_back(EntryOf(loaded, (error ? path : absolute).lexically_normal().string()));
+    }
+    for (const PluginsArray::Refused& library : refused) {
+        PluginEntry plugin;
+        plugin.name = fs::path(library.path).stem().string();
+        plugin.path = library.path;
+        plugin.error = library.reason;
+        found.push_back(plugin);
+    }
     std::sort(found.begin(), found.end(), [](const PluginEntry& a, const PluginEntry& b) { return a.name < b.name; });
     return found;
 }
@@ -67,16 +93,7 @@ std::string FlagsText(uint32_t flags)
     return text;
 }
 
-std::string PathPart(const std::string& storage)
-{
-    std::error_code error;
-    if (fs::exists(storage, error))
-        return storage;
-    const std::size_t mark = storage.rfind('?');
-    if (mark == std::string::npos || storage.find('=', mark) == std::string::npos)
-        return storage;
-    return storage.substr(0, mark);
-}
+std::string PathPart(const std::string& storage) { return StoragePathPart(storage); }
 
 const PluginEntry* ChoosePlugin(const std::vector<PluginEntry>& plugins, const std::string& storage,
                                 const std::string& named, std::string* error)
@@ -96,39 +113,29 @@ const PluginEntry* ChoosePlugin(const std::vector<PluginEntry>& plugins, const s
         *error = "no plugin named " + named + " in " + PluginsFolder() + " (see: ulmora-cli plugins)";
         return nullptr;
     }
-    const std::string path = PathPart(storage);
-    std::error_code ignored;
-    const bool isFolder = fs::is_directory(path, ignored);
-    const std::string extension = ExtensionOf(path);
-    const bool wantsFolder = isFolder || (!fs::exists(path, ignored) && extension.empty());
-    std::vector<const PluginEntry*> fit;
+    std::vector<const PluginEntry*> usable;
+    std::vector<PluginKind> kinds;
     for (const PluginEntry& plugin : plugins) {
-        if (!plugin.Usable())
-            continue;
-        const bool usesFolder = (plugin.flags & UsesDirectory) != 0;
-        if (wantsFolder ? usesFolder : (!usesFolder && SameText(plugin.extension, extension)))
-            fit.push_back(&plugin);
+        if (plugin.Usable()) {
+            usable.push_back(&plugin);
+            kinds.push_back({plugin.name, plugin.flags, plugin.extension});
+        }
     }
-    if (fit.size() == 1)
-        return fit.front();
-    if (fit.size() > 1) {
-        // Several fit: the shipped plugin of that kind is the usual answer.
-        const std::string usual = wantsFolder ? "folder" : extension;
-        for (const PluginEntry* plugin : fit)
-            if (SameText(plugin->name, usual))
-                return plugin;
+    const PathChoice choice = ChoosePluginForPath(kinds, storage);
+    if (choice.chosen >= 0)
+        return usable[static_cast<std::size_t>(choice.chosen)];
+    if (!choice.fits.empty()) {
         std::string names;
-        for (const PluginEntry* plugin : fit)
-            names += (names.empty() ? "" : ", ") + plugin->name;
+        for (int index : choice.fits)
+            names += (names.empty() ? "" : ", ") + usable[static_cast<std::size_t>(index)]->name;
         *error = "several plugins can open " + storage + " (" + names + "): name one with --plugin";
-        return nullptr;
-    }
-    if (wantsFolder)
+    } else if (choice.folder) {
         *error = "no plugin in " + PluginsFolder() + " opens folders: name one with --plugin";
-    else if (extension.empty())
+    } else if (choice.extension.empty()) {
         *error = "cannot tell the storage type of " + storage + ": name a plugin with --plugin";
-    else
-        *error = "no plugin in " + PluginsFolder() + " opens ." + extension + " files: name one with --plugin";
+    } else {
+        *error = "no plugin in " + PluginsFolder() + " opens ." + choice.extension + " files: name one with --plugin";
+    }
     return nullptr;
 }
 

@@ -1,0 +1,88 @@
+#include "Commands.h"
+
+#include <string>
+
+namespace cli {
+
+const std::vector<CommandInfo>& Commands()
+{
+    static const std::vector<CommandInfo> commands = {
+        {"info", "STORAGE", 1, "plates, bytes and image formats per level",
+         "Per level: plates, bytes, the smallest, mean and largest plate, how much of\n"
+         "the level's full quadtree is there, and the image formats found (PNG, JPEG,\n"
+         "WebP, other) read from the first bytes of the plates: of the first 64 of\n"
+         "each level by default.\n",
+         {"--json", "--formats"},
+         "  --json           one JSON object\n"
+         "  --formats MODE   sample (default), all (read every plate) or none\n",
+         &Info},
+        {"list", "STORAGE", 1, "one plate a line: number, level, size, name",
+         "One plate a line, in the plugin's order: its number, level, size in bytes\n"
+         "and name, separated by tabs.\n",
+         {"--json"},
+         "  --json           JSON lines: {\"n\":..,\"level\":..,\"size\":..,\"name\":..}\n",
+         &List},
+        {"verify", "STORAGE", 1, "decode every plate; report empty, undecodable and wrongly sized ones",
+         "Decodes every selected plate with the preview's image readers, on every core,\n"
+         "and reports the plates that are empty, cannot be read or decoded, or are not\n"
+         "256 x 256 pixels: one line each, name and fault. Exit code 1 when any is found.\n",
+         {"--json", "--names", "--threads"},
+         "  --names FILE     write the names of the broken plates to FILE, one a line, for\n"
+         "                   export --names FILE or delete --names FILE\n"
+         "  --threads N      decode on N threads (default: one per core)\n"
+         "  --json           JSON lines: {\"name\":..,\"fault\":..,\"detail\":..}\n",
+         &Verify},
+        {"copy", "SOURCE TARGET", 2, "copy plates from one storage into another",
+         "Copies the selected plates from SOURCE into TARGET through the plugins, each\n"
+         "replacing a plate of the same name there. A TARGET that does not exist is made:\n"
+         "a file name with an extension becomes an empty file (an empty MBTiles storage),\n"
+         "anything else an empty folder.\n",
+         {"--dry-run", "--layout", "--target-plugin"},
+         "  --dry-run        say how many plates and bytes would be copied; change nothing\n"
+         "  --layout NAME    the layout of a new folder target: xyz (default), tms, plates,\n"
+         "                   or another the folder plugin knows (see its README)\n"
+         "  --target-plugin NAME  the target's plugin, when its path does not tell\n",
+         &Copy},
+        {"export", "STORAGE DIR", 2, "write plates into a folder tree, one image file a plate",
+         "The window's export: every selected plate's data, as stored, into a file under\n"
+         "DIR: one folder per letter of its name but the last, the last letter + .jpg\n"
+         "(plate t/q/r gives DIR/t/q/r.jpg), written as .jp first and renamed when complete.\n"
+         "Errors are logged (see --log) and counted; the run goes on.\n",
+         {"--dry-run", "--existing", "--move", "--layout", "--yes"},
+         "  --layout NAME    plates (default: the window's tree), xyz (z/x/y.ext, rows from\n"
+         "                   the top) or tms (rows from the bottom); .ext follows the data:\n"
+         "                   png, jpg, webp, gif or bmp\n"
+         "  --existing WHAT  a file that is already there: ask (default; on a terminal),\n"
+         "                   overwrite, keep, or cancel the run\n"
+         "  --move           delete each plate from the storage once its file is on disk\n"
+         "  --yes, -y        go on without asking when the target seems to lack room\n"
+         "                   (without a terminal to ask, the run stops: exit code 4)\n"
+         "  --dry-run        say how many plates and bytes would be written; change nothing\n",
+         &Export},
+        {"delete", "STORAGE", 1, "delete plates from the storage",
+         "The window's deletion: the selected plates are deleted from the storage after\n"
+         "one confirmation, asked on the terminal unless --yes is given.\n",
+         {"--dry-run", "--yes"},
+         "  --yes, -y        confirm the deletion without asking\n"
+         "  --dry-run        say how many plates and bytes would be deleted; change nothing\n",
+         &Delete},
+        {"plugins", "", 0, "the storage plugins in the program's plugins folder, with their flags",
+         "The storage plugins of the plugins folder beside the program: name, flags,\n"
+         "default file extension and description; libraries that are no storage plugin\n"
+         "are listed with the reason.\n",
+         {"--json"},
+         "  --json           JSON lines\n",
+         &ListPlugins},
+    };
+    return commands;
+}
+
+const CommandInfo* FindCommand(const std::string& name)
+{
+    for (const CommandInfo& command : Commands())
+        if (name == command.name)
+            return &command;
+    return nullptr;
+}
+
+} // namespace cli

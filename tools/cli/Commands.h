@@ -1,0 +1,39 @@
+#pragma once
+// The commands of ulmora-cli: each one's name, arguments, options and help,
+// and the function that runs it. Each command group lives in a file of its
+// own (InfoCommand.cpp, CopyCommand.cpp, ...); they share Context.h.
+
+#include <string>
+#include <vector>
+
+namespace cli {
+
+struct Context;
+using CommandFunction = int (*)(Context& context);
+
+struct CommandInfo {
+    const char* name;
+    const char* arguments; // the positional arguments, for the usage line
+    int argumentCount;
+    const char* summary;
+    const char* description;
+    std::vector<const char*> options; // beyond the common ones
+    const char* optionsHelp;
+    CommandFunction run;
+};
+
+// Every command, in the order the help lists them.
+const std::vector<CommandInfo>& Commands();
+// Null when there is no command of that name.
+const CommandInfo* FindCommand(const std::string& name);
+
+// The commands; each answers the program's exit code.
+int Info(Context& context);
+int List(Context& context);
+int Verify(Context& context);
+int Copy(Context& context);
+int Export(Context& context);
+int Delete(Context& context);
+int ListPlugins(Context& context);
+
+} // namespace cli

@@ -1,0 +1,167 @@
+#include "Context.h"
+
+#include "Cli.h"
+
+#include "app/Session.h"
+#include "base/Text.h"
+#include "log/Errors.h"
+#include "log/Log.h"
+#include "plugins/Registry.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace cli {
+
+void Say(const Context& context, const char* format, ...)
+{
+    if (context.options.quiet)
+        return;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+}
+
+int Fail(int code, const std::string& text)
+{
+    std::fprintf(stderr, "ulmora-cli: %s\n", OneLine(text).c_str());
+    Log("%s", OneLine(text).c_str());
+    return code;
+}
+
+// The plugin for a storage argument; null after printing why. A name with a
+// '/' is a library path, loaded as it is.
+const PluginEntry* PluginFor(Context& context, const std::string& storage, const std::string& named)
+{
+    std::string error;
+    const PluginEntry* plugin = nullptr;
+    if (named.find('/') != std::string::npos) {
+        // A deque: the entries handed out stay where they are as more come.
+        static std::deque<PluginEntry> own;
+        own.push_back(ReadPlugin(named));
+        if (!own.back().Usable())
+            error = "cannot use the plugin library " + named + ": " + own.back().error;
+        else
+            plugin = ChoosePlugin({own.back()}, storage, own.back().name, &error);
+        if (plugin != nullptr)
+            plugin = &own.back();
+    } else {
+        plugin = ChoosePlugin(context.Plugins(), storage, named, &error);
+    }
+    if (plugin == nullptr)
+        Fail(kExitNoStorage, error);
+    return plugin;
+}
+
+// A storage to read from must be there: a plugin may make a missing one when
+// it opens it, and a command that reads leaves the disk as it found it.
+int RequireStorage(const std::string& storage)
+{
+    std::error_code error;
+    const fs::file_status status = fs::status(PathPart(storage), error);
+    if (fs::exists(status))
+        return kExitDone;
+    if (!error)
+        error = std::make_error_code(std::errc::no_such_file_or_directory);
+    return Fail(kExitNoStorage, Format("Error initialize storage data \"%s\": %s", storage.c_str(), error.message().c_str()));
+}
+
+
+int Open(const PluginEntry& entry, const std::string& storage, OpenStorage* open)
+{
+    open->entry = &entry;
+    open->plugin = LoadPlugin(entry.path.c_str(), &HostInfo(), PluginTypeStorage);
+    if (open->plugin == nullptr)
+        return Fail(kExitNoStorage, Format("Error loading storage plugin: %s", ErrorText(kCurrentError).c_str()));
+    open->action = open->plugin->CreateAction();
+    if (open->action == nullptr)
+        return Fail(kExitNoStorage, Format("Error creating storage action: %s", ErrorText(kCurrentError).c_str()));
+    if (!open->action->Open(storage.c_str()))
+        return Fail(kExitNoStorage, Format("Error initialize storage data \"%s\": %s", storage.c_str(),
+                                           ErrorText(kCurrentError).c_str()));
+    return kExitDone;
+}
+
+// Opens `storage` with the plugin the options or its name choose.
+int OpenChosen(Context& context, const std::string& storage, OpenStorage* open)
+{
+    const PluginEntry* plugin = PluginFor(context, storage, context.options.plugin);
+    if (plugin == nullptr)
+        return kExitNoStorage;
+    if (int code = RequireStorage(storage); code != kExitDone)
+        return code;
+    return Open(*plugin, storage, open);
+}
+
+
+// Turns a listing's result into an exit code (kExitDone when it went on).
+int ListingResult(uint32_t result)
+{
+    if (result == Aborted)
+        return kExitInterrupted;
+    if (result != Done && result != Empty)
+        return Fail(kExitNoStorage, Format("Error enumerating storage\nError: %s", ErrorText(kCurrentError).c_str()));
+    return kExitDone;
+}
+
+// Loads the storage into the session's plate list, the way the window does,
+// and selects the plates the options name.
+int LoadSelected(Context& context, Session& session, const std::string& storage)
+{
+    const PluginEntry* plugin = PluginFor(context, storage, context.options.plugin);
+    if (plugin == nullptr)
+        return kExitNoStorage;
+    if (int code = RequireStorage(storage); code != kExitDone)
+        return code;
+    const LoadResult result = session.Connection().LoadStorage(plugin->path, storage);
+    switch (result.outcome) {
+    case LoadResult::Outcome::Loaded:
+    case LoadResult::Outcome::Empty:
+        break;
+    case LoadResult::Outcome::Aborted:
+        return kExitInterrupted;
+    default:
+        std::fprintf(stderr, "ulmora-cli: %s\n", OneLine(result.error).c_str());
+        return kExitNoStorage;
+    }
+    const PlateList& plates = session.Plates();
+    ListSelection& selection = session.Selection();
+    selection.Resize(plates.Count());
+    if (context.options.filter.Empty()) {
+        selection.SelectAll();
+    } else {
+        selection.SelectWhere([&](int index) {
+            PlateItem item;
+            return plates.At(index, &item) && context.options.filter.Matches({item.name, static_cast<std::size_t>(item.nameLength)});
+        });
+    }
+    return kExitDone;
+}
+
+int OpenToWrite(const std::string& path, bool append)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (append ? O_APPEND : O_TRUNC), 0666);
+    if (fd < 0)
+        return -1;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace cli

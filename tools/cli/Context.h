@@ -1,0 +1,119 @@
+#pragma once
+// What every command works with: the options, the terminal's view and
+// progress, the plugins; and the steps the commands share: choosing a plugin,
+// opening or loading a storage, listing its plates, failing with an exit code.
+
+#include "Options.h"
+#include "Plugins.h"
+#include "Terminal.h"
+
+#include "app/Session.h"   // kProgressPeriodMs
+#include "log/Operation.h" // PRPeriod
+#include "plugins/Plugin.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+struct Context {
+    Options& options;
+    TerminalView view;
+    TerminalProgress progress;
+    std::vector<PluginEntry> plugins;
+    bool pluginsScanned = false;
+
+    explicit Context(Options& o) : options(o), progress(!o.quiet) {}
+
+    const std::vector<PluginEntry>& Plugins()
+    {
+        if (!pluginsScanned) {
+            plugins = ScanPlugins(PluginsFolder());
+            pluginsScanned = true;
+        }
+        return plugins;
+    }
+};
+
+// A progress line on standard error, unless --quiet.
+void Say(const Context& context, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Prints `text` as one line on standard error and logs it; answers `code`.
+int Fail(int code, const std::string& text);
+
+// The plugin for a storage argument; null after printing why. A name with a
+// '/' is a library path, loaded as it is.
+const PluginEntry* PluginFor(Context& context, const std::string& storage, const std::string& named);
+
+// A storage to read from must be there: a plugin may make a missing one when
+// it opens it, and a command that reads leaves the disk as it found it.
+int RequireStorage(const std::string& storage);
+
+// A storage opened through a plugin instance of its own, for the commands
+// that read the plates as the plugin lists them (info, list) and for the
+// target of copy.
+struct OpenStorage {
+    const PluginEntry* entry = nullptr; // the registered plugin it was opened with
+    std::unique_ptr<StoragePlugin> plugin;
+    StorageAction* action = nullptr;
+};
+
+// Loads `entry`'s library anew and opens `storage` through it.
+int Open(const PluginEntry& entry, const std::string& storage, OpenStorage* open);
+
+// Opens `storage` with the plugin the options or its name choose.
+int OpenChosen(Context& context, const std::string& storage, OpenStorage* open);
+
+// Calls `each` for every plate the plugin lists, with the listing's
+// progress text and Ctrl-C; answers the plugin's result.
+class PlateSink {
+public:
+    using Each = std::function<void(int32_t number, const char* name, uint32_t size)>;
+    PlateSink(Context& context, StorageAction& action, Each each) : context_(context), action_(action), each_(each) {}
+
+    uint32_t Run()
+    {
+        context_.progress.SetAbortable(true);
+        const uint32_t result =
+            action_.Enumerate(0, StorageAction::PlateHandler::Bind<&PlateSink::OnPlate>(this), 2);
+        context_.progress.SetText(nullptr);
+        return result;
+    }
+    int found = 0;
+
+private:
+    bool OnPlate(StorageAction*, int32_t number, const char* name, uint32_t, uint32_t size)
+    {
+        ++found;
+        each_(number, name != nullptr ? name : "", size);
+        // The clock and Ctrl-C are looked at every 1024 plates: a listing
+        // runs through millions of them.
+        if ((found & 1023) != 0)
+            return true;
+        if (period_.Elapsed())
+            context_.progress.SetText("Scaning storage %s...\nItems found: %d", action_.StoragePath().c_str(), found);
+        return !context_.progress.IsAborted();
+    }
+
+    Context& context_;
+    StorageAction& action_;
+    Each each_;
+    PRPeriod period_{kProgressPeriodMs};
+};
+
+// Turns a listing's result into an exit code (kExitDone when it went on).
+int ListingResult(uint32_t result);
+
+// Loads the storage into the session's plate list, the way the window does,
+// and selects the plates the options name.
+int LoadSelected(Context& context, Session& session, const std::string& storage);
+
+// Opens `path` for writing, made when missing and emptied unless `append`,
+// without waiting for a reader when it is a pipe (which then fails with
+// ENXIO). The descriptor blocks again once open; -1 with errno set on failure.
+int OpenToWrite(const std::string& path, bool append);
+
+} // namespace cli

@@ -1,0 +1,40 @@
+#include "Commands.h"
+
+#include "Cli.h"
+#include "Context.h"
+#include "Json.h"
+
+#include "base/Text.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace cli {
+
+int List(Context& context)
+{
+    const Options& options = context.options;
+    const std::string& storage = options.arguments[0];
+    OpenStorage open;
+    if (int code = OpenChosen(context, storage, &open); code != kExitDone)
+        return code;
+    static char buffer[1 << 16];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+    std::string line;
+    PlateSink sink(context, *open.action, [&](int32_t number, const char* name, uint32_t size) {
+        const std::size_t length = std::strlen(name);
+        if (!options.filter.Empty() && !options.filter.Matches({name, length}))
+            return;
+        if (options.json)
+            line = Format("{\"n\":%d,\"level\":%zu,\"size\":%u,\"name\":", number, length, size) + JsonString(name) + "}\n";
+        else
+            line = Format("%d\t%zu\t%u\t", number, length, size) + name + "\n";
+        std::fwrite(line.data(), 1, line.size(), stdout);
+    });
+    const int code = ListingResult(sink.Run());
+    std::fflush(stdout);
+    return code;
+}
+
+} // namespace cli
