@@ -1,10 +1,12 @@
 # Fails when a folder of src/ includes a folder above it, or when a source of
 # the core includes the header of a GUI source (the core links no Qt: such an
-# include compiles only while the header happens to name no Qt type).
+# include compiles only while the header happens to name no Qt type), or when
+# the README given does not quote the ladder.
 #   SRC      the source folder to check
 #   LAYERS   the file that sets ULMORA_LAYERS, the folders bottom first
 #   TARGETS  the file that sets ULMORA_CORE_SOURCES and ULMORA_GUI_SOURCES,
 #            paths relative to SRC
+#   README   optional: a text that must quote the ladder, "platform, base, ..."
 cmake_minimum_required(VERSION 3.25)
 include(${LAYERS})
 include(${TARGETS})
@@ -84,8 +86,19 @@ foreach(source IN LISTS ULMORA_CORE_SOURCES)
   endforeach()
 endforeach()
 
+if(DEFINED README)
+  file(READ ${README} readme)
+  string(REGEX REPLACE "[ \t\r\n]+" " " readme "${readme}")
+  list(JOIN ladder ", " quoted)
+  string(FIND "${readme}" "${quoted}" at)
+  if(at EQUAL -1)
+    list(APPEND faults "${README} does not quote the ladder as \"${quoted}\"")
+  endif()
+endif()
+
 if(faults)
   list(REMOVE_DUPLICATES faults)
   list(JOIN faults "\n  " text)
-  message(FATAL_ERROR "Includes that go up the ladder (${ladder}) or from the core into the GUI:\n  ${text}")
+  list(JOIN ladder ", " shown)
+  message(FATAL_ERROR "The layers (${shown}) do not hold:\n  ${text}")
 endif()
