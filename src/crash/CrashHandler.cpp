@@ -91,12 +91,18 @@ std::terminate_handler previousTerminate = nullptr;
 
 void WriteLine(const char* text, std::size_t length) { lineWriter.load()(text, length); }
 
-// A fixed line: its length is the literal's, counted by the compiler.
-template <std::size_t N>
-void WriteLine(const char (&text)[N])
-{
-    WriteLine(text, N - 1);
-}
+// A fixed line, a string literal: the compiler counts its length. Consteval,
+// so that a character buffer cannot pass for one with its whole size.
+struct FixedLine {
+    template <std::size_t N>
+    consteval FixedLine(const char (&literal)[N]) : text(literal), length(N - 1)
+    {
+    }
+    const char* text;
+    std::size_t length;
+};
+
+void WriteLine(FixedLine line) { WriteLine(line.text, line.length); }
 
 template <std::size_t N>
 void WriteLine(const SafeText<N>& text)
