@@ -66,6 +66,19 @@ int main()
     std::printf("grid of zoom 8 (%d x %d, %" PRIu64 " tiles): %.0f ms\n", shallow->grid.Side(), shallow->grid.Side(),
                 shallow->grid.Tiles(), shallowMs);
 
+    // The tool's way: names one at a time as the plugin lists them.
+    std::optional<Coverage> streamed;
+    const double streamedMs = Best(3, [&] {
+        CoverageBuilder builder;
+        PlateItem item;
+        for (int i = 0; i < plates.Count(); ++i) {
+            plates.At(i, &item);
+            builder.Add({item.name, static_cast<std::size_t>(item.nameLength)}, item.size);
+        }
+        streamed = builder.Take();
+    });
+    std::printf("the same from names one at a time (info --coverage), spelling included: %.0f ms\n", streamedMs);
+
     std::vector<uint8_t> picture;
     const double pictureMs = Best(3, [&] { picture = CoveragePicture(deepest->grid); });
     std::printf("picture of the deepest level, %d x %d: %.0f ms\n", deepest->grid.Side(), deepest->grid.Side(), pictureMs);

@@ -279,6 +279,13 @@ void TMainForm::CreatePlateArea(QWidget* parent)
     coverage = new CoverageView(panelRight);
     coverage->hide();
     coverage->SetSource(&session_.Plates(), &session_.Selection());
+    coverage->RunBuild = [this](const std::function<void()>& build) {
+        RunWindowCommand([&] {
+            operation_.SetAbortable(true);
+            OperationEnd end(operation_);
+            build();
+        });
+    };
     coverage->OnProgress = [this](int done, int count) { return CoverageProgress(done, count); };
     coverage->OnSelectArea = [this](const GeoBox& box, int fromZoom) {
         RunWindowCommand([&] { CoverageSelectArea(box, fromZoom); });

@@ -164,8 +164,6 @@ void TMainForm::btnCoverageClick()
 
 void TMainForm::RefreshCoverage()
 {
-    operation_.SetAbortable(true);
-    OperationEnd end(operation_);
     coverage->Refresh();
     coverage->SelectionChanged();
 }

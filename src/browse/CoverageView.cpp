@@ -79,6 +79,14 @@ void CoverageView::SetZoom(int zoom) { zoom_->setValue(zoom); }
 
 void CoverageView::Build(int zoom)
 {
+    if (RunBuild)
+        RunBuild([this, zoom] { BuildNow(zoom); });
+    else
+        BuildNow(zoom);
+}
+
+void CoverageView::BuildNow(int zoom)
+{
     stale_ = false;
     coverage_.reset();
     if (plates_ != nullptr) {

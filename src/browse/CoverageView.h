@@ -45,6 +45,9 @@ public:
     std::optional<QPoint> CellAt(QPoint point) const;
     CoverageMap* Map() const { return map_; }
 
+    // Every building of a grid runs inside this (a command of the window,
+    // with its progress window); by default it just runs.
+    std::function<void(const std::function<void()>& build)> RunBuild;
     // Called now and then while a grid is built (plates done, of count);
     // false stops the building.
     std::function<bool(int done, int count)> OnProgress;
@@ -58,6 +61,7 @@ public:
 private:
     friend class CoverageMap;
     void Build(int zoom);
+    void BuildNow(int zoom);
     void UpdatePicture();
     void DragDone(QPoint from, QPoint to);
 
