@@ -19,13 +19,15 @@ CoverageGrid::CoverageGrid(int zoom, int maxSide)
     cells_.reset(static_cast<CoverageCell*>(std::calloc(cells, sizeof(CoverageCell))));
     if (!cells_)
         throw std::bad_alloc();
+    rowTiles_.assign(static_cast<std::size_t>(side_), 0);
 }
 
 void CoverageGrid::ClearMarks()
 {
-    const std::size_t cells = static_cast<std::size_t>(side_) * static_cast<std::size_t>(side_);
-    for (std::size_t i = 0; i < cells; ++i)
-        cells_[i].marked = 0;
+    for (int y = 0; y < side_; ++y)
+        if (RowHasTiles(y))
+            for (int x = 0; x < side_; ++x)
+                cells_[Index(x, y)].marked = 0;
 }
 
 int Coverage::DeepestZoom() const
@@ -212,12 +214,12 @@ std::vector<uint8_t> CoveragePicture(const CoverageGrid& grid)
     const int side = grid.Side();
     double largest = 0;
     for (int y = 0; y < side; ++y)
-        for (int x = 0; x < side; ++x)
+        for (int x = 0; x < side && grid.RowHasTiles(y); ++x)
             if (const CoverageCell& cell = grid.Cell(x, y); cell.tiles > 0)
                 largest = std::max(largest, static_cast<double>(cell.bytes) / cell.tiles);
     std::vector<uint8_t> pixels(static_cast<std::size_t>(side) * static_cast<std::size_t>(side) * 4, 0);
     for (int y = 0; y < side; ++y)
-        for (int x = 0; x < side; ++x) {
+        for (int x = 0; x < side && grid.RowHasTiles(y); ++x) {
             const CoverageCell& cell = grid.Cell(x, y);
             if (cell.tiles == 0)
                 continue;

@@ -46,12 +46,17 @@ public:
     // Row 0 is the north.
     const CoverageCell& Cell(int x, int y) const { return cells_[Index(x, y)]; }
     uint64_t Tiles() const { return tiles_; }
+    // Whether row y has a plate: empty rows need not be read (nor their
+    // pages brought in).
+    bool RowHasTiles(int y) const { return rowTiles_[static_cast<std::size_t>(y)] != 0; }
     uint64_t Bytes() const { return bytes_; }
 
     // A tile of the grid's zoom, x and y (rows from the top) below 2^zoom.
     void Add(uint32_t x, uint32_t y, uint32_t size)
     {
-        CoverageCell& cell = cells_[Index(static_cast<int>(x >> shift_), static_cast<int>(y >> shift_))];
+        const int row = static_cast<int>(y >> shift_);
+        CoverageCell& cell = cells_[Index(static_cast<int>(x >> shift_), row)];
+        ++rowTiles_[static_cast<std::size_t>(row)];
         ++cell.tiles;
         cell.bytes += size;
         ++tiles_;
@@ -74,6 +79,7 @@ private:
     // Zeroed by calloc, whose fresh pages stay untouched until a plate lands
     // on them: a regional cache's grid costs little memory.
     std::unique_ptr<CoverageCell[], Free> cells_;
+    std::vector<uint64_t> rowTiles_;
 };
 
 struct CoverageLevel {

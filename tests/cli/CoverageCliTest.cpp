@@ -121,6 +121,34 @@ TEST(CoverageCliTest, PicturesShowExactlyTheSelectedTiles)
     }
 }
 
+// Beyond zoom 12 a pixel is a block of tiles: zoom 13's 8192 x 8192 tiles
+// in 4096 x 4096 pixels of 2 x 2 tiles.
+TEST(CoverageCliTest, DeeperZoomsAreDrawnInBlocks)
+{
+    TempFolder folder;
+    const std::string file = folder.File("deep.mbtiles");
+    // TMS rows: row 8191 is the top.
+    const std::string sql =
+        "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);"
+        " INSERT INTO tiles VALUES (13, 0, 8191, randomblob(9)), (13, 1, 8190, randomblob(9)),"
+        " (13, 8191, 0, randomblob(9)), (13, 4000, 8191 - 2001, randomblob(9)), (12, 5, 5, randomblob(9));";
+    ASSERT_EQ(Shell("sqlite3 -batch " + Quote(file) + " " + Quote(sql)), 0);
+    const std::string out = folder.File("deep.png");
+    ASSERT_EQ(RunCli(folder, {"info", file, "--coverage", out, "--formats", "none"}), 0)
+        << ReadWholeFile(folder.File("stderr"));
+    Picture picture;
+    ASSERT_TRUE(ReadPng(out, &picture));
+    ASSERT_EQ(picture.width, 4096);
+    ASSERT_EQ(picture.height, 4096);
+    std::vector<std::pair<int, int>> opaque;
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x)
+            if (picture.At(x, y)[3] != 0)
+                opaque.emplace_back(x, y);
+    const std::vector<std::pair<int, int>> expected = {{0, 0}, {2000, 1000}, {4095, 4095}};
+    EXPECT_EQ(opaque, expected);
+}
+
 TEST(CoverageCliTest, ChartHasABarPairForEachZoomGrowingWithIt)
 {
     TempFolder folder;
