@@ -181,7 +181,7 @@ TEST_P(Conformance, FillsExactlyThePluginInfoBlock) {
 }
 
 TEST_P(Conformance, RefusesAHostOfAnotherMagic) {
-    const PluginHostInfo stranger{0x0251545A, sizeof(PluginHostInfo), 0x00010000, 0};
+    const PluginHostInfo stranger{0x0251545A, sizeof(PluginHostInfo), ULMORA_PLUGIN_HOST_VALUE, 0};
     PluginInfo info{};
     const char* refusal = plugin_.Query()(&stranger, &info);
     ASSERT_NE(refusal, nullptr);
