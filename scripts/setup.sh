@@ -25,6 +25,7 @@ packages=(
     desktop-file-utils      # the install test checks the menu entry
     dpkg-dev                # the Debian package's Depends (dpkg-shlibdeps)
     libdeflate-dev libspng-dev libjpeg62-turbo-dev libwebp-dev # verify's own PNG, JPEG and WebP decoding
+    libpng-dev              # ulmora-cli info's PNG pictures (the tool links no Qt)
 )
 for option in "$@"; do
     case "$option" in
