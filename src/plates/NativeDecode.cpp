@@ -169,19 +169,29 @@ bool DecodePng(const uint8_t* data, size_t size, int32_t* width, int32_t* height
             dataEnded = true;
         }
     }
-    if (!end || dataChunks == 0 || w == 0 || h == 0 || w > 0x7fffffff || h > 0x7fffffff ||
-        uint64_t{w} * h > kMaxPixels)
+    if (!end || dataChunks == 0 || w == 0 || h == 0 || w > 0x7fffffff || h > 0x7fffffff || uint64_t{w} * h > kMaxPixels)
         return false;
     int channels = 0;
     switch (colour) {
-    case 0: channels = 1; break;
-    case 2: channels = 3; break;
-    case 3: channels = 1; break;
-    case 4: channels = 2; break;
-    case 6: channels = 4; break;
-    default: return false;
+    case 0:
+        channels = 1;
+        break;
+    case 2:
+        channels = 3;
+        break;
+    case 3:
+        channels = 1;
+        break;
+    case 4:
+        channels = 2;
+        break;
+    case 6:
+        channels = 4;
+        break;
+    default:
+        return false;
     }
-    const bool depthFits = colour == 0 ? (depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16)
+    const bool depthFits = colour == 0   ? (depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16)
                            : colour == 3 ? (depth == 1 || depth == 2 || depth == 4 || depth == 8)
                                          : (depth == 8 || depth == 16);
     if (!depthFits || (colour == 3 && !palette))
@@ -217,10 +227,7 @@ struct JpegErrors {
     bool warned;
 };
 
-[[noreturn]] void JpegFail(j_common_ptr info)
-{
-    std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->failed, 1);
-}
+[[noreturn]] void JpegFail(j_common_ptr info) { std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->failed, 1); }
 
 // A warning (a truncated file, corrupt data that the library papers over)
 // is no clean decode; traces (levels above 0) are not warnings.
