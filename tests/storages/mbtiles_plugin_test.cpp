@@ -482,8 +482,9 @@ TEST_P(RowOrder, CountsEveryLevelOnceInZoomOrder) {
     std::map<uint32_t, int64_t> listed;
     for (size_t i = 0; i < plates.size(); ++i) {
         listed[static_cast<uint32_t>(plates[i].name.size() - 1)]++;
-        if (i > 0)
+        if (i > 0) {
             ASSERT_LE(plates[i - 1].name.size(), plates[i].name.size()) << "level order broken at " << plates[i].name;
+        }
     }
     std::map<uint32_t, int64_t> counted;
     SqliteDb db(path);
