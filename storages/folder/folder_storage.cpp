@@ -25,6 +25,13 @@ constexpr uint64_t kSide(uint32_t zoom) { return uint64_t{1} << zoom; }
 bool IsPlateLetter(char c) { return c >= 'q' && c <= 't'; }
 bool IsHidden(const char* name) { return name[0] == '.'; }
 
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+           });
+}
+
 // d_type spares a stat for folders on most file systems; the others and
 // symbolic links need one. A link to a folder counts only when that folder
 // lies inside the storage: the plates of a folder outside are not this
@@ -283,6 +290,19 @@ bool Storage::Open(const char* path) {
         return FailOpen(text);
     }
     root_ = Root{info.st_dev, info.st_ino};
+    startedEmpty_ = false;
+    forgotFolders_ = false;
+    folderExtensions_.clear();
+    if (DIR* dir = OpenDir(baseFd_, ".")) {
+        DirCloser closer(dir);
+        startedEmpty_ = true;
+        while (const dirent* entry = readdir(dir)) {
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+                startedEmpty_ = false;
+                break;
+            }
+        }
+    }
 
     if (location.layout) {
         layout_ = *location.layout;
@@ -390,6 +410,7 @@ void Storage::Close() {
     baseFd_ = -1;
     stored_ = false;
     needsTmsMarker_ = false;
+    folderExtensions_.clear();
     data_.clear();
     data_.shrink_to_fit();
 }
@@ -610,8 +631,10 @@ bool Storage::PlatePlace(const char* name, std::string* parent, std::string* ste
     return true;
 }
 
-int Storage::OpenPlateFolder(const std::string& parent, bool make) const {
+int Storage::OpenPlateFolder(const std::string& parent, bool make, bool* made) const {
     constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    if (made)
+        *made = false;
 #ifdef SYS_openat2
     // One call when the kernel can check the whole path for us; links that
     // stay inside are followed, any road out fails with EXDEV.
@@ -633,11 +656,17 @@ int Storage::OpenPlateFolder(const std::string& parent, bool make) const {
         start = end + 1;
         if (part.empty() || part == ".")
             continue;
-        if (make && mkdirat(at, part.c_str(), 0777) != 0 && errno != EEXIST) {
-            const int error = errno;
-            close(at);
-            errno = error;
-            return -1;
+        if (make) {
+            const bool madeHere = mkdirat(at, part.c_str(), 0777) == 0;
+            if (!madeHere && errno != EEXIST) {
+                const int error = errno;
+                close(at);
+                errno = error;
+                return -1;
+            }
+            // Only the last one counts: the plate folder itself.
+            if (made)
+                *made = madeHere;
         }
         int next = openat(at, part.c_str(), kFlags | O_NOFOLLOW);
         if (next < 0 && (errno == ELOOP || errno == ENOTDIR)) {
@@ -659,6 +688,34 @@ int Storage::OpenPlateFolder(const std::string& parent, bool make) const {
         errno = error;
     }
     return at;
+}
+
+std::vector<std::string>& Storage::FolderExtensions(const std::string& parent, int folderFd, bool made) {
+    if (const auto found = folderExtensions_.find(parent); found != folderExtensions_.end())
+        return found->second;
+    if (folderExtensions_.size() >= kRememberedFolders) {
+        folderExtensions_.clear();
+        forgotFolders_ = true;
+    }
+    std::vector<std::string> extensions;
+    // A folder already listed here was made by this storage, or lies in a
+    // storage that started empty: nothing but our own stores can be in it,
+    // and those are remembered from here on.
+    if (!made && !(startedEmpty_ && !forgotFolders_)) {
+        if (DIR* dir = OpenDir(folderFd, ".")) {
+            DirCloser closer(dir);
+            while (const dirent* entry = readdir(dir)) {
+                std::string_view stem;
+                const std::string_view file(entry->d_name);
+                if (!SplitImageFile(file, &stem))
+                    continue;
+                const std::string_view ext = file.substr(stem.size() + 1);
+                if (std::find(extensions.begin(), extensions.end(), ext) == extensions.end())
+                    extensions.emplace_back(ext);
+            }
+        }
+    }
+    return folderExtensions_.emplace(parent, std::move(extensions)).first->second;
 }
 
 uint32_t Storage::Locate(const char* name, int* folderFd, std::string* leaf, std::string* path) {
@@ -799,7 +856,8 @@ uint32_t Storage::Store(const char* name, const void* data, uint32_t size) {
     // Every step below is relative to the plate's own folder, reached without
     // leaving the storage, so that a link planted in the tree cannot carry the
     // data elsewhere.
-    const int folderFd = OpenPlateFolder(parent, true);
+    bool made = false;
+    const int folderFd = OpenPlateFolder(parent, true, &made);
     if (folderFd < 0) {
         if (errno == EXDEV)
             return Fail("Cannot write " + path + ": the folder " + parent + " is a link that leads out of " +
@@ -807,6 +865,7 @@ uint32_t Storage::Store(const char* name, const void* data, uint32_t size) {
         return Fail(ErrnoText("Cannot write " + path));
     }
     FdCloser closer(folderFd);
+    std::vector<std::string>& extensions = FolderExtensions(parent, folderFd, made);
     int fd = openat(folderFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0)
         return Fail(ErrnoText("Cannot write " + path));
@@ -831,19 +890,20 @@ uint32_t Storage::Store(const char* name, const void* data, uint32_t size) {
     }
     stored_ = true;
     // The plate may have been stored before in another format: one file per
-    // plate, or it would be listed twice.
-    for (const bool upper : {false, true}) {
-        for (const char* known : kImageExtensions) {
-            // Both cases of the written one are kept: on a file system that
-            // ignores case, the upper-case name is the file just written.
-            if (std::strcmp(known, ext) == 0)
-                continue;
-            std::string other = stem + ".";
-            for (const char* c = known; *c; ++c)
-                other.push_back(upper ? static_cast<char>(*c - 'a' + 'A') : *c);
-            unlinkat(folderFd, other.c_str(), 0);
+    // plate, or it would be listed twice. Only extensions the folder can
+    // hold are tried, so a copy into a new tree removes nothing. Any case of
+    // the written one is kept: on a file system that ignores case, that name
+    // is the file just written.
+    bool known = false;
+    for (const std::string& other : extensions) {
+        if (EqualIgnoringCase(other, ext)) {
+            known = known || other == ext;
+            continue;
         }
+        unlinkat(folderFd, (stem + "." + other).c_str(), 0);
     }
+    if (!known)
+        extensions.emplace_back(ext);
     if (needsTmsMarker_) {
         // Without it the tree would be taken for a z/x/y one at the next Open.
         static constexpr char kMarker[] =

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace folder {
@@ -63,7 +64,14 @@ private:
     // the missing folders when `make`, never through a link that leads out of
     // the storage (EXDEV then): the files there are another tree's. -1 with
     // errno on failure.
-    int OpenPlateFolder(const std::string& parent, bool make) const;
+    // *made (when given) tells whether this call made the folder itself.
+    int OpenPlateFolder(const std::string& parent, bool make, bool* made = nullptr) const;
+    // The extensions, as spelt, that image files in the plate folder
+    // `parent` (open as `folderFd`) may have: what a store there must remove
+    // beside the file it writes. A folder this storage made, or any folder
+    // of a storage that was empty when opened, holds only what was stored
+    // since; another folder is read once.
+    std::vector<std::string>& FolderExtensions(const std::string& parent, int folderFd, bool made);
     uint32_t Store(const char* name, const void* data, uint32_t size);
     uint32_t Delete(const char* name);
 
@@ -74,6 +82,11 @@ private:
     bool stored_ = false;        // a store since Open: sync the file system at Close
     bool needsTmsMarker_ = false; // a TMS tree without its tilemapresource.xml
     unsigned temporaryNumber_ = 0;
+    bool startedEmpty_ = false;  // the folder held nothing at Open
+    bool forgotFolders_ = false; // folderExtensions_ was emptied since Open
+    // Bounded: a plate tree has a folder for every few plates.
+    static constexpr size_t kRememberedFolders = 65536;
+    std::unordered_map<std::string, std::vector<std::string>> folderExtensions_;
     std::vector<unsigned char> data_; // the block GetPlateData handed out
 };
 

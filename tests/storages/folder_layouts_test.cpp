@@ -291,6 +291,52 @@ INSTANTIATE_TEST_SUITE_P(Layouts, StoreInto, testing::ValuesIn(kStoreCases),
                              return std::string(*param.param.layout ? param.param.layout : "default");
                          });
 
+// A plate stored again in another format leaves one file, whether its
+// folder was there before the storage was opened (read once for what it
+// holds) or was made by this run; the neighbours stay.
+struct ReplaceCase {
+    const char* label;
+    std::vector<std::string> before;        // files there before Open
+    std::vector<std::string> stores;        // data stored as plate "tt" (1/0/1 in z/x/y), in order
+    std::vector<std::string> after;         // every file below the folder at the end
+};
+
+const ReplaceCase kReplaceCases[] = {
+    {"LowerCaseSibling", {"1/0/1.jpg", "1/0/0.webp"}, {kPng}, {"1/0/0.webp", "1/0/1.png"}},
+    {"UpperCaseSibling", {"1/0/1.JPG", "1/0/0.webp"}, {kPng}, {"1/0/0.webp", "1/0/1.png"}},
+    {"MixedCaseSibling", {"1/0/1.Jpeg", "1/0/0.webp"}, {kPng}, {"1/0/0.webp", "1/0/1.png"}},
+    {"SameFormat", {"1/0/1.png", "1/0/0.webp"}, {kPng}, {"1/0/0.webp", "1/0/1.png"}},
+    {"TwiceInAFoundFolder", {"1/0/0.webp"}, {kPng, kJpeg}, {"1/0/0.webp", "1/0/1.jpg"}},
+    {"TwiceInAMadeFolder", {"2/0/0.png"}, {kPng, kGif, kJpeg}, {"1/0/1.jpg", "2/0/0.png"}},
+    {"TwiceInAnEmptyStorage", {}, {kJpeg, kPng}, {"1/0/1.png"}},
+};
+
+void PrintTo(const ReplaceCase& c, std::ostream* out) { *out << c.label; }
+
+class ReplaceIn : public testing::TestWithParam<ReplaceCase> {};
+
+TEST_P(ReplaceIn, LeavesOneFileAPlate) {
+    TempDir dir;
+    for (const std::string& file : GetParam().before)
+        WriteFile(dir / file, "old");
+    LoadedPlugin plugin(FOLDER_PLUGIN);
+    {
+        Action action(plugin);
+        ASSERT_TRUE(action.Open(dir.Path() + "?layout=xyz")) << action.ErrorText();
+        for (const std::string& data : GetParam().stores)
+            ASSERT_EQ(Store(action, "tt", data), kDone) << action.ErrorText();
+    }
+    EXPECT_EQ(FilesBelow(dir.Path()), GetParam().after);
+    Action action(plugin);
+    ASSERT_TRUE(action.Open(dir.Path() + "?layout=xyz")) << action.ErrorText();
+    std::string bytes;
+    ASSERT_EQ(action.GetPlateData("tt", &bytes), kDone) << action.ErrorText();
+    EXPECT_EQ(bytes, GetParam().stores.back());
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, ReplaceIn, testing::ValuesIn(kReplaceCases),
+                         [](const testing::TestParamInfo<ReplaceCase>& param) { return param.param.label; });
+
 TEST(FolderStore, RefusesWhatCannotBeStored) {
     TempDir dir;
     LoadedPlugin plugin(FOLDER_PLUGIN);
