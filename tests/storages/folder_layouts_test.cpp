@@ -35,7 +35,8 @@ struct RealTree {
     const char* config = nullptr;
     const char* plugin = FOLDER_PLUGIN;
     // The tiles' bytes are checked against this tree's files (default: the
-    // tree's own).
+    // tree's own); a compact cache holds the same tiles as the tc tree on
+    // its grid.
     const char* filesOf = nullptr;
 };
 
@@ -87,6 +88,8 @@ const RealTree kRealTrees[] = {
      {"L00/R00000000/C00000000.png", "L01/R00000000/C00000000.png", "L01/R00000000/C00000001.png",
       "L02/R00000001/C00000001.png", "L02/R00000001/C00000002.png", "L03/R00000002/C00000003.png",
       "L03/R00000003/C00000003.png", "L03/R00000002/C00000004.png", "L03/R00000003/C00000004.png"}},
+    {"mapproxy-compact", "", "layout: compact cache v2, rows from the top (the format's own)", kTcTop, nullptr, nullptr, COMPACT_PLUGIN,
+     "mapproxy-tc-nw"},
 };
 
 void PrintTo(const RealTree& tree, std::ostream* out) {
@@ -360,3 +363,66 @@ TEST(FolderStore, RefusesWhatCannotBeStored) {
 } // namespace
 } // namespace storage_test
 
+namespace storage_test {
+namespace {
+
+// A version 2 bundle whose only tile, the first, is `size` bytes at `offset`.
+std::string Bundle(uint64_t offset, uint32_t size) {
+    std::string bytes(64 + 16384 * 8, '\0');
+    const auto put32 = [&](size_t at, uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            bytes[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    put32(0, 3);
+    put32(4, 16384);
+    put32(12, 5);
+    const uint64_t entry = offset | uint64_t{size} << 40;
+    put32(64, static_cast<uint32_t>(entry));
+    put32(68, static_cast<uint32_t>(entry >> 32));
+    return bytes;
+}
+
+TEST(CompactCache, SaysWhatItCannotRead) {
+    TempDir dir;
+    WriteFile(dir / "v1/L00/R0000C0000.bundlx", "x");
+    WriteFile(dir / "tiles/0/0/0.png", "x");
+    WriteFile(dir / "short/L00/R0000C0000.bundle", "0123456789");
+    WriteFile(dir / "past/L00/R0000C0000.bundle", Bundle(1u << 30, 10));
+    LoadedPlugin plugin(COMPACT_PLUGIN);
+    EXPECT_EQ(plugin.Info().flags & SupportsWrite, 0u) << "a read-only storage says so in its flags";
+    struct Case {
+        const char* folder;
+        const char* openError; // null: opens
+        const char* listError; // null: lists
+        const char* readError; // GetPlateData("t")
+    };
+    const Case cases[] = {
+        {"v1", "v1 is a compact cache of version 1 (.bundlx index files): only version 2 is read", nullptr, nullptr},
+        {"tiles", "tiles holds no compact cache: no L00 to L30 folders of .bundle files", nullptr, nullptr},
+        {"short", nullptr, "L00/R0000C0000.bundle: too short for a bundle", nullptr},
+        {"past", nullptr, nullptr, "L00/R0000C0000.bundle: the index points past the end of the bundle"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        Action action(plugin);
+        ASSERT_EQ(action.Open(dir / c.folder), c.openError == nullptr) << action.ErrorText();
+        if (c.openError) {
+            EXPECT_EQ(action.ErrorText(), c.openError);
+            continue;
+        }
+        std::vector<Plate> plates;
+        ASSERT_EQ(action.Enumerate(&plates), c.listError ? kFailed : kDone) << action.ErrorText();
+        if (c.listError) {
+            EXPECT_EQ(action.ErrorText(), c.listError);
+            continue;
+        }
+        std::string bytes;
+        EXPECT_EQ(action.GetPlateData("t", &bytes), kFailed);
+        EXPECT_EQ(action.ErrorText(), c.readError);
+        EXPECT_EQ(action.Store("t", "x"), kFailed);
+        EXPECT_NE(action.ErrorText().find("read only"), std::string::npos) << action.ErrorText();
+    }
+}
+
+} // namespace
+} // namespace storage_test
