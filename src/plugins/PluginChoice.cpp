@@ -126,7 +126,7 @@ PathChoice ChoosePluginForPath(const std::vector<PluginKind>& kinds, const std::
     // Several plugins take folders: a compact cache's bundles are the one
     // sign the path gives of another than the folder plugin.
     const std::string usual =
-        !choice.folder ? choice.extension : HoldsCompactBundles(path) ? "compactcache" : "folder";
+        !choice.folder ? choice.extension : HoldsCompactBundles(path) ? "tilebundle" : "folder";
     for (int index : fit) {
         if (SameText(kinds[static_cast<std::size_t>(index)].name, usual)) {
             choice.chosen = index;

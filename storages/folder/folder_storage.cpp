@@ -443,7 +443,7 @@ bool Storage::Recognise() {
     if (found == HintFound::Cache) {
         if (hint.layout == "compact")
             return FailOpen(folderName_ + " is a compact cache (" + hintFile + ", cache " + hint.cache +
-                            "): open it with the compactcache plugin");
+                            "): open it with the tilebundle plugin");
         const Layout* named = FindLayout(hint.layout);
         if (!named || named->kind == LayoutKind::PlateTree)
             return FailOpen(hintFile + " stores " + folderName_ + " as \"" + hint.layout +
@@ -467,7 +467,7 @@ bool Storage::Recognise() {
         how_ = "quadtree names";
     } else if (survey.arcgis) {
         if (HoldsBundles())
-            return FailOpen(folderName_ + " is a compact cache (.bundle files): open it with the compactcache plugin");
+            return FailOpen(folderName_ + " is a compact cache (.bundle files): open it with the tilebundle plugin");
         layout_ = *FindLayout("arcgis");
         how_ = "the layout's own";
     } else if (survey.quadkey) {

@@ -12,11 +12,11 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::vector<PluginKind> kShipped = {
-    {"compactcache", UsesDirectory | SupportsList, ""},
     {"folder", UsesDirectory | SupportsWrite | SupportsList, ""},
     {"geopackage", SupportsWrite | SupportsList, "gpkg"},
     {"mbtiles", SupportsWrite | SupportsList, "mbtiles"},
     {"pmtiles", SupportsList, "pmtiles"},
+    {"tilebundle", UsesDirectory | SupportsList, ""},
 };
 // Two of each kind: the one named after the kind is the usual answer, for
 // .mbtiles none is.
@@ -59,8 +59,8 @@ TEST(PathChoiceTest, ChoosesByWhatThePathIs)
         {"a folder name too long to look at", &kShipped, longName, "folder", true, {}},
         {"a file through a link loop", &kShipped, "loop/x.mbtiles", "mbtiles", false, {}},
         {"a link loop", &kShipped, "loop", "folder", true, {}},
-        {"a compact cache's bundles", &kShipped, "compact", "compactcache", true, {}},
-        {"an ArcGIS server's bundles", &kShipped, "server", "compactcache", true, {}},
+        {"a compact cache's bundles", &kShipped, "compact", "tilebundle", true, {}},
+        {"an ArcGIS server's bundles", &kShipped, "server", "tilebundle", true, {}},
         {"level folders of tiles, not bundles", &kShipped, "arcgis", "folder", true, {}},
         {"no plugins", &kDoubled, "x.gpkg", "", false, {}},
         {"the usual folder plugin", &kDoubled, "tiles", "folder", true, {}},

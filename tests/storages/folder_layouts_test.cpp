@@ -168,7 +168,7 @@ TEST(FolderOpen, SaysWhatIsWrong) {
         {"empty?layout=quadkey&origin=sw", "The quadkey layout has no origin option"},
         {"missing?layout=xyz", "missing: No such file or directory"},
         // Read as arcgis once, the bundles listed as an empty storage.
-        {"bundles", "bundles is a compact cache (.bundle files): open it with the compactcache plugin"},
+        {"bundles", "bundles is a compact cache (.bundle files): open it with the tilebundle plugin"},
         {"vector", "vector: numbered folders of .pbf files, which are no plate images"},
     };
     LoadedPlugin plugin(FOLDER_PLUGIN);
