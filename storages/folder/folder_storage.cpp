@@ -1,5 +1,7 @@
 #include "folder_storage.h"
 
+#include "seed_config.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -163,6 +165,39 @@ std::string TmsProfile(const std::string& xml) {
     return end == std::string::npos ? std::string() : xml.substr(start, std::min<size_t>(end - start, 40));
 }
 
+// A tilemapresource.xml profile of tiles that are no plates: geodetic or
+// raster trees have other tiles than Web Mercator's quadtree.
+bool IsForeignProfile(const std::string& profile) {
+    return profile.find("geodetic") != std::string::npos || profile == "raster";
+}
+
+// The "scheme" of a metadata.json (TileJSON: "xyz" unless it says "tms");
+// empty when the file names none.
+std::string JsonScheme(const std::string& json) {
+    const size_t key = json.find("\"scheme\"");
+    if (key == std::string::npos)
+        return {};
+    size_t at = json.find_first_not_of(" \t\r\n", key + 8);
+    if (at == std::string::npos || json[at] != ':')
+        return {};
+    at = json.find_first_not_of(" \t\r\n", at + 1);
+    if (at == std::string::npos || json[at] != '"')
+        return {};
+    const size_t end = json.find('"', at + 1);
+    return end == std::string::npos ? std::string() : json.substr(at + 1, std::min<size_t>(end - at - 1, 16));
+}
+
+// MapProxy names a cache's folder CACHE_GRID when the configuration gives
+// it no directory; the grid's name ends the folder's.
+std::string GridInFolderName(const std::string& folder) {
+    for (const char* grid : {"GLOBAL_WEBMERCATOR", "GLOBAL_MERCATOR"}) {
+        const std::string suffix = std::string("_") + grid;
+        if (folder.size() > suffix.size() && folder.compare(folder.size() - suffix.size(), suffix.size(), suffix) == 0)
+            return grid;
+    }
+    return {};
+}
+
 // What a first look at a folder's entries found.
 struct Survey {
     bool plateTree = false;
@@ -170,13 +205,14 @@ struct Survey {
     bool arcgis = false;
     bool numbered = false;
     bool tmsMarker = false;
+    bool metadataJson = false;
     bool other = false; // visible entries of no layout
 };
 
 // Descends the first numbered folders below a zoom folder to the first image
 // file; its depth below the base tells xyz (3), mp (5) and tc (7) apart.
 // 0 when no file was found within `budget` folders.
-size_t FirstFileDepth(const Root& root, int dirFd, size_t depth, int& budget) {
+size_t FirstFileDepth(const Root& root, int dirFd, size_t depth, int& budget, std::string* foreign) {
     if (depth > kMaxFields || --budget < 0)
         return 0;
     DIR* dir = OpenDir(dirFd, ".");
@@ -192,14 +228,18 @@ size_t FirstFileDepth(const Root& root, int dirFd, size_t depth, int& budget) {
         uint32_t size;
         if (SplitImageFile(name, &stem) && RegularFileSize(dirfd(dir), entry, &size))
             return depth + 1;
-        if (IsDirectory(root, dirfd(dir), entry) && folders.size() < 4)
-            folders.emplace_back(name);
+        if (IsDirectory(root, dirfd(dir), entry)) {
+            if (folders.size() < 4)
+                folders.emplace_back(name);
+        } else if (foreign->empty() && std::strchr(name, '.') && RegularFileSize(dirfd(dir), entry, &size)) {
+            *foreign = name; // a numbered tile of another kind: "0.pbf"
+        }
     }
     for (const std::string& folder : folders) {
         const int fd = OpenDirFd(dirfd(dir), folder.c_str());
         if (fd < 0)
             continue;
-        const size_t found = FirstFileDepth(root, fd, depth + 1, budget);
+        const size_t found = FirstFileDepth(root, fd, depth + 1, budget, foreign);
         close(fd);
         if (found)
             return found;
@@ -306,6 +346,8 @@ bool Storage::Open(const char* path) {
 
     if (location.layout) {
         layout_ = *location.layout;
+        how_ = "named in the path";
+        assumed_ = false;
         needsTmsMarker_ = std::string_view(layout_.name) == "tms" && !IsRegularFile(baseFd_, kTmsMarker);
     } else if (!Recognise()) {
         const std::string text = ErrorText();
@@ -319,8 +361,62 @@ bool Storage::Open(const char* path) {
             return FailOpen(text);
         }
         layout_.rowsFromBottom = location.origin == 2;
+        how_ = "named in the path";
+        assumed_ = false;
     }
     return true;
+}
+
+// The configuration of the tile server that wrote the folder, in the folder,
+// its parent or the one above (MapProxy's cache_data/CACHE_GRID beside
+// its mapproxy.yaml).
+HintFound Storage::LookForSeedConfig(SeedHint* hint, std::string* file) const {
+    HintFound best = HintFound::Nothing;
+    for (const char* up : {".", "..", "../.."}) {
+        const int dirFd = openat(baseFd_, up, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd < 0)
+            continue;
+        FdCloser closer(dirFd);
+        for (const char* name : {"mapproxy.yaml", "seed.yaml"}) {
+            const std::string text = ReadSmallFile(dirFd, name);
+            if (text.empty())
+                continue;
+            SeedHint found;
+            const HintFound what = FindCacheIn(text, dirFd, folderName_, root_.device, root_.inode, &found);
+            if (what == HintFound::Cache || (what == HintFound::GridOnly && best == HintFound::Nothing)) {
+                *hint = found;
+                *file = name;
+                best = what;
+            }
+            if (what == HintFound::Cache)
+                return best;
+        }
+    }
+    return best;
+}
+
+// True when the first L folder holds compact cache bundles rather than
+// folders of tiles.
+bool Storage::HoldsBundles() const {
+    DIR* dir = OpenDir(baseFd_, ".");
+    if (!dir)
+        return false;
+    DirCloser closer(dir);
+    while (const dirent* entry = readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name.size() != 3 || name[0] != 'L')
+            continue;
+        DIR* level = OpenDir(baseFd_, entry->d_name);
+        if (!level)
+            continue;
+        DirCloser levelCloser(level);
+        while (const dirent* file = readdir(level)) {
+            const std::string_view leaf(file->d_name);
+            if (leaf.size() > 7 && leaf.substr(leaf.size() - 7) == ".bundle")
+                return true;
+        }
+    }
+    return false;
 }
 
 bool Storage::Recognise() {
@@ -339,6 +435,8 @@ bool Storage::Recognise() {
         uint64_t zoom;
         if (name == kTmsMarker) {
             survey.tmsMarker = true;
+        } else if (name == "metadata.json") {
+            survey.metadataJson = true;
         } else if (name == "t" ? IsDirectory(root_, baseFd_, entry) : image && stem == "t") {
             survey.plateTree = true;
         } else if (image && stem.find_first_not_of("0123") == std::string_view::npos) {
@@ -356,31 +454,69 @@ bool Storage::Recognise() {
     }
 
     needsTmsMarker_ = false;
+    assumed_ = false;
+    SeedHint hint;
+    std::string hintFile;
+    const HintFound found = LookForSeedConfig(&hint, &hintFile);
+    if (hint.grid == "GLOBAL_GEODETIC")
+        return FailOpen(hintFile + " puts " + folderName_ + " on grid GLOBAL_GEODETIC: only Web Mercator tiles are plates");
+    if (found == HintFound::Cache) {
+        if (hint.layout == "compact")
+            return FailOpen(folderName_ + " is a compact cache (" + hintFile + ", cache " + hint.cache +
+                            "): open it with the tilebundle plugin");
+        const Layout* named = FindLayout(hint.layout);
+        if (!named || named->kind == LayoutKind::PlateTree)
+            return FailOpen(hintFile + " stores " + folderName_ + " as \"" + hint.layout +
+                            "\", which no folder layout reads; known layouts: " + LayoutNames());
+        layout_ = *named;
+        if (layout_.kind == LayoutKind::Numbered && std::string_view(layout_.name) != "arcgis" && hint.origin != 0)
+            layout_.rowsFromBottom = hint.origin == 2;
+        how_ = hintFile + ": cache " + hint.cache + ", grid " + hint.grid;
+        return true;
+    }
+    // Without a configuration, the folder's own name may still name the grid.
+    if (found == HintFound::Nothing) {
+        hint.grid = GridInFolderName(folderName_);
+        hint.origin = BuiltInGridOrigin(hint.grid);
+        hintFile = "the folder's name";
+    }
+    const std::string gridSource = hint.origin != 0 ? "grid " + hint.grid + " in " + hintFile : std::string();
+
     if (survey.plateTree) {
         layout_ = *FindLayout("plates");
+        how_ = "quadtree names";
     } else if (survey.arcgis) {
+        if (HoldsBundles())
+            return FailOpen(folderName_ + " is a compact cache (.bundle files): open it with the tilebundle plugin");
         layout_ = *FindLayout("arcgis");
+        how_ = "the layout's own";
     } else if (survey.quadkey) {
         layout_ = *FindLayout("quadkey");
+        how_ = "quadtree digits";
     } else if (survey.numbered || survey.tmsMarker) {
+        std::string profile;
         if (survey.tmsMarker) {
-            const std::string profile = TmsProfile(ReadSmallFile(baseFd_, kTmsMarker));
-            if (!profile.empty() && profile != "mercator")
+            profile = TmsProfile(ReadSmallFile(baseFd_, kTmsMarker));
+            if (IsForeignProfile(profile))
                 return FailOpen(kTmsMarker + std::string(" describes a \"") + profile +
                                 "\" tree: only Web Mercator tiles are plates");
         }
         size_t depth = 0;
         int budget = 64;
         bool padded = false;
+        std::string foreign;
         for (const std::string& folder : zoomFolders) {
             // Zero-padded zoom folders ("05") are the seeding tool's trees.
             padded = padded || (folder.size() == 2 && folder[0] == '0');
             const int fd = OpenDirFd(baseFd_, folder.c_str());
             if (fd >= 0 && depth == 0)
-                depth = FirstFileDepth(root_, fd, 1, budget);
+                depth = FirstFileDepth(root_, fd, 1, budget, &foreign);
             if (fd >= 0)
                 close(fd);
         }
+        if (depth == 0 && !foreign.empty())
+            return FailOpen(folderName_ + ": numbered folders of " + foreign.substr(foreign.rfind('.')) +
+                            " files, which are no plate images (png, jpg, jpeg, webp, gif, bmp)");
         if (depth == 7 || (depth == 0 && padded))
             layout_ = *FindLayout("tc");
         else if (depth == 5)
@@ -390,13 +526,44 @@ bool Storage::Recognise() {
         else
             return FailOpen(folderName_ + ": numbered folders, but plate files " + std::to_string(depth) +
                             " levels deep fit no layout");
+        const std::string scheme = survey.metadataJson ? JsonScheme(ReadSmallFile(baseFd_, "metadata.json")) : "";
+        if (survey.tmsMarker) {
+            how_ = kTmsMarker;
+        } else if (std::string_view(layout_.name) == "xyz" && survey.metadataJson) {
+            // TileJSON counts rows from the top unless its scheme says "tms".
+            if (scheme == "tms")
+                layout_ = *FindLayout("tms");
+            how_ = scheme.empty() ? "metadata.json names no scheme: xyz" : "metadata.json";
+        } else if (!gridSource.empty()) {
+            // MapProxy writes its grid's rows in every numbered layout; its
+            // "tms" layout is z/x/y in that order.
+            if (std::string_view(layout_.name) == "xyz" && hint.origin == 2)
+                layout_ = *FindLayout("tms");
+            layout_.rowsFromBottom = hint.origin == 2;
+            how_ = gridSource;
+        } else {
+            assumed_ = true;
+            how_ = std::string_view(layout_.name) == "xyz" ? "assumed: nothing tells the rows' order"
+                                                           : "assumed: MapProxy's default grid";
+        }
     } else if (!survey.other) {
         // Nothing visible: a new storage, z/x/y unless the path says otherwise.
         layout_ = DefaultLayout();
+        assumed_ = true;
+        how_ = "assumed: an empty folder";
     } else {
         return FailOpen(folderName_ + " holds no tile tree; known layouts: " + LayoutNames());
     }
     return true;
+}
+
+std::string Storage::Notice() const {
+    std::string text = std::string("layout: ") + layout_.name;
+    if (layout_.kind == LayoutKind::Numbered)
+        text += layout_.rowsFromBottom ? ", rows from the bottom" : ", rows from the top";
+    text += " (" + how_ + ")";
+    // The host reads at most 99 characters of a plugin's text.
+    return text.size() > 99 ? text.substr(0, 96) + "..." : text;
 }
 
 void Storage::Close() {
@@ -443,7 +610,11 @@ uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
         return Aborted;
     if (!walk.error.empty())
         return Fail(walk.error);
-    return walk.number > 0 ? Done : Empty;
+    if (walk.number == 0)
+        return Empty;
+    // Which way the tree was read, for the host's notice after the listing.
+    SetErrorText(Notice());
+    return Done;
 }
 
 // Walks one folder of the plate tree; the first `depth` letters of

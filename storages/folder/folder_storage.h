@@ -8,6 +8,7 @@
 #include "folder_layout.h"
 #include "plate_key.h"
 #include "plugin_glue.h"
+#include "seed_config.h"
 
 #include <sys/types.h>
 
@@ -42,6 +43,11 @@ public:
     uint32_t Enumerate(PlateCallback callback, void* cookie);
 
     const Layout& CurrentLayout() const { return layout_; }
+    // "layout: tms, rows from the bottom (tilemapresource.xml)": how the tree
+    // is read and what told it, or "assumed: ..." when nothing did. Handed to
+    // the host as the text after a listing that succeeded.
+    std::string Notice() const;
+    bool Assumed() const { return assumed_; }
 
 private:
     struct Walk;
@@ -49,6 +55,8 @@ private:
     // Recognises the layout of the open folder; false with a text when the
     // folder holds none.
     bool Recognise();
+    HintFound LookForSeedConfig(SeedHint* hint, std::string* file) const;
+    bool HoldsBundles() const;
     bool WalkPlateTree(int dirFd, size_t depth, Walk& walk);
     bool WalkNumbered(Walk& walk);
     bool WalkNumberedLevel(int dirFd, size_t level, uint64_t x, uint64_t y, Walk& walk);
@@ -79,6 +87,8 @@ private:
     Root root_;
     std::string folderName_; // for messages: the last path component
     Layout layout_;
+    std::string how_;     // what told the layout and origin, for Notice
+    bool assumed_ = false; // nothing did
     bool stored_ = false;        // a store since Open: sync the file system at Close
     bool needsTmsMarker_ = false; // a TMS tree without its tilemapresource.xml
     unsigned temporaryNumber_ = 0;
