@@ -4,7 +4,8 @@
 #include <curl/curl.h>
 
 extern "C" ULMORA_PLUGIN_EXPORT const char* ULMORA_CALL QueryPluginInterface(const PluginHostInfo* host,
-                                                                             PluginInfo* info) {
+                                                                             PluginInfo* info)
+{
     // libcurl without HTTP or without SigV4 (older than 7.75) cannot reach a bucket.
     const curl_version_info_data* curl = curl_version_info(CURLVERSION_NOW);
     if (curl == nullptr || curl->version_num < 0x074b00)

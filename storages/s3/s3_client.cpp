@@ -58,12 +58,23 @@ std::string XmlEscape(std::string_view text)
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -187,8 +198,7 @@ std::string Client::Url(const std::string& bucket, const std::string& key, const
         if (!bucket.empty())
             url += Encode(bucket) + "/";
     } else {
-        url = "https://" + (bucket.empty() ? std::string() : bucket + ".") + "s3." + config_.region +
-              ".amazonaws.com/";
+        url = "https://" + (bucket.empty() ? std::string() : bucket + ".") + "s3." + config_.region + ".amazonaws.com/";
     }
     url += Encode(key, true);
     if (!query.empty())
@@ -281,7 +291,8 @@ Response Client::Send(const char* method, const std::string& bucket, const std::
         if (attempt >= attempts_ || !Retryable(response))
             return response;
         // Full jitter: clients retrying together do not hit the store together.
-        std::this_thread::sleep_for(std::chrono::milliseconds(pause / 2 + static_cast<int>(random() % (pause / 2 + 1))));
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(pause / 2 + static_cast<int>(random() % (pause / 2 + 1))));
         pause *= 2;
     }
 }
@@ -291,14 +302,15 @@ std::string Client::Explain(const Response& response, const std::string& bucket,
     const std::string where = config_.endpoint.empty() ? "AWS S3" : config_.endpoint;
     if (response.status == 0)
         return "Cannot reach the object store at " + where + ": " + response.transport;
-    if (response.code == "NoSuchBucket" || (response.status == 404 && response.code.empty() && what == "bucket"))
+    if (response.code == "NoSuchBucket")
         return "No such bucket \"" + bucket + "\" at " + where;
     if (response.code == "InvalidAccessKeyId")
         return "Access denied to bucket \"" + bucket + "\": the access key is not known (AWS_ACCESS_KEY_ID)";
     if (response.code == "SignatureDoesNotMatch")
         return "Access denied to bucket \"" + bucket + "\": the secret key does not match (AWS_SECRET_ACCESS_KEY)";
     if (response.status == 403)
-        return "Access denied to bucket \"" + bucket + "\"" + (config_.accessKey.empty() ? " (no credentials given)" : "");
+        return "Access denied to bucket \"" + bucket + "\"" +
+               (config_.accessKey.empty() ? " (no credentials given)" : "");
     std::string text = "Cannot " + what + " in bucket \"" + bucket + "\": HTTP " + std::to_string(response.status);
     if (!response.code.empty())
         text += " " + response.code;
@@ -345,8 +357,7 @@ bool Client::List(const std::string& bucket, const std::string& prefix, const st
     return true;
 }
 
-bool Client::Get(const std::string& bucket, const std::string& key, std::string* data, bool* found,
-                 std::string* error)
+bool Client::Get(const std::string& bucket, const std::string& key, std::string* data, bool* found, std::string* error)
 {
     Response response = Send("GET", bucket, key, {}, {}, {});
     *found = false;
@@ -385,8 +396,7 @@ bool Client::DeleteObjects(const std::string& bucket, const std::vector<std::str
     for (const std::string& key : keys)
         body += "<Object><Key>" + XmlEscape(key) + "</Key></Object>";
     body += "</Delete>";
-    const Response response =
-        Send("POST", bucket, "", {{"delete", ""}}, body, {"Content-MD5: " + ContentMd5(body)});
+    const Response response = Send("POST", bucket, "", {{"delete", ""}}, body, {"Content-MD5: " + ContentMd5(body)});
     if (response.status != 200) {
         *error = Explain(response, bucket, "delete");
         return false;

@@ -37,7 +37,7 @@ std::string Encode(std::string_view text, bool keepSlash = false);
 std::string CanonicalQuery(Query query);
 
 struct Response {
-    long status = 0;       // HTTP status; 0 when no answer came
+    long status = 0; // HTTP status; 0 when no answer came
     std::string body;
     std::string transport; // libcurl's text when no answer came
     std::string code;      // the S3 error code of an error body ("NoSuchBucket")

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +21,7 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <thread>
 
 using namespace storage_test;
 
@@ -290,7 +294,6 @@ TEST_F(S3Test, ClearFailures)
     TempDir dir;
     const std::string world = dir / "world.mbtiles";
     WriteFile(world, ReadFile(std::string(FIXTURE_DIR) + "/gdal-world.mbtiles"));
-    const std::string endpoint = std::getenv("AWS_ENDPOINT_URL") ? std::getenv("AWS_ENDPOINT_URL") : "";
     struct Case {
         const char* what;
         std::string arguments;
@@ -310,7 +313,9 @@ TEST_F(S3Test, ClearFailures)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const auto start = std::chrono::steady_clock::now();
-        const CliRun run = Cli(c.arguments, c.environment);
+        // In a folder of its own: a path taken for a local one would appear there as "s3:".
+        const CliRun run = Cli(c.arguments, "cd '" + dir.Path() + "' && " + c.environment);
+        EXPECT_EQ(access((dir / "s3:").c_str(), F_OK), -1);
         EXPECT_EQ(run.code, 3) << run.out;
         EXPECT_NE(run.out.find(c.message), std::string::npos) << run.out;
         EXPECT_EQ(run.out.find("plates copied"), std::string::npos) << run.out;
@@ -323,9 +328,119 @@ TEST(S3ChoiceTest, AnUnknownSchemeIsAnErrorAndMakesNoFolder)
 {
     TempDir dir;
     const CliRun run = Cli("copy '" + std::string(FIXTURE_DIR) + "/gdal-world.mbtiles' 'gopher://host/tiles'",
-                        "cd '" + dir.Path() + "' &&");
+                           "cd '" + dir.Path() + "' &&");
     EXPECT_EQ(run.code, 3) << run.out;
     EXPECT_NE(run.out.find("opens gopher:// paths"), std::string::npos) << run.out;
-    EXPECT_FALSE(std::ifstream(dir / "gopher:").good());
     EXPECT_EQ(access((dir / "gopher:").c_str(), F_OK), -1);
+}
+
+namespace {
+
+// A one-connection-at-a-time HTTP server on 127.0.0.1 that answers its
+// requests with the given replies in turn (the last one for the rest), for
+// what a healthy store will not do on demand: fail with 503.
+class ScriptedServer {
+public:
+    explicit ScriptedServer(std::vector<std::string> replies) : replies_(std::move(replies))
+    {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        listen(listener_, 4);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~ScriptedServer()
+    {
+        shutdown(listener_, SHUT_RDWR);
+        close(listener_);
+        thread_.join();
+    }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    int Requests() const { return requests_; }
+
+private:
+    void Serve()
+    {
+        for (;;) {
+            const int connection = accept(listener_, nullptr, nullptr);
+            if (connection < 0)
+                return;
+            std::string request;
+            char buffer[4096];
+            ssize_t n;
+            // Requests without a body: each ends with an empty line.
+            while ((n = read(connection, buffer, sizeof buffer)) > 0) {
+                request.append(buffer, static_cast<size_t>(n));
+                size_t end;
+                while ((end = request.find("\r\n\r\n")) != std::string::npos) {
+                    request.erase(0, end + 4);
+                    const std::string& reply = replies_[std::min<size_t>(requests_++, replies_.size() - 1)];
+                    if (write(connection, reply.data(), reply.size()) < 0)
+                        break;
+                }
+            }
+            close(connection);
+        }
+    }
+
+    std::vector<std::string> replies_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<int> requests_{0};
+    std::thread thread_;
+};
+
+std::string Reply(const char* status, const std::string& body)
+{
+    return std::string("HTTP/1.1 ") + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+} // namespace
+
+// 5xx answers and throttling are tried again with growing pauses; a store
+// that keeps failing fails the call with its answer after the last attempt.
+TEST(S3RetryTest, ServerErrorsAreRetriedThenReported)
+{
+    const std::string busy = Reply("503 Slow Down", "<Error><Code>SlowDown</Code><Message>slow</Message></Error>");
+    const std::string listing = Reply("200 OK", "<ListBucketResult><IsTruncated>false</IsTruncated>"
+                                                "<Contents><Key>t/0/0/0.png</Key><Size>7</Size></Contents>"
+                                                "</ListBucketResult>");
+    const std::string denied = Reply("403 Forbidden", "<Error><Code>AccessDenied</Code></Error>");
+    struct Case {
+        const char* what;
+        std::vector<std::string> replies;
+        bool ok;
+        int requests;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"two busy answers, then the listing", {busy, busy, listing}, true, 3, ""},
+        {"busy for good", {busy}, false, 4, "HTTP 503 SlowDown: slow"},
+        {"refused: not tried again", {denied, listing}, false, 1, "Access denied"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedServer server(c.replies);
+        s3::Config config;
+        config.endpoint = server.Url();
+        config.accessKey = "key";
+        config.secretKey = "secret";
+        s3::Client client(config);
+        client.SetRetries(4, 10);
+        s3::ListPage page;
+        std::string error;
+        EXPECT_EQ(client.List("bkt", "t/", "", 1000, &page, &error), c.ok) << error;
+        EXPECT_EQ(server.Requests(), c.requests);
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+        if (c.ok) {
+            ASSERT_EQ(page.objects.size(), 1u);
+            EXPECT_EQ(page.objects[0].key, "t/0/0/0.png");
+            EXPECT_EQ(page.objects[0].size, 7u);
+        }
+    }
 }

@@ -10,8 +10,8 @@
 #include "log/Errors.h"
 #include "log/Log.h"
 #include "plates/ChangeCheck.h"
-#include "plugins/PluginChoice.h"
 #include "platform/FileInfo.h"
+#include "plugins/PluginChoice.h"
 
 #include <fcntl.h>
 #include <unistd.h>
