@@ -27,6 +27,8 @@ packages=(
     dpkg-dev                # the Debian package's Depends (dpkg-shlibdeps)
     libdeflate-dev libspng-dev libjpeg62-turbo-dev libwebp-dev # verify's own PNG, JPEG and WebP decoding
     libpng-dev              # ulmora-cli info's PNG pictures (the tool links no Qt)
+    libcurl4-openssl-dev libexpat1-dev # the S3 plugin: HTTP with SigV4, ListObjectsV2 replies
+    ceph-mon ceph-osd radosgw ceph-common curl # scripts/object-store.sh: a one-node gateway for the S3 tests
 )
 for option in "$@"; do
     case "$option" in

@@ -46,6 +46,22 @@ bool HoldsCompactBundles(const std::filesystem::path& folder)
 
 } // namespace
 
+// A scheme is a letter, then letters, digits, '+', '-' or '.'.
+std::string UrlScheme(const std::string& path)
+{
+    const std::size_t end = path.find("://");
+    if (end == std::string::npos || end == 0 || !std::isalpha(static_cast<unsigned char>(path[0])))
+        return {};
+    std::string scheme;
+    for (std::size_t i = 0; i < end; ++i) {
+        const unsigned char c = static_cast<unsigned char>(path[i]);
+        if (!std::isalnum(c) && c != '+' && c != '-' && c != '.')
+            return {};
+        scheme += static_cast<char>(std::tolower(c));
+    }
+    return scheme;
+}
+
 void PluginChoice::Fill()
 {
     const std::string kept = SelectedLibraryPath();
@@ -105,6 +121,24 @@ std::string StoragePathPart(const std::string& storage)
 PathChoice ChoosePluginForPath(const std::vector<PluginKind>& kinds, const std::string& storage)
 {
     PathChoice choice;
+    choice.scheme = UrlScheme(storage);
+    if (!choice.scheme.empty()) {
+        // Never a folder of this machine named "s3:", made where the user stands.
+        std::vector<int> fit;
+        for (std::size_t i = 0; i < kinds.size(); ++i) {
+            if ((kinds[i].flags & UsesDirectory) != 0 && SameText(kinds[i].extension, choice.scheme))
+                fit.push_back(static_cast<int>(i));
+        }
+        if (fit.size() == 1)
+            choice.chosen = fit.front();
+        for (int index : fit) {
+            if (choice.chosen < 0 && SameText(kinds[static_cast<std::size_t>(index)].name, choice.scheme))
+                choice.chosen = index;
+        }
+        if (choice.chosen < 0)
+            choice.fits = fit;
+        return choice;
+    }
     const std::string path = StoragePathPart(storage);
     // The overloads that report errors instead of throwing: a path may be
     // anything a user typed.
@@ -116,6 +150,9 @@ PathChoice ChoosePluginForPath(const std::vector<PluginKind>& kinds, const std::
     std::vector<int> fit;
     for (std::size_t i = 0; i < kinds.size(); ++i) {
         const bool usesFolder = (kinds[i].flags & UsesDirectory) != 0;
+        const bool servesScheme = usesFolder && !kinds[i].extension.empty();
+        if (servesScheme)
+            continue;
         if (choice.folder ? usesFolder : (!usesFolder && SameText(kinds[i].extension, choice.extension)))
             fit.push_back(static_cast<int>(i));
     }

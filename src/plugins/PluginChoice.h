@@ -56,10 +56,16 @@ PluginKind KindOf(BasePlugin& plugin);
 // the part after the last '?' holds a '='.
 std::string StoragePathPart(const std::string& storage);
 
+// The scheme of a URL "SCHEME://..." in lower case ("s3"); empty for a
+// local path. A URL names no file of this machine: nothing is made or looked
+// up for it locally, its plugin alone reaches it.
+std::string UrlScheme(const std::string& path);
+
 struct PathChoice {
     int chosen = -1;          // the index of the kind chosen; -1 for none
     bool folder = false;      // the path asks for a plugin that uses folders
     std::string extension;    // the path's file extension, without the dot
+    std::string scheme;       // a URL's scheme ("s3" of "s3://bucket/tiles"), lower case
     std::vector<int> fits;    // when several fit and none is the usual one: those
 };
 
@@ -70,4 +76,7 @@ struct PathChoice {
 // extension) is the usual answer; for a folder of compact cache bundles
 // (L05/R0000C0000.bundle), "tilebundle". A path the file system cannot look at (too
 // long, a link loop) is taken as one that does not exist.
+// A URL ("SCHEME://...") is never a local path: it takes the plugin that uses
+// folders and names the scheme as its default extension (the S3 plugin's
+// "s3"), and none when no plugin serves the scheme.
 PathChoice ChoosePluginForPath(const std::vector<PluginKind>& kinds, const std::string& storage);

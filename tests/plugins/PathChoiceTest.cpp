@@ -97,3 +97,43 @@ TEST(PathChoiceTest, OptionsAreCutOnlyFromAPathThatDoesNotExistAsItIs)
     EXPECT_EQ(StoragePathPart(folder.File("odd?name=1")), folder.File("odd?name=1"));
     EXPECT_EQ(StoragePathPart(folder.File("what?")), folder.File("what?"));
 }
+
+// A URL is never a local path: it takes the plugin that serves its scheme
+// (a folder plugin naming the scheme as its extension), or none, and a
+// local folder never takes that plugin.
+TEST(PathChoiceTest, UrlsTakeThePluginOfTheirScheme)
+{
+    const std::vector<PluginKind> withS3 = {
+        {"folder", UsesDirectory | SupportsWrite | SupportsList, ""},
+        {"mbtiles", SupportsWrite | SupportsList, "mbtiles"},
+        {"s3", UsesDirectory | SupportsWrite | SupportsList, "s3"},
+    };
+    struct UrlCase {
+        const char* what;
+        const std::vector<PluginKind>* kinds;
+        std::string path;
+        const char* chosen;
+        const char* scheme;
+    };
+    const std::vector<UrlCase> cases = {
+        {"a bucket", &withS3, "s3://bkt/tiles", "s3", "s3"},
+        {"a bucket with options", &withS3, "s3://bkt/tiles?layout=tms", "s3", "s3"},
+        {"a scheme in capitals", &withS3, "S3://bkt/tiles", "s3", "s3"},
+        {"a bucket without the plugin", &kShipped, "s3://bkt/tiles", "", "s3"},
+        {"an unknown scheme", &withS3, "gopher://host/tiles", "", "gopher"},
+        {"a local folder", &withS3, "tiles", "folder", ""},
+        {"a new local folder", &withS3, "new", "folder", ""},
+    };
+    TempFolder folder;
+    fs::create_directory(folder.Path() / "tiles");
+    for (const UrlCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = c.path.find("://") != std::string::npos ? c.path : folder.File(c.path);
+        const PathChoice choice = ChoosePluginForPath(*c.kinds, path);
+        const std::string chosen = choice.chosen >= 0 ? (*c.kinds)[static_cast<std::size_t>(choice.chosen)].name : "";
+        EXPECT_EQ(chosen, c.chosen);
+        EXPECT_EQ(choice.scheme, c.scheme);
+        EXPECT_FALSE(choice.scheme.empty() && choice.chosen < 0);
+        EXPECT_FALSE(fs::exists("s3:"));
+    }
+}

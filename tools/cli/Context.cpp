@@ -6,6 +6,7 @@
 #include "base/Text.h"
 #include "log/Errors.h"
 #include "log/Log.h"
+#include "plugins/PluginChoice.h"
 #include "plugins/Registry.h"
 
 #include <fcntl.h>
@@ -68,6 +69,8 @@ const PluginEntry* PluginFor(Context& context, const std::string& storage, const
 // it opens it, and a command that reads leaves the disk as it found it.
 int RequireStorage(const std::string& storage)
 {
+    if (!UrlScheme(storage).empty())
+        return kExitDone; // its plugin tells whether it is there when it opens it
     std::error_code error;
     const fs::file_status status = fs::status(PathPart(storage), error);
     if (fs::exists(status))

@@ -11,6 +11,7 @@
 #include "log/Log.h"
 #include "plates/ChangeCheck.h"
 #include "platform/FileInfo.h"
+#include "plugins/PluginChoice.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -31,7 +32,14 @@ namespace {
 
 // The same place, or one inside the other (a copy into a folder inside the
 // source, or a folder that holds it, would write among the plates it reads).
-bool SamePlace(const std::string& a, const std::string& b) { return platform::PlacesOverlap(PathPart(a), PathPart(b)); }
+bool SamePlace(const std::string& a, const std::string& b)
+{
+    const bool urlA = !UrlScheme(a).empty();
+    const bool urlB = !UrlScheme(b).empty();
+    if (urlA || urlB)
+        return urlA && urlB && PathPart(a) == PathPart(b);
+    return platform::PlacesOverlap(PathPart(a), PathPart(b));
+}
 
 // Makes a target that does not exist yet: a file with an extension becomes an
 // empty file (an empty MBTiles storage to SQLite), anything else a folder.
@@ -40,7 +48,7 @@ int MakeTarget(const std::string& target, bool* made)
     const std::string path = PathPart(target);
     std::error_code error;
     *made = false;
-    if (fs::exists(path, error))
+    if (!UrlScheme(target).empty() || fs::exists(path, error))
         return kExitDone;
     const std::string last(LastComponent(path));
     if (last.find('.') != std::string::npos && last.back() != '/') {

@@ -129,6 +129,8 @@ const PluginEntry* ChoosePlugin(const std::vector<PluginEntry>& plugins, const s
         for (int index : choice.fits)
             names += (names.empty() ? "" : ", ") + usable[static_cast<std::size_t>(index)]->name;
         *error = "several plugins can open " + storage + " (" + names + "): name one with --plugin";
+    } else if (!choice.scheme.empty()) {
+        *error = "no plugin in " + PluginsFolder() + " opens " + choice.scheme + ":// paths: name one with --plugin";
     } else if (choice.folder) {
         *error = "no plugin in " + PluginsFolder() + " opens folders: name one with --plugin";
     } else if (choice.extension.empty()) {

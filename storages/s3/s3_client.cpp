@@ -1,0 +1,444 @@
+#include "s3_client.h"
+
+#include <curl/curl.h>
+#include <expat.h>
+#include <nettle/base64.h>
+#include <nettle/md5.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <random>
+#include <thread>
+
+namespace s3 {
+
+namespace {
+
+std::string Env(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+size_t Collect(char* data, size_t size, size_t count, void* user)
+{
+    static_cast<std::string*>(user)->append(data, size * count);
+    return size * count;
+}
+
+struct Upload {
+    std::string_view data;
+    size_t offset = 0;
+};
+
+size_t Feed(char* out, size_t size, size_t count, void* user)
+{
+    auto* upload = static_cast<Upload*>(user);
+    const size_t n = std::min(size * count, upload->data.size() - upload->offset);
+    std::copy_n(upload->data.data() + upload->offset, n, out);
+    upload->offset += n;
+    return n;
+}
+
+std::string ContentMd5(std::string_view body)
+{
+    md5_ctx ctx;
+    md5_init(&ctx);
+    md5_update(&ctx, body.size(), reinterpret_cast<const uint8_t*>(body.data()));
+    uint8_t digest[MD5_DIGEST_SIZE];
+    md5_digest(&ctx, sizeof digest, digest);
+    char encoded[BASE64_ENCODE_RAW_LENGTH(MD5_DIGEST_SIZE) + 1] = {};
+    base64_encode_raw(encoded, sizeof digest, digest);
+    return encoded;
+}
+
+std::string XmlEscape(std::string_view text)
+{
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool Retryable(const Response& response)
+{
+    if (response.status == 0)
+        return true; // no answer: a dropped connection, a timeout, a gateway restarting
+    return response.status >= 500 || response.status == 429 || response.code == "SlowDown" ||
+           response.code == "Throttling" || response.code == "RequestTimeout";
+}
+
+} // namespace
+
+Config ConfigFromEnvironment()
+{
+    Config config;
+    config.endpoint = Env("AWS_ENDPOINT_URL");
+    while (!config.endpoint.empty() && config.endpoint.back() == '/')
+        config.endpoint.pop_back();
+    for (const char* name : {"AWS_REGION", "AWS_DEFAULT_REGION"}) {
+        if (!Env(name).empty()) {
+            config.region = Env(name);
+            break;
+        }
+    }
+    config.accessKey = Env("AWS_ACCESS_KEY_ID");
+    config.secretKey = Env("AWS_SECRET_ACCESS_KEY");
+    config.sessionToken = Env("AWS_SESSION_TOKEN");
+    return config;
+}
+
+std::string Encode(std::string_view text, bool keepSlash)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+            c == '_' || c == '~' || (keepSlash && c == '/')) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string CanonicalQuery(Query query)
+{
+    for (auto& [name, value] : query) {
+        name = Encode(name);
+        value = Encode(value);
+    }
+    std::sort(query.begin(), query.end());
+    std::string out;
+    for (const auto& [name, value] : query) {
+        if (!out.empty())
+            out += '&';
+        out += name + '=' + value;
+    }
+    return out;
+}
+
+bool XmlLeaves(std::string_view xml, std::vector<std::pair<std::string, std::string>>* leaves)
+{
+    struct State {
+        std::string path;
+        std::string text;
+        bool leaf = false; // no child element since the element opened
+        std::vector<std::pair<std::string, std::string>>* out;
+    } state{{}, {}, false, leaves};
+    XML_Parser parser = XML_ParserCreate("UTF-8");
+    if (parser == nullptr)
+        return false;
+    XML_SetUserData(parser, &state);
+    XML_SetElementHandler(
+        parser,
+        [](void* user, const XML_Char* name, const XML_Char**) {
+            auto* s = static_cast<State*>(user);
+            if (!s->path.empty())
+                s->path += '/';
+            s->path += name;
+            s->text.clear();
+            s->leaf = true;
+        },
+        [](void* user, const XML_Char*) {
+            auto* s = static_cast<State*>(user);
+            if (s->leaf)
+                s->out->emplace_back(s->path, s->text);
+            s->leaf = false;
+            s->text.clear();
+            const size_t slash = s->path.rfind('/');
+            s->path.erase(slash == std::string::npos ? 0 : slash);
+        });
+    XML_SetCharacterDataHandler(parser, [](void* user, const XML_Char* text, int length) {
+        static_cast<State*>(user)->text.append(text, static_cast<size_t>(length));
+    });
+    const bool ok = XML_Parse(parser, xml.data(), static_cast<int>(xml.size()), 1) == XML_STATUS_OK;
+    XML_ParserFree(parser);
+    return ok;
+}
+
+Client::Client(Config config) : config_(std::move(config)) { curl_ = curl_easy_init(); }
+
+Client::~Client()
+{
+    if (curl_ != nullptr)
+        curl_easy_cleanup(static_cast<CURL*>(curl_));
+}
+
+std::string Client::Url(const std::string& bucket, const std::string& key, const Query& query) const
+{
+    std::string url;
+    if (!config_.endpoint.empty()) {
+        // Path style: what gateways and MinIO answer without DNS for each bucket.
+        url = config_.endpoint + "/";
+        if (!bucket.empty())
+            url += Encode(bucket) + "/";
+    } else {
+        url = "https://" + (bucket.empty() ? std::string() : bucket + ".") + "s3." + config_.region + ".amazonaws.com/";
+    }
+    url += Encode(key, true);
+    if (!query.empty())
+        url += "?" + CanonicalQuery(query);
+    return url;
+}
+
+Response Client::SendOnce(const char* method, const std::string& url, std::string_view body,
+                          const std::vector<std::string>& headers)
+{
+    Response response;
+    auto* curl = static_cast<CURL*>(curl_);
+    if (curl == nullptr) {
+        response.transport = "libcurl could not be started";
+        return response;
+    }
+    curl_easy_reset(curl);
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, 10000L);
+    // A stalled transfer fails instead of hanging: less than 1 byte a second
+    // for 30 seconds.
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 30L);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Collect);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response.body);
+    Upload upload{body, 0};
+    const std::string verb = method;
+    if (verb == "GET") {
+        curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    } else if (verb == "PUT") {
+        curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(curl, CURLOPT_READFUNCTION, &Feed);
+        curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+        curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    } else if (verb == "POST") {
+        curl_easy_setopt(curl, CURLOPT_POST, 1L);
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    } else {
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method);
+    }
+    curl_slist* list = nullptr;
+    // Without it the gateway refuses every signed request; the payload is
+    // left unsigned (TLS or the MD5 guard it where it matters).
+    list = curl_slist_append(list, "x-amz-content-sha256: UNSIGNED-PAYLOAD");
+    if (verb == "POST")
+        list = curl_slist_append(list, "Content-Type: application/xml");
+    for (const std::string& header : headers)
+        list = curl_slist_append(list, header.c_str());
+    const std::string credentials = config_.accessKey + ":" + config_.secretKey;
+    if (!config_.accessKey.empty()) {
+        if (!config_.sessionToken.empty())
+            list = curl_slist_append(list, ("x-amz-security-token: " + config_.sessionToken).c_str());
+        const std::string sigv4 = "aws:amz:" + config_.region + ":s3";
+        curl_easy_setopt(curl, CURLOPT_AWS_SIGV4, sigv4.c_str());
+        curl_easy_setopt(curl, CURLOPT_USERPWD, credentials.c_str());
+    }
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
+    const CURLcode rc = curl_easy_perform(curl);
+    curl_slist_free_all(list);
+    if (rc != CURLE_OK) {
+        response.transport = curl_easy_strerror(rc);
+        response.body.clear();
+        return response;
+    }
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
+    if (response.status >= 300 && !response.body.empty()) {
+        std::vector<std::pair<std::string, std::string>> leaves;
+        if (XmlLeaves(response.body, &leaves)) {
+            for (const auto& [path, text] : leaves) {
+                if (path == "Error/Code")
+                    response.code = text;
+                else if (path == "Error/Message")
+                    response.message = text;
+            }
+        }
+    }
+    return response;
+}
+
+Response Client::Send(const char* method, const std::string& bucket, const std::string& key, const Query& query,
+                      std::string_view body, const std::vector<std::string>& headers)
+{
+    const std::string url = Url(bucket, key, query);
+    std::minstd_rand random(std::random_device{}());
+    int pause = firstPauseMs_;
+    for (int attempt = 1;; ++attempt) {
+        Response response = SendOnce(method, url, body, headers);
+        if (attempt >= attempts_ || !Retryable(response))
+            return response;
+        // Full jitter: clients retrying together do not hit the store together.
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(pause / 2 + static_cast<int>(random() % (pause / 2 + 1))));
+        pause *= 2;
+    }
+}
+
+std::string Client::Explain(const Response& response, const std::string& bucket, const std::string& what) const
+{
+    const std::string where = config_.endpoint.empty() ? "AWS S3" : config_.endpoint;
+    if (response.status == 0)
+        return "Cannot reach the object store at " + where + ": " + response.transport;
+    if (response.code == "NoSuchBucket")
+        return "No such bucket \"" + bucket + "\" at " + where;
+    if (response.code == "InvalidAccessKeyId")
+        return "Access denied to bucket \"" + bucket + "\": the access key is not known (AWS_ACCESS_KEY_ID)";
+    if (response.code == "SignatureDoesNotMatch")
+        return "Access denied to bucket \"" + bucket + "\": the secret key does not match (AWS_SECRET_ACCESS_KEY)";
+    if (response.status == 403)
+        return "Access denied to bucket \"" + bucket + "\"" +
+               (config_.accessKey.empty() ? " (no credentials given)" : "");
+    std::string text = "Cannot " + what + " in bucket \"" + bucket + "\": HTTP " + std::to_string(response.status);
+    if (!response.code.empty())
+        text += " " + response.code;
+    if (!response.message.empty())
+        text += ": " + response.message;
+    return text;
+}
+
+bool Client::List(const std::string& bucket, const std::string& prefix, const std::string& token, int maxKeys,
+                  ListPage* page, std::string* error)
+{
+    Query query = {{"list-type", "2"}, {"prefix", prefix}, {"max-keys", std::to_string(maxKeys)}};
+    if (!token.empty())
+        query.emplace_back("continuation-token", token);
+    const Response response = Send("GET", bucket, "", query, {}, {});
+    if (response.status != 200) {
+        *error = Explain(response, bucket, "list");
+        return false;
+    }
+    std::vector<std::pair<std::string, std::string>> leaves;
+    if (!XmlLeaves(response.body, &leaves)) {
+        *error = "The object store answered a listing of bucket \"" + bucket + "\" with a reply that is not XML";
+        return false;
+    }
+    page->objects.clear();
+    page->nextToken.clear();
+    bool truncated = false;
+    for (const auto& [path, text] : leaves) {
+        if (path == "ListBucketResult/Contents/Key")
+            page->objects.push_back({text, 0});
+        else if (path == "ListBucketResult/Contents/Size" && !page->objects.empty())
+            page->objects.back().size = std::strtoull(text.c_str(), nullptr, 10);
+        else if (path == "ListBucketResult/IsTruncated")
+            truncated = text == "true";
+        else if (path == "ListBucketResult/NextContinuationToken")
+            page->nextToken = text;
+    }
+    if (truncated && page->nextToken.empty()) {
+        *error = "The object store cut a listing of bucket \"" + bucket + "\" short without a continuation token";
+        return false;
+    }
+    if (!truncated)
+        page->nextToken.clear();
+    return true;
+}
+
+bool Client::Get(const std::string& bucket, const std::string& key, std::string* data, bool* found, std::string* error)
+{
+    Response response = Send("GET", bucket, key, {}, {}, {});
+    *found = false;
+    if (response.status == 404 && response.code != "NoSuchBucket")
+        return true;
+    if (response.status != 200) {
+        *error = Explain(response, bucket, "read \"" + key + "\"");
+        return false;
+    }
+    *found = true;
+    *data = std::move(response.body);
+    return true;
+}
+
+bool Client::Put(const std::string& bucket, const std::string& key, std::string_view data, std::string* error)
+{
+    const Response response = Send("PUT", bucket, key, {}, data, {"Content-MD5: " + ContentMd5(data)});
+    if (response.status != 200) {
+        *error = Explain(response, bucket, "store \"" + key + "\"");
+        return false;
+    }
+    return true;
+}
+
+bool Client::DeleteObjects(const std::string& bucket, const std::vector<std::string>& keys,
+                           std::vector<std::string>* failed, std::string* error)
+{
+    failed->clear();
+    if (keys.empty())
+        return true;
+    if (keys.size() > kMaxDeleteBatch) {
+        *error = "Internal error: more than 1000 keys in one deletion";
+        return false;
+    }
+    std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Delete><Quiet>true</Quiet>";
+    for (const std::string& key : keys)
+        body += "<Object><Key>" + XmlEscape(key) + "</Key></Object>";
+    body += "</Delete>";
+    const Response response = Send("POST", bucket, "", {{"delete", ""}}, body, {"Content-MD5: " + ContentMd5(body)});
+    if (response.status != 200) {
+        *error = Explain(response, bucket, "delete");
+        return false;
+    }
+    std::vector<std::pair<std::string, std::string>> leaves;
+    if (!XmlLeaves(response.body, &leaves)) {
+        *error = "The object store answered a deletion in bucket \"" + bucket + "\" with a reply that is not XML";
+        return false;
+    }
+    std::string firstCode;
+    for (const auto& [path, text] : leaves) {
+        if (path == "DeleteResult/Error/Key")
+            failed->push_back(text);
+        else if (path == "DeleteResult/Error/Code" && firstCode.empty())
+            firstCode = text;
+    }
+    if (!failed->empty()) {
+        *error = std::to_string(failed->size()) + " objects of bucket \"" + bucket + "\" were not deleted (" +
+                 firstCode + ")";
+        return false;
+    }
+    return true;
+}
+
+bool Client::CreateBucket(const std::string& bucket, std::string* error)
+{
+    const Response response = Send("PUT", bucket, "", {}, {}, {});
+    if (response.status != 200) {
+        *error = Explain(response, bucket, "make the bucket");
+        return false;
+    }
+    return true;
+}
+
+bool Client::DeleteBucket(const std::string& bucket, std::string* error)
+{
+    const Response response = Send("DELETE", bucket, "", {}, {}, {});
+    if (response.status != 204 && response.status != 200) {
+        *error = Explain(response, bucket, "remove the bucket");
+        return false;
+    }
+    return true;
+}
+
+} // namespace s3

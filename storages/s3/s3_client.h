@@ -1,0 +1,109 @@
+#pragma once
+// A small S3 client over libcurl: the few requests a tile tree needs
+// (ListObjectsV2, GET, PUT, DeleteObjects, bucket make and remove for tests),
+// signed with libcurl's SigV4, retried with exponential backoff on 5xx and
+// throttling. One easy handle per client, so connections are kept alive.
+//
+// Debian 12's libcurl signs incompletely; the client itself sends
+// x-amz-content-sha256, puts the query string into canonical form before it
+// is signed (sorted by name, RFC 3986 percent-encoding, "delete=" with its
+// "="), and sends Content-MD5 with DeleteObjects.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace s3 {
+
+// What every S3 tool reads from the environment.
+struct Config {
+    std::string endpoint; // AWS_ENDPOINT_URL without a trailing '/'; empty: AWS itself
+    std::string region = "us-east-1";
+    std::string accessKey; // empty: anonymous requests, unsigned
+    std::string secretKey;
+    std::string sessionToken;
+};
+Config ConfigFromEnvironment();
+
+using Query = std::vector<std::pair<std::string, std::string>>;
+
+// RFC 3986 percent-encoding: everything but A-Z a-z 0-9 - . _ ~ is encoded;
+// '/' too unless `keepSlash` (an object key in a URL path).
+std::string Encode(std::string_view text, bool keepSlash = false);
+// The query in the canonical form SigV4 signs: sorted by name, names and
+// values encoded, every name with its '='.
+std::string CanonicalQuery(Query query);
+
+struct Response {
+    long status = 0; // HTTP status; 0 when no answer came
+    std::string body;
+    std::string transport; // libcurl's text when no answer came
+    std::string code;      // the S3 error code of an error body ("NoSuchBucket")
+    std::string message;   // its message
+};
+
+struct Object {
+    std::string key;
+    uint64_t size = 0;
+};
+
+struct ListPage {
+    std::vector<Object> objects;
+    std::string nextToken; // empty on the last page
+};
+
+class Client {
+public:
+    explicit Client(Config config);
+    ~Client();
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    // Each returns true on success; otherwise *error says what failed in
+    // words a user can act on (no such bucket, access denied, endpoint
+    // unreachable, ...).
+    bool List(const std::string& bucket, const std::string& prefix, const std::string& token, int maxKeys,
+              ListPage* page, std::string* error);
+    // *found false (and true returned) when the object does not exist.
+    bool Get(const std::string& bucket, const std::string& key, std::string* data, bool* found, std::string* error);
+    bool Put(const std::string& bucket, const std::string& key, std::string_view data, std::string* error);
+    // At most kMaxDeleteBatch keys. Keys the store refused go to *failed
+    // (the request itself succeeded then); true only when none was refused.
+    static constexpr size_t kMaxDeleteBatch = 1000;
+    bool DeleteObjects(const std::string& bucket, const std::vector<std::string>& keys,
+                       std::vector<std::string>* failed, std::string* error);
+    bool CreateBucket(const std::string& bucket, std::string* error);
+    bool DeleteBucket(const std::string& bucket, std::string* error);
+
+    // Attempts per request (first try plus retries) and the first pause;
+    // each retry waits twice as long as the one before.
+    void SetRetries(int attempts, int firstPauseMs)
+    {
+        attempts_ = attempts;
+        firstPauseMs_ = firstPauseMs;
+    }
+
+private:
+    // One request with retries. `bucket` may be empty (the service),
+    // `key` empty (the bucket).
+    Response Send(const char* method, const std::string& bucket, const std::string& key, const Query& query,
+                  std::string_view body, const std::vector<std::string>& headers);
+    Response SendOnce(const char* method, const std::string& url, std::string_view body,
+                      const std::vector<std::string>& headers);
+    std::string Url(const std::string& bucket, const std::string& key, const Query& query) const;
+    // The user's text for a failed response.
+    std::string Explain(const Response& response, const std::string& bucket, const std::string& what) const;
+
+    Config config_;
+    void* curl_ = nullptr; // CURL*
+    int attempts_ = 4;
+    int firstPauseMs_ = 200;
+};
+
+// Leaf elements of an XML document as ("A/B/C", text) pairs in document
+// order; false for a document that is not well-formed.
+bool XmlLeaves(std::string_view xml, std::vector<std::pair<std::string, std::string>>* leaves);
+
+} // namespace s3

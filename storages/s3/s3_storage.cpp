@@ -1,0 +1,321 @@
+#include "s3_storage.h"
+
+#include "message_text.h"
+#include "plate_key.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace s3 {
+
+namespace {
+
+using folder::Coord;
+using folder::LayoutKind;
+
+constexpr int kPageSize = 1000; // the most ListObjectsV2 gives a page
+
+std::string_view LastComponent(std::string_view key)
+{
+    const size_t slash = key.rfind('/');
+    return slash == std::string_view::npos ? key : key.substr(slash + 1);
+}
+
+std::string ShortName(const char* name) { return message_text::Quoted(std::string_view(name, strnlen(name, 40))); }
+
+} // namespace
+
+bool SplitUrl(const std::string& url, std::string* bucket, std::string* prefix)
+{
+    constexpr std::string_view kScheme = "s3://";
+    if (url.compare(0, kScheme.size(), kScheme) != 0)
+        return false;
+    const std::string rest = url.substr(kScheme.size());
+    const size_t slash = rest.find('/');
+    *bucket = rest.substr(0, slash);
+    *prefix = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
+    while (!prefix->empty() && prefix->back() == '/')
+        prefix->pop_back();
+    return !bucket->empty();
+}
+
+bool Storage::Open(const char* path)
+{
+    folder::Location location;
+    std::string error;
+    if (!folder::ParseLocation(path, &location, &error))
+        return FailOpen(error);
+    std::string prefix;
+    if (!SplitUrl(location.folder, &bucket_, &prefix))
+        return FailOpen("Not a bucket path: " + message_text::Quoted(location.folder) + "; use s3://BUCKET/PREFIX");
+    prefix_ = prefix.empty() ? prefix : prefix + "/";
+    layout_ = location.layout != nullptr ? *location.layout : folder::DefaultLayout();
+    if (location.origin != 0) {
+        if (layout_.kind != LayoutKind::Numbered || std::string_view(layout_.name) == "arcgis")
+            return FailOpen(std::string("The ") + layout_.name + " layout has no origin option");
+        layout_.rowsFromBottom = location.origin == 2;
+    }
+    client_ = std::make_unique<Client>(ConfigFromEnvironment());
+    // One small listing tells a missing bucket, refused keys and an
+    // unreachable store apart before anything else is done, and whether the
+    // tree is empty (then every key it will hold is known here).
+    ListPage page;
+    if (!client_->List(bucket_, prefix_, "", 1, &page, &error)) {
+        client_.reset();
+        return FailOpen(error);
+    }
+    complete_ = page.objects.empty();
+    return true;
+}
+
+void Storage::Close()
+{
+    if (client_)
+        FlushDeletes(); // a failure here cannot be answered; the program counts the plates again
+    client_.reset();
+    keys_.clear();
+    complete_ = false;
+    pendingDeletes_.clear();
+    data_.clear();
+}
+
+bool Storage::KeyStem(const char* name, std::string* stem) const
+{
+    plate_key::Tile tile;
+    if (!plate_key::Parse(name, &tile))
+        return false;
+    *stem = prefix_;
+    switch (layout_.kind) {
+    case LayoutKind::PlateTree:
+        for (size_t i = 0; i <= tile.z; ++i) {
+            if (i > 0)
+                *stem += '/';
+            *stem += name[i];
+        }
+        break;
+    case LayoutKind::Quadkey: {
+        char digits[plate_key::kNameBufferSize];
+        stem->append(digits, folder::NameToQuadkey(name, digits));
+        break;
+    }
+    case LayoutKind::Numbered: {
+        const uint64_t row = layout_.rowsFromBottom ? plate_key::FlipRow(tile.z, tile.y) : tile.y;
+        char component[folder::kMaxFieldLength];
+        for (size_t i = 0; i < layout_.depth; ++i) {
+            const folder::Field& field = layout_.fields[i];
+            const uint64_t value = field.coord == Coord::Z ? tile.z : field.coord == Coord::X ? tile.x : row;
+            if (i > 0)
+                *stem += '/';
+            stem->append(component, folder::FormatField(field, value, component));
+        }
+        break;
+    }
+    }
+    return true;
+}
+
+bool Storage::NameOfKey(const std::string& key, char* name) const
+{
+    if (key.compare(0, prefix_.size(), prefix_) != 0)
+        return false;
+    std::string_view rest = std::string_view(key).substr(prefix_.size());
+    std::string_view file = LastComponent(rest);
+    std::string_view fileStem;
+    if (!folder::SplitImageFile(file, &fileStem))
+        return false;
+    switch (layout_.kind) {
+    case LayoutKind::PlateTree: {
+        // t/q/r/s.png: one letter a folder, the last letter the file's stem.
+        std::string letters;
+        std::string_view folders = rest.substr(0, rest.size() - file.size());
+        for (size_t i = 0; i < folders.size(); i += 2) {
+            if (i + 1 >= folders.size() || folders[i + 1] != '/')
+                return false;
+            letters += folders[i];
+        }
+        if (fileStem.size() != 1)
+            return false;
+        letters += fileStem;
+        plate_key::Tile tile;
+        if (!plate_key::Parse(letters, &tile))
+            return false;
+        std::memcpy(name, letters.c_str(), letters.size() + 1);
+        return true;
+    }
+    case LayoutKind::Quadkey:
+        return rest.size() == file.size() && folder::QuadkeyToName(fileStem, name);
+    case LayoutKind::Numbered: {
+        uint64_t zoom = 0, x = 0, y = 0;
+        std::string_view left = rest;
+        for (size_t i = 0; i < layout_.depth; ++i) {
+            const bool last = i + 1 == layout_.depth;
+            const size_t slash = left.find('/');
+            if (last != (slash == std::string_view::npos))
+                return false;
+            const std::string_view component = last ? fileStem : left.substr(0, slash);
+            left = last ? std::string_view() : left.substr(slash + 1);
+            const folder::Field& field = layout_.fields[i];
+            uint64_t part;
+            if (!folder::ParseField(field, component, &part))
+                return false;
+            if (field.coord == Coord::Z)
+                zoom = part;
+            else
+                (field.coord == Coord::X ? x : y) += part * field.divisor;
+        }
+        if (zoom > plate_key::kMaxZoom)
+            return false;
+        const uint32_t z = static_cast<uint32_t>(zoom);
+        const uint64_t side = uint64_t{1} << z;
+        if (x >= side || y >= side)
+            return false;
+        const uint32_t row = static_cast<uint32_t>(y);
+        plate_key::Write({z, static_cast<uint32_t>(x), layout_.rowsFromBottom ? plate_key::FlipRow(z, row) : row},
+                         name);
+        return true;
+    }
+    }
+    return false;
+}
+
+bool Storage::FindKey(const std::string& stem, std::string* key)
+{
+    key->clear();
+    if (const auto known = keys_.find(stem); known != keys_.end()) {
+        *key = known->second;
+        return true;
+    }
+    if (complete_)
+        return true;
+    // The plate's image may have any of the image extensions: list them.
+    ListPage page;
+    std::string error;
+    if (!client_->List(bucket_, stem + ".", "", 10, &page, &error)) {
+        SetErrorText(error);
+        return false;
+    }
+    for (const Object& object : page.objects) {
+        std::string_view ignored;
+        if (object.key.find('/', stem.size()) == std::string::npos &&
+            folder::SplitImageFile(LastComponent(object.key), &ignored)) {
+            *key = object.key;
+            keys_[stem] = object.key;
+            break;
+        }
+    }
+    return true;
+}
+
+bool Storage::FlushDeletes()
+{
+    if (pendingDeletes_.empty())
+        return true;
+    std::vector<std::string> batch;
+    batch.swap(pendingDeletes_);
+    std::vector<std::string> failed;
+    std::string error;
+    if (!client_->DeleteObjects(bucket_, batch, &failed, &error)) {
+        // What the store still holds is not known for sure: ask it again.
+        complete_ = false;
+        SetErrorText(error);
+        return false;
+    }
+    return true;
+}
+
+uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* size)
+{
+    std::string stem, key;
+    if (!KeyStem(name, &stem))
+        return Fail("Invalid plate name " + ShortName(name));
+    if (!FlushDeletes())
+        return Failed;
+    // A plate that is not there fails, as a missing file does: Empty would
+    // tell the program it is there without data.
+    const std::string missing = "No plate " + ShortName(name) + " in bucket \"" + bucket_ + "\"";
+    if (!FindKey(stem, &key))
+        return Failed;
+    if (key.empty())
+        return Fail(missing);
+    bool found = false;
+    std::string error;
+    if (!client_->Get(bucket_, key, &data_, &found, &error))
+        return Fail(error);
+    if (!found) {
+        keys_.erase(stem);
+        return Fail(missing);
+    }
+    if (data_.size() > UINT32_MAX)
+        return Fail("The plate " + ShortName(name) + " is larger than 4 GB");
+    *data = data_.data();
+    *size = static_cast<uint32_t>(data_.size());
+    return Done;
+}
+
+uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint32_t mode)
+{
+    if (mode != WriteModeStore && mode != WriteModeDelete)
+        return Fail("Unknown write mode " + std::to_string(mode));
+    std::string stem, old;
+    if (!KeyStem(name, &stem))
+        return Fail("Invalid plate name " + ShortName(name));
+    if (mode == WriteModeStore) {
+        if (size > 0 && data == nullptr)
+            return Fail("Write called without data");
+        // In order: a deletion answered before this store must not remove it.
+        if (!FlushDeletes() || !FindKey(stem, &old))
+            return Failed;
+        const std::string key = stem + "." + folder::ExtensionFor(data, size);
+        std::string error;
+        if (!client_->Put(bucket_, key, std::string_view(static_cast<const char*>(data), size), &error))
+            return Fail(error);
+        keys_[stem] = key;
+        if (!old.empty() && old != key) {
+            // The plate's image of another type would be listed beside the new one.
+            std::vector<std::string> failed;
+            if (!client_->DeleteObjects(bucket_, {old}, &failed, &error))
+                return Fail(error);
+        }
+        return Done;
+    }
+    if (!FindKey(stem, &old))
+        return Failed;
+    if (old.empty())
+        return Fail("No plate " + ShortName(name) + " in bucket \"" + bucket_ + "\"");
+    pendingDeletes_.push_back(old);
+    keys_.erase(stem);
+    if (pendingDeletes_.size() >= Client::kMaxDeleteBatch && !FlushDeletes())
+        return Failed;
+    return Done;
+}
+
+uint32_t Storage::Enumerate(PlateCallback callback, void* cookie)
+{
+    if (!FlushDeletes())
+        return Failed;
+    keys_.clear();
+    complete_ = false;
+    ListPage page;
+    std::string token, error;
+    int32_t number = 0;
+    char name[plate_key::kNameBufferSize];
+    do {
+        if (!client_->List(bucket_, prefix_, token, kPageSize, &page, &error))
+            return Fail(error);
+        for (const Object& object : page.objects) {
+            if (!NameOfKey(object.key, name))
+                continue;
+            const size_t dot = object.key.rfind('.');
+            keys_[object.key.substr(0, dot)] = object.key;
+            const uint32_t size = object.size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(object.size);
+            if (callback(cookie, number++, name, 0, size) == 0)
+                return Aborted;
+        }
+        token = page.nextToken;
+    } while (!token.empty());
+    complete_ = true;
+    SetErrorText("");
+    return number == 0 ? Empty : Done;
+}
+
+} // namespace s3
