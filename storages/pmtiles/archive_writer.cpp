@@ -65,16 +65,23 @@ bool ReadAll(int fd, uint8_t* out, size_t size, uint64_t offset) {
     return true;
 }
 
-// An unnamed file in `folder`, gone with its last descriptor; where the
-// file system cannot make one, a named one that is unlinked at once.
-int UnnamedFile(const std::string& folder, const std::string& pattern) {
+// An unnamed file in `folder`, gone with its last descriptor. Where the
+// file system cannot make one, a file named `pattern` and a random suffix:
+// unlinked at once without `name`, else its name goes there (the caller
+// removes it on failure).
+int UnnamedFile(const std::string& folder, const std::string& pattern, std::string* name = nullptr) {
     const int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
     if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
         return fd;
-    std::string name = pattern + "XXXXXX";
-    const int named = mkstemp(name.data());
-    if (named >= 0)
-        unlink(name.c_str());
+    std::string path = pattern + "XXXXXX";
+    const int named = mkostemp(path.data(), O_CLOEXEC);
+    if (named < 0)
+        return named;
+    fchmod(named, 0644);
+    if (name)
+        *name = path;
+    else
+        unlink(path.c_str());
     return named;
 }
 
@@ -384,7 +391,8 @@ std::string ArchiveWriter::Finish() {
         Discard();
         return "The target changed while the archive was being written: nothing written";
     }
-    const int fd = UnnamedFile(FolderOf(target_), target_ + ".part.");
+    std::string named;
+    const int fd = UnnamedFile(FolderOf(target_), target_ + ".part.", &named);
     if (fd < 0) {
         error = Errno("Cannot make the new archive");
         Discard();
@@ -393,8 +401,12 @@ std::string ArchiveWriter::Finish() {
     error = WriteArchive(fd);
     if (error.empty() && fsync(fd) != 0)
         error = Errno("Cannot write the new archive");
-    if (error.empty())
+    if (error.empty() && named.empty())
         error = LinkOver(fd, target_);
+    else if (error.empty() && rename(named.c_str(), target_.c_str()) != 0)
+        error = Errno("Cannot put the new archive in place");
+    if (!error.empty() && !named.empty())
+        unlink(named.c_str());
     close(fd);
     if (error.empty()) {
         // The rename is durable once the folder is.
