@@ -3,8 +3,9 @@
 # PMTiles plugin (bench/storages/pmtiles_write: SQLite reads the tiles, the
 # plugin spools them and writes the archive when closed), against
 # `sqlite3 FILE "SELECT tile_data FROM tiles"` reading the same tiles, in the
-# same run, alternating. Prints per run and as medians: wall seconds of each,
-# their ratio, the plugin's store and close (archive writing) seconds, and
+# same run, alternating. Prints per run and as medians: wall seconds of each
+# (per run also their CPU seconds, user + system, which a busy machine
+# disturbs less), their ratio, the plugin's store and close (archive writing) seconds, and
 # the peak resident memory per tile, in all and above what the process held
 # before the first store. Both read the file from the page cache (the first
 # run warms it).
@@ -64,12 +65,14 @@ echo "Machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg); so
 : >"$work/ratios"; : >"$work/sqlite"; : >"$work/plugin"; : >"$work/peak"; : >"$work/above"
 for ((run = 1; run <= runs; ++run)); do
     start=$EPOCHREALTIME
-    sqlite3 "$source_file" "SELECT tile_data FROM tiles" >/dev/null
+    /usr/bin/time -f "%U %S" -o "$work/cpu" sqlite3 "$source_file" "SELECT tile_data FROM tiles" >/dev/null
     sqlite_s=$(echo "$EPOCHREALTIME - $start" | bc -l)
+    sqlite_cpu=$(awk '{ print $1 + $2 }' "$work/cpu")
     rm -f "$out"
     start=$EPOCHREALTIME
-    line=$("$writer" "$plugin" "$source_file" "$out")
+    line=$(/usr/bin/time -f "%U %S" -o "$work/cpu" "$writer" "$plugin" "$source_file" "$out")
     plugin_s=$(echo "$EPOCHREALTIME - $start" | bc -l)
+    plugin_cpu=$(awk '{ print $1 + $2 }' "$work/cpu")
     read -r _ count _ bytes _ store_s _ close_s _ _ _ before _ peak _ size <<<"$line"
     # The header's count of addressed tiles must be every tile read.
     addressed=$(od -An -t u8 -j 72 -N 8 "$out" | tr -d ' ')
@@ -80,8 +83,9 @@ for ((run = 1; run <= runs; ++run)); do
     ratio=$(echo "$plugin_s / $sqlite_s" | bc -l)
     per_tile=$(echo "$peak * 1024 / $count" | bc -l)
     above=$(echo "($peak - $before) * 1024 / $count" | bc -l)
-    printf "run %d: sqlite3 %.3f s, plugin %.3f s (store %.3f s, close %.3f s), ratio %.2f; peak %.1f MB, %.1f bytes/tile (%.1f above start); %d tiles, %d bytes into an archive of %d bytes\n" \
-        "$run" "$sqlite_s" "$plugin_s" "$store_s" "$close_s" "$ratio" "$(echo "$peak / 1024" | bc -l)" "$per_tile" \
+    printf "run %d: sqlite3 %.3f s (CPU %.2f s), plugin %.3f s (CPU %.2f s; store %.3f s, close %.3f s), ratio %.2f (CPU %.2f); peak %.1f MB, %.1f bytes/tile (%.1f above start); %d tiles, %d bytes into an archive of %d bytes\n" \
+        "$run" "$sqlite_s" "$sqlite_cpu" "$plugin_s" "$plugin_cpu" "$store_s" "$close_s" "$ratio" \
+        "$(echo "$plugin_cpu / $sqlite_cpu" | bc -l)" "$(echo "$peak / 1024" | bc -l)" "$per_tile" \
         "$above" "$count" "$bytes" "$size"
     echo "$sqlite_s" >>"$work/sqlite"; echo "$plugin_s" >>"$work/plugin"; echo "$ratio" >>"$work/ratios"
     echo "$per_tile" >>"$work/peak"; echo "$above" >>"$work/above"

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -107,6 +106,26 @@ std::string LinkOver(int fd, const std::string& target) {
         return {};
     }
     return "Cannot name the new archive: no free temporary name";
+}
+
+// A fast hash of a plate's bytes; equal hashes are confirmed by comparing
+// the bytes, so it needs to spread well, not to resist attacks. (zlib's
+// crc32 took a fifth of a copy's time on small tiles.)
+uint32_t Hash(const uint8_t* data, size_t size) {
+    constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+    uint64_t h = size * kMultiplier;
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        h = (h ^ word) * kMultiplier;
+        h ^= h >> 29;
+    }
+    uint64_t tail = 0;
+    std::memcpy(&tail, data + i, size - i);
+    h = (h ^ tail) * kMultiplier;
+    h ^= h >> 32;
+    return static_cast<uint32_t>(h);
 }
 
 int32_t E7(double degrees) { return static_cast<int32_t>(std::lround(degrees * 10000000.0)); }
@@ -228,7 +247,7 @@ std::string ArchiveWriter::Store(uint32_t z, uint32_t x, uint32_t y, const uint8
 }
 
 uint32_t ArchiveWriter::FindOrAddContent(const uint8_t* data, uint32_t size, std::string* error) {
-    const uint32_t hash = static_cast<uint32_t>(crc32(crc32(0, nullptr, 0), data, size));
+    const uint32_t hash = Hash(data, size);
     if (table_.empty() || (contents_.size() + 1) * 2 > table_.size())
         GrowTable();
     const size_t mask = table_.size() - 1;
