@@ -281,7 +281,7 @@ uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint3
     if (mode == WriteModeStore)
         return Fail("A PMTiles archive is written whole: store only into a new, empty .pmtiles file");
     if (mode == WriteModeDelete)
-        return Fail("Plates cannot be deleted from a PMTiles archive");
+        return Fail("A PMTiles archive is written whole: plates cannot be deleted from it");
     return Fail("Unknown write mode " + std::to_string(mode));
 }
 

@@ -326,11 +326,11 @@ TEST_F(PmtilesWrite, RefusesWhatAnArchiveCannotTake) {
     const std::string deep(32, 't'); // zoom 31
     const Case cases[] = {
         {existing, "tq", "x", WriteModeStore, "written whole: store only into a new, empty .pmtiles file"},
-        {existing, "t", "", WriteModeDelete, "cannot be deleted"},
+        {existing, "t", "", WriteModeDelete, "written whole: plates cannot be deleted"},
         {fresh, deep, "x", WriteModeStore, "deeper than zoom 30: PMTiles cannot hold it"},
         {fresh, "tqx", "x", WriteModeStore, "Invalid plate name"},
         {fresh, "tq", "", WriteModeStore, "cannot hold a plate without data"},
-        {fresh, "tq", "", WriteModeDelete, "cannot be deleted"},
+        {fresh, "tq", "", WriteModeDelete, "written whole: plates cannot be deleted"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name + " into " + c.path);
