@@ -14,18 +14,21 @@
 # full, the rest at zoom 12, zero blobs of 20 to 69 bytes: 50 distinct
 # contents), kept in build-bench/mbtiles-10m/plain.mbtiles and made with the
 # same SQL when missing. --tiles N makes and uses a file of N tiles instead
-# (build-bench/mbtiles-10m/plain-N.mbtiles); --cli also times
-# `ulmora-cli copy FILE OUT.pmtiles` once, the whole tool.
-# Usage: bench/run-pmtiles-write.sh [--tiles N] [--cli] [RUNS]   (RUNS: 3)
+# (build-bench/mbtiles-10m/plain-N.mbtiles); --distinct gives every tile
+# bytes of its own (the memory's worst case: no tile shares its content);
+# --cli also times `ulmora-cli copy FILE OUT.pmtiles` once, the whole tool.
+# Usage: bench/run-pmtiles-write.sh [--tiles N] [--distinct] [--cli] [RUNS]   (RUNS: 3)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tiles=10000000
 cli=0
+distinct=0
 while [[ "${1:-}" == --* ]]; do
     case "$1" in
     --tiles) tiles=$2; shift 2 ;;
     --cli) cli=1; shift ;;
+    --distinct) distinct=1; shift ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -40,6 +43,11 @@ mkdir -p "$cache"
 
 source_file=$cache/plain.mbtiles
 ((tiles == 10000000)) || source_file=$cache/plain-$tiles.mbtiles
+blob="zeroblob(20 + (i % 50))"
+if ((distinct)); then
+    source_file=$cache/distinct-$tiles.mbtiles
+    blob="CAST(printf('%08x', (1 << (2 * z)) / 3 + i) AS BLOB) || zeroblob(12 + (i % 50))"
+fi
 if [[ ! -f $source_file ]]; then
     echo "Making $source_file ..." >&2
     rm -f "$source_file.part"
@@ -50,7 +58,7 @@ CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, t
 BEGIN;
 WITH RECURSIVE z(z) AS (SELECT 0 UNION ALL SELECT z + 1 FROM z WHERE z < 12),
  n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 16777215)
-INSERT INTO tiles SELECT z, i >> z, i & ((1 << z) - 1), zeroblob(20 + (i % 50)) FROM z, n
+INSERT INTO tiles SELECT z, i >> z, i & ((1 << z) - 1), $blob FROM z, n
  WHERE i < (1 << (2 * z)) AND (z < 12 OR i < $tiles - 5592405) AND (1 << (2 * z)) / 3 + i < $tiles;
 COMMIT;
 CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);" >/dev/null

@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     static const PluginHostInfo host{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), 0x00010000, 0};
     PluginInfo info{};
     if (!query || query(&host, &info) != nullptr)
-        return Fail(std::string("cannot load ") + argv[1]);
+        return Fail(std::string("cannot load ") + argv[1] + (library ? "" : std::string(": ") + dlerror()));
     ActionInterface* action = info.CreateAction();
     const ActionFunctions& f = *action->functions;
     char text[100];
