@@ -3,7 +3,9 @@
 // prints one line: tiles, bytes, seconds storing and closing (the archive
 // is written then), resident memory before and at the peak, the archive's
 // size. bench/run-pmtiles-write.sh runs it.
-// Usage: pmtiles_write PLUGIN SOURCE.mbtiles TARGET.pmtiles
+// Usage: pmtiles_write PLUGIN SOURCE.mbtiles TARGET.pmtiles [--read-only]
+// (--read-only reads the tiles and names them, and stores nothing: what the
+// reading alone costs.)
 
 #include <ulmora_plugin.h>
 
@@ -41,8 +43,9 @@ int Fail(const std::string& text) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4)
-        return Fail("usage: pmtiles_write PLUGIN SOURCE.mbtiles TARGET.pmtiles");
+    if (argc != 4 && !(argc == 5 && std::string(argv[4]) == "--read-only"))
+        return Fail("usage: pmtiles_write PLUGIN SOURCE.mbtiles TARGET.pmtiles [--read-only]");
+    const bool store = argc == 4;
     void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
     auto query = library ? reinterpret_cast<QueryPluginInterfaceFn>(dlsym(library, "QueryPluginInterface")) : nullptr;
     static const PluginHostInfo host{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), 0x00010000, 0};
@@ -80,7 +83,7 @@ int main(int argc, char** argv) {
             name[i + 1] = "qrts"[((x >> shift) & 1) | ((y >> shift) & 1) << 1];
         }
         name[z + 1] = '\0';
-        if (f.Write(action, name, size ? data : "", size, WriteModeStore) != Done) {
+        if (store && f.Write(action, name, size ? data : "", size, WriteModeStore) != Done) {
             f.GetErrorText(action, text, sizeof text);
             return Fail(std::string(name) + ": " + text);
         }
