@@ -23,6 +23,7 @@ packages=(
     xplanet-images          # the Earth picture the demo storage is rendered from
     desktop-file-utils      # the install test checks the menu entry
     dpkg-dev                # the Debian package's Depends (dpkg-shlibdeps)
+    libpng-dev              # ulmora-cli info's PNG pictures (the tool links no Qt)
     nodejs                  # the PMTiles tests read written archives with the format's reference reader
 )
 for option in "$@"; do
