@@ -29,6 +29,7 @@ packages=(
     libpng-dev              # ulmora-cli info's PNG pictures (the tool links no Qt)
     libcurl4-openssl-dev libexpat1-dev # the S3 plugin: HTTP with SigV4, ListObjectsV2 replies
     ceph-mon ceph-osd radosgw ceph-common curl # scripts/object-store.sh: a one-node gateway for the S3 tests
+    nodejs                  # the PMTiles tests read written archives with the format's reference reader
 )
 for option in "$@"; do
     case "$option" in
@@ -44,15 +45,28 @@ for package in "${packages[@]}"; do
         missing+=("$package")
     fi
 done
-if ((${#missing[@]} == 0)); then
-    exit 0
+# Debian's nodejs comes without npm; some builds of nodejs carry their own.
+if ! command -v npm >/dev/null; then
+    missing+=(npm)
 fi
 
-echo "Installing: ${missing[*]}"
 sudo=""
 if [[ $(id -u) -ne 0 ]]; then
     sudo="sudo"
 fi
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if ((${#missing[@]} > 0)); then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The reference PMTiles reader from npm, pinned, where the tests look for it
+# (tests/storages/CMakeLists.txt: ULMORA_NODE_MODULES).
+node_prefix=/usr/local/lib/ulmora-node
+pmtiles_version=4.5.0
+if ! grep -qs "\"version\": \"$pmtiles_version\"" "$node_prefix/node_modules/pmtiles/package.json"; then
+    echo "Installing the npm package pmtiles@$pmtiles_version into $node_prefix"
+    $sudo mkdir -p "$node_prefix"
+    $sudo npm install --silent --no-audit --no-fund --prefix "$node_prefix" "pmtiles@$pmtiles_version" >/dev/null
+fi

@@ -16,6 +16,29 @@ uint64_t ReadU64(const uint8_t* p) {
     return value;
 }
 
+int32_t ReadI32(const uint8_t* p) {
+    return static_cast<int32_t>(uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24);
+}
+
+void PutU64(uint8_t* p, uint64_t value) {
+    for (int i = 0; i < 8; ++i)
+        p[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+void PutI32(uint8_t* p, int32_t value) {
+    const uint32_t bits = static_cast<uint32_t>(value);
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>(bits >> (8 * i));
+}
+
+void PutVarint(std::vector<uint8_t>* out, uint64_t value) {
+    while (value >= 0x80) {
+        out->push_back(static_cast<uint8_t>((value & 0x7F) | 0x80));
+        value >>= 7;
+    }
+    out->push_back(static_cast<uint8_t>(value));
+}
+
 // Reads protobuf-style varints, remembering the first fault.
 class VarintReader {
 public:
@@ -119,6 +142,13 @@ std::string ParseHeader(const uint8_t* bytes, size_t size, uint64_t fileSize, He
     h.tileType = bytes[99];
     h.minZoom = bytes[100];
     h.maxZoom = bytes[101];
+    h.minLonE7 = ReadI32(bytes + 102);
+    h.minLatE7 = ReadI32(bytes + 106);
+    h.maxLonE7 = ReadI32(bytes + 110);
+    h.maxLatE7 = ReadI32(bytes + 114);
+    h.centerZoom = bytes[118];
+    h.centerLonE7 = ReadI32(bytes + 119);
+    h.centerLatE7 = ReadI32(bytes + 123);
 
     if (h.internalCompression != kNone && h.internalCompression != kGzip)
         return std::string("PMTiles directories compressed with ") + CompressionName(h.internalCompression) +
@@ -147,6 +177,62 @@ std::string ParseHeader(const uint8_t* bytes, size_t size, uint64_t fileSize, He
     }
     *header = h;
     return {};
+}
+
+void SerializeHeader(const Header& h, uint8_t out[kHeaderSize]) {
+    std::memcpy(out, "PMTiles", 7);
+    out[7] = 3;
+    const uint64_t fields[11] = {h.rootOffset,     h.rootLength,     h.metadataOffset, h.metadataLength,
+                                 h.leafOffset,     h.leafLength,     h.tileDataOffset, h.tileDataLength,
+                                 h.addressedTiles, h.tileEntries,    h.tileContents};
+    for (size_t i = 0; i < 11; ++i)
+        PutU64(out + 8 + 8 * i, fields[i]);
+    out[96] = h.clustered ? 1 : 0;
+    out[97] = h.internalCompression;
+    out[98] = h.tileCompression;
+    out[99] = h.tileType;
+    out[100] = h.minZoom;
+    out[101] = h.maxZoom;
+    PutI32(out + 102, h.minLonE7);
+    PutI32(out + 106, h.minLatE7);
+    PutI32(out + 110, h.maxLonE7);
+    PutI32(out + 114, h.maxLatE7);
+    out[118] = h.centerZoom;
+    PutI32(out + 119, h.centerLonE7);
+    PutI32(out + 123, h.centerLatE7);
+}
+
+void EncodeDirectory(const Entry* entries, size_t count, std::vector<uint8_t>* out) {
+    PutVarint(out, count);
+    uint64_t last = 0;
+    for (size_t i = 0; i < count; ++i) {
+        PutVarint(out, entries[i].tileId - last);
+        last = entries[i].tileId;
+    }
+    for (size_t i = 0; i < count; ++i)
+        PutVarint(out, entries[i].runLength);
+    for (size_t i = 0; i < count; ++i)
+        PutVarint(out, entries[i].length);
+    for (size_t i = 0; i < count; ++i) {
+        const bool follows = i > 0 && entries[i].offset == entries[i - 1].offset + entries[i - 1].length;
+        PutVarint(out, follows ? 0 : entries[i].offset + 1);
+    }
+}
+
+std::string Gzip(const uint8_t* bytes, size_t size, std::vector<uint8_t>* out) {
+    z_stream stream{};
+    // 15 + 16: a gzip wrapper, which every reader of the format inflates.
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return "cannot start gzip compression";
+    out->resize(deflateBound(&stream, static_cast<uLong>(size)) + 32);
+    stream.next_in = const_cast<Bytef*>(bytes);
+    stream.avail_in = static_cast<uInt>(size);
+    stream.next_out = out->data();
+    stream.avail_out = static_cast<uInt>(out->size());
+    const int rc = deflate(&stream, Z_FINISH);
+    out->resize(stream.total_out);
+    deflateEnd(&stream);
+    return rc == Z_STREAM_END ? std::string() : "gzip compression failed";
 }
 
 std::string DecodeDirectory(const uint8_t* bytes, size_t size, std::vector<Entry>* entries) {

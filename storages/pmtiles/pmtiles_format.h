@@ -32,6 +32,14 @@ struct Header {
     uint8_t tileType = 0;
     uint8_t minZoom = 0;
     uint8_t maxZoom = 0;
+    // Degrees times 10,000,000, as stored.
+    int32_t minLonE7 = 0;
+    int32_t minLatE7 = 0;
+    int32_t maxLonE7 = 0;
+    int32_t maxLatE7 = 0;
+    uint8_t centerZoom = 0;
+    int32_t centerLonE7 = 0;
+    int32_t centerLatE7 = 0;
 };
 
 // One directory entry. runLength 0 makes it a leaf directory, whose bytes
@@ -48,6 +56,16 @@ struct Entry {
 // bytes. Checks the signature, the version and that every section lies
 // inside the file. Returns an empty text, or what is wrong.
 std::string ParseHeader(const uint8_t* bytes, size_t size, uint64_t fileSize, Header* header);
+
+// The 127 bytes of `header`, as ParseHeader reads them.
+void SerializeHeader(const Header& header, uint8_t out[kHeaderSize]);
+
+// Encodes `count` entries as an uncompressed directory, appended to `out`.
+void EncodeDirectory(const Entry* entries, size_t count, std::vector<uint8_t>* out);
+
+// Compresses `size` bytes as gzip into `out` (replacing its contents).
+// Returns an empty text, or what is wrong.
+std::string Gzip(const uint8_t* bytes, size_t size, std::vector<uint8_t>* out);
 
 // Decodes a decompressed directory into `entries` (its storage is reused,
 // so that a listing allocates per directory at most, never per tile).

@@ -46,6 +46,15 @@ bool Storage::Open(const char* path) {
                                                            : " is not a regular file"));
     }
     fileSize_ = static_cast<uint64_t>(info.st_size);
+    if (fileSize_ == 0) {
+        // Made empty to be written: a new archive, as an empty file is a new
+        // database to the SQLite plugins.
+        close(fd_);
+        fd_ = -1;
+        newArchive_ = true;
+        path_ = path;
+        return true;
+    }
 
     uint8_t head[kHeaderSize];
     const size_t headSize = static_cast<size_t>(std::min<uint64_t>(fileSize_, kHeaderSize));
@@ -63,6 +72,14 @@ bool Storage::Open(const char* path) {
 }
 
 void Storage::Close() {
+    if (newArchive_) {
+        newArchive_ = false;
+        // The program ignores what closing answers: a failure is left as the
+        // error text, and the target stays the empty file it was.
+        if (std::string error = writer_.Finish(); !error.empty())
+            SetErrorText(FileName(path_.c_str()) + ": " + error);
+        path_.clear();
+    }
     if (fd_ >= 0)
         close(fd_);
     fd_ = -1;
@@ -128,6 +145,14 @@ std::string Storage::LoadLeaf(int depth, const Entry& entry) {
 }
 
 uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
+    if (newArchive_) {
+        TileNamer namer;
+        int32_t number = 0;
+        const bool whole = writer_.ForEach([&](uint64_t id, uint32_t size) {
+            return callback(cookie, ++number, namer.Name(id), 0, size) != 0;
+        });
+        return !whole ? Aborted : number > 0 ? Done : Empty;
+    }
     if (fd_ < 0)
         return Fail("The storage is not open");
     // After Done the program logs any text as a notice: an earlier
@@ -192,12 +217,20 @@ uint32_t Storage::WalkLevel(int depth, uint64_t low, uint64_t high, Walk& walk) 
 }
 
 uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* size) {
-    if (fd_ < 0)
+    if (fd_ < 0 && !newArchive_)
         return Fail("The storage is not open");
     plate_key::Tile tile;
     if (!plate_key::Parse(name, &tile))
         return Fail("Invalid plate name " + Quoted(name));
     const uint64_t id = ZxyToTileId(tile.z, tile.x, tile.y);
+    if (newArchive_) {
+        std::string error;
+        if (!writer_.Read(id, &data_, &error))
+            return Fail(error.empty() ? "No plate " + Quoted(name) + " in the archive" : error);
+        *data = data_.data();
+        *size = static_cast<uint32_t>(data_.size());
+        return Done;
+    }
 
     const Entry* found = nullptr;
     for (int depth = 0; !found; ++depth) {
@@ -243,8 +276,36 @@ std::string Storage::RunDamage(const Entry& entry) const {
            " tiles reaches past its deepest zoom " + std::to_string(header_.maxZoom);
 }
 
-uint32_t Storage::Write(const char*, const void*, uint32_t, uint32_t) {
-    return Fail("PMTiles archives are read-only");
+uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint32_t mode) {
+    if (fd_ < 0 && !newArchive_)
+        return Fail("The storage is not open");
+    if (mode == WriteModeStore && newArchive_)
+        return Store(name, data, size);
+    if (mode == WriteModeStore)
+        return Fail("A PMTiles archive is written whole: store only into a new, empty .pmtiles file");
+    if (mode == WriteModeDelete)
+        return Fail("A PMTiles archive is written whole: plates cannot be deleted from it");
+    return Fail("Unknown write mode " + std::to_string(mode));
+}
+
+uint32_t Storage::Store(const char* name, const void* data, uint32_t size) {
+    plate_key::Tile tile;
+    if (!plate_key::Parse(name, &tile)) {
+        const std::string_view text(name);
+        if (text.size() > plate_key::kMaxZoom + 1 && text[0] == 't' &&
+            text.find_first_not_of("qrst") == std::string_view::npos)
+            return Fail("Plate " + Quoted(name, 12) + " is deeper than zoom 30: PMTiles cannot hold it");
+        return Fail("Invalid plate name " + Quoted(name));
+    }
+    if (size > 0 && !data)
+        return Fail("Write called without data");
+    if (!writer_.Started())
+        if (std::string error = writer_.Start(path_); !error.empty())
+            return Fail(std::move(error));
+    std::string error = writer_.Store(tile.z, tile.x, tile.y, static_cast<const uint8_t*>(data), size);
+    if (!error.empty())
+        return Fail(std::move(error));
+    return Done;
 }
 
 } // namespace pmtiles

@@ -3,6 +3,7 @@
 // directory is kept from Open on, leaf directories are read as a listing
 // or a lookup reaches them.
 
+#include "archive_writer.h"
 #include "plugin_glue.h"
 #include "pmtiles_format.h"
 
@@ -55,7 +56,14 @@ private:
     bool ReadAt(uint64_t offset, size_t length, uint8_t* out, std::string* error);
     std::string RunDamage(const Entry& entry) const;
 
+    uint32_t Store(const char* name, const void* data, uint32_t size);
+
     int fd_ = -1;
+    // An empty file is a new archive: stores are spooled and the archive is
+    // written when the storage closes.
+    bool newArchive_ = false;
+    std::string path_;
+    ArchiveWriter writer_;
     uint64_t fileSize_ = 0;
     Header header_;
     std::array<Level, kMaxLeafDepth + 1> levels_;

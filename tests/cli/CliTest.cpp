@@ -278,11 +278,18 @@ TEST(CliTest, CopyMakesANewStorageAndKeepsEveryTile)
     ASSERT_EQ(RunCli(folder, {"copy", world, part, "--levels", "1-2"}).code, 0);
     EXPECT_EQ(SameTiles(part, world), "21 21\n");
 
-    // A read-only kind of target is refused before anything is made.
-    const Outcome refused = RunCli(folder, {"copy", world, folder.File("x.pmtiles")});
-    EXPECT_EQ(refused.code, 3);
-    EXPECT_NE(refused.err.find("the plugin pmtiles cannot write"), std::string::npos) << refused.err;
-    EXPECT_FALSE(fs::exists(folder.File("x.pmtiles")));
+    // Into a new PMTiles archive and back: every tile kept. An archive that
+    // exists takes no more plates.
+    const std::string archive = folder.File("x.pmtiles");
+    const Outcome written = RunCli(folder, {"copy", world, archive});
+    ASSERT_EQ(written.code, 0) << written.err;
+    EXPECT_EQ(ReadWholeFile(archive).substr(0, 7), "PMTiles");
+    const std::string back = folder.File("back.mbtiles");
+    ASSERT_EQ(RunCli(folder, {"copy", archive, back}).code, 0);
+    EXPECT_EQ(SameTiles(back, world), "21 21\n");
+    const Outcome refused = RunCli(folder, {"copy", world, archive, "--z", "0"});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.err.find("written whole"), std::string::npos) << refused.err;
 }
 
 // Into a target with room for about a hundred plates (the tool may write

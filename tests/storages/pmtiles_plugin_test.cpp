@@ -87,6 +87,21 @@ protected:
     TempDir dir_;
 };
 
+// It writes new archives only (pmtiles_write_test): an existing one is
+// never changed.
+TEST_F(PmtilesPlugin, IsAListableFileStorageThatLeavesExistingArchivesAlone) {
+    EXPECT_EQ(plugin_.Info().flags & UsesDirectory, 0u);
+    EXPECT_NE(plugin_.Info().flags & SupportsList, 0u);
+    EXPECT_NE(plugin_.Info().flags & SupportsWrite, 0u);
+    Action action(plugin_);
+    EXPECT_STREQ(action.Raw()->extension, "pmtiles");
+    ASSERT_TRUE(action.Open(kFixtures + "test_fixture_1.pmtiles")) << action.ErrorText();
+    EXPECT_EQ(action.Delete("t"), kFailed);
+    EXPECT_NE(action.ErrorText().find("written whole: plates cannot be deleted"), std::string::npos) << action.ErrorText();
+    EXPECT_EQ(action.Store("tq", "x"), kFailed);
+    EXPECT_NE(action.ErrorText().find("written whole"), std::string::npos) << action.ErrorText();
+}
+
 // Both peer-written archives, against the tile list a second reader made.
 TEST_F(PmtilesPlugin, ListsAndHandsOutThePeerWrittenArchivesAsTheirTileListsSay) {
     for (const char* archive : {"stamen-toner-raster-z3", "test_fixture_1"}) {
@@ -248,7 +263,6 @@ TEST_F(PmtilesPlugin, RefusesArchivesItCannotReadAndSaysWhy) {
         const char* text;
     };
     const Case cases[] = {
-        {kFixtures + "empty.pmtiles", "The file is empty: not a PMTiles archive"},
         {kFixtures + "invalid.pmtiles", "Not a PMTiles archive"},
         {kFixtures + "invalid_v4.pmtiles", "PMTiles version 4 is not supported"},
         {Save("v2.pmtiles", std::string("PM\x02\x00", 4) + std::string(600, '\0')), "PMTiles version 2 is not supported"},

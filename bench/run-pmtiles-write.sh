@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Ten million tiles of an MBTiles file into a new PMTiles archive through the
+# PMTiles plugin (bench/storages/pmtiles_write: SQLite reads the tiles, the
+# plugin spools them and writes the archive when closed), against
+# `sqlite3 FILE "SELECT tile_data FROM tiles"` reading the same tiles, in the
+# same run, alternating. Prints per run and as medians: wall seconds of each
+# (per run also their CPU seconds, user + system, which a busy machine
+# disturbs less), their ratio, the plugin's store and close (archive writing) seconds, and
+# the CPU seconds of the same reading without stores, the peak resident
+# memory per tile, in all and above what the process held
+# before the first store. Both read the file from the page cache (the first
+# run warms it).
+#
+# The source is the plain MBTiles file of bench/run-10m.sh (zoom 0-11 in
+# full, the rest at zoom 12, zero blobs of 20 to 69 bytes: 50 distinct
+# contents), kept in build-bench/mbtiles-10m/plain.mbtiles and made with the
+# same SQL when missing. --tiles N makes and uses a file of N tiles instead
+# (build-bench/mbtiles-10m/plain-N.mbtiles); --distinct gives every tile
+# bytes of its own (the memory's worst case: no tile shares its content);
+# --cli also times `ulmora-cli copy FILE OUT.pmtiles` once, the whole tool.
+# Usage: bench/run-pmtiles-write.sh [--tiles N] [--distinct] [--cli] [RUNS]   (RUNS: 3)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tiles=10000000
+cli=0
+distinct=0
+while [[ "${1:-}" == --* ]]; do
+    case "$1" in
+    --tiles) tiles=$2; shift 2 ;;
+    --cli) cli=1; shift ;;
+    --distinct) distinct=1; shift ;;
+    *) echo "unknown option $1" >&2; exit 2 ;;
+    esac
+done
+runs=${1:-3}
+build=build-bench
+cache=$build/mbtiles-10m
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DULMORA_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" --target pmtiles_write pmtiles mbtiles ulmora-cli >/dev/null
+plugin=$(realpath "$build/bin/plugins/pmtiles.so")
+writer=$build/bin/pmtiles_write
+mkdir -p "$cache"
+
+source_file=$cache/plain.mbtiles
+((tiles == 10000000)) || source_file=$cache/plain-$tiles.mbtiles
+blob="zeroblob(20 + (i % 50))"
+if ((distinct)); then
+    source_file=$cache/distinct-$tiles.mbtiles
+    blob="CAST(printf('%08x', (1 << (2 * z)) / 3 + i) AS BLOB) || zeroblob(12 + (i % 50))"
+fi
+if [[ ! -f $source_file ]]; then
+    echo "Making $source_file ..." >&2
+    rm -f "$source_file.part"
+    # As bench/run-10m.sh makes its plain file.
+    sqlite3 "$source_file.part" "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA cache_size = -200000;
+CREATE TABLE metadata (name TEXT, value TEXT);
+CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);
+BEGIN;
+WITH RECURSIVE z(z) AS (SELECT 0 UNION ALL SELECT z + 1 FROM z WHERE z < 12),
+ n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 16777215)
+INSERT INTO tiles SELECT z, i >> z, i & ((1 << z) - 1), $blob FROM z, n
+ WHERE i < (1 << (2 * z)) AND (z < 12 OR i < $tiles - 5592405) AND (1 << (2 * z)) / 3 + i < $tiles;
+COMMIT;
+CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);" >/dev/null
+    mv "$source_file.part" "$source_file"
+fi
+work=$(mktemp -d "$cache/pmtiles.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+out=$work/out.pmtiles
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+echo "Machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg); source $source_file"
+: >"$work/ratios"; : >"$work/sqlite"; : >"$work/plugin"; : >"$work/peak"; : >"$work/above"
+for ((run = 1; run <= runs; ++run)); do
+    start=$EPOCHREALTIME
+    /usr/bin/time -f "%U %S" -o "$work/cpu" sqlite3 "$source_file" "SELECT tile_data FROM tiles" >/dev/null
+    sqlite_s=$(echo "$EPOCHREALTIME - $start" | bc -l)
+    sqlite_cpu=$(awk '{ print $1 + $2 }' "$work/cpu")
+    rm -f "$out"
+    start=$EPOCHREALTIME
+    line=$(/usr/bin/time -f "%U %S" -o "$work/cpu" "$writer" "$plugin" "$source_file" "$out")
+    plugin_s=$(echo "$EPOCHREALTIME - $start" | bc -l)
+    plugin_cpu=$(awk '{ print $1 + $2 }' "$work/cpu")
+    # The same reading without the plugin's stores: the part of the time
+    # that is SQLite handing out four columns.
+    /usr/bin/time -f "%U %S" -o "$work/cpu" "$writer" "$plugin" "$source_file" "$work/none.pmtiles" --read-only >/dev/null
+    reading_cpu=$(awk '{ print $1 + $2 }' "$work/cpu")
+    read -r _ count _ bytes _ store_s _ close_s _ _ _ before _ peak _ size <<<"$line"
+    # The header's count of addressed tiles must be every tile read.
+    addressed=$(od -An -t u8 -j 72 -N 8 "$out" | tr -d ' ')
+    if [[ "$addressed" != "$count" ]]; then
+        echo "the archive addresses $addressed tiles; $count were stored" >&2
+        exit 1
+    fi
+    ratio=$(echo "$plugin_s / $sqlite_s" | bc -l)
+    per_tile=$(echo "$peak * 1024 / $count" | bc -l)
+    above=$(echo "($peak - $before) * 1024 / $count" | bc -l)
+    printf "run %d: sqlite3 %.3f s (CPU %.2f s), plugin %.3f s (CPU %.2f s; store %.3f s, close %.3f s), ratio %.2f (CPU %.2f; reading alone CPU %.2f s); peak %.1f MB, %.1f bytes/tile (%.1f above start); %d tiles, %d bytes into an archive of %d bytes\n" \
+        "$run" "$sqlite_s" "$sqlite_cpu" "$plugin_s" "$plugin_cpu" "$store_s" "$close_s" "$ratio" \
+        "$(echo "$plugin_cpu / $sqlite_cpu" | bc -l)" "$reading_cpu" "$(echo "$peak / 1024" | bc -l)" "$per_tile" \
+        "$above" "$count" "$bytes" "$size"
+    echo "$sqlite_s" >>"$work/sqlite"; echo "$plugin_s" >>"$work/plugin"; echo "$ratio" >>"$work/ratios"
+    echo "$per_tile" >>"$work/peak"; echo "$above" >>"$work/above"
+done
+printf "%s tiles, median of %d: sqlite3 %.3f s, plugin %.3f s, ratio plugin/sqlite3 %.2f, peak %.1f bytes/tile (%.1f above start)\n" \
+    "$count" "$runs" "$(median <"$work/sqlite")" "$(median <"$work/plugin")" "$(median <"$work/ratios")" \
+    "$(median <"$work/peak")" "$(median <"$work/above")"
+if ((cli)); then
+    rm -f "$out"
+    start=$EPOCHREALTIME
+    /usr/bin/time -f "%M" -o "$work/cli.rss" "$build/bin/ulmora-cli" copy --quiet "$source_file" "$out" >/dev/null
+    cli_s=$(echo "$EPOCHREALTIME - $start" | bc -l)
+    printf "ulmora-cli copy into PMTiles: %.3f s, peak %.1f MB (the tool's plate list included)\n" "$cli_s" \
+        "$(echo "$(cat "$work/cli.rss") / 1024" | bc -l)"
+fi

@@ -1,0 +1,673 @@
+#include "archive_writer.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+
+namespace pmtiles {
+
+namespace {
+
+constexpr size_t kSpoolBuffer = size_t{1} << 20;
+constexpr size_t kOutBuffer = size_t{4} << 20;
+constexpr size_t kHotBudget = size_t{32} << 20;
+constexpr uint64_t kMappedBytes = uint64_t{1} << 20;
+constexpr uint64_t kNone64 = std::numeric_limits<uint64_t>::max();
+
+std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool WriteAll(int fd, const uint8_t* bytes, size_t size, uint64_t offset) {
+    while (size > 0) {
+        const ssize_t put = pwrite(fd, bytes, size, static_cast<off_t>(offset));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = EIO;
+            return false;
+        }
+        bytes += put;
+        size -= static_cast<size_t>(put);
+        offset += static_cast<uint64_t>(put);
+    }
+    return true;
+}
+
+bool ReadAll(int fd, uint8_t* out, size_t size, uint64_t offset) {
+    while (size > 0) {
+        const ssize_t got = pread(fd, out, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got == 0)
+                errno = EIO;
+            return false;
+        }
+        out += got;
+        size -= static_cast<size_t>(got);
+        offset += static_cast<uint64_t>(got);
+    }
+    return true;
+}
+
+// An unnamed file in `folder`, gone with its last descriptor. Where the
+// file system cannot make one, a file named `pattern` and a random suffix:
+// unlinked at once without `name`, else its name goes there (the caller
+// removes it on failure).
+int UnnamedFile(const std::string& folder, const std::string& pattern, std::string* name = nullptr) {
+    const int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+        return fd;
+    std::string path = pattern + "XXXXXX";
+    const int named = mkostemp(path.data(), O_CLOEXEC);
+    if (named < 0)
+        return named;
+    fchmod(named, 0644);
+    if (name)
+        *name = path;
+    else
+        unlink(path.c_str());
+    return named;
+}
+
+// Gives the unnamed file `fd` the name `target`, replacing what is there,
+// through a temporary name beside it (rename is what replaces atomically).
+std::string LinkOver(int fd, const std::string& target) {
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    std::random_device random;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".%08x.part", static_cast<unsigned>(random()));
+        const std::string temporary = target + suffix;
+        if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return Errno("Cannot name the new archive");
+        }
+        if (rename(temporary.c_str(), target.c_str()) != 0) {
+            const std::string error = Errno("Cannot put the new archive in place");
+            unlink(temporary.c_str());
+            return error;
+        }
+        return {};
+    }
+    return "Cannot name the new archive: no free temporary name";
+}
+
+// A fast hash of a plate's bytes; equal hashes are confirmed by comparing
+// the bytes, so it needs to spread well, not to resist attacks. (zlib's
+// crc32 took a fifth of a copy's time on small tiles.)
+uint32_t Hash(const uint8_t* data, size_t size) {
+    constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+    uint64_t h = size * kMultiplier;
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        h = (h ^ word) * kMultiplier;
+        h ^= h >> 29;
+    }
+    uint64_t tail = 0;
+    std::memcpy(&tail, data + i, size - i);
+    h = (h ^ tail) * kMultiplier;
+    h ^= h >> 32;
+    return static_cast<uint32_t>(h);
+}
+
+int32_t E7(double degrees) { return static_cast<int32_t>(std::lround(degrees * 10000000.0)); }
+
+double Latitude(double fy) {
+    constexpr double kPi = 3.14159265358979323846;
+    return std::atan(std::sinh(kPi * (1 - 2 * fy))) * 180 / kPi;
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out += '"';
+}
+
+// A buffered sequential writer into the new archive.
+class Output {
+public:
+    explicit Output(int fd, uint64_t at) : fd_(fd), at_(at) { buffer_.reserve(kOutBuffer); }
+    bool Put(const uint8_t* bytes, size_t size) {
+        if (buffer_.size() + size > kOutBuffer && !Flush())
+            return false;
+        if (size > kOutBuffer) {
+            if (!WriteAll(fd_, bytes, size, at_))
+                return false;
+            at_ += size;
+            return true;
+        }
+        buffer_.insert(buffer_.end(), bytes, bytes + size);
+        return true;
+    }
+    // Room for `size` bytes at the end of the buffer, filled by the caller;
+    // null when writing out the buffer failed.
+    uint8_t* Reserve(size_t size) {
+        if (buffer_.size() + size > kOutBuffer && !Flush())
+            return nullptr;
+        const size_t at = buffer_.size();
+        buffer_.resize(at + size);
+        return buffer_.data() + at;
+    }
+    bool Flush() {
+        if (!WriteAll(fd_, buffer_.data(), buffer_.size(), at_))
+            return false;
+        at_ += buffer_.size();
+        buffer_.clear();
+        return true;
+    }
+
+private:
+    int fd_;
+    uint64_t at_;
+    std::vector<uint8_t> buffer_;
+};
+
+} // namespace
+
+std::string ArchiveWriter::Start(const std::string& target) {
+    Discard();
+    target_ = target;
+    spool_ = UnnamedFile(FolderOf(target), target + ".spool.");
+    if (spool_ < 0)
+        return Errno("Cannot make the spool file beside the archive");
+    spoolPending_.reserve(kSpoolBuffer);
+    return {};
+}
+
+ArchiveWriter::Kind ArchiveWriter::Sniff(const uint8_t* d, uint32_t n) {
+    if (n >= 8 && std::memcmp(d, "\x89PNG\r\n\x1a\n", 8) == 0)
+        return Kind::Png;
+    if (n >= 3 && d[0] == 0xFF && d[1] == 0xD8 && d[2] == 0xFF)
+        return Kind::Jpeg;
+    if (n >= 12 && std::memcmp(d, "RIFF", 4) == 0 && std::memcmp(d + 8, "WEBP", 4) == 0)
+        return Kind::Webp;
+    if (n >= 12 && std::memcmp(d + 4, "ftyp", 4) == 0 &&
+        (std::memcmp(d + 8, "avif", 4) == 0 || std::memcmp(d + 8, "avis", 4) == 0))
+        return Kind::Avif;
+    // Vector tiles are kept gzip-compressed; images never are.
+    if (n >= 2 && d[0] == 0x1F && d[1] == 0x8B)
+        return Kind::Gzip;
+    return Kind::Other;
+}
+
+std::string ArchiveWriter::Store(uint32_t z, uint32_t x, uint32_t y, const uint8_t* data, uint32_t size) {
+    if (spool_ < 0)
+        return "The archive is not being written";
+    if (size == 0)
+        return "A PMTiles archive cannot hold a plate without data";
+    const uint64_t id = ZxyToTileId(z, x, y);
+    std::string error;
+    const uint32_t content = FindOrAddContent(data, size, &error);
+    if (!error.empty())
+        return error;
+    if (!tiles_.empty() && id <= tiles_.back().id)
+        sorted_ = false;
+    tiles_.push_back(TileRef{id, content});
+
+    const Kind kind = Sniff(data, size);
+    if (kind_ == Kind::None)
+        kind_ = kind;
+    else if (kind != kind_)
+        mixed_ = true;
+    const double side = std::ldexp(1.0, static_cast<int>(z));
+    minFx_ = std::min(minFx_, x / side);
+    maxFx_ = std::max(maxFx_, (x + 1) / side);
+    minFy_ = std::min(minFy_, y / side);
+    maxFy_ = std::max(maxFy_, (y + 1) / side);
+    return {};
+}
+
+uint32_t ArchiveWriter::FindOrAddContent(const uint8_t* data, uint32_t size, std::string* error) {
+    const uint32_t hash = Hash(data, size);
+    if (table_.empty() || (contents_.size() + 1) * 2 > table_.size())
+        GrowTable();
+    const size_t mask = table_.size() - 1;
+    size_t slot = (hash ^ size * 0x9E3779B1u) & mask;
+    for (; table_[slot] != 0; slot = (slot + 1) & mask) {
+        const uint32_t candidate = table_[slot] - 1;
+        const Content& c = contents_[candidate];
+        if (c.hash != hash || c.length != size)
+            continue;
+        if (SameBytes(candidate, data, size, error))
+            return candidate;
+        if (!error->empty())
+            return 0;
+    }
+    if (contents_.size() >= std::numeric_limits<uint32_t>::max() - 1) {
+        *error = "Too many distinct plates for one archive";
+        return 0;
+    }
+    const uint64_t offset = spoolFlushed_ + spoolPending_.size();
+    if (spoolPending_.size() + size > kSpoolBuffer && !FlushSpool(error))
+        return 0;
+    if (size > kSpoolBuffer) {
+        if (!WriteAll(spool_, data, size, spoolFlushed_)) {
+            *error = Errno("Cannot write the spool file");
+            return 0;
+        }
+        spoolFlushed_ += size;
+    } else {
+        spoolPending_.insert(spoolPending_.end(), data, data + size);
+    }
+    const uint32_t number = static_cast<uint32_t>(contents_.size());
+    contents_.push_back(Content{offset, size, hash});
+    table_[slot] = number + 1;
+    return number;
+}
+
+bool ArchiveWriter::SameBytes(uint32_t content, const uint8_t* data, uint32_t size, std::string* error) {
+    if (auto hot = hot_.find(content); hot != hot_.end())
+        return std::memcmp(hot->second.data(), data, size) == 0;
+    scratch_.resize(size);
+    if (!ReadSpool(contents_[content].spoolOffset, size, scratch_.data(), error))
+        return false;
+    if (std::memcmp(scratch_.data(), data, size) != 0)
+        return false;
+    if (hotBytes_ + size <= kHotBudget) {
+        hot_.emplace(content, std::vector<uint8_t>(data, data + size));
+        hotBytes_ += size;
+    }
+    return true;
+}
+
+void ArchiveWriter::GrowTable() {
+    std::vector<uint32_t> grown(table_.empty() ? 1024 : table_.size() * 2, 0);
+    const size_t mask = grown.size() - 1;
+    for (const uint32_t entry : table_) {
+        if (entry == 0)
+            continue;
+        const Content& c = contents_[entry - 1];
+        size_t slot = (c.hash ^ c.length * 0x9E3779B1u) & mask;
+        while (grown[slot] != 0)
+            slot = (slot + 1) & mask;
+        grown[slot] = entry;
+    }
+    table_.swap(grown);
+}
+
+bool ArchiveWriter::FlushSpool(std::string* error) {
+    if (spoolPending_.empty())
+        return true;
+    if (!WriteAll(spool_, spoolPending_.data(), spoolPending_.size(), spoolFlushed_)) {
+        *error = Errno("Cannot write the spool file");
+        return false;
+    }
+    spoolFlushed_ += spoolPending_.size();
+    spoolPending_.clear();
+    return true;
+}
+
+bool ArchiveWriter::ReadSpool(uint64_t offset, uint32_t length, uint8_t* out, std::string* error) {
+    if (offset >= spoolFlushed_) {
+        std::memcpy(out, spoolPending_.data() + (offset - spoolFlushed_), length);
+        return true;
+    }
+    if (!ReadAll(spool_, out, length, offset)) {
+        *error = Errno("Cannot read the spool file");
+        return false;
+    }
+    return true;
+}
+
+void ArchiveWriter::Normalize() {
+    if (sorted_)
+        return;
+    std::stable_sort(tiles_.begin(), tiles_.end(),
+                     [](const TileRef& a, const TileRef& b) { return a.id < b.id; });
+    // Of several stores of one tile the last (last in a stable sort) counts.
+    size_t kept = 0;
+    for (size_t i = 0; i < tiles_.size(); ++i) {
+        if (kept > 0 && tiles_[kept - 1].id == tiles_[i].id)
+            tiles_[kept - 1] = tiles_[i];
+        else
+            tiles_[kept++] = tiles_[i];
+    }
+    tiles_.resize(kept);
+    sorted_ = true;
+}
+
+bool ArchiveWriter::Read(uint64_t id, std::vector<uint8_t>* out, std::string* error) {
+    Normalize();
+    const auto it = std::lower_bound(tiles_.begin(), tiles_.end(), id,
+                                     [](const TileRef& tile, uint64_t value) { return tile.id < value; });
+    if (it == tiles_.end() || it->id != id)
+        return false;
+    const Content& c = contents_[it->content];
+    out->resize(c.length);
+    return ReadSpool(c.spoolOffset, c.length, out->data(), error);
+}
+
+void ArchiveWriter::Discard() {
+    if (spool_ >= 0)
+        close(spool_);
+    spool_ = -1;
+    spoolFlushed_ = 0;
+    // Swaps, not clear(): a finished copy gives its memory back.
+    std::vector<uint8_t>().swap(spoolPending_);
+    std::vector<TileRef>().swap(tiles_);
+    std::vector<Content>().swap(contents_);
+    std::vector<uint32_t>().swap(table_);
+    std::vector<uint64_t>().swap(outOffsets_);
+    std::vector<uint8_t>().swap(scratch_);
+    hot_.clear();
+    hotBytes_ = 0;
+    sorted_ = true;
+    kind_ = Kind::None;
+    mixed_ = false;
+    minFx_ = minFy_ = 1;
+    maxFx_ = maxFy_ = 0;
+}
+
+std::string ArchiveWriter::Finish() {
+    if (spool_ < 0 || tiles_.empty()) {
+        Discard();
+        return {};
+    }
+    std::string error;
+    if (!FlushSpool(&error)) {
+        Discard();
+        return error;
+    }
+    // What only the stores needed goes before the archive's own buffers.
+    std::vector<uint32_t>().swap(table_);
+    hot_.clear();
+    hotBytes_ = 0;
+    Normalize();
+
+    // Refuse to replace an archive someone put there meanwhile: the target
+    // was an empty file (or none) when the writing began.
+    struct stat info {};
+    if (stat(target_.c_str(), &info) == 0 && (!S_ISREG(info.st_mode) || info.st_size != 0)) {
+        Discard();
+        return "The target changed while the archive was being written: nothing written";
+    }
+    std::string named;
+    const int fd = UnnamedFile(FolderOf(target_), target_ + ".part.", &named);
+    if (fd < 0) {
+        error = Errno("Cannot make the new archive");
+        Discard();
+        return error;
+    }
+    error = WriteArchive(fd);
+    if (error.empty() && fsync(fd) != 0)
+        error = Errno("Cannot write the new archive");
+    if (error.empty() && named.empty())
+        error = LinkOver(fd, target_);
+    else if (error.empty() && rename(named.c_str(), target_.c_str()) != 0)
+        error = Errno("Cannot put the new archive in place");
+    if (!error.empty() && !named.empty())
+        unlink(named.c_str());
+    close(fd);
+    if (error.empty()) {
+        // The rename is durable once the folder is.
+        const int folder = open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder >= 0) {
+            fsync(folder);
+            close(folder);
+        }
+    }
+    Discard();
+    return error;
+}
+
+std::string ArchiveWriter::BuildDirectories(std::vector<uint8_t>* root, uint64_t* leafBase, uint64_t* leafLength,
+                                            uint64_t* entryCount) {
+    // The entries of the sorted index, one run after the other: consecutive
+    // ids sharing a content make one entry. A content gets its place in the
+    // tile data where it is first used, so the data follows the ids.
+    outOffsets_.assign(contents_.size(), kNone64);
+    uint64_t next = 0;
+    uint64_t count = 0;
+    Entry current{};
+    bool have = false;
+    const auto forEachEntry = [&](auto&& emit) {
+        have = false;
+        for (const TileRef& tile : tiles_) {
+            const Content& c = contents_[tile.content];
+            uint64_t& offset = outOffsets_[tile.content];
+            if (offset == kNone64) {
+                offset = next;
+                next += c.length;
+            }
+            if (have && tile.id == current.tileId + current.runLength && offset == current.offset &&
+                current.runLength < std::numeric_limits<uint32_t>::max()) {
+                ++current.runLength;
+                continue;
+            }
+            if (have && !emit(current))
+                return false;
+            current = Entry{tile.id, offset, c.length, 1};
+            have = true;
+        }
+        return !have || emit(current);
+    };
+    forEachEntry([&](const Entry&) {
+        ++count;
+        return true;
+    });
+    *entryCount = count;
+
+    std::vector<uint8_t> raw;
+    std::vector<Entry> chunk;
+    // Everything in the root when it fits.
+    if (count <= 16384) {
+        chunk.reserve(count);
+        forEachEntry([&](const Entry& e) {
+            chunk.push_back(e);
+            return true;
+        });
+        EncodeDirectory(chunk.data(), chunk.size(), &raw);
+        if (std::string error = Gzip(raw.data(), raw.size(), root); !error.empty())
+            return error;
+        if (root->size() <= kMaxRootBytes) {
+            *leafBase = 0;
+            *leafLength = 0;
+            return {};
+        }
+    }
+    // Leaf directories go after the spooled data and are copied into the
+    // archive from there; their size grows until the root fits.
+    *leafBase = spoolFlushed_;
+    std::vector<uint8_t> packed;
+    std::vector<Entry> rootEntries;
+    for (uint64_t leafSize = 4096;; leafSize *= 2) {
+        uint64_t length = 0;
+        std::string error;
+        rootEntries.clear();
+        chunk.clear();
+        const auto writeLeaf = [&]() {
+            raw.clear();
+            EncodeDirectory(chunk.data(), chunk.size(), &raw);
+            error = Gzip(raw.data(), raw.size(), &packed);
+            if (!error.empty())
+                return false;
+            if (!WriteAll(spool_, packed.data(), packed.size(), *leafBase + length)) {
+                error = Errno("Cannot write the spool file");
+                return false;
+            }
+            rootEntries.push_back(Entry{chunk.front().tileId, length, packed.size(), 0});
+            length += packed.size();
+            chunk.clear();
+            return true;
+        };
+        const bool done = forEachEntry([&](const Entry& e) {
+            chunk.push_back(e);
+            return chunk.size() < leafSize || writeLeaf();
+        });
+        if (!done || (!chunk.empty() && !writeLeaf()))
+            return error;
+        raw.clear();
+        EncodeDirectory(rootEntries.data(), rootEntries.size(), &raw);
+        if (error = Gzip(raw.data(), raw.size(), root); !error.empty())
+            return error;
+        if (root->size() <= kMaxRootBytes) {
+            *leafLength = length;
+            return {};
+        }
+    }
+}
+
+std::string ArchiveWriter::Metadata() const {
+    std::string name = target_.substr(target_.rfind('/') + 1);
+    if (const size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0)
+        name.resize(dot);
+    std::string json = "{\"name\":" + JsonString(name);
+    const char* format = nullptr;
+    if (!mixed_) {
+        switch (kind_) {
+        case Kind::Png: format = "png"; break;
+        case Kind::Jpeg: format = "jpg"; break;
+        case Kind::Webp: format = "webp"; break;
+        case Kind::Avif: format = "avif"; break;
+        case Kind::Gzip: format = "pbf"; break;
+        default: break;
+        }
+    }
+    if (format)
+        json += ",\"format\":\"" + std::string(format) + "\"";
+    if (!mixed_ && kind_ == Kind::Gzip)
+        json += ",\"vector_layers\":[]";
+    return json + "}";
+}
+
+std::string ArchiveWriter::WriteArchive(int fd) {
+    std::vector<uint8_t> root;
+    uint64_t leafBase = 0, leafLength = 0, entryCount = 0;
+    if (std::string error = BuildDirectories(&root, &leafBase, &leafLength, &entryCount); !error.empty())
+        return error;
+    const std::string json = Metadata();
+    std::vector<uint8_t> metadata;
+    if (std::string error = Gzip(reinterpret_cast<const uint8_t*>(json.data()), json.size(), &metadata);
+        !error.empty())
+        return error;
+
+    Header h;
+    h.rootOffset = kHeaderSize;
+    h.rootLength = root.size();
+    h.metadataOffset = h.rootOffset + h.rootLength;
+    h.metadataLength = metadata.size();
+    h.leafOffset = h.metadataOffset + h.metadataLength;
+    h.leafLength = leafLength;
+    h.tileDataOffset = h.leafOffset + h.leafLength;
+    h.addressedTiles = tiles_.size();
+    h.tileEntries = entryCount;
+    h.clustered = true;
+    h.internalCompression = kGzip;
+    h.tileCompression = !mixed_ && kind_ == Kind::Gzip ? kGzip : mixed_ ? kUnknown : kNone;
+    if (!mixed_) {
+        switch (kind_) {
+        case Kind::Png: h.tileType = 2; break;
+        case Kind::Jpeg: h.tileType = 3; break;
+        case Kind::Webp: h.tileType = 4; break;
+        case Kind::Avif: h.tileType = 5; break;
+        case Kind::Gzip: h.tileType = 1; break;
+        default: h.tileType = 0; break;
+        }
+    }
+    uint32_t z = 0, x = 0, y = 0;
+    TileIdToZxy(tiles_.front().id, &z, &x, &y);
+    h.minZoom = static_cast<uint8_t>(z);
+    TileIdToZxy(tiles_.back().id, &z, &x, &y);
+    h.maxZoom = static_cast<uint8_t>(z);
+    h.minLonE7 = E7(minFx_ * 360 - 180);
+    h.maxLonE7 = E7(maxFx_ * 360 - 180);
+    h.minLatE7 = E7(Latitude(maxFy_));
+    h.maxLatE7 = E7(Latitude(minFy_));
+    h.centerZoom = h.minZoom;
+    h.centerLonE7 = E7((minFx_ + maxFx_) * 180 - 180);
+    h.centerLatE7 = E7(Latitude((minFy_ + maxFy_) / 2));
+
+    Output out(fd, kHeaderSize);
+    if (!out.Put(root.data(), root.size()) || !out.Put(metadata.data(), metadata.size()))
+        return Errno("Cannot write the new archive");
+    std::string error;
+    // The leaf directories, from the spool.
+    for (uint64_t done = 0; done < leafLength;) {
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(leafLength - done, kOutBuffer));
+        uint8_t* room = out.Reserve(piece);
+        if (!room)
+            return Errno("Cannot write the new archive");
+        if (!ReadAll(spool_, room, piece, leafBase + done))
+            return Errno("Cannot read the spool file");
+        done += piece;
+    }
+    // The tile data in id order: a content is written where it is first
+    // used, which is where BuildDirectories placed it.
+    // The spool is mapped, so that a content costs a copy, not a read call;
+    // the pages copied are let go after every megabyte (they stay in the
+    // page cache), so the process does not grow by the spool's size.
+    const size_t mapped = static_cast<size_t>(spoolFlushed_);
+    void* map = mmap(nullptr, mapped, PROT_READ, MAP_SHARED, spool_, 0);
+    const auto* spool = map == MAP_FAILED ? nullptr : static_cast<const uint8_t*>(map);
+    if (spool)
+        madvise(map, mapped, MADV_RANDOM); // no pages around the one read
+    uint64_t written = 0;
+    uint64_t contentsWritten = 0;
+    uint64_t sinceRelease = 0;
+    for (const TileRef& tile : tiles_) {
+        if (outOffsets_[tile.content] != written)
+            continue;
+        const Content& c = contents_[tile.content];
+        uint8_t* room = out.Reserve(c.length);
+        if (!room)
+            error = Errno("Cannot write the new archive");
+        else if (spool)
+            std::memcpy(room, spool + c.spoolOffset, c.length);
+        else
+            ReadSpool(c.spoolOffset, c.length, room, &error);
+        if (!error.empty())
+            break;
+        written += c.length;
+        ++contentsWritten;
+        if (spool && (sinceRelease += c.length) >= kMappedBytes) {
+            madvise(map, mapped, MADV_DONTNEED);
+            sinceRelease = 0;
+        }
+    }
+    if (spool)
+        munmap(map, mapped);
+    if (!error.empty())
+        return error;
+    if (!out.Flush())
+        return Errno("Cannot write the new archive");
+    h.tileDataLength = written;
+    h.tileContents = contentsWritten;
+    uint8_t head[kHeaderSize];
+    SerializeHeader(h, head);
+    if (!WriteAll(fd, head, sizeof head, 0))
+        return Errno("Cannot write the new archive");
+    return {};
+}
+
+} // namespace pmtiles

@@ -1,0 +1,112 @@
+#pragma once
+// Writes a new PMTiles version 3 archive from plates stored in any order.
+//
+// A store appends the plate's bytes to a spool, an unnamed temporary file
+// beside the target, unless the same bytes were stored before (a hash, then
+// the bytes compared): then the plate only points at them. What stays in
+// memory is an index of a few bytes a plate (tile id and content number) and
+// of each distinct content (spool offset, length, hash). Finish sorts the
+// index by tile id and writes the archive into a temporary file beside the
+// target: header, root directory, metadata, leaf directories, then the tile
+// data in tile id order, each content once, runs of consecutive ids with the
+// same content as one entry. Only the complete archive is renamed over the
+// target; a process that dies before that leaves no file behind.
+
+#include "pmtiles_format.h"
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace pmtiles {
+
+class ArchiveWriter {
+public:
+    ArchiveWriter() = default;
+    ~ArchiveWriter() { Discard(); }
+    ArchiveWriter(const ArchiveWriter&) = delete;
+    ArchiveWriter& operator=(const ArchiveWriter&) = delete;
+
+    // Makes the spool beside `target`; an empty text or what failed.
+    std::string Start(const std::string& target);
+    bool Started() const { return spool_ >= 0; }
+
+    // Spools the tile z/x/y (z up to kMaxZoom); a later store of the same
+    // tile replaces it. An empty text or what failed.
+    std::string Store(uint32_t z, uint32_t x, uint32_t y, const uint8_t* data, uint32_t size);
+
+    // The stored bytes of tile `id` into `out`; false when it was not stored.
+    // Throws nothing; a read failure is reported in `error`.
+    bool Read(uint64_t id, std::vector<uint8_t>* out, std::string* error);
+
+    // Calls visit(id, size) for every stored tile in id order until it
+    // answers false; returns false then.
+    template <class Visit>
+    bool ForEach(Visit&& visit) {
+        Normalize();
+        for (const TileRef& tile : tiles_)
+            if (!visit(uint64_t{tile.id}, contents_[tile.content].length))
+                return false;
+        return true;
+    }
+
+    uint64_t TileCount() const { return tiles_.size(); }
+
+    // Writes the archive and renames it over the target; with nothing stored
+    // the target is left as it is. Frees the spool either way. An empty text
+    // or what failed (then no archive and no temporary file are left).
+    std::string Finish();
+    // Drops the spool without writing anything.
+    void Discard();
+
+    // Root directory plus header must fit the first 16 KiB.
+    static constexpr size_t kMaxRootBytes = 16384 - kHeaderSize;
+
+private:
+    // Packed: the index is most of the memory a large copy needs.
+    struct __attribute__((packed)) TileRef {
+        uint64_t id;
+        uint32_t content;
+    };
+    struct Content {
+        uint64_t spoolOffset;
+        uint32_t length;
+        uint32_t hash;
+    };
+    enum class Kind : uint8_t { None, Png, Jpeg, Webp, Avif, Gzip, Other };
+
+    uint32_t FindOrAddContent(const uint8_t* data, uint32_t size, std::string* error);
+    bool SameBytes(uint32_t content, const uint8_t* data, uint32_t size, std::string* error);
+    bool ReadSpool(uint64_t offset, uint32_t length, uint8_t* out, std::string* error);
+    bool FlushSpool(std::string* error);
+    void GrowTable();
+    // Sorts the index by tile id, keeping the last store of each tile.
+    void Normalize();
+    std::string WriteArchive(int fd);
+    std::string BuildDirectories(std::vector<uint8_t>* root, uint64_t* leafBase, uint64_t* leafLength,
+                                 uint64_t* entries);
+    std::string Metadata() const;
+    static Kind Sniff(const uint8_t* data, uint32_t size);
+
+    std::string target_;
+    int spool_ = -1;
+    uint64_t spoolFlushed_ = 0;          // bytes in the file
+    std::vector<uint8_t> spoolPending_;  // bytes after them, not yet written
+    std::vector<TileRef> tiles_;
+    bool sorted_ = true;
+    std::vector<Content> contents_;
+    std::vector<uint32_t> table_;        // content number + 1 by hash; 0: free
+    // Bytes of contents that were stored again, so that comparing the next
+    // copy needs no read from the spool (sea and land tiles repeat a lot).
+    std::unordered_map<uint32_t, std::vector<uint8_t>> hot_;
+    size_t hotBytes_ = 0;
+    std::vector<uint8_t> scratch_;
+    std::vector<uint64_t> outOffsets_;   // per content, while finishing
+
+    Kind kind_ = Kind::None;
+    bool mixed_ = false;
+    double minFx_ = 1, maxFx_ = 0, minFy_ = 1, maxFy_ = 0; // covered area, fractions of the world
+};
+
+} // namespace pmtiles
