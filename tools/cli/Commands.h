@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+class StorageAction;
+
 namespace cli {
 
 struct Context;
@@ -34,6 +36,11 @@ int Verify(Context& context);
 int Copy(Context& context);
 int Export(Context& context);
 int Delete(Context& context);
+int Meta(Context& context);
+
+// The storage's metadata as info shows it (MetaCommand.cpp): lines of text,
+// or a JSON value (an object; null when the plugin cannot read it).
+std::string MetadataReport(StorageAction& action, bool json);
 int ListPlugins(Context& context);
 
 } // namespace cli
