@@ -45,18 +45,42 @@ std::string JsonObject(const StorageAction::MetadataEntries& entries)
     return out + "}";
 }
 
-std::string NoExtensionText(const StorageAction& action)
+std::string NoExtensionText(const BasePlugin& plugin)
 {
     return Format("the plugin %s has no metadata extension (%s): it cannot read a storage's metadata",
-                  action.Plugin()->LibraryPath().c_str(), ULMORA_METADATA_EXTENSION);
+                  plugin.LibraryPath().c_str(), ULMORA_METADATA_EXTENSION);
 }
 
 int ReadAll(StorageAction& action, const std::string& storage, StorageAction::MetadataEntries* entries)
 {
     if (!action.HasMetadata())
-        return Fail(kExitNoStorage, NoExtensionText(action));
+        return Fail(kExitNoStorage, NoExtensionText(*action.Plugin()));
     if (action.ReadMetadata(entries) == Failed)
         return Fail(kExitNoStorage, Format("Error reading the metadata of \"%s\": %s", storage.c_str(),
+                                           ErrorText(kCurrentError).c_str()));
+    return kExitDone;
+}
+
+// OpenChosen, but a plugin without the extension is named as such before
+// any storage is opened through it.
+int OpenForMetadata(Context& context, const std::string& storage, OpenStorage* open)
+{
+    const PluginEntry* entry = PluginFor(context, storage, context.options.plugin);
+    if (entry == nullptr)
+        return kExitNoStorage;
+    if (int code = RequireStorage(storage); code != kExitDone)
+        return code;
+    open->entry = entry;
+    open->plugin = LoadPlugin(entry->path.c_str(), &HostInfo(), PluginTypeStorage);
+    if (open->plugin == nullptr)
+        return Fail(kExitNoStorage, Format("Error loading storage plugin: %s", ErrorText(kCurrentError).c_str()));
+    if (open->plugin->Metadata() == nullptr)
+        return Fail(kExitNoStorage, NoExtensionText(*open->plugin));
+    open->action = open->plugin->CreateAction();
+    if (open->action == nullptr)
+        return Fail(kExitNoStorage, Format("Error creating storage action: %s", ErrorText(kCurrentError).c_str()));
+    if (!open->action->Open(storage.c_str()))
+        return Fail(kExitNoStorage, Format("Error initialize storage data \"%s\": %s", storage.c_str(),
                                            ErrorText(kCurrentError).c_str()));
     return kExitDone;
 }
@@ -67,7 +91,7 @@ std::string MetadataReport(StorageAction& action, bool json)
 {
     StorageAction::MetadataEntries entries;
     if (!action.HasMetadata())
-        return json ? "null" : "metadata  none: " + NoExtensionText(action) + "\n";
+        return json ? "null" : "metadata  none: " + NoExtensionText(*action.Plugin()) + "\n";
     if (action.ReadMetadata(&entries) == Failed) {
         const std::string why = ErrorText(kCurrentError);
         std::fprintf(stderr, "ulmora-cli: cannot read the metadata: %s\n", why.c_str());
@@ -91,7 +115,7 @@ int Meta(Context& context)
     const Options& options = context.options;
     const std::string& storage = options.arguments[0];
     OpenStorage open;
-    if (int code = OpenChosen(context, storage, &open); code != kExitDone)
+    if (int code = OpenForMetadata(context, storage, &open); code != kExitDone)
         return code;
     StorageAction& action = *open.action;
 
@@ -106,13 +130,13 @@ int Meta(Context& context)
             for (const auto& [key, value] : entries)
                 std::printf("%s\t%s\n", OnOneLine(key).c_str(), OnOneLine(value).c_str());
             if (entries.empty())
-                Say(context, "%s has no metadata", storage.c_str());
+                Say(context, "%s has no metadata\n", storage.c_str());
         }
         return kExitDone;
     }
 
     if (!action.HasMetadata())
-        return Fail(kExitNoStorage, NoExtensionText(action));
+        return Fail(kExitNoStorage, NoExtensionText(*action.Plugin()));
     if (!action.CanWriteMetadata())
         return Fail(kExitNoStorage, Format("the metadata of \"%s\" cannot be changed: the format (plugin %s) keeps it fixed",
                                            storage.c_str(), open.entry->name.c_str()));
@@ -123,9 +147,9 @@ int Meta(Context& context)
                                                value ? "setting" : "deleting", key.c_str(), storage.c_str(),
                                                ErrorText(kCurrentError).c_str()));
         if (!value)
-            Say(context, result == Empty ? "no key %s to delete" : "deleted %s", key.c_str());
+            Say(context, result == Empty ? "no key %s to delete\n" : "deleted %s\n", key.c_str());
         else
-            Say(context, "set %s", key.c_str());
+            Say(context, "set %s\n", key.c_str());
     }
     if (options.json) {
         StorageAction::MetadataEntries entries;
