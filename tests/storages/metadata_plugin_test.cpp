@@ -169,5 +169,52 @@ TEST(MetadataExtension, MbtilesWritesIntoAnEmptyFileAndNotIntoAReadOnlyOne) {
     EXPECT_EQ(SqlMetadata(locked), SqlMetadata(FIXTURE_DIR "/gdal-world.mbtiles"));
 }
 
+// The pyramid the plates come from, in the format's own columns; the
+// columns are the format's bookkeeping, so the table offers no writing.
+TEST(MetadataExtension, GeoPackageReadsItsPyramidsRows) {
+    const MetadataExtension* table = MetadataTable(GEOPACKAGE_PLUGIN);
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->WriteMetadata, nullptr);
+    LoadedPlugin plugin(GEOPACKAGE_PLUGIN);
+    const std::string mercator = "-20037508.3427892";
+    const std::string mercatorMax = "20037508.3427892";
+    struct Case {
+        const char* file;
+        Entries expected;
+    };
+    const Case cases[] = {
+        {"world.gpkg",
+         {{"gpkg_contents.table_name", "world"}, {"gpkg_contents.data_type", "tiles"},
+          {"gpkg_contents.identifier", "world"}, {"gpkg_contents.description", ""},
+          {"gpkg_contents.last_change", "2026-12-10T13:40:23.175Z"}, {"gpkg_contents.min_x", mercator},
+          {"gpkg_contents.min_y", mercator}, {"gpkg_contents.max_x", mercatorMax},
+          {"gpkg_contents.max_y", mercatorMax}, {"gpkg_contents.srs_id", "3857"},
+          {"gpkg_tile_matrix_set.table_name", "world"}, {"gpkg_tile_matrix_set.srs_id", "3857"},
+          {"gpkg_tile_matrix_set.min_x", mercator}, {"gpkg_tile_matrix_set.min_y", mercator},
+          {"gpkg_tile_matrix_set.max_x", mercatorMax}, {"gpkg_tile_matrix_set.max_y", mercatorMax},
+          {"gpkg_tile_matrix.zoom_level", "0,1,2"}}},
+        // Three pyramids: the first Web-Mercator one is described, not the
+        // geographic one before it.
+        {"several.gpkg",
+         {{"gpkg_contents.table_name", "mercator_webp"}, {"gpkg_contents.data_type", "tiles"},
+          {"gpkg_contents.identifier", "mercator_webp"}, {"gpkg_contents.description", ""},
+          {"gpkg_contents.last_change", "2026-12-10T13:40:24.556Z"}, {"gpkg_contents.min_x", mercator},
+          {"gpkg_contents.min_y", mercator}, {"gpkg_contents.max_x", mercatorMax},
+          {"gpkg_contents.max_y", mercatorMax}, {"gpkg_contents.srs_id", "3857"},
+          {"gpkg_tile_matrix_set.table_name", "mercator_webp"}, {"gpkg_tile_matrix_set.srs_id", "3857"},
+          {"gpkg_tile_matrix_set.min_x", mercator}, {"gpkg_tile_matrix_set.min_y", mercator},
+          {"gpkg_tile_matrix_set.max_x", mercatorMax}, {"gpkg_tile_matrix_set.max_y", mercatorMax},
+          {"gpkg_tile_matrix.zoom_level", "0,1"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        Action action(plugin);
+        ASSERT_TRUE(action.Open(std::string(FIXTURE_DIR "/geopackage/") + c.file)) << action.ErrorText();
+        Entries entries;
+        EXPECT_EQ(Read(table, action, &entries), kDone);
+        EXPECT_EQ(entries, c.expected);
+    }
+}
+
 } // namespace
 } // namespace storage_test
