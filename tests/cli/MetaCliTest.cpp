@@ -143,3 +143,41 @@ TEST(MetaCliTest, SetAndDeleteRoundTrip)
     EXPECT_NE(outcome.out.find("attribution\ta \"b\"\\nc\n"), std::string::npos) << outcome.out;
     EXPECT_EQ(Lines(outcome.out), 8) << outcome.out;
 }
+
+// copy carries the metadata between MBTiles files: a new target gets the
+// source's keys (the format requires "name"), a partial copy leaves out the
+// extent and zooms of the whole source, and a target keeps its own keys.
+TEST(MetaCliTest, CopyKeepsTheMetadataBetweenMbtilesFiles)
+{
+    const std::string all = "bounds=-180,-85.0511287798066036,180,85.0511287798066036\ndescription=gdal-world\n"
+                            "format=jpg\nmaxzoom=2\nminzoom=0\nname=Ulmora test world\ntype=overlay\nversion=1.1\n";
+    struct Case {
+        const char* what;
+        std::vector<std::string> options;
+        const char* targetSql; // makes the target first; null: a new file
+        std::string expected;  // name=value lines, sorted by name
+    };
+    const std::vector<Case> cases = {
+        {"a new file", {}, nullptr, all},
+        {"a partial copy", {"--z", "0-1"}, nullptr,
+         "description=gdal-world\nformat=jpg\nname=Ulmora test world\ntype=overlay\nversion=1.1\n"},
+        {"a target with its own name",
+         {},
+         "CREATE TABLE metadata (name TEXT, value TEXT); INSERT INTO metadata VALUES ('name', 'Mine');"
+         "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);",
+         "bounds=-180,-85.0511287798066036,180,85.0511287798066036\ndescription=gdal-world\n"
+         "format=jpg\nmaxzoom=2\nminzoom=0\nname=Mine\ntype=overlay\nversion=1.1\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        const std::string target = folder.File("copy.mbtiles");
+        if (c.targetSql)
+            Sql(target, c.targetSql);
+        std::vector<std::string> arguments = {"copy", FIXTURE_DIR "/gdal-world.mbtiles", target};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        const Outcome outcome = RunCli(folder, arguments);
+        ASSERT_EQ(outcome.code, 0) << outcome.err;
+        EXPECT_EQ(Sql(target, "SELECT name || '=' || value FROM metadata ORDER BY name"), c.expected);
+    }
+}
