@@ -66,11 +66,28 @@ private:
     bool closed_ = false;
 };
 
-// Decodes one block; nothing when it is a good plate.
-bool Judge(const ImageLibrary& decoder, Job& job, BrokenPlate* broken)
+// Whether a decoded picture has a plate's size; the fault when not.
+bool WrongSize(int width, int height, BrokenPlate* broken)
 {
-    broken->index = job.index;
-    MemorySource source{job.data.data(), static_cast<uint32_t>(job.data.size()), 0};
+    if (width == kPlateSide && height == kPlateSide)
+        return false;
+    broken->fault = PlateFault::WrongSize;
+    broken->width = width;
+    broken->height = height;
+    return true;
+}
+
+// Decodes one block; false when it is a good plate. The decoder's own fast
+// judgement answers for clean pictures; the rest (and every verdict of a
+// broken picture) come from the preview's reader.
+bool JudgeBlock(const ImageLibrary& decoder, const void* data, size_t size, BrokenPlate* broken)
+{
+    int32_t nativeWidth = 0;
+    int32_t nativeHeight = 0;
+    if (decoder.DecodeToJudge != nullptr &&
+        decoder.DecodeToJudge(data, size, &nativeWidth, &nativeHeight))
+        return WrongSize(nativeWidth, nativeHeight, broken);
+    MemorySource source{static_cast<const uint8_t*>(data), static_cast<uint32_t>(size), 0};
     ImageLoadParams params;
     decoder.GetDefaultLoadParams(&params);
     params.Flags |= kLoadNoAlpha;
@@ -90,15 +107,21 @@ bool Judge(const ImageLibrary& decoder, Job& job, BrokenPlate* broken)
     decoder.FreeBitmap(bitmap);
     if (decoder.FreeFileInformation != nullptr)
         decoder.FreeFileInformation(&information);
-    if (width == kPlateSide && height == kPlateSide)
-        return false;
-    broken->fault = PlateFault::WrongSize;
-    broken->width = width;
-    broken->height = height;
-    return true;
+    return WrongSize(width, height, broken);
+}
+
+bool Judge(const ImageLibrary& decoder, Job& job, BrokenPlate* broken)
+{
+    broken->index = job.index;
+    return JudgeBlock(decoder, job.data.data(), job.data.size(), broken);
 }
 
 } // namespace
+
+bool JudgePlate(const ImageLibrary& decoder, const void* data, size_t size, BrokenPlate* broken)
+{
+    return JudgeBlock(decoder, data, size, broken);
+}
 
 std::string DescribeFault(const BrokenPlate& plate)
 {

@@ -10,6 +10,7 @@
 
 #include "plates/ImageLibrary.h"
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -59,6 +60,10 @@ struct BrokenCheck {
     int threads = 0;                  // decoding threads; 0: one per core
     std::function<void()> pump = {};  // lets a window handle its events after each progress text
 };
+
+// Judges one plate's data (not empty) with `decoder`: false for a good
+// plate, else true with the fault in *broken (its index left alone).
+bool JudgePlate(const ImageLibrary& decoder, const void* data, size_t size, BrokenPlate* broken);
 
 // Reads every selected plate and judges it. Logs "Check %d plates..." and
 // the summary; ends the operation (SetText(nullptr)) on every way out.
