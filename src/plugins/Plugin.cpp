@@ -28,6 +28,25 @@ std::string NormalizedLibraryPath(const char* path)
     return text;
 }
 
+// The plugin's metadata table, or null: a plugin without QueryPluginExtension,
+// or one whose answer is no table of this contract, has none and loads as
+// before.
+const MetadataExtension* FindMetadataExtension(platform::LibraryHandle module)
+{
+    std::string ignored;
+    auto queryExtension = reinterpret_cast<QueryPluginExtensionFn>(
+        platform::FindSymbol(module, "QueryPluginExtension", &ignored));
+    if (queryExtension == nullptr)
+        return nullptr;
+    const void* answer = nullptr;
+    CallForeign("QueryPluginExtension", [&] { answer = queryExtension(ULMORA_METADATA_EXTENSION); });
+    const auto* table = static_cast<const MetadataExtension*>(answer);
+    if (table == nullptr || table->magic != ULMORA_PLUGIN_MAGIC || table->size < sizeof(MetadataExtension) ||
+        table->ReadMetadata == nullptr)
+        return nullptr;
+    return table;
+}
+
 } // namespace
 
 const char* PluginTypeName(int type)
@@ -99,7 +118,15 @@ std::unique_ptr<StoragePlugin> LoadPlugin(const char* path, const PluginHostInfo
                      static_cast<int>(info.type), info.description != nullptr ? info.description : "");
         return refuse();
     }
+    const MetadataExtension* metadata = nullptr;
+    try {
+        metadata = FindMetadataExtension(module);
+    } catch (const CommandAbandoned&) {
+        Log(Translate("Plugin %s faulted in %s; it is not called again"), libraryPath.c_str(), "QueryPluginExtension");
+        throw;
+    }
     auto plugin = std::make_unique<StoragePlugin>(module, info, std::move(libraryPath));
+    plugin->SetMetadata(metadata);
     if (info.Init != nullptr)
         plugin->Call("Init", [&] { info.Init(); });
     return plugin;
@@ -282,6 +309,67 @@ uint32_t StorageAction::Enumerate(uint32_t value1, PlateHandler handler, uint32_
     if (Plugin()->Faulted())
         throw CommandAbandoned{"Enumerate"};
     return MapResult(result, true);
+}
+
+uint32_t StorageAction::ReadMetadata(MetadataEntries* entries)
+{
+    entries->clear();
+    if (!HasMetadata()) {
+        SetErrorText("%s", Translate("The plugin cannot read metadata"));
+        return Failed;
+    }
+    if (!Usable())
+        return Failed;
+    // The entries are collected by a callback that cannot throw across the
+    // plugin's frames: a failure to keep one stops the plugin instead.
+    struct Collector {
+        MetadataEntries* entries;
+        bool failed = false;
+        static uint32_t ULMORA_CALL Add(void* cookie, const char* key, const char* value)
+        {
+            auto* self = static_cast<Collector*>(cookie);
+            try {
+                self->entries->emplace_back(key != nullptr ? key : "", value != nullptr ? value : "");
+                return 1;
+            } catch (...) {
+                self->failed = true;
+                return 0;
+            }
+        }
+    } collector{entries};
+    uint32_t result = Failed;
+    Plugin()->Call("ReadMetadata",
+                   [&] { result = Plugin()->Metadata()->ReadMetadata(Interface(), &Collector::Add, &collector); });
+    if (collector.failed) {
+        entries->clear();
+        SetLastError(ENOMEM);
+        return Failed;
+    }
+    result &= kResultMask;
+    if (result == Done || result == Empty)
+        return entries->empty() ? Empty : Done;
+    entries->clear();
+    // Aborted is never asked for: from the plugin it is a failure too.
+    FetchErrorText();
+    return Failed;
+}
+
+uint32_t StorageAction::WriteMetadata(const char* key, const char* value)
+{
+    if (!CanWriteMetadata()) {
+        SetErrorText("%s", Translate(HasMetadata() ? "The storage's metadata cannot be changed"
+                                                   : "The plugin cannot read metadata"));
+        return Failed;
+    }
+    if (!Usable())
+        return Failed;
+    if (key == nullptr || *key == '\0') {
+        SetErrorText("%s", Translate("A metadata key cannot be empty"));
+        return Failed;
+    }
+    uint32_t result = Failed;
+    Plugin()->Call("WriteMetadata", [&] { result = Plugin()->Metadata()->WriteMetadata(Interface(), key, value); });
+    return MapResult(result, false);
 }
 
 uint32_t ULMORA_CALL StorageAction::OnPlate(void* cookie, int32_t number, const char* name,

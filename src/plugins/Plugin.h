@@ -13,6 +13,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class PluginAction;
@@ -48,6 +49,10 @@ public:
     // it lies below it, whole.
     const std::string& LibraryPath() const { return libraryPath_; }
     bool IsLoaded() const { return module_ != nullptr; }
+    // The "ulmora.metadata/1" table the plugin answered at load time; null
+    // for a plugin without it (every plugin written before extensions were).
+    const MetadataExtension* Metadata() const { return metadata_; }
+    void SetMetadata(const MetadataExtension* table) { metadata_ = table; }
     std::size_t ActionCount() const { return actions_.size(); }
 
     // Replaces the previous notification; an empty one clears it.
@@ -95,6 +100,7 @@ private:
 
     platform::LibraryHandle module_;
     PluginInfo info_;
+    const MetadataExtension* metadata_ = nullptr;
     std::string libraryPath_;
     std::vector<std::unique_ptr<PluginAction>> actions_;
     DestroyNotification onDestroy_;
@@ -155,6 +161,18 @@ public:
     uint32_t Write(const char* name, const void* data, uint32_t size, uint32_t mode);
     // 0, 1, 2 failure, or 3 Aborted when the handler answered false.
     uint32_t Enumerate(uint32_t value1, PlateHandler handler, uint32_t value2);
+
+    // The storage's metadata, through the plugin's metadata extension.
+    using MetadataEntries = std::vector<std::pair<std::string, std::string>>;
+    bool HasMetadata() const { return Plugin()->Metadata() != nullptr; }
+    bool CanWriteMetadata() const { return HasMetadata() && Plugin()->Metadata()->WriteMetadata != nullptr; }
+    // Every key and value, in the plugin's order: 0 Done, 1 Empty (none), 2
+    // failure (reason in the last error; also for a plugin without the
+    // extension).
+    uint32_t ReadMetadata(MetadataEntries* entries);
+    // Sets `key`, or deletes it when `value` is null: 0 Done, 1 Empty (a
+    // deleted key was not there), 2 failure.
+    uint32_t WriteMetadata(const char* key, const char* value);
 
     // The plugin's text (GetErrorText) as it stands; after a listing that
     // succeeded, a notice such as rows it left out, else usually empty.

@@ -34,6 +34,9 @@ public:
     uint32_t GetPlateData(const char* name, const void** data, uint32_t* size);
     uint32_t Write(const char* name, const void* data, uint32_t size, uint32_t mode);
     uint32_t Enumerate(PlateCallback callback, void* cookie);
+    // The pyramid's rows of gpkg_contents and gpkg_tile_matrix_set, and its
+    // zoom levels (geopackage_metadata.cpp); read-only.
+    uint32_t ReadMetadata(MetadataCallback callback, void* cookie);
 
     // The pyramid (tile table) the plates come from.
     const std::string& Pyramid() const { return table_; }

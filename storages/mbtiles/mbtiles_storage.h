@@ -40,6 +40,9 @@ public:
     uint32_t GetPlateData(const char* name, const void** data, uint32_t* size);
     uint32_t Write(const char* name, const void* data, uint32_t size, uint32_t mode);
     uint32_t Enumerate(PlateCallback callback, void* cookie);
+    // The metadata table's rows (mbtiles_metadata.cpp).
+    uint32_t ReadMetadata(MetadataCallback callback, void* cookie);
+    uint32_t WriteMetadata(const char* key, const char* value);
 
 private:
     // GetPlateData without its transaction handling.

@@ -1,9 +1,15 @@
 // The MBTiles storage plugin: plates are the tiles of an MBTiles file.
 #include "mbtiles_storage.h"
+#include "metadata_glue.h"
 
 extern "C" ULMORA_PLUGIN_EXPORT const char* ULMORA_CALL QueryPluginInterface(const PluginHostInfo* host,
                                                                              PluginInfo* info) {
     return storage_glue::FillPluginInfo<mbtiles::Storage>(
         host, info, "MBTiles: map tiles in an SQLite file (plain or deduplicated tiles)",
         SupportsWrite | SupportsList);
+}
+
+// The metadata table's rows, read and written.
+extern "C" ULMORA_PLUGIN_EXPORT const void* ULMORA_CALL QueryPluginExtension(const char* id) {
+    return storage_glue::MetadataGlue<mbtiles::Storage, true>::Query(id);
 }

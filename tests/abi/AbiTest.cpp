@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 static_assert(sizeof(PluginInfo) == (sizeof(void*) == 8 ? 56 : 36));
 static_assert(sizeof(ActionInterface) == (sizeof(void*) == 8 ? 28 : 20));
@@ -28,4 +31,37 @@ TEST(AbiTest, APluginBuiltFromTheHeaderAloneLoads)
     EXPECT_STREQ(plugin->Description(), "Layout check");
     EXPECT_EQ(plugin->CreateAction(), nullptr);
     EXPECT_EQ(ErrorText(kCurrentError), "Error requesting new action from plugin");
+}
+
+// A plugin built before extensions has no QueryPluginExtension: it loads as
+// before and has no metadata; one with the table is found at load time.
+TEST(AbiTest, TheMetadataExtensionIsFoundWhereAPluginHasIt)
+{
+    const PluginHostInfo host = {ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), ULMORA_PLUGIN_HOST_VALUE, 0};
+    struct Case {
+        const char* path;
+        bool hasMetadata;
+    };
+    for (const Case& c : {Case{ABI_PLUGIN_PATH, false}, Case{ABI_EXT_PLUGIN_PATH, true}}) {
+        SCOPED_TRACE(c.path);
+        auto plugin = LoadPlugin(c.path, &host, PluginTypeStorage);
+        ASSERT_NE(plugin, nullptr) << ErrorText(kCurrentError);
+        ASSERT_EQ(plugin->Metadata() != nullptr, c.hasMetadata);
+        if (!c.hasMetadata)
+            continue;
+        EXPECT_EQ(plugin->Metadata()->size, sizeof(MetadataExtension));
+        EXPECT_EQ(plugin->Metadata()->WriteMetadata, nullptr);
+        std::vector<std::pair<std::string, std::string>> entries;
+        struct Collect {
+            static uint32_t ULMORA_CALL Add(void* cookie, const char* key, const char* value)
+            {
+                static_cast<std::vector<std::pair<std::string, std::string>>*>(cookie)->emplace_back(key, value);
+                return 1;
+            }
+        };
+        EXPECT_EQ(plugin->Metadata()->ReadMetadata(nullptr, &Collect::Add, &entries), static_cast<uint32_t>(Done));
+        const std::vector<std::pair<std::string, std::string>> expected = {{"name", "Layout check"},
+                                                                           {"format", "png"}};
+        EXPECT_EQ(entries, expected);
+    }
 }

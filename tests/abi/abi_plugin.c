@@ -1,5 +1,7 @@
 /* The contract's records, checked field by field on the target it is compiled
- * for, and a minimal plugin built from the header alone. */
+ * for, and a minimal plugin built from the header alone: as a plugin written
+ * before extensions were (no QueryPluginExtension), and with
+ * ABI_WITH_EXTENSION as one that has the metadata extension. */
 #include "ulmora_plugin.h"
 
 #include <stddef.h>
@@ -32,6 +34,10 @@ CHECK(offsetof(ActionInterface, extension) == 16);
 CHECK(sizeof(ActionFunctions) == 24);
 CHECK(offsetof(ActionFunctions, GetPlateData) == 12);
 CHECK(offsetof(ActionFunctions, Enumerate) == 20);
+CHECK(sizeof(MetadataExtension) == 16);
+CHECK(offsetof(MetadataExtension, size) == 4);
+CHECK(offsetof(MetadataExtension, ReadMetadata) == 8);
+CHECK(offsetof(MetadataExtension, WriteMetadata) == 12);
 #elif defined(__x86_64__) || defined(_M_X64)
 /* Same order, packed, pointers of 8 bytes. */
 CHECK(sizeof(PluginHostInfo) == 16);
@@ -45,6 +51,9 @@ CHECK(offsetof(ActionInterface, magic) == 8);
 CHECK(offsetof(ActionInterface, reserved) == 16);
 CHECK(offsetof(ActionInterface, extension) == 20);
 CHECK(sizeof(ActionFunctions) == 48);
+CHECK(sizeof(MetadataExtension) == 24);
+CHECK(offsetof(MetadataExtension, ReadMetadata) == 8);
+CHECK(offsetof(MetadataExtension, WriteMetadata) == 16);
 #endif
 CHECK(ULMORA_PLUGIN_MAGIC == ('Z' | 'T' << 8 | 'Q' << 16 | 0x01u << 24));
 /* Plugins of every release were written against this host value. */
@@ -60,7 +69,11 @@ ULMORA_PLUGIN_EXPORT const char *ULMORA_CALL QueryPluginInterface(const PluginHo
     info->magic = ULMORA_PLUGIN_MAGIC;
     info->size = sizeof(PluginInfo);
     info->type = PluginTypeStorage;
+#ifdef ABI_WITH_EXTENSION
+    info->description = "Layout check with metadata";
+#else
     info->description = "Layout check";
+#endif
     info->flags = 0;
     info->Init = NULL;
     info->Shutdown = NULL;
@@ -68,3 +81,26 @@ ULMORA_PLUGIN_EXPORT const char *ULMORA_CALL QueryPluginInterface(const PluginHo
     info->FreeAction = FreeAction;
     return NULL;
 }
+
+#ifdef ABI_WITH_EXTENSION
+/* A fixed key list, enough for the host to find and call the table. */
+static uint32_t ULMORA_CALL ReadMetadata(ActionInterface *self, MetadataCallback callback, void *cookie)
+{
+    (void)self;
+    if (!callback(cookie, "name", "Layout check"))
+        return Aborted;
+    return callback(cookie, "format", "png") ? Done : Aborted;
+}
+
+static const MetadataExtension kMetadata = {ULMORA_PLUGIN_MAGIC, sizeof(MetadataExtension), ReadMetadata,
+                                            NULL};
+
+ULMORA_PLUGIN_EXPORT const void *ULMORA_CALL QueryPluginExtension(const char *id)
+{
+    const char *known = ULMORA_METADATA_EXTENSION;
+    size_t i = 0;
+    while (id[i] != '\0' && id[i] == known[i])
+        ++i;
+    return id[i] == known[i] ? &kMetadata : NULL;
+}
+#endif

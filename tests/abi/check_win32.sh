@@ -11,6 +11,19 @@ if ! command -v "$cc" >/dev/null 2>&1; then
     exit 1
 fi
 mkdir -p "$out"
+# A plugin with the metadata extension exports its second function by its
+# plain name too.
+"$cc" -std=c99 -Wall -Wextra -Wpedantic -Werror -shared -Wl,--kill-at -DABI_WITH_EXTENSION \
+    -I"$include" -o "$out/abi_ext_plugin.dll" "$source"
+extExports=$("$objdump" -p "$out/abi_ext_plugin.dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p')
+echo "$extExports"
+for name in QueryPluginInterface QueryPluginExtension; do
+    echo "$extExports" | grep -qw "$name" || { echo "FAIL: $name not exported"; exit 1; }
+done
+if echo "$extExports" | grep -q 'Query[A-Za-z]*@'; then
+    echo "FAIL: an export name is decorated"
+    exit 1
+fi
 # --kill-at drops the @8 that __stdcall adds to exported names.
 "$cc" -std=c99 -Wall -Wextra -Wpedantic -Werror -shared -Wl,--kill-at \
     -I"$include" -o "$out/abi_plugin.dll" "$source"

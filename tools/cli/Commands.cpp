@@ -73,6 +73,15 @@ const std::vector<CommandInfo>& Commands()
          "  --yes, -y        confirm the deletion without asking\n"
          "  --dry-run        say how many plates and bytes would be deleted; change nothing\n",
          &Delete},
+        {"meta", "STORAGE", 1, "show or change what describes the storage (its metadata)",
+         "The storage's metadata in the format's own keys, one a line: key, a tab, value\n"
+         "(control characters escaped; --json gives them exactly). --set and --delete\n"
+         "change keys, in the order given, where the format can hold them.\n",
+         {"--json", "--set", "--delete"},
+         "  --json           one JSON object, the keys under \"metadata\"\n"
+         "  --set KEY=VALUE  set KEY, replacing its value\n"
+         "  --delete KEY     delete KEY (a key that is not there is no error)\n",
+         &Meta},
         {"plugins", "", 0, "the storage plugins in the program's plugins folder, with their flags",
          "The storage plugins of the plugins folder beside the program: name, flags,\n"
          "default file extension and description; libraries that are no storage plugin\n"

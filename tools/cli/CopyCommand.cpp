@@ -118,6 +118,8 @@ int Copy(Context& context)
 
     Log("Copy %d plates data from storage %s into %s...", selected, source.c_str(), target.c_str());
     StorageAction& from = *session.Connection().Action();
+    // Before the plates, so that the target's description is the source's.
+    CopyMetadata(context, from, *into.action);
     context.progress.SetAbortable(true);
     int copied = 0;
     int failed = 0;

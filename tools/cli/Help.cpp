@@ -66,6 +66,8 @@ const char* Examples(const std::string& command)
                    "  ulmora-cli export world.mbtiles /srv/out --names broken.txt --move --existing overwrite\n"},
         {"delete", "  ulmora-cli delete world.mbtiles --levels 15- --dry-run\n"
                    "  ulmora-cli delete world.mbtiles --names broken.txt --yes\n"},
+        {"meta", "  ulmora-cli meta world.mbtiles --json\n"
+                 "  ulmora-cli meta world.mbtiles --set name=World --delete json\n"},
         {"plugins", "  ulmora-cli plugins\n"},
     };
     auto found = examples.find(command);

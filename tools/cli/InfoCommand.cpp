@@ -180,8 +180,9 @@ int Info(Context& context)
             first = false;
         }
         out += Format("],\"total\":{\"plates\":%" PRIu64 ",\"bytes\":%" PRIu64
-                      ",\"smallest\":%u,\"mean\":%.1f,\"largest\":%u,\"formats\":%s}}\n",
-                      total.plates, total.bytes, smallest(total), mean(total), total.largest, JsonFormats(total).c_str());
+                      ",\"smallest\":%u,\"mean\":%.1f,\"largest\":%u,\"formats\":%s},\"metadata\":%s}\n",
+                      total.plates, total.bytes, smallest(total), mean(total), total.largest, JsonFormats(total).c_str(),
+                      MetadataReport(*open.action, true).c_str());
         std::fputs(out.c_str(), stdout);
         return kExitDone;
     }
@@ -198,6 +199,7 @@ int Info(Context& context)
     for (const auto& [level, stats] : levels)
         row(std::to_string(level).c_str(), std::to_string(level - 1).c_str(), stats, coverage(level, stats));
     row("total", "", total, -1);
+    std::fputs(MetadataReport(*open.action, false).c_str(), stdout);
     return kExitDone;
 }
 

@@ -89,6 +89,25 @@ const std::vector<ValueOption>& ValueOptions()
         {"--threads", &ParseThreads},
         {"--coverage", [](Options& o, const std::string& v, std::string*) { o.coverage = v; return true; }},
         {"--chart", [](Options& o, const std::string& v, std::string*) { o.chart = v; return true; }},
+        {"--set",
+         [](Options& o, const std::string& v, std::string* e) {
+             const std::size_t equals = v.find('=');
+             if (equals == std::string::npos || equals == 0) {
+                 *e = "--set wants KEY=VALUE, not " + v;
+                 return false;
+             }
+             o.metadataChanges.emplace_back(v.substr(0, equals), v.substr(equals + 1));
+             return true;
+         }},
+        {"--delete",
+         [](Options& o, const std::string& v, std::string* e) {
+             if (v.empty()) {
+                 *e = "--delete wants a key";
+                 return false;
+             }
+             o.metadataChanges.emplace_back(v, std::nullopt);
+             return true;
+         }},
     };
     return options;
 }
@@ -150,7 +169,7 @@ int Parse(int argc, char** argv, Options* options)
     options->command = args[0];
     const CommandInfo* command = FindCommand(options->command);
     if (command == nullptr)
-        return Usage("unknown command " + options->command + " (commands: info, list, verify, export, copy, delete, plugins)");
+        return Usage("unknown command " + options->command + " (commands: info, list, verify, export, copy, delete, meta, plugins)");
     bool onlyArguments = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         std::string arg = args[i];

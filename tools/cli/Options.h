@@ -3,7 +3,9 @@
 
 #include "PlateFilter.h"
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cli {
@@ -21,6 +23,8 @@ struct Options {
     std::string namesOut;
     std::string coverage; // info: the coverage picture's file
     std::string chart;    // info: the per-level chart's file
+    // meta: --set KEY=VALUE and --delete KEY (no value), in the order given
+    std::vector<std::pair<std::string, std::optional<std::string>>> metadataChanges;
     bool json = false;
     bool quiet = false;
     bool verbose = false;

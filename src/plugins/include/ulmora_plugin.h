@@ -3,7 +3,8 @@
  *
  * This header is all a plugin author needs. It compiles as C99 and as C++.
  * A storage plugin is a shared library (.so on Linux, .dll on Windows) that
- * exports exactly one function, QueryPluginInterface.
+ * exports the function QueryPluginInterface and, optionally, the function
+ * QueryPluginExtension (see "Extensions" at the end), and nothing else.
  *
  * Conventions:
  *  1. Records are packed. Integer fields are 32-bit little-endian; pointer
@@ -217,6 +218,83 @@ ULMORA_PLUGIN_EXPORT const char *ULMORA_CALL QueryPluginInterface(const PluginHo
                                                                   PluginInfo *info);
 typedef const char *(ULMORA_CALL *QueryPluginInterfaceFn)(const PluginHostInfo *host,
                                                            PluginInfo *info);
+
+/*
+ * Extensions (since Ulmora 0.2)
+ *
+ * What a plugin can do beyond the records above comes as extensions: tables
+ * of functions, each named by an id of the form "vendor.name/version". The
+ * records above never change; a new ability is a new id, and an incompatible
+ * change of one is a new version of its id, so that a plugin and a program of
+ * different releases agree on every table they both know.
+ *
+ * A plugin with extensions exports a second function, QueryPluginExtension
+ * (on Windows by that plain name, like QueryPluginInterface). The program
+ * looks it up once, when it loads the library, after QueryPluginInterface
+ * was accepted, and asks for each id it knows. A plugin without the export
+ * has no extension and loads as before; so does a plugin whose answer is
+ * refused (a wrong magic or a smaller size than this header declares): the
+ * program then acts as if it had answered null.
+ *
+ * Every table starts with ULMORA_PLUGIN_MAGIC and its own size, is packed
+ * like the records above, is owned by the plugin and stays valid and
+ * unchanged while the library is loaded. Its functions follow conventions
+ * 2, 3 and 5 above and receive an action of this plugin as `self`, made by
+ * CreateAction and open (its Open answered non-zero). A function that
+ * returns Failed leaves a text for GetErrorText, as the action's own
+ * functions do. A later version of a table may append fields; the program
+ * reads no field beyond the size the table declares.
+ */
+
+/* Returns the table of the extension `id` (a zero-terminated text, the
+ * program's buffer, valid only during the call), or null when the plugin
+ * does not know it. May be called several times, and with ids that are
+ * not listed in this header: answer null to those. */
+ULMORA_PLUGIN_EXPORT const void *ULMORA_CALL QueryPluginExtension(const char *id);
+typedef const void *(ULMORA_CALL *QueryPluginExtensionFn)(const char *id);
+
+/* ---- "ulmora.metadata/1": what describes a storage -----------------------
+ *
+ * The storage's own description as key/value texts, in the format's own
+ * terms: an MBTiles file's metadata rows (name, format, bounds, minzoom, ...)
+ * as they are, a GeoPackage's table columns, the fields of a file header.
+ * Keys and values are zero-terminated UTF-8 texts; a key is never empty and
+ * neither contains a zero byte. The program shows and copies them and lets
+ * the user change them; it does not interpret a key it does not know. */
+#define ULMORA_METADATA_EXTENSION "ulmora.metadata/1"
+
+/* Called by the plugin once per key during ReadMetadata, synchronously, on
+ * the calling thread. `key` and `value` are the plugin's buffers, valid only
+ * during the call. Returns 1 to go on, 0 to stop: the plugin then stops at
+ * once and returns Aborted from ReadMetadata. */
+typedef uint32_t(ULMORA_CALL *MetadataCallback)(void *cookie, const char *key, const char *value);
+
+#if defined(_MSC_VER)
+#  pragma pack(push, 1)
+#endif
+
+typedef struct ULMORA_PACKED MetadataExtension {
+    uint32_t magic; /* ULMORA_PLUGIN_MAGIC */
+    uint32_t size;  /* at least sizeof(MetadataExtension) */
+    /* Calls `callback` once for every key of the open storage, in the
+     * format's order, passing `cookie` back unchanged. A key the format may
+     * hold twice is reported as often as it is there. Returns Done, Empty
+     * for a storage without any metadata, Aborted when the callback answered
+     * 0, or Failed with a text. */
+    uint32_t(ULMORA_CALL *ReadMetadata)(ActionInterface *self, MetadataCallback callback, void *cookie);
+    /* Sets `key` to `value`, replacing every value the key had, or deletes
+     * the key when `value` is null. The change is durable when the call
+     * returns. Returns Done; Empty when a deleted key was not there (nothing
+     * changed); Failed with a text when the format or the storage cannot
+     * hold it (read-only file, a key the format fixes). Null in a table of
+     * a format whose metadata cannot be changed: the program then never
+     * offers to. */
+    uint32_t(ULMORA_CALL *WriteMetadata)(ActionInterface *self, const char *key, const char *value);
+} MetadataExtension;
+
+#if defined(_MSC_VER)
+#  pragma pack(pop)
+#endif
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,183 @@
+// ulmora-cli meta and info's metadata: files of other writers read, keys
+// set and deleted and read back with SQLite, and a plugin without the
+// metadata extension named as such.
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Quote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+struct Outcome {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+Outcome RunCli(const TempFolder& folder, const std::vector<std::string>& arguments)
+{
+    std::string command = Quote(CLI_TOOL);
+    for (const std::string& argument : arguments)
+        command += " " + Quote(argument);
+    const int status = std::system((command + " >" + Quote(folder.File("stdout")) + " 2>" +
+                                    Quote(folder.File("stderr")) + " </dev/null").c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeFile(folder.File("stdout")),
+            ReadWholeFile(folder.File("stderr"))};
+}
+
+std::string Sql(const std::string& database, const std::string& sql)
+{
+    std::string result;
+    if (FILE* pipe = popen(("sqlite3 -batch " + Quote(database) + " " + Quote(sql)).c_str(), "r")) {
+        char buffer[4096];
+        std::size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            result.append(buffer, n);
+        pclose(pipe);
+    }
+    return result;
+}
+
+int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+
+struct Case {
+    const char* what;
+    const char* fixture; // copied into the folder as "@"
+    std::vector<std::string> arguments;
+    int code;
+    std::vector<std::string> out; // texts stdout must hold
+    std::vector<std::string> err; // texts stderr must hold
+    int outLines = -1;            // -1: not checked
+    bool readOnly = false;        // the copy without write bits
+};
+
+} // namespace
+
+TEST(MetaCliTest, CommandLines)
+{
+    // GDAL writes eight metadata rows; MapProxy an empty metadata table.
+    const std::vector<Case> cases = {
+        {"GDAL's rows", "gdal-world.mbtiles", {"meta", "@"}, 0,
+         {"name\tUlmora test world\n", "format\tjpg\n", "bounds\t-180,-85.0511287798066036,180,85.0511287798066036\n"}, {}, 8},
+        {"as JSON", "gdal-world.mbtiles", {"meta", "@", "--json"}, 0,
+         {"\"plugin\":\"mbtiles\",\"metadata\":{\"name\":\"Ulmora test world\",\"type\":\"overlay\""}, {}, 1},
+        {"MapProxy's empty table", "mapproxy-debug.mbtiles", {"meta", "@"}, 0, {}, {"has no metadata"}, 0},
+        {"MapProxy's as JSON", "mapproxy-debug.mbtiles", {"meta", "@", "--json"}, 0, {"\"metadata\":{}}"}, {}, 1},
+        {"info shows it", "gdal-world.mbtiles", {"info", "@"}, 0, {"total", "\nmetadata\n  name         Ulmora test world\n  type         overlay\n"}, {}},
+        {"info as JSON", "gdal-world.mbtiles", {"info", "@", "--json"}, 0,
+         {"\"metadata\":{\"name\":\"Ulmora test world\""}, {}, 1},
+        {"an old plugin", "gdal-world.mbtiles", {"meta", "@", "--plugin", OLD_PLUGIN}, 3, {},
+         {"has no metadata extension (ulmora.metadata/1): it cannot read a storage's metadata"}},
+        {"an old plugin, changing", "gdal-world.mbtiles", {"meta", "@", "--plugin", OLD_PLUGIN, "--set", "a=b"}, 3, {},
+         {"has no metadata extension"}},
+        {"--set without =", "gdal-world.mbtiles", {"meta", "@", "--set", "name"}, 2, {}, {"--set wants KEY=VALUE"}},
+        {"--set without a key", "gdal-world.mbtiles", {"meta", "@", "--set=", "=x"}, 2, {}, {"--set wants KEY=VALUE"}},
+        {"a read-only file", "gdal-world.mbtiles", {"meta", "@", "--set", "name=x"}, 3, {}, {"read-only"}, -1, true},
+        {"--set is meta's", "gdal-world.mbtiles", {"info", "@", "--set", "name=x"}, 2, {}, {"not one of info's"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        const std::string storage = folder.File("storage.mbtiles");
+        fs::copy_file(std::string(FIXTURE_DIR "/") + c.fixture, storage);
+        if (c.readOnly)
+            chmod(storage.c_str(), 0444);
+        const std::string before = Sql(storage, "SELECT * FROM metadata");
+        std::vector<std::string> arguments;
+        for (const std::string& argument : c.arguments)
+            arguments.push_back(argument == "@" ? storage : argument);
+        const Outcome outcome = RunCli(folder, arguments);
+        EXPECT_EQ(outcome.code, c.code) << outcome.err;
+        for (const std::string& text : c.out)
+            EXPECT_NE(outcome.out.find(text), std::string::npos) << "missing " << text << " in\n" << outcome.out;
+        for (const std::string& text : c.err)
+            EXPECT_NE(outcome.err.find(text), std::string::npos) << "missing " << text << " in\n" << outcome.err;
+        if (c.outLines >= 0) {
+            EXPECT_EQ(Lines(outcome.out), c.outLines) << outcome.out;
+        }
+        // None of these changes a key.
+        EXPECT_EQ(Sql(storage, "SELECT * FROM metadata"), before);
+    }
+}
+
+// --set and --delete in the order given, seen by SQLite and by meta itself;
+// a value with a line break and quotes comes back whole through --json.
+TEST(MetaCliTest, SetAndDeleteRoundTrip)
+{
+    TempFolder folder;
+    const std::string storage = folder.File("world.mbtiles");
+    fs::copy_file(FIXTURE_DIR "/gdal-world.mbtiles", storage);
+    Outcome outcome = RunCli(folder, {"meta", storage, "--set", "name=Renamed", "--delete", "description",
+                                      "--set=attribution=a \"b\"\nc", "--delete", "absent", "--set", "json=x",
+                                      "--delete", "json"});
+    ASSERT_EQ(outcome.code, 0) << outcome.err;
+    EXPECT_NE(outcome.err.find("no key absent to delete"), std::string::npos) << outcome.err;
+    EXPECT_EQ(Sql(storage, "SELECT name || '=' || value FROM metadata ORDER BY name"),
+              "attribution=a \"b\"\nc\nbounds=-180,-85.0511287798066036,180,85.0511287798066036\nformat=jpg\n"
+              "maxzoom=2\nminzoom=0\nname=Renamed\ntype=overlay\nversion=1.1\n");
+    outcome = RunCli(folder, {"meta", storage, "--json"});
+    ASSERT_EQ(outcome.code, 0) << outcome.err;
+    EXPECT_NE(outcome.out.find("\"name\":\"Renamed\""), std::string::npos) << outcome.out;
+    EXPECT_NE(outcome.out.find("\"attribution\":\"a \\\"b\\\"\\u000ac\""), std::string::npos) << outcome.out;
+    EXPECT_EQ(outcome.out.find("description"), std::string::npos) << outcome.out;
+    // The text form keeps one key a line.
+    outcome = RunCli(folder, {"meta", storage});
+    EXPECT_NE(outcome.out.find("attribution\ta \"b\"\\nc\n"), std::string::npos) << outcome.out;
+    EXPECT_EQ(Lines(outcome.out), 8) << outcome.out;
+}
+
+// copy carries the metadata between MBTiles files: a new target gets the
+// source's keys (the format requires "name"), a partial copy leaves out the
+// extent and zooms of the whole source, and a target keeps its own keys.
+TEST(MetaCliTest, CopyKeepsTheMetadataBetweenMbtilesFiles)
+{
+    const std::string all = "bounds=-180,-85.0511287798066036,180,85.0511287798066036\ndescription=gdal-world\n"
+                            "format=jpg\nmaxzoom=2\nminzoom=0\nname=Ulmora test world\ntype=overlay\nversion=1.1\n";
+    struct Case {
+        const char* what;
+        std::vector<std::string> options;
+        const char* targetSql; // makes the target first; null: a new file
+        std::string expected;  // name=value lines, sorted by name
+    };
+    const std::vector<Case> cases = {
+        {"a new file", {}, nullptr, all},
+        {"a partial copy", {"--z", "0-1"}, nullptr,
+         "description=gdal-world\nformat=jpg\nname=Ulmora test world\ntype=overlay\nversion=1.1\n"},
+        {"a target with its own name",
+         {},
+         "CREATE TABLE metadata (name TEXT, value TEXT); INSERT INTO metadata VALUES ('name', 'Mine');"
+         "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);",
+         "bounds=-180,-85.0511287798066036,180,85.0511287798066036\ndescription=gdal-world\n"
+         "format=jpg\nmaxzoom=2\nminzoom=0\nname=Mine\ntype=overlay\nversion=1.1\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        const std::string target = folder.File("copy.mbtiles");
+        if (c.targetSql)
+            Sql(target, c.targetSql);
+        std::vector<std::string> arguments = {"copy", FIXTURE_DIR "/gdal-world.mbtiles", target};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        const Outcome outcome = RunCli(folder, arguments);
+        ASSERT_EQ(outcome.code, 0) << outcome.err;
+        EXPECT_EQ(Sql(target, "SELECT name || '=' || value FROM metadata ORDER BY name"), c.expected);
+    }
+}

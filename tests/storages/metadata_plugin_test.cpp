@@ -1,0 +1,220 @@
+// The metadata extension of the shipped plugins, driven through the contract
+// header alone: QueryPluginExtension looked up as a host does, the table read
+// and written, and the result checked against SQLite where the file is one.
+#include "plugin_host.h"
+#include "sqlite_db.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace storage_test {
+namespace {
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+constexpr uint32_t kDone = Done, kEmpty = Empty, kFailed = Failed;
+
+// The plugin's metadata table, found the way the program finds it.
+const MetadataExtension* MetadataTable(const char* library) {
+    void* handle = dlopen(library, RTLD_NOW | RTLD_LOCAL);
+    if (!handle)
+        return nullptr;
+    auto query = reinterpret_cast<QueryPluginExtensionFn>(dlsym(handle, "QueryPluginExtension"));
+    // The handle stays open: the table lives in the library.
+    return query ? static_cast<const MetadataExtension*>(query(ULMORA_METADATA_EXTENSION)) : nullptr;
+}
+
+uint32_t ULMORA_CALL Collect(void* cookie, const char* key, const char* value) {
+    static_cast<Entries*>(cookie)->emplace_back(key, value);
+    return 1;
+}
+
+uint32_t Read(const MetadataExtension* table, Action& action, Entries* entries) {
+    entries->clear();
+    return table->ReadMetadata(action.Raw(), &Collect, entries);
+}
+
+// The metadata rows as SQLite has them: the oracle.
+Entries SqlMetadata(const std::string& path) {
+    SqliteDb db(path);
+    sqlite3_stmt* stmt = nullptr;
+    Entries entries;
+    sqlite3_prepare_v2(db.get(), "SELECT name, value FROM metadata", -1, &stmt, nullptr);
+    while (sqlite3_step(stmt) == SQLITE_ROW)
+        entries.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)),
+                             reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)));
+    sqlite3_finalize(stmt);
+    return entries;
+}
+
+TEST(MetadataExtension, OtherIdsAndVersionsAreAnsweredWithNull) {
+    void* handle = dlopen(MBTILES_PLUGIN, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr);
+    auto query = reinterpret_cast<QueryPluginExtensionFn>(dlsym(handle, "QueryPluginExtension"));
+    ASSERT_NE(query, nullptr);
+    for (const char* id : {"ulmora.metadata/2", "ulmora.metadata", "", "ulmora.metadata/1x"})
+        EXPECT_EQ(query(id), nullptr) << id;
+    const auto* table = static_cast<const MetadataExtension*>(query(ULMORA_METADATA_EXTENSION));
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->magic, ULMORA_PLUGIN_MAGIC);
+    EXPECT_GE(table->size, sizeof(MetadataExtension));
+    dlclose(handle);
+}
+
+// Files of other writers: the rows as they wrote them, in their order.
+TEST(MetadataExtension, MbtilesReadsTheMetadataRowsOfOtherWriters) {
+    const MetadataExtension* table = MetadataTable(MBTILES_PLUGIN);
+    ASSERT_NE(table, nullptr);
+    LoadedPlugin plugin(MBTILES_PLUGIN);
+    struct Case {
+        const char* file;
+        uint32_t result;
+        const char* name; // the "name" row; null: none
+    };
+    const Case cases[] = {
+        {"gdal-world.mbtiles", kDone, "Ulmora test world"},
+        {"gdal-empty.mbtiles", kDone, "gdal-empty"},
+        {"mapproxy-debug.mbtiles", kEmpty, nullptr}, // MapProxy leaves its metadata table empty
+        {"grids.mbtiles", kDone, "Ulmora grids"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string path = std::string(FIXTURE_DIR "/") + c.file;
+        Action action(plugin);
+        ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+        Entries entries;
+        EXPECT_EQ(Read(table, action, &entries), c.result);
+        EXPECT_EQ(entries, SqlMetadata(path));
+        if (c.name) {
+            EXPECT_NE(std::find(entries.begin(), entries.end(), std::pair<std::string, std::string>("name", c.name)),
+                      entries.end());
+        }
+    }
+}
+
+TEST(MetadataExtension, MbtilesSetsAndDeletesKeysDurably) {
+    const MetadataExtension* table = MetadataTable(MBTILES_PLUGIN);
+    ASSERT_NE(table, nullptr);
+    ASSERT_NE(table->WriteMetadata, nullptr);
+    LoadedPlugin plugin(MBTILES_PLUGIN);
+    TempDir dir;
+    const std::string world = dir / "world.mbtiles";
+    std::filesystem::copy_file(FIXTURE_DIR "/gdal-world.mbtiles", world);
+    {
+        Action action(plugin);
+        ASSERT_TRUE(action.Open(world));
+        // A store pending in the plugin's batch is committed with the change.
+        ASSERT_EQ(action.Delete("t"), kDone);
+        struct Step {
+            const char* key;
+            const char* value; // null: delete
+            uint32_t result;
+        };
+        const Step steps[] = {
+            {"name", "Renamed world", kDone},     {"attribution", "© contributors", kDone},
+            {"description", nullptr, kDone},      {"description", nullptr, kEmpty},
+            {"json", "{\"a\": \"b\"}", kDone},    {"json", "{}", kDone},
+        };
+        for (const Step& step : steps)
+            EXPECT_EQ(table->WriteMetadata(action.Raw(), step.key, step.value), step.result) << step.key;
+        // Seen by another connection while the action is still open.
+        const Entries expected = {{"type", "overlay"},  {"version", "1.1"},  {"format", "jpg"},
+                                  {"bounds", "-180,-85.0511287798066036,180,85.0511287798066036"},
+                                  {"maxzoom", "2"},     {"minzoom", "0"},    {"name", "Renamed world"},
+                                  {"attribution", "© contributors"},         {"json", "{}"}};
+        EXPECT_EQ(SqlMetadata(world), expected);
+        Entries entries;
+        EXPECT_EQ(Read(table, action, &entries), kDone);
+        EXPECT_EQ(entries, expected);
+    }
+    SqliteDb db(world);
+    EXPECT_EQ(db.Int("SELECT count(*) FROM tiles WHERE zoom_level = 0"), 0);
+}
+
+TEST(MetadataExtension, MbtilesWritesIntoAnEmptyFileAndNotIntoAReadOnlyOne) {
+    const MetadataExtension* table = MetadataTable(MBTILES_PLUGIN);
+    ASSERT_NE(table, nullptr);
+    LoadedPlugin plugin(MBTILES_PLUGIN);
+    TempDir dir;
+    // An empty file (a copy's new target) gets the MBTiles tables with its
+    // first key, as with its first plate.
+    const std::string fresh = dir / "fresh.mbtiles";
+    WriteFile(fresh, "");
+    {
+        Action action(plugin);
+        ASSERT_TRUE(action.Open(fresh));
+        Entries entries;
+        EXPECT_EQ(Read(table, action, &entries), kEmpty);
+        EXPECT_EQ(table->WriteMetadata(action.Raw(), "absent", nullptr), kEmpty);
+        EXPECT_EQ(table->WriteMetadata(action.Raw(), "name", "Fresh"), kDone);
+        std::vector<Plate> plates;
+        EXPECT_EQ(action.Enumerate(&plates), kEmpty);
+    }
+    EXPECT_EQ(SqlMetadata(fresh), (Entries{{"name", "Fresh"}}));
+
+    const std::string locked = dir / "locked.mbtiles";
+    std::filesystem::copy_file(FIXTURE_DIR "/gdal-world.mbtiles", locked);
+    chmod(locked.c_str(), 0444);
+    Action action(plugin);
+    ASSERT_TRUE(action.Open(locked));
+    EXPECT_EQ(table->WriteMetadata(action.Raw(), "name", "Changed"), kFailed);
+    EXPECT_NE(action.ErrorText().find("read-only"), std::string::npos) << action.ErrorText();
+    EXPECT_EQ(SqlMetadata(locked), SqlMetadata(FIXTURE_DIR "/gdal-world.mbtiles"));
+}
+
+// The pyramid the plates come from, in the format's own columns; the
+// columns are the format's bookkeeping, so the table offers no writing.
+TEST(MetadataExtension, GeoPackageReadsItsPyramidsRows) {
+    const MetadataExtension* table = MetadataTable(GEOPACKAGE_PLUGIN);
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->WriteMetadata, nullptr);
+    LoadedPlugin plugin(GEOPACKAGE_PLUGIN);
+    const std::string mercator = "-20037508.3427892";
+    const std::string mercatorMax = "20037508.3427892";
+    struct Case {
+        const char* file;
+        Entries expected;
+    };
+    const Case cases[] = {
+        {"world.gpkg",
+         {{"gpkg_contents.table_name", "world"}, {"gpkg_contents.data_type", "tiles"},
+          {"gpkg_contents.identifier", "world"}, {"gpkg_contents.description", ""},
+          {"gpkg_contents.last_change", "2026-12-10T13:40:23.175Z"}, {"gpkg_contents.min_x", mercator},
+          {"gpkg_contents.min_y", mercator}, {"gpkg_contents.max_x", mercatorMax},
+          {"gpkg_contents.max_y", mercatorMax}, {"gpkg_contents.srs_id", "3857"},
+          {"gpkg_tile_matrix_set.table_name", "world"}, {"gpkg_tile_matrix_set.srs_id", "3857"},
+          {"gpkg_tile_matrix_set.min_x", mercator}, {"gpkg_tile_matrix_set.min_y", mercator},
+          {"gpkg_tile_matrix_set.max_x", mercatorMax}, {"gpkg_tile_matrix_set.max_y", mercatorMax},
+          {"gpkg_tile_matrix.zoom_level", "0,1,2"}}},
+        // Three pyramids: the first Web-Mercator one is described, not the
+        // geographic one before it.
+        {"several.gpkg",
+         {{"gpkg_contents.table_name", "mercator_webp"}, {"gpkg_contents.data_type", "tiles"},
+          {"gpkg_contents.identifier", "mercator_webp"}, {"gpkg_contents.description", ""},
+          {"gpkg_contents.last_change", "2026-12-10T13:40:24.556Z"}, {"gpkg_contents.min_x", mercator},
+          {"gpkg_contents.min_y", mercator}, {"gpkg_contents.max_x", mercatorMax},
+          {"gpkg_contents.max_y", mercatorMax}, {"gpkg_contents.srs_id", "3857"},
+          {"gpkg_tile_matrix_set.table_name", "mercator_webp"}, {"gpkg_tile_matrix_set.srs_id", "3857"},
+          {"gpkg_tile_matrix_set.min_x", mercator}, {"gpkg_tile_matrix_set.min_y", mercator},
+          {"gpkg_tile_matrix_set.max_x", mercatorMax}, {"gpkg_tile_matrix_set.max_y", mercatorMax},
+          {"gpkg_tile_matrix.zoom_level", "0,1"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        Action action(plugin);
+        ASSERT_TRUE(action.Open(std::string(FIXTURE_DIR "/geopackage/") + c.file)) << action.ErrorText();
+        Entries entries;
+        EXPECT_EQ(Read(table, action, &entries), kDone);
+        EXPECT_EQ(entries, c.expected);
+    }
+}
+
+} // namespace
+} // namespace storage_test
