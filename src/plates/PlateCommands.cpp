@@ -12,16 +12,24 @@ namespace {
 
 class WindowHost final : public PlateRunHost {
 public:
-    explicit WindowHost(const std::function<void()>& reload) : reload_(reload) {}
+    WindowHost(const std::function<void()>& reload, CustomBkList* list) : reload_(reload), list_(list) {}
     void PumpMessages() override { QCoreApplication::processEvents(); }
     void ReloadStorage() override
     {
         if (reload_)
             reload_();
     }
+    // Once for the whole run: the summary beside the tool bar is counted
+    // again at each change of the selection.
+    void DeselectHandled(int end) override
+    {
+        if (end > 0)
+            list_->SetSelectedRange(0, end - 1, false);
+    }
 
 private:
     const std::function<void()>& reload_;
+    CustomBkList* list_;
 };
 
 bool CanRun(const PlateCommandWindow& window)
@@ -51,7 +59,7 @@ void RunExportCommand(const PlateCommandWindow& window)
     ExportOptions options;
     if (!AskExportOptions(window.link, window.owner, &options))
         return;
-    WindowHost host(window.reload);
+    WindowHost host(window.reload, window.list);
     ListUpdate update(window.list);
     RunExport({*window.action, *window.plates, window.list->Selection(), *window.operation, *window.period, host,
                window.owner},
@@ -62,7 +70,7 @@ void RunDeleteCommand(const PlateCommandWindow& window)
 {
     if (!CanRun(window))
         return;
-    WindowHost host(window.reload);
+    WindowHost host(window.reload, window.list);
     ListUpdate update(window.list);
     RunDelete({*window.action, *window.plates, window.list->Selection(), *window.operation, *window.period, host,
                window.owner});

@@ -210,8 +210,10 @@ class CountingHost final : public PlateRunHost {
 public:
     int pumps = 0;
     int reloads = 0;
+    std::vector<int> deselected; // the ends given, one per run
     void PumpMessages() override { ++pumps; }
     void ReloadStorage() override { ++reloads; }
+    void DeselectHandled(int end) override { deselected.push_back(end); }
 };
 
 class PlateRunTest : public ::testing::Test {
@@ -568,11 +570,12 @@ TEST_F(PlateRunTest, DeletionCountsAndAsks)
         bool second;              // the second plate's deletion fails
         std::vector<std::string> lines;
         int done;
+        int handledEnd; // the plates below it are deselected
     } cases[] = {
-        {"all deleted", {BoxYes}, false, false, {"Plates successfully deleted from storage: 3 of 3"}, 3},
-        {"a failure, go on", {BoxYes, BoxYes}, false, true, {"Plates successfully deleted from storage: 2 of 3"}, 2},
+        {"all deleted", {BoxYes}, false, false, {"Plates successfully deleted from storage: 3 of 3"}, 3, 3},
+        {"a failure, go on", {BoxYes, BoxYes}, false, true, {"Plates successfully deleted from storage: 2 of 3"}, 2, 3},
         {"a failure, stop", {BoxYes, BoxNo}, false, true,
-         {"Delete cancelled with errors", "Plates successfully deleted from storage: 1 of 3"}, 1},
+         {"Delete cancelled with errors", "Plates successfully deleted from storage: 1 of 3"}, 1, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -595,6 +598,8 @@ TEST_F(PlateRunTest, DeletionCountsAndAsks)
         }
         EXPECT_EQ(result.done, c.done);
         EXPECT_EQ(static_cast<int>(storage.deleted.size()), c.done);
+        EXPECT_EQ(host.deselected, std::vector<int>{c.handledEnd}) << "the plate that stopped the run stays selected";
+        host.deselected.clear();
         EXPECT_TRUE(Logged("Delete 3 plates data from storage..."));
         for (const std::string& line : c.lines)
             EXPECT_TRUE(Logged(line)) << line;
