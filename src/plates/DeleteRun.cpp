@@ -1,6 +1,7 @@
 #include "plates/DeleteRun.h"
 
 #include "base/ListSelection.h"
+#include "base/Text.h"
 #include "base/Translate.h"
 #include "browse/PlateList.h"
 #include "log/Errors.h"
@@ -78,7 +79,7 @@ PlateRunResult RunDelete(const PlateRun& run)
 
     DeleteStep step(run);
     RunPlateLoop(run, step,
-                 {Translate("Delete %d plates data from storage..."), Translate("Delete cancelled with errors"),
+                 {Format(Translate("Delete %d plates data from storage..."), result.selected), Translate("Delete cancelled with errors"),
                   Translate("Delete stopped by the user"), Translate("Plates successfully deleted from storage: %d of %d")},
                  result);
     return result;

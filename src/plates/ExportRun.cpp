@@ -456,7 +456,7 @@ PlateRunResult RunExport(const PlateRun& run, ExportOptions options, platform::F
         return result;
     ExportStep step(run, options, exporter);
     RunPlateLoop(run, step,
-                 {Translate("Export %d plates data from storage..."), Translate("Export cancelled with errors"),
+                 {Format(Translate("Export %d plates data from storage..."), result.selected), Translate("Export cancelled with errors"),
                   Translate("Export stopped by the user"), Translate("Plates successfully exported from storage: %d of %d")},
                  result);
     return result;

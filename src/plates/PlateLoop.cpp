@@ -10,7 +10,7 @@ void RunPlateLoop(const PlateRun& run, PlateStep& step, const PlateLoopTexts& te
 {
     result.started = true;
     run.operation.SetAbortable(true);
-    Log(texts.start, result.selected);
+    Log("%s", texts.start.c_str());
 
     int handledEnd = 0; // the selected plates below it were handled
     auto finish = [&] {

@@ -7,12 +7,14 @@
 
 #include "plates/PlateRun.h"
 
+#include <string>
+
 struct PlateItem;
 
-// The lines of one kind of run, already translated; each takes the counts
-// named.
+// The lines of one kind of run, already translated; the summary takes the
+// counts named.
 struct PlateLoopTexts {
-    const char* start;     // (selected)
+    std::string start;     // the first line, formatted
     const char* cancelled; // a plate stopped the run
     const char* aborted;   // the user pressed Abort
     const char* summary;   // (done, selected)

@@ -56,6 +56,7 @@ struct PlateRunResult {
     int done = 0;          // plates exported (with Move: also deleted), deleted or copied
     int handled = 0;       // plates the run went through, done or not
     uint64_t bytes = 0;    // copy: the data of the plates done
+    int undone = 0;        // answered done, then taken back by a batch that failed (counted in errors)
     int errors = 0;        // plates that failed
     int skipped = 0;       // plates left alone on purpose (an existing file kept)
     bool aborted = false;  // the user pressed Abort
