@@ -182,6 +182,9 @@ void TMainForm::CreateToolBar(QWidget* parent)
     btnExport = new QPushButton(toolBar);
     btnExport->setObjectName("btnExport");
     btnExport->setFixedWidth(90);
+    btnCopy = new QPushButton(toolBar);
+    btnCopy->setObjectName("btnCopy");
+    btnCopy->setFixedWidth(90);
     btnDelete = new QPushButton(toolBar);
     btnDelete->setObjectName("btnDelete");
     btnDelete->setFixedWidth(90);
@@ -189,6 +192,7 @@ void TMainForm::CreateToolBar(QWidget* parent)
     tools->addSpacing(10);
     tools->addWidget(btnSelect);
     tools->addWidget(btnExport);
+    tools->addWidget(btnCopy);
     tools->addWidget(btnDelete);
     tools->addSpacing(10);
     txtSummary = new QLabel(toolBar);
@@ -297,6 +301,7 @@ void TMainForm::ConnectCommands()
     connect(btnLoad, &QPushButton::clicked, this, Command<&TMainForm::btnLoadClick>());
     connect(edtStorage, &QLineEdit::returnPressed, this, Command<&TMainForm::edtStorageReturnPressed>());
     connect(btnExport, &QPushButton::clicked, this, Command<&TMainForm::btnExportClick>());
+    connect(btnCopy, &QPushButton::clicked, this, Command<&TMainForm::btnCopyClick>());
     connect(btnDelete, &QPushButton::clicked, this, Command<&TMainForm::btnDeleteClick>());
     connect(PopupMenu1, &QMenu::aboutToShow, this, Command<&TMainForm::PopupMenu1MenuItemCheck>());
     connect(A1, &QAction::triggered, this, Command<&TMainForm::A1Click>());
@@ -360,9 +365,11 @@ void TMainForm::ApplyCaptions()
     FitButton(btnLoad, 130);
     btnSelect->setText(Tr("&S Select"));
     btnExport->setText(Tr("&E Export..."));
+    btnCopy->setText(Tr("&C Copy to..."));
     btnDelete->setText(Tr("&D Delete"));
     FitButton(btnSelect, 103);
     FitButton(btnExport, 90);
+    FitButton(btnCopy, 90);
     FitButton(btnDelete, 90);
     A1->setText(Tr("All"));
     I1->setText(Tr("Invert selection"));
@@ -398,6 +405,7 @@ void TMainForm::ApplyToolTips()
     btnLoad->setToolTip(Tr("Load the storage, or release the loaded one"));
     btnSelect->setToolTip(Tr("Select all plates (Ctrl+A), invert the selection or select by zoom levels"));
     btnExport->setToolTip(Tr("Export the selected plates into image files"));
+    btnCopy->setToolTip(Tr("Copy the selected plates into another storage, through its plugin"));
     btnDelete->setToolTip(Tr("Delete the selected plates from the storage"));
 }
 

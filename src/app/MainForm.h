@@ -95,6 +95,7 @@ public:
     QPushButton* btnLoad;
     QToolButton* btnSelect;
     QPushButton* btnExport;
+    QPushButton* btnCopy;
     QPushButton* btnDelete;
     QLabel* txtSummary; // plates listed, selected and their size
     QMenu* PopupMenu1;
@@ -191,6 +192,7 @@ private:
     // What the export and delete commands work on.
     PlateCommandWindow PlateCommandParts();
     void btnExportClick();
+    void btnCopyClick();
     void btnDeleteClick();
     void A1Click();
     void I1Click();

@@ -115,6 +115,7 @@ void TMainForm::listClick()
     const bool plates = PlateCount() > 0;
     btnSelect->setEnabled(plates);
     btnExport->setEnabled(plates);
+    btnCopy->setEnabled(plates);
     btnDelete->setEnabled(plates);
     // Kept current here too, for Ctrl+A, which works without the menu.
     A1->setEnabled(plates);
@@ -196,10 +197,12 @@ PlateCommandWindow TMainForm::PlateCommandParts()
             &operation_, &session_.Period(), [this] {
                 ReleaseStorage();
                 LoadStorage();
-            }};
+            }, &session_.Plugins()};
 }
 
 void TMainForm::btnExportClick() { RunExportCommand(PlateCommandParts()); }
+
+void TMainForm::btnCopyClick() { RunCopyCommand(PlateCommandParts()); }
 
 void TMainForm::btnDeleteClick() { RunDeleteCommand(PlateCommandParts()); }
 

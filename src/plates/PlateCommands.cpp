@@ -1,9 +1,18 @@
 #include "plates/PlateCommands.h"
 
+#include "plates/AskCopyForm.h"
 #include "plates/AskExportForm.h"
+#include "plates/CopyRun.h"
 #include "plates/DeleteRun.h"
 #include "plates/ExportRun.h"
+#include "base/Translate.h"
+#include "log/Errors.h"
+#include "plugins/Plugin.h"
+#include "plugins/PluginChoice.h"
 #include "widgets/CustomBkList.h"
+
+#include <filesystem>
+#include <system_error>
 
 #include <QCoreApplication>
 #include <QHeaderView>
@@ -74,4 +83,50 @@ void RunDeleteCommand(const PlateCommandWindow& window)
     ListUpdate update(window.list);
     RunDelete({*window.action, *window.plates, window.list->Selection(), *window.operation, *window.period, host,
                window.owner});
+}
+
+void RunCopyCommand(const PlateCommandWindow& window)
+{
+    if (!CanRun(window) || window.plugins == nullptr)
+        return;
+    CopyTargetChoice choice;
+    if (!AskCopyTarget(window.link, *window.plugins, window.owner, &choice))
+        return;
+    // Before the target is made: one inside the storage would be made among its plates.
+    if (!CopyTargetApart(window.action->StoragePath(), choice.path)) {
+        ErrorBox(window.owner, "%s", ErrorText(kCurrentError).c_str());
+        return;
+    }
+    std::unique_ptr<StoragePlugin> plugin = LoadPlugin(choice.pluginPath.c_str(), &HostInfo(), PluginTypeStorage);
+    if (plugin == nullptr) {
+        const std::string why = ErrorText(kCurrentError);
+        ErrorBox(window.owner, Translate("Error loading storage plugin: %s"), why.c_str());
+        return;
+    }
+    bool made = false;
+    if (!MakeCopyTarget(choice.path, &made)) {
+        ErrorBox(window.owner, "%s", ErrorText(kCurrentError).c_str());
+        return;
+    }
+    StorageAction* target = plugin->CreateAction();
+    if (target == nullptr || !target->Open(choice.path.c_str())) {
+        const std::string why = ErrorText(kCurrentError);
+        if (made) {
+            std::error_code ignored;
+            std::filesystem::remove(StoragePathPart(choice.path), ignored);
+        }
+        if (target == nullptr)
+            ErrorBox(window.owner, Translate("Error creating storage action: %s"), why.c_str());
+        else
+            ErrorBox(window.owner, Translate("Error initialize storage data \"%s\": %s"), choice.path.c_str(), why.c_str());
+        return;
+    }
+    CopyOptions options;
+    options.AskOnError = choice.askOnError;
+    const std::function<void()> noReload; // the storage copied from is as it was
+    WindowHost host(noReload, window.list);
+    ListUpdate update(window.list);
+    RunCopy({*window.action, *window.plates, window.list->Selection(), *window.operation, *window.period, host,
+             window.owner},
+            *target, options);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The window's side of the export and delete commands: it gathers what the
+// The window's side of the export, delete and copy commands: it gathers what the
 // runs need from the window that starts them, asks for the options, and
 // starts the run.
 
@@ -8,6 +8,7 @@
 class CustomBkList;
 class Operation;
 class PlateList;
+class PluginsArray;
 class PRPeriod;
 class QWidget;
 class StorageAction;
@@ -22,6 +23,7 @@ struct PlateCommandWindow {
     Operation* operation = nullptr;
     PRPeriod* period = nullptr;
     std::function<void()> reload;   // releases the storage and loads it again
+    const PluginsArray* plugins = nullptr; // the registry: the plugins a copy may write with
 };
 
 // "&E Export...": nothing unless a storage is open and plates are selected;
@@ -29,3 +31,8 @@ struct PlateCommandWindow {
 void RunExportCommand(const PlateCommandWindow& window);
 // "&D Delete": the same conditions, then the run with its confirmation.
 void RunDeleteCommand(const PlateCommandWindow& window);
+// "&C Copy to...": the same conditions, then the target's path and plugin;
+// the target is made when missing and opened through a plugin instance of
+// its own, and the run copies into it. The storage is not loaded again: the
+// plates copied are deselected.
+void RunCopyCommand(const PlateCommandWindow& window);
