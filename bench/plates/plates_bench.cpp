@@ -28,14 +28,6 @@
 
 namespace {
 
-class QuietOperation final : public Operation {
-protected:
-    void ShowText(const std::string&) override {}
-    void End() override {}
-    void ApplyAbortable(bool) override {}
-    bool TakeAborted() override { return false; }
-};
-
 // Says yes to the confirmation; reports any other box, which a clean run never shows.
 class YesBoxes final : public BoxPresenter {
 public:
