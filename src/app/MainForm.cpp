@@ -4,6 +4,7 @@
 #include "base/Dictionary.h"
 #include "base/Text.h"
 #include "base/Translate.h"
+#include "browse/CoverageView.h"
 #include "browse/Selection.h"
 #include "config/ConfigItem.h"
 #include "config/ConfigKeys.h"
@@ -194,6 +195,11 @@ void TMainForm::CreateToolBar(QWidget* parent)
     tools->addWidget(btnExport);
     tools->addWidget(btnCopy);
     tools->addWidget(btnDelete);
+    btnCoverage = new QToolButton(toolBar);
+    btnCoverage->setObjectName("btnCoverage");
+    btnCoverage->setCheckable(true);
+    btnCoverage->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    tools->addWidget(btnCoverage);
     tools->addSpacing(10);
     txtSummary = new QLabel(toolBar);
     txtSummary->setObjectName("txtSummary");
@@ -274,6 +280,20 @@ void TMainForm::CreatePlateArea(QWidget* parent)
     txtImage->setObjectName("txtImage");
     txtImage->setFixedHeight(26);
     txtImage->setText("-\n-");
+    coverage = new CoverageView(panelRight);
+    coverage->hide();
+    coverage->SetSource(&session_.Plates(), &session_.Selection());
+    coverage->RunBuild = [this](const std::function<void()>& build) {
+        RunWindowCommand([&] {
+            operation_.SetAbortable(true);
+            OperationEnd end(operation_);
+            build();
+        });
+    };
+    coverage->OnProgress = [this](int done, int count) { return CoverageProgress(done, count); };
+    coverage->OnSelectArea = [this](const GeoBox& box, int fromZoom) {
+        RunWindowCommand([&] { CoverageSelectArea(box, fromZoom); });
+    };
     panelRight->setMinimumSize(1, txtImage->height() + 1);
     panelRight->installEventFilter(this);
     splitter->addWidget(listArea);
@@ -308,6 +328,7 @@ void TMainForm::ConnectCommands()
     connect(I1, &QAction::triggered, this, Command<&TMainForm::I1Click>());
     connect(L1, &QAction::triggered, this, Command<&TMainForm::L1Click>());
     connect(B1, &QAction::triggered, this, Command<&TMainForm::B1Click>());
+    connect(btnCoverage, &QToolButton::toggled, this, Command<&TMainForm::btnCoverageClick>());
 }
 
 void TMainForm::CreateMenu()
@@ -367,6 +388,7 @@ void TMainForm::ApplyCaptions()
     btnExport->setText(Tr("&E Export..."));
     btnCopy->setText(Tr("&C Copy to..."));
     btnDelete->setText(Tr("&D Delete"));
+    btnCoverage->setText(Tr("&M Map"));
     FitButton(btnSelect, 103);
     FitButton(btnExport, 90);
     FitButton(btnCopy, 90);
@@ -407,6 +429,8 @@ void TMainForm::ApplyToolTips()
     btnExport->setToolTip(Tr("Export the selected plates into image files"));
     btnCopy->setToolTip(Tr("Copy the selected plates into another storage, through its plugin"));
     btnDelete->setToolTip(Tr("Delete the selected plates from the storage"));
+    btnCoverage->setToolTip(Tr("Show where the storage has plates, level by level, instead of the preview"));
+    coverage->ApplyCaptions();
 }
 
 void TMainForm::FitButton(QWidget* button, int designWidth)
@@ -531,6 +555,7 @@ void TMainForm::LayoutPreview()
     const int side = std::max(1, std::min(width, room));
     image->setGeometry((width - side) / 2, 0, side, side);
     txtImage->setGeometry(0, side, width, txtImage->height());
+    coverage->setGeometry(0, 0, width, panelRight->height());
 }
 
 // ---- shutdown --------------------------------------------------------------

@@ -921,7 +921,7 @@ std::map<std::string, std::string> ReadAll(StorageAction& action, PlateList& pla
 
 TEST_F(PlateRunTest, RoundTripFromAGdalMbtilesIntoAFolderStorage)
 {
-    static const PluginHostInfo kHost{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), 0x00010000, 0};
+    static const PluginHostInfo kHost{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), ULMORA_PLUGIN_HOST_VALUE, 0};
     const std::string source = folder.File("world.mbtiles");
     fs::copy_file(FIXTURE_MBTILES, source);
 
@@ -970,7 +970,7 @@ void WriteAt(const std::string& path, const std::string& content)
 
 TEST_F(PlateRunTest, AnExportThatOverlapsTheStorageIsRefused)
 {
-    static const PluginHostInfo kHost{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), 0x00010000, 0};
+    static const PluginHostInfo kHost{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), ULMORA_PLUGIN_HOST_VALUE, 0};
     const std::string store = folder.File("store");
     const std::map<std::string, std::string> stored = {
         {"t.jpg", "world"}, {"t/q.jpg", "north-west"}, {"t/r.jpg", "north-east"}};

@@ -50,7 +50,7 @@ TEST_P(PluginRecords, FillsExactlyThePluginInfoBlock) {
 TEST_P(PluginRecords, RefusesAHostOfAnotherMagic) {
     LoadedPlugin plugin(GetParam().path);
     ASSERT_EQ(plugin.LoadError(), "");
-    const PluginHostInfo stranger{0x0251545A, sizeof(PluginHostInfo), 0x00010000, 0};
+    const PluginHostInfo stranger{0x0251545A, sizeof(PluginHostInfo), ULMORA_PLUGIN_HOST_VALUE, 0};
     PluginInfo info{};
     const char* refusal = plugin.Query()(&stranger, &info);
     ASSERT_NE(refusal, nullptr);
