@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -85,17 +86,36 @@ bool Judge(const ImageLibrary& decoder, Job& job, BrokenPlate* broken)
         broken->detail = decoder.GetErrorString != nullptr ? decoder.GetErrorString(code) : "";
         return true;
     }
-    const int width = bitmap->Width;
-    const int height = bitmap->Height;
+    // Its size is judged once every plate is decoded, against the storage's
+    // tile size.
+    broken->fault = PlateFault::WrongSize;
+    broken->width = bitmap->Width;
+    broken->height = bitmap->Height;
     decoder.FreeBitmap(bitmap);
     if (decoder.FreeFileInformation != nullptr)
         decoder.FreeFileInformation(&information);
-    if (width == kPlateSide && height == kPlateSide)
-        return false;
-    broken->fault = PlateFault::WrongSize;
-    broken->width = width;
-    broken->height = height;
-    return true;
+    return false;
+}
+
+// The plates of each decoded size, by list index.
+using SizeKey = std::pair<int, int>;
+using PlatesBySize = std::map<SizeKey, std::vector<int>>;
+
+// The storage's tile side: the side of its most common square size (the
+// larger count wins, then 256, then the smaller side); 256 without squares.
+int CommonSide(const PlatesBySize& sizes)
+{
+    int side = kPlateSide;
+    std::size_t most = 0;
+    for (const auto& [size, plates] : sizes) {
+        if (size.first != size.second)
+            continue;
+        if (plates.size() > most || (plates.size() == most && size.first == kPlateSide)) {
+            most = plates.size();
+            side = size.first;
+        }
+    }
+    return side;
 }
 
 } // namespace
@@ -106,7 +126,8 @@ std::string DescribeFault(const BrokenPlate& plate)
     case PlateFault::Empty: return "empty";
     case PlateFault::Unreadable: return "cannot be read: " + plate.detail;
     case PlateFault::Undecodable: return "cannot be decoded: " + plate.detail;
-    case PlateFault::WrongSize: return Format("not %d x %d: %d x %d", kPlateSide, kPlateSide, plate.width, plate.height);
+    case PlateFault::WrongSize:
+        return Format("not %d x %d: %d x %d", plate.expected, plate.expected, plate.width, plate.height);
     }
     return {};
 }
@@ -129,9 +150,14 @@ BrokenCheckResult FindBrokenPlates(const BrokenCheck& check)
     std::atomic<int> judged{0};
     std::mutex brokenMutex;
     std::vector<BrokenPlate> broken;
+    PlatesBySize sizes;
     auto addBroken = [&](BrokenPlate plate) {
         std::lock_guard lock(brokenMutex);
         broken.push_back(std::move(plate));
+    };
+    auto addDecoded = [&](const BrokenPlate& plate) {
+        std::lock_guard lock(brokenMutex);
+        sizes[{plate.width, plate.height}].push_back(plate.index);
     };
 
     // However the reading loop is left (an exception or a command abandoned
@@ -157,6 +183,8 @@ BrokenCheckResult FindBrokenPlates(const BrokenCheck& check)
                 BrokenPlate plate;
                 if (Judge(check.decoder, job, &plate))
                     addBroken(std::move(plate));
+                else
+                    addDecoded(plate);
                 judged.fetch_add(1, std::memory_order_relaxed);
             }
         });
@@ -204,6 +232,20 @@ BrokenCheckResult FindBrokenPlates(const BrokenCheck& check)
     }
     workers.Join();
 
+    result.tileSide = CommonSide(sizes);
+    for (const auto& [size, plates] : sizes) {
+        if (size.first == result.tileSide && size.second == result.tileSide)
+            continue;
+        for (int index : plates) {
+            BrokenPlate plate;
+            plate.index = index;
+            plate.fault = PlateFault::WrongSize;
+            plate.width = size.first;
+            plate.height = size.second;
+            plate.expected = result.tileSide;
+            broken.push_back(plate);
+        }
+    }
     std::sort(broken.begin(), broken.end(), [](const BrokenPlate& a, const BrokenPlate& b) { return a.index < b.index; });
     result.checked = read;
     result.broken = std::move(broken);
