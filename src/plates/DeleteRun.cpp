@@ -22,7 +22,10 @@ PlateRunResult RunDelete(const PlateRun& run)
         return result;
     }
     int askSticks = 1; // 0 once the user ticked the box: later failures are counted out silently
-    if (!AskYesNo(run.owner, nullptr, Translate("Delete %d selected plates?"), result.selected))
+    // One plate is asked about in the singular.
+    if (!AskYesNo(run.owner, nullptr,
+                  result.selected == 1 ? Translate("Delete %d selected plate?") : Translate("Delete %d selected plates?"),
+                  result.selected))
         return result;
     result.started = true;
 
@@ -57,6 +60,7 @@ PlateRunResult RunDelete(const PlateRun& run)
                     break;
                 }
             }
+            run.host.PlateHandled(index);
             if (run.period.Elapsed()) {
                 run.operation.SetText(
                     Translate("Delete plate data from database...\nDatabase: %s\nItem: %s\nProcessed: %d of %d (%3.3lf%%)"),

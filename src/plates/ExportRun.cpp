@@ -94,6 +94,9 @@ public:
     // With Move: counts the moved plates again once their deletions are
     // durable, as a batch the plugin could not commit takes deletions back.
     void CheckMoves();
+    // Plates written so far: with Move also those whose deletion waits for
+    // the next batch.
+    int Written() const { return result.done + static_cast<int>(pendingMoves_.size()); }
 
     PlateRunResult result;
 
@@ -446,11 +449,13 @@ PlateRunResult RunExport(const PlateRun& run, ExportOptions options, platform::F
                 result.stopped = true;
                 break;
             }
+            run.host.PlateHandled(index);
             if (run.period.Elapsed()) {
+                const int written = exporter.Written();
                 run.operation.SetText(Translate("Export plate data from database...\nPath: %s\nDatabase: %s\nItem: "
                                                 "%s\nProcessed: %d of %d (%3.3lf%%)"),
                                       options.BasePath.c_str(), run.action.StoragePath().c_str(), plate.name,
-                                      result.done, result.selected, result.done * 100.0 / result.selected);
+                                      written, result.selected, written * 100.0 / result.selected);
                 run.host.PumpMessages();
             }
             if (run.operation.IsAborted()) {

@@ -23,6 +23,10 @@ public:
     // Releases the storage and loads it again, so that the plate list shows
     // what the storage now holds; called once at the end of every run.
     virtual void ReloadStorage() = 0;
+    // The plate at `index` of the list is handled (exported, deleted, or
+    // failed and passed over): a window deselects it, so that what stays
+    // selected is what is left to do.
+    virtual void PlateHandled(int index) { (void)index; }
 };
 
 struct PlateRun {

@@ -210,8 +210,10 @@ class CountingHost final : public PlateRunHost {
 public:
     int pumps = 0;
     int reloads = 0;
+    std::vector<int> handled; // list indexes, in the order they were handled
     void PumpMessages() override { ++pumps; }
     void ReloadStorage() override { ++reloads; }
+    void PlateHandled(int index) override { handled.push_back(index); }
 };
 
 class PlateRunTest : public ::testing::Test {
@@ -498,6 +500,41 @@ TEST_F(PlateRunTest, MoveDeletesOnlyWhatIsSafelyOnDisk)
     EXPECT_EQ(files.syncs, 1) << "one sync for the batch";
 }
 
+TEST_F(PlateRunTest, ExportDeselectsEachPlateAndMoveCountsWhatIsWritten)
+{
+    // Move deletes in batches after the run: its progress still counts the
+    // files written, plate by plate.
+    for (const bool move : {false, true}) {
+        SCOPED_TRACE(move ? "move" : "copy");
+        fs::remove_all(Base());
+        list.Clear();
+        host.handled.clear();
+        operation.texts.clear();
+        Load({{"tq", "1"}, {"x", "skip"}, {"tr", "2"}, {"ts", "3"}}, {0, 2, 3});
+        const PlateRunResult result = Export(Options(OverAsk, move, false));
+        EXPECT_EQ(result.done, 3);
+        EXPECT_EQ(host.handled, (std::vector<int>{0, 2, 3}));
+        std::vector<std::string> processed;
+        for (const std::string& text : operation.texts)
+            if (const std::size_t at = text.find("Processed: "); at != std::string::npos)
+                processed.push_back(text.substr(at, text.find(" (", at) - at));
+        EXPECT_EQ(processed, (std::vector<std::string>{"Processed: 1 of 3", "Processed: 2 of 3", "Processed: 3 of 3"}));
+        plugin->FreeAction(action);
+        action = nullptr;
+    }
+}
+
+TEST_F(PlateRunTest, OnePlateIsAskedAboutInTheSingular)
+{
+    Load({{"tq", "1"}, {"tr", "2"}}, {1});
+    boxes.Reply(BoxNo);
+    const PlateRunResult result = RunDelete(Run());
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Delete 1 selected plate?");
+    EXPECT_FALSE(result.started);
+    EXPECT_TRUE(host.handled.empty());
+}
+
 TEST_F(PlateRunTest, MoveDeletesNothingWhenTheSyncFails)
 {
     files.syncFails = true;
@@ -568,14 +605,17 @@ TEST_F(PlateRunTest, DeletionCountsAndAsks)
         bool second;              // the second plate's deletion fails
         std::vector<std::string> lines;
         int done;
+        std::vector<int> handled; // deselected one by one
     } cases[] = {
-        {"all deleted", {BoxYes}, false, false, {"Plates successfully deleted from storage: 3 of 3"}, 3},
-        {"a failure, go on", {BoxYes, BoxYes}, false, true, {"Plates successfully deleted from storage: 2 of 3"}, 2},
+        {"all deleted", {BoxYes}, false, false, {"Plates successfully deleted from storage: 3 of 3"}, 3, {0, 1, 2}},
+        {"a failure, go on", {BoxYes, BoxYes}, false, true, {"Plates successfully deleted from storage: 2 of 3"}, 2,
+         {0, 1, 2}},
         {"a failure, stop", {BoxYes, BoxNo}, false, true,
-         {"Delete cancelled with errors", "Plates successfully deleted from storage: 1 of 3"}, 1},
+         {"Delete cancelled with errors", "Plates successfully deleted from storage: 1 of 3"}, 1, {0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
+        host.handled.clear();
         log.clear();
         list.Clear();
         boxes.shown.clear();
@@ -595,6 +635,7 @@ TEST_F(PlateRunTest, DeletionCountsAndAsks)
         }
         EXPECT_EQ(result.done, c.done);
         EXPECT_EQ(static_cast<int>(storage.deleted.size()), c.done);
+        EXPECT_EQ(host.handled, c.handled);
         EXPECT_TRUE(Logged("Delete 3 plates data from storage..."));
         for (const std::string& line : c.lines)
             EXPECT_TRUE(Logged(line)) << line;
