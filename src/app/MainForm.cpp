@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 
+#include "app/CommandLine.h"
 #include "app/Data.h"
 #include "base/Dictionary.h"
 #include "base/Text.h"
@@ -22,9 +23,18 @@
 #include <QActionGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTimer>
+#include <QUrl>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QGridLayout>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -39,6 +49,8 @@
 #include <QStandardItemModel>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <filesystem>
 
 namespace {
 
@@ -70,11 +82,23 @@ TMainForm::TMainForm(const std::vector<std::string>& arguments, const SessionFil
 
     // The log window shows the session's lines from the first one on.
     cbLog->EnsureWindow();
-    logSubscription_ = SubscribeLog([this](const std::string& line) { cbLog->AddLog("%s", line.c_str()); });
+    logSubscription_ =
+        SubscribeLog([this](const std::string& line) { cbLog->AddLog("%s", line.c_str()); }, false);
     list->SetSelectionStore(&session_.Selection());
     session_.Start(arguments, files);
     RestoreState();
     session_.Started();
+    setAcceptDrops(true);
+
+    // A storage named on the command line opens as soon as the window runs.
+    const std::string given = StorageArgument(arguments);
+    if (!given.empty()) {
+        std::error_code error;
+        const std::filesystem::path absolute = std::filesystem::absolute(given, error);
+        const QString path = QString::fromStdString(error ? given : absolute.lexically_normal().string());
+        edtStorage->setText(path);
+        QTimer::singleShot(0, this, [this, path] { RunWindowCommand([this, path] { OpenStorage(path); }); });
+    }
 }
 
 TMainForm::~TMainForm()
@@ -256,6 +280,7 @@ void TMainForm::CreatePlateArea(QWidget* parent)
     list->OnDrawItemSection = CustomBkList::DrawSectionEvent::Bind<&TMainForm::listDrawItemSection>(this);
     list->OnSelectionChange = Delegate<void(CustomBkList*)>::Bind<&TMainForm::listSelectionChange>(this);
     listColumn->addWidget(list, 1);
+    list->viewport()->installEventFilter(this); // a row's tooltip: the plate's z/x/y
 
     // No layout: a layout would make the square picture's height the
     // panel's minimum, and a wide panel would push the window off the screen.
@@ -264,13 +289,20 @@ void TMainForm::CreatePlateArea(QWidget* parent)
     image = new QLabel(panelRight);
     image->setObjectName("image");
     image->setAlignment(Qt::AlignCenter);
-    image->setScaledContents(true);
+    // The picture is fitted by RenderPicture: a plate of the panel's size
+    // or smaller is shown pixel for pixel, a larger one scaled down smoothly.
+    image->setScaledContents(false);
     image->setMinimumSize(1, 1);
     txtImage = new QLabel(panelRight);
     txtImage->setObjectName("txtImage");
-    txtImage->setFixedHeight(26);
+    // At least two lines; a longer text (an error with its plate, file and
+    // reason) takes the room below the picture, wrapped.
+    txtImage->setMinimumHeight(kImageLabelHeight);
+    txtImage->setWordWrap(true);
+    txtImage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    txtImage->setTextInteractionFlags(Qt::TextSelectableByMouse);
     txtImage->setText("-\n-");
-    panelRight->setMinimumSize(1, txtImage->height() + 1);
+    panelRight->setMinimumSize(1, kImageLabelHeight + 1);
     panelRight->installEventFilter(this);
     splitter->addWidget(listArea);
     splitter->addWidget(panelRight);
@@ -311,6 +343,9 @@ void TMainForm::CreateMenu()
     F1->setObjectName("F1");
     mnuPluginsEdit = F1->addAction(QString());
     mnuPluginsEdit->setObjectName("mnuPluginsEdit");
+    mnuRecent = F1->addMenu(QString());
+    mnuRecent->setObjectName("mnuRecent");
+    mnuRecent->setEnabled(false); // filled from the configuration
     mnuLang = F1->addMenu(QString());
     mnuLang->setObjectName("mnuLang");
     mnuSaveCfg = F1->addAction(QString());
@@ -372,6 +407,7 @@ void TMainForm::ApplyCaptions()
         headerModel_->setHeaderData(i, Qt::Horizontal, Tr(kSections[i].text), Qt::DisplayRole);
     F1->setTitle(Tr("&F Files"));
     mnuPluginsEdit->setText(Tr("&P Plugins..."));
+    mnuRecent->setTitle(Tr("&R Recent storages"));
     mnuLang->setTitle(Tr("&L Languages"));
     mnuSaveCfg->setText(Tr("&S Save configuration..."));
     mnuExit->setText(Tr("&X Exit"));
@@ -381,7 +417,8 @@ void TMainForm::ApplyCaptions()
         txtPlugin->setText(QString::fromUtf8(PluginTypeName(plugin->Type())));
     if (shownPlate_.shown)
         txtImage->setText(QString::fromStdString(ShownPlateLabel(shownPlate_.name.c_str(), shownPlate_.width,
-                                                                 shownPlate_.height, shownPlate_.size)));
+                                                                 shownPlate_.height, shownPlate_.size)) +
+                          PlaceLine(shownPlate_.name));
     ApplyToolTips();
     UpdateSummary();
 }
@@ -428,6 +465,7 @@ void TMainForm::RestoreState()
     ReleaseStorage();
     MainDictionary().SetLanguage(link.ReadInt(cfgkey::kUsedLang, cfgkey::kDefaultLanguage));
     LoadWindowPlacement(link.Item(cfgkey::kWindow), this);
+    FitToScreen();
     session_.LoadRegistry();
     FillPluginChoice();
     for (int i = 0; i < kSectionCount; ++i)
@@ -441,6 +479,7 @@ void TMainForm::RestoreState()
     }
     cbPluginsChange();
     edtStorage->setText(QString::fromStdString(link.ReadString(cfgkey::kLastUsedData, "")));
+    FillRecentMenu();
 }
 
 void TMainForm::StoreState()
@@ -466,6 +505,26 @@ void TMainForm::SaveState(bool ask)
         ErrorBox(this, Translate("Error storing config.\nFile: %s\nError: %s"), session_.Config().FilePath().c_str(),
                  why.c_str());
     }
+}
+
+// The design placement (680 x 608 at 363, 108) runs off a 1024 x 768
+// screen: the window is moved, and made smaller if it must, so that it and
+// its frame lie on the screen's free area.
+void TMainForm::FitToScreen()
+{
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))
+        return;
+    QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    const QRect usable = screen->availableGeometry();
+    // Before the first show the frame is not known: room for a usual one.
+    const QSize frame = isVisible() ? frameGeometry().size() - size() : QSize(kFrameAllowance, kTitleAllowance);
+    const QSize fitted = size().boundedTo(usable.size() - frame).expandedTo(minimumSizeHint()).boundedTo(usable.size());
+    resize(fitted);
+    const int x = std::clamp(this->x(), usable.left(), std::max(usable.left(), usable.right() + 1 - width() - frame.width()));
+    const int y = std::clamp(this->y(), usable.top(), std::max(usable.top(), usable.bottom() + 1 - height() - frame.height()));
+    move(x, y);
 }
 
 // Before the window is first shown the splitter has no real width yet: the
@@ -509,7 +568,38 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == panelRight && event->type() == QEvent::Resize)
         panelRightResize();
+    if (watched == list->viewport() && event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        PlateItem plate;
+        const int index = list->ItemAt(help->pos());
+        const QString tip = index >= 0 && session_.Plates().At(index, &plate)
+                                ? PlaceText(std::string(plate.name, static_cast<std::size_t>(plate.nameLength)))
+                                : QString();
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), tip, list->viewport());
+        return true;
+    }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 && urls.first().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return;
+    event->acceptProposedAction();
+    const QString path = urls.first().toLocalFile();
+    // The drag's source waits for the drop to end: the load runs after it.
+    QTimer::singleShot(0, this, [this, path] { RunWindowCommand([this, path] { OpenStorage(path); }); });
 }
 
 void TMainForm::panelRightResize() { LayoutPreview(); }
@@ -519,10 +609,24 @@ void TMainForm::panelRightResize() { LayoutPreview(); }
 void TMainForm::LayoutPreview()
 {
     const int width = panelRight->width();
-    const int room = panelRight->height() - txtImage->height();
+    const int room = panelRight->height() - kImageLabelHeight;
     const int side = std::max(1, std::min(width, room));
     image->setGeometry((width - side) / 2, 0, side, side);
-    txtImage->setGeometry(0, side, width, txtImage->height());
+    txtImage->setGeometry(0, side, width, std::max(kImageLabelHeight, panelRight->height() - side));
+    RenderPicture();
+}
+
+void TMainForm::RenderPicture()
+{
+    if (shownPicture_.isNull()) {
+        image->clear();
+        return;
+    }
+    const QSize room = image->size();
+    if (shownPicture_.width() <= room.width() && shownPicture_.height() <= room.height())
+        image->setPixmap(QPixmap::fromImage(shownPicture_));
+    else
+        image->setPixmap(QPixmap::fromImage(shownPicture_.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
 }
 
 // ---- shutdown --------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "plates/PlateCommands.h"
 
+#include "base/ListSelection.h"
 #include "plates/AskExportForm.h"
 #include "plates/DeleteRun.h"
 #include "plates/ExportRun.h"
@@ -12,16 +13,28 @@ namespace {
 
 class WindowHost final : public PlateRunHost {
 public:
-    explicit WindowHost(const std::function<void()>& reload) : reload_(reload) {}
+    WindowHost(const std::function<void()>& reload, CustomBkList* list, ListSelection* selection)
+        : reload_(reload), list_(list), selection_(selection)
+    {
+    }
     void PumpMessages() override { QCoreApplication::processEvents(); }
     void ReloadStorage() override
     {
         if (reload_)
             reload_();
     }
+    // On the store, without the list's selection notice: the summary it
+    // updates adds up the whole list, once per plate would stall the run.
+    void PlateHandled(int index) override
+    {
+        if (selection_ != nullptr && selection_->SetSelected(index, false))
+            list_->InvalidateItem(index);
+    }
 
 private:
     const std::function<void()>& reload_;
+    CustomBkList* list_;
+    ListSelection* selection_;
 };
 
 bool CanRun(const PlateCommandWindow& window)
@@ -49,9 +62,9 @@ void RunExportCommand(const PlateCommandWindow& window)
     if (!CanRun(window))
         return;
     ExportOptions options;
-    if (!AskExportOptions(window.link, window.owner, &options))
+    if (!AskExportOptions(window.link, window.owner, &options, window.writable))
         return;
-    WindowHost host(window.reload);
+    WindowHost host(window.reload, window.list, window.selection);
     ListUpdate update(window.list);
     RunExport({*window.action, *window.plates, window.list->Selection(), *window.operation, *window.period, host,
                window.owner},
@@ -60,9 +73,9 @@ void RunExportCommand(const PlateCommandWindow& window)
 
 void RunDeleteCommand(const PlateCommandWindow& window)
 {
-    if (!CanRun(window))
+    if (!CanRun(window) || !window.writable)
         return;
-    WindowHost host(window.reload);
+    WindowHost host(window.reload, window.list, window.selection);
     ListUpdate update(window.list);
     RunDelete({*window.action, *window.plates, window.list->Selection(), *window.operation, *window.period, host,
                window.owner});

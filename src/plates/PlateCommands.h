@@ -6,6 +6,7 @@
 #include <functional>
 
 class CustomBkList;
+class ListSelection;
 class Operation;
 class PlateList;
 class PRPeriod;
@@ -22,10 +23,12 @@ struct PlateCommandWindow {
     Operation* operation = nullptr;
     PRPeriod* period = nullptr;
     std::function<void()> reload;   // releases the storage and loads it again
+    bool writable = true;           // the storage can delete plates (Delete, Move)
+    ListSelection* selection = nullptr; // the list's selection store: handled plates leave it
 };
 
 // "&E Export...": nothing unless a storage is open and plates are selected;
 // then the options dialog and, unless cancelled, the run.
 void RunExportCommand(const PlateCommandWindow& window);
-// "&D Delete": the same conditions, then the run with its confirmation.
+// "&D Delete": the same conditions and a writable storage, then the run with its confirmation.
 void RunDeleteCommand(const PlateCommandWindow& window);
