@@ -23,6 +23,7 @@ packages=(
     xplanet-images          # the Earth picture the demo storage is rendered from
     desktop-file-utils      # the install test checks the menu entry
     dpkg-dev                # the Debian package's Depends (dpkg-shlibdeps)
+    libpng-dev              # ulmora-cli info's PNG pictures (the tool links no Qt)
 )
 for option in "$@"; do
     case "$option" in

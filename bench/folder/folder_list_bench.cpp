@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     }
     void* library = dlopen(FOLDER_PLUGIN, RTLD_NOW | RTLD_LOCAL);
     auto query = library ? reinterpret_cast<QueryPluginInterfaceFn>(dlsym(library, "QueryPluginInterface")) : nullptr;
-    static const PluginHostInfo host{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), 0x00010000, 0};
+    static const PluginHostInfo host{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), ULMORA_PLUGIN_HOST_VALUE, 0};
     PluginInfo info{};
     if (!query || query(&host, &info) != nullptr) {
         std::fprintf(stderr, "cannot load %s\n", FOLDER_PLUGIN);

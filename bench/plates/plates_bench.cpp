@@ -114,7 +114,7 @@ int main(int argc, char** argv)
     if (step == "sqlite-delete")
         return SqliteDelete(argv[2]);
 
-    static const PluginHostInfo host{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), 0x00010000, 0};
+    static const PluginHostInfo host{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), ULMORA_PLUGIN_HOST_VALUE, 0};
     std::unique_ptr<StoragePlugin> plugin = LoadPlugin(MBTILES_PLUGIN, &host, PluginTypeStorage);
     StorageAction* action = plugin ? plugin->CreateAction() : nullptr;
     if (action == nullptr || !action->Open(argv[2])) {

@@ -16,7 +16,7 @@ public:
         library_ = dlopen(path, RTLD_NOW | RTLD_LOCAL);
         auto query = library_ ? reinterpret_cast<QueryPluginInterfaceFn>(dlsym(library_, "QueryPluginInterface"))
                               : nullptr;
-        static const PluginHostInfo host{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), 0x00010000, 0};
+        static const PluginHostInfo host{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), ULMORA_PLUGIN_HOST_VALUE, 0};
         if (!query || query(&host, &info_) != nullptr)
             throw std::runtime_error(std::string("cannot load ") + path);
         action_ = info_.CreateAction();

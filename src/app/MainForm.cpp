@@ -5,6 +5,7 @@
 #include "base/Dictionary.h"
 #include "base/Text.h"
 #include "base/Translate.h"
+#include "browse/CoverageView.h"
 #include "browse/Selection.h"
 #include "config/ConfigItem.h"
 #include "config/ConfigKeys.h"
@@ -214,6 +215,11 @@ void TMainForm::CreateToolBar(QWidget* parent)
     tools->addWidget(btnSelect);
     tools->addWidget(btnExport);
     tools->addWidget(btnDelete);
+    btnCoverage = new QToolButton(toolBar);
+    btnCoverage->setObjectName("btnCoverage");
+    btnCoverage->setCheckable(true);
+    btnCoverage->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    tools->addWidget(btnCoverage);
     tools->addSpacing(10);
     txtSummary = new QLabel(toolBar);
     txtSummary->setObjectName("txtSummary");
@@ -302,6 +308,20 @@ void TMainForm::CreatePlateArea(QWidget* parent)
     txtImage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     txtImage->setTextInteractionFlags(Qt::TextSelectableByMouse);
     txtImage->setText("-\n-");
+    coverage = new CoverageView(panelRight);
+    coverage->hide();
+    coverage->SetSource(&session_.Plates(), &session_.Selection());
+    coverage->RunBuild = [this](const std::function<void()>& build) {
+        RunWindowCommand([&] {
+            operation_.SetAbortable(true);
+            OperationEnd end(operation_);
+            build();
+        });
+    };
+    coverage->OnProgress = [this](int done, int count) { return CoverageProgress(done, count); };
+    coverage->OnSelectArea = [this](const GeoBox& box, int fromZoom) {
+        RunWindowCommand([&] { CoverageSelectArea(box, fromZoom); });
+    };
     panelRight->setMinimumSize(1, kImageLabelHeight + 1);
     panelRight->installEventFilter(this);
     splitter->addWidget(listArea);
@@ -335,6 +355,7 @@ void TMainForm::ConnectCommands()
     connect(I1, &QAction::triggered, this, Command<&TMainForm::I1Click>());
     connect(L1, &QAction::triggered, this, Command<&TMainForm::L1Click>());
     connect(B1, &QAction::triggered, this, Command<&TMainForm::B1Click>());
+    connect(btnCoverage, &QToolButton::toggled, this, Command<&TMainForm::btnCoverageClick>());
 }
 
 void TMainForm::CreateMenu()
@@ -396,6 +417,7 @@ void TMainForm::ApplyCaptions()
     btnSelect->setText(Tr("&S Select"));
     btnExport->setText(Tr("&E Export..."));
     btnDelete->setText(Tr("&D Delete"));
+    btnCoverage->setText(Tr("&M Map"));
     FitButton(btnSelect, 103);
     FitButton(btnExport, 90);
     FitButton(btnDelete, 90);
@@ -436,6 +458,8 @@ void TMainForm::ApplyToolTips()
     btnSelect->setToolTip(Tr("Select all plates (Ctrl+A), invert the selection or select by zoom levels"));
     btnExport->setToolTip(Tr("Export the selected plates into image files"));
     btnDelete->setToolTip(Tr("Delete the selected plates from the storage"));
+    btnCoverage->setToolTip(Tr("Show where the storage has plates, level by level, instead of the preview"));
+    coverage->ApplyCaptions();
 }
 
 void TMainForm::FitButton(QWidget* button, int designWidth)
@@ -613,6 +637,7 @@ void TMainForm::LayoutPreview()
     const int side = std::max(1, std::min(width, room));
     image->setGeometry((width - side) / 2, 0, side, side);
     txtImage->setGeometry(0, side, width, std::max(kImageLabelHeight, panelRight->height() - side));
+    coverage->setGeometry(0, 0, width, panelRight->height());
     RenderPicture();
 }
 

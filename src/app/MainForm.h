@@ -37,6 +37,8 @@ class QToolButton;
 class BasePlugin;
 class BkList;
 class CustomBkList;
+class CoverageView;
+struct GeoBox;
 class QPainter;
 
 // Caption texts of btnLoad.
@@ -107,6 +109,7 @@ public:
     QPushButton* btnExport;
     QPushButton* btnDelete;
     QLabel* txtSummary; // plates listed, selected and their size
+    QToolButton* btnCoverage; // shows the coverage map instead of the preview
     QMenu* PopupMenu1;
     QAction* A1;
     QAction* I1;
@@ -119,6 +122,7 @@ public:
     QWidget* panelRight;
     QLabel* image;
     QLabel* txtImage;
+    CoverageView* coverage;
     LogComboBox* cbLog;
     crash::ExceptionDialog ExceptionDialog; // the crash report's options
     QMenu* F1;
@@ -224,6 +228,12 @@ private:
     void L1Click();
     // Selects the plates that are empty, cannot be decoded or are not 256 x 256.
     void B1Click();
+    // The coverage map: shown instead of the preview, its grid built with
+    // the progress window, and the area dragged on it selected.
+    void btnCoverageClick();
+    void RefreshCoverage();
+    bool CoverageProgress(int done, int count);
+    void CoverageSelectArea(const GeoBox& box, int fromZoom);
 
     // BrowserView
     void ShowLoadButton(LoadButton state) override;

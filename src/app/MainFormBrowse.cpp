@@ -10,6 +10,8 @@
 #include "base/Translate.h"
 #include "browse/AskZoomForm.h"
 #include "browse/ChooseFolder.h"
+#include "browse/Coverage.h"
+#include "browse/CoverageView.h"
 #include "browse/Selection.h"
 #include "plates/BrokenPlates.h"
 #include "config/ConfigKeys.h"
@@ -30,6 +32,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 #include <QMenu>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -175,12 +178,20 @@ void TMainForm::ShowLoadButton(LoadButton state)
     btnLoad->setText(Tr(loadCaption_.toUtf8().constData()));
     FitButton(btnLoad, 130);
     btnLoad->setEnabled(state != LoadButton::Loading);
+    // A finished load or release: the map, when shown, follows once the
+    // command is over.
+    if (state != LoadButton::Loading && coverage->isVisible())
+        QTimer::singleShot(0, this, [this] {
+            if (coverage->isVisible())
+                RunWindowCommand([this] { RefreshCoverage(); });
+        });
 }
 
 void TMainForm::ShowPlateCount(int count)
 {
     const int current = list->ItemIndex();
     list->SetItemsCount(count);
+    coverage->PlatesChanged();
     if (current >= 0 && current < count && list->ItemIndex() != current)
         list->SetItemIndex(current);
 }
@@ -233,7 +244,43 @@ void TMainForm::UpdateSummary()
     txtSummary->setText(QString::fromStdString(SummaryText(SummarizeSelection(session_.Plates(), session_.Selection()))));
 }
 
-void TMainForm::listSelectionChange(CustomBkList*) { UpdateSummary(); }
+void TMainForm::listSelectionChange(CustomBkList*)
+{
+    UpdateSummary();
+    if (coverage->isVisible())
+        coverage->SelectionChanged();
+}
+
+void TMainForm::btnCoverageClick()
+{
+    const bool map = btnCoverage->isChecked();
+    image->setVisible(!map);
+    txtImage->setVisible(!map);
+    coverage->setVisible(map);
+    LayoutPreview();
+    if (map)
+        RefreshCoverage();
+}
+
+void TMainForm::RefreshCoverage()
+{
+    coverage->Refresh();
+    coverage->SelectionChanged();
+}
+
+bool TMainForm::CoverageProgress(int done, int count)
+{
+    if (session_.Period().Elapsed()) {
+        operation_.SetText(Translate("Building the coverage map...\nProcessed: %d of %d"), done, count);
+        PumpMessages();
+    }
+    return !operation_.IsAborted();
+}
+
+void TMainForm::CoverageSelectArea(const GeoBox& box, int fromZoom)
+{
+    list->EditSelection([&](ListSelection& selection) { SelectArea(selection, session_.Plates(), box, fromZoom); });
+}
 
 void TMainForm::ShowPicture(const QImage& picture)
 {

@@ -52,6 +52,21 @@ public:
     {
         return records_[static_cast<std::size_t>(index / kRecordsPerBlock)][index % kRecordsPerBlock].size;
     }
+    // The letters of plate `index`'s name (which must be below the count),
+    // 2 bits each (q 0, r 1, s 2, t 3), the first lowest, and its length,
+    // when the list keeps the name packed: at most PlateItem::kPackedLetters
+    // letters q, r, s and t. False for any other name. For passes over every
+    // plate that need no spelt-out name.
+    bool PackedLettersAt(int index, uint64_t* letters, int* length) const
+    {
+        const uint64_t key =
+            records_[static_cast<std::size_t>(index / kRecordsPerBlock)][index % kRecordsPerBlock].Key();
+        if ((key & kPacked) == 0)
+            return false;
+        *length = static_cast<int>((key >> kPackedLengthShift) & 0x3F);
+        *letters = key & ((uint64_t{1} << (2 * PlateItem::kPackedLetters)) - 1);
+        return true;
+    }
     // Copies the texts, each cut to 260 characters; a null text is empty.
     void Append(const char* name, int32_t number, uint32_t size, const char* file = nullptr);
     // Sets the count to 0 and keeps the memory for the next load.

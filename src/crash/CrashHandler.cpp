@@ -91,6 +91,19 @@ std::terminate_handler previousTerminate = nullptr;
 
 void WriteLine(const char* text, std::size_t length) { lineWriter.load()(text, length); }
 
+// A fixed line, a string literal: the compiler counts its length. Consteval,
+// so that a character buffer cannot pass for one with its whole size.
+struct FixedLine {
+    template <std::size_t N>
+    consteval FixedLine(const char (&literal)[N]) : text(literal), length(N - 1)
+    {
+    }
+    const char* text;
+    std::size_t length;
+};
+
+void WriteLine(FixedLine line) { WriteLine(line.text, line.length); }
+
 template <std::size_t N>
 void WriteLine(const SafeText<N>& text)
 {
@@ -101,7 +114,7 @@ void SinkToLog(void*, const char* text, std::size_t length) { WriteLine(text, le
 
 [[noreturn]] void EndProcess()
 {
-    WriteLine("VCL.ExceptionFilter ABORT", 25);
+    WriteLine("VCL.ExceptionFilter ABORT");
     if (auto hook = abortHook.load())
         hook();
     _exit(0);
@@ -240,8 +253,8 @@ void Report(CrashRequest& request, const sigset_t* maskToRestore)
         WriteLine(line);
     }
     const unsigned options = optionWord.load();
-    // Only system error statuses (top bit set) and the runtime's failures,
-    // which would end the program silently otherwise, get a report.
+    // Every fault that reaches here (a fault signal or the runtime's terminate)
+    // has logged its name above; the report itself only while it is enabled.
     if (!(options & vclxEnabled))
         return;
 
@@ -261,7 +274,7 @@ void Report(CrashRequest& request, const sigset_t* maskToRestore)
     Outcome outcome = AskHelper(request, answer);
     if (outcome == Outcome::NoHelper) {
         // Without the helper: what the request alone tells, then the end.
-        WriteLine("VCL.Write to log file", 21);
+        WriteLine("VCL.Write to log file");
         if (request.options & vclxDumpToFile)
             WriteExceptionLines(request, &SinkToLog, nullptr);
         answer = depth >= 2 ? CrashAnswer::Abort : CrashAnswer::LeaveUnhandled;
@@ -271,14 +284,14 @@ void Report(CrashRequest& request, const sigset_t* maskToRestore)
 
     switch (answer) {
     case CrashAnswer::End:
-        WriteLine("Programm terminated in cause of exception", 41);
+        WriteLine("Programm terminated in cause of exception");
         EndProcess();
     case CrashAnswer::Abort:
         EndProcess();
     case CrashAnswer::Ignore:
         if (request.canIgnore && CanIgnoreHere(currentPoint)) {
-            WriteLine("VCL.ExceptionFilter FINALLY", 27);
-            WriteLine("VCL.ExceptionFilter returns IGNORE", 34);
+            WriteLine("VCL.ExceptionFilter FINALLY");
+            WriteLine("VCL.ExceptionFilter returns IGNORE");
             --nesting;
             if (maskToRestore != nullptr)
                 pthread_sigmask(SIG_SETMASK, maskToRestore, nullptr);
@@ -288,8 +301,8 @@ void Report(CrashRequest& request, const sigset_t* maskToRestore)
     case CrashAnswer::LeaveUnhandled:
         break;
     }
-    WriteLine("VCL.ExceptionFilter FINALLY", 27);
-    WriteLine("VCL.ExceptionFilter returns LEAVE UNHANDLED", 43);
+    WriteLine("VCL.ExceptionFilter FINALLY");
+    WriteLine("VCL.ExceptionFilter returns LEAVE UNHANDLED");
     --nesting;
 }
 

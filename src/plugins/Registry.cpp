@@ -36,7 +36,7 @@ PluginHostInfo& HostInfo()
     return host;
 }
 
-void FillHostInfo() { HostInfo() = PluginHostInfo{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), 0x00010000, 0}; }
+void FillHostInfo() { HostInfo() = PluginHostInfo{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), ULMORA_PLUGIN_HOST_VALUE, 0}; }
 
 // ---- PluginsArray ----------------------------------------------------------
 

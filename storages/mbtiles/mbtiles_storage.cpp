@@ -197,6 +197,11 @@ bool Storage::Open(const char* path) {
         return FailOpen(fileName_ + ": " + std::strerror(errno));
     if (S_ISDIR(info.st_mode))
         return FailOpen(fileName_ + " is a folder, not an MBTiles file");
+    // A FIFO or a device has no size: it would pass for an empty file, a new
+    // MBTiles file whose stores go nowhere, and SQLite would block reading a
+    // FIFO. Only regular files are storages.
+    if (!S_ISREG(info.st_mode))
+        return FailOpen(fileName_ + " is not a regular file");
 
     // A file without write bits is opened read-only even for root, who could
     // write it anyway: the owner marked it as not to be changed.

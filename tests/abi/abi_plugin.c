@@ -47,6 +47,8 @@ CHECK(offsetof(ActionInterface, extension) == 20);
 CHECK(sizeof(ActionFunctions) == 48);
 #endif
 CHECK(ULMORA_PLUGIN_MAGIC == ('Z' | 'T' << 8 | 'Q' << 16 | 0x01u << 24));
+/* Plugins of every release were written against this host value. */
+CHECK(ULMORA_PLUGIN_HOST_VALUE == 0x00010000u);
 
 static ActionInterface *ULMORA_CALL CreateAction(void) { return NULL; }
 static void ULMORA_CALL FreeAction(ActionInterface *action) { (void)action; }

@@ -40,6 +40,25 @@ struct VictimRun {
                 return i;
         return -1;
     }
+    // Whether a line starts with each prefix and the first such line of each
+    // comes after that of the one before: a missing line fails, where
+    // comparing two Find results would take its -1 for "before everything".
+    ::testing::AssertionResult InOrder(const std::vector<std::string>& prefixes) const
+    {
+        int previous = -1;
+        const std::string* previousPrefix = nullptr;
+        for (const std::string& prefix : prefixes) {
+            const int at = Find(prefix);
+            if (at < 0)
+                return ::testing::AssertionFailure() << "no line \"" << prefix << "\"";
+            if (previousPrefix != nullptr && at <= previous)
+                return ::testing::AssertionFailure() << "\"" << prefix << "\" (line " << at << ") is not after \""
+                                                     << *previousPrefix << "\" (line " << previous << ")";
+            previous = at;
+            previousPrefix = &prefix;
+        }
+        return ::testing::AssertionSuccess();
+    }
     int Count(const std::string& prefix) const
     {
         return static_cast<int>(std::count_if(texts.begin(), texts.end(),
@@ -57,6 +76,30 @@ struct VictimRun {
         return frames;
     }
 };
+
+// The order check itself, on a log of three lines: a line that is missing
+// fails the check wherever it stands.
+TEST(CrashLog, OrderNeedsEveryLine)
+{
+    VictimRun run;
+    run.texts = {"first", "second", "third"};
+    const struct {
+        std::vector<std::string> lines;
+        bool holds;
+    } cases[] = {
+        {{"first", "third"}, true},
+        {{"first", "second", "third"}, true},
+        {{"third", "first"}, false},
+        {{"missing", "first"}, false},
+        {{"first", "missing"}, false},
+        {{"second", "missing", "third"}, false},
+    };
+    for (const auto& c : cases) {
+        const ::testing::AssertionResult result = run.InOrder(c.lines);
+        EXPECT_EQ(static_cast<bool>(result), c.holds) << c.lines.front() << ", " << c.lines.back() << ": "
+                                                      << result.message();
+    }
+}
 
 struct Options {
     Options(std::string windowSteps, std::vector<std::string> environment = {}, std::string helperPath = CRASH_HELPER)
@@ -190,9 +233,7 @@ TEST_P(CrashFaults, AreLoggedShownAndIgnored)
     EXPECT_TRUE(std::any_of(frames.begin(), frames.end(),
                             [](const std::string& f) { return f.find(": \"main\" + ") != std::string::npos; }));
     // Ignored: the command is abandoned and the program goes on.
-    int returns = run.Find("VCL.ExceptionFilter returns IGNORE");
-    EXPECT_GT(returns, run.Find("VCL.ExceptionFilter FINALLY"));
-    EXPECT_GT(run.Find("Victim ended"), returns);
+    EXPECT_TRUE(run.InOrder({"VCL.ExceptionFilter FINALLY", "VCL.ExceptionFilter returns IGNORE", "Victim ended"}));
     // The window showed the same fault.
     EXPECT_TRUE(run.Shows("window: Ошибка программы..."));
     EXPECT_TRUE(run.Shows("program: crash_victim"));
@@ -259,7 +300,7 @@ TEST(Crash, JumpToAddressZeroIsWalkedFromTheStackContents)
     EXPECT_EQ(run.texts.at(static_cast<std::size_t>(details) + 2), "  Stack:");
     EXPECT_EQ(run.texts.at(static_cast<std::size_t>(details) + 3).rfind("   0) ", 0), 0u);
     EXPECT_EQ(run.texts.at(static_cast<std::size_t>(details) + 12).rfind("   9) ", 0), 0u);
-    EXPECT_GT(run.Find("Victim ended"), run.Find("VCL.ExceptionFilter returns IGNORE"));
+    EXPECT_TRUE(run.InOrder({"VCL.ExceptionFilter returns IGNORE", "Victim ended"}));
 }
 
 TEST(Crash, StackOverflowListsEachReturnAddressOnce)
@@ -283,7 +324,7 @@ TEST(Crash, StackOverflowListsEachReturnAddressOnce)
     EXPECT_EQ(recursing, 2);
     EXPECT_TRUE(std::any_of(frames.begin(), frames.end(),
                             [](const std::string& f) { return f.find(": \"main\" + ") != std::string::npos; }));
-    EXPECT_GT(run.Find("Victim ended"), run.Find("VCL.ExceptionFilter returns IGNORE"));
+    EXPECT_TRUE(run.InOrder({"VCL.ExceptionFilter returns IGNORE", "Victim ended"}));
 }
 
 // Ignore by the button and by Escape: the next command runs.
@@ -295,7 +336,7 @@ TEST(Crash, IgnoredFaultAbandonsOnlyItsCommand)
         VictimRun run = RunVictim(folder, "ignore", {step});
         ASSERT_TRUE(run.exited);
         EXPECT_EQ(run.exitCode, 0) << "the first command ran on, or the second did not run";
-        EXPECT_GT(run.Find("Second command ran"), run.Find("VCL.ExceptionFilter returns IGNORE"));
+        EXPECT_TRUE(run.InOrder({"VCL.ExceptionFilter returns IGNORE", "Second command ran"}));
         EXPECT_EQ(run.Count("VCL.ExceptionFilter returns IGNORE"), 1);
     }
 }
@@ -343,7 +384,7 @@ TEST(Crash, ClosedWindowIgnoresOrEnds)
     VictimRun run = RunVictim(ignorable, "ignore", {"close"});
     ASSERT_TRUE(run.exited) << "killed by signal " << run.signal;
     EXPECT_EQ(run.exitCode, 0) << "the next command did not run";
-    EXPECT_GT(run.Find("Second command ran"), run.Find("VCL.ExceptionFilter returns IGNORE"));
+    EXPECT_TRUE(run.InOrder({"VCL.ExceptionFilter returns IGNORE", "Second command ran"}));
     EXPECT_EQ(run.Find("VCL.ExceptionFilter returns LEAVE UNHANDLED"), -1);
 
     TempFolder outside;
@@ -389,12 +430,9 @@ TEST(Crash, StackOverflowOnAWorkerThreadIsIgnoredThere)
     ExpectTrace(run, "C00000FD \"STACK_OVERFLOW\"");
     EXPECT_EQ(run.Count("Stack cycled at addres "), 1);
     EXPECT_TRUE(run.Shows("ignorable: 1"));
-    int ignored = run.Find("VCL.ExceptionFilter returns IGNORE");
-    int wentOn = run.Find("Worker went on");
-    ASSERT_GT(wentOn, ignored);
-    EXPECT_EQ(run.log.lines[static_cast<std::size_t>(wentOn)].thread,
+    ASSERT_TRUE(run.InOrder({"Exception! Type: ", "VCL.ExceptionFilter returns IGNORE", "Worker went on", "Victim ended"}));
+    EXPECT_EQ(run.log.lines[static_cast<std::size_t>(run.Find("Worker went on"))].thread,
               run.log.lines[static_cast<std::size_t>(run.Find("Exception! Type: "))].thread);
-    EXPECT_GT(run.Find("Victim ended"), wentOn);
 }
 
 TEST(Crash, FaultWhileTheWindowIsOpenShowsTheBoxAndEnds)
@@ -405,10 +443,8 @@ TEST(Crash, FaultWhileTheWindowIsOpenShowsTheBoxAndEnds)
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(run.Shows("box: Unrecoverable error!: Exception occurs inside exception handler. Programm will be "
                           "terminated."));
-    int window = run.Find("VCL.ExceptionFilter Show exception dialog");
-    int second = run.Find("VCL.ExceptionFilter[2] C0000005 at ");
-    ASSERT_GE(window, 0);
-    EXPECT_GT(second, window);
+    ASSERT_TRUE(run.InOrder({"VCL.ExceptionFilter Show exception dialog", "VCL.ExceptionFilter[2] C0000005 at "}));
+    const int second = run.Find("VCL.ExceptionFilter[2] C0000005 at ");
     // The second fault's report is written in full before the end.
     EXPECT_GT(run.Find("Attempt to READ at address 0000000000000000", second), second);
     EXPECT_GT(run.Find("Stack details:", second), second);
@@ -477,9 +513,8 @@ TEST(Crash, WithoutWindowOrHelperTheFaultIsLoggedAndKills)
         TempFolder folder;
         VictimRun run = RunVictim(folder, "divide", {"", {"VICTIM_ALLOW_NO_HELPER=1"}, folder.File("no-helper")});
         EXPECT_EQ(run.signal, SIGFPE);
-        int exception = run.Find("Exception C0000094 \"INTEGER_DIVIDE_BY_ZERO\" at ");
-        EXPECT_GT(exception, run.Find("VCL.Write to log file"));
-        EXPECT_GT(run.Find("  RDI: "), exception);
+        EXPECT_TRUE(run.InOrder(
+            {"VCL.Write to log file", "Exception C0000094 \"INTEGER_DIVIDE_BY_ZERO\" at ", "  RDI: "}));
         EXPECT_EQ(run.texts.back(), "VCL.ExceptionFilter returns LEAVE UNHANDLED");
     }
 }
@@ -502,9 +537,8 @@ TEST(Crash, PreviewFaultInThePluginIsIgnoredInTheMainWindow)
     EXPECT_TRUE(std::any_of(frames.begin(), frames.end(), [](const std::string& f) {
         return f.find(": \"TMainForm::listClick()\" + ") != std::string::npos;
     }));
-    int ignored = run.Find("VCL.ExceptionFilter returns IGNORE");
-    EXPECT_GT(run.Find("After the preview"), ignored);
-    EXPECT_GT(run.Find("Loaded again: 1 plates"), ignored);
+    EXPECT_TRUE(run.InOrder({"VCL.ExceptionFilter returns IGNORE", "After the preview"}));
+    EXPECT_TRUE(run.InOrder({"VCL.ExceptionFilter returns IGNORE", "Loaded again: 1 plates"}));
 }
 
 // A plugin faults once inside a long command while its progress window is

@@ -90,7 +90,7 @@ bool LogShowsWindow(const std::string& log)
 
 int PreviewPlate(const char* path)
 {
-    const PluginHostInfo host = {ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), 0x00010000, 0};
+    const PluginHostInfo host = {ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), ULMORA_PLUGIN_HOST_VALUE, 0};
     auto plugin = LoadPlugin(path, &host, PluginTypeStorage);
     if (!plugin)
         return 4;

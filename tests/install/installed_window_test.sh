@@ -49,7 +49,8 @@ for row in "${cases[@]}"; do
         XDG_RUNTIME_DIR="$case_dir/runtime" QT_QPA_PLATFORM=offscreen "${env_list[@]}" \
         "$program" "${switch_list[@]}" >"$case_dir/out.txt" 2>&1) &
     pid=$!
-    for _ in $(seq 200); do
+    # A loaded machine can take well over 20 s to start the window; the loop ends as soon as it has.
+    for _ in $(seq 900); do
         grep -q -x ".*OK" "$log" 2>/dev/null && break
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.1

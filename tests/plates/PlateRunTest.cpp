@@ -5,6 +5,7 @@
 #include "plates/DeleteRun.h"
 #include "plates/ExportRun.h"
 
+#include "FaultyFiles.h"
 #include "ScriptedBoxes.h"
 #include "ScriptedOperation.h"
 #include "TempFolder.h"
@@ -119,91 +120,6 @@ PluginInfo FakeInfo(uint32_t flags)
     return info;
 }
 
-// ---- files that fail on demand -------------------------------------------------
-
-class CountingFiles : public platform::FileSystem {
-public:
-    std::string fullDiskFile; // Append into a file whose path ends so fails with ENOSPC
-    bool syncFails = false;
-    int syncs = 0;
-    int folderCalls = 0;
-    bool roomIsTiny = false;
-
-    bool ReadFile(const std::string& path, std::string* content, std::size_t limit) override
-    {
-        return real().ReadFile(path, content, limit);
-    }
-    std::unique_ptr<platform::WritableFile> OpenForWriting(const std::string& path, platform::WriteMode mode) override
-    {
-        return MaybeFull(path, real().OpenForWriting(path, mode));
-    }
-    std::unique_ptr<platform::WritableFile> CreateNew(const std::string& path) override
-    {
-        return MaybeFull(path, FileSystem::CreateNew(path));
-    }
-    std::unique_ptr<platform::WritableFile> CreateTemporary(const std::string& target, std::string* path) override
-    {
-        return real().CreateTemporary(target, path);
-    }
-    bool IsReadOnly(const std::string& path) override { return real().IsReadOnly(path); }
-    bool Rename(const std::string& from, const std::string& to) override { return real().Rename(from, to); }
-    bool Remove(const std::string& path) override { return real().Remove(path); }
-    bool SyncFolderOf(const std::string& path) override { return real().SyncFolderOf(path); }
-    std::string FullPath(const std::string& path) override { return real().FullPath(path); }
-    bool MakeFolder(const std::string& path) override
-    {
-        ++folderCalls;
-        return FileSystem::MakeFolder(path);
-    }
-    bool SyncFileSystemOf(const std::string& path) override
-    {
-        // Syncing a shared disk for real could take long; the real call is
-        // the benchmark's to measure.
-        ++syncs;
-        if (syncFails) {
-            platform::SetLastError(EIO);
-            return false;
-        }
-        return !path.empty();
-    }
-    bool FreeRoom(const std::string& path, Room* room) override
-    {
-        if (!FileSystem::FreeRoom(path, room))
-            return false;
-        if (roomIsTiny) {
-            room->bytes = 1000;
-            room->files = 2;
-        }
-        return true;
-    }
-
-private:
-    std::unique_ptr<platform::WritableFile> MaybeFull(const std::string& path,
-                                                      std::unique_ptr<platform::WritableFile> inner)
-    {
-        if (!inner || fullDiskFile.empty() || !path.ends_with(fullDiskFile))
-            return inner;
-        return std::make_unique<FullFile>(std::move(inner));
-    }
-
-    class FullFile final : public platform::WritableFile {
-    public:
-        explicit FullFile(std::unique_ptr<platform::WritableFile> inner) : inner_(std::move(inner)) {}
-        bool Append(const void* data, std::size_t size) override
-        {
-            inner_->Append(data, size / 2);
-            platform::SetLastError(ENOSPC);
-            return false;
-        }
-        bool Sync() override { return inner_->Sync(); }
-        bool Close() override { return inner_->Close(); }
-
-    private:
-        std::unique_ptr<platform::WritableFile> inner_;
-    };
-    static platform::FileSystem& real() { return platform::RealFileSystem(); }
-};
-
 // ---- the fixture ---------------------------------------------------------------
 
 class CountingHost final : public PlateRunHost {
@@ -286,7 +202,7 @@ protected:
     ScriptedOperation operation;
     PRPeriod period{400, AlwaysElapsedClock};
     CountingHost host;
-    CountingFiles files;
+    FaultyFiles files;
     FakeStorage storage;
     std::unique_ptr<StoragePlugin> plugin;
     StorageAction* action = nullptr;
@@ -471,7 +387,9 @@ TEST_F(PlateRunTest, ErrorQuestionsStickOrStop)
 
 TEST_F(PlateRunTest, AFullDiskFailsOnePlateCleanly)
 {
-    files.fullDiskFile = "/t/r.jp";
+    files.fault = FaultyFiles::Fault::Append; // half of "two is too big" fits
+    files.bytesBeforeFull = 7;
+    files.onlyFilesEndingIn = "/t/r.jp";
     Load({{"tq", "one"}, {"tr", "two is too big"}, {"ts", "three"}});
     const PlateRunResult result = Export(Options(OverAsk, true, false));
     EXPECT_EQ(result.done, 2);
@@ -537,7 +455,7 @@ TEST_F(PlateRunTest, OnePlateIsAskedAboutInTheSingular)
 
 TEST_F(PlateRunTest, MoveDeletesNothingWhenTheSyncFails)
 {
-    files.syncFails = true;
+    files.fault = FaultyFiles::Fault::SyncFileSystem;
     Load({{"tq", "one"}, {"tr", "two"}});
     const PlateRunResult result = Export(Options(OverAsk, true, false));
     EXPECT_TRUE(storage.deleted.empty());
@@ -764,7 +682,7 @@ std::map<std::string, std::string> ReadAll(StorageAction& action, PlateList& pla
 
 TEST_F(PlateRunTest, RoundTripFromAGdalMbtilesIntoAFolderStorage)
 {
-    static const PluginHostInfo kHost{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), 0x00010000, 0};
+    static const PluginHostInfo kHost{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), ULMORA_PLUGIN_HOST_VALUE, 0};
     const std::string source = folder.File("world.mbtiles");
     fs::copy_file(FIXTURE_MBTILES, source);
 
@@ -813,7 +731,7 @@ void WriteAt(const std::string& path, const std::string& content)
 
 TEST_F(PlateRunTest, AnExportThatOverlapsTheStorageIsRefused)
 {
-    static const PluginHostInfo kHost{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), 0x00010000, 0};
+    static const PluginHostInfo kHost{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), ULMORA_PLUGIN_HOST_VALUE, 0};
     const std::string store = folder.File("store");
     const std::map<std::string, std::string> stored = {
         {"t.jpg", "world"}, {"t/q.jpg", "north-west"}, {"t/r.jpg", "north-east"}};

@@ -15,7 +15,7 @@
 
 namespace {
 
-const PluginHostInfo kHost = {ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), 0x00010000, 0};
+const PluginHostInfo kHost = {ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), ULMORA_PLUGIN_HOST_VALUE, 0};
 
 bool IsMapped(const char* path)
 {

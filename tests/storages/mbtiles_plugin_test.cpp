@@ -108,42 +108,6 @@ TEST_F(MbtilesPlugin, HandsOutTheStoredBytesOfEachPlate) {
     }
 }
 
-TEST_F(MbtilesPlugin, StopsAtOnceWhenTheCallbackSaysSo) {
-    Action action(plugin_);
-    ASSERT_TRUE(action.Open(world_)) << action.ErrorText();
-    for (const size_t stopAt : {1u, 7u, 21u}) {
-        std::vector<Plate> plates;
-        EXPECT_EQ(action.Enumerate(&plates, stopAt), kAborted) << stopAt;
-        EXPECT_EQ(plates.size(), stopAt);
-    }
-    std::vector<Plate> plates;
-    EXPECT_EQ(action.Enumerate(&plates), kDone) << "an aborted scan must leave nothing behind";
-    EXPECT_EQ(plates.size(), 21u);
-}
-
-TEST_F(MbtilesPlugin, ExplainsPlatesItCannotHandOut) {
-    struct Case {
-        const char* name;
-        const char* text;
-    };
-    const Case cases[] = {
-        {"", "Invalid plate name"},
-        {"q", "Invalid plate name"},
-        {"tqx", "Invalid plate name"},
-        {"tqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqq", "Invalid plate name"},
-        {"tqqq", "No plate \"tqqq\""}, // zoom 3 is not in the file
-    };
-    Action action(plugin_);
-    ASSERT_TRUE(action.Open(world_)) << action.ErrorText();
-    for (const Case& c : cases) {
-        std::string bytes;
-        EXPECT_EQ(action.GetPlateData(c.name, &bytes), kFailed) << c.name;
-        EXPECT_NE(action.ErrorText().find(c.text), std::string::npos) << c.name << ": " << action.ErrorText();
-        EXPECT_EQ(action.Delete(c.name), kFailed) << c.name;
-        EXPECT_NE(action.ErrorText().find(c.text), std::string::npos) << c.name << ": " << action.ErrorText();
-    }
-}
-
 TEST_F(MbtilesPlugin, DeletesPlatesForGood) {
     {
         Action action(plugin_);
@@ -164,18 +128,6 @@ TEST_F(MbtilesPlugin, DeletesPlatesForGood) {
     EXPECT_EQ(stored.count("t"), 0u);
 }
 
-TEST_F(MbtilesPlugin, RefusesUnknownWriteModes) {
-    Action action(plugin_);
-    ASSERT_TRUE(action.Open(world_)) << action.ErrorText();
-    const char data[] = "data";
-    for (const uint32_t mode : {0u, 3u, 7u}) {
-        EXPECT_EQ(action.Raw()->functions->Write(action.Raw(), "t", data, sizeof data, mode), kFailed) << mode;
-        EXPECT_NE(action.ErrorText().find("write mode"), std::string::npos) << action.ErrorText();
-    }
-    action.Close();
-    EXPECT_EQ(ReadTiles(world_).size(), 21u);
-}
-
 TEST_F(MbtilesPlugin, CommitsDeletionsInBatchesWhileOpen) {
     const std::string path = MakeFile(
         "many.mbtiles", std::string(kPlainSchema) +
@@ -193,18 +145,6 @@ TEST_F(MbtilesPlugin, CommitsDeletionsInBatchesWhileOpen) {
     EXPECT_EQ(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 300);
 }
 
-TEST_F(MbtilesPlugin, ReadsButNeverChangesAReadOnlyFile) {
-    ASSERT_EQ(chmod(world_.c_str(), 0444), 0);
-    Action action(plugin_);
-    ASSERT_TRUE(action.Open(world_)) << action.ErrorText();
-    std::vector<Plate> plates;
-    EXPECT_EQ(action.Enumerate(&plates), kDone);
-    EXPECT_EQ(action.Delete("t"), kFailed);
-    EXPECT_NE(action.ErrorText().find("read-only"), std::string::npos) << action.ErrorText();
-    action.Close();
-    EXPECT_EQ(ReadTiles(world_).size(), 21u);
-}
-
 TEST_F(MbtilesPlugin, RefusesToOpenWhatIsNoMbtilesFile) {
     struct Case {
         const char* label;
@@ -212,9 +152,6 @@ TEST_F(MbtilesPlugin, RefusesToOpenWhatIsNoMbtilesFile) {
         const char* text;
     };
     const Case cases[] = {
-        {"missing file", [&] { return dir_ / "missing.mbtiles"; }, "No such file"},
-        {"folder", [&] { std::filesystem::create_directory(dir_ / "dir.mbtiles"); return dir_ / "dir.mbtiles"; },
-         "is a folder"},
         {"text file",
          [&] {
              WriteFile(dir_ / "text.mbtiles", std::string(600, 'x'));
@@ -286,14 +223,6 @@ TEST_F(MbtilesPlugin, LeavesAnEmptyFileEmptyUntilTheFirstStore) {
     const auto stored = ReadTiles(path);
     ASSERT_EQ(stored.size(), 1u);
     EXPECT_EQ(stored.at("tq").data, "first");
-}
-
-TEST_F(MbtilesPlugin, ReportsAFileWithoutTilesAsEmpty) {
-    const std::string path = MakeFile("none.mbtiles", kPlainSchema);
-    Action action(plugin_);
-    ASSERT_TRUE(action.Open(path)) << action.ErrorText();
-    std::vector<Plate> plates;
-    EXPECT_EQ(action.Enumerate(&plates), kEmpty);
 }
 
 TEST_F(MbtilesPlugin, SkipsRowsOutsideTheTileGrid) {
@@ -726,33 +655,19 @@ TEST_F(MbtilesPlugin, StoresInBatchesThatAreDurableOnClose) {
     EXPECT_EQ(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 1200);
 }
 
-TEST_F(MbtilesPlugin, StoresNothingWhereItCannot) {
+// Bad names and read-only files are refused by every plugin alike
+// (conformance_test.cpp); a view of unknown tables is this plugin's own.
+TEST_F(MbtilesPlugin, StoresNothingThroughAViewOfUnknownTables) {
     const std::string view = MakeFile("view.mbtiles",
                                       "CREATE TABLE store (z INTEGER, x INTEGER, y INTEGER, data BLOB);"
                                       "CREATE VIEW tiles AS SELECT z AS zoom_level, x AS tile_column,"
                                       " y AS tile_row, data AS tile_data FROM store;");
-    const std::string readOnly = dir_ / "read-only.mbtiles";
-    std::filesystem::copy_file(world_, readOnly);
-    ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
-    struct Case {
-        std::string path;
-        const char* name;
-        const char* text;
-    };
-    const Case cases[] = {
-        {view, "t", "view"},
-        {readOnly, "t", "read-only"},
-        {world_, "tx", "Invalid plate name"},
-        {world_, "", "Invalid plate name"},
-    };
-    for (const Case& c : cases) {
-        Action action(plugin_);
-        ASSERT_TRUE(action.Open(c.path)) << action.ErrorText();
-        EXPECT_EQ(action.Store(c.name, "data"), kFailed) << c.path << " " << c.name;
-        EXPECT_NE(action.ErrorText().find(c.text), std::string::npos) << action.ErrorText();
-    }
-    EXPECT_EQ(ReadTiles(world_).size(), 21u);
-    EXPECT_EQ(ReadTiles(readOnly).size(), 21u);
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(view)) << action.ErrorText();
+    EXPECT_EQ(action.Store("t", "data"), kFailed);
+    EXPECT_NE(action.ErrorText().find("view"), std::string::npos) << action.ErrorText();
+    action.Close();
+    EXPECT_EQ(SqliteDb(view).Int("SELECT count(*) FROM store"), 0);
 }
 
 } // namespace

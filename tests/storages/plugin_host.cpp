@@ -12,7 +12,7 @@
 namespace storage_test {
 
 const PluginHostInfo* HostInfo() {
-    static const PluginHostInfo host{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), 0x00010000, 0};
+    static const PluginHostInfo host{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), ULMORA_PLUGIN_HOST_VALUE, 0};
     return &host;
 }
 

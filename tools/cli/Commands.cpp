@@ -12,9 +12,16 @@ const std::vector<CommandInfo>& Commands()
          "the level's full quadtree is there, and the image formats found (PNG, JPEG,\n"
          "WebP, other) read from the first bytes of the plates: of the first 64 of\n"
          "each level by default.\n",
-         {"--json", "--formats"},
+         {"--json", "--formats", "--coverage", "--chart"},
          "  --json           one JSON object\n"
-         "  --formats MODE   sample (default), all (read every plate) or none\n",
+         "  --formats MODE   sample (default), all (read every plate) or none\n"
+         "  --coverage FILE  a PNG picture of where one zoom has plates, north up: the\n"
+         "                   zoom --z names, else the deepest selected one; a pixel a tile\n"
+         "                   up to zoom 12 (4096 x 4096), blocks of tiles beyond. Pixels\n"
+         "                   without plates are transparent, the others opaque, darker\n"
+         "                   where the plates are larger\n"
+         "  --chart FILE     a PNG chart of plates (blue) and bytes (orange) per zoom,\n"
+         "                   each on a logarithmic scale, the zoom under its bars\n",
          &Info},
         {"list", "STORAGE", 1, "one plate a line: number, level, size, name",
          "One plate a line, in the plugin's order: its number, level, size in bytes\n"

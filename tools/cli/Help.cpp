@@ -52,7 +52,8 @@ const char* Examples(const std::string& command)
 {
     static const std::map<std::string, const char*> examples = {
         {"info", "  ulmora-cli info world.mbtiles\n"
-                 "  ulmora-cli info /srv/tiles/osm --z 0-5 --json\n"},
+                 "  ulmora-cli info /srv/tiles/osm --z 0-5 --json\n"
+                 "  ulmora-cli info world.mbtiles --coverage z8.png --z 8 --chart levels.png\n"},
         {"list", "  ulmora-cli list world.mbtiles --levels 3\n"
                  "  ulmora-cli list world.mbtiles --json | jq -r .name\n"},
         {"verify", "  ulmora-cli verify world.mbtiles --names broken.txt\n"

@@ -2,6 +2,7 @@
 
 #include "Cli.h"
 #include "Context.h"
+#include "InfoPictures.h"
 #include "Json.h"
 
 #include "base/SizeText.h"
@@ -107,10 +108,12 @@ int Info(Context& context)
     // Indexed by level: a name's length, at most 260.
     std::vector<LevelStats> byLevel(kMaxTextLength + 1);
     std::vector<std::string> toSniff;
+    InfoPictures pictures(options);
     PlateSink sink(context, *open.action, [&](int32_t, const char* name, uint32_t size) {
         const std::size_t length = std::strlen(name);
         if (!options.filter.Empty() && !options.filter.Matches({name, length}))
             return;
+        pictures.Add({name, length}, size);
         LevelStats& level = byLevel[std::min<std::size_t>(length, kMaxTextLength)];
         level.Add(size);
         if (PlateKey::IsQuadtreeKey({name, length}))
@@ -119,6 +122,8 @@ int Info(Context& context)
             toSniff.emplace_back(name, length);
     });
     if (int code = ListingResult(sink.Run()); code != kExitDone)
+        return code;
+    if (int code = pictures.Write(); code != kExitDone)
         return code;
 
     // The formats, read after the listing: the plugin takes one call at a time.

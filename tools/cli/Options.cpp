@@ -87,6 +87,8 @@ const std::vector<ValueOption>& ValueOptions()
              return OneOf(v, {"sample", "all", "none"}, "--formats", e);
          }},
         {"--threads", &ParseThreads},
+        {"--coverage", [](Options& o, const std::string& v, std::string*) { o.coverage = v; return true; }},
+        {"--chart", [](Options& o, const std::string& v, std::string*) { o.chart = v; return true; }},
     };
     return options;
 }

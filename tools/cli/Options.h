@@ -19,6 +19,8 @@ struct Options {
     std::string existing = "ask";
     std::string formats = "sample";
     std::string namesOut;
+    std::string coverage; // info: the coverage picture's file
+    std::string chart;    // info: the per-level chart's file
     bool json = false;
     bool quiet = false;
     bool verbose = false;

@@ -8,8 +8,6 @@
 #include <charconv>
 #include <cstdlib>
 #include <cerrno>
-#include <cmath>
-#include <numbers>
 
 namespace cli {
 
@@ -56,15 +54,6 @@ bool ParseRange(std::string_view text, int offset, int lowest, int highest, std:
         return false;
     *range = {low + offset, open ? kMaxLevel : high + offset};
     return true;
-}
-
-// Slippy-map tile coordinates, fractional, of a longitude and a latitude.
-double TileX(double lon, int z) { return (lon + 180.0) / 360.0 * std::ldexp(1.0, z); }
-double TileY(double lat, int z)
-{
-    constexpr double kMaxLat = 85.05112877980659;
-    lat = std::clamp(lat, -kMaxLat, kMaxLat) * std::numbers::pi / 180.0;
-    return (1.0 - std::asinh(std::tan(lat)) / std::numbers::pi) / 2.0 * std::ldexp(1.0, z);
 }
 
 } // namespace
@@ -116,27 +105,14 @@ bool PlateFilter::SetPrefixes(std::string_view text, std::string* error)
 
 bool PlateFilter::SetBoundingBox(std::string_view text, std::string* error)
 {
-    double values[4];
-    std::string_view rest = text;
-    for (int i = 0; i < 4; ++i) {
-        const std::size_t comma = rest.find(',');
-        const std::string part(rest.substr(0, comma));
-        char* end = nullptr;
-        values[i] = std::strtod(part.c_str(), &end);
-        if (part.empty() || end != part.c_str() + part.size() || (i < 3) == (comma == std::string_view::npos) ||
-            !std::isfinite(values[i])) {
-            *error = "--bbox wants WEST,SOUTH,EAST,NORTH in degrees, like -10.5,35,30,60";
-            return false;
-        }
-        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-    }
-    const BoundingBox box{values[0], values[1], values[2], values[3]};
-    if (box.west < -180 || box.east > 180 || box.west >= box.east || box.south < -90 || box.north > 90 ||
-        box.south >= box.north) {
-        *error = "--bbox: WEST must lie below EAST and SOUTH below NORTH, within -180..180 and -90..90";
+    bool numbers = false;
+    const std::optional<GeoBox> box = GeoBox::Parse(text, &numbers);
+    if (!box) {
+        *error = numbers ? "--bbox: WEST must lie below EAST and SOUTH below NORTH, within -180..180 and -90..90"
+                         : "--bbox wants WEST,SOUTH,EAST,NORTH in degrees, like -10.5,35,30,60";
         return false;
     }
-    box_ = box;
+    box_.emplace(*box);
     return true;
 }
 
@@ -179,12 +155,7 @@ bool PlateFilter::Matches(std::string_view name) const
             return false;
     }
     if (box_) {
-        const std::optional<PlateKey::Tile> tile = PlateKey(name).ToTile();
-        if (!tile)
-            return false;
-        const int z = tile->z;
-        if (!(tile->x + 1 > TileX(box_->west, z) && tile->x < TileX(box_->east, z) &&
-              tile->y + 1 > TileY(box_->north, z) && tile->y < TileY(box_->south, z)))
+        if (!box_->Overlaps(name))
             return false;
     }
     if (names_ && names_->find(std::string(name)) == names_->end())

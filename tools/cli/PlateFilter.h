@@ -2,6 +2,8 @@
 // The selection options of every command: which plates a command works on.
 // A plate must pass every option given; without options every plate passes.
 
+#include "base/GeoBox.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,10 +11,6 @@
 #include <vector>
 
 namespace cli {
-
-struct BoundingBox {
-    double west = 0, south = 0, east = 0, north = 0; // degrees
-};
 
 class PlateFilter {
 public:
@@ -33,12 +31,14 @@ public:
     bool ReadNames(const std::string& file, std::string* error);
 
     bool Matches(std::string_view name) const;
+    // The range of levels --levels or --z gave (the window's numbers), if any.
+    const std::optional<std::pair<int, int>>& Levels() const { return levels_; }
     bool Empty() const { return !levels_ && prefixes_.empty() && !box_ && !names_; }
 
 private:
     std::optional<std::pair<int, int>> levels_;
     std::vector<std::string> prefixes_;
-    std::optional<BoundingBox> box_;
+    std::optional<GeoBoxTest> box_;
     std::optional<std::unordered_set<std::string>> names_;
 };
 

@@ -52,6 +52,17 @@ extern "C" {
 /* The 4 bytes 'Z','T','Q',0x01 read as a little-endian 32-bit value. */
 #define ULMORA_PLUGIN_MAGIC 0x0151545Au
 
+/* The release of Ulmora this header belongs to; a "Since Ulmora X.Y" note
+ * below names the release that brought a field, at most this one. The build
+ * takes the program's version from these three lines, so keep each on a
+ * line of its own. */
+#define ULMORA_VERSION_MAJOR 0
+#define ULMORA_VERSION_MINOR 2
+#define ULMORA_VERSION_REVISION 0
+
+/* PluginHostInfo.hostValue: fixed by the contract, not by the release. */
+#define ULMORA_PLUGIN_HOST_VALUE 0x00010000u
+
 /* The only plugin type the program knows: a storage of plates. */
 enum { PluginTypeStorage = 65537 };
 
@@ -105,7 +116,7 @@ enum { WriteModeStore = 1, WriteModeDelete = 2 };
 typedef struct ULMORA_PACKED PluginHostInfo {
     uint32_t magic;      /* ULMORA_PLUGIN_MAGIC */
     uint32_t size;       /* 16 */
-    uint32_t hostValue;  /* 0x00010000 */
+    uint32_t hostValue;  /* ULMORA_PLUGIN_HOST_VALUE */
     uint32_t hostValue2; /* 0 */
 } PluginHostInfo;
 
