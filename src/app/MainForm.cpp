@@ -6,6 +6,7 @@
 #include "base/Text.h"
 #include "base/Translate.h"
 #include "browse/CoverageView.h"
+#include "browse/FolderLayoutChoice.h"
 #include "browse/Selection.h"
 #include "config/ConfigItem.h"
 #include "config/ConfigKeys.h"
@@ -172,6 +173,11 @@ void TMainForm::CreateStorageGroup(QWidget* parent)
     btnStorage->setFixedSize(23, 22);
     edtStorage = new QLineEdit(grpStorage);
     edtStorage->setObjectName("edtStorage");
+    cbLayout = new QComboBox(grpStorage);
+    cbLayout->setObjectName("cbLayout");
+    for (int i = 0; i < FolderLayoutOptionCount(); ++i)
+        cbLayout->addItem(QString::fromUtf8(FolderLayoutOptions()[i].caption));
+    cbLayout->setSizeAdjustPolicy(QComboBox::AdjustToContents);
 
     auto* flags = new QHBoxLayout();
     flags->addWidget(chUseDir);
@@ -184,7 +190,8 @@ void TMainForm::CreateStorageGroup(QWidget* parent)
     grid->addWidget(edtDesc, 1, 1);
     grid->addLayout(flags, 1, 2);
     grid->addWidget(btnStorage, 2, 0);
-    grid->addWidget(edtStorage, 2, 1, 1, 2);
+    grid->addWidget(edtStorage, 2, 1);
+    grid->addWidget(cbLayout, 2, 2);
     grid->setColumnStretch(1, 1);
 }
 
@@ -348,6 +355,8 @@ void TMainForm::ConnectCommands()
     connect(btnStorage, &QToolButton::clicked, this, Command<&TMainForm::btnStorageClick>());
     connect(btnLoad, &QPushButton::clicked, this, Command<&TMainForm::btnLoadClick>());
     connect(edtStorage, &QLineEdit::returnPressed, this, Command<&TMainForm::edtStorageReturnPressed>());
+    connect(edtStorage, &QLineEdit::textChanged, this, [this] { ShowFolderLayout(); });
+    connect(cbLayout, &QComboBox::activated, this, [this](int option) { cbLayoutActivated(option); });
     connect(btnExport, &QPushButton::clicked, this, Command<&TMainForm::btnExportClick>());
     connect(btnDelete, &QPushButton::clicked, this, Command<&TMainForm::btnDeleteClick>());
     connect(PopupMenu1, &QMenu::aboutToShow, this, Command<&TMainForm::PopupMenu1MenuItemCheck>());
@@ -409,6 +418,8 @@ void TMainForm::ApplyCaptions()
     grpStorage->setTitle(Tr(" Storage "));
     bntPlugins->setText("...");
     btnStorage->setText("...");
+    for (int i = 0; i < FolderLayoutOptionCount(); ++i)
+        cbLayout->setItemText(i, Tr(FolderLayoutOptions()[i].caption));
     chUseDir->setText(Tr("Uses directory"));
     chCanWrite->setText(Tr("Support write"));
     chCanEnum->setText(Tr("Support list"));
@@ -451,6 +462,7 @@ void TMainForm::ApplyToolTips()
     cbPlugins->setToolTip(Tr("The storage plugin that loads the storage"));
     btnStorage->setToolTip(Tr("Choose the storage file or folder"));
     edtStorage->setToolTip(Tr("The storage file or folder; Enter loads it"));
+    cbLayout->setToolTip(Tr("How the folder plugin reads the folder: its layout and where rows are counted from"));
     chUseDir->setToolTip(Tr("The plugin keeps its plates in a folder"));
     chCanWrite->setToolTip(Tr("The plugin can write and delete plates"));
     chCanEnum->setToolTip(Tr("The plugin can list the plates of a storage"));

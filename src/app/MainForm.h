@@ -103,6 +103,7 @@ public:
     QCheckBox* chCanEnum;
     QToolButton* btnStorage;
     QLineEdit* edtStorage;
+    QComboBox* cbLayout; // a folder storage's layout and row origin, when not as found
     QWidget* toolBar;
     QPushButton* btnLoad;
     QToolButton* btnSelect;
@@ -219,6 +220,12 @@ private:
     // Enter in the storage path loads what it names.
     void edtStorageReturnPressed();
     void btnStorageClick();
+    // The layout chosen for the folder in the path, remembered for it.
+    void cbLayoutActivated(int option);
+    // Shows the choice remembered for the folder in the path.
+    void ShowFolderLayout();
+    // The folder plugin is chosen: the layout list applies.
+    bool FolderLayoutApplies() const;
     // What the export and delete commands work on.
     PlateCommandWindow PlateCommandParts();
     void btnExportClick();

@@ -12,6 +12,7 @@
 #include "browse/ChooseFolder.h"
 #include "browse/Coverage.h"
 #include "browse/CoverageView.h"
+#include "browse/FolderLayoutChoice.h"
 #include "browse/Selection.h"
 #include "plates/BrokenPlates.h"
 #include "config/ConfigKeys.h"
@@ -24,6 +25,8 @@
 #include "plugins/Registry.h"
 #include "widgets/BkList.h"
 #include "widgets/GuiShared.h"
+
+#include <filesystem>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -73,6 +76,27 @@ void TMainForm::cbPluginsChange()
     const bool browse = plugin != nullptr && plugin->Type() == PluginTypeStorage && plugin->HasFlag(SupportsList);
     edtStorage->setEnabled(browse);
     btnStorage->setEnabled(browse);
+    cbLayout->setEnabled(browse && FolderLayoutApplies());
+}
+
+bool TMainForm::FolderLayoutApplies() const
+{
+    const BasePlugin* plugin = SelectedPlugin();
+    return plugin != nullptr && std::filesystem::path(plugin->LibraryPath()).stem() == "folder";
+}
+
+void TMainForm::ShowFolderLayout()
+{
+    const int option =
+        RememberedFolderLayout(session_.Link().ReadString(cfgkey::kFolderLayouts, ""), edtStorage->text().toStdString());
+    cbLayout->setCurrentIndex(option);
+}
+
+void TMainForm::cbLayoutActivated(int option)
+{
+    StorageLink& link = session_.Link();
+    link.WriteString(cfgkey::kFolderLayouts, RememberFolderLayout(link.ReadString(cfgkey::kFolderLayouts, ""),
+                                                                  edtStorage->text().toStdString(), option));
 }
 
 void TMainForm::ReleaseStorage() { session_.ReleaseStorage(); }
@@ -80,8 +104,16 @@ void TMainForm::ReleaseStorage() { session_.ReleaseStorage(); }
 void TMainForm::LoadStorage()
 {
     const std::string storage = edtStorage->text().toStdString();
-    ChoosePluginFor(storage);
-    if (session_.LoadStorage(storage).StorageLoaded())
+    const std::string path = FromProgramFolder(storage);
+    ChoosePluginFor(path);
+    const LoadResult result =
+        session_.LoadStorage(FolderLayoutApplies() ? WithFolderLayout(path, cbLayout->currentIndex()) : path);
+    // How the plugin read the storage ("layout: xyz, rows from the top
+    // (assumed...)"), where the user chooses another reading.
+    cbLayout->setToolTip(result.notice.empty()
+                             ? Tr("How the folder plugin reads the folder: its layout and where rows are counted from")
+                             : QString::fromStdString(result.notice));
+    if (result.StorageLoaded())
         RememberStorage(storage);
 }
 

@@ -67,11 +67,32 @@ private:
     bool closed_ = false;
 };
 
-// Decodes one block; nothing when it is a good plate.
-bool Judge(const ImageLibrary& decoder, Job& job, BrokenPlate* broken)
+// Whether a decoded picture has the tile side; the fault when not.
+bool WrongSize(int width, int height, int side, BrokenPlate* broken)
 {
-    broken->index = job.index;
-    MemorySource source{job.data.data(), static_cast<uint32_t>(job.data.size()), 0};
+    if (width == side && height == side)
+        return false;
+    broken->fault = PlateFault::WrongSize;
+    broken->width = width;
+    broken->height = height;
+    broken->expected = side;
+    return true;
+}
+
+// Decodes one block; true when it cannot be decoded, else its size is left in
+// `broken` to be judged against the storage's tile size. The decoder's own
+// fast judgement answers for clean pictures; the rest (and every verdict of a
+// broken picture) come from the preview's reader.
+bool DecodeFails(const ImageLibrary& decoder, const void* data, size_t size, BrokenPlate* broken)
+{
+    int32_t nativeWidth = 0;
+    int32_t nativeHeight = 0;
+    if (decoder.DecodeToJudge != nullptr && decoder.DecodeToJudge(data, size, &nativeWidth, &nativeHeight)) {
+        broken->width = nativeWidth;
+        broken->height = nativeHeight;
+        return false;
+    }
+    MemorySource source{static_cast<const uint8_t*>(data), static_cast<uint32_t>(size), 0};
     ImageLoadParams params;
     decoder.GetDefaultLoadParams(&params);
     params.Flags |= kLoadNoAlpha;
@@ -86,15 +107,18 @@ bool Judge(const ImageLibrary& decoder, Job& job, BrokenPlate* broken)
         broken->detail = decoder.GetErrorString != nullptr ? decoder.GetErrorString(code) : "";
         return true;
     }
-    // Its size is judged once every plate is decoded, against the storage's
-    // tile size.
-    broken->fault = PlateFault::WrongSize;
     broken->width = bitmap->Width;
     broken->height = bitmap->Height;
     decoder.FreeBitmap(bitmap);
     if (decoder.FreeFileInformation != nullptr)
         decoder.FreeFileInformation(&information);
     return false;
+}
+
+bool Judge(const ImageLibrary& decoder, Job& job, BrokenPlate* broken)
+{
+    broken->index = job.index;
+    return DecodeFails(decoder, job.data.data(), job.data.size(), broken);
 }
 
 // The plates of each decoded size, by list index.
@@ -119,6 +143,11 @@ int CommonSide(const PlatesBySize& sizes)
 }
 
 } // namespace
+
+bool JudgePlate(const ImageLibrary& decoder, const void* data, size_t size, BrokenPlate* broken)
+{
+    return DecodeFails(decoder, data, size, broken) || WrongSize(broken->width, broken->height, kPlateSide, broken);
+}
 
 std::string DescribeFault(const BrokenPlate& plate)
 {

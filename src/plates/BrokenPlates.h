@@ -11,6 +11,7 @@
 
 #include "plates/ImageLibrary.h"
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -62,6 +63,11 @@ struct BrokenCheck {
     int threads = 0;                  // decoding threads; 0: one per core
     std::function<void()> pump = {};  // lets a window handle its events after each progress text
 };
+
+// Judges one plate's data (not empty) with `decoder` against the usual
+// 256-pixel side: false for a good plate, else true with the fault in
+// *broken (its index left alone).
+bool JudgePlate(const ImageLibrary& decoder, const void* data, size_t size, BrokenPlate* broken);
 
 // Reads every selected plate and judges it. Logs "Check %d plates..." and
 // the summary; ends the operation (SetText(nullptr)) on every way out.

@@ -70,6 +70,7 @@ struct PathChoice {
 // a path without an extension that does not exist yet, takes a plugin that
 // uses folders; anything else the file plugin whose extension it has (case
 // ignored). When several fit, the one named after the kind ("folder", or the
-// extension) is the usual answer. A path the file system cannot look at (too
+// extension) is the usual answer; for a folder of compact cache bundles
+// (L05/R0000C0000.bundle), "tilebundle". A path the file system cannot look at (too
 // long, a link loop) is taken as one that does not exist.
 PathChoice ChoosePluginForPath(const std::vector<PluginKind>& kinds, const std::string& storage);

@@ -130,8 +130,17 @@ struct Case {
 
 TEST(CliTest, CommandLines)
 {
-    // gdal-world.mbtiles: zoom 0 to 2, 21 JPEG tiles written by GDAL.
+    // gdal-world.mbtiles: zoom 0 to 2, 21 JPEG tiles written by GDAL; the
+    // folder trees cover Europe, zoom 0 to 3.
+    const std::string trees = (fs::path(FIXTURE_MBTILES).parent_path() / "folders").string();
     const std::vector<Case> cases = {
+        {"info says how a folder is read", {"info", trees + "/mapproxy-tc-nw"}, 0,
+         {"note     layout: tc, rows from the top (mapproxy.yaml: cache c_tc-nw, grid GLOBAL_WEBMERCATOR)\n"}, {}},
+        {"and when it is assumed", {"info", trees + "/gdal-xyz", "--json"}, 0,
+         {"\"notice\":\"layout: xyz, rows from the top (assumed: nothing tells the rows' order)\""}, {}},
+        {"copy from a folder says it too", {"copy", trees + "/mapproxy-tms", "out.mbtiles"}, 0, {},
+         {"layout: tms, rows from the bottom (mapproxy.yaml", "9 of 9 plates copied"}},
+        {"a compact cache by its path", {"list", trees + "/mapproxy-compact", "--z", "1"}, 0, {"\ttq\n", "\ttr\n"}, {}, 2},
         {"plugins with flags", {"plugins"}, 0, {"mbtiles", "Uses file, ReadWrite", "folder", "Uses dir"}, {}},
         {"info per level", {"info", "@"}, 0, {"    1   0            1", "    3   2           16", "total", "JPEG", "100.0%"}, {}},
         {"info as JSON", {"info", "@", "--json", "--formats", "all"}, 0,

@@ -373,6 +373,63 @@ TEST_F(LargeMbtiles, ListsATableWrittenDeepestLevelFirstInZoomOrder) {
     EXPECT_EQ(plates.size(), 50000u);
 }
 
+// Files whose rows are not stored level by level: each level listed once,
+// in one run, levels going up, with as many plates as SQLite counts for it.
+struct RowOrderCase {
+    const char* label;
+    const char* order;   // ORDER BY of the rows as inserted
+    uint32_t levels;     // levels 0 to levels - 1, each in full
+    bool indexed;
+};
+
+const RowOrderCase kRowOrders[] = {
+    {"DeepestFirst", "z DESC, i", 9, true},       // as MapProxy writes them
+    {"DeepestFirstSmall", "z DESC, i", 5, true},  // read on the calling thread
+    {"Shuffled", "(i * 7919 + z * 104729) % 65521, z", 9, true},
+    {"DeepestFirstUnindexed", "z DESC, i DESC", 9, false},
+    {"LevelsAlternating", "z % 2, z DESC, i", 9, true},
+};
+
+void PrintTo(const RowOrderCase& c, std::ostream* out) { *out << c.label; }
+
+class RowOrder : public LargeMbtiles, public testing::WithParamInterface<RowOrderCase> {};
+
+TEST_P(RowOrder, CountsEveryLevelOnceInZoomOrder) {
+    const RowOrderCase& c = GetParam();
+    const std::string path = MakeFile(
+        "order.mbtiles",
+        std::string("CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);") +
+            (c.indexed ? "CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);" : "") +
+            "WITH RECURSIVE z(z) AS (SELECT 0 UNION ALL SELECT z + 1 FROM z WHERE z < " + std::to_string(c.levels - 1) +
+            "), n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 65535)"
+            " INSERT INTO tiles SELECT z, i >> z, i & ((1 << z) - 1), zeroblob(z + 1)"
+            " FROM z, n WHERE i < (1 << (2 * z)) ORDER BY " + c.order + ";");
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+    std::vector<Plate> plates;
+    ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+    std::map<uint32_t, int64_t> listed;
+    for (size_t i = 0; i < plates.size(); ++i) {
+        listed[static_cast<uint32_t>(plates[i].name.size() - 1)]++;
+        if (i > 0) {
+            ASSERT_LE(plates[i - 1].name.size(), plates[i].name.size()) << "level order broken at " << plates[i].name;
+        }
+    }
+    std::map<uint32_t, int64_t> counted;
+    SqliteDb db(path);
+    for (uint32_t z = 0; z < c.levels; ++z)
+        counted[z] = db.Int("SELECT count(*) FROM tiles WHERE zoom_level = " + std::to_string(z));
+    EXPECT_EQ(listed, counted);
+    ExpectListed(path, plates, static_cast<size_t>(db.Int("SELECT count(*) FROM tiles")), 0);
+    for (const size_t stopAt : {size_t{1}, plates.size() / 2}) {
+        EXPECT_EQ(action.Enumerate(&plates, stopAt), kAborted) << stopAt;
+        EXPECT_EQ(plates.size(), stopAt);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, RowOrder, testing::ValuesIn(kRowOrders),
+                         [](const testing::TestParamInfo<RowOrderCase>& param) { return param.param.label; });
+
 TEST_F(LargeMbtiles, ListsTheDeduplicatedLayoutInParallelToo) {
     const std::string path = MakeFile(
         "dedup-large.mbtiles",
