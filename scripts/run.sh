@@ -20,7 +20,10 @@ if [[ ! -f $config ]]; then
     "$cfg" set "$config" IDE/Plugins/Item0 string plugins/mbtiles.so
     "$cfg" set "$config" IDE/Plugins/Item1 string plugins/folder.so
     "$cfg" set "$config" IDE/LastUsedPlugin int 0
-    "$cfg" set "$config" IDE/LastUsedData string "$(realpath "$demo")"
+    # The window takes a relative storage path from the program's folder
+    # when it is not found from the current one: a copied bin folder opens
+    # its own demo.
+    "$cfg" set "$config" IDE/LastUsedData string demo/earth.mbtiles
 fi
 
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then

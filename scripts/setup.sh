@@ -3,7 +3,8 @@
 # the missing ones, without questions.
 # Usage: scripts/setup.sh [--run] [--bench] [--fixtures]
 # (--run adds what starting the program needs: a virtual display; --bench
-# what the benchmarks need: GDAL, which writes bench/run-plates.sh's MBTiles;
+# what the benchmarks need: GDAL, which writes bench/run-plates.sh's MBTiles,
+# MapProxy and Pillow for bench/run-speed.sh;
 # --fixtures the tile tools that remake the test fixtures).
 set -euo pipefail
 
@@ -16,6 +17,7 @@ packages=(
     libdw-dev libcapstone-dev # the crash helper: stack walk and names, disassembly
     g++-multilib            # the crash reporter's i686 compile check
     zlib1g-dev              # the PMTiles plugin: gzip-compressed directories
+    libyaml-dev             # the folder plugin: the tile server configuration beside a cache
     qt6-image-formats-plugins # WebP plates (PMTiles, GeoPackage) in the preview
     time bc                 # bench/run-10m.sh: CPU times and ratios
     nettle-dev              # MD5 content ids of deduplicated MBTiles images
@@ -23,12 +25,13 @@ packages=(
     xplanet-images          # the Earth picture the demo storage is rendered from
     desktop-file-utils      # the install test checks the menu entry
     dpkg-dev                # the Debian package's Depends (dpkg-shlibdeps)
+    libdeflate-dev libspng-dev libjpeg62-turbo-dev libwebp-dev # verify's own PNG, JPEG and WebP decoding
     libpng-dev              # ulmora-cli info's PNG pictures (the tool links no Qt)
 )
 for option in "$@"; do
     case "$option" in
     --run) packages+=(xvfb xauth) ;;
-    --bench) packages+=(gdal-bin) ;;
+    --bench) packages+=(gdal-bin mapproxy python3-pil) ;; # MapProxy's file; Pillow, verify's peer
     --fixtures) packages+=(mapproxy gdal-bin) ;; # mapproxy-seed, gdal2tiles
     esac
 done

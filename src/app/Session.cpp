@@ -125,7 +125,7 @@ void Session::Stop(const std::function<void()>& saveState)
 LoadResult Session::LoadStorage(const std::string& storagePath)
 {
     if (choice_.Selected() == nullptr) {
-        LoadResult refused{LoadResult::Outcome::NoPlugin, 0, Translate("Plugin is not loaded or selected")};
+        LoadResult refused{LoadResult::Outcome::NoPlugin, 0, Translate("Plugin is not loaded or selected"), {}};
         ::Log("%s", refused.error.c_str());
         view_.ShowError(refused.error);
         return refused;

@@ -52,7 +52,7 @@ LoadResult StorageConnection::DropConnection(LoadResult::Outcome outcome, std::s
     action_ = nullptr;
     plugin_.reset();
     view_.ShowLoadButton(BrowserView::LoadButton::Load);
-    return LoadResult{outcome, 0, std::move(error)};
+    return LoadResult{outcome, 0, std::move(error), {}};
 }
 
 LoadResult StorageConnection::LoadStorage(const std::string& libraryPath, const std::string& storagePath)
@@ -94,7 +94,7 @@ LoadResult StorageConnection::Connect(const std::string& libraryPath, const std:
     OperationEnd end(operation_);
     const uint32_t found =
         action_->Enumerate(0, StorageAction::PlateHandler::Bind<&StorageConnection::OnPlateFound>(this), 2);
-    LoadResult result{LoadResult::Outcome::Loaded, 0, {}};
+    LoadResult result{LoadResult::Outcome::Loaded, 0, {}, {}};
     if (found == Empty) {
         result.outcome = LoadResult::Outcome::Empty;
         result.error = Translate("Strage is empty!");
@@ -107,8 +107,9 @@ LoadResult StorageConnection::Connect(const std::string& libraryPath, const std:
         result.outcome = LoadResult::Outcome::Aborted;
     } else if (found == Done) {
         // What the plugin could not list, for example rows that are no plates.
-        if (const std::string notice = action_->PluginText(); !notice.empty())
-            Log("%s", notice.c_str());
+        result.notice = action_->PluginText();
+        if (!result.notice.empty())
+            Log("%s", result.notice.c_str());
     }
     result.plates = plates_.Count();
     view_.ShowPlateCount(plates_.Count());

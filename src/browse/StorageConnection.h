@@ -68,6 +68,9 @@ struct LoadResult {
     Outcome outcome = Outcome::PluginFailed;
     int plates = 0;    // plates listed
     std::string error; // the message shown, for the failures and Empty
+    // What the plugin said after a full listing: how it read the storage (a
+    // folder's layout and row order) or what it left out; often empty.
+    std::string notice;
 
     // A storage is loaded (possibly without all its plates).
     bool StorageLoaded() const

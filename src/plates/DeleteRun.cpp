@@ -74,7 +74,10 @@ PlateRunResult RunDelete(const PlateRun& run)
         ErrorBox(run.owner, "%s", Translate("Plugin does not support modify operations!"));
         return result;
     }
-    if (!AskYesNo(run.owner, nullptr, Translate("Delete %d selected plates?"), result.selected))
+    // One plate is asked about in the singular.
+    if (!AskYesNo(run.owner, nullptr,
+                  result.selected == 1 ? Translate("Delete %d selected plate?") : Translate("Delete %d selected plates?"),
+                  result.selected))
         return result;
 
     DeleteStep step(run);

@@ -95,6 +95,9 @@ public:
     // With Move: counts the moved plates again once their deletions are
     // durable, as a batch the plugin could not commit takes deletions back.
     void CheckMoves();
+    // Plates written so far: with Move also those whose deletion waits for
+    // the next batch.
+    int Written() const { return result.done + static_cast<int>(pendingMoves_.size()); }
 
     PlateRunResult result;
 
@@ -423,10 +426,12 @@ public:
     bool Step(const PlateItem& plate, int index, PlateRunResult&) override { return exporter_.ExportPlate(plate, index); }
     void ShowProgress(Operation& operation, const PlateItem& plate, const PlateRunResult& result) override
     {
+        // A move counts a plate once written, before its deletion's batch.
+        const int written = exporter_.Written();
         operation.SetText(Translate("Export plate data from database...\nPath: %s\nDatabase: %s\nItem: "
                                     "%s\nProcessed: %d of %d (%3.3lf%%)"),
-                          options_.BasePath.c_str(), run_.action.StoragePath().c_str(), plate.name, result.done,
-                          result.selected, result.done * 100.0 / result.selected);
+                          options_.BasePath.c_str(), run_.action.StoragePath().c_str(), plate.name, written,
+                          result.selected, written * 100.0 / result.selected);
     }
     // The plates written so far are moved however the loop ended.
     void Finish(PlateRunResult& result) override

@@ -4,6 +4,7 @@
 // adapter over Qt's image readers; the table keeps the preview independent
 // of it, and an empty table (binding failed) means no preview.
 
+#include <cstddef>
 #include <cstdint>
 
 // Colour models of a decoded bitmap (ImageBitmap::Type).
@@ -73,6 +74,11 @@ struct ImageLibrary {
                                 void* parameters) = nullptr;
     void (*FreeFileInformation)(ImageFileInformation* information) = nullptr;
     void (*FreeBitmap)(ImageBitmap* bitmap) = nullptr;
+    // Optional: decodes a whole picture only to judge it, faster than
+    // LoadBitmapFromHandle; true with its size for a clean decode, false when
+    // LoadBitmapFromHandle must judge (another format, or anything short of
+    // a clean decode).
+    bool (*DecodeToJudge)(const void* data, size_t size, int32_t* width, int32_t* height) = nullptr;
 
     bool Loaded() const { return LoadBitmapFromHandle != nullptr; }
 };

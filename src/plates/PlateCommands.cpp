@@ -1,6 +1,7 @@
 #include "plates/PlateCommands.h"
 
 #include "plates/AskCopyForm.h"
+#include "base/ListSelection.h"
 #include "plates/AskExportForm.h"
 #include "plates/CopyRun.h"
 #include "plates/DeleteRun.h"
@@ -21,24 +22,28 @@ namespace {
 
 class WindowHost final : public PlateRunHost {
 public:
-    WindowHost(const std::function<void()>& reload, CustomBkList* list) : reload_(reload), list_(list) {}
+    WindowHost(const std::function<void()>& reload, CustomBkList* list, ListSelection* selection)
+        : reload_(reload), list_(list), selection_(selection)
+    {
+    }
     void PumpMessages() override { QCoreApplication::processEvents(); }
     void ReloadStorage() override
     {
         if (reload_)
             reload_();
     }
-    // Once for the whole run: the summary beside the tool bar is counted
-    // again at each change of the selection.
-    void DeselectHandled(int end) override
+    // On the store, without the list's selection notice: the summary it
+    // updates adds up the whole list, once per plate would stall the run.
+    void PlateHandled(int index) override
     {
-        if (end > 0)
-            list_->SetSelectedRange(0, end - 1, false);
+        if (selection_ != nullptr && selection_->SetSelected(index, false))
+            list_->InvalidateItem(index);
     }
 
 private:
     const std::function<void()>& reload_;
     CustomBkList* list_;
+    ListSelection* selection_;
 };
 
 bool CanRun(const PlateCommandWindow& window)
@@ -66,9 +71,9 @@ void RunExportCommand(const PlateCommandWindow& window)
     if (!CanRun(window))
         return;
     ExportOptions options;
-    if (!AskExportOptions(window.link, window.owner, &options))
+    if (!AskExportOptions(window.link, window.owner, &options, window.writable))
         return;
-    WindowHost host(window.reload, window.list);
+    WindowHost host(window.reload, window.list, window.selection);
     ListUpdate update(window.list);
     RunExport({*window.action, *window.plates, window.list->Selection(), *window.operation, *window.period, host,
                window.owner},
@@ -77,9 +82,9 @@ void RunExportCommand(const PlateCommandWindow& window)
 
 void RunDeleteCommand(const PlateCommandWindow& window)
 {
-    if (!CanRun(window))
+    if (!CanRun(window) || !window.writable)
         return;
-    WindowHost host(window.reload, window.list);
+    WindowHost host(window.reload, window.list, window.selection);
     ListUpdate update(window.list);
     RunDelete({*window.action, *window.plates, window.list->Selection(), *window.operation, *window.period, host,
                window.owner});
@@ -124,9 +129,14 @@ void RunCopyCommand(const PlateCommandWindow& window)
     CopyOptions options;
     options.AskOnError = choice.askOnError;
     const std::function<void()> noReload; // the storage copied from is as it was
-    WindowHost host(noReload, window.list);
-    ListUpdate update(window.list);
-    RunCopy({*window.action, *window.plates, window.list->Selection(), *window.operation, *window.period, host,
-             window.owner},
-            *target, options);
+    WindowHost host(noReload, window.list, window.selection);
+    {
+        ListUpdate update(window.list);
+        RunCopy({*window.action, *window.plates, window.list->Selection(), *window.operation, *window.period, host,
+                 window.owner},
+                *target, options);
+    }
+    // The copied plates left the selection plate by plate, quietly; the list
+    // and its summary learn of it once.
+    window.list->EditSelection([](ListSelection&) {});
 }

@@ -6,6 +6,7 @@
 #include <functional>
 
 class CustomBkList;
+class ListSelection;
 class Operation;
 class PlateList;
 class PluginsArray;
@@ -24,12 +25,14 @@ struct PlateCommandWindow {
     PRPeriod* period = nullptr;
     std::function<void()> reload;   // releases the storage and loads it again
     const PluginsArray* plugins = nullptr; // the registry: the plugins a copy may write with
+    bool writable = true;           // the storage can delete plates (Delete, Move)
+    ListSelection* selection = nullptr; // the list's selection store: handled plates leave it
 };
 
 // "&E Export...": nothing unless a storage is open and plates are selected;
 // then the options dialog and, unless cancelled, the run.
 void RunExportCommand(const PlateCommandWindow& window);
-// "&D Delete": the same conditions, then the run with its confirmation.
+// "&D Delete": the same conditions and a writable storage, then the run with its confirmation.
 void RunDeleteCommand(const PlateCommandWindow& window);
 // "&C Copy to...": the same conditions, then the target's path and plugin;
 // the target is made when missing and opened through a plugin instance of

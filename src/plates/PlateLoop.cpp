@@ -12,9 +12,7 @@ void RunPlateLoop(const PlateRun& run, PlateStep& step, const PlateLoopTexts& te
     run.operation.SetAbortable(true);
     Log("%s", texts.start.c_str());
 
-    int handledEnd = 0; // the selected plates below it were handled
     auto finish = [&] {
-        run.host.DeselectHandled(handledEnd);
         run.operation.SetText(nullptr);
         Log(texts.summary, result.done, result.selected);
         if (texts.reload) {
@@ -35,7 +33,7 @@ void RunPlateLoop(const PlateRun& run, PlateStep& step, const PlateLoopTexts& te
                 break;
             }
             ++result.handled;
-            handledEnd = index + 1;
+            run.host.PlateHandled(index);
             if (run.period.Elapsed()) {
                 step.ShowProgress(run.operation, plate, result);
                 run.host.PumpMessages();

@@ -2,7 +2,7 @@
 // The one pass over the selected plates that the export, delete and copy
 // runs share: the start and summary lines, the progress text and the
 // message pump, Abort, a stop asked for by a plate, the handled plates
-// deselected, and the end (progress closed, storage reloaded) on every way
+// deselected one by one, and the end (progress closed, storage reloaded) on every way
 // out. Each run brings its own step for one plate.
 
 #include "plates/PlateRun.h"

@@ -25,10 +25,10 @@ public:
     // what the storage now holds; called once at the end of every run that
     // changes the storage.
     virtual void ReloadStorage() = 0;
-    // Deselects the selected plates below list index `end`: those the run
-    // handled, done or failed. Called once at the end of every run, so that
-    // a list that is not loaded again shows what is left to do.
-    virtual void DeselectHandled(int end) = 0;
+    // The plate at `index` of the list is handled (exported, deleted, or
+    // failed and passed over): a window deselects it, so that what stays
+    // selected is what is left to do.
+    virtual void PlateHandled(int index) { (void)index; }
 };
 
 // A host with nothing to show: a program without a window, a benchmark.
@@ -36,7 +36,6 @@ class QuietRunHost final : public PlateRunHost {
 public:
     void PumpMessages() override {}
     void ReloadStorage() override {}
-    void DeselectHandled(int) override {}
 };
 
 struct PlateRun {

@@ -4,6 +4,7 @@
 
 #include "base/Text.h"
 #include "log/Errors.h"
+#include "plates/NativeDecode.h"
 
 #include <QIODevice>
 #include <QImage>
@@ -274,6 +275,7 @@ bool LoadImageLibrary(const char* const* formats)
     table.ChangeColorDepth = &ChangeColorDepth;
     table.FreeFileInformation = &FreeFileInformation;
     table.FreeBitmap = &FreeBitmap;
+    table.DecodeToJudge = &DecodeNatively;
     return true;
 }
 

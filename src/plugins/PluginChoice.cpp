@@ -2,6 +2,7 @@
 
 #include "base/Paths.h"
 
+#include <cctype>
 #include <filesystem>
 #include <strings.h>
 #include <system_error>
@@ -15,6 +16,32 @@ std::string ExtensionOf(const std::string& path)
     const std::string last(LastComponent(path));
     const std::size_t dot = last.rfind('.');
     return dot == std::string::npos || dot == 0 ? std::string() : last.substr(dot + 1);
+}
+
+// A compact cache: level folders ("L05") of .bundle files, in the folder or
+// in an ArcGIS server's _alllayers below it. Only a few entries are read: a
+// tile tree of millions of files is no bundle folder.
+bool HoldsCompactBundles(const std::filesystem::path& folder)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    for (const fs::path& base : {folder, folder / "_alllayers", folder / "Layers" / "_alllayers"}) {
+        int looked = 0;
+        for (fs::directory_iterator it(base, error), end; !error && it != end && looked < 64; it.increment(error), ++looked) {
+            const std::string name = it->path().filename().string();
+            if (name.size() != 3 || name[0] != 'L' || !std::isdigit(static_cast<unsigned char>(name[1])) ||
+                !std::isdigit(static_cast<unsigned char>(name[2])))
+                continue;
+            int inside = 0;
+            std::error_code levelError;
+            for (fs::directory_iterator file(it->path(), levelError); !levelError && file != end && inside < 64;
+                 file.increment(levelError), ++inside)
+                if (file->path().extension() == ".bundle")
+                    return true;
+        }
+        error.clear();
+    }
+    return false;
 }
 
 } // namespace
@@ -48,6 +75,17 @@ std::string PluginChoice::SelectedLibraryPath() const
 {
     BasePlugin* plugin = Selected();
     return plugin != nullptr ? plugin->LibraryPath() : std::string();
+}
+
+int PluginChoice::EntryForPath(const std::string& storage) const
+{
+    std::vector<PluginKind> kinds;
+    kinds.reserve(positions_.size());
+    for (int i = 0; i < Count(); ++i) {
+        BasePlugin* plugin = PluginAt(i);
+        kinds.push_back(plugin != nullptr ? KindOf(*plugin) : PluginKind{});
+    }
+    return ChoosePluginForPath(kinds, storage).chosen;
 }
 
 // ---- the choice by path -----------------------------------------------------
@@ -96,7 +134,10 @@ PathChoice ChoosePluginForPath(const std::vector<PluginKind>& kinds, const std::
         choice.chosen = fit.front();
         return choice;
     }
-    const std::string usual = choice.folder ? "folder" : choice.extension;
+    // Several plugins take folders: a compact cache's bundles are the one
+    // sign the path gives of another than the folder plugin.
+    const std::string usual =
+        !choice.folder ? choice.extension : HoldsCompactBundles(path) ? "tilebundle" : "folder";
     for (int index : fit) {
         if (SameText(kinds[static_cast<std::size_t>(index)].name, usual)) {
             choice.chosen = index;

@@ -5,7 +5,7 @@
 // plugin's library path.
 //
 // And the choice of a plugin by what a storage path is, for whoever is given
-// a path without a plugin (the command-line tool; the window may follow).
+// a path without a plugin (the command-line tool and the window).
 
 #include "plugins/Registry.h"
 
@@ -33,6 +33,9 @@ public:
     BasePlugin* Selected() const { return PluginAt(chosen_); }
     // The chosen plugin's library path; empty when nothing is chosen.
     std::string SelectedLibraryPath() const;
+    // The entry whose plugin opens `storage` by what the path is (see
+    // ChoosePluginForPath); -1 when none or several fit.
+    int EntryForPath(const std::string& storage) const;
 
 private:
     const PluginsArray& plugins_;
@@ -67,6 +70,7 @@ struct PathChoice {
 // a path without an extension that does not exist yet, takes a plugin that
 // uses folders; anything else the file plugin whose extension it has (case
 // ignored). When several fit, the one named after the kind ("folder", or the
-// extension) is the usual answer. A path the file system cannot look at (too
+// extension) is the usual answer; for a folder of compact cache bundles
+// (L05/R0000C0000.bundle), "tilebundle". A path the file system cannot look at (too
 // long, a link loop) is taken as one that does not exist.
 PathChoice ChoosePluginForPath(const std::vector<PluginKind>& kinds, const std::string& storage);

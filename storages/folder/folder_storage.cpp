@@ -1,5 +1,7 @@
 #include "folder_storage.h"
 
+#include "seed_config.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,6 +26,13 @@ constexpr uint64_t kSide(uint32_t zoom) { return uint64_t{1} << zoom; }
 
 bool IsPlateLetter(char c) { return c >= 'q' && c <= 't'; }
 bool IsHidden(const char* name) { return name[0] == '.'; }
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+           });
+}
 
 // d_type spares a stat for folders on most file systems; the others and
 // symbolic links need one. A link to a folder counts only when that folder
@@ -156,6 +165,39 @@ std::string TmsProfile(const std::string& xml) {
     return end == std::string::npos ? std::string() : xml.substr(start, std::min<size_t>(end - start, 40));
 }
 
+// A tilemapresource.xml profile of tiles that are no plates: geodetic or
+// raster trees have other tiles than Web Mercator's quadtree.
+bool IsForeignProfile(const std::string& profile) {
+    return profile.find("geodetic") != std::string::npos || profile == "raster";
+}
+
+// The "scheme" of a metadata.json (TileJSON: "xyz" unless it says "tms");
+// empty when the file names none.
+std::string JsonScheme(const std::string& json) {
+    const size_t key = json.find("\"scheme\"");
+    if (key == std::string::npos)
+        return {};
+    size_t at = json.find_first_not_of(" \t\r\n", key + 8);
+    if (at == std::string::npos || json[at] != ':')
+        return {};
+    at = json.find_first_not_of(" \t\r\n", at + 1);
+    if (at == std::string::npos || json[at] != '"')
+        return {};
+    const size_t end = json.find('"', at + 1);
+    return end == std::string::npos ? std::string() : json.substr(at + 1, std::min<size_t>(end - at - 1, 16));
+}
+
+// MapProxy names a cache's folder CACHE_GRID when the configuration gives
+// it no directory; the grid's name ends the folder's.
+std::string GridInFolderName(const std::string& folder) {
+    for (const char* grid : {"GLOBAL_WEBMERCATOR", "GLOBAL_MERCATOR"}) {
+        const std::string suffix = std::string("_") + grid;
+        if (folder.size() > suffix.size() && folder.compare(folder.size() - suffix.size(), suffix.size(), suffix) == 0)
+            return grid;
+    }
+    return {};
+}
+
 // What a first look at a folder's entries found.
 struct Survey {
     bool plateTree = false;
@@ -163,13 +205,14 @@ struct Survey {
     bool arcgis = false;
     bool numbered = false;
     bool tmsMarker = false;
+    bool metadataJson = false;
     bool other = false; // visible entries of no layout
 };
 
 // Descends the first numbered folders below a zoom folder to the first image
 // file; its depth below the base tells xyz (3), mp (5) and tc (7) apart.
 // 0 when no file was found within `budget` folders.
-size_t FirstFileDepth(const Root& root, int dirFd, size_t depth, int& budget) {
+size_t FirstFileDepth(const Root& root, int dirFd, size_t depth, int& budget, std::string* foreign) {
     if (depth > kMaxFields || --budget < 0)
         return 0;
     DIR* dir = OpenDir(dirFd, ".");
@@ -185,14 +228,18 @@ size_t FirstFileDepth(const Root& root, int dirFd, size_t depth, int& budget) {
         uint32_t size;
         if (SplitImageFile(name, &stem) && RegularFileSize(dirfd(dir), entry, &size))
             return depth + 1;
-        if (IsDirectory(root, dirfd(dir), entry) && folders.size() < 4)
-            folders.emplace_back(name);
+        if (IsDirectory(root, dirfd(dir), entry)) {
+            if (folders.size() < 4)
+                folders.emplace_back(name);
+        } else if (foreign->empty() && std::strchr(name, '.') && RegularFileSize(dirfd(dir), entry, &size)) {
+            *foreign = name; // a numbered tile of another kind: "0.pbf"
+        }
     }
     for (const std::string& folder : folders) {
         const int fd = OpenDirFd(dirfd(dir), folder.c_str());
         if (fd < 0)
             continue;
-        const size_t found = FirstFileDepth(root, fd, depth + 1, budget);
+        const size_t found = FirstFileDepth(root, fd, depth + 1, budget, foreign);
         close(fd);
         if (found)
             return found;
@@ -283,9 +330,24 @@ bool Storage::Open(const char* path) {
         return FailOpen(text);
     }
     root_ = Root{info.st_dev, info.st_ino};
+    startedEmpty_ = false;
+    forgotFolders_ = false;
+    folderExtensions_.clear();
+    if (DIR* dir = OpenDir(baseFd_, ".")) {
+        DirCloser closer(dir);
+        startedEmpty_ = true;
+        while (const dirent* entry = readdir(dir)) {
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+                startedEmpty_ = false;
+                break;
+            }
+        }
+    }
 
     if (location.layout) {
         layout_ = *location.layout;
+        how_ = "named in the path";
+        assumed_ = false;
         needsTmsMarker_ = std::string_view(layout_.name) == "tms" && !IsRegularFile(baseFd_, kTmsMarker);
     } else if (!Recognise()) {
         const std::string text = ErrorText();
@@ -299,8 +361,62 @@ bool Storage::Open(const char* path) {
             return FailOpen(text);
         }
         layout_.rowsFromBottom = location.origin == 2;
+        how_ = "named in the path";
+        assumed_ = false;
     }
     return true;
+}
+
+// The configuration of the tile server that wrote the folder, in the folder,
+// its parent or the one above (MapProxy's cache_data/CACHE_GRID beside
+// its mapproxy.yaml).
+HintFound Storage::LookForSeedConfig(SeedHint* hint, std::string* file) const {
+    HintFound best = HintFound::Nothing;
+    for (const char* up : {".", "..", "../.."}) {
+        const int dirFd = openat(baseFd_, up, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd < 0)
+            continue;
+        FdCloser closer(dirFd);
+        for (const char* name : {"mapproxy.yaml", "seed.yaml"}) {
+            const std::string text = ReadSmallFile(dirFd, name);
+            if (text.empty())
+                continue;
+            SeedHint found;
+            const HintFound what = FindCacheIn(text, dirFd, folderName_, root_.device, root_.inode, &found);
+            if (what == HintFound::Cache || (what == HintFound::GridOnly && best == HintFound::Nothing)) {
+                *hint = found;
+                *file = name;
+                best = what;
+            }
+            if (what == HintFound::Cache)
+                return best;
+        }
+    }
+    return best;
+}
+
+// True when the first L folder holds compact cache bundles rather than
+// folders of tiles.
+bool Storage::HoldsBundles() const {
+    DIR* dir = OpenDir(baseFd_, ".");
+    if (!dir)
+        return false;
+    DirCloser closer(dir);
+    while (const dirent* entry = readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name.size() != 3 || name[0] != 'L')
+            continue;
+        DIR* level = OpenDir(baseFd_, entry->d_name);
+        if (!level)
+            continue;
+        DirCloser levelCloser(level);
+        while (const dirent* file = readdir(level)) {
+            const std::string_view leaf(file->d_name);
+            if (leaf.size() > 7 && leaf.substr(leaf.size() - 7) == ".bundle")
+                return true;
+        }
+    }
+    return false;
 }
 
 bool Storage::Recognise() {
@@ -319,6 +435,8 @@ bool Storage::Recognise() {
         uint64_t zoom;
         if (name == kTmsMarker) {
             survey.tmsMarker = true;
+        } else if (name == "metadata.json") {
+            survey.metadataJson = true;
         } else if (name == "t" ? IsDirectory(root_, baseFd_, entry) : image && stem == "t") {
             survey.plateTree = true;
         } else if (image && stem.find_first_not_of("0123") == std::string_view::npos) {
@@ -336,31 +454,69 @@ bool Storage::Recognise() {
     }
 
     needsTmsMarker_ = false;
+    assumed_ = false;
+    SeedHint hint;
+    std::string hintFile;
+    const HintFound found = LookForSeedConfig(&hint, &hintFile);
+    if (hint.grid == "GLOBAL_GEODETIC")
+        return FailOpen(hintFile + " puts " + folderName_ + " on grid GLOBAL_GEODETIC: only Web Mercator tiles are plates");
+    if (found == HintFound::Cache) {
+        if (hint.layout == "compact")
+            return FailOpen(folderName_ + " is a compact cache (" + hintFile + ", cache " + hint.cache +
+                            "): open it with the tilebundle plugin");
+        const Layout* named = FindLayout(hint.layout);
+        if (!named || named->kind == LayoutKind::PlateTree)
+            return FailOpen(hintFile + " stores " + folderName_ + " as \"" + hint.layout +
+                            "\", which no folder layout reads; known layouts: " + LayoutNames());
+        layout_ = *named;
+        if (layout_.kind == LayoutKind::Numbered && std::string_view(layout_.name) != "arcgis" && hint.origin != 0)
+            layout_.rowsFromBottom = hint.origin == 2;
+        how_ = hintFile + ": cache " + hint.cache + ", grid " + hint.grid;
+        return true;
+    }
+    // Without a configuration, the folder's own name may still name the grid.
+    if (found == HintFound::Nothing) {
+        hint.grid = GridInFolderName(folderName_);
+        hint.origin = BuiltInGridOrigin(hint.grid);
+        hintFile = "the folder's name";
+    }
+    const std::string gridSource = hint.origin != 0 ? "grid " + hint.grid + " in " + hintFile : std::string();
+
     if (survey.plateTree) {
         layout_ = *FindLayout("plates");
+        how_ = "quadtree names";
     } else if (survey.arcgis) {
+        if (HoldsBundles())
+            return FailOpen(folderName_ + " is a compact cache (.bundle files): open it with the tilebundle plugin");
         layout_ = *FindLayout("arcgis");
+        how_ = "the layout's own";
     } else if (survey.quadkey) {
         layout_ = *FindLayout("quadkey");
+        how_ = "quadtree digits";
     } else if (survey.numbered || survey.tmsMarker) {
+        std::string profile;
         if (survey.tmsMarker) {
-            const std::string profile = TmsProfile(ReadSmallFile(baseFd_, kTmsMarker));
-            if (!profile.empty() && profile != "mercator")
+            profile = TmsProfile(ReadSmallFile(baseFd_, kTmsMarker));
+            if (IsForeignProfile(profile))
                 return FailOpen(kTmsMarker + std::string(" describes a \"") + profile +
                                 "\" tree: only Web Mercator tiles are plates");
         }
         size_t depth = 0;
         int budget = 64;
         bool padded = false;
+        std::string foreign;
         for (const std::string& folder : zoomFolders) {
             // Zero-padded zoom folders ("05") are the seeding tool's trees.
             padded = padded || (folder.size() == 2 && folder[0] == '0');
             const int fd = OpenDirFd(baseFd_, folder.c_str());
             if (fd >= 0 && depth == 0)
-                depth = FirstFileDepth(root_, fd, 1, budget);
+                depth = FirstFileDepth(root_, fd, 1, budget, &foreign);
             if (fd >= 0)
                 close(fd);
         }
+        if (depth == 0 && !foreign.empty())
+            return FailOpen(folderName_ + ": numbered folders of " + foreign.substr(foreign.rfind('.')) +
+                            " files, which are no plate images (png, jpg, jpeg, webp, gif, bmp)");
         if (depth == 7 || (depth == 0 && padded))
             layout_ = *FindLayout("tc");
         else if (depth == 5)
@@ -370,13 +526,44 @@ bool Storage::Recognise() {
         else
             return FailOpen(folderName_ + ": numbered folders, but plate files " + std::to_string(depth) +
                             " levels deep fit no layout");
+        const std::string scheme = survey.metadataJson ? JsonScheme(ReadSmallFile(baseFd_, "metadata.json")) : "";
+        if (survey.tmsMarker) {
+            how_ = kTmsMarker;
+        } else if (std::string_view(layout_.name) == "xyz" && survey.metadataJson) {
+            // TileJSON counts rows from the top unless its scheme says "tms".
+            if (scheme == "tms")
+                layout_ = *FindLayout("tms");
+            how_ = scheme.empty() ? "metadata.json names no scheme: xyz" : "metadata.json";
+        } else if (!gridSource.empty()) {
+            // MapProxy writes its grid's rows in every numbered layout; its
+            // "tms" layout is z/x/y in that order.
+            if (std::string_view(layout_.name) == "xyz" && hint.origin == 2)
+                layout_ = *FindLayout("tms");
+            layout_.rowsFromBottom = hint.origin == 2;
+            how_ = gridSource;
+        } else {
+            assumed_ = true;
+            how_ = std::string_view(layout_.name) == "xyz" ? "assumed: nothing tells the rows' order"
+                                                           : "assumed: MapProxy's default grid";
+        }
     } else if (!survey.other) {
         // Nothing visible: a new storage, z/x/y unless the path says otherwise.
         layout_ = DefaultLayout();
+        assumed_ = true;
+        how_ = "assumed: an empty folder";
     } else {
         return FailOpen(folderName_ + " holds no tile tree; known layouts: " + LayoutNames());
     }
     return true;
+}
+
+std::string Storage::Notice() const {
+    std::string text = std::string("layout: ") + layout_.name;
+    if (layout_.kind == LayoutKind::Numbered)
+        text += layout_.rowsFromBottom ? ", rows from the bottom" : ", rows from the top";
+    text += " (" + how_ + ")";
+    // The host reads at most 99 characters of a plugin's text.
+    return text.size() > 99 ? text.substr(0, 96) + "..." : text;
 }
 
 void Storage::Close() {
@@ -390,6 +577,7 @@ void Storage::Close() {
     baseFd_ = -1;
     stored_ = false;
     needsTmsMarker_ = false;
+    folderExtensions_.clear();
     data_.clear();
     data_.shrink_to_fit();
 }
@@ -397,6 +585,9 @@ void Storage::Close() {
 uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
     if (baseFd_ < 0)
         return Fail("The storage is not open");
+    // After Done the program logs any text as a notice: an earlier
+    // failure's text is none.
+    SetErrorText("");
     Walk walk;
     walk.callback = callback;
     walk.cookie = cookie;
@@ -419,7 +610,11 @@ uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
         return Aborted;
     if (!walk.error.empty())
         return Fail(walk.error);
-    return walk.number > 0 ? Done : Empty;
+    if (walk.number == 0)
+        return Empty;
+    // Which way the tree was read, for the host's notice after the listing.
+    SetErrorText(Notice());
+    return Done;
 }
 
 // Walks one folder of the plate tree; the first `depth` letters of
@@ -607,8 +802,10 @@ bool Storage::PlatePlace(const char* name, std::string* parent, std::string* ste
     return true;
 }
 
-int Storage::OpenPlateFolder(const std::string& parent, bool make) const {
+int Storage::OpenPlateFolder(const std::string& parent, bool make, bool* made) const {
     constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    if (made)
+        *made = false;
 #ifdef SYS_openat2
     // One call when the kernel can check the whole path for us; links that
     // stay inside are followed, any road out fails with EXDEV.
@@ -630,11 +827,17 @@ int Storage::OpenPlateFolder(const std::string& parent, bool make) const {
         start = end + 1;
         if (part.empty() || part == ".")
             continue;
-        if (make && mkdirat(at, part.c_str(), 0777) != 0 && errno != EEXIST) {
-            const int error = errno;
-            close(at);
-            errno = error;
-            return -1;
+        if (make) {
+            const bool madeHere = mkdirat(at, part.c_str(), 0777) == 0;
+            if (!madeHere && errno != EEXIST) {
+                const int error = errno;
+                close(at);
+                errno = error;
+                return -1;
+            }
+            // Only the last one counts: the plate folder itself.
+            if (made)
+                *made = madeHere;
         }
         int next = openat(at, part.c_str(), kFlags | O_NOFOLLOW);
         if (next < 0 && (errno == ELOOP || errno == ENOTDIR)) {
@@ -656,6 +859,34 @@ int Storage::OpenPlateFolder(const std::string& parent, bool make) const {
         errno = error;
     }
     return at;
+}
+
+std::vector<std::string>& Storage::FolderExtensions(const std::string& parent, int folderFd, bool made) {
+    if (const auto found = folderExtensions_.find(parent); found != folderExtensions_.end())
+        return found->second;
+    if (folderExtensions_.size() >= kRememberedFolders) {
+        folderExtensions_.clear();
+        forgotFolders_ = true;
+    }
+    std::vector<std::string> extensions;
+    // A folder already listed here was made by this storage, or lies in a
+    // storage that started empty: nothing but our own stores can be in it,
+    // and those are remembered from here on.
+    if (!made && !(startedEmpty_ && !forgotFolders_)) {
+        if (DIR* dir = OpenDir(folderFd, ".")) {
+            DirCloser closer(dir);
+            while (const dirent* entry = readdir(dir)) {
+                std::string_view stem;
+                const std::string_view file(entry->d_name);
+                if (!SplitImageFile(file, &stem))
+                    continue;
+                const std::string_view ext = file.substr(stem.size() + 1);
+                if (std::find(extensions.begin(), extensions.end(), ext) == extensions.end())
+                    extensions.emplace_back(ext);
+            }
+        }
+    }
+    return folderExtensions_.emplace(parent, std::move(extensions)).first->second;
 }
 
 uint32_t Storage::Locate(const char* name, int* folderFd, std::string* leaf, std::string* path) {
@@ -796,7 +1027,8 @@ uint32_t Storage::Store(const char* name, const void* data, uint32_t size) {
     // Every step below is relative to the plate's own folder, reached without
     // leaving the storage, so that a link planted in the tree cannot carry the
     // data elsewhere.
-    const int folderFd = OpenPlateFolder(parent, true);
+    bool made = false;
+    const int folderFd = OpenPlateFolder(parent, true, &made);
     if (folderFd < 0) {
         if (errno == EXDEV)
             return Fail("Cannot write " + path + ": the folder " + parent + " is a link that leads out of " +
@@ -804,6 +1036,7 @@ uint32_t Storage::Store(const char* name, const void* data, uint32_t size) {
         return Fail(ErrnoText("Cannot write " + path));
     }
     FdCloser closer(folderFd);
+    std::vector<std::string>& extensions = FolderExtensions(parent, folderFd, made);
     int fd = openat(folderFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0)
         return Fail(ErrnoText("Cannot write " + path));
@@ -828,19 +1061,20 @@ uint32_t Storage::Store(const char* name, const void* data, uint32_t size) {
     }
     stored_ = true;
     // The plate may have been stored before in another format: one file per
-    // plate, or it would be listed twice.
-    for (const bool upper : {false, true}) {
-        for (const char* known : kImageExtensions) {
-            // Both cases of the written one are kept: on a file system that
-            // ignores case, the upper-case name is the file just written.
-            if (std::strcmp(known, ext) == 0)
-                continue;
-            std::string other = stem + ".";
-            for (const char* c = known; *c; ++c)
-                other.push_back(upper ? static_cast<char>(*c - 'a' + 'A') : *c);
-            unlinkat(folderFd, other.c_str(), 0);
+    // plate, or it would be listed twice. Only extensions the folder can
+    // hold are tried, so a copy into a new tree removes nothing. Any case of
+    // the written one is kept: on a file system that ignores case, that name
+    // is the file just written.
+    bool known = false;
+    for (const std::string& other : extensions) {
+        if (EqualIgnoringCase(other, ext)) {
+            known = known || other == ext;
+            continue;
         }
+        unlinkat(folderFd, (stem + "." + other).c_str(), 0);
     }
+    if (!known)
+        extensions.emplace_back(ext);
     if (needsTmsMarker_) {
         // Without it the tree would be taken for a z/x/y one at the next Open.
         static constexpr char kMarker[] =

@@ -8,11 +8,13 @@
 #include "folder_layout.h"
 #include "plate_key.h"
 #include "plugin_glue.h"
+#include "seed_config.h"
 
 #include <sys/types.h>
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace folder {
@@ -41,6 +43,11 @@ public:
     uint32_t Enumerate(PlateCallback callback, void* cookie);
 
     const Layout& CurrentLayout() const { return layout_; }
+    // "layout: tms, rows from the bottom (tilemapresource.xml)": how the tree
+    // is read and what told it, or "assumed: ..." when nothing did. Handed to
+    // the host as the text after a listing that succeeded.
+    std::string Notice() const;
+    bool Assumed() const { return assumed_; }
 
 private:
     struct Walk;
@@ -48,6 +55,8 @@ private:
     // Recognises the layout of the open folder; false with a text when the
     // folder holds none.
     bool Recognise();
+    HintFound LookForSeedConfig(SeedHint* hint, std::string* file) const;
+    bool HoldsBundles() const;
     bool WalkPlateTree(int dirFd, size_t depth, Walk& walk);
     bool WalkNumbered(Walk& walk);
     bool WalkNumberedLevel(int dirFd, size_t level, uint64_t x, uint64_t y, Walk& walk);
@@ -63,7 +72,14 @@ private:
     // the missing folders when `make`, never through a link that leads out of
     // the storage (EXDEV then): the files there are another tree's. -1 with
     // errno on failure.
-    int OpenPlateFolder(const std::string& parent, bool make) const;
+    // *made (when given) tells whether this call made the folder itself.
+    int OpenPlateFolder(const std::string& parent, bool make, bool* made = nullptr) const;
+    // The extensions, as spelt, that image files in the plate folder
+    // `parent` (open as `folderFd`) may have: what a store there must remove
+    // beside the file it writes. A folder this storage made, or any folder
+    // of a storage that was empty when opened, holds only what was stored
+    // since; another folder is read once.
+    std::vector<std::string>& FolderExtensions(const std::string& parent, int folderFd, bool made);
     uint32_t Store(const char* name, const void* data, uint32_t size);
     uint32_t Delete(const char* name);
 
@@ -71,9 +87,16 @@ private:
     Root root_;
     std::string folderName_; // for messages: the last path component
     Layout layout_;
+    std::string how_;     // what told the layout and origin, for Notice
+    bool assumed_ = false; // nothing did
     bool stored_ = false;        // a store since Open: sync the file system at Close
     bool needsTmsMarker_ = false; // a TMS tree without its tilemapresource.xml
     unsigned temporaryNumber_ = 0;
+    bool startedEmpty_ = false;  // the folder held nothing at Open
+    bool forgotFolders_ = false; // folderExtensions_ was emptied since Open
+    // Bounded: a plate tree has a folder for every few plates.
+    static constexpr size_t kRememberedFolders = 65536;
+    std::unordered_map<std::string, std::vector<std::string>> folderExtensions_;
     std::vector<unsigned char> data_; // the block GetPlateData handed out
 };
 

@@ -32,9 +32,6 @@ constexpr const char* kCollectPlain =
 constexpr const char* kOrderedPlain =
     "SELECT rowid, zoom_level, tile_column, tile_row, length(tile_data) FROM tiles"
     " ORDER BY zoom_level, tile_column, tile_row";
-constexpr const char* kLatePlain =
-    "SELECT rowid, zoom_level, tile_column, tile_row, length(tile_data) FROM tiles"
-    " WHERE zoom_level = ?1 AND rowid > ?2 ORDER BY zoom_level, tile_column, tile_row";
 // Numbered by the map row, which names the plate; images are shared. A map
 // row without an image (files with interaction grids have them) is no plate,
 // as in the tiles view. CROSS JOIN keeps map the outer table.
@@ -48,9 +45,6 @@ constexpr const char* kCollectDeduplicated =
     " WHERE map.rowid >= ?1";
 constexpr const char* kOrderedDeduplicated =
     ULMORA_DEDUP_COLUMNS " ORDER BY map.zoom_level, map.tile_column, map.tile_row";
-constexpr const char* kLateDeduplicated =
-    ULMORA_DEDUP_COLUMNS " WHERE map.zoom_level = ?1 AND map.rowid > ?2"
-                         " ORDER BY map.zoom_level, map.tile_column, map.tile_row";
 #undef ULMORA_DEDUP_COLUMNS
 // A view has no rowid: such plates are numbered in the view's own order.
 constexpr const char* kOrderedOtherView =
@@ -197,6 +191,11 @@ bool Storage::Open(const char* path) {
         return FailOpen(fileName_ + ": " + std::strerror(errno));
     if (S_ISDIR(info.st_mode))
         return FailOpen(fileName_ + " is a folder, not an MBTiles file");
+    // A FIFO or a device has no size: it would pass for an empty file, a new
+    // MBTiles file whose stores go nowhere, and SQLite would block reading a
+    // FIFO. Only regular files are storages.
+    if (!S_ISREG(info.st_mode))
+        return FailOpen(fileName_ + " is not a regular file");
 
     // A file without write bits is opened read-only even for root, who could
     // write it anyway: the owner marked it as not to be changed.
@@ -289,13 +288,12 @@ bool Storage::PrepareListing() {
         rangeSql_ = kCollectPlain;
         zoomIndex_ = HasZoomIndex("tiles");
         uniqueTiles_ = HasUniqueTileIndex("tiles");
-        return range_.Prepare(db_, kRangePlain) && ordered_.Prepare(db_, kOrderedPlain) &&
-               late_.Prepare(db_, kLatePlain);
+        return range_.Prepare(db_, kRangePlain) && ordered_.Prepare(db_, kOrderedPlain);
     case Layout::Deduplicated:
         rangeSql_ = kCollectDeduplicated;
         zoomIndex_ = HasZoomIndex("map");
         return range_.Prepare(db_, kRangeDeduplicated) && ordered_.Prepare(db_, kOrderedDeduplicated) &&
-               late_.Prepare(db_, kLateDeduplicated) && findMapRow_.Prepare(db_, kFindMapRow);
+               findMapRow_.Prepare(db_, kFindMapRow);
     case Layout::OtherView:
         rangeSql_ = nullptr;
         zoomIndex_ = false;
@@ -337,7 +335,7 @@ void Storage::Close() {
     batchCount_ = 0;
     schemaPending_ = false;
     schemaInBatch_ = false;
-    for (Statement* stmt : {&range_, &ordered_, &late_, &select_, &deleteTile_, &findMapRow_, &deleteMapRow_,
+    for (Statement* stmt : {&range_, &ordered_, &select_, &deleteTile_, &findMapRow_, &deleteMapRow_,
                             &deleteImage_, &countImageUses_, &store_, &update_, &findImage_, &addImage_,
                             &addMapRow_, &setMapImage_})
         stmt->Finalize();
@@ -359,11 +357,14 @@ uint32_t Storage::FailSql(const char* what) {
     return Fail(std::string(what) + ": " + sqlite3_errmsg(db_));
 }
 
-// Plates are listed zoom by zoom, as SQLite yields them, holding nothing per
-// tile. A table written level by level (most are) is read in rowid order, in
-// parallel rowid ranges on worker threads: that is SQLite's cheapest walk,
-// while the index order costs a lookup per tile. Other tables are read in
-// index order (or sorted by SQLite, which spills to disk, when unindexed).
+// Plates are listed level by level. Tables with rowids are read in rowid
+// order, in parallel rowid ranges on worker threads, whatever the order of
+// their levels: that is SQLite's cheapest walk, while the index order costs
+// a table seek per tile and defeats the read-ahead. A table written level by
+// level (most are) is reported as it is read, holding nothing per tile; rows
+// that come out of level order (all of them in a file written deepest zoom
+// first) are held in memory, a few integers a row, and reported by level at
+// the end. A view without rowids is read in its index order.
 uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
     if (!db_)
         return Fail("The storage is not open");
@@ -380,16 +381,18 @@ uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
         return Fail("Committing the changes failed: another program holds " + fileName_ + "; they are still pending");
 
     Lister lister(callback, cookie);
-    if (layout_ != Layout::OtherView && zoomIndex_) {
+    if (layout_ != Layout::OtherView) {
         const char* table = layout_ == Layout::Plain ? "tiles" : "map";
         int64_t first = 0;
         int64_t last = 0;
         const std::string lowest = std::string("SELECT min(rowid) FROM ") + table;
         const std::string highest = std::string("SELECT max(rowid) FROM ") + table;
         // An empty table has no bounds: the index walk below finds nothing.
-        if (QueryInt(db_, lowest.c_str(), 0, &first) && QueryInt(db_, highest.c_str(), 0, &last) &&
-            RowidOrderIsZoomOrder(first, last))
-            return FinishListing(ListInRowidOrder(first, last, lister), lister);
+        if (QueryInt(db_, lowest.c_str(), 0, &first) && QueryInt(db_, highest.c_str(), 0, &last)) {
+            // Without an index the check would scan the table twice: hold every row.
+            const bool streamed = zoomIndex_ && RowidOrderIsZoomOrder(first, last);
+            return FinishListing(ListInRowidOrder(first, last, streamed, lister), lister);
+        }
     }
     return FinishListing(ListInIndexOrder(lister), lister);
 }
@@ -436,22 +439,21 @@ bool Storage::RowidOrderIsZoomOrder(int64_t first, int64_t last) {
     return QueryInt(db_, atEnd, last, &zoom) && zoom == high && zoom >= previous;
 }
 
-// Lists the rows in rowid order. A row of a level that comes after a deeper
-// level's row (a tile added later) is left for the end, where the index
-// finds such rows level by level: for each level only the rowid from which
-// it is late is kept, never a row.
-uint32_t Storage::ListInRowidOrder(int64_t first, int64_t last, Lister& lister) {
+// Lists the rows in rowid order. When `streamed`, rows are reported as they
+// come while their levels do not go down; a row of a level that comes after
+// a deeper level's row (a tile added later) is held. Otherwise every row is
+// held. Held rows are reported level by level at the end, in rowid order
+// within a level.
+uint32_t Storage::ListInRowidOrder(int64_t first, int64_t last, bool streamed, Lister& lister) {
     constexpr uint32_t kLevels = plate_key::kMaxZoom + 1;
-    uint32_t current = 0;            // the deepest level listed so far
-    int64_t lateAfter[kLevels] = {}; // rowid from which a level's rows are late
-    uint64_t late[kLevels] = {};     // how many rows of a level are late
+    uint32_t current = 0; // the deepest level reported so far
+    std::vector<ScanRow> held[kLevels];
     const auto take = [&](const ScanRow& row) -> int {
-        if (row.z < current) {
-            ++late[row.z];
+        if (!streamed || row.z < current) {
+            held[row.z].push_back(row);
             return 1;
         }
-        for (; current < row.z; ++current)
-            lateAfter[current] = row.number;
+        current = row.z;
         return lister.Report(row) ? 1 : 0;
     };
 
@@ -482,21 +484,11 @@ uint32_t Storage::ListInRowidOrder(int64_t first, int64_t last, Lister& lister) 
             return Fail(reader.Error());
     }
 
-    sqlite3_stmt* stmt = late_.get();
-    for (uint32_t z = 0; z < kLevels; ++z) {
-        if (late[z] == 0)
-            continue;
-        ResetOnExit reset(stmt);
-        sqlite3_bind_int64(stmt, 1, z);
-        sqlite3_bind_int64(stmt, 2, lateAfter[z]);
-        NotTiles counted; // already counted in the rowid walk
-        ScanRow row;
-        int rc;
-        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
-            if (ReadRow(stmt, 0, &row, &counted) && !lister.Report(row))
+    for (std::vector<ScanRow>& level : held) {
+        for (const ScanRow& row : level)
+            if (!lister.Report(row))
                 return Aborted;
-        if (rc != SQLITE_DONE)
-            return FailSql("Reading the tiles failed");
+        std::vector<ScanRow>().swap(level);
     }
     return lister.Listed() ? Done : Empty;
 }
@@ -678,7 +670,7 @@ void Storage::BatchLost() {
     if (schemaInBatch_) {
         schemaInBatch_ = false;
         schemaPending_ = true;
-        for (Statement* stmt : {&range_, &ordered_, &late_, &select_, &store_, &update_})
+        for (Statement* stmt : {&range_, &ordered_, &select_, &store_, &update_})
             stmt->Finalize();
     }
 }

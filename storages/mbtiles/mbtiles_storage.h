@@ -56,7 +56,7 @@ private:
     bool HasZoomIndex(const char* table);
     bool HasUniqueTileIndex(const char* table);
     bool RowidOrderIsZoomOrder(int64_t first, int64_t last);
-    uint32_t ListInRowidOrder(int64_t first, int64_t last, Lister& lister);
+    uint32_t ListInRowidOrder(int64_t first, int64_t last, bool streamed, Lister& lister);
     uint32_t ListInIndexOrder(Lister& lister);
     uint32_t FinishListing(uint32_t result, const Lister& lister);
     uint32_t BeginWrite(const char* what);
@@ -96,7 +96,6 @@ private:
     const char* rangeSql_ = nullptr;
     Statement range_;
     Statement ordered_;
-    Statement late_;
     Statement select_;
     Statement deleteTile_;
     Statement findMapRow_;

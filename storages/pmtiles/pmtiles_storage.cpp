@@ -130,6 +130,9 @@ std::string Storage::LoadLeaf(int depth, const Entry& entry) {
 uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
     if (fd_ < 0)
         return Fail("The storage is not open");
+    // After Done the program logs any text as a notice: an earlier
+    // failure's text is none.
+    SetErrorText("");
     Walk walk;
     walk.callback = callback;
     walk.cookie = cookie;

@@ -280,3 +280,38 @@ TEST_F(BrowseTest, BrokenPlatesSelectsTheEmptyAndUndecodableOnes)
     std::sort(selected.begin(), selected.end());
     EXPECT_EQ(selected, (std::vector<std::string>{"tq", "tr"}));
 }
+
+// A z/x/y tree that says nothing of its rows is read from the top, and the
+// window says it assumed so; the layout list beside the path reads it the
+// other way up and is remembered for that folder.
+TEST_F(BrowseTest, TheLayoutListTurnsAFolderAndIsRememberedForIt)
+{
+    const fs::path tree = folder.Path() / "tree";
+    fs::create_directories(tree / "1" / "0");
+    std::ofstream(tree / "1" / "0" / "0.png") << "north-west"; // the top row, or the bottom one
+    Start(FOLDER_PLUGIN, tree.string());
+    auto loadedName = [this] {
+        QTest::keyClick(window->edtStorage, Qt::Key_Return);
+        PlateItem item;
+        return window->Core().Plates().Count() == 1 && window->Core().Plates().At(0, &item)
+                   ? std::string(item.name, static_cast<std::size_t>(item.nameLength))
+                   : std::string("(not one plate)");
+    };
+    ASSERT_TRUE(window->cbLayout->isEnabled());
+    EXPECT_EQ(loadedName(), "tq");
+    EXPECT_TRUE(window->cbLayout->toolTip().contains("layout: xyz, rows from the top (assumed"))
+        << window->cbLayout->toolTip().toStdString();
+
+    const int tms = window->cbLayout->findText("tms, rows from the bottom");
+    ASSERT_GT(tms, 0);
+    window->cbLayout->setCurrentIndex(tms);
+    emit window->cbLayout->activated(tms);
+    EXPECT_EQ(loadedName(), "tt");
+    EXPECT_EQ(window->cbLayout->toolTip(), "layout: tms, rows from the bottom (named in the path)");
+
+    window->edtStorage->setText(QString::fromStdString(folder.File("other")));
+    EXPECT_EQ(window->cbLayout->currentIndex(), 0) << "another folder is read as found";
+    window->edtStorage->setText(QString::fromStdString(tree.string()));
+    EXPECT_EQ(window->cbLayout->currentIndex(), tms);
+    EXPECT_TRUE(boxes.shown.empty());
+}

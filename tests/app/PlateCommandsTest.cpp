@@ -24,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -169,6 +170,49 @@ TEST_F(PlateCommandsTest, CopyToWritesTheSelectionThroughThePluginThePathPicks)
         const void* block = nullptr;
         uint32_t size = 0;
         EXPECT_EQ(copy->GetPlateData("t", &block, &size), uint32_t{Failed}) << "only the selected plates";
+TEST_F(PlateCommandsTest, TheDialogOffersThePlateTreeAndBothZxyLayouts)
+{
+    // tq is the north-west quarter at zoom 1, a JPEG; ttq lies in the south-west.
+    const struct {
+        int layout;
+        std::vector<std::string> files;
+    } cases[] = {
+        {0, {"t/q.jpg", "t/t/q.jpg"}},
+        {1, {"1/0/0.jpg", "2/0/2.jpg"}},
+        {2, {"1/0/1.jpg", "2/0/1.jpg"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.layout);
+        const PlateList& plates = window->Core().Plates();
+        window->list->EditSelection([&](ListSelection& selection) {
+            selection.SelectWhere([&](int index) {
+                PlateItem plate;
+                return plates.At(index, &plate) && (std::string(plate.name) == "tq" || std::string(plate.name) == "ttq");
+            });
+        });
+        ASSERT_EQ(window->list->SelectedCount(), 2);
+        const std::string base = folder.File("tiles" + std::to_string(c.layout));
+        int offered = 0;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<TAskExportForm*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            offered = dialog->cbLayout->count();
+            dialog->cbLayout->setCurrentIndex(c.layout);
+            dialog->edtBasePath->setText(QString::fromStdString(base));
+            QTest::mouseClick(dialog->btnOk, Qt::LeftButton);
+        });
+        QTest::mouseClick(window->btnExport, Qt::LeftButton);
+        EXPECT_EQ(offered, 3);
+        EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+        std::vector<std::string> written;
+        for (const auto& entry : fs::recursive_directory_iterator(base))
+            if (entry.is_regular_file())
+                written.push_back(fs::relative(entry.path(), base).string());
+        std::sort(written.begin(), written.end());
+        std::vector<std::string> expected = c.files;
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(written, expected);
+        EXPECT_EQ(window->Link()->ReadInt("Export/Layout", -1), c.layout);
     }
 }
 

@@ -7,7 +7,7 @@ fixture=$4
 
 for file in bin/ulmora bin/ulmora-cli lib/ulmora/ulmora-crash lib/ulmora/ulmora-image-decoder.so \
     lib/ulmora/plugins/folder.so lib/ulmora/plugins/geopackage.so lib/ulmora/plugins/mbtiles.so \
-    lib/ulmora/plugins/pmtiles.so share/ulmora/Ulmora.mld share/applications/ulmora.desktop \
+    lib/ulmora/plugins/pmtiles.so lib/ulmora/plugins/tilebundle.so share/ulmora/Ulmora.mld share/applications/ulmora.desktop \
     share/mime/packages/ulmora.xml share/icons/hicolor/scalable/apps/ulmora.svg \
     share/icons/hicolor/48x48/apps/ulmora.png share/icons/hicolor/128x128/apps/ulmora.png; do
     [[ -f $ROOT/$file ]] || fail "not installed: $file"
@@ -30,7 +30,7 @@ grep -q "(plugin mbtiles)" <<<"$out" || fail "info did not choose the installed 
 grep -q "^total  *21 " <<<"$out" || fail "info did not count the fixture's 21 plates: $out"
 
 plugins=$("$cli" plugins) || fail "plugins ended with $?"
-for name in folder geopackage mbtiles pmtiles; do
+for name in folder geopackage mbtiles pmtiles tilebundle; do
     grep -q "$name" <<<"$plugins" || fail "plugins does not list $name: $plugins"
 done
 

@@ -68,7 +68,7 @@ for row in "${cases[@]}"; do
         [[ ! -e $folder/Ulmora.hcfg && ! -e $folder/Ulmora.log ]] || fail "$name: files beside the program"
     fi
     dump=$("$cfg_tool" dump "$config") || fail "$name: ulmora-cfg cannot read $config"
-    for plugin in folder geopackage mbtiles pmtiles; do
+    for plugin in folder geopackage mbtiles pmtiles tilebundle; do
         grep -q "plugins/$plugin.so\"" <<<"$dump" || fail "$name: $plugin not registered: $dump"
     done
     echo "ok: $name"

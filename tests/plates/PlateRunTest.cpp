@@ -6,6 +6,7 @@
 #include "plates/DeleteRun.h"
 #include "plates/ExportRun.h"
 
+#include "FaultyFiles.h"
 #include "ScriptedBoxes.h"
 #include "ScriptedOperation.h"
 #include "TempFolder.h"
@@ -120,101 +121,16 @@ PluginInfo FakeInfo(uint32_t flags)
     return info;
 }
 
-// ---- files that fail on demand -------------------------------------------------
-
-class CountingFiles : public platform::FileSystem {
-public:
-    std::string fullDiskFile; // Append into a file whose path ends so fails with ENOSPC
-    bool syncFails = false;
-    int syncs = 0;
-    int folderCalls = 0;
-    bool roomIsTiny = false;
-
-    bool ReadFile(const std::string& path, std::string* content, std::size_t limit) override
-    {
-        return real().ReadFile(path, content, limit);
-    }
-    std::unique_ptr<platform::WritableFile> OpenForWriting(const std::string& path, platform::WriteMode mode) override
-    {
-        return MaybeFull(path, real().OpenForWriting(path, mode));
-    }
-    std::unique_ptr<platform::WritableFile> CreateNew(const std::string& path) override
-    {
-        return MaybeFull(path, FileSystem::CreateNew(path));
-    }
-    std::unique_ptr<platform::WritableFile> CreateTemporary(const std::string& target, std::string* path) override
-    {
-        return real().CreateTemporary(target, path);
-    }
-    bool IsReadOnly(const std::string& path) override { return real().IsReadOnly(path); }
-    bool Rename(const std::string& from, const std::string& to) override { return real().Rename(from, to); }
-    bool Remove(const std::string& path) override { return real().Remove(path); }
-    bool SyncFolderOf(const std::string& path) override { return real().SyncFolderOf(path); }
-    std::string FullPath(const std::string& path) override { return real().FullPath(path); }
-    bool MakeFolder(const std::string& path) override
-    {
-        ++folderCalls;
-        return FileSystem::MakeFolder(path);
-    }
-    bool SyncFileSystemOf(const std::string& path) override
-    {
-        // Syncing a shared disk for real could take long; the real call is
-        // the benchmark's to measure.
-        ++syncs;
-        if (syncFails) {
-            platform::SetLastError(EIO);
-            return false;
-        }
-        return !path.empty();
-    }
-    bool FreeRoom(const std::string& path, Room* room) override
-    {
-        if (!FileSystem::FreeRoom(path, room))
-            return false;
-        if (roomIsTiny) {
-            room->bytes = 1000;
-            room->files = 2;
-        }
-        return true;
-    }
-
-private:
-    std::unique_ptr<platform::WritableFile> MaybeFull(const std::string& path,
-                                                      std::unique_ptr<platform::WritableFile> inner)
-    {
-        if (!inner || fullDiskFile.empty() || !path.ends_with(fullDiskFile))
-            return inner;
-        return std::make_unique<FullFile>(std::move(inner));
-    }
-
-    class FullFile final : public platform::WritableFile {
-    public:
-        explicit FullFile(std::unique_ptr<platform::WritableFile> inner) : inner_(std::move(inner)) {}
-        bool Append(const void* data, std::size_t size) override
-        {
-            inner_->Append(data, size / 2);
-            platform::SetLastError(ENOSPC);
-            return false;
-        }
-        bool Sync() override { return inner_->Sync(); }
-        bool Close() override { return inner_->Close(); }
-
-    private:
-        std::unique_ptr<platform::WritableFile> inner_;
-    };
-    static platform::FileSystem& real() { return platform::RealFileSystem(); }
-};
-
 // ---- the fixture ---------------------------------------------------------------
 
 class CountingHost final : public PlateRunHost {
 public:
     int pumps = 0;
     int reloads = 0;
-    std::vector<int> deselected; // the ends given, one per run
+    std::vector<int> handled; // list indexes, in the order they were handled
     void PumpMessages() override { ++pumps; }
     void ReloadStorage() override { ++reloads; }
-    void DeselectHandled(int end) override { deselected.push_back(end); }
+    void PlateHandled(int index) override { handled.push_back(index); }
 };
 
 class PlateRunTest : public ::testing::Test {
@@ -287,7 +203,7 @@ protected:
     ScriptedOperation operation;
     PRPeriod period{400, AlwaysElapsedClock};
     CountingHost host;
-    CountingFiles files;
+    FaultyFiles files;
     FakeStorage storage;
     std::unique_ptr<StoragePlugin> plugin;
     StorageAction* action = nullptr;
@@ -472,7 +388,9 @@ TEST_F(PlateRunTest, ErrorQuestionsStickOrStop)
 
 TEST_F(PlateRunTest, AFullDiskFailsOnePlateCleanly)
 {
-    files.fullDiskFile = "/t/r.jp";
+    files.fault = FaultyFiles::Fault::Append; // half of "two is too big" fits
+    files.bytesBeforeFull = 7;
+    files.onlyFilesEndingIn = "/t/r.jp";
     Load({{"tq", "one"}, {"tr", "two is too big"}, {"ts", "three"}});
     const PlateRunResult result = Export(Options(OverAsk, true, false));
     EXPECT_EQ(result.done, 2);
@@ -501,9 +419,44 @@ TEST_F(PlateRunTest, MoveDeletesOnlyWhatIsSafelyOnDisk)
     EXPECT_EQ(files.syncs, 1) << "one sync for the batch";
 }
 
+TEST_F(PlateRunTest, ExportDeselectsEachPlateAndMoveCountsWhatIsWritten)
+{
+    // Move deletes in batches after the run: its progress still counts the
+    // files written, plate by plate.
+    for (const bool move : {false, true}) {
+        SCOPED_TRACE(move ? "move" : "copy");
+        fs::remove_all(Base());
+        list.Clear();
+        host.handled.clear();
+        operation.texts.clear();
+        Load({{"tq", "1"}, {"x", "skip"}, {"tr", "2"}, {"ts", "3"}}, {0, 2, 3});
+        const PlateRunResult result = Export(Options(OverAsk, move, false));
+        EXPECT_EQ(result.done, 3);
+        EXPECT_EQ(host.handled, (std::vector<int>{0, 2, 3}));
+        std::vector<std::string> processed;
+        for (const std::string& text : operation.texts)
+            if (const std::size_t at = text.find("Processed: "); at != std::string::npos)
+                processed.push_back(text.substr(at, text.find(" (", at) - at));
+        EXPECT_EQ(processed, (std::vector<std::string>{"Processed: 1 of 3", "Processed: 2 of 3", "Processed: 3 of 3"}));
+        plugin->FreeAction(action);
+        action = nullptr;
+    }
+}
+
+TEST_F(PlateRunTest, OnePlateIsAskedAboutInTheSingular)
+{
+    Load({{"tq", "1"}, {"tr", "2"}}, {1});
+    boxes.Reply(BoxNo);
+    const PlateRunResult result = RunDelete(Run());
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Delete 1 selected plate?");
+    EXPECT_FALSE(result.started);
+    EXPECT_TRUE(host.handled.empty());
+}
+
 TEST_F(PlateRunTest, MoveDeletesNothingWhenTheSyncFails)
 {
-    files.syncFails = true;
+    files.fault = FaultyFiles::Fault::SyncFileSystem;
     Load({{"tq", "one"}, {"tr", "two"}});
     const PlateRunResult result = Export(Options(OverAsk, true, false));
     EXPECT_TRUE(storage.deleted.empty());
@@ -571,15 +524,17 @@ TEST_F(PlateRunTest, DeletionCountsAndAsks)
         bool second;              // the second plate's deletion fails
         std::vector<std::string> lines;
         int done;
-        int handledEnd; // the plates below it are deselected
+        std::vector<int> handled; // deselected one by one
     } cases[] = {
-        {"all deleted", {BoxYes}, false, false, {"Plates successfully deleted from storage: 3 of 3"}, 3, 3},
-        {"a failure, go on", {BoxYes, BoxYes}, false, true, {"Plates successfully deleted from storage: 2 of 3"}, 2, 3},
+        {"all deleted", {BoxYes}, false, false, {"Plates successfully deleted from storage: 3 of 3"}, 3, {0, 1, 2}},
+        {"a failure, go on", {BoxYes, BoxYes}, false, true, {"Plates successfully deleted from storage: 2 of 3"}, 2,
+         {0, 1, 2}},
         {"a failure, stop", {BoxYes, BoxNo}, false, true,
-         {"Delete cancelled with errors", "Plates successfully deleted from storage: 1 of 3"}, 1, 1},
+         {"Delete cancelled with errors", "Plates successfully deleted from storage: 1 of 3"}, 1, {0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
+        host.handled.clear();
         log.clear();
         list.Clear();
         boxes.shown.clear();
@@ -599,8 +554,8 @@ TEST_F(PlateRunTest, DeletionCountsAndAsks)
         }
         EXPECT_EQ(result.done, c.done);
         EXPECT_EQ(static_cast<int>(storage.deleted.size()), c.done);
-        EXPECT_EQ(host.deselected, std::vector<int>{c.handledEnd}) << "the plate that stopped the run stays selected";
-        host.deselected.clear();
+        EXPECT_EQ(host.handled, c.handled) << "the plate that stopped the run stays selected";
+        host.handled.clear();
         EXPECT_TRUE(Logged("Delete 3 plates data from storage..."));
         for (const std::string& line : c.lines)
             EXPECT_TRUE(Logged(line)) << line;
@@ -806,7 +761,7 @@ TEST_F(CopyRunTest, FailuresAreCountedAndTheCountStaysHonest)
         std::set<std::string> held; // in the target afterwards
         int errors;
         bool aborted;
-        int handledEnd;             // the plates below it are deselected
+        int handledEnd;             // the plates below it are handled, and deselected one by one
     } cases[] = {
         {"every plate", "", 1000, 0, false, {}, false, {"tq", "tr", "ts", "tt"}, 0, false, 4},
         {"the target refuses a store", "tr", 1000, 0, false, {}, false, {"tq", "ts", "tt"}, 1, false, 4},
@@ -821,7 +776,7 @@ TEST_F(CopyRunTest, FailuresAreCountedAndTheCountStaysHonest)
         log.clear();
         list.Clear();
         boxes.shown.clear();
-        host.deselected.clear();
+        host.handled.clear();
         operation.abortQueries = 0;
         operation.abortAt = c.abortAt;
         target = FakeTarget{};
@@ -861,7 +816,10 @@ TEST_F(CopyRunTest, FailuresAreCountedAndTheCountStaysHonest)
             EXPECT_FALSE(LoggedStart("Copy ")) << "nothing was copied";
         } else {
             EXPECT_TRUE(boxes.shown.empty()) << "no questions without AskOnError";
-            EXPECT_EQ(host.deselected, std::vector<int>{c.handledEnd});
+            std::vector<int> handled;
+            for (int index = 0; index < c.handledEnd; ++index)
+                handled.push_back(index);
+            EXPECT_EQ(host.handled, handled);
             EXPECT_TRUE(Logged("Plates successfully copied: " + std::to_string(result.done) + " of 4"));
             EXPECT_EQ(Logged("Copy stopped by the user"), c.aborted);
             EXPECT_EQ(static_cast<int>(failures.size()) + result.undone, c.errors);
@@ -888,7 +846,7 @@ TEST_F(CopyRunTest, AFailureIsAskedAboutAndNoStops)
     EXPECT_TRUE(Logged("Error copy plate tr: cannot store: refused tr"));
     EXPECT_TRUE(Logged("Copy cancelled with errors"));
     EXPECT_TRUE(Logged("Plates successfully copied: 1 of 3"));
-    EXPECT_EQ(host.deselected, std::vector<int>{1}) << "the plate that stopped the run stays selected";
+    EXPECT_EQ(host.handled, std::vector<int>{0}) << "the plate that stopped the run stays selected";
 }
 
 // ---- a round trip through the real plugins ------------------------------------

@@ -16,6 +16,7 @@ const std::vector<PluginKind> kShipped = {
     {"geopackage", SupportsWrite | SupportsList, "gpkg"},
     {"mbtiles", SupportsWrite | SupportsList, "mbtiles"},
     {"pmtiles", SupportsList, "pmtiles"},
+    {"tilebundle", UsesDirectory | SupportsList, ""},
 };
 // Two of each kind: the one named after the kind is the usual answer, for
 // .mbtiles none is.
@@ -58,6 +59,9 @@ TEST(PathChoiceTest, ChoosesByWhatThePathIs)
         {"a folder name too long to look at", &kShipped, longName, "folder", true, {}},
         {"a file through a link loop", &kShipped, "loop/x.mbtiles", "mbtiles", false, {}},
         {"a link loop", &kShipped, "loop", "folder", true, {}},
+        {"a compact cache's bundles", &kShipped, "compact", "tilebundle", true, {}},
+        {"an ArcGIS server's bundles", &kShipped, "server", "tilebundle", true, {}},
+        {"level folders of tiles, not bundles", &kShipped, "arcgis", "folder", true, {}},
         {"no plugins", &kDoubled, "x.gpkg", "", false, {}},
         {"the usual folder plugin", &kDoubled, "tiles", "folder", true, {}},
         {"several file plugins", &kDoubled, "world.mbtiles", "", false, {2, 3}},
@@ -69,6 +73,11 @@ TEST(PathChoiceTest, ChoosesByWhatThePathIs)
     for (const char* file : {"world.mbtiles", "w.GPKG", "a.pmtiles", "noext"})
         WriteWholeFile(folder.File(file), "x");
     fs::create_directory_symlink("loop", folder.Path() / "loop");
+    for (const char* file : {"compact/L00/R0000C0000.bundle", "server/Layers/_alllayers/L03/R0000C0080.bundle",
+                             "arcgis/L00/R00000000/C00000000.png"}) {
+        fs::create_directories(fs::path(folder.File(file)).parent_path());
+        WriteWholeFile(folder.File(file), "x");
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const PathChoice choice = ChoosePluginForPath(*c.kinds, folder.File(c.path));

@@ -27,56 +27,101 @@ const plate_key::Tile kEurope[] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {2, 1, 1}, {
 struct RealTree {
     const char* folder;
     const char* options; // appended to the path
+    const char* notice;  // how the plugin says it read the tree (the start of its text)
     std::vector<std::string> files;
+    // Copied into a folder of this name, away from the seeding configuration
+    // beside the fixtures, with `config` (NAME:TEXT) beside it; null: read in place.
+    const char* copyAs = nullptr;
+    const char* config = nullptr;
+    const char* plugin = FOLDER_PLUGIN;
+    // The tiles' bytes are checked against this tree's files (default: the
+    // tree's own); a compact cache holds the same tiles as the tc tree on
+    // its grid.
+    const char* filesOf = nullptr;
 };
 
+const std::vector<std::string> kTcBottom = {
+    "00/000/000/000/000/000/000.png", "01/000/000/000/000/000/001.png", "01/000/000/001/000/000/001.png",
+    "02/000/000/001/000/000/002.png", "02/000/000/002/000/000/002.png", "03/000/000/003/000/000/005.png",
+    "03/000/000/003/000/000/004.png", "03/000/000/004/000/000/005.png", "03/000/000/004/000/000/004.png"};
+const std::vector<std::string> kTcTop = {
+    "00/000/000/000/000/000/000.png", "01/000/000/000/000/000/000.png", "01/000/000/001/000/000/000.png",
+    "02/000/000/001/000/000/001.png", "02/000/000/002/000/000/001.png", "03/000/000/003/000/000/002.png",
+    "03/000/000/003/000/000/003.png", "03/000/000/004/000/000/002.png", "03/000/000/004/000/000/003.png"};
+const std::vector<std::string> kTmsFiles = {"0/0/0.png", "1/0/1.png", "1/1/1.png", "2/1/2.png", "2/2/2.png",
+                                            "3/3/5.png", "3/3/4.png", "3/4/5.png", "3/4/4.png"};
+
 const RealTree kRealTrees[] = {
-    {"gdal-xyz", "",
+    {"gdal-xyz", "", "layout: xyz, rows from the top (assumed: nothing tells the rows' order)",
      {"0/0/0.png", "1/0/0.png", "1/1/0.png", "2/1/1.png", "2/2/1.png", "3/3/2.png", "3/3/3.png", "3/4/2.png",
       "3/4/3.png"}},
-    // Recognised by its tilemapresource.xml.
-    {"gdal-tms", "",
-     {"0/0/0.png", "1/0/1.png", "1/1/1.png", "2/1/2.png", "2/2/2.png", "3/3/5.png", "3/3/4.png", "3/4/5.png",
-      "3/4/4.png"}},
-    // The seeding tool's TMS tree has no such file: the path names the layout.
-    {"mapproxy-tms", "?layout=tms",
-     {"0/0/0.png", "1/0/1.png", "1/1/1.png", "2/1/2.png", "2/2/2.png", "3/3/5.png", "3/3/4.png", "3/4/5.png",
-      "3/4/4.png"}},
-    {"mapproxy-tc", "",
-     {"00/000/000/000/000/000/000.png", "01/000/000/000/000/000/001.png", "01/000/000/001/000/000/001.png",
-      "02/000/000/001/000/000/002.png", "02/000/000/002/000/000/002.png", "03/000/000/003/000/000/005.png",
-      "03/000/000/003/000/000/004.png", "03/000/000/004/000/000/005.png", "03/000/000/004/000/000/004.png"}},
-    {"mapproxy-tc-nw", "?origin=nw",
-     {"00/000/000/000/000/000/000.png", "01/000/000/000/000/000/000.png", "01/000/000/001/000/000/000.png",
-      "02/000/000/001/000/000/001.png", "02/000/000/002/000/000/001.png", "03/000/000/003/000/000/002.png",
-      "03/000/000/003/000/000/003.png", "03/000/000/004/000/000/002.png", "03/000/000/004/000/000/003.png"}},
-    {"mapproxy-mp", "",
+    {"gdal-tms", "", "layout: tms, rows from the bottom (tilemapresource.xml)", kTmsFiles},
+    // The seeding tool's TMS tree has no tilemapresource.xml: its
+    // configuration beside the trees tells the layout and the grid's rows.
+    {"mapproxy-tms", "", "layout: tms, rows from the bottom (mapproxy.yaml: cache c_tms, grid GLOBAL_MERCATOR)",
+     kTmsFiles},
+    {"mapproxy-tms", "?layout=tms", "layout: tms, rows from the bottom (named in the path)", kTmsFiles},
+    // Alone, MapProxy's name for a cache's folder (CACHE_GRID) still tells.
+    {"mapproxy-tms", "", "layout: tms, rows from the bottom (grid GLOBAL_MERCATOR in the folder's name)", kTmsFiles,
+     "osm_GLOBAL_MERCATOR"},
+    {"mapproxy-tms", "", "layout: tms, rows from the bottom (grid GLOBAL_MERCATOR in seed.yaml)", kTmsFiles, "tiles",
+     "seed.yaml:seeds:\n  all:\n    caches: [osm]\n    grids: [GLOBAL_MERCATOR]\n"},
+    {"mapproxy-tc", "", "layout: tc, rows from the bottom (mapproxy.yaml: cache c_tc, grid GLOBAL_MERCATOR)",
+     kTcBottom},
+    {"mapproxy-tc", "", "layout: tc, rows from the bottom (assumed: MapProxy's default grid)", kTcBottom, "tiles"},
+    {"mapproxy-tc-nw", "", "layout: tc, rows from the top (mapproxy.yaml: cache c_tc-nw, grid GLOBAL_WEBMERCATOR)",
+     kTcTop},
+    {"mapproxy-tc-nw", "?origin=nw", "layout: tc, rows from the top (named in the path)", kTcTop},
+    {"mapproxy-tc-nw", "", "layout: tc, rows from the top (grid GLOBAL_WEBMERCATOR in the folder's name)", kTcTop,
+     "osm_cache_GLOBAL_WEBMERCATOR"},
+    // A grid of the configuration's own, based on the Web-Mercator one.
+    {"mapproxy-tc-nw", "", "layout: tc, rows from the top (mapproxy.yaml: cache osm, grid mine)", kTcTop, "tiles",
+     "mapproxy.yaml:grids:\n  mine:\n    base: GLOBAL_WEBMERCATOR\ncaches:\n  osm:\n    grids: [mine]\n"
+     "    cache:\n      type: file\n      directory: ./tiles\n"},
+    {"mapproxy-mp", "", "layout: mp, rows from the bottom (mapproxy.yaml: cache c_mp, grid GLOBAL_MERCATOR)",
      {"00/0000/0000/0000/0000.png", "01/0000/0000/0000/0001.png", "01/0000/0001/0000/0001.png",
       "02/0000/0001/0000/0002.png", "02/0000/0002/0000/0002.png", "03/0000/0003/0000/0005.png",
       "03/0000/0003/0000/0004.png", "03/0000/0004/0000/0005.png", "03/0000/0004/0000/0004.png"}},
-    {"mapproxy-quadkey", "", {".png", "0.png", "1.png", "03.png", "12.png", "031.png", "033.png", "120.png", "122.png"}},
-    {"mapproxy-arcgis", "",
+    {"mapproxy-quadkey", "", "layout: quadkey (quadtree digits)",
+     {".png", "0.png", "1.png", "03.png", "12.png", "031.png", "033.png", "120.png", "122.png"}, "tiles"},
+    {"mapproxy-arcgis", "", "layout: arcgis, rows from the top (mapproxy.yaml: cache c_arcgis, grid GLOBAL_WEBMERCATOR)",
      {"L00/R00000000/C00000000.png", "L01/R00000000/C00000000.png", "L01/R00000000/C00000001.png",
       "L02/R00000001/C00000001.png", "L02/R00000001/C00000002.png", "L03/R00000002/C00000003.png",
       "L03/R00000003/C00000003.png", "L03/R00000002/C00000004.png", "L03/R00000003/C00000004.png"}},
+    {"mapproxy-compact", "", "layout: compact cache v2, rows from the top (the format's own)", kTcTop, nullptr, nullptr, COMPACT_PLUGIN,
+     "mapproxy-tc-nw"},
 };
 
-void PrintTo(const RealTree& tree, std::ostream* out) { *out << tree.folder << tree.options; }
+void PrintTo(const RealTree& tree, std::ostream* out) {
+    *out << tree.folder << tree.options << (tree.copyAs ? std::string(" as ") + tree.copyAs : "");
+}
 
 class RealTrees : public testing::TestWithParam<RealTree> {};
 
 TEST_P(RealTrees, ListAndHandOutEveryTileUnderItsPlateName) {
     const RealTree& tree = GetParam();
     ASSERT_EQ(tree.files.size(), std::size(kEurope));
+    TempDir dir;
+    std::string folder = kFolders + tree.folder;
+    if (tree.copyAs) {
+        fs::copy(folder, dir / tree.copyAs, fs::copy_options::recursive);
+        folder = dir / tree.copyAs;
+    }
+    if (tree.config) {
+        const std::string config = tree.config;
+        WriteFile(dir / config.substr(0, config.find(':')), config.substr(config.find(':') + 1));
+    }
+    const std::string filesOf = kFolders + (tree.filesOf ? tree.filesOf : tree.folder);
     std::map<std::string, std::string> expected; // plate name -> file
     for (size_t i = 0; i < tree.files.size(); ++i)
-        expected[plate_key::Name(kEurope[i])] = kFolders + tree.folder + "/" + tree.files[i];
+        expected[plate_key::Name(kEurope[i])] = filesOf + "/" + tree.files[i];
 
-    LoadedPlugin plugin(FOLDER_PLUGIN);
+    LoadedPlugin plugin(tree.plugin);
     Action action(plugin);
-    ASSERT_TRUE(action.Open(kFolders + tree.folder + tree.options)) << action.ErrorText();
+    ASSERT_TRUE(action.Open(folder + tree.options)) << action.ErrorText();
     std::vector<Plate> plates;
     ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+    EXPECT_EQ(action.ErrorText(), tree.notice);
     std::map<std::string, uint32_t> listed;
     for (const Plate& plate : plates)
         EXPECT_TRUE(listed.emplace(plate.name, plate.size).second) << plate.name << " listed twice";
@@ -94,7 +139,7 @@ TEST_P(RealTrees, ListAndHandOutEveryTileUnderItsPlateName) {
 
 INSTANTIATE_TEST_SUITE_P(Folders, RealTrees, testing::ValuesIn(kRealTrees),
                          [](const testing::TestParamInfo<RealTree>& param) {
-                             std::string label = param.param.folder;
+                             std::string label = std::to_string(param.index) + "_" + param.param.folder;
                              for (char& c : label)
                                  c = c == '-' ? '_' : c;
                              return label;
@@ -105,8 +150,9 @@ TEST(FolderOpen, SaysWhatIsWrong) {
     WriteFile(dir / "photos/2019/a.jpg", "x");
     WriteFile(dir / "geodetic/tilemapresource.xml", "<TileMap><TileSets profile=\"geodetic\"></TileSets></TileMap>");
     WriteFile(dir / "geodetic/0/0/0.png", "x");
-    WriteFile(dir / "file.png", "x");
     fs::create_directory(dir / "empty");
+    WriteFile(dir / "bundles/L00/R0000C0000.bundle", "x");
+    WriteFile(dir / "vector/0/0/0.pbf", "x");
     struct Case {
         std::string path;
         const char* text;
@@ -114,12 +160,13 @@ TEST(FolderOpen, SaysWhatIsWrong) {
     const Case cases[] = {
         {"photos", "holds no tile tree; known layouts: plates, xyz, tms, tc, mp, quadkey, arcgis"},
         {"geodetic", "tilemapresource.xml describes a \"geodetic\" tree"},
-        {"missing", "missing: No such file or directory"},
-        {"file.png", "file.png is not a folder"},
         {"empty?layout=zxy", "Unknown folder layout \"zxy\"; known layouts: plates"},
         {"empty?layout=tc&rows=top", "Unknown option \"rows=top\""},
         {"empty?layout=quadkey&origin=sw", "The quadkey layout has no origin option"},
         {"missing?layout=xyz", "missing: No such file or directory"},
+        // Read as arcgis once, the bundles listed as an empty storage.
+        {"bundles", "bundles is a compact cache (.bundle files): open it with the tilebundle plugin"},
+        {"vector", "vector: numbered folders of .pbf files, which are no plate images"},
     };
     LoadedPlugin plugin(FOLDER_PLUGIN);
     for (const Case& c : cases) {
@@ -294,20 +341,126 @@ INSTANTIATE_TEST_SUITE_P(Layouts, StoreInto, testing::ValuesIn(kStoreCases),
                              return std::string(*param.param.layout ? param.param.layout : "default");
                          });
 
+// A plate stored again in another format leaves one file, whether its
+// folder was there before the storage was opened (read once for what it
+// holds) or was made by this run; the neighbours stay.
+struct ReplaceCase {
+    const char* label;
+    std::vector<std::string> before;        // files there before Open
+    std::vector<std::string> stores;        // data stored as plate "tt" (1/0/1 in z/x/y), in order
+    std::vector<std::string> after;         // every file below the folder at the end
+};
+
+const ReplaceCase kReplaceCases[] = {
+    {"LowerCaseSibling", {"1/0/1.jpg", "1/0/0.webp"}, {kPng}, {"1/0/0.webp", "1/0/1.png"}},
+    {"UpperCaseSibling", {"1/0/1.JPG", "1/0/0.webp"}, {kPng}, {"1/0/0.webp", "1/0/1.png"}},
+    {"MixedCaseSibling", {"1/0/1.Jpeg", "1/0/0.webp"}, {kPng}, {"1/0/0.webp", "1/0/1.png"}},
+    {"SameFormat", {"1/0/1.png", "1/0/0.webp"}, {kPng}, {"1/0/0.webp", "1/0/1.png"}},
+    {"TwiceInAFoundFolder", {"1/0/0.webp"}, {kPng, kJpeg}, {"1/0/0.webp", "1/0/1.jpg"}},
+    {"TwiceInAMadeFolder", {"2/0/0.png"}, {kPng, kGif, kJpeg}, {"1/0/1.jpg", "2/0/0.png"}},
+    {"TwiceInAnEmptyStorage", {}, {kJpeg, kPng}, {"1/0/1.png"}},
+};
+
+void PrintTo(const ReplaceCase& c, std::ostream* out) { *out << c.label; }
+
+class ReplaceIn : public testing::TestWithParam<ReplaceCase> {};
+
+TEST_P(ReplaceIn, LeavesOneFileAPlate) {
+    TempDir dir;
+    for (const std::string& file : GetParam().before)
+        WriteFile(dir / file, "old");
+    LoadedPlugin plugin(FOLDER_PLUGIN);
+    {
+        Action action(plugin);
+        ASSERT_TRUE(action.Open(dir.Path() + "?layout=xyz")) << action.ErrorText();
+        for (const std::string& data : GetParam().stores)
+            ASSERT_EQ(Store(action, "tt", data), kDone) << action.ErrorText();
+    }
+    EXPECT_EQ(FilesBelow(dir.Path()), GetParam().after);
+    Action action(plugin);
+    ASSERT_TRUE(action.Open(dir.Path() + "?layout=xyz")) << action.ErrorText();
+    std::string bytes;
+    ASSERT_EQ(action.GetPlateData("tt", &bytes), kDone) << action.ErrorText();
+    EXPECT_EQ(bytes, GetParam().stores.back());
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, ReplaceIn, testing::ValuesIn(kReplaceCases),
+                         [](const testing::TestParamInfo<ReplaceCase>& param) { return param.param.label; });
+
 TEST(FolderStore, RefusesWhatCannotBeStored) {
     TempDir dir;
     LoadedPlugin plugin(FOLDER_PLUGIN);
     Action action(plugin);
     ASSERT_TRUE(action.Open(dir.Path())) << action.ErrorText();
-    EXPECT_EQ(Store(action, "tx", kPng), kFailed);
-    EXPECT_NE(action.ErrorText().find("Invalid plate name"), std::string::npos) << action.ErrorText();
-    EXPECT_EQ(action.Raw()->functions->Write(action.Raw(), "t", kPng.data(), 1, 7) & 0xFFFF, kFailed);
-    EXPECT_NE(action.ErrorText().find("Unknown write mode 7"), std::string::npos) << action.ErrorText();
     // A file where a folder must be made.
     WriteFile(dir / "2", "in the way");
     EXPECT_EQ(Store(action, "trs", kPng), kFailed);
     EXPECT_NE(action.ErrorText().find("Cannot write 2/3/1.png"), std::string::npos) << action.ErrorText();
     EXPECT_EQ(FilesBelow(dir.Path()), std::vector<std::string>{"2"});
+}
+
+} // namespace
+} // namespace storage_test
+
+namespace storage_test {
+namespace {
+
+// A version 2 bundle whose only tile, the first, is `size` bytes at `offset`.
+std::string Bundle(uint64_t offset, uint32_t size) {
+    std::string bytes(64 + 16384 * 8, '\0');
+    const auto put32 = [&](size_t at, uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            bytes[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    put32(0, 3);
+    put32(4, 16384);
+    put32(12, 5);
+    const uint64_t entry = offset | uint64_t{size} << 40;
+    put32(64, static_cast<uint32_t>(entry));
+    put32(68, static_cast<uint32_t>(entry >> 32));
+    return bytes;
+}
+
+TEST(CompactCache, SaysWhatItCannotRead) {
+    TempDir dir;
+    WriteFile(dir / "v1/L00/R0000C0000.bundlx", "x");
+    WriteFile(dir / "tiles/0/0/0.png", "x");
+    WriteFile(dir / "short/L00/R0000C0000.bundle", "0123456789");
+    WriteFile(dir / "past/L00/R0000C0000.bundle", Bundle(1u << 30, 10));
+    LoadedPlugin plugin(COMPACT_PLUGIN);
+    EXPECT_EQ(plugin.Info().flags & SupportsWrite, 0u) << "a read-only storage says so in its flags";
+    struct Case {
+        const char* folder;
+        const char* openError; // null: opens
+        const char* listError; // null: lists
+        const char* readError; // GetPlateData("t")
+    };
+    const Case cases[] = {
+        {"v1", "v1 is a compact cache of version 1 (.bundlx index files): only version 2 is read", nullptr, nullptr},
+        {"tiles", "tiles holds no compact cache: no L00 to L30 folders of .bundle files", nullptr, nullptr},
+        {"short", nullptr, "L00/R0000C0000.bundle: too short for a bundle", nullptr},
+        {"past", nullptr, nullptr, "L00/R0000C0000.bundle: the index points past the end of the bundle"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        Action action(plugin);
+        ASSERT_EQ(action.Open(dir / c.folder), c.openError == nullptr) << action.ErrorText();
+        if (c.openError) {
+            EXPECT_EQ(action.ErrorText(), c.openError);
+            continue;
+        }
+        std::vector<Plate> plates;
+        ASSERT_EQ(action.Enumerate(&plates), c.listError ? kFailed : kDone) << action.ErrorText();
+        if (c.listError) {
+            EXPECT_EQ(action.ErrorText(), c.listError);
+            continue;
+        }
+        std::string bytes;
+        EXPECT_EQ(action.GetPlateData("t", &bytes), kFailed);
+        EXPECT_EQ(action.ErrorText(), c.readError);
+        EXPECT_EQ(action.Store("t", "x"), kFailed);
+        EXPECT_NE(action.ErrorText().find("read only"), std::string::npos) << action.ErrorText();
+    }
 }
 
 } // namespace

@@ -127,6 +127,11 @@ int LoadSelected(Context& context, Session& session, const std::string& storage)
     const LoadResult result = session.Connection().LoadStorage(plugin->path, storage);
     switch (result.outcome) {
     case LoadResult::Outcome::Loaded:
+        // How the plugin read the storage, so that a copy or an export of a
+        // tree read upside down does not pass unnoticed.
+        if (!result.notice.empty())
+            Say(context, "%s\n", OneLine(result.notice).c_str());
+        break;
     case LoadResult::Outcome::Empty:
         break;
     case LoadResult::Outcome::Aborted:

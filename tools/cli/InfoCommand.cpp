@@ -121,8 +121,12 @@ int Info(Context& context)
         if (!noFormats && (allFormats || level.plates <= kFormatSample))
             toSniff.emplace_back(name, length);
     });
-    if (int code = ListingResult(sink.Run()); code != kExitDone)
+    const uint32_t listed = sink.Run();
+    if (int code = ListingResult(listed); code != kExitDone)
         return code;
+    // What the plugin says about the listing: how a folder was read (its
+    // layout and row order, and whether that was assumed), rows left out.
+    const std::string notice = listed == Done ? open.action->PluginText() : std::string();
     if (int code = pictures.Write(); code != kExitDone)
         return code;
 
@@ -164,6 +168,7 @@ int Info(Context& context)
 
     if (options.json) {
         std::string out = "{\"storage\":" + JsonString(storage) + ",\"plugin\":" + JsonString(open.entry->name) +
+                          ",\"notice\":" + (notice.empty() ? std::string("null") : JsonString(notice)) +
                           ",\"formats_read\":" + JsonString(options.formats) + ",\"levels\":[";
         bool first = true;
         for (const auto& [level, stats] : levels) {
@@ -181,6 +186,8 @@ int Info(Context& context)
         return kExitDone;
     }
     std::printf("storage  %s (plugin %s)\n", storage.c_str(), open.entry->name.c_str());
+    if (!notice.empty())
+        std::printf("note     %s\n", notice.c_str());
     std::printf("%5s %3s %12s %11s %9s %9s %9s %9s  %s\n", "level", "z", "plates", "bytes", "smallest", "mean", "largest",
                 "of tree", options.formats == "sample" ? "formats (sampled)" : "formats");
     auto row = [&](const char* label, const char* z, const LevelStats& stats, double cover) {
