@@ -54,8 +54,8 @@ int main(int argc, char** argv)
 {
     const long plates = std::getenv("ULMORA_BENCH_PLATES") ? std::atol(std::getenv("ULMORA_BENCH_PLATES")) : 10000000L;
     FillHostInfo();
-    NoView view;
-    NoProgress operation;
+    QuietView view;
+    QuietOperation operation;
     PRPeriod period(400);
     StorageConnection connection(view, operation, period, &HostInfo());
 
@@ -66,6 +66,8 @@ int main(int argc, char** argv)
     const long after = StatusBytes("VmRSS:");
     const int count = connection.Plates().Count();
     if (count != plates) {
+        for (const std::string& error : view.errors)
+            std::fprintf(stderr, "%s\n", error.c_str());
         std::fprintf(stderr, "scan listed %d plates, wanted %ld\n", count, plates);
         return 1;
     }

@@ -25,8 +25,8 @@ int main(int argc, char** argv)
         return 2;
     }
     FillHostInfo();
-    NoView view;
-    NoProgress progress;
+    QuietView view;
+    QuietOperation progress;
     PRPeriod period(400);
     StorageConnection connection(view, progress, period, &HostInfo());
     const double before = StatusMegabytes("VmRSS:");
@@ -35,5 +35,7 @@ int main(int argc, char** argv)
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("plates %d seconds %.3f rss_before_mb %.1f rss_after_mb %.1f peak_mb %.1f\n", result.plates, seconds,
                 before, StatusMegabytes("VmRSS:"), StatusMegabytes("VmHWM:"));
+    for (const std::string& error : view.errors)
+        std::fprintf(stderr, "%s\n", error.c_str());
     return result.StorageLoaded() ? 0 : 1;
 }

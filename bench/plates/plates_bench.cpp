@@ -28,20 +28,6 @@
 
 namespace {
 
-class QuietOperation final : public Operation {
-protected:
-    void ShowText(const std::string&) override {}
-    void End() override {}
-    void ApplyAbortable(bool) override {}
-    bool TakeAborted() override { return false; }
-};
-
-class NoHost final : public PlateRunHost {
-public:
-    void PumpMessages() override {}
-    void ReloadStorage() override {}
-};
-
 // Says yes to the confirmation; reports any other box, which a clean run never shows.
 class YesBoxes final : public BoxPresenter {
 public:
@@ -130,7 +116,7 @@ int main(int argc, char** argv)
     SetBoxPresenter(&boxes);
     QuietOperation operation;
     PRPeriod period(400);
-    NoHost runHost;
+    QuietRunHost runHost;
     const PlateRun run{*action, lister.plates, selection, operation, period, runHost, nullptr};
 
     const auto start = std::chrono::steady_clock::now();

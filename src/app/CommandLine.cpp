@@ -54,3 +54,24 @@ std::string ResolveFilePath(const std::vector<std::string>& arguments, const std
         return JoinToFolder(ExpandEnvironment(value), base);
     return JoinToFolder(fileName, base);
 }
+
+std::string StorageArgument(const std::vector<std::string>& arguments)
+{
+    std::string storage;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument.empty() || argument[0] == '-')
+            continue;
+        // "/CFG=..." is a switch; "/home/..." is a path.
+        bool fileSwitch = false;
+        for (const char* name : {kConfigSwitch, kLogSwitch}) {
+            const std::string one(name);
+            fileSwitch = fileSwitch || (argument[0] == '/' && argument.size() > one.size() + 1 &&
+                                        CompareTexts(argument.c_str() + 1, name, static_cast<int>(one.size()), true) == 0 &&
+                                        argument[one.size() + 1] == '=');
+        }
+        if (!fileSwitch)
+            storage = argument;
+    }
+    return storage;
+}

@@ -22,3 +22,8 @@ std::string ExpandEnvironment(const std::string& text);
 // path names another file.
 std::string ResolveFilePath(const std::vector<std::string>& arguments, const std::string& name,
                             const std::string& fileName, const std::string& folder = {});
+
+// The storage the program is started with: the last argument after the
+// program name that is not a switch ("-..." or one of the file switches
+// written with '/'); empty when there is none.
+std::string StorageArgument(const std::vector<std::string>& arguments);

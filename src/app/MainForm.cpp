@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 
+#include "app/CommandLine.h"
 #include "app/Data.h"
 #include "base/Dictionary.h"
 #include "base/Text.h"
@@ -24,9 +25,18 @@
 #include <QActionGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTimer>
+#include <QUrl>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QGridLayout>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -41,6 +51,8 @@
 #include <QStandardItemModel>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <filesystem>
 
 namespace {
 
@@ -72,11 +84,23 @@ TMainForm::TMainForm(const std::vector<std::string>& arguments, const SessionFil
 
     // The log window shows the session's lines from the first one on.
     cbLog->EnsureWindow();
-    logSubscription_ = SubscribeLog([this](const std::string& line) { cbLog->AddLog("%s", line.c_str()); });
+    logSubscription_ =
+        SubscribeLog([this](const std::string& line) { cbLog->AddLog("%s", line.c_str()); }, false);
     list->SetSelectionStore(&session_.Selection());
     session_.Start(arguments, files);
     RestoreState();
     session_.Started();
+    setAcceptDrops(true);
+
+    // A storage named on the command line opens as soon as the window runs.
+    const std::string given = StorageArgument(arguments);
+    if (!given.empty()) {
+        std::error_code error;
+        const std::filesystem::path absolute = std::filesystem::absolute(given, error);
+        const QString path = QString::fromStdString(error ? given : absolute.lexically_normal().string());
+        edtStorage->setText(path);
+        QTimer::singleShot(0, this, [this, path] { RunWindowCommand([this, path] { OpenStorage(path); }); });
+    }
 }
 
 TMainForm::~TMainForm()
@@ -190,6 +214,9 @@ void TMainForm::CreateToolBar(QWidget* parent)
     btnExport = new QPushButton(toolBar);
     btnExport->setObjectName("btnExport");
     btnExport->setFixedWidth(90);
+    btnCopy = new QPushButton(toolBar);
+    btnCopy->setObjectName("btnCopy");
+    btnCopy->setFixedWidth(90);
     btnDelete = new QPushButton(toolBar);
     btnDelete->setObjectName("btnDelete");
     btnDelete->setFixedWidth(90);
@@ -197,6 +224,7 @@ void TMainForm::CreateToolBar(QWidget* parent)
     tools->addSpacing(10);
     tools->addWidget(btnSelect);
     tools->addWidget(btnExport);
+    tools->addWidget(btnCopy);
     tools->addWidget(btnDelete);
     btnCoverage = new QToolButton(toolBar);
     btnCoverage->setObjectName("btnCoverage");
@@ -269,6 +297,7 @@ void TMainForm::CreatePlateArea(QWidget* parent)
     list->OnDrawItemSection = CustomBkList::DrawSectionEvent::Bind<&TMainForm::listDrawItemSection>(this);
     list->OnSelectionChange = Delegate<void(CustomBkList*)>::Bind<&TMainForm::listSelectionChange>(this);
     listColumn->addWidget(list, 1);
+    list->viewport()->installEventFilter(this); // a row's tooltip: the plate's z/x/y
 
     // No layout: a layout would make the square picture's height the
     // panel's minimum, and a wide panel would push the window off the screen.
@@ -277,11 +306,18 @@ void TMainForm::CreatePlateArea(QWidget* parent)
     image = new QLabel(panelRight);
     image->setObjectName("image");
     image->setAlignment(Qt::AlignCenter);
-    image->setScaledContents(true);
+    // The picture is fitted by RenderPicture: a plate of the panel's size
+    // or smaller is shown pixel for pixel, a larger one scaled down smoothly.
+    image->setScaledContents(false);
     image->setMinimumSize(1, 1);
     txtImage = new QLabel(panelRight);
     txtImage->setObjectName("txtImage");
-    txtImage->setFixedHeight(26);
+    // At least two lines; a longer text (an error with its plate, file and
+    // reason) takes the room below the picture, wrapped.
+    txtImage->setMinimumHeight(kImageLabelHeight);
+    txtImage->setWordWrap(true);
+    txtImage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    txtImage->setTextInteractionFlags(Qt::TextSelectableByMouse);
     txtImage->setText("-\n-");
     coverage = new CoverageView(panelRight);
     coverage->hide();
@@ -297,7 +333,7 @@ void TMainForm::CreatePlateArea(QWidget* parent)
     coverage->OnSelectArea = [this](const GeoBox& box, int fromZoom) {
         RunWindowCommand([&] { CoverageSelectArea(box, fromZoom); });
     };
-    panelRight->setMinimumSize(1, txtImage->height() + 1);
+    panelRight->setMinimumSize(1, kImageLabelHeight + 1);
     panelRight->installEventFilter(this);
     splitter->addWidget(listArea);
     splitter->addWidget(panelRight);
@@ -326,6 +362,7 @@ void TMainForm::ConnectCommands()
     connect(edtStorage, &QLineEdit::textChanged, this, [this] { ShowFolderLayout(); });
     connect(cbLayout, &QComboBox::activated, this, [this](int option) { cbLayoutActivated(option); });
     connect(btnExport, &QPushButton::clicked, this, Command<&TMainForm::btnExportClick>());
+    connect(btnCopy, &QPushButton::clicked, this, Command<&TMainForm::btnCopyClick>());
     connect(btnDelete, &QPushButton::clicked, this, Command<&TMainForm::btnDeleteClick>());
     connect(PopupMenu1, &QMenu::aboutToShow, this, Command<&TMainForm::PopupMenu1MenuItemCheck>());
     connect(A1, &QAction::triggered, this, Command<&TMainForm::A1Click>());
@@ -341,6 +378,9 @@ void TMainForm::CreateMenu()
     F1->setObjectName("F1");
     mnuPluginsEdit = F1->addAction(QString());
     mnuPluginsEdit->setObjectName("mnuPluginsEdit");
+    mnuRecent = F1->addMenu(QString());
+    mnuRecent->setObjectName("mnuRecent");
+    mnuRecent->setEnabled(false); // filled from the configuration
     mnuLang = F1->addMenu(QString());
     mnuLang->setObjectName("mnuLang");
     mnuSaveCfg = F1->addAction(QString());
@@ -392,10 +432,12 @@ void TMainForm::ApplyCaptions()
     FitButton(btnLoad, 130);
     btnSelect->setText(Tr("&S Select"));
     btnExport->setText(Tr("&E Export..."));
+    btnCopy->setText(Tr("&C Copy to..."));
     btnDelete->setText(Tr("&D Delete"));
     btnCoverage->setText(Tr("&M Map"));
     FitButton(btnSelect, 103);
     FitButton(btnExport, 90);
+    FitButton(btnCopy, 90);
     FitButton(btnDelete, 90);
     A1->setText(Tr("All"));
     I1->setText(Tr("Invert selection"));
@@ -405,6 +447,7 @@ void TMainForm::ApplyCaptions()
         headerModel_->setHeaderData(i, Qt::Horizontal, Tr(kSections[i].text), Qt::DisplayRole);
     F1->setTitle(Tr("&F Files"));
     mnuPluginsEdit->setText(Tr("&P Plugins..."));
+    mnuRecent->setTitle(Tr("&R Recent storages"));
     mnuLang->setTitle(Tr("&L Languages"));
     mnuSaveCfg->setText(Tr("&S Save configuration..."));
     mnuExit->setText(Tr("&X Exit"));
@@ -414,7 +457,8 @@ void TMainForm::ApplyCaptions()
         txtPlugin->setText(QString::fromUtf8(PluginTypeName(plugin->Type())));
     if (shownPlate_.shown)
         txtImage->setText(QString::fromStdString(ShownPlateLabel(shownPlate_.name.c_str(), shownPlate_.width,
-                                                                 shownPlate_.height, shownPlate_.size)));
+                                                                 shownPlate_.height, shownPlate_.size)) +
+                          PlaceLine(shownPlate_.name));
     ApplyToolTips();
     UpdateSummary();
 }
@@ -432,6 +476,7 @@ void TMainForm::ApplyToolTips()
     btnLoad->setToolTip(Tr("Load the storage, or release the loaded one"));
     btnSelect->setToolTip(Tr("Select all plates (Ctrl+A), invert the selection or select by zoom levels"));
     btnExport->setToolTip(Tr("Export the selected plates into image files"));
+    btnCopy->setToolTip(Tr("Copy the selected plates into another storage, through its plugin"));
     btnDelete->setToolTip(Tr("Delete the selected plates from the storage"));
     btnCoverage->setToolTip(Tr("Show where the storage has plates, level by level, instead of the preview"));
     coverage->ApplyCaptions();
@@ -464,6 +509,7 @@ void TMainForm::RestoreState()
     ReleaseStorage();
     MainDictionary().SetLanguage(link.ReadInt(cfgkey::kUsedLang, cfgkey::kDefaultLanguage));
     LoadWindowPlacement(link.Item(cfgkey::kWindow), this);
+    FitToScreen();
     session_.LoadRegistry();
     FillPluginChoice();
     for (int i = 0; i < kSectionCount; ++i)
@@ -477,6 +523,7 @@ void TMainForm::RestoreState()
     }
     cbPluginsChange();
     edtStorage->setText(QString::fromStdString(link.ReadString(cfgkey::kLastUsedData, "")));
+    FillRecentMenu();
 }
 
 void TMainForm::StoreState()
@@ -502,6 +549,26 @@ void TMainForm::SaveState(bool ask)
         ErrorBox(this, Translate("Error storing config.\nFile: %s\nError: %s"), session_.Config().FilePath().c_str(),
                  why.c_str());
     }
+}
+
+// The design placement (680 x 608 at 363, 108) runs off a 1024 x 768
+// screen: the window is moved, and made smaller if it must, so that it and
+// its frame lie on the screen's free area.
+void TMainForm::FitToScreen()
+{
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))
+        return;
+    QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    const QRect usable = screen->availableGeometry();
+    // Before the first show the frame is not known: room for a usual one.
+    const QSize frame = isVisible() ? frameGeometry().size() - size() : QSize(kFrameAllowance, kTitleAllowance);
+    const QSize fitted = size().boundedTo(usable.size() - frame).expandedTo(minimumSizeHint()).boundedTo(usable.size());
+    resize(fitted);
+    const int x = std::clamp(this->x(), usable.left(), std::max(usable.left(), usable.right() + 1 - width() - frame.width()));
+    const int y = std::clamp(this->y(), usable.top(), std::max(usable.top(), usable.bottom() + 1 - height() - frame.height()));
+    move(x, y);
 }
 
 // Before the window is first shown the splitter has no real width yet: the
@@ -545,7 +612,38 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == panelRight && event->type() == QEvent::Resize)
         panelRightResize();
+    if (watched == list->viewport() && event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        PlateItem plate;
+        const int index = list->ItemAt(help->pos());
+        const QString tip = index >= 0 && session_.Plates().At(index, &plate)
+                                ? PlaceText(std::string(plate.name, static_cast<std::size_t>(plate.nameLength)))
+                                : QString();
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), tip, list->viewport());
+        return true;
+    }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 && urls.first().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return;
+    event->acceptProposedAction();
+    const QString path = urls.first().toLocalFile();
+    // The drag's source waits for the drop to end: the load runs after it.
+    QTimer::singleShot(0, this, [this, path] { RunWindowCommand([this, path] { OpenStorage(path); }); });
 }
 
 void TMainForm::panelRightResize() { LayoutPreview(); }
@@ -555,11 +653,25 @@ void TMainForm::panelRightResize() { LayoutPreview(); }
 void TMainForm::LayoutPreview()
 {
     const int width = panelRight->width();
-    const int room = panelRight->height() - txtImage->height();
+    const int room = panelRight->height() - kImageLabelHeight;
     const int side = std::max(1, std::min(width, room));
     image->setGeometry((width - side) / 2, 0, side, side);
-    txtImage->setGeometry(0, side, width, txtImage->height());
+    txtImage->setGeometry(0, side, width, std::max(kImageLabelHeight, panelRight->height() - side));
     coverage->setGeometry(0, 0, width, panelRight->height());
+    RenderPicture();
+}
+
+void TMainForm::RenderPicture()
+{
+    if (shownPicture_.isNull()) {
+        image->clear();
+        return;
+    }
+    const QSize room = image->size();
+    if (shownPicture_.width() <= room.width() && shownPicture_.height() <= room.height())
+        image->setPixmap(QPixmap::fromImage(shownPicture_));
+    else
+        image->setPixmap(QPixmap::fromImage(shownPicture_.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
 }
 
 // ---- shutdown --------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include "log/LongOperationForm.h"
 #include "plates/PlateCommands.h"
 
+#include <QImage>
 #include <QMainWindow>
 
 #include <cstdint>
@@ -25,7 +26,6 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QHeaderView;
-class QImage;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -48,6 +48,9 @@ inline constexpr const char* kReleaseCaption = "&L Release storage";
 
 inline constexpr int kSectionCount = 5;
 inline constexpr int kRightPanelWidth = 257; // design width of the preview panel
+inline constexpr int kFrameAllowance = 16;  // a window frame's borders, before it is known
+inline constexpr int kTitleAllowance = 40;  // the same with the title bar
+inline constexpr int kImageLabelHeight = 26; // the preview label's least height: two lines
 
 class TMainForm : public QMainWindow, private BrowserView {
     Q_OBJECT
@@ -71,7 +74,14 @@ public:
     BasePlugin* SelectedPlugin() const { return session_.Choice().Selected(); }
     void cbPluginsChange();
     void ReleaseStorage();
+    // Loads the storage the path names, through the plugin that opens what
+    // the path is; the chosen plugin when none (or several) fit.
     void LoadStorage();
+    // Puts `path` into the storage path and loads it at once, releasing a
+    // loaded storage first (the command line, a drop, the recent list).
+    void OpenStorage(const QString& path);
+    // The recent storages, the latest first.
+    std::vector<std::string> RecentStorages();
     bool StorageLoaded() const { return session_.Connection().Loaded(); }
 
     // Previews the focused plate and sets the plate commands.
@@ -98,6 +108,7 @@ public:
     QPushButton* btnLoad;
     QToolButton* btnSelect;
     QPushButton* btnExport;
+    QPushButton* btnCopy;
     QPushButton* btnDelete;
     QLabel* txtSummary; // plates listed, selected and their size
     QToolButton* btnCoverage; // shows the coverage map instead of the preview
@@ -118,6 +129,7 @@ public:
     crash::ExceptionDialog ExceptionDialog; // the crash report's options
     QMenu* F1;
     QAction* mnuPluginsEdit;
+    QMenu* mnuRecent;
     QMenu* mnuLang;
     QAction* mnuSaveCfg;
     QAction* mnuExit;
@@ -126,6 +138,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // A handler run as a command (log/crash reporting see where it starts and ends).
@@ -164,6 +178,12 @@ private:
     void CreateLogWindow(QWidget* parent);
     void ConnectCommands();
     void CreateMenu();
+    // Keeps a normal window on its screen's free area.
+    void FitToScreen();
+    // Chooses the plugin entry that opens `storage`, when one does.
+    void ChoosePluginFor(const std::string& storage);
+    void RememberStorage(const std::string& storage);
+    void FillRecentMenu();
     // Puts the window's state into the configuration (without saving it).
     void StoreState();
     void ApplyCaptions();
@@ -182,7 +202,15 @@ private:
     // The preview shows nothing: no plate of a storage that is gone.
     void ClearPreview();
     void LayoutPreview();
+    // Puts the shown plate's picture into the preview, fitted to its square.
+    void RenderPicture();
+    // A quadtree key's web-map place, "z/x/y: 2/1/1"; empty for other names.
+    static QString PlaceText(const std::string& name);
+    // The same as a further line of the preview label, or nothing.
+    static QString PlaceLine(const std::string& name);
     int PlateCount() const;
+    // The loaded storage's plugin can delete and store plates.
+    bool StorageWritable() const;
     int RightWidth() const;
     void ApplyRightWidth();
 
@@ -202,6 +230,7 @@ private:
     // What the export and delete commands work on.
     PlateCommandWindow PlateCommandParts();
     void btnExportClick();
+    void btnCopyClick();
     void btnDeleteClick();
     void A1Click();
     void I1Click();
@@ -236,6 +265,7 @@ private:
     QStandardItemModel* headerModel_;
     QActionGroup* languageGroup_ = nullptr;
     ShownPlate shownPlate_;
+    QImage shownPicture_; // the plate's picture as decoded
     QtOperation operation_;
     Session session_;
     int logSubscription_ = 0;

@@ -5,6 +5,8 @@
 
 #include "app/Data.h"
 #include "base/Paths.h"
+#include "base/PlateKey.h"
+#include "base/Text.h"
 #include "base/Translate.h"
 #include "browse/AskZoomForm.h"
 #include "browse/ChooseFolder.h"
@@ -60,6 +62,11 @@ void TMainForm::cbPluginsChange()
 {
     session_.Choice().Choose(cbPlugins->currentIndex());
     BasePlugin* plugin = SelectedPlugin();
+    // The list on screen belongs to the plugin that loaded it: another
+    // plugin releases it.
+    if (StorageLoaded() && btnLoad->isEnabled() &&
+        (plugin == nullptr || session_.Connection().Plugin()->LibraryPath() != plugin->LibraryPath()))
+        ReleaseStorage();
     txtPlugin->setText(plugin != nullptr ? QString::fromUtf8(PluginTypeName(plugin->Type())) : QString());
     chUseDir->setChecked(plugin != nullptr && plugin->HasFlag(UsesDirectory));
     chCanWrite->setChecked(plugin != nullptr && plugin->HasFlag(SupportsWrite));
@@ -96,7 +103,9 @@ void TMainForm::ReleaseStorage() { session_.ReleaseStorage(); }
 
 void TMainForm::LoadStorage()
 {
-    const std::string path = FromProgramFolder(edtStorage->text().toStdString());
+    const std::string storage = edtStorage->text().toStdString();
+    const std::string path = FromProgramFolder(storage);
+    ChoosePluginFor(path);
     const LoadResult result =
         session_.LoadStorage(FolderLayoutApplies() ? WithFolderLayout(path, cbLayout->currentIndex()) : path);
     // How the plugin read the storage ("layout: xyz, rows from the top
@@ -104,6 +113,92 @@ void TMainForm::LoadStorage()
     cbLayout->setToolTip(result.notice.empty()
                              ? Tr("How the folder plugin reads the folder: its layout and where rows are counted from")
                              : QString::fromStdString(result.notice));
+    if (result.StorageLoaded())
+        RememberStorage(storage);
+}
+
+void TMainForm::ChoosePluginFor(const std::string& storage)
+{
+    if (storage.empty())
+        return;
+    const int entry = session_.Choice().EntryForPath(storage);
+    if (entry < 0 || entry == session_.Choice().Chosen())
+        return;
+    {
+        const QSignalBlocker quiet(cbPlugins);
+        cbPlugins->setCurrentIndex(entry);
+    }
+    cbPluginsChange();
+}
+
+void TMainForm::OpenStorage(const QString& path)
+{
+    // Not while a scan runs: it lets events through.
+    if (!btnLoad->isEnabled() || path.isEmpty())
+        return;
+    edtStorage->setText(path);
+    if (StorageLoaded())
+        ReleaseStorage();
+    LoadStorage();
+}
+
+std::vector<std::string> TMainForm::RecentStorages()
+{
+    std::vector<std::string> recent;
+    StorageLink& link = session_.Link();
+    const int count = std::clamp(link.ReadInt(cfgkey::kRecentCount, 0), 0, cfgkey::kRecentLimit);
+    for (int i = 0; i < count; ++i) {
+        std::string storage = link.ReadString(Format(cfgkey::kRecentItem, i), "");
+        if (!storage.empty() && std::find(recent.begin(), recent.end(), storage) == recent.end())
+            recent.push_back(std::move(storage));
+    }
+    return recent;
+}
+
+void TMainForm::RememberStorage(const std::string& storage)
+{
+    std::vector<std::string> recent = RecentStorages();
+    recent.erase(std::remove(recent.begin(), recent.end(), storage), recent.end());
+    recent.insert(recent.begin(), storage);
+    if (recent.size() > static_cast<std::size_t>(cfgkey::kRecentLimit))
+        recent.resize(cfgkey::kRecentLimit);
+    StorageLink& link = session_.Link();
+    link.WriteInt(cfgkey::kRecentCount, static_cast<int>(recent.size()));
+    for (std::size_t i = 0; i < recent.size(); ++i)
+        link.WriteString(Format(cfgkey::kRecentItem, static_cast<int>(i)), recent[i]);
+    FillRecentMenu();
+}
+
+void TMainForm::FillRecentMenu()
+{
+    mnuRecent->clear();
+    const std::vector<std::string> recent = session_.Running() ? RecentStorages() : std::vector<std::string>{};
+    for (const std::string& storage : recent) {
+        const QString path = QString::fromStdString(storage);
+        QAction* item = mnuRecent->addAction(path);
+        connect(item, &QAction::triggered, this, [this, path] { RunWindowCommand([this, path] { OpenStorage(path); }); });
+    }
+    mnuRecent->setEnabled(!recent.empty());
+}
+
+bool TMainForm::StorageWritable() const
+{
+    const StoragePlugin* plugin = session_.Connection().Plugin();
+    return plugin != nullptr && plugin->HasFlag(SupportsWrite);
+}
+
+QString TMainForm::PlaceText(const std::string& name)
+{
+    const std::optional<PlateKey::Tile> tile = PlateKey(name).ToTile();
+    if (!tile)
+        return {};
+    return QString("z/x/y: %1/%2/%3").arg(tile->z).arg(tile->x).arg(tile->y);
+}
+
+QString TMainForm::PlaceLine(const std::string& name)
+{
+    const QString place = PlaceText(name);
+    return place.isEmpty() ? QString() : "\n" + place;
 }
 
 int TMainForm::PlateCount() const { return session_.Plates().Count(); }
@@ -146,7 +241,8 @@ void TMainForm::listClick()
             picture = PictureOf(bitmap);
             return !picture.isNull();
         });
-        txtImage->setText(QString::fromStdString(result.label));
+        const std::string name(plate.name, static_cast<std::size_t>(plate.nameLength));
+        txtImage->setText(QString::fromStdString(result.label) + (result.shown ? PlaceLine(name) : QString()));
         shownPlate_ = {result.shown, plate.name, result.width, result.height, plate.size};
         if (!result.shown) {
             picture = QImage(std::max(1, image->width()), std::max(1, image->height()), QImage::Format_RGB32);
@@ -160,7 +256,9 @@ void TMainForm::listClick()
     const bool plates = PlateCount() > 0;
     btnSelect->setEnabled(plates);
     btnExport->setEnabled(plates);
-    btnDelete->setEnabled(plates);
+    btnCopy->setEnabled(plates);
+    // A storage its plugin cannot write keeps its plates: nothing to delete.
+    btnDelete->setEnabled(plates && StorageWritable());
     // Kept current here too, for Ctrl+A, which works without the menu.
     A1->setEnabled(plates);
     I1->setEnabled(plates);
@@ -169,6 +267,7 @@ void TMainForm::listClick()
 void TMainForm::ClearPreview()
 {
     shownPlate_ = {};
+    shownPicture_ = QImage();
     image->clear();
     txtImage->setText("-\n-");
 }
@@ -218,7 +317,8 @@ void TMainForm::CoverageSelectArea(const GeoBox& box, int fromZoom)
 
 void TMainForm::ShowPicture(const QImage& picture)
 {
-    image->setPixmap(QPixmap::fromImage(picture));
+    shownPicture_ = picture;
+    RenderPicture();
     image->repaint();
 }
 
@@ -277,10 +377,13 @@ PlateCommandWindow TMainForm::PlateCommandParts()
             &operation_, &session_.Period(), [this] {
                 ReleaseStorage();
                 LoadStorage();
-            }};
+            },
+            StorageWritable(), &session_.Selection(), &session_.Plugins()};
 }
 
 void TMainForm::btnExportClick() { RunExportCommand(PlateCommandParts()); }
+
+void TMainForm::btnCopyClick() { RunCopyCommand(PlateCommandParts()); }
 
 void TMainForm::btnDeleteClick() { RunDeleteCommand(PlateCommandParts()); }
 

@@ -36,6 +36,13 @@ TAskZoomForm::TAskZoomForm(StorageLink* link, QWidget* owner) : QDialog(owner), 
         btnTo->setValue(link_->ReadInt("Sel/ToPos", 1));
     }
 
+    // Levels count the letters of a plate's name; web maps count zooms from 0.
+    txtLegend = new QLabel(Tr("Level = name length = zoom + 1 (level 1, \"t\", is the whole world).\n"
+                              "Letters: q NW, r NE, s SE, t SW."),
+                           this);
+    txtLegend->setObjectName("txtLegend");
+    txtLegend->setWordWrap(true);
+
     MakeOkCancelButtons(this, &btnOk, &btnCancel);
     connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
 
@@ -50,9 +57,11 @@ TAskZoomForm::TAskZoomForm(StorageLink* link, QWidget* owner) : QDialog(owner), 
     buttons->addWidget(btnCancel);
     auto* column = new QVBoxLayout(this);
     column->addLayout(fields);
+    column->addWidget(txtLegend);
     column->addStretch();
     column->addLayout(buttons);
-    setFixedSize(258, 148);
+    // The design size, taller for the legend.
+    setFixedSize(QSize(258, 148).expandedTo(QSize(258, sizeHint().height())));
 }
 
 void TAskZoomForm::btnOkClick()

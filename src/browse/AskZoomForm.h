@@ -17,6 +17,7 @@ public:
     QLabel* Label1;
     QSpinBox* btnFrom; // the edit box and its up-down control in one
     QLabel* Label2;
+    QLabel* txtLegend; // levels against zooms, and the quadrant letters
     QSpinBox* btnTo;
     QPushButton* btnOk;
     QPushButton* btnCancel;

@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class Operation;
 class PRPeriod;
@@ -35,6 +36,21 @@ public:
     // Shows a failure of a load; the line is already logged. By default the
     // error box.
     virtual void ShowError(const std::string& text) { ShowErrorBox(Owner(), text); }
+};
+
+// A view with nothing to show: a program without a window, a benchmark, a
+// test. The failures of loads are kept for the caller, which prints them
+// once if it wants to.
+class QuietView final : public BrowserView {
+public:
+    void ShowLoadButton(LoadButton) override {}
+    void ShowPlateCount(int) override {}
+    void PumpMessages() override {}
+    void ListClick() override {}
+    BoxOwner Owner() override { return nullptr; }
+    void ShowError(const std::string& text) override { errors.push_back(text); }
+
+    std::vector<std::string> errors;
 };
 
 // What a load did.

@@ -20,10 +20,13 @@ inline constexpr const char* kZoomFrom = "Sel/FromPos";          // int, 1
 inline constexpr const char* kZoomTo = "Sel/ToPos";              // int, 1
 inline constexpr const char* kPluginsPath = "PluginsPath";       // text, "": the plugins editor's folder
 inline constexpr const char* kEditorWindow = "PE/Window";        // the plugins editor's placement
+inline constexpr const char* kRecentCount = "Recent/Count";      // int, 0: storages in the recent list
+inline constexpr const char* kRecentItem = "Recent/Item%d";      // text: a recent storage, the latest first
 
 inline constexpr int kDefaultLanguage = 0;
 inline constexpr int kNoPlugin = -1;
 inline constexpr bool kDefaultAutosave = true;
 inline constexpr int kDefaultZoom = 1;
+inline constexpr int kRecentLimit = 8;
 
 } // namespace cfgkey

@@ -14,6 +14,7 @@ namespace {
 struct Subscriber {
     int id;
     LogListener listener;
+    bool details;
 };
 
 struct Subscribers {
@@ -30,12 +31,12 @@ Subscribers& All()
 
 } // namespace
 
-int SubscribeLog(LogListener listener)
+int SubscribeLog(LogListener listener, bool details)
 {
     Subscribers& all = All();
     std::lock_guard lock(all.lock);
     const int id = all.nextId++;
-    all.list.push_back({id, std::move(listener)});
+    all.list.push_back({id, std::move(listener), details});
     return id;
 }
 
@@ -46,20 +47,39 @@ void UnsubscribeLog(int id)
     std::erase_if(all.list, [id](const Subscriber& subscriber) { return subscriber.id == id; });
 }
 
-void Log(const char* format, ...)
+namespace {
+
+void Deliver(bool detail, const char* format, va_list args)
 {
     Subscribers& all = All();
     std::lock_guard lock(all.lock);
     if (all.list.empty())
         return;
     LastErrorKeeper keep;
-    va_list args;
-    va_start(args, format);
     const std::string line = FormatV(format, args);
-    va_end(args);
     // By index: a listener may subscribe or unsubscribe another one.
     for (std::size_t i = 0; i < all.list.size(); ++i) {
+        if (detail && !all.list[i].details)
+            continue;
         LogListener listener = all.list[i].listener;
         listener(line);
     }
+}
+
+} // namespace
+
+void Log(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    Deliver(false, format, args);
+    va_end(args);
+}
+
+void LogDetail(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    Deliver(true, format, args);
+    va_end(args);
 }

@@ -29,6 +29,16 @@ protected:
     virtual bool TakeAborted() = 0;
 };
 
+// Progress that shows nothing and is never aborted: a benchmark, a program
+// without a window or terminal.
+class QuietOperation final : public Operation {
+protected:
+    void ShowText(const std::string&) override {}
+    void End() override {}
+    void ApplyAbortable(bool) override {}
+    bool TakeAborted() override { return false; }
+};
+
 // Ends a long operation (SetText with no text) when the scope is left, on
 // every way out: a return, an exception, a command abandoned after a fault.
 class OperationEnd {

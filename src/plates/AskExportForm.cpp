@@ -6,6 +6,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -18,9 +19,13 @@
 
 namespace {
 constexpr const char* kOverItems[4] = {"Ask", "Overwrite", "Stay as is and continue", "Cancel process"};
-}
+// By ExportLayout.
+constexpr const char* kLayoutItems[3] = {"Plate tree: t/q/r.jpg", "z/x/y, rows from the top (.png, .jpg... by the data)",
+                                         "TMS z/x/y, rows from the bottom (extension by the data)"};
+constexpr const char* kExportLayoutKey = "Export/Layout";
+} // namespace
 
-TAskExportForm::TAskExportForm(StorageLink* link, QWidget* owner) : QDialog(owner), link_(link)
+TAskExportForm::TAskExportForm(StorageLink* link, QWidget* owner, bool canMove) : QDialog(owner), link_(link)
 {
     setObjectName("AskExportForm");
     setWindowTitle(Tr("Export options..."));
@@ -50,6 +55,11 @@ TAskExportForm::TAskExportForm(StorageLink* link, QWidget* owner) : QDialog(owne
         overGroup->addButton(chOverItems[i], i);
         overColumn->addWidget(chOverItems[i]);
     }
+    cbLayout = new QComboBox(this);
+    cbLayout->setObjectName("cbLayout");
+    for (const char* item : kLayoutItems)
+        cbLayout->addItem(Tr(item));
+    cbLayout->setToolTip(Tr("How the files are named under the base directory"));
     chMove = new QCheckBox(Tr("Delete expported plates from storage"), this);
     chMove->setObjectName("chMove");
     chMove->setToolTip(Tr("Each plate is deleted from the storage once its file is safely on disk"));
@@ -65,8 +75,13 @@ TAskExportForm::TAskExportForm(StorageLink* link, QWidget* owner) : QDialog(owne
     edtBasePath->setText(QString::fromStdString(options_.BasePath));
     if (options_.Over >= 0 && options_.Over < 4)
         chOverItems[options_.Over]->setChecked(true);
-    chMove->setChecked(options_.Move);
+    chMove->setChecked(options_.Move && canMove);
+    chMove->setEnabled(canMove);
     chAskOnError->setChecked(options_.AskOnError);
+    if (link_ != nullptr)
+        options_.Layout = link_->ReadInt(kExportLayoutKey, LayoutPlates);
+    cbLayout->setCurrentIndex(options_.Layout >= LayoutPlates && options_.Layout <= LayoutTms ? options_.Layout
+                                                                                             : LayoutPlates);
 
     auto* pathRow = new QHBoxLayout();
     pathRow->addWidget(edtBasePath);
@@ -78,12 +93,14 @@ TAskExportForm::TAskExportForm(StorageLink* link, QWidget* owner) : QDialog(owne
     auto* column = new QVBoxLayout(this);
     column->addWidget(Label1);
     column->addLayout(pathRow);
+    column->addWidget(cbLayout);
     column->addWidget(chOver);
     column->addWidget(chMove);
     column->addWidget(chAskOnError);
     column->addStretch();
     column->addLayout(buttons);
-    setFixedSize(329, 258);
+    // The design size, larger where a translation needs the room.
+    setFixedSize(sizeHint().expandedTo(QSize(329, 258)));
 }
 
 int TAskExportForm::OverIndex() const
@@ -110,18 +127,22 @@ void TAskExportForm::btnOkClick()
     ExportOptions stored;
     stored.BasePath = edtBasePath->text().toStdString();
     stored.Over = OverIndex();
-    stored.Move = chMove->isChecked();
+    stored.Move = chMove->isEnabled() ? chMove->isChecked() : options_.Move;
     stored.AskOnError = chAskOnError->isChecked();
-    if (link_ != nullptr)
+    stored.Layout = cbLayout->currentIndex();
+    if (link_ != nullptr) {
         WriteExportOptions(*link_, stored);
+        link_->WriteInt(kExportLayoutKey, stored.Layout);
+    }
     options_ = stored;
+    options_.Move = chMove->isChecked();
     options_.BasePath = BasePathOf(stored.BasePath);
     accept();
 }
 
-bool AskExportOptions(StorageLink* link, QWidget* owner, ExportOptions* options)
+bool AskExportOptions(StorageLink* link, QWidget* owner, ExportOptions* options, bool canMove)
 {
-    TAskExportForm form(link, owner);
+    TAskExportForm form(link, owner, canMove);
     if (form.exec() != QDialog::Accepted)
         return false;
     *options = form.Options();

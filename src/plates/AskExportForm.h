@@ -1,13 +1,15 @@
 #pragma once
 // The export options dialog: the base folder, what to do with existing
 // files, whether exported plates leave the storage, and whether errors are
-// asked about. Its four values live under the "Export/..." keys.
+// asked about. Its four values live under the "Export/..." keys, and the
+// layout of the files under "Export/Layout".
 
 #include "plates/ExportOptions.h"
 
 #include <QDialog>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -19,8 +21,10 @@ class StorageLink;
 class TAskExportForm : public QDialog {
     Q_OBJECT
 public:
-    // Takes the four values from the keys (creating missing ones).
-    TAskExportForm(StorageLink* link, QWidget* owner);
+    // Takes the four values from the keys (creating missing ones). Without
+    // `canMove` (a storage that cannot delete) Move is off and disabled, and
+    // the stored choice is kept for the next storage.
+    TAskExportForm(StorageLink* link, QWidget* owner, bool canMove = true);
 
     // The options as confirmed; valid after Ok.
     const ExportOptions& Options() const { return options_; }
@@ -32,6 +36,7 @@ public:
     QToolButton* SpeedButton1;
     QGroupBox* chOver;
     QRadioButton* chOverItems[4];
+    QComboBox* cbLayout; // the plate tree, z/x/y or TMS; its position is the ExportLayout
     QCheckBox* chMove;
     QCheckBox* chAskOnError;
     QPushButton* btnOk;
@@ -47,4 +52,4 @@ private:
 
 // Runs the dialog modally; false when it was cancelled, else `options` holds
 // its values and the keys are written.
-bool AskExportOptions(StorageLink* link, QWidget* owner, ExportOptions* options);
+bool AskExportOptions(StorageLink* link, QWidget* owner, ExportOptions* options, bool canMove = true);

@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -66,27 +67,31 @@ private:
     bool closed_ = false;
 };
 
-// Whether a decoded picture has a plate's size; the fault when not.
-bool WrongSize(int width, int height, BrokenPlate* broken)
+// Whether a decoded picture has the tile side; the fault when not.
+bool WrongSize(int width, int height, int side, BrokenPlate* broken)
 {
-    if (width == kPlateSide && height == kPlateSide)
+    if (width == side && height == side)
         return false;
     broken->fault = PlateFault::WrongSize;
     broken->width = width;
     broken->height = height;
+    broken->expected = side;
     return true;
 }
 
-// Decodes one block; false when it is a good plate. The decoder's own fast
-// judgement answers for clean pictures; the rest (and every verdict of a
+// Decodes one block; true when it cannot be decoded, else its size is left in
+// `broken` to be judged against the storage's tile size. The decoder's own
+// fast judgement answers for clean pictures; the rest (and every verdict of a
 // broken picture) come from the preview's reader.
-bool JudgeBlock(const ImageLibrary& decoder, const void* data, size_t size, BrokenPlate* broken)
+bool DecodeFails(const ImageLibrary& decoder, const void* data, size_t size, BrokenPlate* broken)
 {
     int32_t nativeWidth = 0;
     int32_t nativeHeight = 0;
-    if (decoder.DecodeToJudge != nullptr &&
-        decoder.DecodeToJudge(data, size, &nativeWidth, &nativeHeight))
-        return WrongSize(nativeWidth, nativeHeight, broken);
+    if (decoder.DecodeToJudge != nullptr && decoder.DecodeToJudge(data, size, &nativeWidth, &nativeHeight)) {
+        broken->width = nativeWidth;
+        broken->height = nativeHeight;
+        return false;
+    }
     MemorySource source{static_cast<const uint8_t*>(data), static_cast<uint32_t>(size), 0};
     ImageLoadParams params;
     decoder.GetDefaultLoadParams(&params);
@@ -102,25 +107,46 @@ bool JudgeBlock(const ImageLibrary& decoder, const void* data, size_t size, Brok
         broken->detail = decoder.GetErrorString != nullptr ? decoder.GetErrorString(code) : "";
         return true;
     }
-    const int width = bitmap->Width;
-    const int height = bitmap->Height;
+    broken->width = bitmap->Width;
+    broken->height = bitmap->Height;
     decoder.FreeBitmap(bitmap);
     if (decoder.FreeFileInformation != nullptr)
         decoder.FreeFileInformation(&information);
-    return WrongSize(width, height, broken);
+    return false;
 }
 
 bool Judge(const ImageLibrary& decoder, Job& job, BrokenPlate* broken)
 {
     broken->index = job.index;
-    return JudgeBlock(decoder, job.data.data(), job.data.size(), broken);
+    return DecodeFails(decoder, job.data.data(), job.data.size(), broken);
+}
+
+// The plates of each decoded size, by list index.
+using SizeKey = std::pair<int, int>;
+using PlatesBySize = std::map<SizeKey, std::vector<int>>;
+
+// The storage's tile side: the side of its most common square size (the
+// larger count wins, then 256, then the smaller side); 256 without squares.
+int CommonSide(const PlatesBySize& sizes)
+{
+    int side = kPlateSide;
+    std::size_t most = 0;
+    for (const auto& [size, plates] : sizes) {
+        if (size.first != size.second)
+            continue;
+        if (plates.size() > most || (plates.size() == most && size.first == kPlateSide)) {
+            most = plates.size();
+            side = size.first;
+        }
+    }
+    return side;
 }
 
 } // namespace
 
 bool JudgePlate(const ImageLibrary& decoder, const void* data, size_t size, BrokenPlate* broken)
 {
-    return JudgeBlock(decoder, data, size, broken);
+    return DecodeFails(decoder, data, size, broken) || WrongSize(broken->width, broken->height, kPlateSide, broken);
 }
 
 std::string DescribeFault(const BrokenPlate& plate)
@@ -129,7 +155,8 @@ std::string DescribeFault(const BrokenPlate& plate)
     case PlateFault::Empty: return "empty";
     case PlateFault::Unreadable: return "cannot be read: " + plate.detail;
     case PlateFault::Undecodable: return "cannot be decoded: " + plate.detail;
-    case PlateFault::WrongSize: return Format("not %d x %d: %d x %d", kPlateSide, kPlateSide, plate.width, plate.height);
+    case PlateFault::WrongSize:
+        return Format("not %d x %d: %d x %d", plate.expected, plate.expected, plate.width, plate.height);
     }
     return {};
 }
@@ -152,9 +179,14 @@ BrokenCheckResult FindBrokenPlates(const BrokenCheck& check)
     std::atomic<int> judged{0};
     std::mutex brokenMutex;
     std::vector<BrokenPlate> broken;
+    PlatesBySize sizes;
     auto addBroken = [&](BrokenPlate plate) {
         std::lock_guard lock(brokenMutex);
         broken.push_back(std::move(plate));
+    };
+    auto addDecoded = [&](const BrokenPlate& plate) {
+        std::lock_guard lock(brokenMutex);
+        sizes[{plate.width, plate.height}].push_back(plate.index);
     };
 
     // However the reading loop is left (an exception or a command abandoned
@@ -180,6 +212,8 @@ BrokenCheckResult FindBrokenPlates(const BrokenCheck& check)
                 BrokenPlate plate;
                 if (Judge(check.decoder, job, &plate))
                     addBroken(std::move(plate));
+                else
+                    addDecoded(plate);
                 judged.fetch_add(1, std::memory_order_relaxed);
             }
         });
@@ -227,6 +261,20 @@ BrokenCheckResult FindBrokenPlates(const BrokenCheck& check)
     }
     workers.Join();
 
+    result.tileSide = CommonSide(sizes);
+    for (const auto& [size, plates] : sizes) {
+        if (size.first == result.tileSide && size.second == result.tileSide)
+            continue;
+        for (int index : plates) {
+            BrokenPlate plate;
+            plate.index = index;
+            plate.fault = PlateFault::WrongSize;
+            plate.width = size.first;
+            plate.height = size.second;
+            plate.expected = result.tileSide;
+            broken.push_back(plate);
+        }
+    }
     std::sort(broken.begin(), broken.end(), [](const BrokenPlate& a, const BrokenPlate& b) { return a.index < b.index; });
     result.checked = read;
     result.broken = std::move(broken);

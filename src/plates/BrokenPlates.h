@@ -1,7 +1,8 @@
 #pragma once
 // Finds the broken plates among the selected ones: plates whose data is
 // empty or cannot be read, cannot be decoded by the preview's decoder, or
-// does not decode to 256 x 256 pixels. The command-line tool's verify and
+// does not decode to the storage's tile size (its most common square size,
+// 256 x 256 when none is square). The command-line tool's verify and
 // the window's "Broken plates" selection share it.
 //
 // The plugin is called on the caller's thread only (one call at a time, as
@@ -27,7 +28,7 @@ enum class PlateFault {
     Empty,       // no data (an empty block or the plugin's Empty)
     Unreadable,  // the plugin failed to give the data
     Undecodable, // the decoder refused the block
-    WrongSize,   // decoded, but not 256 x 256
+    WrongSize,   // decoded, but not the storage's tile size
 };
 
 struct BrokenPlate {
@@ -35,6 +36,7 @@ struct BrokenPlate {
     PlateFault fault = PlateFault::Empty;
     int width = 0; // WrongSize: the decoded size
     int height = 0;
+    int expected = kPlateSide; // WrongSize: the storage's tile side
     std::string detail; // Unreadable, Undecodable: the reason
 };
 
@@ -43,6 +45,7 @@ struct BrokenCheckResult {
     int checked = 0;    // plates read and judged
     bool aborted = false;
     bool noDecoder = false; // the decoder table is empty: nothing was checked
+    int tileSide = kPlateSide; // the storage's tile side the sizes were judged by
     std::vector<BrokenPlate> broken; // in list order
 };
 
@@ -61,8 +64,9 @@ struct BrokenCheck {
     std::function<void()> pump = {};  // lets a window handle its events after each progress text
 };
 
-// Judges one plate's data (not empty) with `decoder`: false for a good
-// plate, else true with the fault in *broken (its index left alone).
+// Judges one plate's data (not empty) with `decoder` against the usual
+// 256-pixel side: false for a good plate, else true with the fault in
+// *broken (its index left alone).
 bool JudgePlate(const ImageLibrary& decoder, const void* data, size_t size, BrokenPlate* broken);
 
 // Reads every selected plate and judges it. Logs "Check %d plates..." and

@@ -1,15 +1,68 @@
 #include "plates/DeleteRun.h"
 
 #include "base/ListSelection.h"
+#include "base/Text.h"
 #include "base/Translate.h"
 #include "browse/PlateList.h"
 #include "log/Errors.h"
 #include "log/Log.h"
 #include "log/Operation.h"
 #include "plates/ChangeCheck.h"
+#include "plates/PlateLoop.h"
 #include "plugins/Plugin.h"
 
 #include <vector>
+
+namespace {
+
+class DeleteStep final : public PlateStep {
+public:
+    explicit DeleteStep(const PlateRun& run) : run_(run) {}
+
+    bool Step(const PlateItem& plate, int index, PlateRunResult& result) override
+    {
+        if (run_.action.Write(plate.name, nullptr, 0, WriteModeDelete) == Done) {
+            ++result.done;
+            deleted_.push_back(index);
+            return true;
+        }
+        ++result.errors;
+        result.errorText = ErrorText(kCurrentError);
+        return AskYesNo(run_.owner, &askSticks_,
+                        Translate("Error delete plate data from database.\nError: %s\n\nContinue delete plates?"),
+                        result.errorText.c_str());
+    }
+
+    void ShowProgress(Operation& operation, const PlateItem& plate, const PlateRunResult& result) override
+    {
+        operation.SetText(
+            Translate("Delete plate data from database...\nDatabase: %s\nItem: %s\nProcessed: %d of %d (%3.3lf%%)"),
+            run_.action.StoragePath().c_str(), plate.name, result.done, result.selected,
+            result.done * 100.0 / result.selected);
+    }
+
+    // A plate counts as deleted once its deletion is durable: a batch the
+    // plugin could not commit took back deletions it had answered Done.
+    void Finish(PlateRunResult& result) override
+    {
+        if (!KeepDurableChanges(run_.action, run_.plates, &deleted_, ChangeKind::Deleted, result.errors > 0)) {
+            result.errorText = ErrorText(kCurrentError);
+            Log(Translate("Cannot open the storage again to check the deletions: %s"), result.errorText.c_str());
+        } else if (static_cast<int>(deleted_.size()) < result.done) {
+            const int undone = result.done - static_cast<int>(deleted_.size());
+            Log(Translate("%d plates answered deleted are still in the storage: their batch failed"), undone);
+            result.errors += undone;
+            result.done -= undone;
+        }
+    }
+
+private:
+    const PlateRun& run_;
+    int askSticks_ = 1;         // 0 once the user ticked the box: later failures are counted out silently
+    std::vector<int> deleted_;  // answered Done, counted again at the end
+};
+
+} // namespace
 
 PlateRunResult RunDelete(const PlateRun& run)
 {
@@ -21,70 +74,16 @@ PlateRunResult RunDelete(const PlateRun& run)
         ErrorBox(run.owner, "%s", Translate("Plugin does not support modify operations!"));
         return result;
     }
-    int askSticks = 1; // 0 once the user ticked the box: later failures are counted out silently
-    if (!AskYesNo(run.owner, nullptr, Translate("Delete %d selected plates?"), result.selected))
+    // One plate is asked about in the singular.
+    if (!AskYesNo(run.owner, nullptr,
+                  result.selected == 1 ? Translate("Delete %d selected plate?") : Translate("Delete %d selected plates?"),
+                  result.selected))
         return result;
-    result.started = true;
 
-    run.operation.SetAbortable(true);
-    Log(Translate("Delete %d plates data from storage..."), result.selected);
-
-    auto finish = [&] {
-        run.operation.SetText(nullptr);
-        Log(Translate("Plates successfully deleted from storage: %d of %d"), result.done, result.selected);
-        Log("%s", Translate("Reload items from storage..."));
-        run.host.ReloadStorage();
-    };
-    std::vector<int> deleted; // answered Done, counted again at the end
-    try {
-        for (int index = run.selection.NextSelected(0); index >= 0; index = run.selection.NextSelected(index + 1)) {
-            PlateItem plate;
-            if (!run.plates.At(index, &plate)) {
-                Log("Strange diff indexes: list %d == NULL", index);
-                break;
-            }
-            if (run.action.Write(plate.name, nullptr, 0, WriteModeDelete) == Done) {
-                ++result.done;
-                deleted.push_back(index);
-            } else {
-                ++result.errors;
-                result.errorText = ErrorText(kCurrentError);
-                if (!AskYesNo(run.owner, &askSticks,
-                              Translate("Error delete plate data from database.\nError: %s\n\nContinue delete plates?"),
-                              result.errorText.c_str())) {
-                    Log("%s", Translate("Delete cancelled with errors"));
-                    result.stopped = true;
-                    break;
-                }
-            }
-            if (run.period.Elapsed()) {
-                run.operation.SetText(
-                    Translate("Delete plate data from database...\nDatabase: %s\nItem: %s\nProcessed: %d of %d (%3.3lf%%)"),
-                    run.action.StoragePath().c_str(), plate.name, result.done, result.selected,
-                    result.done * 100.0 / result.selected);
-                run.host.PumpMessages();
-            }
-            if (run.operation.IsAborted()) {
-                Log("%s", Translate("Delete stopped by the user"));
-                result.aborted = true;
-                break;
-            }
-        }
-        // A plate counts as deleted once its deletion is durable: a batch the
-        // plugin could not commit took back deletions it had answered Done.
-        if (!KeepDurableChanges(run.action, run.plates, &deleted, ChangeKind::Deleted, result.errors > 0)) {
-            result.errorText = ErrorText(kCurrentError);
-            Log(Translate("Cannot open the storage again to check the deletions: %s"), result.errorText.c_str());
-        } else if (static_cast<int>(deleted.size()) < result.done) {
-            const int undone = result.done - static_cast<int>(deleted.size());
-            Log(Translate("%d plates answered deleted are still in the storage: their batch failed"), undone);
-            result.errors += undone;
-            result.done -= undone;
-        }
-    } catch (...) {
-        finish();
-        throw;
-    }
-    finish();
+    DeleteStep step(run);
+    RunPlateLoop(run, step,
+                 {Format(Translate("Delete %d plates data from storage..."), result.selected), Translate("Delete cancelled with errors"),
+                  Translate("Delete stopped by the user"), Translate("Plates successfully deleted from storage: %d of %d")},
+                 result);
     return result;
 }

@@ -23,7 +23,7 @@ struct ExportOptions {
     int32_t Over = OverAsk;
     bool Move = false;       // delete every plate whose file is safely written
     bool AskOnError = true;  // ask after each error whether to go on
-    int32_t Layout = LayoutPlates; // not kept in the configuration
+    int32_t Layout = LayoutPlates; // the dialog keeps it under "Export/Layout"
 };
 
 inline constexpr const char* kExportBasePathKey = "Export/BasePath";

@@ -12,6 +12,7 @@
 #include "log/Log.h"
 #include "log/Operation.h"
 #include "plates/ChangeCheck.h"
+#include "plates/PlateLoop.h"
 #include "platform/FileInfo.h"
 #include "platform/LastError.h"
 #include "platform/Process.h"
@@ -94,6 +95,9 @@ public:
     // With Move: counts the moved plates again once their deletions are
     // durable, as a batch the plugin could not commit takes deletions back.
     void CheckMoves();
+    // Plates written so far: with Move also those whose deletion waits for
+    // the next batch.
+    int Written() const { return result.done + static_cast<int>(pendingMoves_.size()); }
 
     PlateRunResult result;
 
@@ -412,6 +416,40 @@ void Exporter::CheckMoves()
     result.done -= undone;
 }
 
+// The export's step in the shared loop over the selected plates.
+class ExportStep final : public PlateStep {
+public:
+    ExportStep(const PlateRun& run, const ExportOptions& options, Exporter& exporter)
+        : run_(run), options_(options), exporter_(exporter)
+    {
+    }
+    bool Step(const PlateItem& plate, int index, PlateRunResult&) override { return exporter_.ExportPlate(plate, index); }
+    void ShowProgress(Operation& operation, const PlateItem& plate, const PlateRunResult& result) override
+    {
+        // A move counts a plate once written, before its deletion's batch.
+        const int written = exporter_.Written();
+        operation.SetText(Translate("Export plate data from database...\nPath: %s\nDatabase: %s\nItem: "
+                                    "%s\nProcessed: %d of %d (%3.3lf%%)"),
+                          options_.BasePath.c_str(), run_.action.StoragePath().c_str(), plate.name, written,
+                          result.selected, written * 100.0 / result.selected);
+    }
+    // The plates written so far are moved however the loop ended.
+    void Finish(PlateRunResult& result) override
+    {
+        if (!exporter_.FlushMoves() && !result.stopped) {
+            Log("%s", Translate("Export cancelled with errors"));
+            result.stopped = true;
+        }
+        if (options_.Move)
+            exporter_.CheckMoves();
+    }
+
+private:
+    const PlateRun& run_;
+    const ExportOptions& options_;
+    Exporter& exporter_;
+};
+
 } // namespace
 
 PlateRunResult RunExport(const PlateRun& run, ExportOptions options, platform::FileSystem& files)
@@ -421,55 +459,10 @@ PlateRunResult RunExport(const PlateRun& run, ExportOptions options, platform::F
     result.selected = run.selection.SelectedCount();
     if (result.selected <= 0 || !exporter.TargetApart() || !exporter.RoomFits())
         return result;
-    result.started = true;
-
-    run.operation.SetAbortable(true);
-    Log(Translate("Export %d plates data from storage..."), result.selected);
-
-    auto finish = [&] {
-        run.operation.SetText(nullptr);
-        Log(Translate("Plates successfully exported from storage: %d of %d"), result.done, result.selected);
-        Log("%s", Translate("Reload items from storage..."));
-        run.host.ReloadStorage();
-    };
-    try {
-        bool goOn = true;
-        for (int index = run.selection.NextSelected(0); index >= 0 && goOn;
-             index = run.selection.NextSelected(index + 1)) {
-            PlateItem plate;
-            if (!run.plates.At(index, &plate)) {
-                Log("Strange diff indexes: list %d == NULL", index);
-                break;
-            }
-            if (!exporter.ExportPlate(plate, index)) {
-                Log("%s", Translate("Export cancelled with errors"));
-                result.stopped = true;
-                break;
-            }
-            if (run.period.Elapsed()) {
-                run.operation.SetText(Translate("Export plate data from database...\nPath: %s\nDatabase: %s\nItem: "
-                                                "%s\nProcessed: %d of %d (%3.3lf%%)"),
-                                      options.BasePath.c_str(), run.action.StoragePath().c_str(), plate.name,
-                                      result.done, result.selected, result.done * 100.0 / result.selected);
-                run.host.PumpMessages();
-            }
-            if (run.operation.IsAborted()) {
-                Log("%s", Translate("Export stopped by the user"));
-                result.aborted = true;
-                break;
-            }
-        }
-        // The plates written so far are moved however the loop ended.
-        if (!exporter.FlushMoves() && !result.stopped) {
-            Log("%s", Translate("Export cancelled with errors"));
-            result.stopped = true;
-        }
-        if (options.Move)
-            exporter.CheckMoves();
-    } catch (...) {
-        finish();
-        throw;
-    }
-    finish();
+    ExportStep step(run, options, exporter);
+    RunPlateLoop(run, step,
+                 {Format(Translate("Export %d plates data from storage..."), result.selected), Translate("Export cancelled with errors"),
+                  Translate("Export stopped by the user"), Translate("Plates successfully exported from storage: %d of %d")},
+                 result);
     return result;
 }

@@ -1,9 +1,19 @@
 #include "plates/PlateCommands.h"
 
+#include "plates/AskCopyForm.h"
+#include "base/ListSelection.h"
 #include "plates/AskExportForm.h"
+#include "plates/CopyRun.h"
 #include "plates/DeleteRun.h"
 #include "plates/ExportRun.h"
+#include "base/Translate.h"
+#include "log/Errors.h"
+#include "plugins/Plugin.h"
+#include "plugins/PluginChoice.h"
 #include "widgets/CustomBkList.h"
+
+#include <filesystem>
+#include <system_error>
 
 #include <QCoreApplication>
 #include <QHeaderView>
@@ -12,16 +22,28 @@ namespace {
 
 class WindowHost final : public PlateRunHost {
 public:
-    explicit WindowHost(const std::function<void()>& reload) : reload_(reload) {}
+    WindowHost(const std::function<void()>& reload, CustomBkList* list, ListSelection* selection)
+        : reload_(reload), list_(list), selection_(selection)
+    {
+    }
     void PumpMessages() override { QCoreApplication::processEvents(); }
     void ReloadStorage() override
     {
         if (reload_)
             reload_();
     }
+    // On the store, without the list's selection notice: the summary it
+    // updates adds up the whole list, once per plate would stall the run.
+    void PlateHandled(int index) override
+    {
+        if (selection_ != nullptr && selection_->SetSelected(index, false))
+            list_->InvalidateItem(index);
+    }
 
 private:
     const std::function<void()>& reload_;
+    CustomBkList* list_;
+    ListSelection* selection_;
 };
 
 bool CanRun(const PlateCommandWindow& window)
@@ -49,9 +71,9 @@ void RunExportCommand(const PlateCommandWindow& window)
     if (!CanRun(window))
         return;
     ExportOptions options;
-    if (!AskExportOptions(window.link, window.owner, &options))
+    if (!AskExportOptions(window.link, window.owner, &options, window.writable))
         return;
-    WindowHost host(window.reload);
+    WindowHost host(window.reload, window.list, window.selection);
     ListUpdate update(window.list);
     RunExport({*window.action, *window.plates, window.list->Selection(), *window.operation, *window.period, host,
                window.owner},
@@ -60,10 +82,61 @@ void RunExportCommand(const PlateCommandWindow& window)
 
 void RunDeleteCommand(const PlateCommandWindow& window)
 {
-    if (!CanRun(window))
+    if (!CanRun(window) || !window.writable)
         return;
-    WindowHost host(window.reload);
+    WindowHost host(window.reload, window.list, window.selection);
     ListUpdate update(window.list);
     RunDelete({*window.action, *window.plates, window.list->Selection(), *window.operation, *window.period, host,
                window.owner});
+}
+
+void RunCopyCommand(const PlateCommandWindow& window)
+{
+    if (!CanRun(window) || window.plugins == nullptr)
+        return;
+    CopyTargetChoice choice;
+    if (!AskCopyTarget(window.link, *window.plugins, window.owner, &choice))
+        return;
+    // Before the target is made: one inside the storage would be made among its plates.
+    if (!CopyTargetApart(window.action->StoragePath(), choice.path)) {
+        ErrorBox(window.owner, "%s", ErrorText(kCurrentError).c_str());
+        return;
+    }
+    std::unique_ptr<StoragePlugin> plugin = LoadPlugin(choice.pluginPath.c_str(), &HostInfo(), PluginTypeStorage);
+    if (plugin == nullptr) {
+        const std::string why = ErrorText(kCurrentError);
+        ErrorBox(window.owner, Translate("Error loading storage plugin: %s"), why.c_str());
+        return;
+    }
+    bool made = false;
+    if (!MakeCopyTarget(choice.path, &made)) {
+        ErrorBox(window.owner, "%s", ErrorText(kCurrentError).c_str());
+        return;
+    }
+    StorageAction* target = plugin->CreateAction();
+    if (target == nullptr || !target->Open(choice.path.c_str())) {
+        const std::string why = ErrorText(kCurrentError);
+        if (made) {
+            std::error_code ignored;
+            std::filesystem::remove(StoragePathPart(choice.path), ignored);
+        }
+        if (target == nullptr)
+            ErrorBox(window.owner, Translate("Error creating storage action: %s"), why.c_str());
+        else
+            ErrorBox(window.owner, Translate("Error initialize storage data \"%s\": %s"), choice.path.c_str(), why.c_str());
+        return;
+    }
+    CopyOptions options;
+    options.AskOnError = choice.askOnError;
+    const std::function<void()> noReload; // the storage copied from is as it was
+    WindowHost host(noReload, window.list, window.selection);
+    {
+        ListUpdate update(window.list);
+        RunCopy({*window.action, *window.plates, window.list->Selection(), *window.operation, *window.period, host,
+                 window.owner},
+                *target, options);
+    }
+    // The copied plates left the selection plate by plate, quietly; the list
+    // and its summary learn of it once.
+    window.list->EditSelection([](ListSelection&) {});
 }

@@ -1,13 +1,15 @@
 #pragma once
-// The window's side of the export and delete commands: it gathers what the
+// The window's side of the export, delete and copy commands: it gathers what the
 // runs need from the window that starts them, asks for the options, and
 // starts the run.
 
 #include <functional>
 
 class CustomBkList;
+class ListSelection;
 class Operation;
 class PlateList;
+class PluginsArray;
 class PRPeriod;
 class QWidget;
 class StorageAction;
@@ -22,10 +24,18 @@ struct PlateCommandWindow {
     Operation* operation = nullptr;
     PRPeriod* period = nullptr;
     std::function<void()> reload;   // releases the storage and loads it again
+    const PluginsArray* plugins = nullptr; // the registry: the plugins a copy may write with
+    bool writable = true;           // the storage can delete plates (Delete, Move)
+    ListSelection* selection = nullptr; // the list's selection store: handled plates leave it
 };
 
 // "&E Export...": nothing unless a storage is open and plates are selected;
 // then the options dialog and, unless cancelled, the run.
 void RunExportCommand(const PlateCommandWindow& window);
-// "&D Delete": the same conditions, then the run with its confirmation.
+// "&D Delete": the same conditions and a writable storage, then the run with its confirmation.
 void RunDeleteCommand(const PlateCommandWindow& window);
+// "&C Copy to...": the same conditions, then the target's path and plugin;
+// the target is made when missing and opened through a plugin instance of
+// its own, and the run copies into it. The storage is not loaded again: the
+// plates copied are deselected.
+void RunCopyCommand(const PlateCommandWindow& window);

@@ -1,10 +1,11 @@
 #pragma once
-// What the export and delete runs share: the parts of the program a run
+// What the export, delete and copy runs share: the parts of the program a run
 // works on, what it needs of whoever starts it, and what it reports back.
 // A run is plain C++: the window, a command-line tool or a test drives it.
 
 #include "log/Boxes.h"
 
+#include <cstdint>
 #include <string>
 
 class ListSelection;
@@ -21,8 +22,20 @@ public:
     // called after each progress text.
     virtual void PumpMessages() = 0;
     // Releases the storage and loads it again, so that the plate list shows
-    // what the storage now holds; called once at the end of every run.
+    // what the storage now holds; called once at the end of every run that
+    // changes the storage.
     virtual void ReloadStorage() = 0;
+    // The plate at `index` of the list is handled (exported, deleted, or
+    // failed and passed over): a window deselects it, so that what stays
+    // selected is what is left to do.
+    virtual void PlateHandled(int index) { (void)index; }
+};
+
+// A host with nothing to show: a program without a window, a benchmark.
+class QuietRunHost final : public PlateRunHost {
+public:
+    void PumpMessages() override {}
+    void ReloadStorage() override {}
 };
 
 struct PlateRun {
@@ -39,7 +52,10 @@ struct PlateRunResult {
     bool started = false;  // false: nothing was done (nothing selected, refused or declined)
     bool refused = false;  // the run could not start as asked (a target that overlaps the storage)
     int selected = 0;
-    int done = 0;          // plates exported (with Move: also deleted) or deleted
+    int done = 0;          // plates exported (with Move: also deleted), deleted or copied
+    int handled = 0;       // plates the run went through, done or not
+    uint64_t bytes = 0;    // copy: the data of the plates done
+    int undone = 0;        // answered done, then taken back by a batch that failed (counted in errors)
     int errors = 0;        // plates that failed
     int skipped = 0;       // plates left alone on purpose (an existing file kept)
     bool aborted = false;  // the user pressed Abort

@@ -44,7 +44,7 @@ uint32_t MemorySourceSeek(void* handle, int32_t offset, int origin)
 bool NormalizeBitmap(ImageBitmap* bitmap, const char* plateName)
 {
     if (bitmap->Width != kPlateSide || bitmap->Height != kPlateSide)
-        Log(Translate("Loaded bitmap [%s] has wrong sizes %dx%d (Tarvel has %dx%d"), plateName, bitmap->Width,
+        LogDetail(Translate("Loaded bitmap [%s] has wrong sizes %dx%d (Tarvel has %dx%d"), plateName, bitmap->Width,
             bitmap->Height, kPlateSide, kPlateSide);
     if (bitmap->Type == kImageBGR)
         return true;
@@ -58,7 +58,7 @@ bool NormalizeBitmap(ImageBitmap* bitmap, const char* plateName)
     case kImageBGRA:
     case kImageARGB:
     case kImageCMYK:
-        Log(Translate("Change image colorspace from %d to BGR"), bitmap->Type);
+        LogDetail(Translate("Change image colorspace from %d to BGR"), bitmap->Type);
         ImageFunctions().ChangeColorDepth(bitmap, nullptr, kModeToBGR, nullptr);
         break;
     default:

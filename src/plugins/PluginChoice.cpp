@@ -93,6 +93,17 @@ std::string PluginChoice::SelectedLibraryPath() const
     return plugin != nullptr ? plugin->LibraryPath() : std::string();
 }
 
+int PluginChoice::EntryForPath(const std::string& storage) const
+{
+    std::vector<PluginKind> kinds;
+    kinds.reserve(positions_.size());
+    for (int i = 0; i < Count(); ++i) {
+        BasePlugin* plugin = PluginAt(i);
+        kinds.push_back(plugin != nullptr ? KindOf(*plugin) : PluginKind{});
+    }
+    return ChoosePluginForPath(kinds, storage).chosen;
+}
+
 // ---- the choice by path -----------------------------------------------------
 
 PluginKind KindOf(BasePlugin& plugin)

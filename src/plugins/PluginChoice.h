@@ -5,7 +5,7 @@
 // plugin's library path.
 //
 // And the choice of a plugin by what a storage path is, for whoever is given
-// a path without a plugin (the command-line tool; the window may follow).
+// a path without a plugin (the command-line tool and the window).
 
 #include "plugins/Registry.h"
 
@@ -33,6 +33,9 @@ public:
     BasePlugin* Selected() const { return PluginAt(chosen_); }
     // The chosen plugin's library path; empty when nothing is chosen.
     std::string SelectedLibraryPath() const;
+    // The entry whose plugin opens `storage` by what the path is (see
+    // ChoosePluginForPath); -1 when none or several fit.
+    int EntryForPath(const std::string& storage) const;
 
 private:
     const PluginsArray& plugins_;

@@ -62,4 +62,22 @@ TEST(CommandLineTest, FilesArePlacedBesideTheProgramUnlessASwitchSaysOtherwise)
     EXPECT_EQ(ResolveFilePath({"prog", "-LOG=/" + std::string(300, 'a')}, "LOG", "x"), "/" + std::string(300, 'a'));
 }
 
+TEST(CommandLineTest, TheStorageArgumentIsTheLastOneThatIsNoSwitch)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        std::string storage;
+    } cases[] = {
+        {{"prog"}, ""},
+        {{"prog", "/data/world.mbtiles"}, "/data/world.mbtiles"},
+        {{"prog", "-CFG=/etc/u.hcfg", "world.mbtiles"}, "world.mbtiles"},
+        {{"prog", "/cfg=/etc/u.hcfg", "/LOG=u.log"}, ""},
+        {{"prog", "/cfg/cache", "-LOG=u.log"}, "/cfg/cache"},
+        {{"prog", "a.mbtiles", "b.mbtiles"}, "b.mbtiles"},
+        {{"prog", "-x", ""}, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(StorageArgument(c.arguments), c.storage) << c.arguments.back();
+}
+
 } // namespace

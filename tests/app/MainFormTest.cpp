@@ -11,6 +11,7 @@
 #include "config/TreeConfig.h"
 #include "plugins/Registry.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -353,6 +354,35 @@ TEST_F(MainFormTest, TheLanguageMenuMarksTheLanguageAndEveryCaptionFollows)
     EXPECT_EQ(window.txtPlugin->text(), "Storage");
     EXPECT_EQ(window.btnDelete->toolTip(), "Delete the selected plates from the storage");
     EXPECT_EQ(window.txtSummary->text(), "Plates: 0, selected: 0 (0)");
+}
+
+TEST_F(MainFormTest, TheFirstStartFitsTheScreenAndNoCaptionIsCut)
+{
+    files.plugins = SHIPPED_PLUGIN_DIR;
+    TMainForm& window = Start();
+    ASSERT_TRUE(MainDictionary().Load(DICTIONARY_FILE));
+    struct Restore {
+        ~Restore() { MainDictionary().LoadText(""); }
+    } restore;
+    window.BuildLanguageMenu();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QRect usable = window.screen()->availableGeometry();
+    ASSERT_LE(usable.width(), 1024) << "the test screen is no larger than the one asked about";
+    EXPECT_TRUE(usable.contains(window.frameGeometry()))
+        << window.frameGeometry().x() << "," << window.frameGeometry().y() << " " << window.frameGeometry().width()
+        << "x" << window.frameGeometry().height() << " on " << usable.width() << "x" << usable.height();
+    for (QAction* language : window.mnuLang->actions()) {
+        language->trigger();
+        QApplication::processEvents();
+        SCOPED_TRACE(language->text().toStdString());
+        for (QAbstractButton* button : window.findChildren<QAbstractButton*>()) {
+            // The "..." tool buttons keep their design size of 23 x 22.
+            if (button->isVisible() && !button->text().isEmpty() && !qobject_cast<QToolButton*>(button)) {
+                EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
+            }
+        }
+    }
 }
 
 } // namespace

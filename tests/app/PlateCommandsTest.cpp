@@ -1,4 +1,4 @@
-// Export and Delete in the real main window, offscreen: the selection, the
+// Export, Copy to and Delete in the real main window, offscreen: the selection, the
 // options dialog and its keys, the tree on disk, the reload, and the
 // deletion's confirmation.
 #include "app/MainForm.h"
@@ -7,11 +7,15 @@
 #include "StartConfig.h"
 #include "app/Data.h"
 #include "base/ListSelection.h"
+#include "plates/AskCopyForm.h"
 #include "plates/AskExportForm.h"
+#include "plugins/Plugin.h"
+#include "plugins/Registry.h"
 #include "widgets/BkList.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -20,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -109,6 +114,106 @@ TEST_F(PlateCommandsTest, ExportWritesTheTreeAndReloads)
     QTest::mouseClick(window->btnExport, Qt::LeftButton);
     EXPECT_FALSE(fs::exists(base + "/t.jpg"));
     EXPECT_EQ(window->list->SelectedCount(), 1) << "no reload after Cancel";
+}
+
+// "Copy to..." with the plugin the dialog picks from the path: the selected
+// plates land in the new target through that plugin, the storage copied from
+// is not loaded again, and the plates copied are deselected.
+TEST_F(PlateCommandsTest, CopyToWritesTheSelectionThroughThePluginThePathPicks)
+{
+    ASSERT_NE(window->Core().Plugins().AddPlugin(FOLDER_PLUGIN), nullptr);
+    const struct {
+        const char* label;
+        std::string target;
+        const char* plugin; // the library the dialog picks
+    } cases[] = {
+        {"an MBTiles file", folder.File("copy.mbtiles"), MBTILES_PLUGIN},
+        {"a new folder", folder.File("tree"), FOLDER_PLUGIN},
+    };
+    StorageAction& source = *window->Core().Connection().Action();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        SelectLevel(2);
+        ASSERT_EQ(window->list->SelectedCount(), 4);
+        boxes.shown.clear();
+        bool dialogSeen = false;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<TAskCopyForm*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            dialogSeen = true;
+            EXPECT_EQ(dialog->windowTitle(), "Copy to...");
+            dialog->edtTarget->setText(QString::fromStdString(c.target));
+            // Registered paths are kept relative to the program's folder.
+            EXPECT_EQ(fs::path(dialog->cbTargetPlugin->currentText().toStdString()).filename(),
+                      fs::path(c.plugin).filename());
+            QTest::mouseClick(dialog->btnOk, Qt::LeftButton);
+        });
+        QTest::mouseClick(window->btnCopy, Qt::LeftButton);
+        ASSERT_TRUE(dialogSeen);
+        EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+        EXPECT_EQ(window->list->SelectedCount(), 0) << "the plates copied are deselected";
+        EXPECT_EQ(window->list->ItemsCount(), 21);
+        EXPECT_EQ(window->Link()->ReadString("Copy/Target", ""), c.target);
+
+        std::unique_ptr<StoragePlugin> plugin = LoadPlugin(c.plugin, &HostInfo(), PluginTypeStorage);
+        ASSERT_NE(plugin, nullptr);
+        StorageAction* copy = plugin->CreateAction();
+        ASSERT_TRUE(copy != nullptr && copy->Open(c.target.c_str()));
+        for (const char* name : {"tq", "tr", "ts", "tt"}) {
+            const void* block = nullptr;
+            uint32_t size = 0;
+            ASSERT_EQ(source.GetPlateData(name, &block, &size), uint32_t{Done}) << name;
+            const std::string original(static_cast<const char*>(block), size);
+            ASSERT_EQ(copy->GetPlateData(name, &block, &size), uint32_t{Done}) << name;
+            EXPECT_EQ(std::string(static_cast<const char*>(block), size), original) << name;
+        }
+        const void* block = nullptr;
+        uint32_t size = 0;
+        EXPECT_EQ(copy->GetPlateData("t", &block, &size), uint32_t{Failed}) << "only the selected plates";
+TEST_F(PlateCommandsTest, TheDialogOffersThePlateTreeAndBothZxyLayouts)
+{
+    // tq is the north-west quarter at zoom 1, a JPEG; ttq lies in the south-west.
+    const struct {
+        int layout;
+        std::vector<std::string> files;
+    } cases[] = {
+        {0, {"t/q.jpg", "t/t/q.jpg"}},
+        {1, {"1/0/0.jpg", "2/0/2.jpg"}},
+        {2, {"1/0/1.jpg", "2/0/1.jpg"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.layout);
+        const PlateList& plates = window->Core().Plates();
+        window->list->EditSelection([&](ListSelection& selection) {
+            selection.SelectWhere([&](int index) {
+                PlateItem plate;
+                return plates.At(index, &plate) && (std::string(plate.name) == "tq" || std::string(plate.name) == "ttq");
+            });
+        });
+        ASSERT_EQ(window->list->SelectedCount(), 2);
+        const std::string base = folder.File("tiles" + std::to_string(c.layout));
+        int offered = 0;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<TAskExportForm*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            offered = dialog->cbLayout->count();
+            dialog->cbLayout->setCurrentIndex(c.layout);
+            dialog->edtBasePath->setText(QString::fromStdString(base));
+            QTest::mouseClick(dialog->btnOk, Qt::LeftButton);
+        });
+        QTest::mouseClick(window->btnExport, Qt::LeftButton);
+        EXPECT_EQ(offered, 3);
+        EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+        std::vector<std::string> written;
+        for (const auto& entry : fs::recursive_directory_iterator(base))
+            if (entry.is_regular_file())
+                written.push_back(fs::relative(entry.path(), base).string());
+        std::sort(written.begin(), written.end());
+        std::vector<std::string> expected = c.files;
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(written, expected);
+        EXPECT_EQ(window->Link()->ReadInt("Export/Layout", -1), c.layout);
+    }
 }
 
 TEST_F(PlateCommandsTest, DeleteAsksThenDeletesAndReloads)

@@ -20,17 +20,6 @@
 
 namespace {
 
-class QuietView : public BrowserView {
-public:
-    std::vector<std::string> errors;
-    void ShowLoadButton(LoadButton) override {}
-    void ShowPlateCount(int) override {}
-    void PumpMessages() override {}
-    void ListClick() override {}
-    BoxOwner Owner() override { return nullptr; }
-    void ShowError(const std::string& text) override { errors.push_back(text); }
-};
-
 bool QtIsMapped()
 {
     std::ifstream maps("/proc/self/maps");

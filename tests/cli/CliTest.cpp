@@ -153,7 +153,9 @@ TEST(CliTest, CommandLines)
         {"a quadtree area", {"list", "@", "--prefix", "tq"}, 0, {"\ttq\n", "\ttqt\n"}, {}, 5},
         {"two areas and levels", {"list", "@", "--prefix", "tq,ts", "--levels", "3-"}, 0, {"\ttsq\n"}, {}, 8},
         {"a box over Europe", {"list", "@", "--bbox", "-10,35,30,60"}, 0, {"\tt\n", "\ttq\n", "\ttr\n", "\ttqs\n", "\ttrt\n"}, {}, 5},
-        {"list as JSON lines", {"list", "@", "--levels", "1", "--json"}, 0, {"{\"n\":", "\"level\":1,\"size\":10945,\"name\":\"t\"}"}, {}, 1},
+        {"list as JSON lines", {"list", "@", "--levels", "1", "--json"}, 0, {"{\"n\":", "\"level\":1,\"size\":10945,\"name\":\"t\",\"z\":0,\"x\":0,\"y\":0}"}, {}, 1},
+        {"JSON lines give z/x/y, rows from the top", {"list", "@", "--prefix", "tqs", "--json"}, 0,
+         {"\"name\":\"tqs\",\"z\":2,\"x\":1,\"y\":1}"}, {}, 1},
         {"copy dry run", {"copy", "@", "out.mbtiles", "--dry-run"}, 0, {"would copy 21 plates", "123.3 KiB"}, {}},
         {"help of a command", {"verify", "--help"}, 0, {"Usage: ulmora-cli verify", "Examples:", "130", "level 1 is the whole"}, {}},
         {"help of the tool", {"--help"}, 0, {"info", "list", "verify", "copy", "plugins", "Exit codes"}, {}},
@@ -217,6 +219,22 @@ TEST(CliTest, VerifyFindsBrokenPlatesAndWritesTheirNames)
     EXPECT_EQ(Lines(listed.out), 3);
     // A level without them is clean.
     EXPECT_EQ(RunCli(folder, {"verify", world, "--levels", "3"}).code, 0);
+}
+
+TEST(CliTest, VerifyJudgesSizesByTheStoragesTileSize)
+{
+    // Zooms 1 and 2 hold 512 x 512 pictures (20 plates), zoom 0 the fixture's
+    // 256 x 256 JPEG: the odd one out is the world plate.
+    TempFolder folder;
+    const std::string world = World(folder);
+    Sql(world, "UPDATE tiles SET tile_data = X'89504E470D0A1A0A0000000D4948445200000200000002000100000000DC03E957000000"
+               "364944415478DAEDC101010000008220FFAF6E484001000000000000000000000000000000000000000000000000000000"
+               "000000007C1B82000001637550A40000000049454E44AE426082' WHERE zoom_level > 0;");
+    const Outcome outcome = RunCli(folder, {"verify", world, "--threads", "2"});
+    EXPECT_EQ(outcome.code, 1) << outcome.err;
+    EXPECT_EQ(outcome.out, "t\tnot 512 x 512: 256 x 256\n");
+    // Every plate of one size: nothing is broken.
+    EXPECT_EQ(RunCli(folder, {"verify", world, "--levels", "2-3"}).code, 0);
 }
 
 // A storage of `count` copies of the fixture's world tile at zoom 8.

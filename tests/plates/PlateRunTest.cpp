@@ -2,6 +2,7 @@
 // output tree, the existing-file and error questions and their sticks, Abort,
 // unsafe names, Move's durability, a full disk, the room check; and a round
 // trip from a GDAL-written MBTiles file through the real plugins.
+#include "plates/CopyRun.h"
 #include "plates/DeleteRun.h"
 #include "plates/ExportRun.h"
 
@@ -126,8 +127,10 @@ class CountingHost final : public PlateRunHost {
 public:
     int pumps = 0;
     int reloads = 0;
+    std::vector<int> handled; // list indexes, in the order they were handled
     void PumpMessages() override { ++pumps; }
     void ReloadStorage() override { ++reloads; }
+    void PlateHandled(int index) override { handled.push_back(index); }
 };
 
 class PlateRunTest : public ::testing::Test {
@@ -416,6 +419,41 @@ TEST_F(PlateRunTest, MoveDeletesOnlyWhatIsSafelyOnDisk)
     EXPECT_EQ(files.syncs, 1) << "one sync for the batch";
 }
 
+TEST_F(PlateRunTest, ExportDeselectsEachPlateAndMoveCountsWhatIsWritten)
+{
+    // Move deletes in batches after the run: its progress still counts the
+    // files written, plate by plate.
+    for (const bool move : {false, true}) {
+        SCOPED_TRACE(move ? "move" : "copy");
+        fs::remove_all(Base());
+        list.Clear();
+        host.handled.clear();
+        operation.texts.clear();
+        Load({{"tq", "1"}, {"x", "skip"}, {"tr", "2"}, {"ts", "3"}}, {0, 2, 3});
+        const PlateRunResult result = Export(Options(OverAsk, move, false));
+        EXPECT_EQ(result.done, 3);
+        EXPECT_EQ(host.handled, (std::vector<int>{0, 2, 3}));
+        std::vector<std::string> processed;
+        for (const std::string& text : operation.texts)
+            if (const std::size_t at = text.find("Processed: "); at != std::string::npos)
+                processed.push_back(text.substr(at, text.find(" (", at) - at));
+        EXPECT_EQ(processed, (std::vector<std::string>{"Processed: 1 of 3", "Processed: 2 of 3", "Processed: 3 of 3"}));
+        plugin->FreeAction(action);
+        action = nullptr;
+    }
+}
+
+TEST_F(PlateRunTest, OnePlateIsAskedAboutInTheSingular)
+{
+    Load({{"tq", "1"}, {"tr", "2"}}, {1});
+    boxes.Reply(BoxNo);
+    const PlateRunResult result = RunDelete(Run());
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Delete 1 selected plate?");
+    EXPECT_FALSE(result.started);
+    EXPECT_TRUE(host.handled.empty());
+}
+
 TEST_F(PlateRunTest, MoveDeletesNothingWhenTheSyncFails)
 {
     files.fault = FaultyFiles::Fault::SyncFileSystem;
@@ -486,14 +524,17 @@ TEST_F(PlateRunTest, DeletionCountsAndAsks)
         bool second;              // the second plate's deletion fails
         std::vector<std::string> lines;
         int done;
+        std::vector<int> handled; // deselected one by one
     } cases[] = {
-        {"all deleted", {BoxYes}, false, false, {"Plates successfully deleted from storage: 3 of 3"}, 3},
-        {"a failure, go on", {BoxYes, BoxYes}, false, true, {"Plates successfully deleted from storage: 2 of 3"}, 2},
+        {"all deleted", {BoxYes}, false, false, {"Plates successfully deleted from storage: 3 of 3"}, 3, {0, 1, 2}},
+        {"a failure, go on", {BoxYes, BoxYes}, false, true, {"Plates successfully deleted from storage: 2 of 3"}, 2,
+         {0, 1, 2}},
         {"a failure, stop", {BoxYes, BoxNo}, false, true,
-         {"Delete cancelled with errors", "Plates successfully deleted from storage: 1 of 3"}, 1},
+         {"Delete cancelled with errors", "Plates successfully deleted from storage: 1 of 3"}, 1, {0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
+        host.handled.clear();
         log.clear();
         list.Clear();
         boxes.shown.clear();
@@ -513,6 +554,8 @@ TEST_F(PlateRunTest, DeletionCountsAndAsks)
         }
         EXPECT_EQ(result.done, c.done);
         EXPECT_EQ(static_cast<int>(storage.deleted.size()), c.done);
+        EXPECT_EQ(host.handled, c.handled) << "the plate that stopped the run stays selected";
+        host.handled.clear();
         EXPECT_TRUE(Logged("Delete 3 plates data from storage..."));
         for (const std::string& line : c.lines)
             EXPECT_TRUE(Logged(line)) << line;
@@ -609,6 +652,201 @@ TEST_F(PlateRunTest, AbortStopsADeletion)
     EXPECT_TRUE(Logged("Delete stopped by the user"));
     EXPECT_TRUE(Logged("Plates successfully deleted from storage: 1 of 3"));
     EXPECT_EQ(host.reloads, 1);
+}
+
+// ---- copy ----------------------------------------------------------------------
+
+// A target storage in memory that keeps its stores in batches, as a
+// database does: stores answered Done wait in `pending` until `batch` of
+// them commit together; a failed store takes the pending ones back.
+struct FakeTarget {
+    std::map<std::string, std::string> stored; // durably
+    std::map<std::string, std::string> pending;
+    int batch = 0;
+    std::string refuse;  // a store of this plate fails alone, as a plugin refusing it
+    int room = 1000;     // plates the target can hold; a store beyond fails as a full disk
+    std::string error;
+};
+
+FakeTarget* currentTarget = nullptr;
+
+int32_t ULMORA_CALL TargetOpen(ActionInterface*, const char* path)
+{
+    if (path == nullptr)
+        currentTarget->stored.merge(currentTarget->pending);
+    currentTarget->pending.clear();
+    return 1;
+}
+void ULMORA_CALL TargetErrorText(ActionInterface*, char* buffer, uint32_t size)
+{
+    CopyBounded(buffer, currentTarget->error.c_str(), size);
+}
+uint32_t ULMORA_CALL TargetGetPlateData(ActionInterface*, const char* name, const void** data, uint32_t* size)
+{
+    const auto found = currentTarget->stored.find(name);
+    if (found == currentTarget->stored.end()) {
+        currentTarget->error = "no such plate";
+        return Failed;
+    }
+    *data = found->second.data();
+    *size = static_cast<uint32_t>(found->second.size());
+    return Done;
+}
+uint32_t ULMORA_CALL TargetWrite(ActionInterface*, const char* name, const void* data, uint32_t size, uint32_t mode)
+{
+    FakeTarget& target = *currentTarget;
+    if (mode != WriteModeStore || target.refuse == name) {
+        target.error = std::string("refused ") + name;
+        return Failed;
+    }
+    if (static_cast<int>(target.stored.size() + target.pending.size()) >= target.room) {
+        target.pending.clear();
+        target.error = "disk full";
+        return Failed;
+    }
+    target.pending[name] = std::string(static_cast<const char*>(data), size);
+    if (target.batch == 0 || static_cast<int>(target.pending.size()) == target.batch)
+        target.stored.merge(target.pending);
+    return Done;
+}
+uint32_t ULMORA_CALL TargetEnumerate(ActionInterface*, uint32_t, PlateCallback, uint32_t, void*) { return Done; }
+
+const ActionFunctions kTargetFunctions = {TargetOpen, TargetErrorText, nullptr, TargetGetPlateData, TargetWrite,
+                                          TargetEnumerate};
+FakeAction targetAction{{&kTargetFunctions, ULMORA_PLUGIN_MAGIC, sizeof(ActionInterface), 0, "fake"}};
+ActionInterface* ULMORA_CALL TargetCreate() { return &targetAction.base; }
+
+class CopyRunTest : public PlateRunTest {
+protected:
+    void SetUp() override
+    {
+        PlateRunTest::SetUp();
+        currentTarget = &target;
+    }
+    void TearDown() override
+    {
+        if (into != nullptr)
+            intoPlugin->FreeAction(into);
+        currentTarget = nullptr;
+        PlateRunTest::TearDown();
+    }
+    // Opens the target at `path` (beside the source unless given).
+    void OpenTarget(const std::string& path = "copy")
+    {
+        PluginInfo info = FakeInfo(SupportsWrite | SupportsList);
+        info.CreateAction = TargetCreate;
+        intoPlugin = std::make_unique<StoragePlugin>(nullptr, info, "target");
+        into = intoPlugin->CreateAction();
+        ASSERT_NE(into, nullptr);
+        ASSERT_TRUE(into->Open(path.c_str()));
+    }
+
+    FakeTarget target;
+    std::unique_ptr<StoragePlugin> intoPlugin;
+    StorageAction* into = nullptr;
+};
+
+// The failure paths of a copy, each with what it must leave: the summary
+// counts only what the target durably holds.
+TEST_F(CopyRunTest, FailuresAreCountedAndTheCountStaysHonest)
+{
+    const struct {
+        const char* label;
+        std::string refuse;         // the target refuses this plate
+        int room;                   // plates the target holds before its disk is full
+        int batch;                  // the target's batch size
+        bool readFails;             // "tr" cannot be read from the source
+        std::set<int> abortAt;      // IsAborted's answers
+        bool sameStorage;           // the target is the source itself
+        std::set<std::string> held; // in the target afterwards
+        int errors;
+        bool aborted;
+        int handledEnd;             // the plates below it are handled, and deselected one by one
+    } cases[] = {
+        {"every plate", "", 1000, 0, false, {}, false, {"tq", "tr", "ts", "tt"}, 0, false, 4},
+        {"the target refuses a store", "tr", 1000, 0, false, {}, false, {"tq", "ts", "tt"}, 1, false, 4},
+        {"a full disk takes back the open batch", "", 3, 2, false, {}, false, {"tq", "tr"}, 2, false, 4},
+        {"a full disk loses the only batch", "", 3, 4, false, {}, false, {}, 4, false, 4},
+        {"a source read error", "", 1000, 0, true, {}, false, {"tq", "ts", "tt"}, 1, false, 4},
+        {"abort after the second plate", "", 1000, 0, false, {2}, false, {"tq", "tr"}, 0, true, 2},
+        {"the target overlaps the source", "", 1000, 0, false, {}, true, {}, 0, false, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        log.clear();
+        list.Clear();
+        boxes.shown.clear();
+        host.handled.clear();
+        operation.abortQueries = 0;
+        operation.abortAt = c.abortAt;
+        target = FakeTarget{};
+        target.refuse = c.refuse;
+        target.room = c.room;
+        target.batch = c.batch;
+        Load({{"tq", "1"}, {"tr", "22", c.readFails ? Failed : Done}, {"ts", "333"}, {"tt", "4444"}});
+        OpenTarget(c.sameStorage ? "memory" : "copy");
+
+        std::vector<std::string> failures;
+        CopyOptions options;
+        options.AskOnError = false;
+        options.onFailure = [&](const char* name, const std::string&) { failures.push_back(name); };
+        const PlateRunResult result = RunCopy(Run(), *into, options);
+
+        std::set<std::string> held;
+        for (const auto& [name, data] : target.stored) {
+            held.insert(name);
+            EXPECT_EQ(data, storage.plates[static_cast<std::size_t>(name[1] - 'q')].data) << name;
+        }
+        EXPECT_EQ(held, c.held);
+        EXPECT_EQ(result.done, static_cast<int>(c.held.size()));
+        EXPECT_EQ(result.errors, c.errors);
+        EXPECT_EQ(result.aborted, c.aborted);
+        EXPECT_EQ(result.refused, c.sameStorage);
+        uint64_t bytes = 0;
+        for (const std::string& name : c.held)
+            bytes += static_cast<uint64_t>(name[1] - 'q' + 1);
+        EXPECT_EQ(result.bytes, bytes);
+        EXPECT_TRUE(storage.deleted.empty()) << "the source is left alone";
+        EXPECT_FALSE(into->IsOpen()) << "the target is closed";
+        EXPECT_EQ(host.reloads, 0) << "the source did not change";
+        if (c.sameStorage) {
+            ASSERT_EQ(boxes.shown.size(), 1u);
+            EXPECT_EQ(boxes.shown[0].kind, "error");
+            EXPECT_FALSE(result.started);
+            EXPECT_FALSE(LoggedStart("Copy ")) << "nothing was copied";
+        } else {
+            EXPECT_TRUE(boxes.shown.empty()) << "no questions without AskOnError";
+            std::vector<int> handled;
+            for (int index = 0; index < c.handledEnd; ++index)
+                handled.push_back(index);
+            EXPECT_EQ(host.handled, handled);
+            EXPECT_TRUE(Logged("Plates successfully copied: " + std::to_string(result.done) + " of 4"));
+            EXPECT_EQ(Logged("Copy stopped by the user"), c.aborted);
+            EXPECT_EQ(static_cast<int>(failures.size()) + result.undone, c.errors);
+        }
+        intoPlugin->FreeAction(into);
+        into = nullptr;
+        plugin->FreeAction(action);
+        action = nullptr;
+    }
+}
+
+TEST_F(CopyRunTest, AFailureIsAskedAboutAndNoStops)
+{
+    boxes.Reply(BoxNo);
+    target.refuse = "tr";
+    Load({{"tq", "1"}, {"tr", "2"}, {"ts", "3"}});
+    OpenTarget();
+    const PlateRunResult result = RunCopy(Run(), *into);
+    ASSERT_EQ(Questions(), 1);
+    EXPECT_EQ(boxes.shown[0].text, "Error copy plate tr.\nError: cannot store: refused tr\n\nContinue copy plates?");
+    EXPECT_TRUE(boxes.shown[0].withCheckBox);
+    EXPECT_TRUE(result.stopped);
+    EXPECT_EQ(target.stored.size(), 1u);
+    EXPECT_TRUE(Logged("Error copy plate tr: cannot store: refused tr"));
+    EXPECT_TRUE(Logged("Copy cancelled with errors"));
+    EXPECT_TRUE(Logged("Plates successfully copied: 1 of 3"));
+    EXPECT_EQ(host.handled, std::vector<int>{0}) << "the plate that stopped the run stays selected";
 }
 
 // ---- a round trip through the real plugins ------------------------------------

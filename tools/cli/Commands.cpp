@@ -27,12 +27,14 @@ const std::vector<CommandInfo>& Commands()
          "One plate a line, in the plugin's order: its number, level, size in bytes\n"
          "and name, separated by tabs.\n",
          {"--json"},
-         "  --json           JSON lines: {\"n\":..,\"level\":..,\"size\":..,\"name\":..}\n",
+         "  --json           JSON lines: {\"n\":..,\"level\":..,\"size\":..,\"name\":..,\"z\":..,\"x\":..,\"y\":..}\n"
+         "                   (z/x/y for quadtree names: zoom from 0, rows from the top)\n",
          &List},
         {"verify", "STORAGE", 1, "decode every plate; report empty, undecodable and wrongly sized ones",
          "Decodes every selected plate with the preview's image readers, on every core,\n"
          "and reports the plates that are empty, cannot be read or decoded, or are not\n"
-         "256 x 256 pixels: one line each, name and fault. Exit code 1 when any is found.\n",
+         "of the storage's tile size (its most common square size, 256 x 256 when none\n"
+         "is square): one line each, name and fault. Exit code 1 when any is found.\n",
          {"--json", "--names", "--threads"},
          "  --names FILE     write the names of the broken plates to FILE, one a line, for\n"
          "                   export --names FILE or delete --names FILE\n"

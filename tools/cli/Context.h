@@ -21,7 +21,7 @@ namespace cli {
 
 struct Context {
     Options& options;
-    TerminalView view;
+    QuietView view; // a load's failures are printed by LoadSelected from its result
     TerminalProgress progress;
     std::vector<PluginEntry> plugins;
     bool pluginsScanned = false;

@@ -4,10 +4,12 @@
 #include "Context.h"
 #include "Json.h"
 
+#include "base/PlateKey.h"
 #include "base/Text.h"
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace cli {
@@ -26,10 +28,15 @@ int List(Context& context)
         const std::size_t length = std::strlen(name);
         if (!options.filter.Empty() && !options.filter.Matches({name, length}))
             return;
-        if (options.json)
-            line = Format("{\"n\":%d,\"level\":%zu,\"size\":%u,\"name\":", number, length, size) + JsonString(name) + "}\n";
-        else
+        if (options.json) {
+            line = Format("{\"n\":%d,\"level\":%zu,\"size\":%u,\"name\":", number, length, size) + JsonString(name);
+            // A quadtree key's web-map place: zoom from 0, rows from the top.
+            if (const std::optional<PlateKey::Tile> tile = PlateKey({name, length}).ToTile())
+                line += Format(",\"z\":%d,\"x\":%u,\"y\":%u", tile->z, tile->x, tile->y);
+            line += "}\n";
+        } else {
             line = Format("%d\t%zu\t%u\t", number, length, size) + name + "\n";
+        }
         std::fwrite(line.data(), 1, line.size(), stdout);
     });
     const int code = ListingResult(sink.Run());

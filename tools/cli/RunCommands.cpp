@@ -23,14 +23,6 @@ namespace cli {
 
 namespace {
 
-// The runs reload the storage when they end so that the window's list shows
-// what is left; the tool ends after the run, so nothing is shown again.
-class TerminalRunHost : public PlateRunHost {
-public:
-    void PumpMessages() override {}
-    void ReloadStorage() override {}
-};
-
 uint64_t SelectedBytes(Session& session)
 {
     uint64_t bytes = 0;
@@ -87,7 +79,8 @@ int Export(Context& context)
                     options.move ? " and delete them from the storage" : "");
         return kExitDone;
     }
-    TerminalRunHost host;
+    // The tool ends after the run: nothing is shown again.
+    QuietRunHost host;
     const PlateRunResult result = RunExport(
         {action, session.Plates(), session.Selection(), context.progress, session.Period(), host, nullptr}, export_);
     if (result.refused) // the core's error box said why
@@ -118,7 +111,8 @@ int Delete(Context& context)
         Say(context, "no plates selected: nothing deleted\n");
         return kExitDone;
     }
-    TerminalRunHost host;
+    // The tool ends after the run: nothing is shown again.
+    QuietRunHost host;
     const PlateRunResult result =
         RunDelete({action, session.Plates(), session.Selection(), context.progress, session.Period(), host, nullptr});
     if (!result.started)

@@ -18,20 +18,6 @@ void InstallInterruptHandler();
 // Ctrl-C was pressed during this run.
 bool Interrupted();
 
-// The view of a load in a terminal: nothing to repaint, failures kept for
-// the caller, which prints them once.
-class TerminalView : public BrowserView {
-public:
-    void ShowLoadButton(LoadButton) override {}
-    void ShowPlateCount(int) override {}
-    void PumpMessages() override {}
-    void ListClick() override {}
-    BoxOwner Owner() override { return nullptr; }
-    void ShowError(const std::string& text) override { lastError = text; }
-
-    std::string lastError;
-};
-
 // The progress bar on standard error: "Processed: N of M" in a progress text
 // becomes done, total, rate and time left; "Items found: N" a count. Nothing
 // is drawn when standard error is no terminal or the bar is turned off.

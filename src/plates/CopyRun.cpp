@@ -1,0 +1,176 @@
+#include "plates/CopyRun.h"
+
+#include "base/ListSelection.h"
+#include "base/Paths.h"
+#include "base/Text.h"
+#include "base/Translate.h"
+#include "browse/PlateList.h"
+#include "log/Errors.h"
+#include "log/LastErrorKeeper.h"
+#include "log/Log.h"
+#include "log/Operation.h"
+#include "plates/ChangeCheck.h"
+#include "plates/PlateLoop.h"
+#include "platform/FileInfo.h"
+#include "plugins/PluginChoice.h"
+#include "plugins/Plugin.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+bool CopyTargetApart(const std::string& source, const std::string& target)
+{
+    // A URL names no local place: it overlaps only the same URL's path.
+    const bool urlSource = !UrlScheme(source).empty();
+    const bool urlTarget = !UrlScheme(target).empty();
+    const bool apart = urlSource || urlTarget
+                           ? !(urlSource && urlTarget && StoragePathPart(source) == StoragePathPart(target))
+                           : !platform::PlacesOverlap(StoragePathPart(source), StoragePathPart(target));
+    if (apart)
+        return true;
+    SetErrorText("%s", Translate("the source and the target are the same storage or overlap: copy into another one"));
+    return false;
+}
+
+bool MakeCopyTarget(const std::string& target, bool* made)
+{
+    const std::string path = StoragePathPart(target);
+    std::error_code error;
+    *made = false;
+    // A storage behind a URL is the plugin's to reach, never a local file.
+    if (!UrlScheme(target).empty() || fs::exists(path, error))
+        return true;
+    const std::string last(LastComponent(path));
+    if (last.find('.') != std::string::npos && last.back() != '/') {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            SetErrorText(Translate("cannot create %s: %s"), path.c_str(), std::strerror(errno));
+            return false;
+        }
+        ::close(fd);
+    } else if (!fs::create_directories(path, error)) {
+        SetErrorText(Translate("cannot create the folder %s: %s"), path.c_str(), error.message().c_str());
+        return false;
+    }
+    *made = true;
+    return true;
+}
+
+namespace {
+
+class CopyStep final : public PlateStep {
+public:
+    CopyStep(const PlateRun& run, StorageAction& target, const CopyOptions& options)
+        : run_(run), target_(target), options_(options), askSticks_(options.AskOnError ? 1 : 0)
+    {
+    }
+
+    bool Step(const PlateItem& plate, int index, PlateRunResult& result) override
+    {
+        const void* data = nullptr;
+        uint32_t size = 0;
+        const uint32_t got = run_.action.GetPlateData(plate.name, &data, &size);
+        std::string why;
+        if (got == Failed) {
+            why = Format(Translate("cannot read: %s"), ErrorText(kCurrentError).c_str());
+        } else {
+            if (got != Done || data == nullptr)
+                size = 0; // a plate without data is stored as one
+            if (target_.Write(plate.name, size != 0 ? data : "", size, WriteModeStore) == Done) {
+                ++result.done;
+                result.bytes += size;
+                stored_.push_back(index);
+                sizes_.push_back(size);
+                return true;
+            }
+            why = Format(Translate("cannot store: %s"), ErrorText(kCurrentError).c_str());
+        }
+        ++result.errors;
+        result.errorText = why;
+        {
+            LastErrorKeeper keep;
+            Log("Error copy plate %s: %s", plate.name, why.c_str());
+        }
+        if (options_.onFailure)
+            options_.onFailure(plate.name, why);
+        return AskYesNo(run_.owner, &askSticks_, Translate("Error copy plate %s.\nError: %s\n\nContinue copy plates?"),
+                        plate.name, why.c_str());
+    }
+
+    void ShowProgress(Operation& operation, const PlateItem& plate, const PlateRunResult& result) override
+    {
+        operation.SetText(Translate("Copy plates...\nInto: %s\nItem: %s\nProcessed: %d of %d"),
+                          target_.StoragePath().c_str(), plate.name, result.handled, result.selected);
+    }
+
+    // A plate counts as copied once it is durably in the target: a batch the
+    // plugin could not commit took back stores it had answered Done.
+    void Finish(PlateRunResult& result) override
+    {
+        const std::string path = target_.StoragePath();
+        std::vector<int> durable = stored_;
+        if (!KeepDurableChanges(target_, run_.plates, &durable, ChangeKind::Stored, result.errors > 0)) {
+            result.errorText = ErrorText(kCurrentError);
+            Log(Translate("Cannot open %s again to check the copied plates: %s"), path.c_str(),
+                result.errorText.c_str());
+        } else if (durable.size() < stored_.size()) {
+            result.undone = static_cast<int>(stored_.size() - durable.size());
+            Log(Translate("%d plates answered stored are not in %s: their batch failed"), result.undone, path.c_str());
+            result.errors += result.undone;
+            result.done -= result.undone;
+            // Both in list order: the durable ones are a part of the stored.
+            result.bytes = 0;
+            std::size_t next = 0;
+            for (std::size_t i = 0; i < stored_.size() && next < durable.size(); ++i)
+                if (stored_[i] == durable[next]) {
+                    result.bytes += sizes_[i];
+                    ++next;
+                }
+        }
+        // Closing makes every stored plate durable.
+        target_.Close();
+    }
+
+private:
+    const PlateRun& run_;
+    StorageAction& target_;
+    const CopyOptions& options_;
+    int askSticks_; // 0: failures are only logged
+    std::vector<int> stored_;      // answered Done, counted again at the end
+    std::vector<uint32_t> sizes_;  // their data's sizes
+};
+
+} // namespace
+
+PlateRunResult RunCopy(const PlateRun& run, StorageAction& target, const CopyOptions& options)
+{
+    PlateRunResult result;
+    result.selected = run.selection.SelectedCount();
+    if (result.selected <= 0) {
+        target.Close();
+        return result;
+    }
+    if (!CopyTargetApart(run.action.StoragePath(), target.StoragePath())) {
+        result.errorText = ErrorText(kCurrentError);
+        result.refused = true;
+        target.Close();
+        ErrorBox(run.owner, "%s", result.errorText.c_str());
+        return result;
+    }
+    CopyStep step(run, target, options);
+    PlateLoopTexts texts{Format(Translate("Copy %d plates data from storage %s into %s..."), result.selected,
+                                run.action.StoragePath().c_str(), target.StoragePath().c_str()),
+                         Translate("Copy cancelled with errors"), Translate("Copy stopped by the user"),
+                         Translate("Plates successfully copied: %d of %d")};
+    texts.reload = false;
+    RunPlateLoop(run, step, texts, result);
+    return result;
+}

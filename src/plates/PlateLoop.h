@@ -1,0 +1,38 @@
+#pragma once
+// The one pass over the selected plates that the export, delete and copy
+// runs share: the start and summary lines, the progress text and the
+// message pump, Abort, a stop asked for by a plate, the handled plates
+// deselected one by one, and the end (progress closed, storage reloaded) on every way
+// out. Each run brings its own step for one plate.
+
+#include "plates/PlateRun.h"
+
+#include <string>
+
+struct PlateItem;
+
+// The lines of one kind of run, already translated; the summary takes the
+// counts named.
+struct PlateLoopTexts {
+    std::string start;     // the first line, formatted
+    const char* cancelled; // a plate stopped the run
+    const char* aborted;   // the user pressed Abort
+    const char* summary;   // (done, selected)
+    bool reload = true;    // the run changed the storage: load it again at the end
+};
+
+class PlateStep {
+public:
+    virtual ~PlateStep() = default;
+    // Handles one plate; false stops the run. Counts into `result`.
+    virtual bool Step(const PlateItem& plate, int index, PlateRunResult& result) = 0;
+    // Shows the progress after `plate` (the loop throttles it).
+    virtual void ShowProgress(Operation& operation, const PlateItem& plate, const PlateRunResult& result) = 0;
+    // After the last plate, however the loop ended but by an exception:
+    // pending batches, the durability check.
+    virtual void Finish(PlateRunResult&) {}
+};
+
+// Runs `step` over the selected plates of `run`; `result.selected` must be
+// set. Sets `result.started`.
+void RunPlateLoop(const PlateRun& run, PlateStep& step, const PlateLoopTexts& texts, PlateRunResult& result);
