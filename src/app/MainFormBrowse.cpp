@@ -378,7 +378,7 @@ PlateCommandWindow TMainForm::PlateCommandParts()
                 ReleaseStorage();
                 LoadStorage();
             },
-            StorageWritable(), &session_.Selection(), &session_.Plugins()};
+            &session_.Plugins(), StorageWritable(), &session_.Selection()};
 }
 
 void TMainForm::btnExportClick() { RunExportCommand(PlateCommandParts()); }

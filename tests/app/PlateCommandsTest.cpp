@@ -170,6 +170,9 @@ TEST_F(PlateCommandsTest, CopyToWritesTheSelectionThroughThePluginThePathPicks)
         const void* block = nullptr;
         uint32_t size = 0;
         EXPECT_EQ(copy->GetPlateData("t", &block, &size), uint32_t{Failed}) << "only the selected plates";
+    }
+}
+
 TEST_F(PlateCommandsTest, TheDialogOffersThePlateTreeAndBothZxyLayouts)
 {
     // tq is the north-west quarter at zoom 1, a JPEG; ttq lies in the south-west.
