@@ -63,9 +63,10 @@ void TMainForm::cbPluginsChange()
     session_.Choice().Choose(cbPlugins->currentIndex());
     BasePlugin* plugin = SelectedPlugin();
     // The list on screen belongs to the plugin that loaded it: another
-    // plugin releases it.
-    if (StorageLoaded() && btnLoad->isEnabled() &&
-        (plugin == nullptr || session_.Connection().Plugin()->LibraryPath() != plugin->LibraryPath()))
+    // plugin releases it. An emptied plugin list (the plugin freed in the
+    // editor) is no choice: the window's own load of it stays.
+    if (StorageLoaded() && btnLoad->isEnabled() && plugin != nullptr &&
+        session_.Connection().Plugin()->LibraryPath() != plugin->LibraryPath())
         ReleaseStorage();
     txtPlugin->setText(plugin != nullptr ? QString::fromUtf8(PluginTypeName(plugin->Type())) : QString());
     chUseDir->setChecked(plugin != nullptr && plugin->HasFlag(UsesDirectory));
