@@ -81,12 +81,17 @@ int RequireStorage(const std::string& storage)
 }
 
 
-int Open(const PluginEntry& entry, const std::string& storage, OpenStorage* open)
+int LoadEntry(const PluginEntry& entry, OpenStorage* open)
 {
     open->entry = &entry;
     open->plugin = LoadPlugin(entry.path.c_str(), &HostInfo(), PluginTypeStorage);
     if (open->plugin == nullptr)
         return Fail(kExitNoStorage, Format("Error loading storage plugin: %s", ErrorText(kCurrentError).c_str()));
+    return kExitDone;
+}
+
+int OpenAction(const std::string& storage, OpenStorage* open)
+{
     open->action = open->plugin->CreateAction();
     if (open->action == nullptr)
         return Fail(kExitNoStorage, Format("Error creating storage action: %s", ErrorText(kCurrentError).c_str()));
@@ -94,6 +99,13 @@ int Open(const PluginEntry& entry, const std::string& storage, OpenStorage* open
         return Fail(kExitNoStorage, Format("Error initialize storage data \"%s\": %s", storage.c_str(),
                                            ErrorText(kCurrentError).c_str()));
     return kExitDone;
+}
+
+int Open(const PluginEntry& entry, const std::string& storage, OpenStorage* open)
+{
+    if (int code = LoadEntry(entry, open); code != kExitDone)
+        return code;
+    return OpenAction(storage, open);
 }
 
 // Opens `storage` with the plugin the options or its name choose.

@@ -63,6 +63,10 @@ struct OpenStorage {
 
 // Loads `entry`'s library anew and opens `storage` through it.
 int Open(const PluginEntry& entry, const std::string& storage, OpenStorage* open);
+// Open's two steps, for a caller that checks the plugin before a storage is
+// opened through it: load the entry's library, then open `storage` with it.
+int LoadEntry(const PluginEntry& entry, OpenStorage* open);
+int OpenAction(const std::string& storage, OpenStorage* open);
 
 // Opens `storage` with the plugin the options or its name choose.
 int OpenChosen(Context& context, const std::string& storage, OpenStorage* open);

@@ -71,19 +71,11 @@ int OpenForMetadata(Context& context, const std::string& storage, OpenStorage* o
         return kExitNoStorage;
     if (int code = RequireStorage(storage); code != kExitDone)
         return code;
-    open->entry = entry;
-    open->plugin = LoadPlugin(entry->path.c_str(), &HostInfo(), PluginTypeStorage);
-    if (open->plugin == nullptr)
-        return Fail(kExitNoStorage, Format("Error loading storage plugin: %s", ErrorText(kCurrentError).c_str()));
+    if (int code = LoadEntry(*entry, open); code != kExitDone)
+        return code;
     if (open->plugin->Metadata() == nullptr)
         return Fail(kExitNoStorage, NoExtensionText(*open->plugin));
-    open->action = open->plugin->CreateAction();
-    if (open->action == nullptr)
-        return Fail(kExitNoStorage, Format("Error creating storage action: %s", ErrorText(kCurrentError).c_str()));
-    if (!open->action->Open(storage.c_str()))
-        return Fail(kExitNoStorage, Format("Error initialize storage data \"%s\": %s", storage.c_str(),
-                                           ErrorText(kCurrentError).c_str()));
-    return kExitDone;
+    return OpenAction(storage, open);
 }
 
 } // namespace
