@@ -1,5 +1,6 @@
 #include "folder_storage.h"
 
+#include "dir_closer.h"
 #include "seed_config.h"
 
 #include <dirent.h>
@@ -111,20 +112,6 @@ DIR* OpenDir(int parentFd, const char* name) {
     const int fd = OpenDirFd(parentFd, name);
     return fd < 0 ? nullptr : StreamOf(fd);
 }
-
-class DirCloser {
-public:
-    explicit DirCloser(DIR* dir) : dir_(dir) {}
-    ~DirCloser() {
-        if (dir_)
-            closedir(dir_);
-    }
-    DirCloser(const DirCloser&) = delete;
-    DirCloser& operator=(const DirCloser&) = delete;
-
-private:
-    DIR* dir_;
-};
 
 std::string LastComponent(std::string path) {
     while (path.size() > 1 && path.back() == '/')

@@ -1,5 +1,7 @@
 #include "compact_storage.h"
 
+#include "dir_closer.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -67,20 +69,6 @@ bool ParseHex(const std::string& text, uint32_t* value) {
     *value = static_cast<uint32_t>(result);
     return true;
 }
-
-class DirCloser {
-public:
-    explicit DirCloser(DIR* dir) : dir_(dir) {}
-    ~DirCloser() {
-        if (dir_)
-            closedir(dir_);
-    }
-    DirCloser(const DirCloser&) = delete;
-    DirCloser& operator=(const DirCloser&) = delete;
-
-private:
-    DIR* dir_;
-};
 
 DIR* OpenDirAt(int parentFd, const char* name) {
     const int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
