@@ -263,15 +263,11 @@ BrokenCheckResult FindBrokenPlates(const BrokenCheck& check)
 
     result.tileSide = CommonSide(sizes);
     for (const auto& [size, plates] : sizes) {
-        if (size.first == result.tileSide && size.second == result.tileSide)
+        BrokenPlate plate;
+        if (!WrongSize(size.first, size.second, result.tileSide, &plate))
             continue;
         for (int index : plates) {
-            BrokenPlate plate;
             plate.index = index;
-            plate.fault = PlateFault::WrongSize;
-            plate.width = size.first;
-            plate.height = size.second;
-            plate.expected = result.tileSide;
             broken.push_back(plate);
         }
     }
