@@ -29,17 +29,7 @@ public:
 private:
     static Storage* Of(ActionInterface* self) { return reinterpret_cast<ActionBox<Storage>*>(self)->storage; }
 
-    static void Caught(Storage* storage) {
-        try {
-            throw;
-        } catch (const std::bad_alloc&) {
-            storage->SetErrorText("Out of memory");
-        } catch (const std::exception& e) {
-            storage->SetErrorText(std::string("Internal error: ") + e.what());
-        } catch (...) {
-            storage->SetErrorText("Internal error");
-        }
-    }
+    static void Caught(Storage* storage) { SetCaughtText(storage); }
 
     static uint32_t ULMORA_CALL Read(ActionInterface* self, MetadataCallback callback, void* cookie) {
         Storage* storage = Of(self);

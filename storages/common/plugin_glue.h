@@ -43,6 +43,21 @@ private:
 
 // The object the program sees: the contract's fields first, then ours.
 // Packed like the record it extends, so a pointer to either is the same.
+// Inside a catch block: the caught exception as the storage's error text,
+// so that no exception crosses the C boundary unexplained.
+template <class Storage>
+void SetCaughtText(Storage* storage) {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        storage->SetErrorText("Out of memory");
+    } catch (const std::exception& e) {
+        storage->SetErrorText(std::string("Internal error: ") + e.what());
+    } catch (...) {
+        storage->SetErrorText("Internal error");
+    }
+}
+
 template <class Storage>
 struct ULMORA_PACKED ActionBox {
     ActionInterface iface;
@@ -94,17 +109,7 @@ private:
     }
     static Storage* Of(ActionInterface* self) { return Box(self)->storage; }
 
-    static void Caught(Storage* storage) {
-        try {
-            throw;
-        } catch (const std::bad_alloc&) {
-            storage->SetErrorText("Out of memory");
-        } catch (const std::exception& e) {
-            storage->SetErrorText(std::string("Internal error: ") + e.what());
-        } catch (...) {
-            storage->SetErrorText("Internal error");
-        }
-    }
+    static void Caught(Storage* storage) { SetCaughtText(storage); }
 
     static int32_t ULMORA_CALL Open(ActionInterface* self, const char* path) {
         Storage* storage = Of(self);
