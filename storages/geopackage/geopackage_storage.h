@@ -37,6 +37,10 @@ public:
     // The pyramid's rows of gpkg_contents and gpkg_tile_matrix_set, and its
     // zoom levels (geopackage_metadata.cpp); read-only.
     uint32_t ReadMetadata(MetadataCallback callback, void* cookie);
+    // The SQLite file itself: checked, measured, compacted (sqlite_container.h).
+    uint32_t CheckContainer(ContainerCallback callback, void* cookie);
+    uint32_t MeasureSpace(uint64_t* fileBytes, uint64_t* freeBytes);
+    uint32_t ReclaimSpace(ContainerCallback callback, void* cookie, uint64_t* before, uint64_t* after);
 
     // The pyramid (tile table) the plates come from.
     const std::string& Pyramid() const { return table_; }
@@ -70,6 +74,7 @@ private:
 
     sqlite3* db_ = nullptr;
     std::string fileName_; // for messages: the last path component
+    std::string path_;     // the database file, for the container's own connections
     std::string table_;
     bool readOnly_ = false;
     bool isView_ = false;
