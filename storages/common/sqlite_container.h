@@ -185,13 +185,24 @@ inline uint32_t Check(const std::string& path, ContainerCallback callback, void*
         if (rc != SQLITE_ROW)
             break;
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-        const std::string line = text ? text : "";
-        if (line == "ok")
+        const std::string row = text ? text : "";
+        if (row == "ok")
             continue;
-        if (!callback(cookie, progress.pages, progress.pages, line.c_str())) {
-            stopped = true;
-            break;
+        // A row may hold several problems, a line each, under a line that
+        // names the database.
+        size_t start = 0;
+        while (start < row.size() && !stopped) {
+            size_t end = row.find('\n', start);
+            if (end == std::string::npos)
+                end = row.size();
+            std::string line = row.substr(start, end - start);
+            start = end + 1;
+            if (line.empty() || line.rfind("*** in database", 0) == 0)
+                continue;
+            stopped = !callback(cookie, progress.pages, progress.pages, line.c_str());
         }
+        if (stopped)
+            break;
     }
     const int extended = sqlite3_extended_errcode(db.get());
     const std::string message = db.Message("cannot check");
