@@ -152,8 +152,9 @@ TEST(ContainerExtension, TheCheckFindsDamageAndPassesSoundFiles) {
         EXPECT_LT(freeBytes, fileBytes);
         // A sound storage lists after the check as before it.
         std::vector<Plate> plates;
-        if (!c.finding)
+        if (!c.finding) {
             EXPECT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+        }
     }
     for (const std::string& path : {outside, unordered, lostLeaf})
         std::filesystem::remove(path);
