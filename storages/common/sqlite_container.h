@@ -285,13 +285,29 @@ inline uint32_t Reclaim(const std::string& path, ContainerCallback callback, voi
     }
     close(fd);
     const std::string target = temp.data();
-    auto discard = [&target] { unlink(target.c_str()); };
+    auto discard = [&target] {
+        for (const char* beside : {"", "-wal", "-shm", "-journal"})
+            unlink((target + beside).c_str());
+    };
 
     detail::Connection db;
     if (!db.Open(path, SQLITE_OPEN_READWRITE, error)) {
         discard();
         *error = name + ": " + *error;
         return Failed;
+    }
+    // VACUUM INTO writes a rollback-journal file whatever the source's mode:
+    // a file in WAL mode is put back into it before it takes the old one's
+    // place.
+    bool wal = false;
+    {
+        sqlite3_stmt* mode = nullptr;
+        if (sqlite3_prepare_v2(db.get(), "PRAGMA journal_mode", -1, &mode, nullptr) == SQLITE_OK &&
+            sqlite3_step(mode) == SQLITE_ROW) {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(mode, 0));
+            wal = text != nullptr && std::strcmp(text, "wal") == 0;
+        }
+        sqlite3_finalize(mode);
     }
     detail::CopyProgress progress{target.c_str(), static_cast<uint32_t>((size - freeBytes) / 1024 + 1), callback,
                                   cookie};
@@ -339,6 +355,23 @@ inline uint32_t Reclaim(const std::string& path, ContainerCallback callback, voi
             *error = "The compacted copy of " + name + " failed its check: " + findings.front();
         return Failed;
     }
+    // After the check, whose read-only connection would leave a WAL file's
+    // -wal and -shm behind; closing this one removes them.
+    if (wal) {
+        detail::Connection copy;
+        int64_t ignored = 0;
+        std::string why;
+        const bool set = copy.Open(target, SQLITE_OPEN_READWRITE, &why) &&
+                         (sqlite3_exec(copy.get(), "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr) == SQLITE_OK ||
+                          (why = copy.Message("cannot set WAL mode"), false)) &&
+                         copy.Pragma("PRAGMA page_count", &ignored, &why);
+        if (!set) {
+            discard();
+            *error = "Cannot compact " + name + ": " + why;
+            return Failed;
+        }
+    }
+
     chmod(target.c_str(), info.st_mode & 07777);
     if (!detail::Sync(target.c_str(), O_RDONLY)) {
         *error = "Cannot write the compacted copy of " + name + ": " + std::strerror(errno);

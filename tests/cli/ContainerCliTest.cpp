@@ -125,29 +125,35 @@ std::string Copied(const TempFolder& folder, const char* name)
 // full integrity check. Refusals leave the file as it was.
 TEST(ContainerCliTest, CompactGivesBackTheFreePages)
 {
-    TempFolder folder;
-    const std::string world = Copied(folder, "world.mbtiles");
-    ASSERT_EQ(RunCli(folder, {"delete", world, "--z", "2", "--yes"}).code, 0);
-    const uint64_t before = FileSize(world);
-    const uint64_t free = Number(world, "PRAGMA freelist_count") * Number(world, "PRAGMA page_size");
-    ASSERT_GT(free, before / 3) << "the deletion left too little to reclaim for the test to mean anything";
-    const std::string tiles = TileDump(world);
+    // A file in WAL mode stays in it: the copy SQLite writes would not be.
+    for (const char* mode : {"delete", "wal"}) {
+        SCOPED_TRACE(mode);
+        TempFolder folder;
+        const std::string world = Copied(folder, "world.mbtiles");
+        ASSERT_EQ(Sql(world, std::string("PRAGMA journal_mode = ") + mode), std::string(mode) + "\n");
+        ASSERT_EQ(RunCli(folder, {"delete", world, "--z", "2", "--yes"}).code, 0);
+        const uint64_t before = FileSize(world);
+        const uint64_t free = Number(world, "PRAGMA freelist_count") * Number(world, "PRAGMA page_size");
+        ASSERT_GT(free, before / 3) << "the deletion left too little to reclaim for the test to mean anything";
+        const std::string tiles = TileDump(world);
 
-    Outcome outcome = RunCli(folder, {"compact", world, "--dry-run"});
-    EXPECT_EQ(outcome.code, 0) << outcome.err;
-    EXPECT_NE(outcome.out.find("(" + std::to_string(free) + " bytes)"), std::string::npos) << outcome.out;
-    EXPECT_EQ(FileSize(world), before);
+        Outcome outcome = RunCli(folder, {"compact", world, "--dry-run"});
+        EXPECT_EQ(outcome.code, 0) << outcome.err;
+        EXPECT_NE(outcome.out.find("(" + std::to_string(free) + " bytes)"), std::string::npos) << outcome.out;
+        EXPECT_EQ(FileSize(world), before);
 
-    outcome = RunCli(folder, {"compact", world, "--json"});
-    ASSERT_EQ(outcome.code, 0) << outcome.err;
-    EXPECT_EQ(FileSize(world), before - free);
-    EXPECT_NE(outcome.out.find("\"reclaimed\":" + std::to_string(free) + ","), std::string::npos) << outcome.out;
-    EXPECT_NE(outcome.out.find("\"exit\":\"done\""), std::string::npos) << outcome.out;
-    EXPECT_EQ(TileDump(world), tiles);
-    EXPECT_EQ(Sql(world, "PRAGMA integrity_check"), "ok\n");
-    EXPECT_EQ(Sql(world, "PRAGMA freelist_count"), "0\n");
-    // Nothing beside it: the new file took the old one's place.
-    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"stderr", "stdout", "world.mbtiles"}));
+        outcome = RunCli(folder, {"compact", world, "--json"});
+        ASSERT_EQ(outcome.code, 0) << outcome.err;
+        EXPECT_EQ(FileSize(world), before - free);
+        EXPECT_NE(outcome.out.find("\"reclaimed\":" + std::to_string(free) + ","), std::string::npos) << outcome.out;
+        EXPECT_NE(outcome.out.find("\"exit\":\"done\""), std::string::npos) << outcome.out;
+        // Nothing beside it: the new file took the old one's place.
+        EXPECT_EQ(folder.Names(), (std::vector<std::string>{"stderr", "stdout", "world.mbtiles"}));
+        EXPECT_EQ(TileDump(world), tiles);
+        EXPECT_EQ(Sql(world, "PRAGMA integrity_check"), "ok\n");
+        EXPECT_EQ(Sql(world, "PRAGMA freelist_count"), "0\n");
+        EXPECT_EQ(Sql(world, "PRAGMA journal_mode"), std::string(mode) + "\n");
+    }
 
     struct Refusal {
         const char* what;
@@ -168,7 +174,7 @@ TEST(ContainerCliTest, CompactGivesBackTheFreePages)
         std::vector<std::string> environment;
         if (c.noRoom)
             environment = {"LD_PRELOAD=" NO_ROOM_PRELOAD, "ULMORA_TEST_NO_ROOM=" + other.Path().string()};
-        outcome = RunCli(other, {"compact", path}, environment);
+        const Outcome outcome = RunCli(other, {"compact", path}, environment);
         EXPECT_EQ(outcome.code, 3) << outcome.err;
         EXPECT_NE(outcome.err.find(c.says), std::string::npos) << outcome.err;
         EXPECT_EQ(FileSize(path), size);

@@ -102,7 +102,8 @@ const std::vector<CommandInfo>& Commands()
          "MBTiles and GeoPackage files; other storages keep no free space.\n",
          {"--json", "--dry-run"},
          "  --dry-run        say how many bytes are free; change nothing\n"
-         "  --json           one JSON object: {\"before\":..,\"after\":..,\"reclaimed\":..,\"seconds\":..,\"exit\":..}\n",
+         "  --json           one JSON object: {\"storage\":..,\"before\":..,\"after\":..,\n"
+         "                   \"reclaimed\":..,\"seconds\":..,\"exit\":..,\"code\":..}\n",
          &Compact},
         {"plugins", "", 0, "the storage plugins in the program's plugins folder, with their flags",
          "The storage plugins of the plugins folder beside the program: name, flags,\n"

@@ -18,13 +18,22 @@ namespace cli {
 int CheckContainerOf(Context& context, const std::string& storage, bool* damaged)
 {
     *damaged = false;
+    const PluginEntry* plugin = PluginFor(context, storage, context.options.plugin);
+    if (plugin == nullptr)
+        return kExitNoStorage;
+    if (int code = RequireStorage(storage); code != kExitDone)
+        return code;
     OpenStorage open;
-    if (int code = OpenChosen(context, storage, &open); code != kExitDone)
+    if (int code = LoadEntry(*plugin, &open); code != kExitDone)
+        return code;
+    // A storage without a container of its own (a folder) is not opened
+    // twice: the plates' check opens it.
+    if (open.plugin->Container() == nullptr)
+        return kExitDone;
+    if (int code = OpenAction(storage, &open); code != kExitDone)
         return code;
     PRPeriod period(kProgressPeriodMs);
     const ContainerCheckResult result = CheckStorageContainer(*open.action, context.progress, period);
-    if (!result.supported)
-        return kExitDone; // a folder: nothing of its own to check
     for (const std::string& finding : result.findings) {
         if (context.options.json)
             std::printf("{\"container\":%s,\"finding\":%s}\n", JsonString(storage).c_str(), JsonString(finding).c_str());
@@ -58,13 +67,15 @@ int Compact(Context& context)
     if (int code = OpenChosen(context, storage, &open); code != kExitDone)
         return code;
     StorageAction& action = *open.action;
-    auto summary = [&](const CompactResult& result, const char* exit) {
+    auto summary = [&](const CompactResult& result, int code) {
         if (!options.json)
-            return;
+            return code;
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::printf("{\"storage\":%s,\"before\":%" PRIu64 ",\"after\":%" PRIu64 ",\"reclaimed\":%" PRIu64
-                    ",\"seconds\":%.3f,\"exit\":\"%s\"}\n",
-                    JsonString(storage).c_str(), result.before, result.after, result.Reclaimed(), seconds, exit);
+                    ",\"seconds\":%.3f,\"exit\":\"%s\",\"code\":%d}\n",
+                    JsonString(storage).c_str(), result.before, result.after, result.Reclaimed(), seconds,
+                    ExitReason(code), code);
+        return code;
     };
     if (!action.CanReclaimSpace())
         return Fail(kExitNoStorage, "the plugin " + std::string(open.entry->name) +
@@ -81,18 +92,14 @@ int Compact(Context& context)
     PRPeriod period(kProgressPeriodMs);
     const CompactResult result = CompactStorage(action, context.progress, period);
     if (result.aborted) {
-        summary(result, "interrupted");
         Say(context, "stopped: nothing changed\n");
-        return kExitInterrupted;
+        return summary(result, kExitInterrupted);
     }
-    if (!result.done) {
-        summary(result, "failed");
-        return Fail(kExitNoStorage, "cannot compact " + storage + ": " + OneLine(result.errorText));
-    }
-    summary(result, "done");
+    if (!result.done)
+        return summary(result, Fail(kExitNoStorage, "cannot compact " + storage + ": " + OneLine(result.errorText)));
     Say(context, "%" PRIu64 " bytes reclaimed (%s): %s is now %s\n", result.Reclaimed(),
         FormatByteSize(result.Reclaimed()).c_str(), storage.c_str(), FormatByteSize(result.after).c_str());
-    return kExitDone;
+    return summary(result, kExitDone);
 }
 
 } // namespace cli
