@@ -148,6 +148,12 @@ uint32_t Storage::WriteMetadata(const char* key, const char* value) {
     if (!ok) {
         const uint32_t failed = FailSql("Cannot change the metadata");
         FollowSqlite();
+        // A batch begun for this change alone is ended, so that no write
+        // lock stays on the file (and an empty file stays empty).
+        if (inBatch_ && batchChanges_ == 0) {
+            Exec("ROLLBACK");
+            BatchLost();
+        }
         return failed;
     }
     // Metadata changes are few and expected on disk at once: the batch,

@@ -301,6 +301,14 @@ TEST(MetadataExtension, GeoPackageChangesItsPyramidsNameTextAndBounds) {
               1);
     EXPECT_EQ(SqlContents(several, "geographic"),
               SqlContents(FIXTURE_DIR "/geopackage/several.gpkg", "geographic"));
+
+    // A refused change with nothing else pending leaves no lock on the file.
+    Action action(plugin);
+    ASSERT_TRUE(action.Open(several)) << action.ErrorText();
+    EXPECT_EQ(table->WriteMetadata(action.Raw(), "gpkg_contents.identifier", "geographic"), kFailed);
+    SqliteDb other(several);
+    EXPECT_EQ(sqlite3_exec(other.get(), "BEGIN IMMEDIATE; COMMIT", nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(other.get());
 }
 
 // An empty file (a copy's new target) gets its tables with its first key,
