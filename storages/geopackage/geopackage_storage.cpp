@@ -63,7 +63,7 @@ constexpr const char* kNewSchema =
     "AUTHORITY[\"EPSG\",\"3857\"]]', 'Web Mercator: the square world of web map tiles, in metres');"
     "CREATE TABLE gpkg_contents (table_name TEXT NOT NULL PRIMARY KEY, data_type TEXT NOT NULL,"
     " identifier TEXT UNIQUE, description TEXT DEFAULT '',"
-    " last_change DATETIME NOT NULL DEFAULT (strftime('%%Y-%%m-%%dT%%H:%%M:%%fZ', 'now')),"
+    " last_change DATETIME NOT NULL DEFAULT (strftime('%%Y-%%m-%%dT%%H:%%M:%%fZ','now')),"
     " min_x DOUBLE, min_y DOUBLE, max_x DOUBLE, max_y DOUBLE, srs_id INTEGER,"
     " CONSTRAINT fk_gc_r_srs_id FOREIGN KEY (srs_id) REFERENCES gpkg_spatial_ref_sys(srs_id));"
     "CREATE TABLE gpkg_tile_matrix_set (table_name TEXT NOT NULL PRIMARY KEY, srs_id INTEGER NOT NULL,"

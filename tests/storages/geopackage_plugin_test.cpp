@@ -71,6 +71,15 @@ std::string GdalPixels(const std::string& path, uint32_t zoom) {
     return pixels;
 }
 
+// What GDAL's GeoPackage validator (python3-gdal) finds wrong with a file,
+// extra checks and warnings included; empty for a sound file.
+std::string GeopackageFaults(const std::string& path) {
+    int status = 0;
+    const std::string faults = RunCommand(
+        "/usr/bin/python3 -m osgeo_utils.samples.validate_gpkg -k --extra --warning-as-error '" + path + "'", &status);
+    return status == 0 ? faults : "status " + std::to_string(status) + ": " + faults;
+}
+
 // An image of `side` pixels, encoded as `format`, different for each seed.
 std::string EncodedImage(int side, const char* format, int seed) {
     QImage image(side, side, QImage::Format_RGB32);
@@ -405,6 +414,7 @@ TEST_F(GeopackagePlugin, AnEmptyFileBecomesAPyramidThatGdalReads) {
         }
         EXPECT_EQ(db.Int("SELECT count(*) FROM gpkg_tile_matrix"), c.maxZoom + 1);
 
+        EXPECT_EQ(GeopackageFaults(path), "");
         int status = 0;
         const std::string info = RunCommand("gdalinfo '" + path + "'", &status);
         ASSERT_EQ(status, 0) << info;
@@ -455,6 +465,7 @@ TEST_F(GeopackagePlugin, DescribesLevelsByTheirTilesSizeAndRegistersWebp) {
         std::vector<Plate> plates;
         EXPECT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
         EXPECT_EQ(plates.size(), 5u);
+        EXPECT_EQ(GeopackageFaults(path), "");
         const std::string side = std::to_string(2 * c.side);
         const std::string pixels = GdalPixels(path, 1);
         EXPECT_NE(pixels.find("Size is " + side + ", " + side), std::string::npos) << pixels;
