@@ -17,7 +17,9 @@
 // change, gpkg_tile_matrix_set.* is the tiling that makes the tiles plates,
 // gpkg_tile_matrix.zoom_level follows the plates stored. Setting or clearing
 // one of them, or a key of no column, is refused with a text.
-// An empty file (a new GeoPackage) gets its tables with the first key set.
+// An empty file (a new GeoPackage) gets its tables with the first key set;
+// its pyramid has no identifier or description until one is set, and is
+// named after the file on closing when nothing named it.
 #include "geopackage_storage.h"
 
 #include "message_text.h"

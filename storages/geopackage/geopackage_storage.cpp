@@ -38,7 +38,9 @@ constexpr const char* kNewPyramid = "tiles";
 // Web Mercator among them, and an empty pyramid "tiles" over the whole
 // Web-Mercator world. Its gpkg_tile_matrix rows are added with the first
 // tile of each zoom level; its bounds in gpkg_contents grow with the tiles.
-// %Q is the pyramid's identifier.
+// Its identifier and description are left for the copy that makes the file
+// to give (a reader reports only what is set, and a copy keeps what the
+// target has); Close names a pyramid nobody named after its file.
 constexpr const char* kNewSchema =
     "PRAGMA application_id = 1196444487;"
     "PRAGMA user_version = 10300;"
@@ -63,7 +65,7 @@ constexpr const char* kNewSchema =
     "AUTHORITY[\"EPSG\",\"3857\"]]', 'Web Mercator: the square world of web map tiles, in metres');"
     "CREATE TABLE gpkg_contents (table_name TEXT NOT NULL PRIMARY KEY, data_type TEXT NOT NULL,"
     " identifier TEXT UNIQUE, description TEXT DEFAULT '',"
-    " last_change DATETIME NOT NULL DEFAULT (strftime('%%Y-%%m-%%dT%%H:%%M:%%fZ','now')),"
+    " last_change DATETIME NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%fZ','now')),"
     " min_x DOUBLE, min_y DOUBLE, max_x DOUBLE, max_y DOUBLE, srs_id INTEGER,"
     " CONSTRAINT fk_gc_r_srs_id FOREIGN KEY (srs_id) REFERENCES gpkg_spatial_ref_sys(srs_id));"
     "CREATE TABLE gpkg_tile_matrix_set (table_name TEXT NOT NULL PRIMARY KEY, srs_id INTEGER NOT NULL,"
@@ -79,7 +81,7 @@ constexpr const char* kNewSchema =
     " tile_column INTEGER NOT NULL, tile_row INTEGER NOT NULL, tile_data BLOB NOT NULL,"
     " UNIQUE (zoom_level, tile_column, tile_row));"
     "INSERT INTO gpkg_contents (table_name, data_type, identifier, description, srs_id)"
-    " VALUES ('tiles', 'tiles', %Q, '', 3857);"
+    " VALUES ('tiles', 'tiles', NULL, NULL, 3857);"
     "INSERT INTO gpkg_tile_matrix_set VALUES ('tiles', 3857, -20037508.342789244, -20037508.342789244,"
     " 20037508.342789244, 20037508.342789244);";
 
@@ -262,16 +264,7 @@ bool Storage::PrepareReads() {
 }
 
 bool Storage::CreateSchemaInBatch() {
-    // The pyramid's identifier is the file's name without its extension,
-    // as a layer is named after its file.
-    std::string identifier = fileName_.substr(0, fileName_.rfind('.'));
-    if (identifier.empty())
-        identifier = kNewPyramid;
-    char* sql = sqlite3_mprintf(kNewSchema, identifier.c_str());
-    if (!sql)
-        return false;
-    const bool made = Exec(sql);
-    sqlite3_free(sql);
+    const bool made = Exec(kNewSchema);
     schemaPending_ = false;
     schemaInBatch_ = true;
     madeHere_ = true;
@@ -364,12 +357,27 @@ std::string Storage::CheckPyramid(const std::string& table, std::set<uint32_t>* 
     return {};
 }
 
+void Storage::NameNewPyramid() {
+    // After the file's name without its extension, as a layer is named
+    // after its file; unless another pyramid has that name.
+    std::string identifier = fileName_.substr(0, fileName_.rfind('.'));
+    if (identifier.empty())
+        identifier = kNewPyramid;
+    Query name(db_, "UPDATE gpkg_contents SET identifier = ?2 WHERE table_name = ?1 AND identifier IS NULL"
+                    " AND NOT EXISTS (SELECT 1 FROM gpkg_contents WHERE identifier = ?2)");
+    name.Bind(1, table_).Bind(2, identifier);
+    // A failure leaves the pyramid without a name, which readers allow.
+    name.Step();
+}
+
 void Storage::Close() {
     if (!db_)
         return;
     // Nothing may stop the last commit.
     sqlite3_progress_handler(db_, 0, nullptr, nullptr);
     FollowSqlite();
+    if (madeHere_ && !schemaPending_ && !readOnly_)
+        NameNewPyramid();
     if (inBatch_) {
         // Readers of other programs may hold the file a while: the changes
         // answered Done must not be lost to a short wait.

@@ -59,6 +59,8 @@ private:
     bool PrepareReads();
     // Makes the tables of an empty file and its pyramid in the open batch.
     bool CreateSchemaInBatch();
+    // Names a pyramid made here that nobody named, on closing.
+    void NameNewPyramid();
     // Registers the WebP extension for the pyramid's tiles, once.
     bool RegisterWebp();
     bool Exec(const char* sql);

@@ -329,14 +329,26 @@ TEST(MetadataExtension, GeoPackageWritesIntoAnEmptyFileAndNotIntoAReadOnlyOne) {
         EXPECT_EQ(std::filesystem::file_size(fresh), 0u);
         EXPECT_EQ(table->WriteMetadata(action.Raw(), "gpkg_contents.description", "Fresh"), kDone)
             << action.ErrorText();
+        // Nobody named the pyramid yet: a copy would give it its source's name.
         EXPECT_EQ(Read(table, action, &entries), kDone);
-        EXPECT_NE(std::find(entries.begin(), entries.end(), Entries::value_type("gpkg_contents.identifier", "fresh")),
-                  entries.end());
+        EXPECT_EQ(SqlContents(fresh, "tiles"), (Entries{{"gpkg_contents.description", "Fresh"}}));
         std::vector<Plate> plates;
         EXPECT_EQ(action.Enumerate(&plates), kEmpty) << action.ErrorText();
     }
+    // Closing names it after its file.
     EXPECT_EQ(SqlContents(fresh, "tiles"),
               (Entries{{"gpkg_contents.identifier", "fresh"}, {"gpkg_contents.description", "Fresh"}}));
+    // A name given while the file was made is kept.
+    const std::string named = dir / "named.gpkg";
+    WriteFile(named, "");
+    {
+        Action action(plugin);
+        ASSERT_TRUE(action.Open(named)) << action.ErrorText();
+        ASSERT_EQ(action.Store("t", "world"), kDone) << action.ErrorText();
+        EXPECT_EQ(table->WriteMetadata(action.Raw(), "gpkg_contents.identifier", "Source name"), kDone)
+            << action.ErrorText();
+    }
+    EXPECT_EQ(SqlContents(named, "tiles")[0], Entries::value_type("gpkg_contents.identifier", "Source name"));
 
     const std::string locked = dir / "locked.gpkg";
     std::filesystem::copy_file(FIXTURE_DIR "/geopackage/world.gpkg", locked);
