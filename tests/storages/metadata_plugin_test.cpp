@@ -360,5 +360,32 @@ TEST(MetadataExtension, GeoPackageWritesIntoAnEmptyFileAndNotIntoAReadOnlyOne) {
     EXPECT_EQ(SqlContents(locked, "world"), SqlContents(FIXTURE_DIR "/geopackage/world.gpkg", "world"));
 }
 
+// A reader of another program that keeps the commit from ending: the change
+// is not on disk, so it is not answered Done; closing writes it once the
+// reader is gone.
+TEST(MetadataExtension, GeoPackageDoesNotAnswerDoneForAChangeAReaderHoldsBack) {
+    const MetadataExtension* table = MetadataTable(GEOPACKAGE_PLUGIN);
+    ASSERT_NE(table, nullptr);
+    LoadedPlugin plugin(GEOPACKAGE_PLUGIN);
+    TempDir dir;
+    const std::string world = dir / "world.gpkg";
+    std::filesystem::copy_file(FIXTURE_DIR "/geopackage/world.gpkg", world);
+    Action action(plugin);
+    ASSERT_TRUE(action.Open(world)) << action.ErrorText();
+    {
+        SqliteDb reader(world);
+        reader.Exec("BEGIN");
+        sqlite3_stmt* stmt = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(reader.get(), "SELECT * FROM world", -1, &stmt, nullptr), SQLITE_OK);
+        ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+        EXPECT_EQ(table->WriteMetadata(action.Raw(), "gpkg_contents.description", "Held"), kFailed);
+        EXPECT_EQ(action.ErrorText(), "Another program reads world.gpkg: the change is written with the next one or on closing");
+        sqlite3_finalize(stmt);
+        reader.Exec("COMMIT");
+    }
+    action.Close();
+    EXPECT_EQ(SqliteDb(world).Int("SELECT count(*) FROM gpkg_contents WHERE description = 'Held'"), 1);
+}
+
 } // namespace
 } // namespace storage_test
