@@ -461,7 +461,11 @@ int CopyStorageMetadata(StorageAction& from, StorageAction& into, const CopiedEx
     }
     if (into.ReadMetadata(&target) == Failed)
         return 0;
-    const MetadataDialect from_ = DialectOfKeys(source);
+    // A tree's metadata.json holds MBTiles rows beside the tree's own keys:
+    // only the plugin tells it from an MBTiles file.
+    MetadataDialect from_ = DialectOfKeys(source);
+    if (from_ == MetadataDialect::MBTiles)
+        from_ = DialectOfExtension(from.Extension());
     const MetadataDialect into_ = DialectOfExtension(into.Extension());
     MetadataFields changed = InterpretMetadata(source, from_);
     extent.Apply(&changed, whole);

@@ -2,6 +2,7 @@
 // options dialog and its keys, the tree on disk, the reload, and the
 // deletion's confirmation.
 #include "app/MainForm.h"
+#include "app/MetadataForm.h"
 
 #include "ScriptedBoxes.h"
 #include "StartConfig.h"
@@ -16,7 +17,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QTableWidget>
+#include <QToolButton>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -276,6 +280,67 @@ TEST_F(PlateCommandsTest, TheDialogsFolderIsUsedWholeAndNeverTheStorage)
             EXPECT_EQ(window->list->SelectedCount(), 4) << "nothing was moved or reloaded";
         }
     }
+}
+
+// The storage line's metadata button shows the loaded storage's keys and
+// what they say; a value edited there is written; the window's copy carries
+// the keys into another format, with the zooms of what it copied.
+TEST_F(PlateCommandsTest, TheMetadataWindowShowsAndEditsTheKeysAndCopyKeepsThem)
+{
+    auto* button = window->findChild<QToolButton*>("btnMetadata");
+    ASSERT_NE(button, nullptr);
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto* form = qobject_cast<MetadataForm*>(QApplication::activeModalWidget());
+        ASSERT_NE(form, nullptr);
+        seen = true;
+        QTableWidget* table = form->Table();
+        ASSERT_EQ(table->rowCount(), 8);
+        int nameRow = -1;
+        for (int row = 0; row < table->rowCount(); ++row)
+            if (table->item(row, 0)->text() == "name")
+                nameRow = row;
+        ASSERT_GE(nameRow, 0);
+        EXPECT_EQ(table->item(nameRow, 1)->text(), "Ulmora test world");
+        const QString fields = form->Fields()->text();
+        EXPECT_TRUE(fields.contains("Zooms: 0-2")) << fields.toStdString();
+        EXPECT_TRUE(fields.contains("Bounds: -180, -85.051129, 180, 85.051129")) << fields.toStdString();
+        EXPECT_TRUE(fields.contains("Format: jpg")) << fields.toStdString();
+        table->item(nameRow, 1)->setText("Edited world");
+        form->reject();
+    });
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(seen);
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+    StorageAction& source = *window->Core().Connection().Action();
+    StorageAction::MetadataEntries keys;
+    ASSERT_EQ(source.ReadMetadata(&keys), uint32_t{Done});
+    EXPECT_NE(std::find(keys.begin(), keys.end(), std::make_pair(std::string("name"), std::string("Edited world"))),
+              keys.end());
+
+    const std::string pmtilesPlugin = SHIPPED_PLUGIN_DIR "/pmtiles.so";
+    ASSERT_NE(window->Core().Plugins().AddPlugin(pmtilesPlugin.c_str()), nullptr);
+    const std::string target = folder.File("copy.pmtiles");
+    SelectLevel(2);
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<TAskCopyForm*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->edtTarget->setText(QString::fromStdString(target));
+        QTest::mouseClick(dialog->btnOk, Qt::LeftButton);
+    });
+    QTest::mouseClick(window->btnCopy, Qt::LeftButton);
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+    std::unique_ptr<StoragePlugin> plugin = LoadPlugin(pmtilesPlugin.c_str(), &HostInfo(), PluginTypeStorage);
+    ASSERT_NE(plugin, nullptr);
+    StorageAction* copy = plugin->CreateAction();
+    ASSERT_TRUE(copy != nullptr && copy->Open(target.c_str()));
+    keys.clear();
+    ASSERT_EQ(copy->ReadMetadata(&keys), uint32_t{Done});
+    for (const auto& expected : StorageAction::MetadataEntries{{"header.min_zoom", "1"},
+                                                              {"header.max_zoom", "1"},
+                                                              {"name", "Edited world"},
+                                                              {"description", "gdal-world"}})
+        EXPECT_NE(std::find(keys.begin(), keys.end(), expected), keys.end()) << expected.first;
 }
 
 } // namespace
