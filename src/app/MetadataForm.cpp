@@ -8,6 +8,7 @@
 #include "widgets/GuiShared.h"
 
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -40,6 +41,20 @@ QString FieldsText(const MetadataFields& f)
         parts << Tr("Tile size: %1").arg(f.tileSize);
     return parts.join(QStringLiteral("; "));
 }
+
+// The tooltip is fetched when shown, so that it follows a language switch.
+class MetadataButton final : public QToolButton {
+public:
+    using QToolButton::QToolButton;
+
+protected:
+    bool event(QEvent* event) override
+    {
+        if (event->type() == QEvent::ToolTip)
+            setToolTip(Tr("Show the storage's metadata"));
+        return QToolButton::event(event);
+    }
+};
 
 } // namespace
 
@@ -107,7 +122,7 @@ void MetadataForm::ValueEdited(QTableWidgetItem* item)
 
 QToolButton* AddMetadataButton(QGridLayout* grid, int row, int column, std::function<StorageAction*()> loaded)
 {
-    auto* button = new QToolButton(grid->parentWidget());
+    auto* button = new MetadataButton(grid->parentWidget());
     button->setObjectName("btnMetadata");
     button->setText("i");
     button->setFixedSize(23, 22);
