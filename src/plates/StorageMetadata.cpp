@@ -24,6 +24,7 @@ using Json = nlohmann::ordered_json;
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kEarthRadius = 6378137.0; // the Web-Mercator sphere
 constexpr double kMaxMercatorLat = 85.0511287798066;
+constexpr int kMetreDecimals = 6; // a micrometre: finer is the arithmetic's noise
 
 const std::string* Find(const MetadataList& keys, std::string_view key)
 {
@@ -69,10 +70,10 @@ std::vector<double> Numbers(std::string_view text)
 }
 
 // Degrees and zooms written short: no trailing zeros, no exponent.
-std::string Number(double value)
+std::string Number(double value, int decimals = 10)
 {
     char text[48];
-    std::snprintf(text, sizeof text, "%.10f", value);
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
     std::string out = text;
     out.erase(out.find_last_not_of('0') + 1);
     if (out.back() == '.')
@@ -386,16 +387,17 @@ MetadataList TranslateMetadata(const MetadataList& source, MetadataDialect from,
             else if (key == "description")
                 Set(&out, "gpkg_contents.description", value);
             else if (key == "bounds") {
-                if (auto b = ParseBounds(value)) {
-                    Set(&out, "gpkg_contents.min_x", Number(LonToMeters((*b)[0])));
-                    Set(&out, "gpkg_contents.min_y", Number(LatToMeters((*b)[1])));
-                    Set(&out, "gpkg_contents.max_x", Number(LonToMeters((*b)[2])));
-                    Set(&out, "gpkg_contents.max_y", Number(LatToMeters((*b)[3])));
+                // The copy's own numbers, not their ten-decimal text: a
+                // ten-billionth of a degree is micrometres near the poles.
+                if (auto b = changed.bounds ? changed.bounds : ParseBounds(value)) {
+                    Set(&out, "gpkg_contents.min_x", Number(LonToMeters((*b)[0]), kMetreDecimals));
+                    Set(&out, "gpkg_contents.min_y", Number(LatToMeters((*b)[1]), kMetreDecimals));
+                    Set(&out, "gpkg_contents.max_x", Number(LonToMeters((*b)[2]), kMetreDecimals));
+                    Set(&out, "gpkg_contents.max_y", Number(LatToMeters((*b)[3]), kMetreDecimals));
                 }
-            } else if (key == "minzoom" || key == "maxzoom" || key == "format")
-                continue; // the tile matrix and the tiles say them
-            else
-                Set(&out, key, value);
+            }
+            // Zooms and format are the tile matrix's and the tiles'; the
+            // pyramid has no column for the rest (attribution, type, ...).
         }
         return out;
     }
@@ -475,6 +477,15 @@ int CopyStorageMetadata(StorageAction& from, StorageAction& into, const CopiedEx
         if (const std::size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0)
             name.resize(dot);
         changed.name = name;
+    }
+    if (into_ == MetadataDialect::GeoPackage) {
+        std::string left;
+        for (const auto& [key, value] : ToCommon(source, from_))
+            if (key != "name" && key != "description" && key != "bounds" && key != "minzoom" && key != "maxzoom" &&
+                key != "format")
+                left += (left.empty() ? "" : ", ") + key;
+        if (!left.empty())
+            Log("Metadata keys a GeoPackage has no place for: %s", left.c_str());
     }
     int kept = 0;
     for (const auto& [key, value] : TranslateMetadata(source, from_, into_, changed)) {
