@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QRegularExpression>
 #include <QTableWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -117,7 +118,8 @@ void MetadataForm::ValueEdited(QTableWidgetItem* item)
     const std::string value = item->text().toStdString();
     if (action_.WriteMetadata(key.c_str(), value.c_str()) == Failed)
         ErrorBox(this, "%s", ErrorText(kCurrentError).c_str());
-    Reload();
+    // Not from inside the item's own signal: reloading replaces the item.
+    QTimer::singleShot(0, this, [this] { Reload(); });
 }
 
 QToolButton* AddMetadataButton(QGridLayout* grid, int row, int column, std::function<StorageAction*()> loaded)
