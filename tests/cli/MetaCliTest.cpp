@@ -196,6 +196,7 @@ TEST(MetaCliTest, CopyTranslatesTheMetadataBetweenFormats)
         std::vector<std::string> options; // of the first copy
         std::vector<std::string> expected;
         std::vector<std::string> absent;
+        std::vector<std::string> set = {}; // KEY=VALUE set in a copy of an MBTiles source first
     };
     const std::vector<Case> cases = {
         {"MBTiles into PMTiles: the header's extent, the rest as JSON members",
@@ -233,6 +234,26 @@ TEST(MetaCliTest, CopyTranslatesTheMetadataBetweenFormats)
         {"a TMS tree's tilemapresource.xml into MBTiles", FIXTURE_DIR "/folders/gdal-tms", {"t.mbtiles"}, {},
          {"name\tEurope\n", "bounds\t-10,33.3882986219,30,60\n", "minzoom\t0\n", "maxzoom\t3\n", "format\tpng\n"},
          {"tilemapresource.", "\ndescription"}},
+        {"MBTiles into a new GeoPackage: name and text in its contents row", FIXTURE_DIR "/gdal-world.mbtiles",
+         {"w.gpkg"}, {},
+         {"gpkg_contents.identifier\tUlmora test world\n", "gpkg_contents.description\tgdal-world\n",
+          "gpkg_contents.min_x\t-20037508.34278", "gpkg_contents.max_y\t20037508.34278",
+          "gpkg_tile_matrix.zoom_level\t0,1,2\n"},
+         {"\nname\t", "\nattribution"}},
+        {"PMTiles through a GeoPackage into MBTiles", pmtiles + "stamen-toner-raster-z3.pmtiles",
+         {"s.gpkg", "s.mbtiles"}, {"--z", "1-2", "--bbox", "10,10,20,20"},
+         {"\nname\tstamen-toner-raster-z3\n", "\nbounds\t0,0,180,85.0511287798\n", "\nminzoom\t1\n",
+          "\nmaxzoom\t2\n", "\nformat\tpng\n"},
+         {"gpkg_"}},
+        {"attribution through every format that holds it", FIXTURE_DIR "/gdal-world.mbtiles",
+         {"a.pmtiles", "tree", "b.mbtiles"}, {},
+         {"\nname\tUlmora test world\n", "\ndescription\tgdal-world\n", "\nattribution\t© Ulmora \"test\"\n",
+          "\nbounds\t-180,-85.0511288,180,85.0511288\n", "\nminzoom\t0\n", "\nmaxzoom\t2\n"},
+         {"\nscheme", "header."}, {"attribution=© Ulmora \"test\""}},
+        {"MBTiles through a GeoPackage into PMTiles", FIXTURE_DIR "/gdal-world.mbtiles", {"w.gpkg", "w.pmtiles"}, {},
+         {"\nname\tUlmora test world\n", "\ndescription\tgdal-world\n", "header.min_zoom\t0\n",
+          "header.max_zoom\t2\n", "header.bounds\t-180,-85.0511288,180,85.0511288\n"},
+         {"gpkg_"}},
         {"MBTiles into a z/x/y tree and on into PMTiles", FIXTURE_DIR "/gdal-world.mbtiles", {"tree", "f.pmtiles"}, {},
          {"\nname\tUlmora test world\n", "\ndescription\tgdal-world\n",
           "header.bounds\t-180,-85.0511288,180,85.0511288\n", "header.max_zoom\t2\n"},
@@ -242,6 +263,12 @@ TEST(MetaCliTest, CopyTranslatesTheMetadataBetweenFormats)
         SCOPED_TRACE(c.what);
         TempFolder folder;
         std::string from = c.source;
+        if (!c.set.empty()) {
+            from = folder.File("source.mbtiles");
+            fs::copy_file(c.source, from);
+            for (const std::string& change : c.set)
+                ASSERT_EQ(RunCli(folder, {"meta", from, "--set", change}).code, 0) << change;
+        }
         for (std::size_t i = 0; i < c.targets.size(); ++i) {
             const std::string into = folder.File(c.targets[i]);
             std::vector<std::string> arguments = {"copy", from, into};
