@@ -18,6 +18,7 @@ packages=(
     g++-multilib            # the crash reporter's i686 compile check
     zlib1g-dev              # the PMTiles plugin: gzip-compressed directories
     libyaml-dev             # the folder plugin: the tile server configuration beside a cache
+    nlohmann-json3-dev      # the PMTiles and folder plugins: JSON metadata of archives and tile trees
     qt6-image-formats-plugins # WebP plates (PMTiles, GeoPackage) in the preview
     time bc                 # bench/run-10m.sh: CPU times and ratios
     nettle-dev              # MD5 content ids of deduplicated MBTiles images

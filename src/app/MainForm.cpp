@@ -1,4 +1,5 @@
 #include "app/MainForm.h"
+#include "app/MetadataForm.h"
 
 #include "app/CommandLine.h"
 #include "app/Data.h"
@@ -193,6 +194,7 @@ void TMainForm::CreateStorageGroup(QWidget* parent)
     grid->addWidget(edtStorage, 2, 1);
     grid->addWidget(cbLayout, 2, 2);
     grid->setColumnStretch(1, 1);
+    AddMetadataButton(grid, 2, 3, [this] { return StorageLoaded() ? session_.Connection().Action() : nullptr; });
 }
 
 void TMainForm::CreateToolBar(QWidget* parent)

@@ -11,6 +11,7 @@
 #include "log/Operation.h"
 #include "plates/ChangeCheck.h"
 #include "plates/PlateLoop.h"
+#include "plates/StorageMetadata.h"
 #include "platform/FileInfo.h"
 #include "plugins/PluginChoice.h"
 #include "plugins/Plugin.h"
@@ -89,6 +90,7 @@ public:
                 result.bytes += size;
                 stored_.push_back(index);
                 sizes_.push_back(size);
+                extent_.Add(plate.name, data, size);
                 return true;
             }
             why = Format(Translate("cannot store: %s"), ErrorText(kCurrentError).c_str());
@@ -116,6 +118,10 @@ public:
     void Finish(PlateRunResult& result) override
     {
         const std::string path = target_.StoragePath();
+        // The source's description in the target's terms, with the extent,
+        // zooms and format of what was stored; before the target closes (a
+        // new PMTiles archive is written then, with it).
+        CopyStorageMetadata(run_.action, target_, extent_, result.done == run_.plates.Count() && result.errors == 0);
         std::vector<int> durable = stored_;
         if (!KeepDurableChanges(target_, run_.plates, &durable, ChangeKind::Stored, result.errors > 0)) {
             result.errorText = ErrorText(kCurrentError);
@@ -146,6 +152,7 @@ private:
     int askSticks_; // 0: failures are only logged
     std::vector<int> stored_;      // answered Done, counted again at the end
     std::vector<uint32_t> sizes_;  // their data's sizes
+    CopiedExtent extent_;          // where the stored plates lie, their zooms and format
 };
 
 } // namespace

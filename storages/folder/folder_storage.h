@@ -41,6 +41,10 @@ public:
     uint32_t GetPlateData(const char* name, const void** data, uint32_t* size);
     uint32_t Write(const char* name, const void* data, uint32_t size, uint32_t mode);
     uint32_t Enumerate(PlateCallback callback, void* cookie);
+    // The metadata extension (folder_metadata.cpp): metadata.json and
+    // tilemapresource.xml read; metadata.json of a z/x/y or TMS tree written.
+    uint32_t ReadMetadata(MetadataCallback callback, void* cookie);
+    uint32_t WriteMetadata(const char* key, const char* value);
 
     const Layout& CurrentLayout() const { return layout_; }
     // "layout: tms, rows from the bottom (tilemapresource.xml)": how the tree

@@ -542,7 +542,15 @@ std::string ArchiveWriter::Metadata() const {
     std::string name = target_.substr(target_.rfind('/') + 1);
     if (const size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0)
         name.resize(dot);
-    std::string json = "{\"name\":" + JsonString(name);
+    const auto given = [this](const char* key) {
+        for (const auto& member : description_.members)
+            if (member.first == key)
+                return true;
+        return false;
+    };
+    std::string json = "{";
+    if (!given("name"))
+        json += "\"name\":" + JsonString(name);
     const char* format = nullptr;
     if (!mixed_) {
         switch (kind_) {
@@ -554,10 +562,15 @@ std::string ArchiveWriter::Metadata() const {
         default: break;
         }
     }
-    if (format)
-        json += ",\"format\":\"" + std::string(format) + "\"";
-    if (!mixed_ && kind_ == Kind::Gzip)
-        json += ",\"vector_layers\":[]";
+    const auto add = [&json](const std::string& key, const std::string& value) {
+        json += (json.size() > 1 ? "," : "") + JsonString(key) + ":" + value;
+    };
+    if (format && !given("format"))
+        add("format", "\"" + std::string(format) + "\"");
+    if (!mixed_ && kind_ == Kind::Gzip && !given("vector_layers"))
+        add("vector_layers", "[]");
+    for (const auto& [key, value] : description_.members)
+        add(key, value);
     return json + "}";
 }
 
@@ -607,6 +620,20 @@ std::string ArchiveWriter::WriteArchive(int fd) {
     h.centerZoom = h.minZoom;
     h.centerLonE7 = E7((minFx_ + maxFx_) * 180 - 180);
     h.centerLatE7 = E7(Latitude((minFy_ + maxFy_) / 2));
+    // The source's own extent is finer than the tiles' edges.
+    if (description_.hasBounds) {
+        h.minLonE7 = E7(description_.bounds[0]);
+        h.minLatE7 = E7(description_.bounds[1]);
+        h.maxLonE7 = E7(description_.bounds[2]);
+        h.maxLatE7 = E7(description_.bounds[3]);
+        h.centerLonE7 = (h.minLonE7 / 2) + (h.maxLonE7 / 2);
+        h.centerLatE7 = (h.minLatE7 / 2) + (h.maxLatE7 / 2);
+    }
+    if (description_.hasCenter) {
+        h.centerLonE7 = E7(description_.center[0]);
+        h.centerLatE7 = E7(description_.center[1]);
+        h.centerZoom = static_cast<uint8_t>(std::clamp(description_.center[2], 0.0, double{kMaxZoom}));
+    }
 
     Output out(fd, kHeaderSize);
     if (!out.Put(root.data(), root.size()) || !out.Put(metadata.data(), metadata.size()))

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace pmtiles {
@@ -52,6 +53,19 @@ public:
     }
 
     uint64_t TileCount() const { return tiles_.size(); }
+
+    // What describes the archive beyond what its tiles tell: JSON metadata
+    // members (key, the value as JSON text) that replace the writer's own
+    // "name" and "format", and the header's bounds (west, south, east,
+    // north) and center (longitude, latitude, zoom) when they were given.
+    struct Description {
+        std::vector<std::pair<std::string, std::string>> members;
+        bool hasBounds = false;
+        double bounds[4] = {};
+        bool hasCenter = false;
+        double center[3] = {};
+    };
+    void Describe(Description description) { description_ = std::move(description); }
 
     // Writes the archive and renames it over the target; with nothing stored
     // the target is left as it is. Frees the spool either way. An empty text
@@ -104,6 +118,7 @@ private:
     std::vector<uint8_t> scratch_;
     std::vector<uint64_t> outOffsets_;   // per content, while finishing
 
+    Description description_;
     Kind kind_ = Kind::None;
     bool mixed_ = false;
     double minFx_ = 1, maxFx_ = 0, minFy_ = 1, maxFy_ = 0; // covered area, fractions of the world

@@ -2,6 +2,7 @@
 // archive. An existing archive is read; an empty file becomes a new archive,
 // written whole when the storage closes.
 #include "container_glue.h"
+#include "metadata_glue.h"
 #include "pmtiles_storage.h"
 
 extern "C" ULMORA_PLUGIN_EXPORT const char* ULMORA_CALL QueryPluginInterface(const PluginHostInfo* host,
@@ -12,8 +13,10 @@ extern "C" ULMORA_PLUGIN_EXPORT const char* ULMORA_CALL QueryPluginInterface(con
 }
 
 // The archive's directories checked; no free space to reclaim, as an archive
-// is written whole.
+// is written whole. Its header and JSON metadata read; a new archive's written.
 extern "C" ULMORA_PLUGIN_EXPORT const void* ULMORA_CALL QueryPluginExtension(const char* id) {
     using Container = storage_glue::ContainerGlue<pmtiles::Storage, false>;
-    return Container::Is(id) ? Container::Table() : nullptr;
+    if (Container::Is(id))
+        return Container::Table();
+    return storage_glue::MetadataGlue<pmtiles::Storage, true>::Query(id);
 }

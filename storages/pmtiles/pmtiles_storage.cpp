@@ -74,6 +74,8 @@ bool Storage::Open(const char* path) {
 void Storage::Close() {
     if (newArchive_) {
         newArchive_ = false;
+        writer_.Describe(std::move(description_));
+        description_ = {};
         // The program ignores what closing answers: a failure is left as the
         // error text, and the target stays the empty file it was.
         if (std::string error = writer_.Finish(); !error.empty())

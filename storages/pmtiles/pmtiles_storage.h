@@ -30,6 +30,11 @@ public:
     uint32_t GetPlateData(const char* name, const void** data, uint32_t* size);
     uint32_t Write(const char* name, const void* data, uint32_t size, uint32_t mode);
     uint32_t Enumerate(PlateCallback callback, void* cookie);
+    // The metadata extension (pmtiles_metadata.cpp): the header's fields as
+    // "header.*" keys and the JSON metadata's members; a new archive keeps
+    // what is written for the archive it writes at close.
+    uint32_t ReadMetadata(MetadataCallback callback, void* cookie);
+    uint32_t WriteMetadata(const char* key, const char* value);
 
     const Header& ArchiveHeader() const { return header_; }
 
@@ -72,6 +77,7 @@ private:
     bool newArchive_ = false;
     std::string path_;
     ArchiveWriter writer_;
+    ArchiveWriter::Description description_; // a new archive's, as written so far
     uint64_t fileSize_ = 0;
     Header header_;
     std::array<Level, kMaxLeafDepth + 1> levels_;

@@ -2,6 +2,7 @@
 // options dialog and its keys, the tree on disk, the reload, and the
 // deletion's confirmation.
 #include "app/MainForm.h"
+#include "app/MetadataForm.h"
 
 #include "ScriptedBoxes.h"
 #include "StartConfig.h"
@@ -16,7 +17,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QTableWidget>
+#include <QToolButton>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -302,6 +306,76 @@ TEST_F(PlateCommandsTest, TheDialogsFolderIsUsedWholeAndNeverTheStorage)
             EXPECT_EQ(window->list->SelectedCount(), 4) << "nothing was moved or reloaded";
         }
     }
+}
+
+// The storage line's metadata button shows the loaded storage's keys and
+// what they say; a value edited there is written; the window's copy carries
+// the keys into another format, with the zooms of what it copied.
+TEST_F(PlateCommandsTest, TheMetadataWindowShowsAndEditsTheKeysAndCopyKeepsThem)
+{
+    auto* button = window->findChild<QToolButton*>("btnMetadata");
+    ASSERT_NE(button, nullptr);
+    // What the window shows is taken down and the window closed before any
+    // check: a check that failed inside would leave it open for good.
+    bool seen = false;
+    std::vector<std::pair<std::string, std::string>> shown;
+    QString fields;
+    QTimer::singleShot(0, [&] {
+        auto* form = qobject_cast<MetadataForm*>(QApplication::activeModalWidget());
+        if (form == nullptr)
+            return;
+        seen = true;
+        QTableWidget* table = form->Table();
+        for (int row = 0; row < table->rowCount(); ++row) {
+            shown.emplace_back(table->item(row, 0)->text().toStdString(), table->item(row, 1)->text().toStdString());
+            if (shown.back().first == "name")
+                table->item(row, 1)->setText("Edited world");
+        }
+        fields = form->Fields()->text();
+        form->reject();
+    });
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(shown.size(), 8u);
+    EXPECT_NE(std::find(shown.begin(), shown.end(), std::make_pair(std::string("name"), std::string("Ulmora test world"))),
+              shown.end());
+    EXPECT_TRUE(fields.contains("Zooms: 0-2")) << fields.toStdString();
+    EXPECT_TRUE(fields.contains("Bounds: -180, -85.051129, 180, 85.051129")) << fields.toStdString();
+    EXPECT_TRUE(fields.contains("Format: jpg")) << fields.toStdString();
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+    StorageAction& source = *window->Core().Connection().Action();
+    StorageAction::MetadataEntries keys;
+    ASSERT_EQ(source.ReadMetadata(&keys), uint32_t{Done});
+    EXPECT_NE(std::find(keys.begin(), keys.end(), std::make_pair(std::string("name"), std::string("Edited world"))),
+              keys.end());
+
+    const std::string pmtilesPlugin = SHIPPED_PLUGIN_DIR "/pmtiles.so";
+    ASSERT_NE(window->Core().Plugins().AddPlugin(pmtilesPlugin.c_str()), nullptr);
+    const std::string target = folder.File("copy.pmtiles");
+    SelectLevel(2);
+    bool asked = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<TAskCopyForm*>(QApplication::activeModalWidget());
+        if (dialog == nullptr)
+            return;
+        asked = true;
+        dialog->edtTarget->setText(QString::fromStdString(target));
+        QTest::mouseClick(dialog->btnOk, Qt::LeftButton);
+    });
+    QTest::mouseClick(window->btnCopy, Qt::LeftButton);
+    ASSERT_TRUE(asked);
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+    std::unique_ptr<StoragePlugin> plugin = LoadPlugin(pmtilesPlugin.c_str(), &HostInfo(), PluginTypeStorage);
+    ASSERT_NE(plugin, nullptr);
+    StorageAction* copy = plugin->CreateAction();
+    ASSERT_TRUE(copy != nullptr && copy->Open(target.c_str()));
+    keys.clear();
+    ASSERT_EQ(copy->ReadMetadata(&keys), uint32_t{Done});
+    for (const auto& expected : StorageAction::MetadataEntries{{"header.min_zoom", "1"},
+                                                              {"header.max_zoom", "1"},
+                                                              {"name", "Edited world"},
+                                                              {"description", "gdal-world"}})
+        EXPECT_NE(std::find(keys.begin(), keys.end(), expected), keys.end()) << expected.first;
 }
 
 } // namespace

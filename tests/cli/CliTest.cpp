@@ -457,7 +457,9 @@ TEST(CliTest, TargetsThatOverlapTheStorageAreRefused)
         return sizes;
     };
     const std::map<std::string, std::uintmax_t> before = files();
-    ASSERT_EQ(before.size(), 21u);
+    // The 21 tiles and the source's description the copy kept beside them.
+    ASSERT_EQ(before.size(), 22u);
+    ASSERT_EQ(before.count("metadata.json"), 1u);
 
     const struct {
         const char* label;

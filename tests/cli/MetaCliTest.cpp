@@ -145,8 +145,8 @@ TEST(MetaCliTest, SetAndDeleteRoundTrip)
 }
 
 // copy carries the metadata between MBTiles files: a new target gets the
-// source's keys (the format requires "name"), a partial copy leaves out the
-// extent and zooms of the whole source, and a target keeps its own keys.
+// source's keys (the format requires "name"), a partial copy gets the
+// extent and zooms of what it copied, and a target keeps its own keys.
 TEST(MetaCliTest, CopyKeepsTheMetadataBetweenMbtilesFiles)
 {
     const std::string all = "bounds=-180,-85.0511287798066036,180,85.0511287798066036\ndescription=gdal-world\n"
@@ -159,8 +159,9 @@ TEST(MetaCliTest, CopyKeepsTheMetadataBetweenMbtilesFiles)
     };
     const std::vector<Case> cases = {
         {"a new file", {}, nullptr, all},
-        {"a partial copy", {"--z", "0-1"}, nullptr,
-         "description=gdal-world\nformat=jpg\nname=Ulmora test world\ntype=overlay\nversion=1.1\n"},
+        {"a partial copy", {"--z", "1-2", "--bbox", "10,10,20,20"}, nullptr,
+         "bounds=0,0,180,85.0511287798\ncenter=90,42.5255643899,1\ndescription=gdal-world\nformat=jpg\nmaxzoom=2\n"
+         "minzoom=1\nname=Ulmora test world\ntype=overlay\nversion=1.1\n"},
         {"a target with its own name",
          {},
          "CREATE TABLE metadata (name TEXT, value TEXT); INSERT INTO metadata VALUES ('name', 'Mine');"
@@ -179,5 +180,110 @@ TEST(MetaCliTest, CopyKeepsTheMetadataBetweenMbtilesFiles)
         const Outcome outcome = RunCli(folder, arguments);
         ASSERT_EQ(outcome.code, 0) << outcome.err;
         EXPECT_EQ(Sql(target, "SELECT name || '=' || value FROM metadata ORDER BY name"), c.expected);
+    }
+}
+
+// copy puts the source's description into the target format's terms: the
+// keys expected in the target (as meta prints them, "key\tvalue") after one
+// copy or a chain of them, and keys that must not be there.
+TEST(MetaCliTest, CopyTranslatesTheMetadataBetweenFormats)
+{
+    const std::string pmtiles = FIXTURE_DIR "/pmtiles/";
+    struct Case {
+        const char* what;
+        std::string source;
+        std::vector<std::string> targets; // file names in the folder, copied one into the next
+        std::vector<std::string> options; // of the first copy
+        std::vector<std::string> expected;
+        std::vector<std::string> absent;
+        std::vector<std::string> set = {}; // KEY=VALUE set in a copy of an MBTiles source first
+    };
+    const std::vector<Case> cases = {
+        {"MBTiles into PMTiles: the header's extent, the rest as JSON members",
+         FIXTURE_DIR "/gdal-world.mbtiles", {"a.pmtiles"}, {},
+         {"header.min_zoom\t0\n", "header.max_zoom\t2\n", "header.bounds\t-180,-85.0511288,180,85.0511288\n",
+          "header.tile_type\tjpg\n", "\nname\tUlmora test world\n", "\ndescription\tgdal-world\n",
+          "\nversion\t1.1\n", "\ntype\toverlay\n"},
+         {"\nminzoom", "\nbounds"}},
+        {"MBTiles to PMTiles and back", FIXTURE_DIR "/gdal-world.mbtiles", {"a.pmtiles", "b.mbtiles"}, {},
+         {"\nname\tUlmora test world\n", "\ndescription\tgdal-world\n", "\nbounds\t-180,-85.0511288,180,85.0511288\n",
+          "\nminzoom\t0\n", "\nmaxzoom\t2\n", "\nformat\tjpg\n", "\ntype\toverlay\n"},
+         {"header."}},
+        {"PMTiles vector tiles into MBTiles: vector_layers in the json row", pmtiles + "test_fixture_1.pmtiles",
+         {"v.mbtiles"}, {},
+         {"format\tpbf\n", "\nname\ttest_fixture_1.pmtiles\n", "\nminzoom\t0\n", "\nmaxzoom\t0\n",
+          "\ngenerator\ttippecanoe v2.5.0\n", "\njson\t{\"vector_layers\":[{\"id\":\"test_fixture_1pmtiles\""},
+         {"\nvector_layers", "header."}},
+        {"vector tiles through MBTiles into PMTiles: json spread into members", pmtiles + "test_fixture_1.pmtiles",
+         {"v.mbtiles", "v.pmtiles"}, {},
+         {"header.tile_type\tmvt\n", "header.tile_compression\tgzip\n", "\nvector_layers\t[{\"id\":\"test_fixture_1pmtiles\"",
+          "\ntilestats\t{\"layerCount\":1", "\nname\ttest_fixture_1.pmtiles\n"},
+         {"\njson\t"}},
+        {"a PMTiles archive without JSON metadata, part of it", pmtiles + "stamen-toner-raster-z3.pmtiles",
+         {"s.mbtiles"}, {"--z", "2"},
+         {"name\tstamen-toner-raster-z3\n", "format\tpng\n", "minzoom\t2\n", "maxzoom\t2\n",
+          "bounds\t-180,-85.0511287798,180,85.0511287798\n"},
+         {}},
+        {"MapProxy's empty table: a name and the extent from the tiles", FIXTURE_DIR "/mapproxy-debug.mbtiles",
+         {"m.mbtiles"}, {},
+         {"name\tmapproxy-debug\n", "format\tpng\n", "minzoom\t0\n", "bounds\t-180,-85.0511287798,180,85.0511287798\n"},
+         {}},
+        {"GeoPackage contents into MBTiles", FIXTURE_DIR "/geopackage/world.gpkg", {"g.mbtiles"}, {},
+         {"name\tworld\n", "bounds\t-180,-85.0511287798,180,85.0511287798\n", "minzoom\t0\n", "maxzoom\t2\n"},
+         {"gpkg_"}},
+        {"a TMS tree's tilemapresource.xml into MBTiles", FIXTURE_DIR "/folders/gdal-tms", {"t.mbtiles"}, {},
+         {"name\tEurope\n", "bounds\t-10,33.3882986219,30,60\n", "minzoom\t0\n", "maxzoom\t3\n", "format\tpng\n"},
+         {"tilemapresource.", "\ndescription"}},
+        {"MBTiles into a new GeoPackage: name and text in its contents row", FIXTURE_DIR "/gdal-world.mbtiles",
+         {"w.gpkg"}, {},
+         {"gpkg_contents.identifier\tUlmora test world\n", "gpkg_contents.description\tgdal-world\n",
+          "gpkg_contents.min_x\t-20037508.34278", "gpkg_contents.max_y\t20037508.34278",
+          "gpkg_tile_matrix.zoom_level\t0,1,2\n"},
+         {"\nname\t", "\nattribution"}},
+        {"PMTiles through a GeoPackage into MBTiles", pmtiles + "stamen-toner-raster-z3.pmtiles",
+         {"s.gpkg", "s.mbtiles"}, {"--z", "1-2", "--bbox", "10,10,20,20"},
+         {"\nname\tstamen-toner-raster-z3\n", "\nbounds\t0,0,180,85.0511287798\n", "\nminzoom\t1\n",
+          "\nmaxzoom\t2\n", "\nformat\tpng\n"},
+         {"gpkg_"}},
+        {"attribution through every format that holds it", FIXTURE_DIR "/gdal-world.mbtiles",
+         {"a.pmtiles", "tree", "b.mbtiles"}, {},
+         {"\nname\tUlmora test world\n", "\ndescription\tgdal-world\n", "\nattribution\t© Ulmora \"test\"\n",
+          "\nbounds\t-180,-85.0511288,180,85.0511288\n", "\nminzoom\t0\n", "\nmaxzoom\t2\n"},
+         {"\nscheme", "header."}, {"attribution=© Ulmora \"test\""}},
+        {"MBTiles through a GeoPackage into PMTiles", FIXTURE_DIR "/gdal-world.mbtiles", {"w.gpkg", "w.pmtiles"}, {},
+         {"\nname\tUlmora test world\n", "\ndescription\tgdal-world\n", "header.min_zoom\t0\n",
+          "header.max_zoom\t2\n", "header.bounds\t-180,-85.0511288,180,85.0511288\n"},
+         {"gpkg_"}},
+        {"MBTiles into a z/x/y tree and on into PMTiles", FIXTURE_DIR "/gdal-world.mbtiles", {"tree", "f.pmtiles"}, {},
+         {"\nname\tUlmora test world\n", "\ndescription\tgdal-world\n",
+          "header.bounds\t-180,-85.0511288,180,85.0511288\n", "header.max_zoom\t2\n"},
+         {"\nscheme"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        std::string from = c.source;
+        if (!c.set.empty()) {
+            from = folder.File("source.mbtiles");
+            fs::copy_file(c.source, from);
+            for (const std::string& change : c.set)
+                ASSERT_EQ(RunCli(folder, {"meta", from, "--set", change}).code, 0) << change;
+        }
+        for (std::size_t i = 0; i < c.targets.size(); ++i) {
+            const std::string into = folder.File(c.targets[i]);
+            std::vector<std::string> arguments = {"copy", from, into};
+            if (i == 0)
+                arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+            const Outcome copied = RunCli(folder, arguments);
+            ASSERT_EQ(copied.code, 0) << from << " -> " << into << ": " << copied.err;
+            from = into;
+        }
+        const Outcome outcome = RunCli(folder, {"meta", from});
+        ASSERT_EQ(outcome.code, 0) << outcome.err;
+        const std::string out = "\n" + outcome.out;
+        for (const std::string& text : c.expected)
+            EXPECT_NE(out.find(text), std::string::npos) << "missing " << text << " in\n" << outcome.out;
+        for (const std::string& text : c.absent)
+            EXPECT_EQ(out.find(text), std::string::npos) << "unexpected " << text << " in\n" << outcome.out;
     }
 }

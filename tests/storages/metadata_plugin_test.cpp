@@ -214,6 +214,110 @@ TEST(MetadataExtension, GeoPackageReadsItsPyramidsRows) {
     }
 }
 
+// An archive's header fields and JSON members, and a tile tree's
+// descriptions, as other tools wrote them; neither read nor written keys
+// change the tree's reading (a written metadata.json keeps its row order).
+TEST(MetadataExtension, PmtilesAndFoldersReadWhatOtherToolsWrote) {
+    struct Case {
+        const char* plugin;
+        std::string path;
+        Entries expected;
+    };
+    const Entries stamenHeader = {
+        {"header.min_zoom", "0"},          {"header.max_zoom", "3"},          {"header.bounds", "-180,-85,180,85"},
+        {"header.center", "0,0,0"},        {"header.tile_type", "png"},       {"header.tile_compression", "none"},
+        {"header.addressed_tiles", "85"},  {"header.tile_entries", "84"},     {"header.tile_contents", "80"},
+        {"header.clustered", "true"}};
+    const Case cases[] = {
+        {PMTILES_PLUGIN, FIXTURE_DIR "/pmtiles/stamen-toner-raster-z3.pmtiles", stamenHeader},
+        {PMTILES_PLUGIN,
+         FIXTURE_DIR "/pmtiles/test_fixture_1.pmtiles",
+         {{"header.min_zoom", "0"},
+          {"header.max_zoom", "0"},
+          {"header.bounds", "0,0,0.9999999,1"},
+          {"header.center", "0,0,0"},
+          {"header.tile_type", "mvt"},
+          {"header.tile_compression", "gzip"},
+          {"header.addressed_tiles", "1"},
+          {"header.tile_entries", "1"},
+          {"header.tile_contents", "1"},
+          {"header.clustered", "false"},
+          {"name", "test_fixture_1.pmtiles"},
+          {"description", "test_fixture_1.pmtiles"},
+          {"version", "2"},
+          {"type", "overlay"},
+          {"generator", "tippecanoe v2.5.0"},
+          {"generator_options", "./tippecanoe -zg -o test_fixture_1.pmtiles --force"},
+          {"vector_layers",
+           "[{\"id\":\"test_fixture_1pmtiles\",\"description\":\"\",\"minzoom\":0,\"maxzoom\":0,\"fields\":{}}]"},
+          {"tilestats", "{\"layerCount\":1,\"layers\":[{\"layer\":\"test_fixture_1pmtiles\",\"count\":1,"
+                        "\"geometry\":\"Polygon\",\"attributeCount\":0,\"attributes\":[]}]}"}}},
+        {FOLDER_PLUGIN,
+         FIXTURE_DIR "/folders/gdal-tms",
+         {{"tilemapresource.title", "Europe"},
+          {"tilemapresource.srs", "EPSG:3857"},
+          {"tilemapresource.bounding_box", "-10.00000000000000,33.38829862187309,30.00000000000000,59.99999999999999"},
+          {"tilemapresource.origin", "-10.00000000000000,33.38829862187309"},
+          {"tilemapresource.tile_size", "256"},
+          {"tilemapresource.tile_format", "png"},
+          {"tilemapresource.mime_type", "image/png"},
+          {"tilemapresource.zoom_levels", "0,1,2,3"}}},
+        {FOLDER_PLUGIN, FIXTURE_DIR "/folders/gdal-xyz", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const MetadataExtension* table = MetadataTable(c.plugin);
+        ASSERT_NE(table, nullptr);
+        LoadedPlugin plugin(c.plugin);
+        Action action(plugin);
+        ASSERT_TRUE(action.Open(c.path)) << action.ErrorText();
+        Entries entries;
+        EXPECT_EQ(Read(table, action, &entries), c.expected.empty() ? kEmpty : kDone) << action.ErrorText();
+        EXPECT_EQ(entries, c.expected);
+    }
+}
+
+TEST(MetadataExtension, FolderWritesAMetadataJsonThatKeepsTheRowOrder) {
+    const MetadataExtension* table = MetadataTable(FOLDER_PLUGIN);
+    ASSERT_NE(table, nullptr);
+    LoadedPlugin plugin(FOLDER_PLUGIN);
+    struct Case {
+        const char* layout; // given in the path of the first open
+        const char* notice; // of the reopened tree
+        Entries marker;     // what the TMS marker written with the plates says
+    };
+    const Case cases[] = {{"xyz", "layout: xyz, rows from the top (metadata.json)", {}},
+                          {"tms", "layout: tms, rows from the bottom (tilemapresource.xml)",
+                           {{"tilemapresource.srs", "EPSG:3857"}}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.layout);
+        TempDir dir;
+        const std::string tree = dir / "tree";
+        std::filesystem::create_directory(tree);
+        {
+            Action action(plugin);
+            ASSERT_TRUE(action.Open(tree + "?layout=" + c.layout)) << action.ErrorText();
+            ASSERT_EQ(action.Store("tq", std::string("\x89PNG\r\n\x1a\n", 8)), kDone) << action.ErrorText();
+            EXPECT_EQ(table->WriteMetadata(action.Raw(), "name", "Tree"), kDone) << action.ErrorText();
+            EXPECT_EQ(table->WriteMetadata(action.Raw(), "bounds", "-180,0,0,85"), kDone);
+            EXPECT_EQ(table->WriteMetadata(action.Raw(), "absent", nullptr), kEmpty);
+            EXPECT_EQ(table->WriteMetadata(action.Raw(), "tilemapresource.title", "x"), kFailed);
+        }
+        Action action(plugin);
+        ASSERT_TRUE(action.Open(tree)) << action.ErrorText();
+        std::vector<Plate> plates;
+        EXPECT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+        ASSERT_EQ(plates.size(), 1u);
+        EXPECT_EQ(plates[0].name, "tq");
+        EXPECT_EQ(action.ErrorText(), c.notice);
+        Entries entries;
+        EXPECT_EQ(Read(table, action, &entries), kDone);
+        Entries expected = {{"name", "Tree"}, {"scheme", c.layout}, {"bounds", "-180,0,0,85"}};
+        expected.insert(expected.end(), c.marker.begin(), c.marker.end());
+        EXPECT_EQ(entries, expected);
+    }
+}
+
 // The pyramid's row of gpkg_contents as SQLite has it: the oracle.
 Entries SqlContents(const std::string& path, const std::string& pyramid) {
     SqliteDb db(path);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <dlfcn.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -421,6 +422,78 @@ TEST_F(PmtilesWrite, LeavesNoArchiveNorTemporaryFileWhenTheWriteDoesNotFinish) {
         std::vector<Plate> plates;
         EXPECT_EQ(action.Enumerate(&plates), static_cast<uint32_t>(Empty));
     }
+}
+
+} // namespace
+} // namespace storage_test
+
+namespace storage_test {
+namespace {
+
+// The metadata extension's table of the plugin, found as the program finds it.
+const MetadataExtension* PmtilesMetadata() {
+    void* handle = dlopen(PMTILES_PLUGIN, RTLD_NOW | RTLD_LOCAL);
+    auto query = handle ? reinterpret_cast<QueryPluginExtensionFn>(dlsym(handle, "QueryPluginExtension")) : nullptr;
+    return query ? static_cast<const MetadataExtension*>(query(ULMORA_METADATA_EXTENSION)) : nullptr;
+}
+
+// Keys written into a new archive: the header's bounds and center as
+// given, the rest as JSON members in their order (an array as JSON), as the
+// reference reader reads them; keys the tiles decide, malformed extents and
+// an existing archive are refused.
+TEST_F(PmtilesWrite, WritesTheGivenMetadataForTheReferenceReader) {
+    const MetadataExtension* table = PmtilesMetadata();
+    ASSERT_NE(table, nullptr);
+    ASSERT_NE(table->WriteMetadata, nullptr);
+    const Tiles source = ReadStorage(MBTILES_PLUGIN, FIXTURE_DIR "/mapproxy-debug.mbtiles");
+    const std::string path = dir_ / "described.pmtiles";
+    WriteFile(path, "");
+    struct Step {
+        const char* key;
+        const char* value; // null: delete
+        uint32_t result;
+    };
+    const Step steps[] = {
+        {"name", "World", kDone},
+        {"type", "overlay", kDone},
+        {"description", "Test", kDone},
+        {"attribution", "\u00a9 OSM \"contributors\"", kDone},
+        {"bounds", "-10,-20,30,40", kDone},
+        {"center", "5,10,3", kDone},
+        {"vector_layers", "[{\"id\":\"a\"}]", kDone},
+        {"version", "[1.1", kDone}, // not JSON: a string
+        {"type", nullptr, kDone},
+        {"type", nullptr, Empty},
+        {"minzoom", "3", kFailed},
+        {"header.tile_type", "png", kFailed},
+        {"bounds", "-10,-20,30", kFailed},
+        {"center", "5,95", kFailed},
+    };
+    {
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+        for (const Step& step : steps)
+            EXPECT_EQ(table->WriteMetadata(action.Raw(), step.key, step.value), step.result) << step.key;
+        for (const auto& [plate, bytes] : source)
+            ASSERT_EQ(action.Store(plate, bytes), kDone) << plate;
+    }
+    const Reference reference = ReadWithReference(path, {}, dir_);
+    ASSERT_TRUE(reference.ran);
+    EXPECT_EQ(reference.metadata, "{\"format\":\"png\",\"name\":\"World\",\"description\":\"Test\","
+                                  "\"attribution\":\"\u00a9 OSM \\\"contributors\\\"\",\"vector_layers\":[{\"id\":\"a\"}],"
+                                  "\"version\":\"[1.1\"}");
+    const std::string& h = reference.header;
+    const std::pair<const char*, double> fields[] = {{"minLon", -10}, {"minLat", -20}, {"maxLon", 30},
+                                                     {"maxLat", 40},  {"centerLon", 5}, {"centerLat", 10},
+                                                     {"centerZoom", 3}};
+    for (const auto& [field, value] : fields)
+        EXPECT_NEAR(JsonNumber(h, field), value, 1e-7) << field << " in " << h;
+
+    // Written whole: the finished archive's keys stay as they are.
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+    EXPECT_EQ(table->WriteMetadata(action.Raw(), "name", "Other"), kFailed);
+    EXPECT_NE(action.ErrorText().find("written whole"), std::string::npos) << action.ErrorText();
 }
 
 } // namespace

@@ -49,10 +49,6 @@ int CheckContainerOf(Context& context, const std::string& storage, bool* damaged
 // The storage's metadata as info shows it (MetaCommand.cpp): lines of text,
 // or a JSON value (an object; null when the plugin cannot read it).
 std::string MetadataReport(StorageAction& action, bool json);
-// Copies the source's metadata keys that the target lacks, when both are of
-// one format and the target can hold them (MetaCommand.cpp). Failures are
-// said and logged; they fail no copy.
-void CopyMetadata(Context& context, StorageAction& from, StorageAction& into);
 int ListPlugins(Context& context);
 
 } // namespace cli

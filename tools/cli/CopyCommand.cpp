@@ -78,8 +78,6 @@ int Copy(Context& context)
         if (++shown <= 10)
             std::fprintf(stderr, "\r\033[Kulmora-cli: plate %s %s\n", name, OneLine(why).c_str());
     };
-    // Before the plates, so that the target's description is the source's.
-    CopyMetadata(context, *session.Connection().Action(), *into.action);
     QuietRunHost host;
     const PlateRunResult result = RunCopy(
         {*session.Connection().Action(), plates, selection, context.progress, session.Period(), host, nullptr},

@@ -103,40 +103,6 @@ std::string MetadataReport(StorageAction& action, bool json)
     return out;
 }
 
-void CopyMetadata(Context& context, StorageAction& from, StorageAction& into)
-{
-    // Keys are copied as they are only between storages of one format:
-    // translating them into another format's terms is not done yet.
-    if (!from.HasMetadata() || !into.CanWriteMetadata() ||
-        from.Plugin()->LibraryPath() != into.Plugin()->LibraryPath())
-        return;
-    StorageAction::MetadataEntries source;
-    StorageAction::MetadataEntries target;
-    if (from.ReadMetadata(&source) != Done)
-        return;
-    if (into.ReadMetadata(&target) == Failed)
-        return;
-    // A selection copies part of the plates: the extent and zooms of the
-    // whole source would describe plates the target has not got.
-    const bool partial = !context.options.filter.Empty();
-    int kept = 0;
-    for (const auto& [key, value] : source) {
-        const bool extent = key == "bounds" || key == "center" || key == "minzoom" || key == "maxzoom";
-        // The target's own keys stay as they are.
-        const bool present = std::any_of(target.begin(), target.end(), [&](const auto& entry) { return entry.first == key; });
-        if ((partial && extent) || present)
-            continue;
-        if (into.WriteMetadata(key.c_str(), value.c_str()) != Done) {
-            Fail(kExitDone, Format("cannot copy the metadata key \"%s\": %s", key.c_str(), ErrorText(kCurrentError).c_str()));
-            continue;
-        }
-        target.emplace_back(key, value);
-        ++kept;
-    }
-    if (kept > 0)
-        Log("Metadata keys copied: %d", kept);
-}
-
 int Meta(Context& context)
 {
     const Options& options = context.options;
