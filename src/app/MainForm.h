@@ -117,6 +117,8 @@ public:
     QAction* I1;
     QAction* L1;
     QAction* B1;
+    QAction* D1; // Duplicates
+    QAction* K1; // Blank
     QSplitter* splitter;
     QWidget* listArea;
     QHeaderView* header;
@@ -237,6 +239,10 @@ private:
     void L1Click();
     // Selects the plates that are empty, cannot be decoded or are not 256 x 256.
     void B1Click();
+    // Select -> Duplicates and Blank (MainFormSame.cpp): among every plate,
+    // those whose bytes equal an earlier one's, and those of one colour.
+    void D1Click();
+    void K1Click();
     // The coverage map: shown instead of the preview, its grid built with
     // the progress window, and the area dragged on it selected.
     void btnCoverageClick();
