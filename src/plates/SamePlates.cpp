@@ -14,10 +14,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 namespace {
 
 uint64_t Xxh3(const void* data, std::size_t size) { return XXH3_64bits(data, size); }
+
+// The first pass keeps at most this many plates (beside their bytes): the
+// table's own memory stays bounded too.
+constexpr std::size_t kMaxKeptPlates = std::size_t{1} << 18;
 
 // One plate of the first pass: what it is grouped by, and where it is.
 struct Hashed {
@@ -119,7 +124,7 @@ bool BitmapOneColour(const ImageBitmap& bitmap)
 
 } // namespace
 
-SameResult FindDuplicatePlates(const SameScan& scan, PlateHash hash)
+SameResult FindDuplicatePlates(const SameScan& scan, PlateHash hash, std::size_t keepBytes)
 {
     if (hash == nullptr)
         hash = &Xxh3;
@@ -129,7 +134,19 @@ SameResult FindDuplicatePlates(const SameScan& scan, PlateHash hash)
     scan.operation.SetAbortable(true);
     OperationEnd end(scan.operation);
 
-    // First pass: every plate read once and hashed; 16 bytes a plate.
+    // First pass, in list order: every plate read once and hashed. The first
+    // plate of each hash is kept, while `keepBytes` last, and every later
+    // plate of its hash is compared with it at once; caches repeat a few
+    // contents (sea, land, nothing) millions of times, and those plates
+    // need no second reading. The rest wait for the second pass, 16 bytes a
+    // plate.
+    struct Kept {
+        uint32_t size;
+        bool matched;
+        std::size_t offset; // in `keptBytes`
+    };
+    std::unordered_map<uint64_t, Kept> keptByHash;
+    std::vector<uint8_t> keptBytes;
     std::vector<Hashed> hashed;
     hashed.reserve(static_cast<std::size_t>(result.selected));
     const char* const hashing = Translate("Look for duplicate plates...");
@@ -140,12 +157,31 @@ SameResult FindDuplicatePlates(const SameScan& scan, PlateHash hash)
             break;
         const void* data = nullptr;
         uint32_t size = 0;
-        if (ReadPlate(scan.action, item, &data, &size, result))
-            hashed.push_back({hash(data, size), size, index});
+        if (ReadPlate(scan.action, item, &data, &size, result)) {
+            const uint64_t value = hash(data, size);
+            const auto kept = keptByHash.find(value);
+            if (kept != keptByHash.end() && kept->second.size == size &&
+                std::memcmp(keptBytes.data() + kept->second.offset, data, size) == 0) {
+                result.found.push_back(index);
+                if (!kept->second.matched)
+                    ++result.sets;
+                kept->second.matched = true;
+            } else if (kept == keptByHash.end() && keptBytes.size() + size <= keepBytes &&
+                       keptByHash.size() < kMaxKeptPlates) {
+                // Whatever equals it has its hash, and is compared above.
+                keptByHash.emplace(value, Kept{size, false, keptBytes.size()});
+                const auto* bytes = static_cast<const uint8_t*>(data);
+                keptBytes.insert(keptBytes.end(), bytes, bytes + size);
+            } else {
+                hashed.push_back({value, size, index});
+            }
+        }
         ShowProgress(scan, hashing, item, ++done, result.selected);
         if (AbortPressed(scan, result))
             break;
     }
+    keptByHash = {};
+    keptBytes = {};
     if (!result.aborted) {
         std::sort(hashed.begin(), hashed.end(), [](const Hashed& a, const Hashed& b) {
             return a.hash != b.hash ? a.hash < b.hash : a.size != b.size ? a.size < b.size : a.index < b.index;
@@ -160,9 +196,10 @@ SameResult FindDuplicatePlates(const SameScan& scan, PlateHash hash)
                 candidates += static_cast<int>(j - i);
             i = j;
         }
-        // Second pass, a set of equal hashes at a time: each plate is
-        // compared with the bytes of the set's first plates (more than one
-        // only when different bytes share a hash).
+        // Second pass, a set of equal hashes at a time: each plate is read
+        // again and compared with the bytes of the set's first plates (more
+        // than one only when different bytes share a hash). These reads go
+        // in hash order, all over the storage: the kept plates spare them.
         const char* const comparing = Translate("Compare duplicate plates...");
         std::vector<std::vector<uint8_t>> kept;
         std::vector<bool> matched;

@@ -43,12 +43,18 @@ struct SameResult {
 // collisions with it.
 using PlateHash = uint64_t (*)(const void* data, std::size_t size);
 
+// How many bytes of plates the duplicates' first pass keeps to compare with.
+inline constexpr std::size_t kDuplicateKeepBytes = std::size_t{64} << 20;
+
 // Every plate of a set of equal plates but its first in list order: deleting
 // them keeps one copy of each. Plates are grouped by a hash of their bytes,
 // and a plate is found only after its bytes were compared with the set's
-// first. Plates without data are left to "Broken plates". Memory: 16 bytes
-// a plate. Logs "Look for duplicates among %d plates..." and the summary.
-SameResult FindDuplicatePlates(const SameScan& scan, PlateHash hash = nullptr);
+// first: kept from the first reading (up to `keepBytes` of them), else read
+// again. Plates without data are left to "Broken plates". Memory: 16 bytes
+// a plate and the kept bytes. Logs "Look for duplicates among %d plates..."
+// and the summary.
+SameResult FindDuplicatePlates(const SameScan& scan, PlateHash hash = nullptr,
+                               std::size_t keepBytes = kDuplicateKeepBytes);
 
 // Whether a picture is of one colour: every pixel alike, and every fully
 // transparent pixel alike whatever its colour channels. A block the decoder

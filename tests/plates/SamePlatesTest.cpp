@@ -47,11 +47,13 @@ public:
 };
 
 uint64_t OneHash(const void*, std::size_t) { return 42; }
-uint64_t SizeHash(const void*, std::size_t size) { return size / 4096; }
+// Plates of one size collide, among them the random pair and the set it mimics.
+uint64_t SizeHash(const void*, std::size_t size) { return size; }
 
 struct HashCase {
     const char* label;
     PlateHash hash;
+    std::size_t keepBytes; // 0: every plate compared is read again
 };
 
 void PrintTo(const HashCase& c, std::ostream* out) { *out << c.label; }
@@ -122,7 +124,8 @@ TEST_P(SamePlatesTest, FindsAllButTheFirstOfEachOfSqlitesSets)
     ASSERT_EQ(sets.size(), 10u) << "the fixture's sets: 4 + 2 + 2 + 2 plates";
     ListSelection every(lister.plates.Count());
     every.SelectAll();
-    const SameResult result = FindDuplicatePlates({*action, lister.plates, every, operation, period}, GetParam().hash);
+    const SameResult result =
+        FindDuplicatePlates({*action, lister.plates, every, operation, period}, GetParam().hash, GetParam().keepBytes);
     EXPECT_FALSE(result.aborted);
     EXPECT_EQ(result.sets, 4);
     EXPECT_EQ(result.unreadable, 0);
@@ -147,8 +150,12 @@ TEST_P(SamePlatesTest, FindsAllButTheFirstOfEachOfSqlitesSets)
 }
 
 INSTANTIATE_TEST_SUITE_P(Hashes, SamePlatesTest,
-                         ::testing::Values(HashCase{"Xxh3", nullptr}, HashCase{"EveryPlateCollides", &OneHash},
-                                           HashCase{"SizesCollide", &SizeHash}),
+                         ::testing::Values(HashCase{"Xxh3", nullptr, kDuplicateKeepBytes},
+                                           HashCase{"Xxh3ReadAgain", nullptr, 0},
+                                           HashCase{"EveryPlateCollides", &OneHash, kDuplicateKeepBytes},
+                                           HashCase{"EveryPlateCollidesReadAgain", &OneHash, 0},
+                                           HashCase{"SizesCollide", &SizeHash, kDuplicateKeepBytes},
+                                           HashCase{"SizesCollideReadAgain", &SizeHash, 0}),
                          [](const ::testing::TestParamInfo<HashCase>& param) { return param.param.label; });
 
 TEST_F(SamePlatesTest, AnAbortedSearchFindsNothing)
@@ -158,7 +165,7 @@ TEST_F(SamePlatesTest, AnAbortedSearchFindsNothing)
     for (int at : {5, 25}) { // in the hashing pass, and among the comparisons
         operation.abortAt = {at};
         operation.abortQueries = 0;
-        const SameResult result = FindDuplicatePlates({*action, lister.plates, every, operation, period});
+        const SameResult result = FindDuplicatePlates({*action, lister.plates, every, operation, period}, nullptr, 0);
         EXPECT_TRUE(result.aborted) << at;
         EXPECT_TRUE(result.found.empty()) << at;
         EXPECT_EQ(result.sets, 0);
