@@ -2,14 +2,17 @@
 # Select -> Duplicates and Blank over every plate of an MBTiles file
 # (bench/plates/same_plates), against `sqlite3 FILE "SELECT tile_data FROM
 # tiles"` reading the same tiles, in the same run, alternating; and the
-# plugin reading every plate once (mode read). Prints per run and as medians
-# the wall seconds of each, the ratio to sqlite3, what was found, and the
-# peak resident memory (in all and above what the listed process held).
+# plugin reading every plate once by name, as every plate command does (mode
+# read). Prints per run and as medians the wall seconds of each, the ratio
+# to sqlite3; per run also the CPU seconds (user + system, which a busy
+# machine disturbs less), what was found, and the peak resident memory (in
+# all and above what the listed process held).
 # Everything reads the file from the page cache (the first run warms it).
 #
 # The file is bench/run-10m.sh's plain one (zoom 0-11 in full, the rest at
 # zoom 12, zero blobs of 20 to 69 bytes: 50 distinct contents, so that every
-# plate but 50 is a duplicate and is read twice: the worst case), kept in
+# plate but 50 is a duplicate: the first pass compares them with the kept
+# first plates, and nothing is read twice), kept in
 # build-bench/mbtiles-10m/ and made with the same SQL when missing; --tiles N
 # makes and uses a file of N tiles instead; --distinct gives every tile bytes
 # of its own (the best case: nothing is read twice). --blank also times Blank on a
@@ -68,12 +71,12 @@ fi
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 ratio() { echo "scale=2; $1 / $2" | bc; }
-seconds() { # command...: wall seconds
-    local start end
+seconds() { # command...: wall and CPU seconds
+    local start end cpu
     start=$(date +%s.%N)
-    "$@" >/dev/null
+    cpu=$( { /usr/bin/time -f "%U %S" "$@" >/dev/null; } 2>&1 | tail -1 | awk '{ print $1 + $2 }')
     end=$(date +%s.%N)
-    echo "$end - $start" | bc
+    echo "$(echo "$end - $start" | bc) $cpu"
 }
 
 # One file: sqlite3, read, duplicates (and blank with $2 = 1), $runs times.
@@ -85,16 +88,17 @@ measure() {
     sqlite3 "$file" "SELECT tile_data FROM tiles" >/dev/null # warms the page cache
     local -A all=()
     for ((run = 1; run <= runs; ++run)); do
-        local base line
-        base=$(seconds sqlite3 "$file" "SELECT tile_data FROM tiles")
+        local base base_cpu line
+        read -r base base_cpu <<<"$(seconds sqlite3 "$file" "SELECT tile_data FROM tiles")"
         all[sqlite]+="$base "
-        printf "run %d: sqlite3 %.2f s" "$run" "$base"
+        printf "run %d: sqlite3 %.2f s (CPU %.2f s)" "$run" "$base" "$base_cpu"
         for mode in "${modes[@]}"; do
             line=$("$tool" "$mode" "$plugin" "$file")
-            read -r _ secs found sets plates peak above <<<"$line"
+            read -r _ secs cpu found sets plates peak above <<<"$line"
             all[$mode]+="$secs "
-            printf ", %s %.2f s (%sx; %s found, %s sets, peak %s MB, %s MB above the listing)" "$mode" "$secs" \
-                "$(ratio "$secs" "$base")" "$found" "$sets" "$peak" "$above"
+            printf ", %s %.2f s (%sx; CPU %.2f s, %sx; %s found, %s sets, peak %s MB, %s MB above the listing)" \
+                "$mode" "$secs" "$(ratio "$secs" "$base")" "$cpu" "$(ratio "$cpu" "$base_cpu")" "$found" "$sets" \
+                "$peak" "$above"
         done
         echo
     done

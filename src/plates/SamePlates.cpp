@@ -14,15 +14,63 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_map>
 
 namespace {
 
 uint64_t Xxh3(const void* data, std::size_t size) { return XXH3_64bits(data, size); }
 
-// The first pass keeps at most this many plates (beside their bytes): the
-// table's own memory stays bounded too.
-constexpr std::size_t kMaxKeptPlates = std::size_t{1} << 18;
+// The first plates the first pass keeps, by hash: open addressing in a table
+// twice as large as it may fill, so that the lookup of every plate (mostly
+// missing, in a cache of distinct plates) touches one slot or a few.
+class KeptPlates {
+public:
+    struct Slot {
+        uint64_t hash = 0;
+        std::size_t offset = 0; // in Bytes()
+        uint32_t size = 0;
+        bool used = false;
+        bool matched = false;
+    };
+    static constexpr std::size_t kMaxPlates = std::size_t{1} << 16;
+
+    // The slot of `hash`: used when a plate of that hash is kept, else the
+    // free slot it would take.
+    Slot& Find(uint64_t hash)
+    {
+        if (slots_.empty())
+            slots_.resize(kMaxPlates * 2);
+        std::size_t at = static_cast<std::size_t>(hash ^ (hash >> 29)) & (slots_.size() - 1);
+        while (slots_[at].used && slots_[at].hash != hash)
+            at = (at + 1) & (slots_.size() - 1);
+        return slots_[at];
+    }
+    // Keeps a plate in `slot` (free, from Find) when there is room.
+    bool Keep(Slot& slot, uint64_t hash, const void* data, uint32_t size, std::size_t limit)
+    {
+        if (count_ >= kMaxPlates || bytes_.size() + size > limit)
+            return false;
+        slot = {hash, bytes_.size(), size, true, false};
+        const auto* first = static_cast<const uint8_t*>(data);
+        bytes_.insert(bytes_.end(), first, first + size);
+        ++count_;
+        return true;
+    }
+    bool Equal(const Slot& slot, const void* data, uint32_t size) const
+    {
+        return slot.size == size && std::memcmp(bytes_.data() + slot.offset, data, size) == 0;
+    }
+    void Clear()
+    {
+        slots_ = {};
+        bytes_ = {};
+        count_ = 0;
+    }
+
+private:
+    std::vector<Slot> slots_;
+    std::vector<uint8_t> bytes_;
+    std::size_t count_ = 0;
+};
 
 // One plate of the first pass: what it is grouped by, and where it is.
 struct Hashed {
@@ -140,13 +188,7 @@ SameResult FindDuplicatePlates(const SameScan& scan, PlateHash hash, std::size_t
     // contents (sea, land, nothing) millions of times, and those plates
     // need no second reading. The rest wait for the second pass, 16 bytes a
     // plate.
-    struct Kept {
-        uint32_t size;
-        bool matched;
-        std::size_t offset; // in `keptBytes`
-    };
-    std::unordered_map<uint64_t, Kept> keptByHash;
-    std::vector<uint8_t> keptBytes;
+    KeptPlates kept;
     std::vector<Hashed> hashed;
     hashed.reserve(static_cast<std::size_t>(result.selected));
     const char* const hashing = Translate("Look for duplicate plates...");
@@ -159,29 +201,23 @@ SameResult FindDuplicatePlates(const SameScan& scan, PlateHash hash, std::size_t
         uint32_t size = 0;
         if (ReadPlate(scan.action, item, &data, &size, result)) {
             const uint64_t value = hash(data, size);
-            const auto kept = keptByHash.find(value);
-            if (kept != keptByHash.end() && kept->second.size == size &&
-                std::memcmp(keptBytes.data() + kept->second.offset, data, size) == 0) {
+            KeptPlates::Slot& slot = kept.Find(value);
+            if (slot.used && kept.Equal(slot, data, size)) {
                 result.found.push_back(index);
-                if (!kept->second.matched)
+                if (!slot.matched)
                     ++result.sets;
-                kept->second.matched = true;
-            } else if (kept == keptByHash.end() && keptBytes.size() + size <= keepBytes &&
-                       keptByHash.size() < kMaxKeptPlates) {
-                // Whatever equals it has its hash, and is compared above.
-                keptByHash.emplace(value, Kept{size, false, keptBytes.size()});
-                const auto* bytes = static_cast<const uint8_t*>(data);
-                keptBytes.insert(keptBytes.end(), bytes, bytes + size);
-            } else {
+                slot.matched = true;
+            } else if (slot.used || !kept.Keep(slot, value, data, size, keepBytes)) {
                 hashed.push_back({value, size, index});
             }
+            // A kept plate needs no second reading: whatever equals it has
+            // its hash, and is compared above.
         }
         ShowProgress(scan, hashing, item, ++done, result.selected);
         if (AbortPressed(scan, result))
             break;
     }
-    keptByHash = {};
-    keptBytes = {};
+    kept.Clear();
     if (!result.aborted) {
         std::sort(hashed.begin(), hashed.end(), [](const Hashed& a, const Hashed& b) {
             return a.hash != b.hash ? a.hash < b.hash : a.size != b.size ? a.size < b.size : a.index < b.index;
@@ -201,7 +237,7 @@ SameResult FindDuplicatePlates(const SameScan& scan, PlateHash hash, std::size_t
         // than one only when different bytes share a hash). These reads go
         // in hash order, all over the storage: the kept plates spare them.
         const char* const comparing = Translate("Compare duplicate plates...");
-        std::vector<std::vector<uint8_t>> kept;
+        std::vector<std::vector<uint8_t>> firsts;
         std::vector<bool> matched;
         done = 0;
         for (std::size_t i = 0; i < hashed.size() && !result.aborted;) {
@@ -212,7 +248,7 @@ SameResult FindDuplicatePlates(const SameScan& scan, PlateHash hash, std::size_t
                 i = j;
                 continue;
             }
-            kept.clear();
+            firsts.clear();
             matched.clear();
             for (std::size_t k = i; k < j; ++k) {
                 PlateItem item;
@@ -223,16 +259,16 @@ SameResult FindDuplicatePlates(const SameScan& scan, PlateHash hash, std::size_t
                 if (ReadPlate(scan.action, item, &data, &size, result)) {
                     const auto* bytes = static_cast<const uint8_t*>(data);
                     std::size_t same = 0;
-                    while (same < kept.size() &&
-                           !(kept[same].size() == size && std::memcmp(kept[same].data(), bytes, size) == 0))
+                    while (same < firsts.size() &&
+                           !(firsts[same].size() == size && std::memcmp(firsts[same].data(), bytes, size) == 0))
                         ++same;
-                    if (same < kept.size()) {
+                    if (same < firsts.size()) {
                         result.found.push_back(hashed[k].index);
                         if (!matched[same])
                             ++result.sets;
                         matched[same] = true;
                     } else {
-                        kept.emplace_back(bytes, bytes + size);
+                        firsts.emplace_back(bytes, bytes + size);
                         matched.push_back(false);
                     }
                 }
