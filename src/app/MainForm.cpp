@@ -402,6 +402,7 @@ void TMainForm::CreateMenu()
     connect(mnuPluginsEdit, &QAction::triggered, this, Command<&TMainForm::mnuPluginsEditClick>());
     connect(mnuSaveCfg, &QAction::triggered, this, Command<&TMainForm::mnuSaveCfgClick>());
     connect(mnuExit, &QAction::triggered, this, Command<&TMainForm::mnuExitClick>());
+    CreateContainerMenu();
 }
 
 // The languages of the dictionary loaded from the program folder; without
@@ -461,6 +462,7 @@ void TMainForm::ApplyCaptions()
     mnuLang->setTitle(Tr("&L Languages"));
     mnuSaveCfg->setText(Tr("&S Save configuration..."));
     mnuExit->setText(Tr("&X Exit"));
+    ApplyContainerCaptions();
     if (cbPlugins->currentIndex() < 0)
         edtDesc->setPlainText(Tr("Not loaded"));
     if (BasePlugin* plugin = SelectedPlugin())

@@ -38,6 +38,7 @@ class BasePlugin;
 class BkList;
 class CustomBkList;
 class CoverageView;
+class StorageAction;
 struct GeoBox;
 class QPainter;
 
@@ -51,6 +52,10 @@ inline constexpr int kRightPanelWidth = 257; // design width of the preview pane
 inline constexpr int kFrameAllowance = 16;  // a window frame's borders, before it is known
 inline constexpr int kTitleAllowance = 40;  // the same with the title bar
 inline constexpr int kImageLabelHeight = 26; // the preview label's least height: two lines
+
+// The About box's line: the program's name and its version, the one the
+// build takes from the plugin contract's header.
+std::string AboutLine();
 
 class TMainForm : public QMainWindow, private BrowserView {
     Q_OBJECT
@@ -135,6 +140,8 @@ public:
     QMenu* mnuLang;
     QAction* mnuSaveCfg;
     QAction* mnuExit;
+    QAction* mnuCompact; // MainFormContainer.cpp
+    QAction* mnuAbout;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -243,6 +250,13 @@ private:
     // those whose bytes equal an earlier one's, and those of one colour.
     void D1Click();
     void K1Click();
+    // The storage's container (MainFormContainer.cpp): its menu entries and
+    // their captions, compacting it, and its check before the plates'.
+    void CreateContainerMenu();
+    void ApplyContainerCaptions();
+    void mnuCompactClick();
+    void mnuAboutClick();
+    void CheckContainerBeforePlates(StorageAction& action);
     // The coverage map: shown instead of the preview, its grid built with
     // the progress window, and the area dragged on it selected.
     void btnCoverageClick();

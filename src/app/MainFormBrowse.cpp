@@ -405,7 +405,11 @@ void TMainForm::L1Click()
 void TMainForm::B1Click()
 {
     StorageAction* action = session_.Connection().Action();
-    if (action == nullptr || PlateCount() == 0)
+    if (action == nullptr)
+        return;
+    // The container first: a damaged one hides plates from the list.
+    CheckContainerBeforePlates(*action);
+    if (PlateCount() == 0)
         return;
     ListSelection every(PlateCount());
     every.SelectAll();

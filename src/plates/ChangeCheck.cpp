@@ -35,3 +35,14 @@ bool KeepDurableChanges(StorageAction& action, const PlateList& plates, std::vec
     std::erase_if(*indices, [&](int index) { return !AsChanged(action, plates, index, kind); });
     return true;
 }
+
+uint64_t ListedBytes(const PlateList& plates, const std::vector<int>& indices)
+{
+    uint64_t bytes = 0;
+    for (int index : indices) {
+        PlateItem item;
+        if (plates.At(index, &item))
+            bytes += item.size;
+    }
+    return bytes;
+}

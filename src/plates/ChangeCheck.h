@@ -7,6 +7,7 @@
 // makes every change answered Done durable or lost, and opening it again
 // shows which.
 
+#include <cstdint>
 #include <vector>
 
 class PlateList;
@@ -23,3 +24,7 @@ enum class ChangeKind { Stored, Deleted };
 // error set and `indices` unchanged).
 bool KeepDurableChanges(StorageAction& action, const PlateList& plates, std::vector<int>* indices, ChangeKind kind,
                         bool someFailed);
+
+// The listed sizes of the plates at `indices` added up: the bytes a run
+// changed.
+uint64_t ListedBytes(const PlateList& plates, const std::vector<int>& indices);

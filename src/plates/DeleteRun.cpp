@@ -54,6 +54,7 @@ public:
             result.errors += undone;
             result.done -= undone;
         }
+        result.bytes = ListedBytes(run_.plates, deleted_);
     }
 
 private:

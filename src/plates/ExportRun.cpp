@@ -326,6 +326,7 @@ bool Exporter::ExportPlate(const PlateItem& plate, int index)
         return static_cast<int>(pendingMoves_.size()) < kMoveBatch || FlushMoves();
     }
     ++result.done;
+    result.bytes += plate.size;
     return true;
 }
 
@@ -387,6 +388,9 @@ bool Exporter::FlushMoves()
         if (run_.action.Write(name, nullptr, 0, WriteModeDelete) == Done) {
             ++result.done;
             moved_.push_back(indices[i]);
+            PlateItem item;
+            if (run_.plates.At(indices[i], &item))
+                result.bytes += item.size;
             continue;
         }
         if (!Failure(Format("Error delete %s plate", name),
@@ -414,6 +418,7 @@ void Exporter::CheckMoves()
     Log(Translate("%d plates answered deleted are still in the storage: their batch failed"), undone);
     result.errors += undone;
     result.done -= undone;
+    result.bytes = ListedBytes(run_.plates, moved_);
 }
 
 // The export's step in the shared loop over the selected plates.

@@ -54,7 +54,7 @@ struct PlateRunResult {
     int selected = 0;
     int done = 0;          // plates exported (with Move: also deleted), deleted or copied
     int handled = 0;       // plates the run went through, done or not
-    uint64_t bytes = 0;    // copy: the data of the plates done
+    uint64_t bytes = 0;    // the data of the plates done (export and delete: their listed sizes)
     int undone = 0;        // answered done, then taken back by a batch that failed (counted in errors)
     int errors = 0;        // plates that failed
     int skipped = 0;       // plates left alone on purpose (an existing file kept)

@@ -28,10 +28,11 @@ std::string NormalizedLibraryPath(const char* path)
     return text;
 }
 
-// The plugin's metadata table, or null: a plugin without QueryPluginExtension,
-// or one whose answer is no table of this contract, has none and loads as
-// before.
-const MetadataExtension* FindMetadataExtension(platform::LibraryHandle module)
+// The table the plugin answers for `id`, or null: a plugin without
+// QueryPluginExtension, or one whose answer is no table of this contract,
+// has none and loads as before.
+template <typename Table>
+const Table* FindExtension(platform::LibraryHandle module, const char* id)
 {
     std::string ignored;
     auto queryExtension = reinterpret_cast<QueryPluginExtensionFn>(
@@ -39,12 +40,24 @@ const MetadataExtension* FindMetadataExtension(platform::LibraryHandle module)
     if (queryExtension == nullptr)
         return nullptr;
     const void* answer = nullptr;
-    CallForeign("QueryPluginExtension", [&] { answer = queryExtension(ULMORA_METADATA_EXTENSION); });
-    const auto* table = static_cast<const MetadataExtension*>(answer);
-    if (table == nullptr || table->magic != ULMORA_PLUGIN_MAGIC || table->size < sizeof(MetadataExtension) ||
-        table->ReadMetadata == nullptr)
+    CallForeign("QueryPluginExtension", [&] { answer = queryExtension(id); });
+    const auto* table = static_cast<const Table*>(answer);
+    if (table == nullptr || table->magic != ULMORA_PLUGIN_MAGIC || table->size < sizeof(Table))
         return nullptr;
     return table;
+}
+
+const MetadataExtension* FindMetadataExtension(platform::LibraryHandle module)
+{
+    const auto* table = FindExtension<MetadataExtension>(module, ULMORA_METADATA_EXTENSION);
+    return table != nullptr && table->ReadMetadata != nullptr ? table : nullptr;
+}
+
+const ContainerExtension* FindContainerExtension(platform::LibraryHandle module)
+{
+    const auto* table = FindExtension<ContainerExtension>(module, ULMORA_CONTAINER_EXTENSION);
+    return table != nullptr && table->CheckContainer != nullptr && table->MeasureSpace != nullptr ? table
+                                                                                                  : nullptr;
 }
 
 } // namespace
@@ -119,14 +132,17 @@ std::unique_ptr<StoragePlugin> LoadPlugin(const char* path, const PluginHostInfo
         return refuse();
     }
     const MetadataExtension* metadata = nullptr;
+    const ContainerExtension* container = nullptr;
     try {
         metadata = FindMetadataExtension(module);
+        container = FindContainerExtension(module);
     } catch (const CommandAbandoned&) {
         Log(Translate("Plugin %s faulted in %s; it is not called again"), libraryPath.c_str(), "QueryPluginExtension");
         throw;
     }
     auto plugin = std::make_unique<StoragePlugin>(module, info, std::move(libraryPath));
     plugin->SetMetadata(metadata);
+    plugin->SetContainer(container);
     if (info.Init != nullptr)
         plugin->Call("Init", [&] { info.Init(); });
     return plugin;
@@ -370,6 +386,96 @@ uint32_t StorageAction::WriteMetadata(const char* key, const char* value)
     uint32_t result = Failed;
     Plugin()->Call("WriteMetadata", [&] { result = Plugin()->Metadata()->WriteMetadata(Interface(), key, value); });
     return MapResult(result, false);
+}
+
+namespace {
+
+// Carries the program's progress handler and the findings through the
+// plugin's callback, which no exception may cross.
+struct ContainerReport {
+    const StorageAction::ContainerProgress* progress;
+    std::vector<std::string>* findings;
+    std::exception_ptr failure;
+
+    static uint32_t ULMORA_CALL Report(void* cookie, uint32_t done, uint32_t total, const char* finding)
+    {
+        auto* self = static_cast<ContainerReport*>(cookie);
+        if (self->failure)
+            return 0;
+        try {
+            if (finding != nullptr && self->findings != nullptr)
+                self->findings->emplace_back(finding);
+            return *self->progress && !(*self->progress)(done, total) ? 0 : 1;
+        } catch (...) {
+            self->failure = std::current_exception();
+            return 0;
+        }
+    }
+};
+
+} // namespace
+
+uint32_t StorageAction::CheckContainer(std::vector<std::string>* findings, const ContainerProgress& progress)
+{
+    findings->clear();
+    if (!HasContainer()) {
+        SetErrorText("%s", Translate("The plugin cannot check its container"));
+        return Failed;
+    }
+    if (!Usable())
+        return Failed;
+    ContainerReport report{&progress, findings, nullptr};
+    uint32_t result = Failed;
+    Plugin()->Call("CheckContainer",
+                   [&] { result = Plugin()->Container()->CheckContainer(Interface(), &ContainerReport::Report, &report); });
+    if (report.failure)
+        std::rethrow_exception(report.failure);
+    result &= kResultMask;
+    if (result == Done || result == Aborted)
+        return result;
+    FetchErrorText();
+    return Failed;
+}
+
+uint32_t StorageAction::MeasureSpace(uint64_t* fileBytes, uint64_t* freeBytes)
+{
+    *fileBytes = *freeBytes = 0;
+    if (!HasContainer()) {
+        SetErrorText("%s", Translate("The plugin cannot check its container"));
+        return Failed;
+    }
+    if (!Usable())
+        return Failed;
+    uint32_t result = Failed;
+    Plugin()->Call("MeasureSpace", [&] { result = Plugin()->Container()->MeasureSpace(Interface(), fileBytes, freeBytes); });
+    result &= kResultMask;
+    if (result == Done)
+        return Done;
+    FetchErrorText();
+    return Failed;
+}
+
+uint32_t StorageAction::ReclaimSpace(const ContainerProgress& progress, uint64_t* before, uint64_t* after)
+{
+    *before = *after = 0;
+    if (!CanReclaimSpace()) {
+        SetErrorText("%s", Translate("The storage's format keeps no free space to reclaim"));
+        return Failed;
+    }
+    if (!Usable())
+        return Failed;
+    ContainerReport report{&progress, nullptr, nullptr};
+    uint32_t result = Failed;
+    Plugin()->Call("ReclaimSpace", [&] {
+        result = Plugin()->Container()->ReclaimSpace(Interface(), &ContainerReport::Report, &report, before, after);
+    });
+    if (report.failure)
+        std::rethrow_exception(report.failure);
+    result &= kResultMask;
+    if (result == Done || result == Aborted)
+        return result;
+    FetchErrorText();
+    return Failed;
 }
 
 uint32_t ULMORA_CALL StorageAction::OnPlate(void* cookie, int32_t number, const char* name,

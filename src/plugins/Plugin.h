@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -53,6 +54,10 @@ public:
     // for a plugin without it (every plugin written before extensions were).
     const MetadataExtension* Metadata() const { return metadata_; }
     void SetMetadata(const MetadataExtension* table) { metadata_ = table; }
+    // The "ulmora.container/1" table the plugin answered at load time; null
+    // for a plugin without it (folders, plugins written before it).
+    const ContainerExtension* Container() const { return container_; }
+    void SetContainer(const ContainerExtension* table) { container_ = table; }
     std::size_t ActionCount() const { return actions_.size(); }
 
     // Replaces the previous notification; an empty one clears it.
@@ -101,6 +106,7 @@ private:
     platform::LibraryHandle module_;
     PluginInfo info_;
     const MetadataExtension* metadata_ = nullptr;
+    const ContainerExtension* container_ = nullptr;
     std::string libraryPath_;
     std::vector<std::unique_ptr<PluginAction>> actions_;
     DestroyNotification onDestroy_;
@@ -173,6 +179,21 @@ public:
     // Sets `key`, or deletes it when `value` is null: 0 Done, 1 Empty (a
     // deleted key was not there), 2 failure.
     uint32_t WriteMetadata(const char* key, const char* value);
+
+    // The storage's container, through the plugin's container extension.
+    // The progress handler gets (done, total; total 0: not known) and
+    // answers false to stop the work.
+    using ContainerProgress = std::function<bool(uint32_t done, uint32_t total)>;
+    bool HasContainer() const { return Plugin()->Container() != nullptr; }
+    bool CanReclaimSpace() const { return HasContainer() && Plugin()->Container()->ReclaimSpace != nullptr; }
+    // Checks the container; `findings` receives every problem found (none:
+    // sound). 0 Done (the check ran), 2 failure (reason in the last error;
+    // also for a plugin without the extension), 3 Aborted.
+    uint32_t CheckContainer(std::vector<std::string>* findings, const ContainerProgress& progress);
+    // The container's size and its free part: 0 Done or 2 failure.
+    uint32_t MeasureSpace(uint64_t* fileBytes, uint64_t* freeBytes);
+    // Gives the free part back: 0 Done, 2 failure, 3 Aborted (nothing changed).
+    uint32_t ReclaimSpace(const ContainerProgress& progress, uint64_t* before, uint64_t* after);
 
     // The plugin's text (GetErrorText) as it stands; after a listing that
     // succeeded, a notice such as rows it left out, else usually empty.

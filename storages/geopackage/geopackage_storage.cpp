@@ -166,6 +166,7 @@ bool Storage::Open(const char* path) {
         Close();
         return FailOpen(std::move(text));
     }
+    path_ = sqlite3_db_filename(db_, "main");
     lockWait_.Install(db_);
     Arm();
     sqlite3_progress_handler(db_, 10000, &Storage::Watchdog, this);

@@ -43,6 +43,10 @@ public:
     // can be changed (geopackage_metadata.cpp).
     uint32_t ReadMetadata(MetadataCallback callback, void* cookie);
     uint32_t WriteMetadata(const char* key, const char* value);
+    // The SQLite file itself: checked, measured, compacted (sqlite_container.h).
+    uint32_t CheckContainer(ContainerCallback callback, void* cookie);
+    uint32_t MeasureSpace(uint64_t* fileBytes, uint64_t* freeBytes);
+    uint32_t ReclaimSpace(ContainerCallback callback, void* cookie, uint64_t* before, uint64_t* after);
 
     // The pyramid (tile table) the plates come from.
     const std::string& Pyramid() const { return table_; }
@@ -84,6 +88,7 @@ private:
 
     sqlite3* db_ = nullptr;
     std::string fileName_; // for messages: the last path component
+    std::string path_;     // the database file, for the container's own connections
     std::string table_;
     bool readOnly_ = false;
     bool isView_ = false;

@@ -1,6 +1,7 @@
 // The GeoPackage storage plugin: plates are the tiles of the first tile
 // pyramid of a GeoPackage that is a Web-Mercator quadtree.
 #include "geopackage_storage.h"
+#include "container_glue.h"
 #include "metadata_glue.h"
 
 extern "C" ULMORA_PLUGIN_EXPORT const char* ULMORA_CALL QueryPluginInterface(const PluginHostInfo* host,
@@ -12,7 +13,9 @@ extern "C" ULMORA_PLUGIN_EXPORT const char* ULMORA_CALL QueryPluginInterface(con
 
 // The pyramid's description: its name, text and bounds can be changed; the
 // other columns are the format's own bookkeeping, which the plates' writes
-// keep up to date.
+// keep up to date. The SQLite file checked and compacted.
 extern "C" ULMORA_PLUGIN_EXPORT const void* ULMORA_CALL QueryPluginExtension(const char* id) {
+    if (storage_glue::ContainerGlue<geopackage::Storage, true>::Is(id))
+        return storage_glue::ContainerGlue<geopackage::Storage, true>::Table();
     return storage_glue::MetadataGlue<geopackage::Storage, true>::Query(id);
 }

@@ -43,6 +43,10 @@ public:
     // The metadata table's rows (mbtiles_metadata.cpp).
     uint32_t ReadMetadata(MetadataCallback callback, void* cookie);
     uint32_t WriteMetadata(const char* key, const char* value);
+    // The SQLite file itself: checked, measured, compacted (sqlite_container.h).
+    uint32_t CheckContainer(ContainerCallback callback, void* cookie);
+    uint32_t MeasureSpace(uint64_t* fileBytes, uint64_t* freeBytes);
+    uint32_t ReclaimSpace(ContainerCallback callback, void* cookie, uint64_t* before, uint64_t* after);
 
 private:
     // GetPlateData without its transaction handling.

@@ -1,5 +1,6 @@
 // The MBTiles storage plugin: plates are the tiles of an MBTiles file.
 #include "mbtiles_storage.h"
+#include "container_glue.h"
 #include "metadata_glue.h"
 
 extern "C" ULMORA_PLUGIN_EXPORT const char* ULMORA_CALL QueryPluginInterface(const PluginHostInfo* host,
@@ -9,7 +10,10 @@ extern "C" ULMORA_PLUGIN_EXPORT const char* ULMORA_CALL QueryPluginInterface(con
         SupportsWrite | SupportsList);
 }
 
-// The metadata table's rows, read and written.
+// The metadata table's rows, read and written; the SQLite file checked and
+// compacted.
 extern "C" ULMORA_PLUGIN_EXPORT const void* ULMORA_CALL QueryPluginExtension(const char* id) {
+    if (storage_glue::ContainerGlue<mbtiles::Storage, true>::Is(id))
+        return storage_glue::ContainerGlue<mbtiles::Storage, true>::Table();
     return storage_glue::MetadataGlue<mbtiles::Storage, true>::Query(id);
 }

@@ -1,6 +1,7 @@
 // The PMTiles storage plugin: plates are the tiles of a PMTiles version 3
 // archive. An existing archive is read; an empty file becomes a new archive,
 // written whole when the storage closes.
+#include "container_glue.h"
 #include "pmtiles_storage.h"
 
 extern "C" ULMORA_PLUGIN_EXPORT const char* ULMORA_CALL QueryPluginInterface(const PluginHostInfo* host,
@@ -8,4 +9,11 @@ extern "C" ULMORA_PLUGIN_EXPORT const char* ULMORA_CALL QueryPluginInterface(con
     return storage_glue::FillPluginInfo<pmtiles::Storage>(
         host, info, "PMTiles: map tiles in a PMTiles version 3 archive (new archives written whole)",
         SupportsList | SupportsWrite);
+}
+
+// The archive's directories checked; no free space to reclaim, as an archive
+// is written whole.
+extern "C" ULMORA_PLUGIN_EXPORT const void* ULMORA_CALL QueryPluginExtension(const char* id) {
+    using Container = storage_glue::ContainerGlue<pmtiles::Storage, false>;
+    return Container::Is(id) ? Container::Table() : nullptr;
 }

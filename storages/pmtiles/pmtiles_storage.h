@@ -33,6 +33,12 @@ public:
 
     const Header& ArchiveHeader() const { return header_; }
 
+    // The archive's directories checked for consistency, and its size
+    // (pmtiles_container.cpp). An archive is written whole: it keeps no
+    // free space to reclaim.
+    uint32_t CheckContainer(ContainerCallback callback, void* cookie);
+    uint32_t MeasureSpace(uint64_t* fileBytes, uint64_t* freeBytes);
+
 private:
     // One directory as read: level 0 is the root, level d a leaf reached
     // through d leaf entries. Its buffers are reused by the next directory
@@ -45,6 +51,7 @@ private:
         std::vector<Entry> entries;
     };
     struct Walk;
+    struct Audit;
 
     // Reads and decodes the directory at `offset` of the file into `level`;
     // an empty text or what is wrong.
@@ -55,6 +62,7 @@ private:
     uint32_t WalkLevel(int depth, uint64_t low, uint64_t high, Walk& walk);
     bool ReadAt(uint64_t offset, size_t length, uint8_t* out, std::string* error);
     std::string RunDamage(const Entry& entry) const;
+    bool AuditLevel(int depth, uint64_t low, uint64_t high, Audit& audit);
 
     uint32_t Store(const char* name, const void* data, uint32_t size);
 

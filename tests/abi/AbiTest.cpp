@@ -34,8 +34,9 @@ TEST(AbiTest, APluginBuiltFromTheHeaderAloneLoads)
 }
 
 // A plugin built before extensions has no QueryPluginExtension: it loads as
-// before and has no metadata; one with the table is found at load time.
-TEST(AbiTest, TheMetadataExtensionIsFoundWhereAPluginHasIt)
+// before and has no metadata or container; one with the tables has both
+// found at load time.
+TEST(AbiTest, TheExtensionsAreFoundWhereAPluginHasThem)
 {
     const PluginHostInfo host = {ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), ULMORA_PLUGIN_HOST_VALUE, 0};
     struct Case {
@@ -47,8 +48,15 @@ TEST(AbiTest, TheMetadataExtensionIsFoundWhereAPluginHasIt)
         auto plugin = LoadPlugin(c.path, &host, PluginTypeStorage);
         ASSERT_NE(plugin, nullptr) << ErrorText(kCurrentError);
         ASSERT_EQ(plugin->Metadata() != nullptr, c.hasMetadata);
+        ASSERT_EQ(plugin->Container() != nullptr, c.hasMetadata);
         if (!c.hasMetadata)
             continue;
+        EXPECT_EQ(plugin->Container()->size, sizeof(ContainerExtension));
+        EXPECT_EQ(plugin->Container()->ReclaimSpace, nullptr);
+        uint64_t fileBytes = 0, freeBytes = 0;
+        EXPECT_EQ(plugin->Container()->MeasureSpace(nullptr, &fileBytes, &freeBytes), static_cast<uint32_t>(Done));
+        EXPECT_EQ(fileBytes, 8192u);
+        EXPECT_EQ(freeBytes, 4096u);
         EXPECT_EQ(plugin->Metadata()->size, sizeof(MetadataExtension));
         EXPECT_EQ(plugin->Metadata()->WriteMetadata, nullptr);
         std::vector<std::pair<std::string, std::string>> entries;

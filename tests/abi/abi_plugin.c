@@ -38,6 +38,11 @@ CHECK(sizeof(MetadataExtension) == 16);
 CHECK(offsetof(MetadataExtension, size) == 4);
 CHECK(offsetof(MetadataExtension, ReadMetadata) == 8);
 CHECK(offsetof(MetadataExtension, WriteMetadata) == 12);
+CHECK(sizeof(ContainerExtension) == 20);
+CHECK(offsetof(ContainerExtension, size) == 4);
+CHECK(offsetof(ContainerExtension, CheckContainer) == 8);
+CHECK(offsetof(ContainerExtension, MeasureSpace) == 12);
+CHECK(offsetof(ContainerExtension, ReclaimSpace) == 16);
 #elif defined(__x86_64__) || defined(_M_X64)
 /* Same order, packed, pointers of 8 bytes. */
 CHECK(sizeof(PluginHostInfo) == 16);
@@ -54,6 +59,10 @@ CHECK(sizeof(ActionFunctions) == 48);
 CHECK(sizeof(MetadataExtension) == 24);
 CHECK(offsetof(MetadataExtension, ReadMetadata) == 8);
 CHECK(offsetof(MetadataExtension, WriteMetadata) == 16);
+CHECK(sizeof(ContainerExtension) == 32);
+CHECK(offsetof(ContainerExtension, CheckContainer) == 8);
+CHECK(offsetof(ContainerExtension, MeasureSpace) == 16);
+CHECK(offsetof(ContainerExtension, ReclaimSpace) == 24);
 #endif
 CHECK(ULMORA_PLUGIN_MAGIC == ('Z' | 'T' << 8 | 'Q' << 16 | 0x01u << 24));
 /* Plugins of every release were written against this host value. */
@@ -95,12 +104,39 @@ static uint32_t ULMORA_CALL ReadMetadata(ActionInterface *self, MetadataCallback
 static const MetadataExtension kMetadata = {ULMORA_PLUGIN_MAGIC, sizeof(MetadataExtension), ReadMetadata,
                                             NULL};
 
-ULMORA_PLUGIN_EXPORT const void *ULMORA_CALL QueryPluginExtension(const char *id)
+/* One finding and a measured size, enough for the host to find and call the
+ * container's table. */
+static uint32_t ULMORA_CALL CheckContainer(ActionInterface *self, ContainerCallback callback, void *cookie)
 {
-    const char *known = ULMORA_METADATA_EXTENSION;
+    (void)self;
+    return callback(cookie, 1, 1, "page 2: damaged") ? Done : Aborted;
+}
+
+static uint32_t ULMORA_CALL MeasureSpace(ActionInterface *self, uint64_t *fileBytes, uint64_t *freeBytes)
+{
+    (void)self;
+    *fileBytes = 8192;
+    *freeBytes = 4096;
+    return Done;
+}
+
+static const ContainerExtension kContainer = {ULMORA_PLUGIN_MAGIC, sizeof(ContainerExtension), CheckContainer,
+                                              MeasureSpace, NULL};
+
+static int SameId(const char *id, const char *known)
+{
     size_t i = 0;
     while (id[i] != '\0' && id[i] == known[i])
         ++i;
-    return id[i] == known[i] ? &kMetadata : NULL;
+    return id[i] == known[i];
+}
+
+ULMORA_PLUGIN_EXPORT const void *ULMORA_CALL QueryPluginExtension(const char *id)
+{
+    if (SameId(id, ULMORA_METADATA_EXTENSION))
+        return &kMetadata;
+    if (SameId(id, ULMORA_CONTAINER_EXTENSION))
+        return &kContainer;
+    return NULL;
 }
 #endif

@@ -121,6 +121,12 @@ TEST_F(MainFormTest, ANormalRunLogsStartAndShutdownInOrder)
     EXPECT_TRUE(boxes.shown.empty());
 }
 
+// The About box's line is the project's version, as --version and the log's.
+TEST(AboutTest, TheAboutLineGivesTheProjectsVersion)
+{
+    EXPECT_EQ(AboutLine(), std::string("Ulmora ") + PROJECT_VERSION);
+}
+
 TEST_F(MainFormTest, TheFirstRunWritesEveryKey)
 {
     TMainForm& window = Start();

@@ -236,6 +236,32 @@ TEST_F(PlateCommandsTest, DeleteAsksThenDeletesAndReloads)
     EXPECT_TRUE(window->StorageLoaded());
 }
 
+// Files → Compact storage... asks with the free space measured, and only a
+// Yes writes the file anew: smaller by the pages the deletion freed, the
+// same plates listed, the storage still loaded.
+TEST_F(PlateCommandsTest, CompactAsksThenGivesTheFreeSpaceBack)
+{
+    SelectLevel(3);
+    boxes.Reply(BoxYes);
+    QTest::mouseClick(window->btnDelete, Qt::LeftButton);
+    ASSERT_EQ(window->list->ItemsCount(), 5);
+    const auto before = fs::file_size(storage);
+
+    boxes.Reply(BoxNo);
+    window->mnuCompact->trigger();
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[1].kind, "ask");
+    EXPECT_NE(boxes.shown[1].text.find(" free of "), std::string::npos) << boxes.shown[1].text;
+    EXPECT_EQ(fs::file_size(storage), before);
+
+    boxes.Reply(BoxYes);
+    window->mnuCompact->trigger();
+    ASSERT_EQ(boxes.shown.size(), 3u) << boxes.shown.back().text;
+    EXPECT_LT(fs::file_size(storage), before);
+    EXPECT_TRUE(window->StorageLoaded());
+    EXPECT_EQ(window->list->ItemsCount(), 5);
+}
+
 // The base folder as the dialog takes it: a path longer than 260 characters
 // is used whole, and the storage itself is no target.
 TEST_F(PlateCommandsTest, TheDialogsFolderIsUsedWholeAndNeverTheStorage)

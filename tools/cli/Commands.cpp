@@ -30,24 +30,32 @@ const std::vector<CommandInfo>& Commands()
          "  --json           JSON lines: {\"n\":..,\"level\":..,\"size\":..,\"name\":..,\"z\":..,\"x\":..,\"y\":..}\n"
          "                   (z/x/y for quadtree names: zoom from 0, rows from the top)\n",
          &List},
-        {"verify", "STORAGE", 1, "decode every plate; report empty, undecodable and wrongly sized ones",
-         "Decodes every selected plate with the preview's image readers, on every core,\n"
-         "and reports the plates that are empty, cannot be read or decoded, or are not\n"
+        {"verify", "STORAGE", 1, "check the container, decode every plate; report damage, broken plates",
+         "First checks the storage's container (an SQLite file's pages, a PMTiles\n"
+         "archive's directories): each problem is a line \"container\", a tab, the problem;\n"
+         "a damaged container hides plates from every listing. Then decodes every\n"
+         "selected plate with the preview's image readers, on every core, and reports\n"
+         "the plates that are empty, cannot be read or decoded, or are not\n"
          "of the storage's tile size (its most common square size, 256 x 256 when none\n"
-         "is square): one line each, name and fault. Exit code 1 when any is found.\n",
+         "is square): one line each, name and fault. Exit code 1 when the container is\n"
+         "damaged or any plate is broken.\n",
          {"--json", "--names", "--threads"},
          "  --names FILE     write the names of the broken plates to FILE, one a line, for\n"
          "                   export --names FILE or delete --names FILE\n"
          "  --threads N      decode on N threads (default: one per core)\n"
-         "  --json           JSON lines: {\"name\":..,\"fault\":..,\"detail\":..}\n",
+         "  --json           JSON lines: {\"name\":..,\"fault\":..,\"detail\":..}, and for the\n"
+         "                   container {\"container\":..,\"finding\":..}\n",
          &Verify},
         {"copy", "SOURCE TARGET", 2, "copy plates from one storage into another",
          "Copies the selected plates from SOURCE into TARGET through the plugins, each\n"
          "replacing a plate of the same name there. A TARGET that does not exist is made:\n"
          "a file name with an extension becomes an empty file (an empty MBTiles storage),\n"
          "anything else an empty folder.\n",
-         {"--dry-run", "--layout", "--target-plugin"},
+         {"--dry-run", "--layout", "--target-plugin", "--json"},
          "  --dry-run        say how many plates and bytes would be copied; change nothing\n"
+         "  --json           end with one JSON object on standard output: {\"command\":..,\n"
+         "                   \"selected\":..,\"done\":..,\"bytes\":..,\"skipped\":..,\"failed\":..,\n"
+         "                   \"seconds\":..,\"exit\":..,\"code\":..}\n"
          "  --layout NAME    the layout of a new folder target: xyz (default), tms, plates,\n"
          "                   or another the folder plugin knows (see its README)\n"
          "  --target-plugin NAME  the target's plugin, when its path does not tell\n",
@@ -57,7 +65,7 @@ const std::vector<CommandInfo>& Commands()
          "DIR: one folder per letter of its name but the last, the last letter + .jpg\n"
          "(plate t/q/r gives DIR/t/q/r.jpg), written as .jp first and renamed when complete.\n"
          "Errors are logged (see --log) and counted; the run goes on.\n",
-         {"--dry-run", "--existing", "--move", "--layout", "--yes"},
+         {"--dry-run", "--existing", "--move", "--layout", "--yes", "--json"},
          "  --layout NAME    plates (default: the window's tree), xyz (z/x/y.ext, rows from\n"
          "                   the top) or tms (rows from the bottom); .ext follows the data:\n"
          "                   png, jpg, webp, gif or bmp\n"
@@ -66,14 +74,16 @@ const std::vector<CommandInfo>& Commands()
          "  --move           delete each plate from the storage once its file is on disk\n"
          "  --yes, -y        go on without asking when the target seems to lack room\n"
          "                   (without a terminal to ask, the run stops: exit code 4)\n"
-         "  --dry-run        say how many plates and bytes would be written; change nothing\n",
+         "  --dry-run        say how many plates and bytes would be written; change nothing\n"
+         "  --json           end with one JSON object on standard output (see copy)\n",
          &Export},
         {"delete", "STORAGE", 1, "delete plates from the storage",
          "The window's deletion: the selected plates are deleted from the storage after\n"
          "one confirmation, asked on the terminal unless --yes is given.\n",
-         {"--dry-run", "--yes"},
+         {"--dry-run", "--yes", "--json"},
          "  --yes, -y        confirm the deletion without asking\n"
-         "  --dry-run        say how many plates and bytes would be deleted; change nothing\n",
+         "  --dry-run        say how many plates and bytes would be deleted; change nothing\n"
+         "  --json           end with one JSON object on standard output (see copy)\n",
          &Delete},
         {"meta", "STORAGE", 1, "show or change what describes the storage (its metadata)",
          "The storage's metadata in the format's own keys, one a line: key, a tab, value\n"
@@ -84,6 +94,17 @@ const std::vector<CommandInfo>& Commands()
          "  --set KEY=VALUE  set KEY, replacing its value\n"
          "  --delete KEY     delete KEY (a key that is not there is no error)\n",
          &Meta},
+        {"compact", "STORAGE", 1, "give the storage's free space back to the disk",
+         "Writes the storage's file anew without the space that deleted plates left\n"
+         "free (SQLite's VACUUM INTO, beside the file), checks the new file and puts it\n"
+         "in the old one's place in one step: an interruption leaves the old file as it\n"
+         "was. The plates stay byte for byte. Needs room for the new file beside it.\n"
+         "MBTiles and GeoPackage files; other storages keep no free space.\n",
+         {"--json", "--dry-run"},
+         "  --dry-run        say how many bytes are free; change nothing\n"
+         "  --json           one JSON object: {\"storage\":..,\"before\":..,\"after\":..,\n"
+         "                   \"reclaimed\":..,\"seconds\":..,\"exit\":..,\"code\":..}\n",
+         &Compact},
         {"plugins", "", 0, "the storage plugins in the program's plugins folder, with their flags",
          "The storage plugins of the plugins folder beside the program: name, flags,\n"
          "default file extension and description; libraries that are no storage plugin\n"

@@ -37,6 +37,14 @@ int Copy(Context& context);
 int Export(Context& context);
 int Delete(Context& context);
 int Meta(Context& context);
+int Compact(Context& context);
+
+// Checks the container of `storage` through its plugin's container
+// extension (CompactCommand.cpp) and prints what it finds, one line each;
+// `damaged` says whether it found any problem or could not check at all. A
+// storage without a container of its own (a folder) is sound. Answers an
+// exit code: kExitDone when the check ran.
+int CheckContainerOf(Context& context, const std::string& storage, bool* damaged);
 
 // The storage's metadata as info shows it (MetaCommand.cpp): lines of text,
 // or a JSON value (an object; null when the plugin cannot read it).

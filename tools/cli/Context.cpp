@@ -6,6 +6,7 @@
 #include "base/Text.h"
 #include "log/Errors.h"
 #include "log/Log.h"
+#include "plates/PlateRun.h"
 #include "plugins/PluginChoice.h"
 #include "plugins/Registry.h"
 #include "plates/ImageDecoderModule.h"
@@ -121,6 +122,32 @@ int OpenChosen(Context& context, const std::string& storage, OpenStorage* open)
     return Open(*plugin, storage, open);
 }
 
+
+const char* ExitReason(int code)
+{
+    switch (code) {
+    case kExitDone: return "done";
+    case kExitPlatesFailed: return "failed";
+    case kExitUsage: return "usage";
+    case kExitNoStorage: return "error";
+    case kExitCancelled: return "cancelled";
+    case kExitInterrupted: return "interrupted";
+    default: return "fault";
+    }
+}
+
+int RunSummary(const Context& context, const char* command, const PlateRunResult& result, int code)
+{
+    if (!context.options.json)
+        return code;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - context.started).count();
+    std::printf("{\"command\":\"%s\",\"selected\":%d,\"done\":%d,\"bytes\":%" PRIu64
+                ",\"skipped\":%d,\"failed\":%d,\"seconds\":%.3f,\"exit\":\"%s\",\"code\":%d}\n",
+                command, result.selected, result.done, result.bytes, result.skipped, result.errors, seconds,
+                ExitReason(code), code);
+    std::fflush(stdout);
+    return code;
+}
 
 // Turns a listing's result into an exit code (kExitDone when it went on).
 int ListingResult(uint32_t result)

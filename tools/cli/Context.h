@@ -11,11 +11,14 @@
 #include "log/Operation.h" // PRPeriod
 #include "plugins/Plugin.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+struct PlateRunResult;
 
 namespace cli {
 
@@ -25,6 +28,8 @@ struct Context {
     TerminalProgress progress;
     std::vector<PluginEntry> plugins;
     bool pluginsScanned = false;
+    // For the time a --json summary gives.
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 
     explicit Context(Options& o) : options(o), progress(!o.quiet) {}
 
@@ -40,6 +45,15 @@ struct Context {
 
 // A progress line on standard error, unless --quiet.
 void Say(const Context& context, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// The word a --json summary gives for an exit code: "done", "failed"
+// (plates failed), "usage", "error", "cancelled", "fault" or "interrupted".
+const char* ExitReason(int code);
+
+// With --json, one JSON object on standard output that sums up a run of
+// copy, export or delete (counts, bytes, seconds since the command began,
+// the exit reason), so that scripts need not read the text; answers `code`.
+int RunSummary(const Context& context, const char* command, const PlateRunResult& result, int code);
 
 // Prints `text` as one line on standard error and logs it; answers `code`.
 int Fail(int code, const std::string& text);

@@ -85,7 +85,7 @@ int Copy(Context& context)
         {*session.Connection().Action(), plates, selection, context.progress, session.Period(), host, nullptr},
         *into.action, copy);
     if (result.refused) // the core's error box said why
-        return kExitUsage;
+        return RunSummary(context, "copy", result, kExitUsage);
     if (result.undone > 0)
         std::fprintf(stderr, "\r\033[Kulmora-cli: %d plates answered stored are not in the target: their batch failed\n",
                      result.undone);
@@ -93,9 +93,8 @@ int Copy(Context& context)
         std::fprintf(stderr, "ulmora-cli: %d more plates failed (see --log)\n", result.errors - 10);
     Say(context, "%s%d of %d plates copied (%s), %d failed\n", result.aborted ? "stopped: " : "", result.done,
         result.selected, FormatByteSize(result.bytes).c_str(), result.errors);
-    if (result.aborted)
-        return kExitInterrupted;
-    return result.errors ? kExitPlatesFailed : kExitDone;
+    return RunSummary(context, "copy", result,
+                      result.aborted ? kExitInterrupted : result.errors ? kExitPlatesFailed : kExitDone);
 }
 
 } // namespace cli

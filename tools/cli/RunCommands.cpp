@@ -34,7 +34,7 @@ uint64_t SelectedBytes(Session& session)
     return bytes;
 }
 
-int RunResult(const Context& context, const PlateRunResult& result, const char* done)
+int RunOutcome(const Context& context, const PlateRunResult& result, const char* done)
 {
     Say(context, "%s%d of %d plates %s, %d skipped, %d failed\n", result.aborted ? "stopped: " : result.stopped ? "cancelled: " : "",
         result.done, result.selected, done, result.skipped, result.errors);
@@ -47,6 +47,11 @@ int RunResult(const Context& context, const PlateRunResult& result, const char* 
     return result.errors > 0 ? kExitPlatesFailed : kExitDone;
 }
 
+// The text summary on standard error, and with --json the JSON one.
+int RunResult(const Context& context, const PlateRunResult& result, const char* done, const char* command)
+{
+    return RunSummary(context, command, result, RunOutcome(context, result, done));
+}
 
 } // namespace
 
@@ -84,12 +89,13 @@ int Export(Context& context)
     const PlateRunResult result = RunExport(
         {action, session.Plates(), session.Selection(), context.progress, session.Period(), host, nullptr}, export_);
     if (result.refused) // the core's error box said why
-        return kExitUsage;
+        return RunSummary(context, "export", result, kExitUsage);
     // Plates selected but the run never began: the free-room question was
     // answered No.
     if (!result.started && result.selected > 0)
-        return Fail(kExitCancelled, "nothing exported: the export was not confirmed (give --yes to confirm it)");
-    return RunResult(context, result, options.move ? "moved" : "exported");
+        return RunSummary(context, "export", result,
+                          Fail(kExitCancelled, "nothing exported: the export was not confirmed (give --yes to confirm it)"));
+    return RunResult(context, result, options.move ? "moved" : "exported", "export");
 }
 
 int Delete(Context& context)
@@ -109,15 +115,16 @@ int Delete(Context& context)
     }
     if (selected == 0) {
         Say(context, "no plates selected: nothing deleted\n");
-        return kExitDone;
+        return RunSummary(context, "delete", PlateRunResult{}, kExitDone);
     }
     // The tool ends after the run: nothing is shown again.
     QuietRunHost host;
     const PlateRunResult result =
         RunDelete({action, session.Plates(), session.Selection(), context.progress, session.Period(), host, nullptr});
     if (!result.started)
-        return Fail(kExitCancelled, "nothing deleted: the deletion was not confirmed (give --yes to confirm it)");
-    return RunResult(context, result, "deleted");
+        return RunSummary(context, "delete", result,
+                          Fail(kExitCancelled, "nothing deleted: the deletion was not confirmed (give --yes to confirm it)"));
+    return RunResult(context, result, "deleted", "delete");
 }
 
 } // namespace cli

@@ -37,9 +37,14 @@ const char* FaultKey(PlateFault fault)
 int Verify(Context& context)
 {
     const Options& options = context.options;
+    // The container first: a damaged page can hide plates from the listing,
+    // and every plate that is listed may still decode.
+    bool damaged = false;
+    if (int code = CheckContainerOf(context, options.arguments[0], &damaged); code != kExitDone)
+        return code;
     Session session(context.view, context.progress);
     if (int code = LoadSelected(context, session, options.arguments[0]); code != kExitDone)
-        return code;
+        return damaged ? kExitPlatesFailed : code;
     if (!LoadImageDecoderModule())
         return Fail(kExitNoStorage, ErrorText(kCurrentError));
     std::unique_ptr<FILE, int (*)(FILE*)> names(nullptr, &std::fclose);
@@ -75,7 +80,7 @@ int Verify(Context& context)
         result.selected, result.broken.size());
     if (result.aborted)
         return kExitInterrupted;
-    return result.broken.empty() ? kExitDone : kExitPlatesFailed;
+    return result.broken.empty() && !damaged ? kExitDone : kExitPlatesFailed;
 }
 
 } // namespace cli

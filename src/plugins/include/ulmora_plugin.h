@@ -296,6 +296,65 @@ typedef struct ULMORA_PACKED MetadataExtension {
 #  pragma pack(pop)
 #endif
 
+/* ---- "ulmora.container/1": the file that holds the plates ----------------
+ *
+ * What the storage's container itself needs, apart from its plates: a check
+ * that the file is sound (a damaged SQLite page can hide plates from every
+ * listing, so decoding the plates that are listed cannot find it) and giving
+ * back the space that deleted plates left free. A format without a container
+ * of its own (a folder of files) has no table. */
+#define ULMORA_CONTAINER_EXTENSION "ulmora.container/1"
+
+/* Called by the plugin during CheckContainer and ReclaimSpace, synchronously,
+ * on the calling thread, with the work done so far and the whole work, in
+ * units of the plugin's choice (total 0: not known), and, when `finding` is
+ * not null, one problem the check found (the plugin's buffer, valid only
+ * during the call; a progress report passes null). Called at least now and
+ * then while the work goes on, so that the program can show progress and
+ * offer to stop. Returns 1 to go on, 0 to stop: the plugin then stops as
+ * soon as it can, leaves the storage as it was before the call, and returns
+ * Aborted. */
+typedef uint32_t(ULMORA_CALL *ContainerCallback)(void *cookie, uint32_t done, uint32_t total,
+                                                 const char *finding);
+
+#if defined(_MSC_VER)
+#  pragma pack(push, 1)
+#endif
+
+typedef struct ULMORA_PACKED ContainerExtension {
+    uint32_t magic; /* ULMORA_PLUGIN_MAGIC */
+    uint32_t size;  /* at least sizeof(ContainerExtension) */
+    /* Checks the open storage's container: its structure, not the plates'
+     * contents. Reports every problem through `callback` (with a finding)
+     * and returns Done when the check ran to its end, whether it found
+     * problems or not: the program counts the findings. Returns Aborted when
+     * the callback answered 0, Failed with a text when the check could not
+     * run (the file cannot be read at all). Changes nothing; plates stored
+     * before the call are part of what is checked. */
+    uint32_t(ULMORA_CALL *CheckContainer)(ActionInterface *self, ContainerCallback callback, void *cookie);
+    /* Measures the container: *fileBytes receives its size, *freeBytes the
+     * part of it that ReclaimSpace would give back (0 when the format keeps
+     * none, or when ReclaimSpace is null). Returns Done, or Failed with a
+     * text. Quick: it reads no plates. */
+    uint32_t(ULMORA_CALL *MeasureSpace)(ActionInterface *self, uint64_t *fileBytes, uint64_t *freeBytes);
+    /* Gives the container's free space back to the file system. The plates
+     * stay byte for byte as they were, and the storage stays open. The new
+     * container is written beside the old one and replaces it in one step
+     * once whole, so that an interruption leaves the old one intact; a
+     * plugin refuses (Failed with a text saying so) when the file system has
+     * no room for it, or when the storage is read-only. *before and *after
+     * receive the container's size before and after. Returns Done, Aborted
+     * (the old container untouched), or Failed with a text. Null in a table
+     * of a format that keeps no free space: the program then never offers
+     * to. */
+    uint32_t(ULMORA_CALL *ReclaimSpace)(ActionInterface *self, ContainerCallback callback, void *cookie,
+                                        uint64_t *before, uint64_t *after);
+} ContainerExtension;
+
+#if defined(_MSC_VER)
+#  pragma pack(pop)
+#endif
+
 #ifdef __cplusplus
 }
 #endif
