@@ -22,6 +22,7 @@ packages=(
     qt6-image-formats-plugins # WebP plates (PMTiles, GeoPackage) in the preview
     time bc                 # bench/run-10m.sh: CPU times and ratios
     nettle-dev              # MD5 content ids of deduplicated MBTiles images
+    libxxhash-dev           # Select -> Duplicates, --duplicates: the plates' hashes
     gcc-mingw-w64-i686 binutils-mingw-w64-i686 # the 32-bit contract check
     xplanet-images          # the Earth picture the demo storage is rendered from
     desktop-file-utils      # the install test checks the menu entry

@@ -252,6 +252,12 @@ void TMainForm::CreateToolBar(QWidget* parent)
     B1 = PopupMenu1->addAction(QString());
     B1->setObjectName("B1");
     B1->setData(0); // enabled with plates, like All
+    D1 = PopupMenu1->addAction(QString());
+    D1->setObjectName("D1");
+    D1->setData(0);
+    K1 = PopupMenu1->addAction(QString());
+    K1->setObjectName("K1");
+    K1->setData(0);
     btnSelect->setMenu(PopupMenu1);
     // Ctrl+A anywhere in the window but in a text field, which keeps it.
     A1->setShortcut(QKeySequence::SelectAll);
@@ -371,6 +377,8 @@ void TMainForm::ConnectCommands()
     connect(I1, &QAction::triggered, this, Command<&TMainForm::I1Click>());
     connect(L1, &QAction::triggered, this, Command<&TMainForm::L1Click>());
     connect(B1, &QAction::triggered, this, Command<&TMainForm::B1Click>());
+    connect(D1, &QAction::triggered, this, Command<&TMainForm::D1Click>());
+    connect(K1, &QAction::triggered, this, Command<&TMainForm::K1Click>());
     connect(btnCoverage, &QToolButton::toggled, this, Command<&TMainForm::btnCoverageClick>());
 }
 
@@ -446,6 +454,8 @@ void TMainForm::ApplyCaptions()
     I1->setText(Tr("Invert selection"));
     L1->setText(Tr("Level..."));
     B1->setText(Tr("Broken plates"));
+    D1->setText(Tr("Duplicates"));
+    K1->setText(Tr("Blank"));
     for (int i = 0; i < kSectionCount; ++i)
         headerModel_->setHeaderData(i, Qt::Horizontal, Tr(kSections[i].text), Qt::DisplayRole);
     F1->setTitle(Tr("&F Files"));

@@ -122,6 +122,8 @@ public:
     QAction* I1;
     QAction* L1;
     QAction* B1;
+    QAction* D1; // Duplicates
+    QAction* K1; // Blank
     QSplitter* splitter;
     QWidget* listArea;
     QHeaderView* header;
@@ -244,6 +246,10 @@ private:
     void L1Click();
     // Selects the plates that are empty, cannot be decoded or are not 256 x 256.
     void B1Click();
+    // Select -> Duplicates and Blank (MainFormSame.cpp): among every plate,
+    // those whose bytes equal an earlier one's, and those of one colour.
+    void D1Click();
+    void K1Click();
     // The storage's container (MainFormContainer.cpp): its menu entries and
     // their captions, compacting it, and its check before the plates'.
     void CreateContainerMenu();

@@ -79,6 +79,11 @@ struct ImageLibrary {
     // LoadBitmapFromHandle must judge (another format, or anything short of
     // a clean decode).
     bool (*DecodeToJudge)(const void* data, size_t size, int32_t* width, int32_t* height) = nullptr;
+    // Optional: whether a picture is of one colour (fully transparent pixels
+    // alike whatever their colour), decoded only up to the first pixel of
+    // another colour: 1 one colour, 0 not, -1 when LoadBitmapFromHandle must
+    // tell (another format, or anything short of a clean decode).
+    int (*OneColour)(const void* data, size_t size) = nullptr;
 
     bool Loaded() const { return LoadBitmapFromHandle != nullptr; }
 };

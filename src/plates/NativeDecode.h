@@ -15,3 +15,10 @@
 // True with the picture's size when `data` is a PNG, JPEG or WebP picture
 // that decoded cleanly to its last pixel. Safe on any thread.
 bool DecodeNatively(const void* data, size_t size, int32_t* width, int32_t* height);
+
+// Whether a PNG, JPEG or WebP picture is of one colour (fully transparent
+// pixels alike whatever their colour), decoded only up to the first pixel of
+// another colour (NativeOneColour.cpp): 1 one colour (a clean decode to the
+// last pixel), 0 another colour found, -1 when the preview's decoder must
+// tell. Safe on any thread.
+int OneColourNatively(const void* data, size_t size);

@@ -276,6 +276,7 @@ bool LoadImageLibrary(const char* const* formats)
     table.FreeFileInformation = &FreeFileInformation;
     table.FreeBitmap = &FreeBitmap;
     table.DecodeToJudge = &DecodeNatively;
+    table.OneColour = &OneColourNatively;
     return true;
 }
 

@@ -617,3 +617,45 @@ TEST(CliTest, ExportDeclinedForWantOfRoomStopsWithItsCode)
     EXPECT_TRUE(fs::is_regular_file(out + "/t/q.jpg"));
     EXPECT_TRUE(fs::is_regular_file(out + "/t.jpg"));
 }
+
+TEST(CliTest, DuplicatesAndBlanksAreSelectionsOfEveryCommand)
+{
+    // Zoom 2's first column takes the world plate's bytes; tq and tr (zoom 1,
+    // the top row) become one blank 512 x 512 picture. SQLite counts 5 plates
+    // beyond the first of each set of equal blobs.
+    TempFolder folder;
+    const std::string world = World(folder);
+    Sql(world, "UPDATE tiles SET tile_data = (SELECT tile_data FROM tiles WHERE zoom_level = 0)"
+               " WHERE zoom_level = 2 AND tile_column = 0;"
+               "UPDATE tiles SET tile_data = X'89504E470D0A1A0A0000000D4948445200000200000002000100000000DC03E957000000"
+               "364944415478DAEDC101010000008220FFAF6E484001000000000000000000000000000000000000000000000000000000"
+               "000000007C1B82000001637550A40000000049454E44AE426082' WHERE zoom_level = 1 AND tile_row = 1;");
+    const std::string beyondFirst =
+        "SELECT sum(c) - count(*) FROM (SELECT count(*) AS c FROM tiles GROUP BY tile_data HAVING c > 1);";
+    ASSERT_EQ(Sql(world, beyondFirst), "5\n");
+
+    Outcome outcome = RunCli(folder, {"list", world, "--duplicates"});
+    EXPECT_EQ(outcome.code, 0) << outcome.err;
+    EXPECT_EQ(Lines(outcome.out), 5) << outcome.out;
+    EXPECT_EQ(outcome.out.find("\tt\n"), std::string::npos) << "the world plate comes first and stays";
+    outcome = RunCli(folder, {"list", world, "--blank"});
+    EXPECT_EQ(outcome.code, 0) << outcome.err;
+    EXPECT_EQ(Lines(outcome.out), 2) << outcome.out;
+    // Both: the blank plates that are duplicates; the names options first.
+    outcome = RunCli(folder, {"list", world, "--blank", "--duplicates"});
+    EXPECT_EQ(outcome.out.substr(outcome.out.rfind('\t')), "\ttr\n") << outcome.out;
+    EXPECT_EQ(Lines(RunCli(folder, {"list", world, "--duplicates", "--levels", "1-2"}).out), 1);
+    outcome = RunCli(folder, {"info", world, "--duplicates", "--json", "--formats", "none"});
+    EXPECT_EQ(outcome.code, 0) << outcome.err;
+    EXPECT_NE(outcome.out.find("\"plates\":5"), std::string::npos) << outcome.out;
+    EXPECT_EQ(RunCli(folder, {"list", world, "--duplicates=no"}).code, 2);
+
+    // Deleting the duplicates keeps one plate of each set.
+    const std::string distinct = "SELECT count(DISTINCT tile_data) FROM tiles;";
+    ASSERT_EQ(Sql(world, distinct), "16\n");
+    outcome = RunCli(folder, {"delete", world, "--duplicates", "--yes"});
+    EXPECT_EQ(outcome.code, 0) << outcome.err;
+    EXPECT_EQ(Sql(world, "SELECT count(*) FROM tiles;"), "16\n");
+    EXPECT_EQ(Sql(world, distinct), "16\n");
+    EXPECT_EQ(Sql(world, "SELECT count(*) FROM tiles WHERE zoom_level = 0;"), "1\n");
+}

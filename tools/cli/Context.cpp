@@ -9,6 +9,8 @@
 #include "plates/PlateRun.h"
 #include "plugins/PluginChoice.h"
 #include "plugins/Registry.h"
+#include "plates/ImageDecoderModule.h"
+#include "plates/SamePlates.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -157,6 +159,45 @@ int ListingResult(uint32_t result)
     return kExitDone;
 }
 
+namespace {
+
+// Narrows the session's selection to the plates the content options name.
+int SelectByContent(Context& context, Session& session)
+{
+    const PlateFilter& filter = context.options.filter;
+    StorageAction* action = session.Connection().Action();
+    if (!filter.ByContent() || action == nullptr)
+        return kExitDone;
+    ListSelection& selection = session.Selection();
+    auto narrow = [&](const SameResult& result) {
+        selection.ClearAll();
+        for (int index : result.found)
+            selection.SetSelected(index, true);
+    };
+    if (filter.Duplicates()) {
+        const SameResult result =
+            FindDuplicatePlates({*action, session.Plates(), selection, context.progress, session.Period()});
+        if (result.aborted)
+            return kExitInterrupted;
+        Say(context, "%zu duplicates (in %d sets of equal plates, whose first plates are not counted) among %d plates\n",
+            result.found.size(), result.sets, result.selected);
+        narrow(result);
+    }
+    if (filter.Blank()) {
+        if (!LoadImageDecoderModule())
+            return Fail(kExitNoStorage, ErrorText(kCurrentError));
+        const SameResult result =
+            FindBlankPlates({*action, session.Plates(), selection, context.progress, session.Period()}, ImageFunctions());
+        if (result.aborted)
+            return kExitInterrupted;
+        Say(context, "%zu blank plates among %d\n", result.found.size(), result.selected);
+        narrow(result);
+    }
+    return kExitDone;
+}
+
+} // namespace
+
 // Loads the storage into the session's plate list, the way the window does,
 // and selects the plates the options name.
 int LoadSelected(Context& context, Session& session, const std::string& storage)
@@ -193,6 +234,19 @@ int LoadSelected(Context& context, Session& session, const std::string& storage)
             return plates.At(index, &item) && context.options.filter.Matches({item.name, static_cast<std::size_t>(item.nameLength)});
         });
     }
+    return SelectByContent(context, session);
+}
+
+int ForEachSelected(Context& context, const std::string& storage, const PlateSink::Each& each)
+{
+    Session session(context.view, context.progress);
+    if (int code = LoadSelected(context, session, storage); code != kExitDone)
+        return code;
+    session.Selection().ForEachSelected([&](int index) {
+        PlateItem item;
+        if (session.Plates().At(index, &item))
+            each(item.number, item.name, item.size);
+    });
     return kExitDone;
 }
 

@@ -126,8 +126,14 @@ private:
 int ListingResult(uint32_t result);
 
 // Loads the storage into the session's plate list, the way the window does,
-// and selects the plates the options name.
+// and selects the plates the options name: by name first, then by content
+// (--duplicates, --blank) among those.
 int LoadSelected(Context& context, Session& session, const std::string& storage);
+
+// For the commands that read the listing as it comes (info, list), when the
+// options select by content: loads the storage as LoadSelected does and
+// calls `each` for every selected plate, in list order.
+int ForEachSelected(Context& context, const std::string& storage, const PlateSink::Each& each);
 
 // Opens `path` for writing, made when missing and emptied unless `append`,
 // without waiting for a reader when it is a pipe (which then fails with

@@ -23,7 +23,13 @@ const char* const kSelectionHelp =
     "  --bbox W,S,E,N   plates overlapping a box in degrees (-10.5,35,30,60)\n"
     "  --names FILE     plates named in FILE, a regular file, one name a line (not for\n"
     "                   verify, where --names writes; --from-names FILE selects in\n"
-    "                   every command)\n";
+    "                   every command)\n"
+    "  --duplicates     plates whose bytes equal another selected plate's: every plate\n"
+    "                   of a set of equal plates but the first in the storage's order,\n"
+    "                   so that deleting them keeps one of each (compared byte by byte)\n"
+    "  --blank          plates whose picture is of one colour, fully transparent ones\n"
+    "                   included (not an empty or undecodable plate: see verify)\n"
+    "                   These two look at the plates the other options select\n";
 
 const char* const kCommonHelp =
     "Common options:\n"
@@ -65,6 +71,7 @@ const char* Examples(const std::string& command)
                    "  ulmora-cli export world.mbtiles /srv/www/tiles --layout xyz --z 0-12\n"
                    "  ulmora-cli export world.mbtiles /srv/out --names broken.txt --move --existing overwrite\n"},
         {"delete", "  ulmora-cli delete world.mbtiles --levels 15- --dry-run\n"
+                   "  ulmora-cli delete world.mbtiles --duplicates --yes\n"
                    "  ulmora-cli delete world.mbtiles --names broken.txt --yes\n"},
         {"meta", "  ulmora-cli meta world.mbtiles --json\n"
                  "  ulmora-cli meta world.mbtiles --set name=World --delete json\n"},

@@ -109,7 +109,7 @@ int Info(Context& context)
     std::vector<LevelStats> byLevel(kMaxTextLength + 1);
     std::vector<std::string> toSniff;
     InfoPictures pictures(options);
-    PlateSink sink(context, *open.action, [&](int32_t, const char* name, uint32_t size) {
+    const PlateSink::Each each = [&](int32_t, const char* name, uint32_t size) {
         const std::size_t length = std::strlen(name);
         if (!options.filter.Empty() && !options.filter.Matches({name, length}))
             return;
@@ -120,10 +120,17 @@ int Info(Context& context)
             ++level.quadtree;
         if (!noFormats && (allFormats || level.plates <= kFormatSample))
             toSniff.emplace_back(name, length);
-    });
-    const uint32_t listed = sink.Run();
-    if (int code = ListingResult(listed); code != kExitDone)
-        return code;
+    };
+    uint32_t listed = Done;
+    if (options.filter.ByContent()) {
+        if (int code = ForEachSelected(context, storage, each); code != kExitDone)
+            return code;
+    } else {
+        PlateSink sink(context, *open.action, each);
+        listed = sink.Run();
+        if (int code = ListingResult(listed); code != kExitDone)
+            return code;
+    }
     // What the plugin says about the listing: how a folder was read (its
     // layout and row order, and whether that was assumed), rows left out.
     const std::string notice = listed == Done ? open.action->PluginText() : std::string();

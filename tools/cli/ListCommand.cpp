@@ -24,7 +24,7 @@ int List(Context& context)
     static char buffer[1 << 16];
     std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     std::string line;
-    PlateSink sink(context, *open.action, [&](int32_t number, const char* name, uint32_t size) {
+    const PlateSink::Each each = [&](int32_t number, const char* name, uint32_t size) {
         const std::size_t length = std::strlen(name);
         if (!options.filter.Empty() && !options.filter.Matches({name, length}))
             return;
@@ -38,8 +38,9 @@ int List(Context& context)
             line = Format("%d\t%zu\t%u\t", number, length, size) + name + "\n";
         }
         std::fwrite(line.data(), 1, line.size(), stdout);
-    });
-    const int code = ListingResult(sink.Run());
+    };
+    PlateSink sink(context, *open.action, each);
+    const int code = options.filter.ByContent() ? ForEachSelected(context, storage, each) : ListingResult(sink.Run());
     std::fflush(stdout);
     return code;
 }

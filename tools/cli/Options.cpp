@@ -15,8 +15,9 @@ namespace cli {
 
 namespace {
 
-constexpr const char* kCommonOptions[] = {"--plugin", "--levels", "--z",   "--prefix",  "--bbox",
-                                          "--names",  "--from-names", "--quiet", "--verbose", "--log", "--help"};
+constexpr const char* kCommonOptions[] = {"--plugin", "--levels",     "--z",          "--prefix", "--bbox",
+                                          "--names",  "--from-names", "--duplicates", "--blank",  "--quiet",
+                                          "--verbose", "--log",       "--help"};
 
 // Options that take a value, and where the value goes.
 struct ValueOption {
@@ -198,6 +199,15 @@ int Parse(int argc, char** argv, Options* options)
                 options->*flag.field = true;
                 known = true;
             }
+        }
+        if (arg == "--duplicates" || arg == "--blank") {
+            if (hasValue)
+                return Usage(arg + " takes no value", command->name);
+            if (arg == "--duplicates")
+                options->filter.SelectDuplicates();
+            else
+                options->filter.SelectBlank();
+            known = true;
         }
         for (const ValueOption& option : ValueOptions()) {
             if (arg != option.name)

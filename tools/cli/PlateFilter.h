@@ -30,16 +30,28 @@ public:
     // could keep the command waiting); blank lines are skipped.
     bool ReadNames(const std::string& file, std::string* error);
 
+    // Selections by content, which Matches cannot tell from a name: the
+    // plates whose bytes equal an earlier plate's (--duplicates), the plates
+    // of one colour (--blank). Applied after the others (SelectByContent).
+    void SelectDuplicates() { duplicates_ = true; }
+    void SelectBlank() { blank_ = true; }
+    bool Duplicates() const { return duplicates_; }
+    bool Blank() const { return blank_; }
+    bool ByContent() const { return duplicates_ || blank_; }
+
+    // Whether a name passes the options that look at names.
     bool Matches(std::string_view name) const;
     // The range of levels --levels or --z gave (the window's numbers), if any.
     const std::optional<std::pair<int, int>>& Levels() const { return levels_; }
-    bool Empty() const { return !levels_ && prefixes_.empty() && !box_ && !names_; }
+    bool Empty() const { return !levels_ && prefixes_.empty() && !box_ && !names_ && !ByContent(); }
 
 private:
     std::optional<std::pair<int, int>> levels_;
     std::vector<std::string> prefixes_;
     std::optional<GeoBoxTest> box_;
     std::optional<std::unordered_set<std::string>> names_;
+    bool duplicates_ = false;
+    bool blank_ = false;
 };
 
 } // namespace cli
