@@ -4,10 +4,16 @@
 #include <expat.h>
 #include <nettle/base64.h>
 #include <nettle/md5.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <thread>
 
@@ -24,6 +30,33 @@ std::string Env(const char* name)
 size_t Collect(char* data, size_t size, size_t count, void* user)
 {
     static_cast<std::string*>(user)->append(data, size * count);
+    return size * count;
+}
+
+// Keeps the headers a range read checks.
+size_t Header(char* data, size_t size, size_t count, void* user)
+{
+    auto* response = static_cast<Response*>(user);
+    const std::string_view line(data, size * count);
+    const size_t colon = line.find(':');
+    if (colon != std::string_view::npos) {
+        std::string name(line.substr(0, colon));
+        for (char& c : name)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::string_view value = line.substr(colon + 1);
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+            value.remove_prefix(1);
+        while (!value.empty() && (value.back() == '\r' || value.back() == '\n' || value.back() == ' '))
+            value.remove_suffix(1);
+        if (name == "etag")
+            response->etag = value;
+        else if (name == "content-range")
+            response->contentRange = value;
+    } else if (line.compare(0, 5, "HTTP/") == 0) {
+        // A new response (after a redirect or a 100 Continue): its own headers.
+        response->etag.clear();
+        response->contentRange.clear();
+    }
     return size * count;
 }
 
@@ -90,21 +123,111 @@ bool Retryable(const Response& response)
 
 } // namespace
 
+namespace {
+
+std::string_view Trim(std::string_view text)
+{
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+        text.remove_prefix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::string HomeFile(const char* variable, const char* below)
+{
+    if (std::string named = Env(variable); !named.empty())
+        return named;
+    std::string home = Env("HOME");
+    if (home.empty()) {
+        if (const passwd* user = getpwuid(getuid()); user != nullptr && user->pw_dir != nullptr)
+            home = user->pw_dir;
+    }
+    return home.empty() ? std::string() : home + "/" + below;
+}
+
+// The text of a file; empty when it cannot be read.
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return in ? std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) : std::string();
+}
+
+} // namespace
+
+bool IniSection(std::string_view text, std::string_view section, std::vector<std::pair<std::string, std::string>>* pairs)
+{
+    bool found = false, inside = false;
+    while (!text.empty()) {
+        const size_t end = std::min(text.find('\n'), text.size());
+        const std::string_view line = Trim(text.substr(0, end));
+        text.remove_prefix(std::min(end + 1, text.size()));
+        if (line.empty() || line.front() == '#' || line.front() == ';')
+            continue;
+        if (line.front() == '[' && line.back() == ']') {
+            inside = Trim(line.substr(1, line.size() - 2)) == section;
+            found = found || inside;
+            continue;
+        }
+        const size_t equals = line.find('=');
+        if (!inside || equals == std::string_view::npos)
+            continue;
+        std::string name(Trim(line.substr(0, equals)));
+        for (char& c : name)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        pairs->emplace_back(std::move(name), std::string(Trim(line.substr(equals + 1))));
+    }
+    return found;
+}
+
 Config ConfigFromEnvironment()
 {
     Config config;
+    const std::string profile = Env("AWS_PROFILE").empty() ? "default" : Env("AWS_PROFILE");
+    // The profile's settings: the config file's first, the credentials
+    // file's over them (the tools' order).
+    std::vector<std::pair<std::string, std::string>> settings;
+    const std::string configFile = HomeFile("AWS_CONFIG_FILE", ".aws/config");
+    const std::string credentialsFile = HomeFile("AWS_SHARED_CREDENTIALS_FILE", ".aws/credentials");
+    bool found = IniSection(ReadText(configFile), profile == "default" ? "default" : "profile " + profile, &settings);
+    // Some write "[default]" as "[profile default]".
+    if (profile == "default")
+        found = IniSection(ReadText(configFile), "profile default", &settings) || found;
+    found = IniSection(ReadText(credentialsFile), profile, &settings) || found;
+    if (!found && !Env("AWS_PROFILE").empty())
+        config.problem = "The profile \"" + profile + "\" (AWS_PROFILE) is in neither " + credentialsFile + " nor " +
+                         configFile;
+    auto setting = [&](const char* name) {
+        std::string value;
+        for (const auto& [key, text] : settings)
+            if (key == name)
+                value = text;
+        return value;
+    };
+
     config.endpoint = Env("AWS_ENDPOINT_URL");
+    if (config.endpoint.empty())
+        config.endpoint = setting("endpoint_url");
     while (!config.endpoint.empty() && config.endpoint.back() == '/')
         config.endpoint.pop_back();
-    for (const char* name : {"AWS_REGION", "AWS_DEFAULT_REGION"}) {
-        if (!Env(name).empty()) {
-            config.region = Env(name);
+    for (const std::string& region : {Env("AWS_REGION"), Env("AWS_DEFAULT_REGION"), setting("region")}) {
+        if (!region.empty()) {
+            config.region = region;
             break;
         }
     }
-    config.accessKey = Env("AWS_ACCESS_KEY_ID");
-    config.secretKey = Env("AWS_SECRET_ACCESS_KEY");
-    config.sessionToken = Env("AWS_SESSION_TOKEN");
+    // Keys come together: from the environment when it has both, else from the profile.
+    if (!Env("AWS_ACCESS_KEY_ID").empty() && !Env("AWS_SECRET_ACCESS_KEY").empty()) {
+        config.accessKey = Env("AWS_ACCESS_KEY_ID");
+        config.secretKey = Env("AWS_SECRET_ACCESS_KEY");
+        config.sessionToken = Env("AWS_SESSION_TOKEN");
+    } else {
+        config.accessKey = setting("aws_access_key_id");
+        config.secretKey = setting("aws_secret_access_key");
+        config.sessionToken = setting("aws_session_token");
+        if (config.accessKey.empty() != config.secretKey.empty())
+            config.problem = "The profile \"" + profile + "\" has only one of aws_access_key_id and aws_secret_access_key";
+    }
     return config;
 }
 
@@ -225,6 +348,8 @@ Response Client::SendOnce(const char* method, const std::string& url, std::strin
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 30L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Collect);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response.body);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Header);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &response);
     Upload upload{body, 0};
     const std::string verb = method;
     if (verb == "GET") {
@@ -283,7 +408,12 @@ Response Client::SendOnce(const char* method, const std::string& url, std::strin
 Response Client::Send(const char* method, const std::string& bucket, const std::string& key, const Query& query,
                       std::string_view body, const std::vector<std::string>& headers)
 {
-    const std::string url = Url(bucket, key, query);
+    return SendUrl(method, Url(bucket, key, query), body, headers);
+}
+
+Response Client::SendUrl(const char* method, const std::string& url, std::string_view body,
+                         const std::vector<std::string>& headers)
+{
     std::minstd_rand random(std::random_device{}());
     int pause = firstPauseMs_;
     for (int attempt = 1;; ++attempt) {
@@ -372,13 +502,81 @@ bool Client::Get(const std::string& bucket, const std::string& key, std::string*
     return true;
 }
 
-bool Client::Put(const std::string& bucket, const std::string& key, std::string_view data, std::string* error)
+bool Client::Put(const std::string& bucket, const std::string& key, std::string_view data, std::string* error,
+                 const std::vector<std::string>& headers)
 {
-    const Response response = Send("PUT", bucket, key, {}, data, {"Content-MD5: " + ContentMd5(data)});
+    std::vector<std::string> all = headers;
+    all.push_back("Content-MD5: " + ContentMd5(data));
+    const Response response = Send("PUT", bucket, key, {}, data, all);
     if (response.status != 200) {
         *error = Explain(response, bucket, "store \"" + key + "\"");
         return false;
     }
+    return true;
+}
+
+bool Client::GetRange(const std::string& url, uint64_t offset, size_t length, const std::string& ifMatch,
+                      Range* range, bool* changed, std::string* error)
+{
+    *changed = false;
+    if (length == 0) {
+        *error = "Internal error: a range read of no bytes";
+        return false;
+    }
+    std::vector<std::string> headers = {"Range: bytes=" + std::to_string(offset) + "-" +
+                                        std::to_string(offset + length - 1)};
+    if (!ifMatch.empty())
+        headers.push_back("If-Match: " + ifMatch);
+    Response response = SendUrl("GET", url, {}, headers);
+    if (response.status == 412 || (!ifMatch.empty() && !response.etag.empty() && response.etag != ifMatch)) {
+        *changed = true;
+        *error = url + " changed while it was read (its ETag was " + ifMatch +
+                 (response.etag.empty() ? std::string() : ", now " + response.etag) + ")";
+        return false;
+    }
+    if (response.status == 404 && response.code != "NoSuchBucket") {
+        *error = "No such object: " + url;
+        return false;
+    }
+    if (response.status == 416) {
+        *error = "Cannot read bytes " + std::to_string(offset) + " to " + std::to_string(offset + length) + " of " +
+                 url + ": it is shorter";
+        return false;
+    }
+    if (response.status == 206) {
+        // "bytes FIRST-LAST/TOTAL"
+        unsigned long long first = 0, last = 0, total = 0;
+        if (std::sscanf(response.contentRange.c_str(), "bytes %llu-%llu/%llu", &first, &last, &total) != 3 ||
+            first != offset || last < first || response.body.size() != last - first + 1) {
+            *error = "The server of " + url + " answered a range read with other bytes than asked (\"" +
+                     response.contentRange + "\")";
+            return false;
+        }
+        range->data = std::move(response.body);
+        range->total = total;
+    } else if (response.status == 200) {
+        // A server that ignores ranges sends it whole.
+        range->total = response.body.size();
+        if (offset >= response.body.size()) {
+            range->data.clear();
+        } else {
+            range->data = response.body.substr(static_cast<size_t>(offset), length);
+        }
+    } else {
+        std::string where = url;
+        if (const size_t query = where.find('?'); query != std::string::npos)
+            where.erase(query);
+        if (response.status == 0)
+            *error = "Cannot reach " + where + ": " + response.transport;
+        else if (response.status == 403)
+            *error = "Access denied to " + where + (config_.accessKey.empty() ? " (no credentials given)" : "");
+        else
+            *error = "Cannot read " + where + ": HTTP " + std::to_string(response.status) +
+                     (response.code.empty() ? "" : " " + response.code) +
+                     (response.message.empty() ? "" : ": " + response.message);
+        return false;
+    }
+    range->etag = response.etag;
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "s3_storage.h"
 
 #include "message_text.h"
+#include "remote_archive.h"
 #include "plate_key.h"
 
 #include <cstring>
@@ -39,8 +40,49 @@ bool SplitUrl(const std::string& url, std::string* bucket, std::string* prefix)
     return !bucket->empty();
 }
 
+bool Storage::OpenArchive(const std::string& path)
+{
+    std::string url;
+    if (path.compare(0, 5, "s3://") == 0 || path.compare(0, 5, "S3://") == 0) {
+        std::string bucket, key;
+        if (!SplitUrl("s3://" + path.substr(5), &bucket, &key) || key.empty())
+            return FailOpen("Not an archive path: " + message_text::Quoted(path) + "; use s3://BUCKET/KEY.pmtiles");
+        Config config = ConfigFromEnvironment();
+        if (!config.problem.empty())
+            return FailOpen(config.problem);
+        client_ = std::make_unique<Client>(std::move(config));
+        url = client_->ObjectUrl(bucket, key);
+    } else {
+        // Any web server: no bucket's credentials go to it.
+        client_ = std::make_unique<Client>(Config{});
+        url = path;
+    }
+    auto source = std::make_unique<RangeSource>(client_.get(), url, path);
+    std::string error;
+    if (!source->Start(&error)) {
+        client_.reset();
+        return FailOpen(error);
+    }
+    archive_ = std::make_unique<pmtiles::Storage>();
+    if (!archive_->OpenSource(std::move(source), path)) {
+        std::string why = archive_->ErrorText();
+        archive_.reset();
+        client_.reset();
+        return FailOpen(path + ": " + why);
+    }
+    return true;
+}
+
+uint32_t Storage::FromArchive(uint32_t result)
+{
+    SetErrorText(archive_->ErrorText());
+    return result;
+}
+
 bool Storage::Open(const char* path)
 {
+    if (IsRemoteArchive(path))
+        return OpenArchive(path);
     folder::Location location;
     std::string error;
     if (!folder::ParseLocation(path, &location, &error))
@@ -55,7 +97,10 @@ bool Storage::Open(const char* path)
             return FailOpen(std::string("The ") + layout_.name + " layout has no origin option");
         layout_.rowsFromBottom = location.origin == 2;
     }
-    client_ = std::make_unique<Client>(ConfigFromEnvironment());
+    Config config = ConfigFromEnvironment();
+    if (!config.problem.empty())
+        return FailOpen(config.problem);
+    client_ = std::make_unique<Client>(std::move(config));
     // One small listing tells a missing bucket, refused keys and an
     // unreachable store apart before anything else is done, and whether the
     // tree is empty (then every key it will hold is known here).
@@ -70,6 +115,7 @@ bool Storage::Open(const char* path)
 
 void Storage::Close()
 {
+    archive_.reset();
     if (client_)
         FlushDeletes(); // a failure here cannot be answered; the program counts the plates again
     client_.reset();
@@ -225,6 +271,8 @@ bool Storage::FlushDeletes()
 
 uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* size)
 {
+    if (archive_)
+        return FromArchive(archive_->GetPlateData(name, data, size));
     std::string stem, key;
     if (!KeyStem(name, &stem))
         return Fail("Invalid plate name " + ShortName(name));
@@ -254,6 +302,8 @@ uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* si
 
 uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint32_t mode)
 {
+    if (archive_)
+        return Fail("A PMTiles archive read over the network is read-only");
     if (mode != WriteModeStore && mode != WriteModeDelete)
         return Fail("Unknown write mode " + std::to_string(mode));
     std::string stem, old;
@@ -291,6 +341,8 @@ uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint3
 
 uint32_t Storage::Enumerate(PlateCallback callback, void* cookie)
 {
+    if (archive_)
+        return FromArchive(archive_->Enumerate(callback, cookie));
     if (!FlushDeletes())
         return Failed;
     keys_.clear();

@@ -1,7 +1,10 @@
 #pragma once
 // A tile tree in an S3-compatible bucket: "s3://BUCKET/PREFIX", with the
 // folder plugin's layouts and options for the keys below the prefix
-// ("s3://tiles/osm?layout=tms"); z/x/y when none is given.
+// ("s3://tiles/osm?layout=tms"); z/x/y when none is given. A PMTiles archive
+// in a bucket ("s3://BUCKET/KEY.pmtiles") or on a web server
+// ("https://HOST/PATH.pmtiles", read without credentials) is read, not
+// written, by range requests through the PMTiles plugin's reader.
 //
 // Stores are one PUT each and answered when it succeeded. Deletions are
 // collected and sent as DeleteObjects of up to 1000 keys; the deletion that
@@ -10,6 +13,7 @@
 // change answered Done.
 
 #include "folder_layout.h"
+#include "pmtiles_storage.h"
 #include "plugin_glue.h"
 #include "s3_client.h"
 
@@ -27,8 +31,8 @@ bool SplitUrl(const std::string& url, std::string* bucket, std::string* prefix);
 
 class Storage : public storage_glue::StorageBase {
 public:
-    // A plugin that uses folders names the URL scheme it serves here.
-    static constexpr const char* kExtension = "s3";
+    // A plugin that uses folders names the URL schemes it serves here.
+    static constexpr const char* kExtension = "s3,https,http";
 
     ~Storage() { Close(); }
 
@@ -48,6 +52,9 @@ private:
     // of the store. Empty when there is none.
     bool FindKey(const std::string& stem, std::string* key);
     bool FlushDeletes();
+    bool OpenArchive(const std::string& path);
+    // The archive's answer, with its error text as ours.
+    uint32_t FromArchive(uint32_t result);
 
     std::unique_ptr<Client> client_;
     std::string bucket_;
@@ -59,6 +66,7 @@ private:
     bool complete_ = false;
     std::vector<std::string> pendingDeletes_;
     std::string data_; // the block GetPlateData handed out
+    std::unique_ptr<pmtiles::Storage> archive_; // a remote PMTiles archive, when that is open
 };
 
 } // namespace s3

@@ -3,6 +3,7 @@
 // object_store), or the endpoint AWS_ENDPOINT_URL names. The settings come
 // from the file OBJECT_STORE_ENV names; without a store the tests skip.
 #include "plugin_host.h"
+#include "pmtiles_writer.h"
 #include "s3_client.h"
 #include "s3_storage.h"
 
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
@@ -322,6 +324,183 @@ TEST_F(S3Test, ClearFailures)
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     }
     EXPECT_TRUE(Keys("").empty());
+}
+
+namespace {
+
+// A PMTiles archive of every tile of zooms 0 to `maxZoom`, each its own
+// bytes, with leaf directories of 50 entries, uncompressed: with zoom 6
+// they reach past the first block a remote reader fetches, so a listing
+// reads them by range.
+struct Archive {
+    std::string bytes;
+    std::map<std::string, std::string> plates;
+};
+
+Archive MakeArchive(uint32_t maxZoom, const std::string& tag)
+{
+    std::map<uint64_t, std::string> byId;
+    for (uint32_t z = 0; z <= maxZoom; ++z)
+        for (uint32_t x = 0; x < (1u << z); ++x)
+            for (uint32_t y = 0; y < (1u << z); ++y)
+                byId[pmtiles_writer::TileId(z, x, y)] = plate_key::Name({z, x, y});
+    Archive archive;
+    std::vector<pmtiles_writer::Entry> entries;
+    std::string data;
+    for (const auto& [id, name] : byId) {
+        const std::string bytes = PngFor(name + tag);
+        entries.push_back({id, data.size(), bytes.size(), 1});
+        data += bytes;
+        archive.plates[name] = bytes;
+    }
+    pmtiles_writer::Options options;
+    options.gzip = false;
+    options.leafSize = 50;
+    archive.bytes = pmtiles_writer::ArchiveHead(entries, data.size(), options) + data;
+    return archive;
+}
+
+} // namespace
+
+// An archive in a bucket is read by range requests: with the bucket's keys
+// at s3://, and, once public, by plain HTTP without them (path-style, as
+// the gateway serves it); ulmora-cli picks the plugin by either scheme. A
+// private object is not readable by HTTP: no bucket credentials go there.
+TEST_F(S3Test, PmtilesArchiveFromTheBucketAndByPlainHttp)
+{
+    LoadedPlugin plugin(S3_PLUGIN);
+    ASSERT_EQ(plugin.LoadError(), "");
+    // Its tiles lie past the first block: read by range.
+    const Archive archive = MakeArchive(5, "");
+    ASSERT_GT(archive.bytes.size(), size_t{16384});
+    const std::string peer = std::string(FIXTURE_DIR) + "/pmtiles/stamen-toner-raster-z3.pmtiles";
+    std::string error;
+    ASSERT_TRUE(client_->Put(bucket_, "private/a.pmtiles", archive.bytes, &error)) << error;
+    ASSERT_TRUE(client_->Put(bucket_, "public/a.pmtiles", archive.bytes, &error, {"x-amz-acl: public-read"}))
+        << error;
+    ASSERT_TRUE(client_->Put(bucket_, "public/toner.pmtiles", ReadFile(peer), &error, {"x-amz-acl: public-read"}))
+        << error;
+    const std::string http = std::string(std::getenv("AWS_ENDPOINT_URL")) + "/" + bucket_ + "/";
+
+    LoadedPlugin pmtiles(PMTILES_PLUGIN);
+    ASSERT_EQ(pmtiles.LoadError(), "");
+    TempDir dir;
+    WriteFile(dir / "toner.pmtiles", ReadFile(peer));
+    const auto toner = AllPlates(pmtiles, dir / "toner.pmtiles");
+    ASSERT_FALSE(toner.empty());
+
+    struct Case {
+        const char* what;
+        std::string path;
+        const std::map<std::string, std::string>* plates;
+    };
+    const std::vector<Case> cases = {
+        {"signed, from the bucket", Url("private/a.pmtiles"), &archive.plates},
+        {"plain http, public", http + "public/a.pmtiles", &archive.plates},
+        {"a peer-written archive by http", http + "public/toner.pmtiles", &toner},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(AllPlates(plugin, c.path), *c.plates);
+        const CliRun list = Cli("list '" + c.path + "'");
+        EXPECT_EQ(list.code, 0) << list.out;
+        EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), static_cast<long>(c.plates->size()));
+    }
+
+    // Read-only; private objects are not read by plain http, nor by s3://
+    // without keys.
+    Action action(plugin);
+    ASSERT_TRUE(action.Open(http + "public/a.pmtiles")) << action.ErrorText();
+    EXPECT_EQ(action.Store("t", PngFor("t")), Failed);
+    EXPECT_NE(action.ErrorText().find("read-only"), std::string::npos) << action.ErrorText();
+    EXPECT_FALSE(action.Open(http + "private/a.pmtiles"));
+    EXPECT_NE(action.ErrorText().find("Access denied"), std::string::npos) << action.ErrorText();
+    const CliRun anonymous = Cli("list '" + Url("private/a.pmtiles") + "'", "AWS_ACCESS_KEY_ID= AWS_SECRET_ACCESS_KEY=");
+    EXPECT_EQ(anonymous.code, 3) << anonymous.out;
+    EXPECT_NE(anonymous.out.find("Access denied"), std::string::npos) << anonymous.out;
+    EXPECT_FALSE(action.Open(Url("missing.pmtiles")));
+    EXPECT_NE(action.ErrorText().find("No such object"), std::string::npos) << action.ErrorText();
+}
+
+// An archive replaced while it is open fails the reads that reach the new
+// bytes, a listing too: its directories and tiles are never mixed with the
+// old ones. Directories read once are not asked for again.
+TEST_F(S3Test, PmtilesArchiveReplacedWhileOpenIsAnError)
+{
+    LoadedPlugin plugin(S3_PLUGIN);
+    const Archive first = MakeArchive(6, "");
+    const Archive second = MakeArchive(6, "-second");
+    std::string error;
+    ASSERT_TRUE(client_->Put(bucket_, "a.pmtiles", first.bytes, &error)) << error;
+    Action listed(plugin), fresh(plugin);
+    ASSERT_TRUE(listed.Open(Url("a.pmtiles"))) << listed.ErrorText();
+    ASSERT_TRUE(fresh.Open(Url("a.pmtiles"))) << fresh.ErrorText();
+    std::vector<Plate> plates;
+    ASSERT_EQ(listed.Enumerate(&plates), Done) << listed.ErrorText();
+    ASSERT_EQ(plates.size(), first.plates.size());
+
+    ASSERT_TRUE(client_->Put(bucket_, "a.pmtiles", second.bytes, &error)) << error;
+    std::string data;
+    EXPECT_EQ(listed.GetPlateData("tqqqqq", &data), Failed);
+    EXPECT_NE(listed.ErrorText().find("changed while it was read"), std::string::npos) << listed.ErrorText();
+    // Its directories are all in memory: listing again needs no request.
+    EXPECT_EQ(listed.Enumerate(&plates), Done) << listed.ErrorText();
+    EXPECT_EQ(plates.size(), first.plates.size());
+    EXPECT_EQ(fresh.Enumerate(&plates), Failed);
+    EXPECT_NE(fresh.ErrorText().find("changed while it was read"), std::string::npos) << fresh.ErrorText();
+    // Opened again, it is the new archive.
+    Action again(plugin);
+    ASSERT_TRUE(again.Open(Url("a.pmtiles"))) << again.ErrorText();
+    EXPECT_EQ(again.GetPlateData("tqqqqq", &data), Done) << again.ErrorText();
+    EXPECT_EQ(data, second.plates.at("tqqqqq"));
+}
+
+// The shared credentials and config files, with AWS_PROFILE, as every S3
+// tool reads them (a HOME of its own); the environment's settings win over
+// theirs, and without keys anywhere the requests go unsigned.
+TEST_F(S3Test, SharedCredentialsAndConfigFiles)
+{
+    std::string error;
+    ASSERT_TRUE(client_->Put(bucket_, "t/0/0/0.png", PngFor("t"), &error)) << error;
+    const std::string endpoint = std::getenv("AWS_ENDPOINT_URL");
+    const std::string key = std::getenv("AWS_ACCESS_KEY_ID");
+    const std::string secret = std::getenv("AWS_SECRET_ACCESS_KEY");
+    TempDir home, bare;
+    std::filesystem::create_directories(home / ".aws");
+    WriteFile(home / ".aws/config", "[default]\nregion = us-east-1\nendpoint_url = " + endpoint +
+                                        "\n\n[profile ulmora]\nendpoint_url=" + endpoint +
+                                        "/\n[profile broken]\n  endpoint_url = " + endpoint + "\n");
+    WriteFile(home / ".aws/credentials", "# keys\n[default]\naws_access_key_id = " + key +
+                                             "\naws_secret_access_key = " + secret + "\n[ulmora]\nAWS_ACCESS_KEY_ID=" +
+                                             key + "\naws_secret_access_key=" + secret +
+                                             "\n[broken]\naws_access_key_id = " + key +
+                                             "\naws_secret_access_key = wrong\n");
+    const std::string clean = "env -u AWS_ENDPOINT_URL -u AWS_ACCESS_KEY_ID -u AWS_SECRET_ACCESS_KEY -u AWS_REGION "
+                              "-u AWS_DEFAULT_REGION -u AWS_SESSION_TOKEN -u AWS_PROFILE ";
+    const std::string envKeys = "AWS_ACCESS_KEY_ID=" + key + " AWS_SECRET_ACCESS_KEY=" + secret;
+    struct Case {
+        const char* what;
+        std::string environment;
+        int code;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"the default profile", "HOME=" + home.Path(), 0, "\tt\n"},
+        {"a named profile", "HOME=" + home.Path() + " AWS_PROFILE=ulmora", 0, "\tt\n"},
+        {"a profile with a wrong key", "HOME=" + home.Path() + " AWS_PROFILE=broken", 3, "Access denied"},
+        {"the environment's keys win", "HOME=" + home.Path() + " AWS_PROFILE=broken " + envKeys, 0, "\tt\n"},
+        {"the environment's endpoint wins", "HOME=" + home.Path() + " AWS_ENDPOINT_URL=http://127.0.0.1:9", 3,
+         "Cannot reach the object store"},
+        {"a profile that is nowhere", "HOME=" + home.Path() + " AWS_PROFILE=nobody", 3, "The profile \"nobody\""},
+        {"no files: unsigned", "HOME=" + bare.Path() + " AWS_ENDPOINT_URL=" + endpoint, 3,
+         "(no credentials given)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const CliRun run = Cli("list '" + Url("t") + "'", clean + c.environment);
+        EXPECT_EQ(run.code, c.code) << run.out;
+        EXPECT_NE(run.out.find(c.message), std::string::npos) << run.out;
+    }
 }
 
 TEST(S3ChoiceTest, AnUnknownSchemeIsAnErrorAndMakesNoFolder)
