@@ -310,6 +310,10 @@ Client::~Client()
 {
     if (curl_ != nullptr)
         curl_easy_cleanup(static_cast<CURL*>(curl_));
+    for (void* handle : handles_)
+        curl_easy_cleanup(static_cast<CURL*>(handle));
+    if (multi_ != nullptr)
+        curl_multi_cleanup(static_cast<CURLM*>(multi_));
 }
 
 std::string Client::Url(const std::string& bucket, const std::string& key, const Query& query) const
@@ -329,15 +333,27 @@ std::string Client::Url(const std::string& bucket, const std::string& key, const
     return url;
 }
 
-Response Client::SendOnce(const char* method, const std::string& url, std::string_view body,
-                          const std::vector<std::string>& headers)
-{
-    Response response;
-    auto* curl = static_cast<CURL*>(curl_);
-    if (curl == nullptr) {
-        response.transport = "libcurl could not be started";
-        return response;
+namespace {
+
+// The buffers of one request while libcurl works on it.
+struct Transfer {
+    Upload upload;
+    curl_slist* list = nullptr;
+    Transfer() = default;
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+    ~Transfer() { Reset(); }
+    void Reset()
+    {
+        curl_slist_free_all(list);
+        list = nullptr;
     }
+};
+
+// Sets `curl` up for one request whose answer goes to *response.
+void Prepare(CURL* curl, const Config& config, const char* method, const std::string& url, std::string_view body,
+             const std::vector<std::string>& headers, Response* response, Transfer* transfer)
+{
     curl_easy_reset(curl);
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -347,17 +363,18 @@ Response Client::SendOnce(const char* method, const std::string& url, std::strin
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 30L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Collect);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response.body);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response->body);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Header);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &response);
-    Upload upload{body, 0};
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, response);
+    curl_easy_setopt(curl, CURLOPT_PRIVATE, response);
+    transfer->upload = Upload{body, 0};
     const std::string verb = method;
     if (verb == "GET") {
         curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     } else if (verb == "PUT") {
         curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(curl, CURLOPT_READFUNCTION, &Feed);
-        curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+        curl_easy_setopt(curl, CURLOPT_READDATA, &transfer->upload);
         curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(body.size()));
     } else if (verb == "POST") {
         curl_easy_setopt(curl, CURLOPT_POST, 1L);
@@ -374,35 +391,149 @@ Response Client::SendOnce(const char* method, const std::string& url, std::strin
         list = curl_slist_append(list, "Content-Type: application/xml");
     for (const std::string& header : headers)
         list = curl_slist_append(list, header.c_str());
-    const std::string credentials = config_.accessKey + ":" + config_.secretKey;
-    if (!config_.accessKey.empty()) {
-        if (!config_.sessionToken.empty())
-            list = curl_slist_append(list, ("x-amz-security-token: " + config_.sessionToken).c_str());
-        const std::string sigv4 = "aws:amz:" + config_.region + ":s3";
+    if (!config.accessKey.empty()) {
+        if (!config.sessionToken.empty())
+            list = curl_slist_append(list, ("x-amz-security-token: " + config.sessionToken).c_str());
+        const std::string sigv4 = "aws:amz:" + config.region + ":s3";
+        const std::string credentials = config.accessKey + ":" + config.secretKey;
         curl_easy_setopt(curl, CURLOPT_AWS_SIGV4, sigv4.c_str());
         curl_easy_setopt(curl, CURLOPT_USERPWD, credentials.c_str());
     }
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
-    const CURLcode rc = curl_easy_perform(curl);
-    curl_slist_free_all(list);
+    transfer->list = list;
+}
+
+// Fills in *response once libcurl finished with `rc`.
+void Complete(CURL* curl, CURLcode rc, Response* response)
+{
     if (rc != CURLE_OK) {
-        response.transport = curl_easy_strerror(rc);
-        response.body.clear();
-        return response;
+        response->transport = curl_easy_strerror(rc);
+        response->body.clear();
+        return;
     }
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
-    if (response.status >= 300 && !response.body.empty()) {
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response->status);
+    if (response->status >= 300 && !response->body.empty()) {
         std::vector<std::pair<std::string, std::string>> leaves;
-        if (XmlLeaves(response.body, &leaves)) {
+        if (XmlLeaves(response->body, &leaves)) {
             for (const auto& [path, text] : leaves) {
                 if (path == "Error/Code")
-                    response.code = text;
+                    response->code = text;
                 else if (path == "Error/Message")
-                    response.message = text;
+                    response->message = text;
             }
         }
     }
+}
+
+} // namespace
+
+Response Client::SendOnce(const char* method, const std::string& url, std::string_view body,
+                          const std::vector<std::string>& headers)
+{
+    Response response;
+    auto* curl = static_cast<CURL*>(curl_);
+    if (curl == nullptr) {
+        response.transport = "libcurl could not be started";
+        return response;
+    }
+    Transfer transfer;
+    Prepare(curl, config_, method, url, body, headers, &response, &transfer);
+    Complete(curl, curl_easy_perform(curl), &response);
     return response;
+}
+
+void Client::SendAll(std::vector<Request>* requests)
+{
+    if (multi_ == nullptr)
+        multi_ = curl_multi_init();
+    auto* multi = static_cast<CURLM*>(multi_);
+    std::vector<size_t> waiting;
+    for (size_t i = 0; i < requests->size(); ++i)
+        waiting.push_back(i);
+    if (multi == nullptr) {
+        for (Request& request : *requests)
+            request.response.transport = "libcurl could not be started";
+        return;
+    }
+    while (handles_.size() < kInFlight) {
+        CURL* handle = curl_easy_init();
+        if (handle == nullptr)
+            break;
+        handles_.push_back(handle);
+    }
+    std::minstd_rand random(std::random_device{}());
+    int pause = firstPauseMs_;
+    for (int attempt = 1; !waiting.empty(); ++attempt) {
+        std::vector<Transfer> transfers(handles_.size());
+        std::vector<void*> idle(handles_.rbegin(), handles_.rend());
+        size_t next = 0;
+        int running = 0;
+        auto start = [&](void* handle) {
+            const size_t slot = static_cast<size_t>(std::find(handles_.begin(), handles_.end(), handle) - handles_.begin());
+            Request& request = (*requests)[waiting[next]];
+            request.response = Response{};
+            transfers[slot].Reset();
+            ++next;
+            Prepare(static_cast<CURL*>(handle), config_, request.method.c_str(), request.url, request.body,
+                    request.headers, &request.response, &transfers[slot]);
+            curl_multi_add_handle(multi, static_cast<CURL*>(handle));
+            ++running;
+        };
+        while (next < waiting.size() && !idle.empty()) {
+            start(idle.back());
+            idle.pop_back();
+        }
+        while (running > 0) {
+            int active = 0;
+            curl_multi_perform(multi, &active);
+            int left = 0;
+            while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+                if (message->msg != CURLMSG_DONE)
+                    continue;
+                CURL* handle = message->easy_handle;
+                const CURLcode rc = message->data.result;
+                Response* response = nullptr;
+                curl_easy_getinfo(handle, CURLINFO_PRIVATE, &response);
+                Complete(handle, rc, response);
+                curl_multi_remove_handle(multi, handle);
+                --running;
+                if (next < waiting.size())
+                    start(handle);
+            }
+            if (running > 0)
+                curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+        }
+        // The ones to try again, after a pause, as Send does.
+        std::vector<size_t> again;
+        if (attempt < attempts_)
+            for (size_t index : waiting)
+                if (Retryable((*requests)[index].response))
+                    again.push_back(index);
+        waiting.swap(again);
+        if (!waiting.empty()) {
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(pause / 2 + static_cast<int>(random() % (pause / 2 + 1))));
+            pause *= 2;
+        }
+    }
+}
+
+Request Client::PutRequest(const std::string& bucket, const std::string& key, std::string data) const
+{
+    Request request;
+    request.method = "PUT";
+    request.url = Url(bucket, key, {});
+    request.headers = {"Content-MD5: " + ContentMd5(data)};
+    request.body = std::move(data);
+    return request;
+}
+
+Request Client::GetRequest(const std::string& bucket, const std::string& key) const
+{
+    Request request;
+    request.method = "GET";
+    request.url = Url(bucket, key, {});
+    return request;
 }
 
 Response Client::Send(const char* method, const std::string& bucket, const std::string& key, const Query& query,

@@ -65,6 +65,15 @@ struct Range {
     std::string etag;   // empty when the server sends none
 };
 
+// One request of a SendAll batch, with its answer.
+struct Request {
+    std::string method;
+    std::string url;
+    std::vector<std::string> headers;
+    std::string body;
+    Response response;
+};
+
 struct Object {
     std::string key;
     uint64_t size = 0;
@@ -107,6 +116,16 @@ public:
     bool CreateBucket(const std::string& bucket, std::string* error);
     bool DeleteBucket(const std::string& bucket, std::string* error);
 
+    // Sends every request, kInFlight at a time over kept-alive connections
+    // (libcurl's multi interface), each retried as the single calls are;
+    // their answers are in their `response`.
+    static constexpr size_t kInFlight = 16;
+    void SendAll(std::vector<Request>* requests);
+    Request PutRequest(const std::string& bucket, const std::string& key, std::string data) const;
+    Request GetRequest(const std::string& bucket, const std::string& key) const;
+    // The user's text for a failed response of `what` ("store \"KEY\"").
+    std::string Explain(const Response& response, const std::string& bucket, const std::string& what) const;
+
     // Attempts per request (first try plus retries) and the first pause;
     // each retry waits twice as long as the one before.
     void SetRetries(int attempts, int firstPauseMs)
@@ -125,11 +144,11 @@ private:
     Response SendOnce(const char* method, const std::string& url, std::string_view body,
                       const std::vector<std::string>& headers);
     std::string Url(const std::string& bucket, const std::string& key, const Query& query) const;
-    // The user's text for a failed response.
-    std::string Explain(const Response& response, const std::string& bucket, const std::string& what) const;
 
     Config config_;
     void* curl_ = nullptr; // CURL*
+    void* multi_ = nullptr; // CURLM*, made by the first SendAll
+    std::vector<void*> handles_; // its CURL* handles
     int attempts_ = 4;
     int firstPauseMs_ = 200;
 };

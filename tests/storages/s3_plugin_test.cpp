@@ -261,6 +261,43 @@ TEST_F(S3Test, ManyPagesAndDeleteByZoom)
     EXPECT_EQ(Keys("many/").size(), 16u);
 }
 
+// Stores go out in parallel batches, the last at Close: PUTs the store
+// refuses (a bucket policy denies one zoom's keys) are never counted as
+// copied, though their stores were answered before their batch went out.
+// The last plate stored (2/3/3) goes out only when all others went in, so
+// that the copy's check of it tells whether every plate is there.
+TEST_F(S3Test, RefusedPutsAreNotCountedCopied)
+{
+    TempDir dir;
+    const std::string world = dir / "world.mbtiles";
+    WriteFile(world, ReadFile(std::string(FIXTURE_DIR) + "/gdal-world.mbtiles"));
+    struct Case {
+        const char* zoom; // denied
+        size_t copied;
+    };
+    const Case cases[] = {
+        {"1", 21 - 4 - 1}, // the last plate held back: some failed before it
+        {"2", 21 - 16},    // the last plate is among the refused
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.zoom);
+        const std::string zoom = c.zoom;
+        std::vector<s3::Request> policy(1);
+        policy[0].method = "PUT";
+        policy[0].url = std::string(std::getenv("AWS_ENDPOINT_URL")) + "/" + bucket_ + "?policy=";
+        policy[0].body = R"({"Version":"2012-10-17","Statement":[{"Effect":"Deny","Principal":"*",)"
+                         R"("Action":"s3:PutObject","Resource":"arn:aws:s3:::)" +
+                         bucket_ + "/" + zoom + "/" + zoom + "/*\"}]}";
+        client_->SendAll(&policy);
+        ASSERT_TRUE(policy[0].response.status == 200 || policy[0].response.status == 204)
+            << policy[0].response.status << " " << policy[0].response.body;
+        const CliRun run = Cli("copy '" + world + "' '" + Url(zoom) + "'");
+        EXPECT_NE(run.code, 0) << run.out;
+        EXPECT_NE(run.out.find(std::to_string(c.copied) + " of 21 plates copied"), std::string::npos) << run.out;
+        EXPECT_EQ(Keys(zoom + "/").size(), c.copied);
+    }
+}
+
 // A plate stored again with another image type replaces the old object;
 // reads after deletions answered Done see them; a key of another layout is
 // not a plate.
@@ -272,6 +309,7 @@ TEST_F(S3Test, StoreReplacesAndReadsSeeDeletions)
     ASSERT_EQ(action.Store("tq", PngFor("tq")), Done) << action.ErrorText();
     const std::string jpeg("\xff\xd8\xff\xe0jpeg", 8);
     ASSERT_EQ(action.Store("tq", jpeg), Done) << action.ErrorText();
+    action.Close(); // stores are sent together; closing sends them all
     EXPECT_EQ(Keys("t/"), std::vector<std::string>{"t/1/0/1.jpg"}); // TMS: rows from the bottom
     std::string error;
     ASSERT_TRUE(client_->Put(bucket_, "t/notes.txt", "x", &error)) << error;
