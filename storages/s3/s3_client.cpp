@@ -216,6 +216,9 @@ Config ConfigFromEnvironment()
             break;
         }
     }
+    config.caBundle = Env("AWS_CA_BUNDLE");
+    if (config.caBundle.empty())
+        config.caBundle = setting("ca_bundle");
     // Keys come together: from the environment when it has both, else from the profile.
     if (!Env("AWS_ACCESS_KEY_ID").empty() && !Env("AWS_SECRET_ACCESS_KEY").empty()) {
         config.accessKey = Env("AWS_ACCESS_KEY_ID");
@@ -367,6 +370,8 @@ void Prepare(CURL* curl, const Config& config, const char* method, const std::st
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Header);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, response);
     curl_easy_setopt(curl, CURLOPT_PRIVATE, response);
+    if (!config.caBundle.empty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO, config.caBundle.c_str());
     transfer->upload = Upload{body, 0};
     const std::string verb = method;
     if (verb == "GET") {

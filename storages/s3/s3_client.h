@@ -24,6 +24,7 @@ struct Config {
     std::string accessKey; // empty: anonymous requests, unsigned
     std::string secretKey;
     std::string sessionToken;
+    std::string caBundle; // AWS_CA_BUNDLE or the profile's ca_bundle: certificates to trust instead of the system's
     std::string problem; // why the configuration cannot be used; empty when it can
 };
 // The environment first (AWS_ENDPOINT_URL, AWS_ACCESS_KEY_ID with
@@ -32,7 +33,7 @@ struct Config {
 // unset) in the shared credentials file (AWS_SHARED_CREDENTIALS_FILE, else
 // ~/.aws/credentials) and config file (AWS_CONFIG_FILE, else ~/.aws/config):
 // aws_access_key_id, aws_secret_access_key, aws_session_token, region,
-// endpoint_url. No keys anywhere: anonymous requests.
+// endpoint_url, ca_bundle. No keys anywhere: anonymous requests.
 Config ConfigFromEnvironment();
 
 // The key = value pairs of section `section` of an INI file's text, names
