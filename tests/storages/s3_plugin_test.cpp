@@ -541,6 +541,132 @@ TEST_F(S3Test, SharedCredentialsAndConfigFiles)
     }
 }
 
+namespace {
+
+// The output of a shell command; empty when it failed.
+std::string Shell(const std::string& command)
+{
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return out;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
+    if (pclose(pipe) != 0)
+        out.clear();
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out;
+}
+
+// The fixture's second gateway on the same cluster, which a test may stop
+// while the first goes on serving the others; stopped at the end.
+class SecondGateway {
+public:
+    SecondGateway()
+    {
+        const char* file = std::getenv("OBJECT_STORE_ENV");
+        env_ = file != nullptr ? file : OBJECT_STORE_ENV;
+        if (ReadFile(env_).find("OBJECT_STORE_DIR=") != std::string::npos)
+            url_ = Shell(Command("start"));
+    }
+    ~SecondGateway() { Stop(); }
+    const std::string& Url() const { return url_; }
+    void Stop()
+    {
+        if (!url_.empty())
+            Shell(Command("stop") + " && echo stopped");
+    }
+
+private:
+    std::string Command(const char* what) const
+    {
+        return "'" OBJECT_STORE_SCRIPT "' second-gateway " + std::string(what) + " '" + env_ + "' 2>/dev/null";
+    }
+    std::string env_;
+    std::string url_;
+};
+
+// Sets an environment variable for a scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name)
+    {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() { setenv(name_, old_.c_str(), 1); }
+
+private:
+    const char* name_;
+    std::string old_;
+};
+
+} // namespace
+
+// A gateway stopped midway through a listing fails it, after the retries,
+// with the reason and without claiming the listing whole; stores answered
+// before the stop whose batch could not go out leave the last store absent,
+// so that a copy's check of it counts none of them stored.
+TEST_F(S3Test, GatewayStoppedMidway)
+{
+    SecondGateway gateway;
+    if (gateway.Url().empty())
+        GTEST_SKIP() << "no local cluster whose gateway a test may stop";
+    std::vector<s3::Request> puts;
+    for (uint32_t x = 0; x < 2500; ++x) // three listing pages
+        puts.push_back(client_->PutRequest(bucket_, "t/12/" + std::to_string(x) + "/0.png", PngFor("x")));
+    client_->SendAll(&puts);
+    for (const s3::Request& put : puts)
+        ASSERT_EQ(put.response.status, 200) << put.url;
+
+    LoadedPlugin plugin(S3_PLUGIN);
+    ScopedEnv endpoint("AWS_ENDPOINT_URL", gateway.Url());
+    Action listing(plugin), storing(plugin);
+    ASSERT_TRUE(listing.Open(Url("t"))) << listing.ErrorText();
+    ASSERT_TRUE(storing.Open(Url("new"))) << storing.ErrorText();
+    // Stores: 300 (one batch of 256 sent), then the gateway stops.
+    std::vector<std::string> names;
+    for (uint32_t x = 0; x < 300; ++x) {
+        names.push_back(plate_key::Name({12, x, 1}));
+        ASSERT_EQ(storing.Store(names.back(), PngFor(names.back())), Done) << storing.ErrorText();
+    }
+
+    struct Seen {
+        int plates = 0;
+        SecondGateway* gateway;
+    } seen{0, &gateway};
+    const uint32_t result =
+        listing.Raw()->functions->Enumerate(
+            listing.Raw(), 0,
+            [](void* cookie, int32_t, const char*, uint32_t, uint32_t) -> uint32_t {
+                auto* s = static_cast<Seen*>(cookie);
+                if (++s->plates == 1)
+                    s->gateway->Stop();
+                return 1;
+            },
+            2, &seen) &
+        0xFFFF;
+    EXPECT_EQ(result, Failed);
+    EXPECT_EQ(seen.plates, 1000); // the first page, and no more
+    EXPECT_NE(listing.ErrorText().find("Cannot reach the object store"), std::string::npos) << listing.ErrorText();
+
+    // The batch that cannot go out fails the call that sends it, and the
+    // last store answered is not in the bucket.
+    EXPECT_EQ(storing.Store("tq", PngFor("tq")), Done); // collected, not sent yet
+    std::string data;
+    EXPECT_EQ(storing.GetPlateData("tq", &data), Failed); // sends the stores first
+    EXPECT_NE(storing.ErrorText().find("Cannot reach the object store"), std::string::npos) << storing.ErrorText();
+    storing.Close();
+    const std::vector<std::string> stored = Keys("new/");
+    EXPECT_EQ(stored.size(), 256u);
+    EXPECT_EQ(std::find(stored.begin(), stored.end(), "new/1/0/1.png"), stored.end());
+    EXPECT_EQ(std::find(stored.begin(), stored.end(), "new/12/299/1.png"), stored.end());
+}
+
 TEST(S3ChoiceTest, AnUnknownSchemeIsAnErrorAndMakesNoFolder)
 {
     TempDir dir;
