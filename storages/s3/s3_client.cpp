@@ -510,10 +510,16 @@ void Client::SendAll(std::vector<Request>* requests)
         }
         // The ones to try again, after a pause, as Send does.
         std::vector<size_t> again;
-        if (attempt < attempts_)
+        if (attempt < Attempts())
             for (size_t index : waiting)
                 if (Retryable((*requests)[index].response))
                     again.push_back(index);
+        if (again.empty() && !waiting.empty()) {
+            bool answered = false;
+            for (size_t index : waiting)
+                answered = answered || (*requests)[index].response.status != 0;
+            unreachable_ = !answered;
+        }
         waiting.swap(again);
         if (!waiting.empty()) {
             std::this_thread::sleep_for(
@@ -554,8 +560,10 @@ Response Client::SendUrl(const char* method, const std::string& url, std::string
     int pause = firstPauseMs_;
     for (int attempt = 1;; ++attempt) {
         Response response = SendOnce(method, url, body, headers);
-        if (attempt >= attempts_ || !Retryable(response))
+        if (attempt >= Attempts() || !Retryable(response)) {
+            unreachable_ = response.status == 0;
             return response;
+        }
         // Full jitter: clients retrying together do not hit the store together.
         std::this_thread::sleep_for(
             std::chrono::milliseconds(pause / 2 + static_cast<int>(random() % (pause / 2 + 1))));

@@ -136,6 +136,11 @@ public:
     }
 
 private:
+    // After a request that got no answer in all its attempts, the next get
+    // one attempt each until one is answered: a store that went away fails
+    // each later call at once instead of after every pause again.
+    int Attempts() const { return unreachable_ ? 1 : attempts_; }
+
     // One request with retries. `bucket` may be empty (the service),
     // `key` empty (the bucket).
     Response Send(const char* method, const std::string& bucket, const std::string& key, const Query& query,
@@ -151,6 +156,7 @@ private:
     void* multi_ = nullptr; // CURLM*, made by the first SendAll
     std::vector<void*> handles_; // its CURL* handles
     int attempts_ = 4;
+    bool unreachable_ = false;
     int firstPauseMs_ = 200;
 };
 

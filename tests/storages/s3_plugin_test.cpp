@@ -653,6 +653,15 @@ TEST_F(S3Test, GatewayStoppedMidway)
     EXPECT_EQ(result, Failed);
     EXPECT_EQ(seen.plates, 1000); // the first page, and no more
     EXPECT_NE(listing.ErrorText().find("Cannot reach the object store"), std::string::npos) << listing.ErrorText();
+    // Once a request went unanswered through all its retries, later calls
+    // fail at once rather than after the same pauses each (a copy of
+    // thousands of plates would take hours to give up).
+    const auto start = std::chrono::steady_clock::now();
+    for (uint32_t x = 0; x < 10; ++x) {
+        std::string data;
+        EXPECT_EQ(listing.GetPlateData(plate_key::Name({12, 3000 + x, 0}), &data), Failed);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 
     // The batch that cannot go out fails the call that sends it, and the
     // last store answered is not in the bucket.
