@@ -5,6 +5,10 @@
 #
 #   scripts/object-store.sh start ENVFILE   start one; write its settings to ENVFILE
 #   scripts/object-store.sh stop ENVFILE    stop the one ENVFILE names, remove its files
+#   scripts/object-store.sh second-gateway start|stop ENVFILE
+#                                           a second gateway on the same cluster, at a
+#                                           port of its own (printed by start), for tests
+#                                           that stop a gateway while the first serves on
 #
 # ENVFILE holds shell assignments: AWS_ENDPOINT_URL, AWS_ACCESS_KEY_ID,
 # AWS_SECRET_ACCESS_KEY, AWS_DEFAULT_REGION, and OBJECT_STORE_DIR (the
@@ -19,10 +23,16 @@
 # it when run as root) it fails instead, so CI never skips them unnoticed.
 set -uo pipefail
 
-usage() { echo "usage: $0 start|stop ENVFILE" >&2; exit 2; }
-[[ $# -eq 2 ]] || usage
-ACTION=$1
-ENVFILE=$2
+usage() { echo "usage: $0 start|stop ENVFILE, or $0 second-gateway start|stop ENVFILE" >&2; exit 2; }
+if [[ ${1:-} == second-gateway ]]; then
+    [[ $# -eq 3 ]] || usage
+    ACTION=second-$2
+    ENVFILE=$3
+else
+    [[ $# -eq 2 ]] || usage
+    ACTION=$1
+    ENVFILE=$2
+fi
 ACCESS_KEY=${S3_ACCESS_KEY:-ulmora-test}
 SECRET_KEY=${S3_SECRET_KEY:-ulmora-test-secret}
 START_TIMEOUT=${START_TIMEOUT:-60}
@@ -40,7 +50,7 @@ ours() {
 
 stop_cluster() {
     local dir=$1 conf=$1/ceph.conf rc=0 name pid i
-    for name in client.rgw.gw osd.0 mon.a; do # the reverse of the start order
+    for name in client.rgw.gw2 client.rgw.gw osd.0 mon.a; do # the reverse of the start order
         [[ -s $dir/run/$name.pid ]] || continue
         pid=$(<"$dir/run/$name.pid")
         ours "$pid" "$conf" || continue
@@ -68,6 +78,51 @@ if [[ $ACTION == stop ]]; then
     rm -f "$ENVFILE"
     exit $rc
 fi
+# ---- a second gateway ---------------------------------------------------------
+
+stop_daemon() { # stop_daemon DIR NAME
+    local pid conf=$1/ceph.conf i
+    [[ -s $1/run/$2.pid ]] || return 0
+    pid=$(<"$1/run/$2.pid")
+    ours "$pid" "$conf" || return 0
+    kill -TERM "$pid"
+    for ((i = 0; i < 100; i++)); do ours "$pid" "$conf" || return 0; sleep 0.1; done
+    kill -KILL "$pid"
+    sleep 0.3
+    ! ours "$pid" "$conf"
+}
+
+if [[ $ACTION == second-start || $ACTION == second-stop ]]; then
+    dir=$(sed -n 's/^OBJECT_STORE_DIR=//p' "$ENVFILE" 2>/dev/null)
+    [[ -n $dir && -d $dir ]] || { log "no local cluster in $ENVFILE"; exit 1; }
+    conf=$dir/ceph.conf
+    if [[ $ACTION == second-stop ]]; then
+        stop_daemon "$dir" client.rgw.gw2
+        exit
+    fi
+    stop_daemon "$dir" client.rgw.gw2 || exit 1
+    port=
+    for ((i = 0; i < 100; i++)); do
+        port=$((20000 + RANDOM % 40000))
+        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
+    done
+    # Its own section, port and key; the cluster and the S3 user are shared.
+    sed -i '/^\[client.rgw.gw2\]/,$d' "$conf"
+    printf '[client.rgw.gw2]\nrgw frontends = beast endpoint=127.0.0.1:%s tcp_nodelay=1\nrgw data = %s/rgw2\nrgw thread pool size = 8\npid file = %s/run/$name.pid\n' \
+        "$port" "$dir" "$dir" >>"$conf"
+    mkdir -p "$dir/rgw2"
+    timeout 30 ceph -c "$conf" auth get-or-create client.rgw.gw2 mon 'allow rw' osd 'allow rwx' \
+        -o "$dir/client.rgw.gw2.keyring" >/dev/null 2>>"$dir/log/setup.log" || { log "no key for the second gateway"; exit 1; }
+    MALLOC_ARENA_MAX=2 radosgw -c "$conf" -n client.rgw.gw2 2>>"$dir/log/rgw2.stderr.log" || exit 1
+    for ((i = 0; i < 200; i++)); do
+        curl -sf "http://127.0.0.1:$port/" >/dev/null 2>&1 && { echo "http://127.0.0.1:$port"; exit 0; }
+        sleep 0.2
+    done
+    log "the second gateway did not answer on $port"
+    stop_daemon "$dir" client.rgw.gw2
+    exit 1
+fi
+
 [[ $ACTION == start ]] || usage
 
 # ---- start --------------------------------------------------------------------

@@ -37,7 +37,7 @@ packages=(
 for option in "$@"; do
     case "$option" in
     --run) packages+=(xvfb xauth) ;;
-    --bench) packages+=(gdal-bin mapproxy python3-pil) ;; # MapProxy's file; Pillow, verify's peer
+    --bench) packages+=(gdal-bin mapproxy python3-pil rclone) ;; # MapProxy's file; Pillow, verify's peer; rclone, the S3 peer
     --fixtures) packages+=(mapproxy gdal-bin) ;; # mapproxy-seed, gdal2tiles
     esac
 done

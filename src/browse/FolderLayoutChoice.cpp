@@ -74,7 +74,8 @@ std::string RememberFolderLayout(const std::string& remembered, const std::strin
 
 std::string FromProgramFolder(const std::string& path)
 {
-    if (path.empty() || path[0] == '/')
+    // A URL names nothing of this machine, even where a folder "s3:" lies.
+    if (path.empty() || path[0] == '/' || !UrlScheme(path).empty())
         return path;
     std::error_code error;
     const std::string part = StoragePathPart(path);

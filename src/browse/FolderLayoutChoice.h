@@ -31,5 +31,5 @@ std::string RememberFolderLayout(const std::string& remembered, const std::strin
 // names something there, else from the program's folder when it names
 // something there (a configuration that names "demo/earth.mbtiles" opens the
 // demo beside the program, wherever the bin folder was copied to), else as
-// it is. Options after '?' are kept.
+// it is. Options after '?' are kept; a URL ("s3://...") stays as it is.
 std::string FromProgramFolder(const std::string& path);

@@ -2,6 +2,7 @@
 
 #include "base/Paths.h"
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <strings.h>
@@ -40,6 +41,20 @@ bool HoldsCompactBundles(const std::filesystem::path& folder)
                     return true;
         }
         error.clear();
+    }
+    return false;
+}
+
+// Whether `schemes` ("s3,https,http": what a plugin that uses folders gives
+// as its extension) names `scheme`.
+bool ServesScheme(const std::string& schemes, const std::string& scheme)
+{
+    std::size_t start = 0;
+    while (start <= schemes.size()) {
+        const std::size_t comma = std::min(schemes.find(',', start), schemes.size());
+        if (comma > start && SameText(schemes.substr(start, comma - start), scheme))
+            return true;
+        start = comma + 1;
     }
     return false;
 }
@@ -137,7 +152,7 @@ PathChoice ChoosePluginForPath(const std::vector<PluginKind>& kinds, const std::
         // Never a folder of this machine named "s3:", made where the user stands.
         std::vector<int> fit;
         for (std::size_t i = 0; i < kinds.size(); ++i) {
-            if ((kinds[i].flags & UsesDirectory) != 0 && SameText(kinds[i].extension, choice.scheme))
+            if ((kinds[i].flags & UsesDirectory) != 0 && ServesScheme(kinds[i].extension, choice.scheme))
                 fit.push_back(static_cast<int>(i));
         }
         if (fit.size() == 1)

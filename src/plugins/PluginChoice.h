@@ -80,6 +80,7 @@ struct PathChoice {
 // (L05/R0000C0000.bundle), "tilebundle". A path the file system cannot look at (too
 // long, a link loop) is taken as one that does not exist.
 // A URL ("SCHEME://...") is never a local path: it takes the plugin that uses
-// folders and names the scheme as its default extension (the S3 plugin's
-// "s3"), and none when no plugin serves the scheme.
+// folders and names the scheme among the comma-separated schemes of its
+// default extension (the S3 plugin's "s3,https,http"), and none when no
+// plugin serves the scheme.
 PathChoice ChoosePluginForPath(const std::vector<PluginKind>& kinds, const std::string& storage);

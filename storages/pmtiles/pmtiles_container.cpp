@@ -79,7 +79,7 @@ bool Storage::AuditLevel(int depth, uint64_t low, uint64_t high, Audit& audit) {
 uint32_t Storage::CheckContainer(ContainerCallback callback, void* cookie) {
     if (newArchive_)
         return callback(cookie, 1, 1, nullptr) ? Done : Aborted; // written whole when it closes
-    if (fd_ < 0)
+    if (!source_)
         return Fail("The storage is not open");
     Audit audit;
     audit.callback = callback;

@@ -108,7 +108,7 @@ std::string ReportedValue(const Json& value) {
 } // namespace
 
 uint32_t Storage::ReadMetadata(MetadataCallback callback, void* cookie) {
-    if (fd_ < 0 && !newArchive_)
+    if (!source_ && !newArchive_)
         return Fail("The storage is not open");
     std::vector<std::pair<std::string, std::string>> keys;
     if (newArchive_) {
@@ -164,7 +164,7 @@ uint32_t Storage::ReadMetadata(MetadataCallback callback, void* cookie) {
 }
 
 uint32_t Storage::WriteMetadata(const char* key, const char* value) {
-    if (fd_ < 0 && !newArchive_)
+    if (!source_ && !newArchive_)
         return Fail("The storage is not open");
     if (!newArchive_)
         return Fail("A PMTiles archive is written whole: the metadata of an existing archive cannot be changed");

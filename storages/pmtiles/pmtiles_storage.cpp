@@ -26,36 +26,85 @@ struct Storage::Walk {
     TileNamer namer;
 };
 
+namespace {
+
+// A file of this machine, read with pread.
+class FileSource : public ByteSource {
+public:
+    FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    ~FileSource() override { close(fd_); }
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    uint64_t Size() const override { return size_; }
+    bool ReadAt(uint64_t offset, size_t length, uint8_t* out, std::string* error) override {
+        size_t done = 0;
+        while (done < length) {
+            const ssize_t got = pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                *error = std::string("Reading the archive failed: ") + std::strerror(errno);
+                return false;
+            }
+            if (got == 0) {
+                *error = "The archive is shorter than its header says: truncated?";
+                return false;
+            }
+            done += static_cast<size_t>(got);
+        }
+        return true;
+    }
+
+private:
+    int fd_;
+    uint64_t size_;
+};
+
+} // namespace
+
 bool Storage::Open(const char* path) {
     if (*path == '\0')
         return FailOpen("No PMTiles file given");
     const std::string fileName = FileName(path);
     // Non-blocking, so that a FIFO given as the path cannot hang the open.
-    fd_ = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd_ < 0)
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
         return FailOpen(fileName + ": " + std::strerror(errno));
     struct stat info {};
-    if (fstat(fd_, &info) != 0) {
+    if (fstat(fd, &info) != 0) {
         const int error = errno;
-        Close();
+        close(fd);
         return FailOpen(fileName + ": " + std::strerror(error));
     }
     if (!S_ISREG(info.st_mode)) {
-        Close();
+        close(fd);
         return FailOpen(fileName + (S_ISDIR(info.st_mode) ? " is a folder, not a PMTiles archive"
                                                            : " is not a regular file"));
     }
-    fileSize_ = static_cast<uint64_t>(info.st_size);
-    if (fileSize_ == 0) {
+    if (info.st_size == 0) {
         // Made empty to be written: a new archive, as an empty file is a new
         // database to the SQLite plugins.
-        close(fd_);
-        fd_ = -1;
+        close(fd);
         newArchive_ = true;
         path_ = path;
         return true;
     }
+    source_ = std::make_unique<FileSource>(fd, static_cast<uint64_t>(info.st_size));
+    return OpenArchive();
+}
 
+bool Storage::OpenSource(std::unique_ptr<ByteSource> source, const std::string& name) {
+    if (!source)
+        return FailOpen("No PMTiles archive given");
+    if (source->Size() == 0)
+        return FailOpen(name + " is empty, not a PMTiles archive");
+    source_ = std::move(source);
+    return OpenArchive();
+}
+
+bool Storage::OpenArchive() {
+    fileSize_ = source_->Size();
     uint8_t head[kHeaderSize];
     const size_t headSize = static_cast<size_t>(std::min<uint64_t>(fileSize_, kHeaderSize));
     std::string error;
@@ -63,10 +112,11 @@ bool Storage::Open(const char* path) {
         Close();
         return FailOpen(std::move(error));
     }
-    error = ReadDirectory(header_.rootOffset, header_.rootLength, &levels_[0]);
+    bool unread = false;
+    error = ReadDirectory(header_.rootOffset, header_.rootLength, &levels_[0], &unread);
     if (!error.empty()) {
         Close();
-        return FailOpen("Bad PMTiles root directory: " + error);
+        return FailOpen(unread ? error : "Bad PMTiles root directory: " + error);
     }
     return true;
 }
@@ -82,9 +132,9 @@ void Storage::Close() {
             SetErrorText(FileName(path_.c_str()) + ": " + error);
         path_.clear();
     }
-    if (fd_ >= 0)
-        close(fd_);
-    fd_ = -1;
+    source_.reset();
+    cached_.clear();
+    cachedBytes_ = 0;
     header_ = Header{};
     for (Level& level : levels_)
         level = Level{};
@@ -93,34 +143,33 @@ void Storage::Close() {
 }
 
 bool Storage::ReadAt(uint64_t offset, size_t length, uint8_t* out, std::string* error) {
-    size_t done = 0;
-    while (done < length) {
-        const ssize_t got = pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            *error = std::string("Reading the archive failed: ") + std::strerror(errno);
-            return false;
-        }
-        if (got == 0) {
-            *error = "The archive is shorter than its header says: truncated?";
-            return false;
-        }
-        done += static_cast<size_t>(got);
+    if (!source_) {
+        *error = "The storage is not open";
+        return false;
     }
-    return true;
+    return source_->ReadAt(offset, length, out, error);
 }
 
-std::string Storage::ReadDirectory(uint64_t offset, uint64_t length, Level* level) {
+std::string Storage::ReadDirectory(uint64_t offset, uint64_t length, Level* level, bool* unread) {
     if (level->offset == offset && level->length == length)
         return {};
     level->offset = UINT64_MAX;
     if (length > kMaxDirectoryBytes)
         return "it is larger than " + std::to_string(kMaxDirectoryBytes >> 20) + " MiB";
-    level->raw.resize(static_cast<size_t>(length));
     std::string error;
-    if (!ReadAt(offset, level->raw.size(), level->raw.data(), &error))
-        return error;
+    if (const auto kept = cached_.find(offset); kept != cached_.end() && kept->second.size() == length) {
+        level->raw = kept->second;
+    } else {
+        level->raw.resize(static_cast<size_t>(length));
+        if (!ReadAt(offset, level->raw.size(), level->raw.data(), &error)) {
+            *unread = true;
+            return error;
+        }
+        if (source_->Remote() && cachedBytes_ + length <= kMaxCachedBytes) {
+            cachedBytes_ += static_cast<size_t>(length);
+            cached_[offset] = level->raw;
+        }
+    }
     const std::vector<uint8_t>* decoded = &level->raw;
     if (header_.internalCompression == kGzip) {
         error = Inflate(level->raw.data(), level->raw.size(), kMaxDirectoryBytes, &level->inflated);
@@ -142,8 +191,10 @@ std::string Storage::LoadLeaf(int depth, const Entry& entry) {
         return where + ": leaf directories nest too deeply";
     if (entry.length == 0 || entry.offset > header_.leafLength || entry.length > header_.leafLength - entry.offset)
         return where + ": it lies outside the leaf section";
-    const std::string error = ReadDirectory(header_.leafOffset + entry.offset, entry.length, &levels_[depth]);
-    return error.empty() ? error : where + ": " + error;
+    // A read that failed says so alone: the directory may be sound.
+    bool unread = false;
+    const std::string error = ReadDirectory(header_.leafOffset + entry.offset, entry.length, &levels_[depth], &unread);
+    return error.empty() || unread ? error : where + ": " + error;
 }
 
 uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
@@ -155,7 +206,7 @@ uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
         });
         return !whole ? Aborted : number > 0 ? Done : Empty;
     }
-    if (fd_ < 0)
+    if (!source_)
         return Fail("The storage is not open");
     // After Done the program logs any text as a notice: an earlier
     // failure's text is none.
@@ -219,7 +270,7 @@ uint32_t Storage::WalkLevel(int depth, uint64_t low, uint64_t high, Walk& walk) 
 }
 
 uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* size) {
-    if (fd_ < 0 && !newArchive_)
+    if (!source_ && !newArchive_)
         return Fail("The storage is not open");
     plate_key::Tile tile;
     if (!plate_key::Parse(name, &tile))
@@ -279,7 +330,7 @@ std::string Storage::RunDamage(const Entry& entry) const {
 }
 
 uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint32_t mode) {
-    if (fd_ < 0 && !newArchive_)
+    if (!source_ && !newArchive_)
         return Fail("The storage is not open");
     if (mode == WriteModeStore && newArchive_)
         return Store(name, data, size);

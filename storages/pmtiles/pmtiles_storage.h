@@ -1,7 +1,9 @@
 #pragma once
-// One open PMTiles version 3 archive, read through pread: the root
-// directory is kept from Open on, leaf directories are read as a listing
-// or a lookup reaches them.
+// One open PMTiles version 3 archive, read through a byte source (a file of
+// this machine, or ranges of an object over HTTP): the root directory is
+// kept from Open on, leaf directories are read as a listing or a lookup
+// reaches them, and a remote source's directories stay in memory while the
+// archive is open.
 
 #include "archive_writer.h"
 #include "plugin_glue.h"
@@ -9,10 +11,25 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace pmtiles {
+
+// Where an archive's bytes come from.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // The archive's size in bytes.
+    virtual uint64_t Size() const = 0;
+    // Exactly `length` bytes from `offset`; false with *error set otherwise
+    // (for a remote source also when the archive changed since it was opened).
+    virtual bool ReadAt(uint64_t offset, size_t length, uint8_t* out, std::string* error) = 0;
+    // Whether each read costs a round trip: directories read once are kept.
+    virtual bool Remote() const { return false; }
+};
 
 class Storage : public storage_glue::StorageBase {
 public:
@@ -26,6 +43,8 @@ public:
     ~Storage() { Close(); }
 
     bool Open(const char* path);
+    // Opens the archive `source` holds, read-only; `name` names it in messages.
+    bool OpenSource(std::unique_ptr<ByteSource> source, const std::string& name);
     void Close();
     uint32_t GetPlateData(const char* name, const void** data, uint32_t* size);
     uint32_t Write(const char* name, const void* data, uint32_t size, uint32_t mode);
@@ -59,19 +78,22 @@ private:
     struct Audit;
 
     // Reads and decodes the directory at `offset` of the file into `level`;
-    // an empty text or what is wrong.
-    std::string ReadDirectory(uint64_t offset, uint64_t length, Level* level);
+    // an empty text or what is wrong (*unread set when the bytes could not
+    // be read, rather than being damaged).
+    std::string ReadDirectory(uint64_t offset, uint64_t length, Level* level, bool* unread);
     // Loads the leaf directory of `entry` into level `depth`; an empty text
     // or the failure's text.
     std::string LoadLeaf(int depth, const Entry& entry);
     uint32_t WalkLevel(int depth, uint64_t low, uint64_t high, Walk& walk);
     bool ReadAt(uint64_t offset, size_t length, uint8_t* out, std::string* error);
+    // Reads the header and the root directory from source_.
+    bool OpenArchive();
     std::string RunDamage(const Entry& entry) const;
     bool AuditLevel(int depth, uint64_t low, uint64_t high, Audit& audit);
 
     uint32_t Store(const char* name, const void* data, uint32_t size);
 
-    int fd_ = -1;
+    std::unique_ptr<ByteSource> source_;
     // An empty file is a new archive: stores are spooled and the archive is
     // written when the storage closes.
     bool newArchive_ = false;
@@ -81,6 +103,11 @@ private:
     uint64_t fileSize_ = 0;
     Header header_;
     std::array<Level, kMaxLeafDepth + 1> levels_;
+    // A remote source's directories as read (raw bytes by offset), up to
+    // kMaxCachedBytes in all.
+    static constexpr size_t kMaxCachedBytes = size_t{256} << 20;
+    std::unordered_map<uint64_t, std::vector<uint8_t>> cached_;
+    size_t cachedBytes_ = 0;
     std::vector<uint8_t> data_; // the block GetPlateData handed out
 };
 

@@ -11,6 +11,7 @@ extern "C" ULMORA_PLUGIN_EXPORT const char* ULMORA_CALL QueryPluginInterface(con
     if (curl == nullptr || curl->version_num < 0x074b00)
         return "The S3 plugin needs libcurl 7.75 or later (AWS SigV4 signing)";
     return storage_glue::FillPluginInfo<s3::Storage>(
-        host, info, "S3 bucket: z/x/y (or another folder layout) tile tree at s3://BUCKET/PREFIX",
+        host, info, "S3 bucket: z/x/y (or another folder layout) tile tree at s3://BUCKET/PREFIX; "
+        "PMTiles archive read at s3://BUCKET/KEY.pmtiles or https://HOST/PATH.pmtiles",
         UsesDirectory | SupportsWrite | SupportsList);
 }

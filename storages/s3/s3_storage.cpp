@@ -1,8 +1,10 @@
 #include "s3_storage.h"
 
 #include "message_text.h"
+#include "remote_archive.h"
 #include "plate_key.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -39,8 +41,49 @@ bool SplitUrl(const std::string& url, std::string* bucket, std::string* prefix)
     return !bucket->empty();
 }
 
+bool Storage::OpenArchive(const std::string& path)
+{
+    std::string url;
+    if (path.compare(0, 5, "s3://") == 0 || path.compare(0, 5, "S3://") == 0) {
+        std::string bucket, key;
+        if (!SplitUrl("s3://" + path.substr(5), &bucket, &key) || key.empty())
+            return FailOpen("Not an archive path: " + message_text::Quoted(path) + "; use s3://BUCKET/KEY.pmtiles");
+        Config config = ConfigFromEnvironment();
+        if (!config.problem.empty())
+            return FailOpen(config.problem);
+        client_ = std::make_unique<Client>(std::move(config));
+        url = client_->ObjectUrl(bucket, key);
+    } else {
+        // Any web server: no bucket's credentials go to it.
+        client_ = std::make_unique<Client>(Config{});
+        url = path;
+    }
+    auto source = std::make_unique<RangeSource>(client_.get(), url, path);
+    std::string error;
+    if (!source->Start(&error)) {
+        client_.reset();
+        return FailOpen(error);
+    }
+    archive_ = std::make_unique<pmtiles::Storage>();
+    if (!archive_->OpenSource(std::move(source), path)) {
+        std::string why = archive_->ErrorText();
+        archive_.reset();
+        client_.reset();
+        return FailOpen(path + ": " + why);
+    }
+    return true;
+}
+
+uint32_t Storage::FromArchive(uint32_t result)
+{
+    SetErrorText(archive_->ErrorText());
+    return result;
+}
+
 bool Storage::Open(const char* path)
 {
+    if (IsRemoteArchive(path))
+        return OpenArchive(path);
     folder::Location location;
     std::string error;
     if (!folder::ParseLocation(path, &location, &error))
@@ -55,7 +98,10 @@ bool Storage::Open(const char* path)
             return FailOpen(std::string("The ") + layout_.name + " layout has no origin option");
         layout_.rowsFromBottom = location.origin == 2;
     }
-    client_ = std::make_unique<Client>(ConfigFromEnvironment());
+    Config config = ConfigFromEnvironment();
+    if (!config.problem.empty())
+        return FailOpen(config.problem);
+    client_ = std::make_unique<Client>(std::move(config));
     // One small listing tells a missing bucket, refused keys and an
     // unreachable store apart before anything else is done, and whether the
     // tree is empty (then every key it will hold is known here).
@@ -70,12 +116,20 @@ bool Storage::Open(const char* path)
 
 void Storage::Close()
 {
-    if (client_)
-        FlushDeletes(); // a failure here cannot be answered; the program counts the plates again
+    archive_.reset();
+    // A failure here cannot be answered; the program counts the plates again.
+    if (client_ && FlushStores(true))
+        FlushDeletes();
     client_.reset();
     keys_.clear();
+    order_.clear();
     complete_ = false;
     pendingDeletes_.clear();
+    pendingStores_.clear();
+    storeRequests_.clear();
+    pendingStems_.clear();
+    pendingBytes_ = 0;
+    ahead_.clear();
     data_.clear();
 }
 
@@ -182,7 +236,7 @@ bool Storage::FindKey(const std::string& stem, std::string* key)
 {
     key->clear();
     if (const auto known = keys_.find(stem); known != keys_.end()) {
-        *key = known->second;
+        *key = known->second.key;
         return true;
     }
     if (complete_)
@@ -199,7 +253,7 @@ bool Storage::FindKey(const std::string& stem, std::string* key)
         if (object.key.find('/', stem.size()) == std::string::npos &&
             folder::SplitImageFile(LastComponent(object.key), &ignored)) {
             *key = object.key;
-            keys_[stem] = object.key;
+            keys_[stem] = {object.key, kUnlisted};
             break;
         }
     }
@@ -223,12 +277,106 @@ bool Storage::FlushDeletes()
     return true;
 }
 
+bool Storage::FlushStores(bool closing)
+{
+    if (pendingStores_.empty())
+        return true;
+    std::vector<PendingStore> stores;
+    std::vector<Request> requests;
+    stores.swap(pendingStores_);
+    requests.swap(storeRequests_);
+    pendingStems_.clear();
+    pendingBytes_ = 0;
+    // Closing, the last store answered Done goes out alone after the others
+    // succeeded, and not at all when one failed: a program that finds the
+    // last plate there takes every earlier one for stored.
+    const size_t together = closing ? requests.size() - 1 : requests.size();
+    std::vector<Request> last;
+    if (together < requests.size()) {
+        last.push_back(std::move(requests.back()));
+        requests.pop_back();
+    }
+    std::string error;
+    std::vector<std::string> replaced;
+    auto settle = [&](std::vector<Request>& sent, size_t first) {
+        for (size_t i = 0; i < sent.size(); ++i) {
+            const PendingStore& store = stores[first + i];
+            const Response& response = sent[i].response;
+            if (response.status == 200) {
+                if (!store.old.empty() && store.old != store.key)
+                    replaced.push_back(store.old);
+                continue;
+            }
+            if (error.empty())
+                error = client_->Explain(response, bucket_, "store \"" + store.key + "\"");
+            keys_.erase(store.stem);
+            complete_ = false;
+        }
+    };
+    client_->SendAll(&requests);
+    settle(requests, 0);
+    if (!last.empty()) {
+        if (error.empty()) {
+            client_->SendAll(&last);
+            settle(last, together);
+        } else {
+            keys_.erase(stores.back().stem);
+            complete_ = false;
+        }
+    }
+    // The plate's image of another type would be listed beside the new one.
+    for (size_t first = 0; first < replaced.size(); first += Client::kMaxDeleteBatch) {
+        const std::vector<std::string> batch(
+            replaced.begin() + static_cast<std::ptrdiff_t>(first),
+            replaced.begin() + static_cast<std::ptrdiff_t>(std::min(replaced.size(), first + Client::kMaxDeleteBatch)));
+        std::vector<std::string> failed;
+        std::string deleteError;
+        if (!client_->DeleteObjects(bucket_, batch, &failed, &deleteError) && error.empty())
+            error = deleteError;
+    }
+    if (!error.empty()) {
+        SetErrorText(error);
+        return false;
+    }
+    return true;
+}
+
+bool Storage::ReadAhead(const std::string& stem, const std::string& key)
+{
+    ahead_.clear();
+    std::vector<std::string> keys = {key};
+    // The plates listed after this one are likely read next: fetched together.
+    if (const auto known = keys_.find(stem); known != keys_.end() && known->second.position != kUnlisted) {
+        for (size_t i = known->second.position + 1; i < order_.size() && keys.size() < kReadAhead; ++i) {
+            const auto next = keys_.find(order_[i]);
+            if (next != keys_.end() && next->second.position == i)
+                keys.push_back(next->second.key);
+        }
+    }
+    std::vector<Request> requests;
+    for (const std::string& each : keys)
+        requests.push_back(client_->GetRequest(bucket_, each));
+    client_->SendAll(&requests);
+    for (size_t i = 0; i < requests.size(); ++i) {
+        Response& response = requests[i].response;
+        if (response.status == 200)
+            ahead_[keys[i]] = std::move(response.body);
+        else if (i == 0 && !(response.status == 404 && response.code != "NoSuchBucket")) {
+            SetErrorText(client_->Explain(response, bucket_, "read \"" + key + "\""));
+            return false;
+        }
+    }
+    return true;
+}
+
 uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* size)
 {
+    if (archive_)
+        return FromArchive(archive_->GetPlateData(name, data, size));
     std::string stem, key;
     if (!KeyStem(name, &stem))
         return Fail("Invalid plate name " + ShortName(name));
-    if (!FlushDeletes())
+    if (!FlushStores(false) || !FlushDeletes())
         return Failed;
     // A plate that is not there fails, as a missing file does: Empty would
     // tell the program it is there without data.
@@ -237,14 +385,18 @@ uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* si
         return Failed;
     if (key.empty())
         return Fail(missing);
-    bool found = false;
-    std::string error;
-    if (!client_->Get(bucket_, key, &data_, &found, &error))
-        return Fail(error);
-    if (!found) {
+    auto fetched = ahead_.find(key);
+    if (fetched == ahead_.end()) {
+        if (!ReadAhead(stem, key))
+            return Failed;
+        fetched = ahead_.find(key);
+    }
+    if (fetched == ahead_.end()) {
         keys_.erase(stem);
         return Fail(missing);
     }
+    data_ = std::move(fetched->second);
+    ahead_.erase(fetched);
     if (data_.size() > UINT32_MAX)
         return Fail("The plate " + ShortName(name) + " is larger than 4 GB");
     *data = data_.data();
@@ -254,6 +406,8 @@ uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* si
 
 uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint32_t mode)
 {
+    if (archive_)
+        return Fail("A PMTiles archive read over the network is read-only");
     if (mode != WriteModeStore && mode != WriteModeDelete)
         return Fail("Unknown write mode " + std::to_string(mode));
     std::string stem, old;
@@ -262,24 +416,27 @@ uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint3
     if (mode == WriteModeStore) {
         if (size > 0 && data == nullptr)
             return Fail("Write called without data");
-        // In order: a deletion answered before this store must not remove it.
-        if (!FlushDeletes() || !FindKey(stem, &old))
+        // In order: a deletion answered before this store must not remove
+        // it, nor two stores of one plate race.
+        if (!FlushDeletes() || (pendingStems_.count(stem) != 0 && !FlushStores(false)) || !FindKey(stem, &old))
             return Failed;
         const std::string key = stem + "." + folder::ExtensionFor(data, size);
-        std::string error;
-        if (!client_->Put(bucket_, key, std::string_view(static_cast<const char*>(data), size), &error))
-            return Fail(error);
-        keys_[stem] = key;
-        if (!old.empty() && old != key) {
-            // The plate's image of another type would be listed beside the new one.
-            std::vector<std::string> failed;
-            if (!client_->DeleteObjects(bucket_, {old}, &failed, &error))
-                return Fail(error);
-        }
+        ahead_.erase(key);
+        ahead_.erase(old);
+        pendingStores_.push_back({stem, key, old});
+        pendingStems_.insert(stem);
+        storeRequests_.push_back(
+            client_->PutRequest(bucket_, key, std::string(static_cast<const char*>(data), size)));
+        pendingBytes_ += size;
+        keys_[stem] = {key, kUnlisted};
+        if ((pendingStores_.size() >= kStoreBatch || pendingBytes_ >= kStoreBatchBytes) && !FlushStores(false))
+            return Failed;
         return Done;
     }
-    if (!FindKey(stem, &old))
+    // In order: a store answered before this deletion must not come after it.
+    if (!FlushStores(false) || !FindKey(stem, &old))
         return Failed;
+    ahead_.erase(old);
     if (old.empty())
         return Fail("No plate " + ShortName(name) + " in bucket \"" + bucket_ + "\"");
     pendingDeletes_.push_back(old);
@@ -291,9 +448,13 @@ uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint3
 
 uint32_t Storage::Enumerate(PlateCallback callback, void* cookie)
 {
-    if (!FlushDeletes())
+    if (archive_)
+        return FromArchive(archive_->Enumerate(callback, cookie));
+    if (!FlushStores(false) || !FlushDeletes())
         return Failed;
     keys_.clear();
+    order_.clear();
+    ahead_.clear();
     complete_ = false;
     ListPage page;
     std::string token, error;
@@ -306,7 +467,9 @@ uint32_t Storage::Enumerate(PlateCallback callback, void* cookie)
             if (!NameOfKey(object.key, name))
                 continue;
             const size_t dot = object.key.rfind('.');
-            keys_[object.key.substr(0, dot)] = object.key;
+            std::string stem = object.key.substr(0, dot);
+            keys_[stem] = {object.key, order_.size()};
+            order_.push_back(std::move(stem));
             const uint32_t size = object.size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(object.size);
             if (callback(cookie, number++, name, 0, size) == 0)
                 return Aborted;

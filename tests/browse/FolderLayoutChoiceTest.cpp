@@ -23,6 +23,9 @@ TEST(FolderLayoutChoiceTest, ARelativePathIsTakenFromTheProgramFolderWhenItIsNot
     const std::string besideProgram = JoinToProgramFolder(name);
     WriteWholeFile(besideProgram, "x");
     WriteWholeFile(here.File("local.mbtiles"), "x");
+    // A folder beside the program that a URL's text would name as a path.
+    const std::string scheme = "ut" + std::to_string(getpid());
+    fs::create_directories(JoinToProgramFolder(scheme + ":/bkt/tiles"));
     struct Case {
         std::string path;
         std::string expected;
@@ -33,9 +36,12 @@ TEST(FolderLayoutChoiceTest, ARelativePathIsTakenFromTheProgramFolderWhenItIsNot
         {"local.mbtiles", "local.mbtiles"},          // here first
         {"nowhere.mbtiles", "nowhere.mbtiles"},      // nowhere: as typed
         {"/abs/x.mbtiles", "/abs/x.mbtiles"},
+        {scheme + "://bkt/tiles", scheme + "://bkt/tiles"}, // a URL: as typed
+        {"https://host/a.pmtiles", "https://host/a.pmtiles"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(FromProgramFolder(c.path), c.expected) << c.path;
     fs::remove(besideProgram);
+    fs::remove_all(JoinToProgramFolder(scheme + ":"));
     fs::current_path(previous);
 }

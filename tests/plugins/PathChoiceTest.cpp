@@ -106,7 +106,7 @@ TEST(PathChoiceTest, UrlsTakeThePluginOfTheirScheme)
     const std::vector<PluginKind> withS3 = {
         {"folder", UsesDirectory | SupportsWrite | SupportsList, ""},
         {"mbtiles", SupportsWrite | SupportsList, "mbtiles"},
-        {"s3", UsesDirectory | SupportsWrite | SupportsList, "s3"},
+        {"s3", UsesDirectory | SupportsWrite | SupportsList, "s3,https,http"},
     };
     struct UrlCase {
         const char* what;
@@ -120,6 +120,9 @@ TEST(PathChoiceTest, UrlsTakeThePluginOfTheirScheme)
         {"a bucket with options", &withS3, "s3://bkt/tiles?layout=tms", "s3", "s3"},
         {"a scheme in capitals", &withS3, "S3://bkt/tiles", "s3", "s3"},
         {"a bucket without the plugin", &kShipped, "s3://bkt/tiles", "", "s3"},
+        {"an archive on a web server", &withS3, "https://host/a/world.pmtiles", "s3", "https"},
+        {"plain http", &withS3, "HTTP://127.0.0.1:8080/b/world.pmtiles", "s3", "http"},
+        {"a part of a scheme name", &withS3, "ht://host/tiles", "", "ht"},
         {"an unknown scheme", &withS3, "gopher://host/tiles", "", "gopher"},
         {"a local folder", &withS3, "tiles", "folder", ""},
         {"a new local folder", &withS3, "new", "folder", ""},

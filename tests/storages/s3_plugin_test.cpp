@@ -3,6 +3,7 @@
 // object_store), or the endpoint AWS_ENDPOINT_URL names. The settings come
 // from the file OBJECT_STORE_ENV names; without a store the tests skip.
 #include "plugin_host.h"
+#include "pmtiles_writer.h"
 #include "s3_client.h"
 #include "s3_storage.h"
 
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
@@ -259,6 +261,43 @@ TEST_F(S3Test, ManyPagesAndDeleteByZoom)
     EXPECT_EQ(Keys("many/").size(), 16u);
 }
 
+// Stores go out in parallel batches, the last at Close: PUTs the store
+// refuses (a bucket policy denies one zoom's keys) are never counted as
+// copied, though their stores were answered before their batch went out.
+// The last plate stored (2/3/3) goes out only when all others went in, so
+// that the copy's check of it tells whether every plate is there.
+TEST_F(S3Test, RefusedPutsAreNotCountedCopied)
+{
+    TempDir dir;
+    const std::string world = dir / "world.mbtiles";
+    WriteFile(world, ReadFile(std::string(FIXTURE_DIR) + "/gdal-world.mbtiles"));
+    struct Case {
+        const char* zoom; // denied
+        size_t copied;
+    };
+    const Case cases[] = {
+        {"1", 21 - 4 - 1}, // the last plate held back: some failed before it
+        {"2", 21 - 16},    // the last plate is among the refused
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.zoom);
+        const std::string zoom = c.zoom;
+        std::vector<s3::Request> policy(1);
+        policy[0].method = "PUT";
+        policy[0].url = std::string(std::getenv("AWS_ENDPOINT_URL")) + "/" + bucket_ + "?policy=";
+        policy[0].body = R"({"Version":"2012-10-17","Statement":[{"Effect":"Deny","Principal":"*",)"
+                         R"("Action":"s3:PutObject","Resource":"arn:aws:s3:::)" +
+                         bucket_ + "/" + zoom + "/" + zoom + "/*\"}]}";
+        client_->SendAll(&policy);
+        ASSERT_TRUE(policy[0].response.status == 200 || policy[0].response.status == 204)
+            << policy[0].response.status << " " << policy[0].response.body;
+        const CliRun run = Cli("copy '" + world + "' '" + Url(zoom) + "'");
+        EXPECT_NE(run.code, 0) << run.out;
+        EXPECT_NE(run.out.find(std::to_string(c.copied) + " of 21 plates copied"), std::string::npos) << run.out;
+        EXPECT_EQ(Keys(zoom + "/").size(), c.copied);
+    }
+}
+
 // A plate stored again with another image type replaces the old object;
 // reads after deletions answered Done see them; a key of another layout is
 // not a plate.
@@ -270,6 +309,7 @@ TEST_F(S3Test, StoreReplacesAndReadsSeeDeletions)
     ASSERT_EQ(action.Store("tq", PngFor("tq")), Done) << action.ErrorText();
     const std::string jpeg("\xff\xd8\xff\xe0jpeg", 8);
     ASSERT_EQ(action.Store("tq", jpeg), Done) << action.ErrorText();
+    action.Close(); // stores are sent together; closing sends them all
     EXPECT_EQ(Keys("t/"), std::vector<std::string>{"t/1/0/1.jpg"}); // TMS: rows from the bottom
     std::string error;
     ASSERT_TRUE(client_->Put(bucket_, "t/notes.txt", "x", &error)) << error;
@@ -322,6 +362,318 @@ TEST_F(S3Test, ClearFailures)
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     }
     EXPECT_TRUE(Keys("").empty());
+}
+
+namespace {
+
+// A PMTiles archive of every tile of zooms 0 to `maxZoom`, each its own
+// bytes, with leaf directories of 50 entries, uncompressed: with zoom 6
+// they reach past the first block a remote reader fetches, so a listing
+// reads them by range.
+struct Archive {
+    std::string bytes;
+    std::map<std::string, std::string> plates;
+};
+
+Archive MakeArchive(uint32_t maxZoom, const std::string& tag)
+{
+    std::map<uint64_t, std::string> byId;
+    for (uint32_t z = 0; z <= maxZoom; ++z)
+        for (uint32_t x = 0; x < (1u << z); ++x)
+            for (uint32_t y = 0; y < (1u << z); ++y)
+                byId[pmtiles_writer::TileId(z, x, y)] = plate_key::Name({z, x, y});
+    Archive archive;
+    std::vector<pmtiles_writer::Entry> entries;
+    std::string data;
+    for (const auto& [id, name] : byId) {
+        const std::string bytes = PngFor(name + tag);
+        entries.push_back({id, data.size(), bytes.size(), 1});
+        data += bytes;
+        archive.plates[name] = bytes;
+    }
+    pmtiles_writer::Options options;
+    options.gzip = false;
+    options.leafSize = 50;
+    archive.bytes = pmtiles_writer::ArchiveHead(entries, data.size(), options) + data;
+    return archive;
+}
+
+} // namespace
+
+// An archive in a bucket is read by range requests: with the bucket's keys
+// at s3://, and, once public, by plain HTTP without them (path-style, as
+// the gateway serves it); ulmora-cli picks the plugin by either scheme. A
+// private object is not readable by HTTP: no bucket credentials go there.
+TEST_F(S3Test, PmtilesArchiveFromTheBucketAndByPlainHttp)
+{
+    LoadedPlugin plugin(S3_PLUGIN);
+    ASSERT_EQ(plugin.LoadError(), "");
+    // Its tiles lie past the first block: read by range.
+    const Archive archive = MakeArchive(5, "");
+    ASSERT_GT(archive.bytes.size(), size_t{16384});
+    const std::string peer = std::string(FIXTURE_DIR) + "/pmtiles/stamen-toner-raster-z3.pmtiles";
+    std::string error;
+    ASSERT_TRUE(client_->Put(bucket_, "private/a.pmtiles", archive.bytes, &error)) << error;
+    ASSERT_TRUE(client_->Put(bucket_, "public/a.pmtiles", archive.bytes, &error, {"x-amz-acl: public-read"}))
+        << error;
+    ASSERT_TRUE(client_->Put(bucket_, "public/toner.pmtiles", ReadFile(peer), &error, {"x-amz-acl: public-read"}))
+        << error;
+    const std::string http = std::string(std::getenv("AWS_ENDPOINT_URL")) + "/" + bucket_ + "/";
+
+    LoadedPlugin pmtiles(PMTILES_PLUGIN);
+    ASSERT_EQ(pmtiles.LoadError(), "");
+    TempDir dir;
+    WriteFile(dir / "toner.pmtiles", ReadFile(peer));
+    const auto toner = AllPlates(pmtiles, dir / "toner.pmtiles");
+    ASSERT_FALSE(toner.empty());
+
+    struct Case {
+        const char* what;
+        std::string path;
+        const std::map<std::string, std::string>* plates;
+    };
+    const std::vector<Case> cases = {
+        {"signed, from the bucket", Url("private/a.pmtiles"), &archive.plates},
+        {"plain http, public", http + "public/a.pmtiles", &archive.plates},
+        {"a peer-written archive by http", http + "public/toner.pmtiles", &toner},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(AllPlates(plugin, c.path), *c.plates);
+        const CliRun list = Cli("list '" + c.path + "'");
+        EXPECT_EQ(list.code, 0) << list.out;
+        EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), static_cast<long>(c.plates->size()));
+    }
+
+    // Read-only; private objects are not read by plain http, nor by s3://
+    // without keys.
+    Action action(plugin);
+    ASSERT_TRUE(action.Open(http + "public/a.pmtiles")) << action.ErrorText();
+    EXPECT_EQ(action.Store("t", PngFor("t")), Failed);
+    EXPECT_NE(action.ErrorText().find("read-only"), std::string::npos) << action.ErrorText();
+    EXPECT_FALSE(action.Open(http + "private/a.pmtiles"));
+    EXPECT_NE(action.ErrorText().find("Access denied"), std::string::npos) << action.ErrorText();
+    const CliRun anonymous = Cli("list '" + Url("private/a.pmtiles") + "'", "AWS_ACCESS_KEY_ID= AWS_SECRET_ACCESS_KEY=");
+    EXPECT_EQ(anonymous.code, 3) << anonymous.out;
+    EXPECT_NE(anonymous.out.find("Access denied"), std::string::npos) << anonymous.out;
+    EXPECT_FALSE(action.Open(Url("missing.pmtiles")));
+    EXPECT_NE(action.ErrorText().find("No such object"), std::string::npos) << action.ErrorText();
+}
+
+// An archive replaced while it is open fails the reads that reach the new
+// bytes, a listing too: its directories and tiles are never mixed with the
+// old ones. Directories read once are not asked for again.
+TEST_F(S3Test, PmtilesArchiveReplacedWhileOpenIsAnError)
+{
+    LoadedPlugin plugin(S3_PLUGIN);
+    const Archive first = MakeArchive(6, "");
+    const Archive second = MakeArchive(6, "-second");
+    std::string error;
+    ASSERT_TRUE(client_->Put(bucket_, "a.pmtiles", first.bytes, &error)) << error;
+    Action listed(plugin), fresh(plugin);
+    ASSERT_TRUE(listed.Open(Url("a.pmtiles"))) << listed.ErrorText();
+    ASSERT_TRUE(fresh.Open(Url("a.pmtiles"))) << fresh.ErrorText();
+    std::vector<Plate> plates;
+    ASSERT_EQ(listed.Enumerate(&plates), Done) << listed.ErrorText();
+    ASSERT_EQ(plates.size(), first.plates.size());
+
+    ASSERT_TRUE(client_->Put(bucket_, "a.pmtiles", second.bytes, &error)) << error;
+    std::string data;
+    EXPECT_EQ(listed.GetPlateData("tqqqqq", &data), Failed);
+    EXPECT_NE(listed.ErrorText().find("changed while it was read"), std::string::npos) << listed.ErrorText();
+    // Its directories are all in memory: listing again needs no request.
+    EXPECT_EQ(listed.Enumerate(&plates), Done) << listed.ErrorText();
+    EXPECT_EQ(plates.size(), first.plates.size());
+    EXPECT_EQ(fresh.Enumerate(&plates), Failed);
+    EXPECT_NE(fresh.ErrorText().find("changed while it was read"), std::string::npos) << fresh.ErrorText();
+    // Opened again, it is the new archive.
+    Action again(plugin);
+    ASSERT_TRUE(again.Open(Url("a.pmtiles"))) << again.ErrorText();
+    EXPECT_EQ(again.GetPlateData("tqqqqq", &data), Done) << again.ErrorText();
+    EXPECT_EQ(data, second.plates.at("tqqqqq"));
+}
+
+// The shared credentials and config files, with AWS_PROFILE, as every S3
+// tool reads them (a HOME of its own); the environment's settings win over
+// theirs, and without keys anywhere the requests go unsigned.
+TEST_F(S3Test, SharedCredentialsAndConfigFiles)
+{
+    std::string error;
+    ASSERT_TRUE(client_->Put(bucket_, "t/0/0/0.png", PngFor("t"), &error)) << error;
+    const std::string endpoint = std::getenv("AWS_ENDPOINT_URL");
+    const std::string key = std::getenv("AWS_ACCESS_KEY_ID");
+    const std::string secret = std::getenv("AWS_SECRET_ACCESS_KEY");
+    TempDir home, bare;
+    std::filesystem::create_directories(home / ".aws");
+    WriteFile(home / ".aws/config", "[default]\nregion = us-east-1\nendpoint_url = " + endpoint +
+                                        "\n\n[profile ulmora]\nendpoint_url=" + endpoint +
+                                        "/\n[profile broken]\n  endpoint_url = " + endpoint + "\n");
+    WriteFile(home / ".aws/credentials", "# keys\n[default]\naws_access_key_id = " + key +
+                                             "\naws_secret_access_key = " + secret + "\n[ulmora]\nAWS_ACCESS_KEY_ID=" +
+                                             key + "\naws_secret_access_key=" + secret +
+                                             "\n[broken]\naws_access_key_id = " + key +
+                                             "\naws_secret_access_key = wrong\n");
+    const std::string clean = "env -u AWS_ENDPOINT_URL -u AWS_ACCESS_KEY_ID -u AWS_SECRET_ACCESS_KEY -u AWS_REGION "
+                              "-u AWS_DEFAULT_REGION -u AWS_SESSION_TOKEN -u AWS_PROFILE ";
+    const std::string envKeys = "AWS_ACCESS_KEY_ID=" + key + " AWS_SECRET_ACCESS_KEY=" + secret;
+    struct Case {
+        const char* what;
+        std::string environment;
+        int code;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"the default profile", "HOME=" + home.Path(), 0, "\tt\n"},
+        {"a named profile", "HOME=" + home.Path() + " AWS_PROFILE=ulmora", 0, "\tt\n"},
+        {"a profile with a wrong key", "HOME=" + home.Path() + " AWS_PROFILE=broken", 3, "Access denied"},
+        {"the environment's keys win", "HOME=" + home.Path() + " AWS_PROFILE=broken " + envKeys, 0, "\tt\n"},
+        {"the environment's endpoint wins", "HOME=" + home.Path() + " AWS_ENDPOINT_URL=http://127.0.0.1:9", 3,
+         "Cannot reach the object store"},
+        {"a profile that is nowhere", "HOME=" + home.Path() + " AWS_PROFILE=nobody", 3, "The profile \"nobody\""},
+        {"no files: unsigned", "HOME=" + bare.Path() + " AWS_ENDPOINT_URL=" + endpoint, 3,
+         "(no credentials given)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const CliRun run = Cli("list '" + Url("t") + "'", clean + c.environment);
+        EXPECT_EQ(run.code, c.code) << run.out;
+        EXPECT_NE(run.out.find(c.message), std::string::npos) << run.out;
+    }
+}
+
+namespace {
+
+// The output of a shell command; empty when it failed.
+std::string Shell(const std::string& command)
+{
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return out;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
+    if (pclose(pipe) != 0)
+        out.clear();
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out;
+}
+
+// The fixture's second gateway on the same cluster, which a test may stop
+// while the first goes on serving the others; stopped at the end.
+class SecondGateway {
+public:
+    SecondGateway()
+    {
+        const char* file = std::getenv("OBJECT_STORE_ENV");
+        env_ = file != nullptr ? file : OBJECT_STORE_ENV;
+        if (ReadFile(env_).find("OBJECT_STORE_DIR=") != std::string::npos)
+            url_ = Shell(Command("start"));
+    }
+    ~SecondGateway() { Stop(); }
+    const std::string& Url() const { return url_; }
+    void Stop()
+    {
+        if (!url_.empty())
+            Shell(Command("stop") + " && echo stopped");
+    }
+
+private:
+    std::string Command(const char* what) const
+    {
+        return "'" OBJECT_STORE_SCRIPT "' second-gateway " + std::string(what) + " '" + env_ + "' 2>/dev/null";
+    }
+    std::string env_;
+    std::string url_;
+};
+
+// Sets an environment variable for a scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name)
+    {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() { setenv(name_, old_.c_str(), 1); }
+
+private:
+    const char* name_;
+    std::string old_;
+};
+
+} // namespace
+
+// A gateway stopped midway through a listing fails it, after the retries,
+// with the reason and without claiming the listing whole; stores answered
+// before the stop whose batch could not go out leave the last store absent,
+// so that a copy's check of it counts none of them stored.
+TEST_F(S3Test, GatewayStoppedMidway)
+{
+    SecondGateway gateway;
+    if (gateway.Url().empty())
+        GTEST_SKIP() << "no local cluster whose gateway a test may stop";
+    std::vector<s3::Request> puts;
+    for (uint32_t x = 0; x < 2500; ++x) // three listing pages
+        puts.push_back(client_->PutRequest(bucket_, "t/12/" + std::to_string(x) + "/0.png", PngFor("x")));
+    client_->SendAll(&puts);
+    for (const s3::Request& put : puts)
+        ASSERT_EQ(put.response.status, 200) << put.url;
+
+    LoadedPlugin plugin(S3_PLUGIN);
+    ScopedEnv endpoint("AWS_ENDPOINT_URL", gateway.Url());
+    Action listing(plugin), storing(plugin);
+    ASSERT_TRUE(listing.Open(Url("t"))) << listing.ErrorText();
+    ASSERT_TRUE(storing.Open(Url("new"))) << storing.ErrorText();
+    // Stores: 300 (one batch of 256 sent), then the gateway stops.
+    std::vector<std::string> names;
+    for (uint32_t x = 0; x < 300; ++x) {
+        names.push_back(plate_key::Name({12, x, 1}));
+        ASSERT_EQ(storing.Store(names.back(), PngFor(names.back())), Done) << storing.ErrorText();
+    }
+
+    struct Seen {
+        int plates = 0;
+        SecondGateway* gateway;
+    } seen{0, &gateway};
+    const uint32_t result =
+        listing.Raw()->functions->Enumerate(
+            listing.Raw(), 0,
+            [](void* cookie, int32_t, const char*, uint32_t, uint32_t) -> uint32_t {
+                auto* s = static_cast<Seen*>(cookie);
+                if (++s->plates == 1)
+                    s->gateway->Stop();
+                return 1;
+            },
+            2, &seen) &
+        0xFFFF;
+    EXPECT_EQ(result, Failed);
+    EXPECT_EQ(seen.plates, 1000); // the first page, and no more
+    EXPECT_NE(listing.ErrorText().find("Cannot reach the object store"), std::string::npos) << listing.ErrorText();
+    // Once a request went unanswered through all its retries, later calls
+    // fail at once rather than after the same pauses each (a copy of
+    // thousands of plates would take hours to give up).
+    const auto start = std::chrono::steady_clock::now();
+    for (uint32_t x = 0; x < 10; ++x) {
+        std::string data;
+        EXPECT_EQ(listing.GetPlateData(plate_key::Name({12, 3000 + x, 0}), &data), Failed);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+
+    // The batch that cannot go out fails the call that sends it, and the
+    // last store answered is not in the bucket.
+    EXPECT_EQ(storing.Store("tq", PngFor("tq")), Done); // collected, not sent yet
+    std::string data;
+    EXPECT_EQ(storing.GetPlateData("tq", &data), Failed); // sends the stores first
+    EXPECT_NE(storing.ErrorText().find("Cannot reach the object store"), std::string::npos) << storing.ErrorText();
+    storing.Close();
+    const std::vector<std::string> stored = Keys("new/");
+    EXPECT_EQ(stored.size(), 256u);
+    EXPECT_EQ(std::find(stored.begin(), stored.end(), "new/1/0/1.png"), stored.end());
+    EXPECT_EQ(std::find(stored.begin(), stored.end(), "new/12/299/1.png"), stored.end());
 }
 
 TEST(S3ChoiceTest, AnUnknownSchemeIsAnErrorAndMakesNoFolder)
