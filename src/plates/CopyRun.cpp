@@ -127,6 +127,15 @@ public:
             result.errorText = ErrorText(kCurrentError);
             Log(Translate("Cannot open %s again to check the copied plates: %s"), path.c_str(),
                 result.errorText.c_str());
+            // A target gone at the end (an object store that stopped answering)
+            // may have lost its last batches: a plate counts as copied only
+            // when it is known to be there, so that nobody deletes a source
+            // on a count that was never true.
+            result.unchecked = static_cast<int>(stored_.size());
+            result.undone = result.unchecked;
+            result.errors += result.undone;
+            result.done -= result.undone;
+            result.bytes = 0;
         } else if (durable.size() < stored_.size()) {
             result.undone = static_cast<int>(stored_.size() - durable.size());
             Log(Translate("%d plates answered stored are not in %s: their batch failed"), result.undone, path.c_str());

@@ -48,6 +48,13 @@ public:
         if (!KeepDurableChanges(run_.action, run_.plates, &deleted_, ChangeKind::Deleted, result.errors > 0)) {
             result.errorText = ErrorText(kCurrentError);
             Log(Translate("Cannot open the storage again to check the deletions: %s"), result.errorText.c_str());
+            // Deletions of a batch the storage lost on closing would be counted
+            // as done: count only what is known.
+            result.unchecked = static_cast<int>(deleted_.size());
+            result.undone = result.unchecked;
+            result.errors += result.undone;
+            result.done -= result.undone;
+            deleted_.clear();
         } else if (static_cast<int>(deleted_.size()) < result.done) {
             const int undone = result.done - static_cast<int>(deleted_.size());
             Log(Translate("%d plates answered deleted are still in the storage: their batch failed"), undone);

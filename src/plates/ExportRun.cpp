@@ -409,6 +409,13 @@ void Exporter::CheckMoves()
     if (!KeepDurableChanges(run_.action, run_.plates, &moved_, ChangeKind::Deleted, result.errors > 0)) {
         result.errorText = ErrorText(kCurrentError);
         Log(Translate("Cannot open the storage again to check the deletions: %s"), result.errorText.c_str());
+        // The files are on disk; whether the plates left the storage is not
+        // known, so none counts as moved.
+        result.unchecked = static_cast<int>(moved_.size());
+        result.undone = result.unchecked;
+        result.errors += result.undone;
+        result.done -= result.undone;
+        result.bytes = 0;
         return;
     }
     // Their files are on disk and the plates still in the storage.

@@ -47,6 +47,7 @@ struct FakeStorage {
     // `closeFails`.
     int batch = 0;
     bool closeFails = false;
+    bool reopenFails = false; // the storage cannot be opened again (an object store that stopped answering)
     std::set<std::string> pending;
     std::function<void(const std::string&)> onDelete; // sees each deletion as it happens
     std::string error;
@@ -63,6 +64,10 @@ int32_t ULMORA_CALL FakeOpen(ActionInterface*, const char* path)
     if (path == nullptr && !current->closeFails)
         current->deleted.merge(current->pending);
     current->pending.clear();
+    if (path != nullptr && current->reopenFails) {
+        current->error = "cannot reach the storage";
+        return 0;
+    }
     return 1;
 }
 void ULMORA_CALL FakeErrorText(ActionInterface*, char* buffer, uint32_t size)
@@ -611,11 +616,13 @@ TEST_F(PlateRunTest, DeletionsCountOnlyOnceTheirBatchIsDurable)
         bool closeFails;
         bool thirdFails; // ts's deletion fails, taking the open batch back
         std::set<std::string> gone;
+        bool reopenFails = false; // nothing can be checked: nothing is counted
     } cases[] = {
         {"a failure takes back the two before it", 3, false, true, {"tt", "tu"}},
         {"closing loses the last batch", 10, true, false, {}},
         {"committed on closing", 10, false, false, {"tq", "tr", "ts", "tt", "tu"}},
         {"no batches", 0, false, true, {"tq", "tr", "tt", "tu"}},
+        {"the storage cannot be opened again", 3, true, false, {"tq", "tr", "ts"}, true},
     };
     for (const bool move : {false, true}) {
         for (const auto& c : cases) {
@@ -628,11 +635,15 @@ TEST_F(PlateRunTest, DeletionsCountOnlyOnceTheirBatchIsDurable)
                 boxes.Reply(BoxYes); // the confirmation; failures are then asked about
             boxes.Reply(BoxYes, true);
             Load({{"tq", "1"}, {"tr", "2"}, {"ts", "3", Done, c.thirdFails}, {"tt", "4"}, {"tu", "5"}});
+            storage.reopenFails = c.reopenFails;
             const PlateRunResult result = move ? Export(Options(OverWrite, true)) : RunDelete(Run());
+            storage.reopenFails = false;
             action->Close();
             EXPECT_EQ(storage.deleted, c.gone);
-            EXPECT_EQ(result.done, static_cast<int>(c.gone.size()));
-            EXPECT_EQ(result.errors, 5 - static_cast<int>(c.gone.size()));
+            const int counted = c.reopenFails ? 0 : static_cast<int>(c.gone.size());
+            EXPECT_EQ(result.done, counted);
+            EXPECT_EQ(result.errors, 5 - counted);
+            EXPECT_EQ(result.unchecked, c.reopenFails ? 5 : 0);
             plugin->FreeAction(action);
             action = nullptr;
             boxes.shown.clear();
@@ -665,6 +676,7 @@ struct FakeTarget {
     int batch = 0;
     std::string refuse;  // a store of this plate fails alone, as a plugin refusing it
     int room = 1000;     // plates the target can hold; a store beyond fails as a full disk
+    bool gone = false;   // closing loses the pending batch and the target cannot be opened again
     std::string error;
 };
 
@@ -672,9 +684,14 @@ FakeTarget* currentTarget = nullptr;
 
 int32_t ULMORA_CALL TargetOpen(ActionInterface*, const char* path)
 {
-    if (path == nullptr)
+    if (path == nullptr && !currentTarget->gone)
         currentTarget->stored.merge(currentTarget->pending);
     currentTarget->pending.clear();
+    // Gone only once something was stored: the first open succeeds.
+    if (path != nullptr && currentTarget->gone && !currentTarget->stored.empty()) {
+        currentTarget->error = "cannot reach the target";
+        return 0;
+    }
     return 1;
 }
 void ULMORA_CALL TargetErrorText(ActionInterface*, char* buffer, uint32_t size)
@@ -762,6 +779,7 @@ TEST_F(CopyRunTest, FailuresAreCountedAndTheCountStaysHonest)
         int errors;
         bool aborted;
         int handledEnd;             // the plates below it are handled, and deselected one by one
+        bool gone = false;          // the target is lost at the end: nothing can be checked
     } cases[] = {
         {"every plate", "", 1000, 0, false, {}, false, {"tq", "tr", "ts", "tt"}, 0, false, 4},
         {"the target refuses a store", "tr", 1000, 0, false, {}, false, {"tq", "ts", "tt"}, 1, false, 4},
@@ -770,6 +788,7 @@ TEST_F(CopyRunTest, FailuresAreCountedAndTheCountStaysHonest)
         {"a source read error", "", 1000, 0, true, {}, false, {"tq", "ts", "tt"}, 1, false, 4},
         {"abort after the second plate", "", 1000, 0, false, {2}, false, {"tq", "tr"}, 0, true, 2},
         {"the target overlaps the source", "", 1000, 0, false, {}, true, {}, 0, false, -1},
+        {"the target is gone at the end", "", 1000, 3, false, {}, false, {"tq", "tr", "ts"}, 4, false, 4, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -783,6 +802,7 @@ TEST_F(CopyRunTest, FailuresAreCountedAndTheCountStaysHonest)
         target.refuse = c.refuse;
         target.room = c.room;
         target.batch = c.batch;
+        target.gone = c.gone;
         Load({{"tq", "1"}, {"tr", "22", c.readFails ? Failed : Done}, {"ts", "333"}, {"tt", "4444"}});
         OpenTarget(c.sameStorage ? "memory" : "copy");
 
@@ -798,12 +818,15 @@ TEST_F(CopyRunTest, FailuresAreCountedAndTheCountStaysHonest)
             EXPECT_EQ(data, storage.plates[static_cast<std::size_t>(name[1] - 'q')].data) << name;
         }
         EXPECT_EQ(held, c.held);
-        EXPECT_EQ(result.done, static_cast<int>(c.held.size()));
+        // What could not be checked is not counted, even what is there.
+        const std::set<std::string> counted = c.gone ? std::set<std::string>{} : c.held;
+        EXPECT_EQ(result.done, static_cast<int>(counted.size()));
+        EXPECT_EQ(result.unchecked, c.gone ? 4 : 0);
         EXPECT_EQ(result.errors, c.errors);
         EXPECT_EQ(result.aborted, c.aborted);
         EXPECT_EQ(result.refused, c.sameStorage);
         uint64_t bytes = 0;
-        for (const std::string& name : c.held)
+        for (const std::string& name : counted)
             bytes += static_cast<uint64_t>(name[1] - 'q' + 1);
         EXPECT_EQ(result.bytes, bytes);
         EXPECT_TRUE(storage.deleted.empty()) << "the source is left alone";

@@ -84,7 +84,12 @@ int Copy(Context& context)
         *into.action, copy);
     if (result.refused) // the core's error box said why
         return RunSummary(context, "copy", result, kExitUsage);
-    if (result.undone > 0)
+    if (result.unchecked > 0)
+        std::fprintf(stderr,
+                     "\r\033[Kulmora-cli: %d plates answered stored could not be checked in the target (it could not be "
+                     "opened again): not counted as copied\n",
+                     result.unchecked);
+    else if (result.undone > 0)
         std::fprintf(stderr, "\r\033[Kulmora-cli: %d plates answered stored are not in the target: their batch failed\n",
                      result.undone);
     if (result.errors > 10)
