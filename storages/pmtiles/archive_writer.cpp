@@ -240,11 +240,11 @@ std::string ArchiveWriter::Store(uint32_t z, uint32_t x, uint32_t y, const uint8
         kind_ = kind;
     else if (kind != kind_)
         mixed_ = true;
-    const double side = std::ldexp(1.0, static_cast<int>(z));
-    minFx_ = std::min(minFx_, x / side);
-    maxFx_ = std::max(maxFx_, (x + 1) / side);
-    minFy_ = std::min(minFy_, y / side);
-    maxFy_ = std::max(maxFy_, (y + 1) / side);
+    Span& span = spans_[z];
+    span.minX = std::min(span.minX, x);
+    span.maxX = std::max(span.maxX, x);
+    span.minY = std::min(span.minY, y);
+    span.maxY = std::max(span.maxY, y);
     return {};
 }
 
@@ -287,16 +287,18 @@ uint32_t ArchiveWriter::FindOrAddContent(const uint8_t* data, uint32_t size, std
 }
 
 bool ArchiveWriter::SameBytes(uint32_t content, const uint8_t* data, uint32_t size, std::string* error) {
-    if (auto hot = hot_.find(content); hot != hot_.end())
-        return std::memcmp(hot->second.data(), data, size) == 0;
+    if (content < hotAt_.size() && hotAt_[content] != 0)
+        return std::memcmp(hotBytes_.data() + (hotAt_[content] - 1), data, size) == 0;
     scratch_.resize(size);
     if (!ReadSpool(contents_[content].spoolOffset, size, scratch_.data(), error))
         return false;
     if (std::memcmp(scratch_.data(), data, size) != 0)
         return false;
-    if (hotBytes_ + size <= kHotBudget) {
-        hot_.emplace(content, std::vector<uint8_t>(data, data + size));
-        hotBytes_ += size;
+    if (hotBytes_.size() + size <= kHotBudget) {
+        if (hotAt_.size() <= content)
+            hotAt_.resize(std::max<size_t>(contents_.size(), 1024), 0);
+        hotAt_[content] = static_cast<uint32_t>(hotBytes_.size() + 1);
+        hotBytes_.insert(hotBytes_.end(), data, data + size);
     }
     return true;
 }
@@ -380,11 +382,13 @@ void ArchiveWriter::Discard() {
     std::vector<uint32_t>().swap(table_);
     std::vector<uint64_t>().swap(outOffsets_);
     std::vector<uint8_t>().swap(scratch_);
-    hot_.clear();
-    hotBytes_ = 0;
+    std::vector<uint32_t>().swap(hotAt_);
+    std::vector<uint8_t>().swap(hotBytes_);
     sorted_ = true;
     kind_ = Kind::None;
     mixed_ = false;
+    for (Span& span : spans_)
+        span = Span{};
     minFx_ = minFy_ = 1;
     maxFx_ = maxFy_ = 0;
 }
@@ -401,9 +405,20 @@ std::string ArchiveWriter::Finish() {
     }
     // What only the stores needed goes before the archive's own buffers.
     std::vector<uint32_t>().swap(table_);
-    hot_.clear();
-    hotBytes_ = 0;
+    std::vector<uint32_t>().swap(hotAt_);
+    std::vector<uint8_t>().swap(hotBytes_);
     Normalize();
+    // The covered area as fractions of the world, over every zoom.
+    for (uint32_t zoom = 0; zoom <= kMaxZoom; ++zoom) {
+        const Span& span = spans_[zoom];
+        if (span.minX > span.maxX)
+            continue;
+        const double side = std::ldexp(1.0, static_cast<int>(zoom));
+        minFx_ = std::min(minFx_, span.minX / side);
+        maxFx_ = std::max(maxFx_, (span.maxX + 1.0) / side);
+        minFy_ = std::min(minFy_, span.minY / side);
+        maxFy_ = std::max(maxFy_, (span.maxY + 1.0) / side);
+    }
 
     // Refuse to replace an archive someone put there meanwhile: the target
     // was an empty file (or none) when the writing began.

@@ -16,7 +16,6 @@
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace pmtiles {
@@ -98,15 +97,23 @@ private:
     std::vector<Content> contents_;
     std::vector<uint32_t> table_;        // content number + 1 by hash; 0: free
     // Bytes of contents that were stored again, so that comparing the next
-    // copy needs no read from the spool (sea and land tiles repeat a lot).
-    std::unordered_map<uint32_t, std::vector<uint8_t>> hot_;
-    size_t hotBytes_ = 0;
+    // copy needs no read from the spool (sea and land tiles repeat a lot):
+    // hotAt_[content] is their place in hotBytes_ + 1 (0: not kept), made
+    // with the first content kept, so a copy without repeats has neither.
+    std::vector<uint32_t> hotAt_;
+    std::vector<uint8_t> hotBytes_;
     std::vector<uint8_t> scratch_;
     std::vector<uint64_t> outOffsets_;   // per content, while finishing
 
     Kind kind_ = Kind::None;
     bool mixed_ = false;
-    double minFx_ = 1, maxFx_ = 0, minFy_ = 1, maxFy_ = 0; // covered area, fractions of the world
+    // The covered area, per zoom in plates (integers: cheaper a store than
+    // fractions of the world, which Finish makes of them).
+    struct Span {
+        uint32_t minX = UINT32_MAX, maxX = 0, minY = UINT32_MAX, maxY = 0;
+    };
+    Span spans_[kMaxZoom + 1];
+    double minFx_ = 1, maxFx_ = 0, minFy_ = 1, maxFy_ = 0; // covered area, fractions of the world (Finish)
 };
 
 } // namespace pmtiles
