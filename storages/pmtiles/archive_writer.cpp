@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -345,8 +346,7 @@ bool ArchiveWriter::ReadSpool(uint64_t offset, uint32_t length, uint8_t* out, st
 void ArchiveWriter::Normalize() {
     if (sorted_)
         return;
-    std::stable_sort(tiles_.begin(), tiles_.end(),
-                     [](const TileRef& a, const TileRef& b) { return a.id < b.id; });
+    RadixSortById();
     // Of several stores of one tile the last (last in a stable sort) counts.
     size_t kept = 0;
     for (size_t i = 0; i < tiles_.size(); ++i) {
@@ -357,6 +357,38 @@ void ArchiveWriter::Normalize() {
     }
     tiles_.resize(kept);
     sorted_ = true;
+}
+
+void ArchiveWriter::RadixSortById() {
+    // Stable, a byte of the id a pass, leaving out the bytes all ids share
+    // (the high ones, mostly): a few passes over the index instead of a
+    // merge sort's log n, which took a tenth of a large copy's time.
+    const size_t n = tiles_.size();
+    std::vector<std::array<size_t, 256>> counts(8);
+    for (auto& count : counts)
+        count.fill(0);
+    for (const TileRef& tile : tiles_) {
+        const uint64_t id = tile.id;
+        for (int byte = 0; byte < 8; ++byte)
+            ++counts[byte][(id >> (8 * byte)) & 255];
+    }
+    std::vector<TileRef> other;
+    for (int byte = 0; byte < 8; ++byte) {
+        std::array<size_t, 256>& count = counts[byte];
+        if (std::find(count.begin(), count.end(), n) != count.end())
+            continue; // one value for all: nothing to order
+        if (other.empty())
+            other.resize(n);
+        size_t next = 0;
+        for (size_t& c : count) {
+            const size_t here = c;
+            c = next;
+            next += here;
+        }
+        for (const TileRef& tile : tiles_)
+            other[count[(tile.id >> (8 * byte)) & 255]++] = tile;
+        tiles_.swap(other);
+    }
 }
 
 bool ArchiveWriter::Read(uint64_t id, std::vector<uint8_t>* out, std::string* error) {

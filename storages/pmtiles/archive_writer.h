@@ -82,6 +82,7 @@ private:
     void GrowTable();
     // Sorts the index by tile id, keeping the last store of each tile.
     void Normalize();
+    void RadixSortById();
     std::string WriteArchive(int fd);
     std::string BuildDirectories(std::vector<uint8_t>* root, uint64_t* leafBase, uint64_t* leafLength,
                                  uint64_t* entries);
