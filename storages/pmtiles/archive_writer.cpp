@@ -234,7 +234,8 @@ std::string ArchiveWriter::Store(uint32_t z, uint32_t x, uint32_t y, const uint8
         return error;
     if (!tiles_.empty() && id <= tiles_.back().id)
         sorted_ = false;
-    tiles_.push_back(TileRef{id, content});
+    if (!tiles_.push_back(TileRef{id, content}))
+        return "Not enough memory for the archive's index";
 
     const Kind kind = Sniff(data, size);
     if (kind_ == Kind::None)
@@ -372,13 +373,17 @@ void ArchiveWriter::RadixSortById() {
         for (int byte = 0; byte < 8; ++byte)
             ++counts[byte][(id >> (8 * byte)) & 255];
     }
-    std::vector<TileRef> other;
+    MappedArray<TileRef> other;
     for (int byte = 0; byte < 8; ++byte) {
         std::array<size_t, 256>& count = counts[byte];
         if (std::find(count.begin(), count.end(), n) != count.end())
             continue; // one value for all: nothing to order
-        if (other.empty())
-            other.resize(n);
+        if (other.empty() && !other.resize(n)) {
+            // No memory for a second index: a merge sort in place.
+            std::stable_sort(tiles_.begin(), tiles_.end(),
+                             [](const TileRef& a, const TileRef& b) { return a.id < b.id; });
+            return;
+        }
         size_t next = 0;
         for (size_t& c : count) {
             const size_t here = c;
@@ -409,7 +414,7 @@ void ArchiveWriter::Discard() {
     spoolFlushed_ = 0;
     // Swaps, not clear(): a finished copy gives its memory back.
     std::vector<uint8_t>().swap(spoolPending_);
-    std::vector<TileRef>().swap(tiles_);
+    tiles_.Free();
     std::vector<Content>().swap(contents_);
     std::vector<uint32_t>().swap(table_);
     std::vector<uint64_t>().swap(outOffsets_);
@@ -548,6 +553,7 @@ std::string ArchiveWriter::BuildDirectories(std::vector<uint8_t>* root, uint64_t
     *leafBase = spoolFlushed_;
     std::vector<uint8_t> packed;
     std::vector<Entry> rootEntries;
+    Gzipper gzip;
     for (uint64_t leafSize = 4096;; leafSize *= 2) {
         uint64_t length = 0;
         std::string error;
@@ -556,7 +562,7 @@ std::string ArchiveWriter::BuildDirectories(std::vector<uint8_t>* root, uint64_t
         const auto writeLeaf = [&]() {
             raw.clear();
             EncodeDirectory(chunk.data(), chunk.size(), &raw);
-            error = Gzip(raw.data(), raw.size(), &packed);
+            error = gzip.Compress(raw.data(), raw.size(), &packed);
             if (!error.empty())
                 return false;
             if (!WriteAll(spool_, packed.data(), packed.size(), *leafBase + length)) {

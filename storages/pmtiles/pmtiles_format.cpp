@@ -219,6 +219,37 @@ void EncodeDirectory(const Entry* entries, size_t count, std::vector<uint8_t>* o
     }
 }
 
+struct Gzipper::Stream {
+    z_stream z{};
+    bool ready = false;
+};
+
+Gzipper::Gzipper() : stream_(new Stream) {
+    // 15 + 16: a gzip wrapper, which every reader of the format inflates.
+    stream_->ready =
+        deflateInit2(&stream_->z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+}
+
+Gzipper::~Gzipper() {
+    if (stream_->ready)
+        deflateEnd(&stream_->z);
+    delete stream_;
+}
+
+std::string Gzipper::Compress(const uint8_t* bytes, size_t size, std::vector<uint8_t>* out) {
+    z_stream& stream = stream_->z;
+    if (!stream_->ready || deflateReset(&stream) != Z_OK)
+        return "cannot start gzip compression";
+    out->resize(deflateBound(&stream, static_cast<uLong>(size)) + 32);
+    stream.next_in = const_cast<Bytef*>(bytes);
+    stream.avail_in = static_cast<uInt>(size);
+    stream.next_out = out->data();
+    stream.avail_out = static_cast<uInt>(out->size());
+    const int rc = deflate(&stream, Z_FINISH);
+    out->resize(stream.total_out);
+    return rc == Z_STREAM_END ? std::string() : "gzip compression failed";
+}
+
 std::string Gzip(const uint8_t* bytes, size_t size, std::vector<uint8_t>* out) {
     z_stream stream{};
     // 15 + 16: a gzip wrapper, which every reader of the format inflates.
