@@ -10,9 +10,15 @@
 #     processes (python3-pil), each tile fully decoded by both.
 # Outputs are checked: the copied tree equals the tar tree file for file,
 # info's per-level counts equal sqlite3's, verify's verdict equals Pillow's.
+# The copy syncs the file system once at the end (that makes it durable), so
+# tar's time includes a sync of the file system too (sync -f on the new
+# folder), and both are measured the same way.
 # The file is MapProxy's cache of its debug source seeded to zoom 8 (87,381
 # PNG tiles, deepest zoom first), made by tests/storages/fixtures/make_fixtures.sh.
-# Usage: bench/run-speed.sh [FILE.mbtiles ...]   (ULMORA_BENCH_ROUNDS=5;
+# --sqlite-made adds a file made by sqlite3: zoom 0 to 10 in full (1,398,101
+# tiles, level by level in rowid order, a unique tile index), its tiles 64
+# distinct 256 x 256 PNG pictures made by Pillow (about 770 bytes each).
+# Usage: bench/run-speed.sh [--sqlite-made] [FILE.mbtiles ...]   (ULMORA_BENCH_ROUNDS=5;
 # ULMORA_BENCH_ZOOM=8 for the MapProxy file; ULMORA_BUILD_DIR, default build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,7 +35,43 @@ cli="$root/$build/bin/ulmora-cli"
 work=$(mktemp -d "${ULMORA_BENCH_DIR:-${TMPDIR:-/tmp}}/ulmora-speed-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
+sqlite_made=0
+if [[ "${1:-}" == --sqlite-made ]]; then
+    sqlite_made=1
+    shift
+fi
 files=("$@")
+if ((sqlite_made)); then
+    echo "making the 1,398,101-tile file with sqlite3..."
+    /usr/bin/python3 - "$work/pictures.sqlite" <<'PY'
+# 64 distinct 256 x 256 PNG pictures: stripes of two colours.
+import io, sqlite3, sys
+from PIL import Image, ImageDraw
+db = sqlite3.connect(sys.argv[1])
+db.execute("CREATE TABLE pictures (n INTEGER PRIMARY KEY, data BLOB)")
+for n in range(64):
+    picture = Image.new("RGB", (256, 256), (n * 4, 255 - n * 4, 128))
+    draw = ImageDraw.Draw(picture)
+    for x in range(0, 256, 8 + n % 16):
+        draw.line([(x, 0), (x, 255)], fill=(255, n * 4, 0), width=2)
+    out = io.BytesIO()
+    picture.save(out, "PNG")
+    db.execute("INSERT INTO pictures VALUES (?, ?)", (n, out.getvalue()))
+db.commit()
+PY
+    sqlite3 "$work/sqlite-made.mbtiles" "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF;
+ATTACH '$work/pictures.sqlite' AS p;
+CREATE TABLE metadata (name TEXT, value TEXT);
+INSERT INTO metadata VALUES ('name', 'sqlite-made'), ('format', 'png');
+CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);
+WITH RECURSIVE z(z) AS (SELECT 0 UNION ALL SELECT z + 1 FROM z WHERE z < 10),
+ n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 1048575)
+INSERT INTO tiles SELECT z, i >> z, i & ((1 << z) - 1), (SELECT data FROM p.pictures WHERE n = (i * 7 + z) % 64)
+ FROM z, n WHERE i < (1 << (2 * z));
+CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);" >/dev/null
+    rm -f "$work/pictures.sqlite"
+    files+=("$work/sqlite-made.mbtiles")
+fi
 if ((${#files[@]} == 0)); then
     echo "seeding MapProxy's debug cache to zoom $zoom..."
     tests/storages/fixtures/make_fixtures.sh --mapproxy "$work/mapproxy.mbtiles" "$zoom"
@@ -110,8 +152,8 @@ for file in "${files[@]}"; do
     written=$(find "$work/first" -type f | wc -l)
     written_bytes=$(find "$work/first" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
     copy_ours() { timed "$cli" copy "$file" "$work/copy-$1" --quiet; }
-    copy_peer() { mkdir "$work/tar-$1"; timed tar -xf "$work/tree.tar" -C "$work/tar-$1"; }
-    echo "copy -> z/x/y ($written files, $written_bytes bytes; ulmora syncs once at the end, tar does not)"
+    copy_peer() { mkdir "$work/tar-$1"; timed sh -c 'tar -xf "$1" -C "$2" && sync -f "$2"' tar "$work/tree.tar" "$work/tar-$1"; }
+    echo "copy -> z/x/y ($written files, $written_bytes bytes; each syncs the file system once at the end: ulmora-cli itself, tar -x followed by sync -f)"
     alternate copy_ours copy_peer
     same=yes
     for ((i = 1; i <= rounds; i++)); do

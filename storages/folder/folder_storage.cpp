@@ -564,6 +564,8 @@ void Storage::Close() {
     baseFd_ = -1;
     stored_ = false;
     needsTmsMarker_ = false;
+    ForgetStoreFolder();
+    temporaryPrefix_.clear();
     folderExtensions_.clear();
     data_.clear();
     data_.shrink_to_fit();
@@ -848,6 +850,26 @@ int Storage::OpenPlateFolder(const std::string& parent, bool make, bool* made) c
     return at;
 }
 
+int Storage::StoreFolder(const std::string& parent, bool* made) {
+    *made = false;
+    if (storeFolderFd_ >= 0 && parent == storeParent_)
+        return storeFolderFd_;
+    ForgetStoreFolder();
+    const int fd = OpenPlateFolder(parent, true, made);
+    if (fd >= 0) {
+        storeFolderFd_ = fd;
+        storeParent_ = parent;
+    }
+    return fd;
+}
+
+void Storage::ForgetStoreFolder() {
+    if (storeFolderFd_ >= 0)
+        close(storeFolderFd_);
+    storeFolderFd_ = -1;
+    storeParent_.clear();
+}
+
 std::vector<std::string>& Storage::FolderExtensions(const std::string& parent, int folderFd, bool made) {
     if (const auto found = folderExtensions_.find(parent); found != folderExtensions_.end())
         return found->second;
@@ -1008,25 +1030,37 @@ uint32_t Storage::Store(const char* name, const void* data, uint32_t size) {
     const std::string path = parent + "/" + leaf;
     // Hidden and without an image extension: never listed, even if left
     // behind by a crash.
-    const std::string temporary =
-        ".ulmora-" + std::to_string(getpid()) + "-" + std::to_string(++temporaryNumber_) + ".tmp";
+    if (temporaryPrefix_.empty())
+        temporaryPrefix_ = ".ulmora-" + std::to_string(getpid()) + "-";
+    const std::string temporary = temporaryPrefix_ + std::to_string(++temporaryNumber_) + ".tmp";
 
     // Every step below is relative to the plate's own folder, reached without
     // leaving the storage, so that a link planted in the tree cannot carry the
     // data elsewhere.
     bool made = false;
-    const int folderFd = OpenPlateFolder(parent, true, &made);
+    int folderFd = StoreFolder(parent, &made);
+    int fd = -1;
+    if (folderFd >= 0) {
+        fd = openat(folderFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        // The folder kept open since the last store may have been removed
+        // or moved meanwhile: look it up again.
+        if (fd < 0 && errno == ENOENT && !made) {
+            ForgetStoreFolder();
+            folderFd = StoreFolder(parent, &made);
+            if (folderFd >= 0)
+                fd = openat(folderFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                            0666);
+        }
+    }
     if (folderFd < 0) {
         if (errno == EXDEV)
             return Fail("Cannot write " + path + ": the folder " + parent + " is a link that leads out of " +
                         folderName_);
         return Fail(ErrnoText("Cannot write " + path));
     }
-    FdCloser closer(folderFd);
-    std::vector<std::string>& extensions = FolderExtensions(parent, folderFd, made);
-    int fd = openat(folderFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0)
         return Fail(ErrnoText("Cannot write " + path));
+    std::vector<std::string>& extensions = FolderExtensions(parent, folderFd, made);
     const auto* bytes = static_cast<const unsigned char*>(data);
     size_t done = 0;
     while (done < size) {

@@ -85,6 +85,10 @@ private:
     // since; another folder is read once.
     std::vector<std::string>& FolderExtensions(const std::string& parent, int folderFd, bool made);
     uint32_t Store(const char* name, const void* data, uint32_t size);
+    // The folder `parent` for a store, made when missing (kept open for the
+    // next store; not the caller's to close); -1 and errno when it failed.
+    int StoreFolder(const std::string& parent, bool* made);
+    void ForgetStoreFolder();
     uint32_t Delete(const char* name);
 
     int baseFd_ = -1;
@@ -96,6 +100,12 @@ private:
     bool stored_ = false;        // a store since Open: sync the file system at Close
     bool needsTmsMarker_ = false; // a TMS tree without its tilemapresource.xml
     unsigned temporaryNumber_ = 0;
+    std::string temporaryPrefix_; // ".ulmora-PID-", made once per Open
+    // The plate folder of the last store, kept open: a copy stores the
+    // plates of one folder in a row, and opening the folder for each took
+    // two of a store's seven system calls.
+    std::string storeParent_;
+    int storeFolderFd_ = -1;
     bool startedEmpty_ = false;  // the folder held nothing at Open
     bool forgotFolders_ = false; // folderExtensions_ was emptied since Open
     // Bounded: a plate tree has a folder for every few plates.

@@ -54,6 +54,10 @@ constexpr const char* kOrderedOtherView =
 
 constexpr const char* kSelectTile =
     "SELECT tile_data FROM tiles WHERE zoom_level = ?1 AND tile_column = ?2 AND tile_row = ?3";
+constexpr const char* kSelectPlainTile =
+    "SELECT rowid, tile_data FROM tiles WHERE zoom_level = ?1 AND tile_column = ?2 AND tile_row = ?3";
+constexpr const char* kFollowPlain =
+    "SELECT rowid, zoom_level, tile_column, tile_row, tile_data FROM tiles WHERE rowid > ?1 ORDER BY rowid";
 constexpr const char* kDeleteTile =
     "DELETE FROM tiles WHERE zoom_level = ?1 AND tile_column = ?2 AND tile_row = ?3";
 constexpr const char* kFindMapRow =
@@ -321,6 +325,9 @@ bool Storage::HasUniqueTileIndex(const char* table) {
 void Storage::Close() {
     if (!db_)
         return;
+    StopFollowing();
+    lastRowid_ = -1;
+    followSkip_ = followBackoff_ = 0;
     FollowSqlite();
     if (batch_ == Batch::Changes && !Exec("COMMIT")) {
         // Readers of other programs may hold the file a while: the stores
@@ -337,7 +344,7 @@ void Storage::Close() {
     schemaInBatch_ = false;
     for (Statement* stmt : {&range_, &ordered_, &select_, &deleteTile_, &findMapRow_, &deleteMapRow_,
                             &deleteImage_, &countImageUses_, &store_, &update_, &findImage_, &addImage_,
-                            &addMapRow_, &setMapImage_})
+                            &addMapRow_, &setMapImage_, &selectPlain_, &following_})
         stmt->Finalize();
     sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -350,6 +357,8 @@ void Storage::Close() {
 }
 
 bool Storage::Exec(const char* sql) {
+    // A transaction must not end under the walk's open read.
+    StopFollowing();
     return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
@@ -368,6 +377,7 @@ uint32_t Storage::FailSql(const char* what) {
 uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
     if (!db_)
         return Fail("The storage is not open");
+    StopFollowing();
     SetErrorText("");
     FollowSqlite();
     if (schemaPending_)
@@ -566,6 +576,9 @@ uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* si
         batchStart_ = std::chrono::steady_clock::now();
     }
     const uint32_t result = ReadPlate(name, tile, data, size);
+    // Outside a transaction the walk's read would hold the file.
+    if (batch_ == Batch::None)
+        StopFollowing();
     FollowSqlite();
     if (result != Failed)
         lockWait_.Taken();
@@ -576,20 +589,68 @@ uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* si
 }
 
 uint32_t Storage::ReadPlate(const char* name, const plate_key::Tile& tile, const void** data, uint32_t* size) {
-    sqlite3_stmt* stmt = select_.get();
+    const uint32_t row = plate_key::FlipRow(tile.z, tile.y);
+    const bool plain = layout_ == Layout::Plain && uniqueTiles_;
+    if (uint32_t result; plain && ReadFollowing(tile.z, tile.x, row, data, size, &result))
+        return result;
+    if (plain && !selectPlain_.Prepare(db_, kSelectPlainTile))
+        return FailSql("Reading the plate failed");
+    sqlite3_stmt* stmt = plain ? selectPlain_.get() : select_.get();
     ResetOnExit reset(stmt);
-    BindTile(stmt, tile.z, tile.x, plate_key::FlipRow(tile.z, tile.y));
+    BindTile(stmt, tile.z, tile.x, row);
     const int rc = sqlite3_step(stmt);
     if (rc == SQLITE_DONE)
         return Fail("No plate " + Quoted(name) + " in " + fileName_);
     if (rc != SQLITE_ROW)
         return FailSql("Reading the plate failed");
-    return HandOutBlob(stmt, 0, data_, data, size) ? Done : Empty;
+    if (!plain)
+        return HandOutBlob(stmt, 0, data_, data, size) ? Done : Empty;
+    lastRowid_ = sqlite3_column_int64(stmt, 0);
+    return HandOutBlob(stmt, 1, data_, data, size) ? Done : Empty;
+}
+
+bool Storage::ReadFollowing(uint32_t z, uint32_t x, uint32_t row, const void** data, uint32_t* size,
+                            uint32_t* result) {
+    // After a miss the walk waits a growing number of look-ups, so that
+    // plates read in another order pay little for it.
+    if (followSkip_ > 0) {
+        --followSkip_;
+        return false;
+    }
+    if (lastRowid_ < 0 || !following_.Prepare(db_, kFollowPlain))
+        return false;
+    sqlite3_stmt* stmt = following_.get();
+    if (!followActive_) {
+        sqlite3_bind_int64(stmt, 1, lastRowid_);
+        followActive_ = true;
+    }
+    const auto is = [stmt](int column, uint32_t value) {
+        return sqlite3_column_type(stmt, column) == SQLITE_INTEGER &&
+               sqlite3_column_int64(stmt, column) == static_cast<int64_t>(value);
+    };
+    if (sqlite3_step(stmt) == SQLITE_ROW && is(1, z) && is(2, x) && is(3, row)) {
+        lastRowid_ = sqlite3_column_int64(stmt, 0);
+        followBackoff_ = 0;
+        *result = HandOutBlob(stmt, 4, data_, data, size) ? Done : Empty;
+        return true;
+    }
+    StopFollowing();
+    followBackoff_ = std::min<uint32_t>(followBackoff_ * 2 + 1, 63);
+    followSkip_ = followBackoff_;
+    return false;
+}
+
+void Storage::StopFollowing() {
+    if (!followActive_)
+        return;
+    sqlite3_reset(following_.get());
+    followActive_ = false;
 }
 
 uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint32_t mode) {
     if (!db_)
         return Fail("The storage is not open");
+    StopFollowing();
     if (mode != WriteModeStore && mode != WriteModeDelete)
         return Fail("Unknown write mode " + std::to_string(mode));
     const bool store = mode == WriteModeStore;
@@ -670,7 +731,8 @@ void Storage::BatchLost() {
     if (schemaInBatch_) {
         schemaInBatch_ = false;
         schemaPending_ = true;
-        for (Statement* stmt : {&range_, &ordered_, &select_, &store_, &update_})
+        StopFollowing();
+        for (Statement* stmt : {&range_, &ordered_, &select_, &store_, &update_, &selectPlain_, &following_})
             stmt->Finalize();
     }
 }

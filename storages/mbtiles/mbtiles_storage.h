@@ -51,6 +51,11 @@ public:
 private:
     // GetPlateData without its transaction handling.
     uint32_t ReadPlate(const char* name, const plate_key::Tile& tile, const void** data, uint32_t* size);
+    // The plate from the row after the last one read, when that row is it;
+    // false when it is not (or cannot be told): look it up then.
+    bool ReadFollowing(uint32_t z, uint32_t x, uint32_t row, const void** data, uint32_t* size, uint32_t* result);
+    // Ends the walk of ReadFollowing, before anything else runs on the connection.
+    void StopFollowing();
     enum class Layout {
         Plain,        // a tiles table
         Deduplicated, // map + images tables behind a tiles view
@@ -117,6 +122,17 @@ private:
     Statement setMapImage_;
 
     std::vector<unsigned char> data_; // the block GetPlateData handed out
+
+    // Plates read in the file's own order (a copy or an export of a listing
+    // in rowid order) come from one walk of the table, a step each, instead
+    // of an index look-up and a table look-up each. Plain tables with a
+    // unique tile index only: there the next row names one plate for sure.
+    Statement selectPlain_;  // the look-up, with the row's number
+    Statement following_;    // the rows after a number
+    int64_t lastRowid_ = -1; // the row read last; -1: none known
+    bool followActive_ = false;
+    uint32_t followSkip_ = 0;    // look-ups to make before trying the walk again
+    uint32_t followBackoff_ = 0; // how many after the next miss
 
     // The open batch: reads share one transaction, changes another.
     enum class Batch { None, Reads, Changes };

@@ -14,13 +14,90 @@
 
 #include "pmtiles_format.h"
 
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 namespace pmtiles {
+
+// An array of plain records in a mapping of its own, for the index of a
+// large copy: it grows by moving the mapping (no copy of what it holds, no
+// second copy in memory meanwhile) and asks for huge pages (a page fault a
+// 2 MiB instead of a 4 KiB). Growing answers false when memory runs out.
+template <class T>
+class MappedArray {
+public:
+    MappedArray() = default;
+    ~MappedArray() { Free(); }
+    MappedArray(const MappedArray&) = delete;
+    MappedArray& operator=(const MappedArray&) = delete;
+
+    bool push_back(const T& value) {
+        if (size_ == capacity_ && !Reserve(size_ + 1))
+            return false;
+        data_[size_++] = value;
+        return true;
+    }
+    // Up to `count` records; new ones are zero.
+    bool resize(size_t count) {
+        if (count > capacity_ && !Reserve(count))
+            return false;
+        size_ = count;
+        return true;
+    }
+    void Free();
+    void swap(MappedArray& other) noexcept {
+        std::swap(data_, other.data_);
+        std::swap(size_, other.size_);
+        std::swap(capacity_, other.capacity_);
+    }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    T* begin() { return data_; }
+    T* end() { return data_ + size_; }
+    const T* begin() const { return data_; }
+    const T* end() const { return data_ + size_; }
+    T& operator[](size_t i) { return data_[i]; }
+    const T& front() const { return data_[0]; }
+    const T& back() const { return data_[size_ - 1]; }
+
+private:
+    bool Reserve(size_t count);
+
+    T* data_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+};
+
+template <class T>
+inline bool MappedArray<T>::Reserve(size_t count) {
+    constexpr size_t kHugePage = size_t{2} << 20;
+    const size_t wanted = std::max(count, capacity_ * 2) * sizeof(T);
+    const size_t bytes = (wanted + kHugePage - 1) / kHugePage * kHugePage;
+    const size_t had = (capacity_ * sizeof(T) + kHugePage - 1) / kHugePage * kHugePage;
+    void* at = data_ ? mremap(data_, had, bytes, MREMAP_MAYMOVE)
+                     : mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at == MAP_FAILED)
+        return false;
+    data_ = static_cast<T*>(at);
+    capacity_ = bytes / sizeof(T);
+    return true;
+}
+
+template <class T>
+inline void MappedArray<T>::Free() {
+    if (data_) {
+        constexpr size_t kHugePage = size_t{2} << 20;
+        munmap(data_, (capacity_ * sizeof(T) + kHugePage - 1) / kHugePage * kHugePage);
+    }
+    data_ = nullptr;
+    size_ = capacity_ = 0;
+}
 
 class ArchiveWriter {
 public:
@@ -97,6 +174,7 @@ private:
     void GrowTable();
     // Sorts the index by tile id, keeping the last store of each tile.
     void Normalize();
+    void RadixSortById();
     std::string WriteArchive(int fd);
     std::string BuildDirectories(std::vector<uint8_t>* root, uint64_t* leafBase, uint64_t* leafLength,
                                  uint64_t* entries);
@@ -107,21 +185,29 @@ private:
     int spool_ = -1;
     uint64_t spoolFlushed_ = 0;          // bytes in the file
     std::vector<uint8_t> spoolPending_;  // bytes after them, not yet written
-    std::vector<TileRef> tiles_;
+    MappedArray<TileRef> tiles_;
     bool sorted_ = true;
     std::vector<Content> contents_;
     std::vector<uint32_t> table_;        // content number + 1 by hash; 0: free
     // Bytes of contents that were stored again, so that comparing the next
-    // copy needs no read from the spool (sea and land tiles repeat a lot).
-    std::unordered_map<uint32_t, std::vector<uint8_t>> hot_;
-    size_t hotBytes_ = 0;
+    // copy needs no read from the spool (sea and land tiles repeat a lot):
+    // hotAt_[content] is their place in hotBytes_ + 1 (0: not kept), made
+    // with the first content kept, so a copy without repeats has neither.
+    std::vector<uint32_t> hotAt_;
+    std::vector<uint8_t> hotBytes_;
     std::vector<uint8_t> scratch_;
     std::vector<uint64_t> outOffsets_;   // per content, while finishing
 
     Description description_;
     Kind kind_ = Kind::None;
     bool mixed_ = false;
-    double minFx_ = 1, maxFx_ = 0, minFy_ = 1, maxFy_ = 0; // covered area, fractions of the world
+    // The covered area, per zoom in plates (integers: cheaper a store than
+    // fractions of the world, which Finish makes of them).
+    struct Span {
+        uint32_t minX = UINT32_MAX, maxX = 0, minY = UINT32_MAX, maxY = 0;
+    };
+    Span spans_[kMaxZoom + 1];
+    double minFx_ = 1, maxFx_ = 0, minFy_ = 1, maxFy_ = 0; // covered area, fractions of the world (Finish)
 };
 
 } // namespace pmtiles

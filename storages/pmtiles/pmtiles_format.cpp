@@ -219,6 +219,37 @@ void EncodeDirectory(const Entry* entries, size_t count, std::vector<uint8_t>* o
     }
 }
 
+struct Gzipper::Stream {
+    z_stream z{};
+    bool ready = false;
+};
+
+Gzipper::Gzipper() : stream_(new Stream) {
+    // 15 + 16: a gzip wrapper, which every reader of the format inflates.
+    stream_->ready =
+        deflateInit2(&stream_->z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+}
+
+Gzipper::~Gzipper() {
+    if (stream_->ready)
+        deflateEnd(&stream_->z);
+    delete stream_;
+}
+
+std::string Gzipper::Compress(const uint8_t* bytes, size_t size, std::vector<uint8_t>* out) {
+    z_stream& stream = stream_->z;
+    if (!stream_->ready || deflateReset(&stream) != Z_OK)
+        return "cannot start gzip compression";
+    out->resize(deflateBound(&stream, static_cast<uLong>(size)) + 32);
+    stream.next_in = const_cast<Bytef*>(bytes);
+    stream.avail_in = static_cast<uInt>(size);
+    stream.next_out = out->data();
+    stream.avail_out = static_cast<uInt>(out->size());
+    const int rc = deflate(&stream, Z_FINISH);
+    out->resize(stream.total_out);
+    return rc == Z_STREAM_END ? std::string() : "gzip compression failed";
+}
+
 std::string Gzip(const uint8_t* bytes, size_t size, std::vector<uint8_t>* out) {
     z_stream stream{};
     // 15 + 16: a gzip wrapper, which every reader of the format inflates.
@@ -348,28 +379,6 @@ void TileIdToZxy(uint64_t id, uint32_t* z, uint32_t* x, uint32_t* y) {
     *y = ty;
 }
 
-uint64_t ZxyToTileId(uint32_t z, uint32_t x, uint32_t y) {
-    const uint64_t n = uint64_t{1} << z;
-    uint64_t tx = x;
-    uint64_t ty = y;
-    uint64_t d = 0;
-    for (uint64_t s = n >> 1; s > 0; s >>= 1) {
-        const uint64_t rx = (tx & s) ? 1 : 0;
-        const uint64_t ry = (ty & s) ? 1 : 0;
-        d += s * s * ((3 * rx) ^ ry);
-        if (ry == 0) {
-            if (rx == 1) {
-                tx = n - 1 - tx;
-                ty = n - 1 - ty;
-            }
-            const uint64_t swap = tx;
-            tx = ty;
-            ty = swap;
-        }
-    }
-    return FirstIdOfZoom(z) + d;
-}
-
 namespace {
 
 // The curve's symmetries on a quadrant (x bit | y bit << 1): identity,
@@ -407,21 +416,72 @@ constexpr char kLetters[4] = {'q', 'r', 't', 's'};
 struct Tables {
     char letter[4][4] = {};
     uint8_t next[4][4] = {};
+    uint8_t digit[4][4] = {}; // the inverse of letter, by quadrant
 };
 
 constexpr Tables MakeTables() {
     Tables tables;
     for (uint8_t symmetry = 0; symmetry < 4; ++symmetry)
         for (uint8_t digit = 0; digit < 4; ++digit) {
-            tables.letter[symmetry][digit] = kLetters[Apply(symmetry, kDigitQuadrant[digit])];
+            const uint8_t quadrant = Apply(symmetry, kDigitQuadrant[digit]);
+            tables.letter[symmetry][digit] = kLetters[quadrant];
             tables.next[symmetry][digit] = Compose(symmetry, digit);
+            tables.digit[symmetry][quadrant] = digit;
         }
     return tables;
 }
 
 constexpr Tables kTables = MakeTables();
 
+// Four levels of the curve at once: by symmetry and the four x bits and
+// four y bits of those levels (x in the low half), their four digits and
+// the symmetry below them (bits 8 and 9).
+struct FourLevels {
+    uint16_t step[4][256] = {};
+};
+
+constexpr FourLevels MakeFourLevels() {
+    FourLevels four;
+    for (uint8_t symmetry = 0; symmetry < 4; ++symmetry)
+        for (uint32_t bits = 0; bits < 256; ++bits) {
+            uint8_t s = symmetry;
+            uint32_t digits = 0;
+            for (int level = 3; level >= 0; --level) {
+                const uint8_t quadrant = static_cast<uint8_t>(((bits >> level) & 1) | ((bits >> (level + 4)) & 1) << 1);
+                const uint8_t digit = kTables.digit[s][quadrant];
+                digits = digits << 2 | digit;
+                s = kTables.next[s][digit];
+            }
+            four.step[symmetry][bits] = static_cast<uint16_t>(digits | uint32_t{s} << 8);
+        }
+    return four;
+}
+
+constexpr FourLevels kFourLevels = MakeFourLevels();
+
 } // namespace
+
+uint64_t ZxyToTileId(uint32_t z, uint32_t x, uint32_t y) {
+    // Down the levels from the top with table look-ups, four levels each
+    // after the odd ones: a large copy does this for every plate, and the
+    // branches of the arithmetic form mispredict on every other level.
+    uint64_t position = 0;
+    uint8_t symmetry = 0;
+    uint32_t level = z;
+    for (; level % 4 != 0; --level) {
+        const uint8_t quadrant = static_cast<uint8_t>(((x >> (level - 1)) & 1) | ((y >> (level - 1)) & 1) << 1);
+        const uint8_t digit = kTables.digit[symmetry][quadrant];
+        position = position << 2 | digit;
+        symmetry = kTables.next[symmetry][digit];
+    }
+    for (; level > 0; level -= 4) {
+        const uint32_t bits = ((x >> (level - 4)) & 15) | ((y >> (level - 4)) & 15) << 4;
+        const uint16_t step = kFourLevels.step[symmetry][bits];
+        position = position << 8 | (step & 255);
+        symmetry = static_cast<uint8_t>(step >> 8);
+    }
+    return FirstIdOfZoom(z) + position;
+}
 
 const char* TileNamer::Name(uint64_t id) {
     if (valid_ && id == id_ + 1 && id < zoomEnd_) {

@@ -67,6 +67,23 @@ void EncodeDirectory(const Entry* entries, size_t count, std::vector<uint8_t>* o
 // Returns an empty text, or what is wrong.
 std::string Gzip(const uint8_t* bytes, size_t size, std::vector<uint8_t>* out);
 
+// Gzip for many pieces in a row (the leaf directories): one compressor,
+// reset between pieces, instead of one made and freed a piece (its
+// quarter megabyte, given back to the system and taken again each time,
+// cost more than the compression).
+class Gzipper {
+public:
+    Gzipper();
+    ~Gzipper();
+    Gzipper(const Gzipper&) = delete;
+    Gzipper& operator=(const Gzipper&) = delete;
+    std::string Compress(const uint8_t* bytes, size_t size, std::vector<uint8_t>* out);
+
+private:
+    struct Stream;
+    Stream* stream_;
+};
+
 // Decodes a decompressed directory into `entries` (its storage is reused,
 // so that a listing allocates per directory at most, never per tile).
 // Returns an empty text, or what is wrong.

@@ -115,6 +115,21 @@ TEST_F(FolderStorage, ListsASlippyTreeInZoomOrder) {
     EXPECT_EQ(zooms, (std::vector<size_t>{1, 2, 3, 4, 5, 11}));
 }
 
+// A store keeps the plate folder of the last store open for the next one;
+// a folder removed in between is made again, not written into the void.
+TEST_F(FolderStorage, StoresIntoAPlateFolderRemovedSinceTheLastStore) {
+    const std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + "picture";
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(dir_.Path())) << action.ErrorText();
+    ASSERT_EQ(action.Store("tqq", png), kDone) << action.ErrorText();
+    ASSERT_TRUE(std::filesystem::exists(dir_ / "2/0/0.png"));
+    std::filesystem::remove_all(dir_ / "2/0");
+    ASSERT_EQ(action.Store("tqt", png), kDone) << action.ErrorText();
+    action.Close();
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "2/0/1.png"));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "2/0/0.png"));
+}
+
 TEST_F(FolderStorage, RefusesFoldersOfNoKnownLayout) {
     struct Case {
         const char* path;

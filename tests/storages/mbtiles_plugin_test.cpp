@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -105,6 +106,70 @@ TEST_F(MbtilesPlugin, HandsOutTheStoredBytesOfEachPlate) {
         ASSERT_EQ(action.GetPlateData(name, &bytes), kDone) << name << ": " << action.ErrorText();
         EXPECT_EQ(bytes, tile.data) << name;
         EXPECT_EQ(bytes.substr(0, 2), "\xFF\xD8") << name << " is no JPEG";
+    }
+}
+
+// Plates read in the file's row order come from a walk of the table; every
+// other order, rows left out, batches ending mid-walk and changes between
+// the reads must still hand out each plate's own bytes.
+TEST_F(MbtilesPlugin, HandsOutEachPlateWhateverTheOrderOfTheReads) {
+    const std::string path = MakeFile(
+        "walk.mbtiles", std::string(kPlainSchema) +
+                            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 2999)"
+                            " INSERT INTO tiles SELECT 6, i % 64, i / 64, randomblob(20 + i % 30) FROM n;"
+                            "DELETE FROM tiles WHERE rowid % 97 = 0;");
+    const auto stored = ReadTiles(path);
+    std::vector<std::string> byRowid;
+    for (const auto& [name, tile] : stored)
+        byRowid.push_back(name);
+    std::sort(byRowid.begin(), byRowid.end(),
+              [&](const std::string& a, const std::string& b) { return stored.at(a).rowid < stored.at(b).rowid; });
+    struct Case {
+        const char* what;
+        std::function<std::vector<std::string>()> order;
+        bool writes;
+    };
+    const Case cases[] = {
+        {"row order", [&] { return byRowid; }, false},
+        {"reverse row order", [&] { return std::vector<std::string>(byRowid.rbegin(), byRowid.rend()); }, false},
+        {"row order, every third left out",
+         [&] {
+             std::vector<std::string> names;
+             for (size_t i = 0; i < byRowid.size(); ++i)
+                 if (i % 3 != 2)
+                     names.push_back(byRowid[i]);
+             return names;
+         },
+         false},
+        {"row order with stores and deletions ahead", [&] { return byRowid; }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::copy_file(path, dir_ / "copy.mbtiles", std::filesystem::copy_options::overwrite_existing);
+        std::map<std::string, std::string> oracle;
+        for (const auto& [name, tile] : stored)
+            oracle[name] = tile.data;
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(dir_ / "copy.mbtiles")) << action.ErrorText();
+        const std::vector<std::string> names = c.order();
+        for (size_t i = 0; i < names.size(); ++i) {
+            std::string bytes;
+            const auto expected = oracle.find(names[i]);
+            if (expected == oracle.end()) {
+                EXPECT_EQ(action.GetPlateData(names[i], &bytes), kFailed) << names[i] << " was deleted";
+                continue;
+            }
+            ASSERT_EQ(action.GetPlateData(names[i], &bytes), kDone) << names[i] << ": " << action.ErrorText();
+            ASSERT_EQ(bytes, expected->second) << names[i];
+            // The next row goes, the one after it moves to the end with new bytes.
+            if (c.writes && i % 50 == 0 && i + 2 < names.size()) {
+                ASSERT_EQ(action.Delete(names[i + 1]), kDone) << action.ErrorText();
+                oracle.erase(names[i + 1]);
+                const std::string changed = "changed " + names[i + 2];
+                ASSERT_EQ(action.Store(names[i + 2], changed), kDone) << action.ErrorText();
+                oracle[names[i + 2]] = changed;
+            }
+        }
     }
 }
 
