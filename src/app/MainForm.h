@@ -227,6 +227,9 @@ private:
     void ShowFolderLayout();
     // The folder plugin is chosen: the layout list applies.
     bool FolderLayoutApplies() const;
+    // Loads the storage again after a run changed it: the plates still there
+    // stay selected, and the focused one focused.
+    void ReloadKeepingSelection();
     // What the export and delete commands work on.
     PlateCommandWindow PlateCommandParts();
     void btnExportClick();
