@@ -118,6 +118,7 @@ void TMainForm::LoadStorage()
                              : QString::fromStdString(result.notice));
     if (result.StorageLoaded())
         RememberStorage(storage);
+    ApplySort();
 }
 
 void TMainForm::ChoosePluginFor(const std::string& storage)

@@ -117,6 +117,8 @@ void PlateList::Append(const char* name, int32_t number, uint32_t size, const ch
     }
     ++count_;
     totalSize_ += size;
+    if ((key & kFileFollows) != 0)
+        hasFiles_ = true;
 }
 
 void PlateList::Clear()
@@ -124,6 +126,49 @@ void PlateList::Clear()
     count_ = 0;
     totalSize_ = 0;
     textEnd_ = 0;
+    hasFiles_ = false;
+}
+
+void PlateList::Reorder(const std::vector<int32_t>& order)
+{
+    if (static_cast<int>(order.size()) != count_ || count_ == 0)
+        return;
+    // Numbers move between blocks: every block gets a table of its own.
+    for (Numbers& numbers : numbers_)
+        if (!numbers.table) {
+            numbers.table = std::make_unique_for_overwrite<int32_t[]>(kRecordsPerBlock);
+            for (int i = 0; i < kRecordsPerBlock; ++i)
+                numbers.table[i] = static_cast<int32_t>(numbers.first + static_cast<uint32_t>(i));
+        }
+    auto record = [this](int index) -> Record& {
+        return records_[static_cast<std::size_t>(index / kRecordsPerBlock)][index % kRecordsPerBlock];
+    };
+    auto number = [this](int index) -> int32_t& {
+        return numbers_[static_cast<std::size_t>(index / kRecordsPerBlock)].table[index % kRecordsPerBlock];
+    };
+    // Each cycle of the permutation once, a bit a position marking what is done.
+    std::vector<uint64_t> done((static_cast<std::size_t>(count_) + 63) / 64);
+    auto isDone = [&](int i) { return (done[static_cast<std::size_t>(i) >> 6] >> (i & 63) & 1u) != 0; };
+    auto markDone = [&](int i) { done[static_cast<std::size_t>(i) >> 6] |= uint64_t{1} << (i & 63); };
+    for (int start = 0; start < count_; ++start) {
+        if (isDone(start))
+            continue;
+        const Record firstRecord = record(start);
+        const int32_t firstNumber = number(start);
+        int to = start;
+        while (true) {
+            markDone(to);
+            const int from = order[static_cast<std::size_t>(to)];
+            if (from == start) {
+                record(to) = firstRecord;
+                number(to) = firstNumber;
+                break;
+            }
+            record(to) = record(from);
+            number(to) = number(from);
+            to = from;
+        }
+    }
 }
 
 std::size_t PlateList::MemoryBytes() const

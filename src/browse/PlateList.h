@@ -71,6 +71,12 @@ public:
     void Append(const char* name, int32_t number, uint32_t size, const char* file = nullptr);
     // Sets the count to 0 and keeps the memory for the next load.
     void Clear();
+    // Some plate was added with a file.
+    bool HasFiles() const { return hasFiles_; }
+    // Puts the plates in another order: position i gets the plate that was
+    // at order[i]. `order` must be a permutation of 0..Count()-1. In place:
+    // the records move, the texts stay; the plugin's numbers go with their plates.
+    void Reorder(const std::vector<int32_t>& order);
     // Bytes held, for the benchmarks.
     std::size_t MemoryBytes() const;
 
@@ -118,5 +124,6 @@ private:
     int count_ = 0;
     uint64_t totalSize_ = 0;
     uint64_t textEnd_ = 0; // next free byte of the text blocks
+    bool hasFiles_ = false;
 };
 

@@ -6,6 +6,7 @@
 // a test) and returned as a LoadResult.
 
 #include "browse/PlateList.h"
+#include "browse/PlateSort.h"
 #include "log/Boxes.h"
 #include "plugins/Plugin.h"
 
@@ -105,6 +106,11 @@ public:
     // The open action, or null.
     StorageAction* Action() const { return action_; }
     const PlateList& Plates() const { return plates_; }
+    // Sorts the plates listed, `selection` (one bit a plate) going with them.
+    void SortPlates(ListSelection& selection, PlateSortKey key, bool descending)
+    {
+        ::SortPlates(plates_, selection, key, descending);
+    }
 
 private:
     // LoadStorage from loading the plugin on.

@@ -1,0 +1,21 @@
+#pragma once
+// Sorting the plate list by one of its columns. The order is worked out as
+// a permutation (4 bytes a plate) and then applied to the list in place;
+// the selection is carried along, so that it stays with its plates.
+// Ties keep the order they had, in either direction.
+
+#include <cstdint>
+#include <vector>
+
+class ListSelection;
+class PlateList;
+
+enum class PlateSortKey { Number, Level, Size, Name };
+
+// The order that sorts `plates` by `key`: position i of the sorted list is
+// plate order[i]. Quadtree names sort as their letters do (a prefix first).
+std::vector<int32_t> PlateSortOrder(const PlateList& plates, PlateSortKey key, bool descending);
+
+// Sorts `plates` and moves the selection's bits, focus and anchor with
+// them. `selection` must have the list's count.
+void SortPlates(PlateList& plates, ListSelection& selection, PlateSortKey key, bool descending);
