@@ -3,13 +3,19 @@
 
 #include "browse/CoverageView.h"
 #include "browse/PlateSort.h"
+#include "base/Translate.h"
+#include "log/Operation.h"
 #include "widgets/BkList.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QPushButton>
 
+#include <chrono>
+#include <future>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -63,9 +69,28 @@ void TMainForm::ApplySort()
     const std::optional<PlateSortKey> key = SectionKey(sortSection_);
     if (!key || PlateCount() < 2)
         return;
+    // Worked out on a thread of its own, which only reads the list: the
+    // window keeps painting (user input waits) and, past the progress
+    // period, says what it does. Ten million plates take a second or more.
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    session_.Connection().SortPlates(session_.Selection(), *key, sortDescending_);
+    const PlateList& plates = session_.Plates();
+    const bool descending = sortDescending_;
+    std::packaged_task<PreparedSort()> task([&plates, key, descending] { return PrepareSort(plates, *key, descending); });
+    std::future<PreparedSort> prepared = task.get_future();
+    std::thread worker(std::move(task));
+    {
+        OperationEnd end(operation_);
+        operation_.SetAbortable(false);
+        PRPeriod period(kProgressPeriodMs);
+        while (prepared.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+            if (period.Elapsed())
+                operation_.SetText("%s", Translate("Sorting plates..."));
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        }
+    }
+    worker.join();
     QApplication::restoreOverrideCursor();
+    session_.Connection().ApplySort(session_.Selection(), prepared.get());
     // The same plates stay selected and focused, in their new rows.
     list->EditSelection([](ListSelection&) {});
     coverage->PlatesChanged();

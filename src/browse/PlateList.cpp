@@ -129,46 +129,56 @@ void PlateList::Clear()
     hasFiles_ = false;
 }
 
-void PlateList::Reorder(const std::vector<int32_t>& order)
+PlateList::Arrangement PlateList::Arrange(const std::vector<int32_t>& order) const
 {
+    Arrangement arrangement;
     if (static_cast<int>(order.size()) != count_ || count_ == 0)
-        return;
-    // Numbers move between blocks: every block gets a table of its own.
-    for (Numbers& numbers : numbers_)
-        if (!numbers.table) {
-            numbers.table = std::make_unique_for_overwrite<int32_t[]>(kRecordsPerBlock);
-            for (int i = 0; i < kRecordsPerBlock; ++i)
-                numbers.table[i] = static_cast<int32_t>(numbers.first + static_cast<uint32_t>(i));
-        }
-    auto record = [this](int index) -> Record& {
-        return records_[static_cast<std::size_t>(index / kRecordsPerBlock)][index % kRecordsPerBlock];
+        return arrangement;
+    // Gathered into new blocks: the reads are scattered but known ahead, so
+    // they are fetched some plates early, which hides most of their wait; an
+    // in-place walk of the permutation's cycles cannot look ahead. The old
+    // blocks go at the end. Numbers move between blocks: every block gets a
+    // table of its own.
+    auto number = [this](int index) {
+        const Numbers& numbers = numbers_[static_cast<std::size_t>(index / kRecordsPerBlock)];
+        const int position = index % kRecordsPerBlock;
+        return numbers.table ? numbers.table[position]
+                             : static_cast<int32_t>(numbers.first + static_cast<uint32_t>(position));
     };
-    auto number = [this](int index) -> int32_t& {
-        return numbers_[static_cast<std::size_t>(index / kRecordsPerBlock)].table[index % kRecordsPerBlock];
-    };
-    // Each cycle of the permutation once, a bit a position marking what is done.
-    std::vector<uint64_t> done((static_cast<std::size_t>(count_) + 63) / 64);
-    auto isDone = [&](int i) { return (done[static_cast<std::size_t>(i) >> 6] >> (i & 63) & 1u) != 0; };
-    auto markDone = [&](int i) { done[static_cast<std::size_t>(i) >> 6] |= uint64_t{1} << (i & 63); };
-    for (int start = 0; start < count_; ++start) {
-        if (isDone(start))
-            continue;
-        const Record firstRecord = record(start);
-        const int32_t firstNumber = number(start);
-        int to = start;
-        while (true) {
-            markDone(to);
-            const int from = order[static_cast<std::size_t>(to)];
-            if (from == start) {
-                record(to) = firstRecord;
-                number(to) = firstNumber;
-                break;
-            }
-            record(to) = record(from);
-            number(to) = number(from);
-            to = from;
+    std::vector<Block<Record>>& records = arrangement.records;
+    std::vector<Numbers>& numbers = arrangement.numbers;
+    records.resize(records_.size());
+    numbers.resize(numbers_.size());
+    constexpr int kAhead = 16;
+    for (int i = 0; i < count_; ++i) {
+        const std::size_t block = static_cast<std::size_t>(i / kRecordsPerBlock);
+        const int position = i % kRecordsPerBlock;
+        if (position == 0) {
+            records[block] = NewBlock<Record>();
+            numbers[block].table = std::make_unique_for_overwrite<int32_t[]>(kRecordsPerBlock);
         }
+        if (i + kAhead < count_) {
+            const int ahead = order[static_cast<std::size_t>(i + kAhead)];
+            __builtin_prefetch(&records_[static_cast<std::size_t>(ahead / kRecordsPerBlock)][ahead % kRecordsPerBlock]);
+        }
+        const int from = order[static_cast<std::size_t>(i)];
+        records[block][position] = records_[static_cast<std::size_t>(from / kRecordsPerBlock)][from % kRecordsPerBlock];
+        numbers[block].table[position] = number(from);
     }
+    return arrangement;
+}
+
+void PlateList::Adopt(Arrangement&& arrangement)
+{
+    if (arrangement.records.size() != records_.size() || arrangement.numbers.size() != numbers_.size())
+        return;
+    records_.swap(arrangement.records);
+    numbers_.swap(arrangement.numbers);
+    // Blocks beyond the count (from a longer list before) stay for the next
+    // load, as Clear keeps them.
+    for (std::size_t block = 0; block < records_.size(); ++block)
+        if (!records_[block])
+            records_[block] = std::move(arrangement.records[block]);
 }
 
 std::size_t PlateList::MemoryBytes() const

@@ -106,11 +106,13 @@ public:
     // The open action, or null.
     StorageAction* Action() const { return action_; }
     const PlateList& Plates() const { return plates_; }
-    // Sorts the plates listed, `selection` (one bit a plate) going with them.
+    // Sorts the plates listed, `selection` (one bit a plate) going with them;
+    // ApplySort takes a sort prepared (PrepareSort) of Plates() as they are.
     void SortPlates(ListSelection& selection, PlateSortKey key, bool descending)
     {
         ::SortPlates(plates_, selection, key, descending);
     }
+    void ApplySort(ListSelection& selection, PreparedSort&& sort) { ::ApplySort(plates_, selection, std::move(sort)); }
 
 private:
     // LoadStorage from loading the plugin on.
