@@ -30,6 +30,7 @@ packages=(
     libcurl4-openssl-dev libexpat1-dev # the S3 plugin: HTTP with SigV4, ListObjectsV2 replies
     ceph-mon ceph-osd radosgw ceph-common curl # scripts/object-store.sh: a one-node gateway for the S3 tests
     nodejs                  # the PMTiles tests read written archives with the format's reference reader
+    gdal-bin python3-gdal   # the GeoPackage tests open written pyramids with GDAL (gdalinfo, its validator)
 )
 for option in "$@"; do
     case "$option" in

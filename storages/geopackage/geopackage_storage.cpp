@@ -1,5 +1,6 @@
 #include "geopackage_storage.h"
 
+#include "image_size.h"
 #include "message_text.h"
 #include "not_tiles.h"
 #include "plate_key.h"
@@ -28,7 +29,61 @@ constexpr double kHalfWorld = 20037508.342789244;
 // Writers round the extent differently (to centimetres, say); a metre is
 // far below a pixel of any zoom a plate can have.
 constexpr double kExtentTolerance = 1.0;
-constexpr int kTileSize = 256;
+// The pyramid an empty file becomes.
+constexpr const char* kNewPyramid = "tiles";
+
+// What an empty file becomes with its first change, inside that change's
+// batch: a GeoPackage 1.3 file ('GPKG' as the application id, 10300 as the
+// user version) with the required tables and spatial reference systems,
+// Web Mercator among them, and an empty pyramid "tiles" over the whole
+// Web-Mercator world. Its gpkg_tile_matrix rows are added with the first
+// tile of each zoom level; its bounds in gpkg_contents grow with the tiles.
+// Its identifier and description are left for the copy that makes the file
+// to give (a reader reports only what is set, and a copy keeps what the
+// target has); Close names a pyramid nobody named after its file.
+constexpr const char* kNewSchema =
+    "PRAGMA application_id = 1196444487;"
+    "PRAGMA user_version = 10300;"
+    "CREATE TABLE gpkg_spatial_ref_sys (srs_name TEXT NOT NULL, srs_id INTEGER NOT NULL PRIMARY KEY,"
+    " organization TEXT NOT NULL, organization_coordsys_id INTEGER NOT NULL, definition TEXT NOT NULL,"
+    " description TEXT);"
+    "INSERT INTO gpkg_spatial_ref_sys VALUES"
+    " ('Undefined cartesian SRS', -1, 'NONE', -1, 'undefined', 'undefined cartesian coordinate reference system'),"
+    " ('Undefined geographic SRS', 0, 'NONE', 0, 'undefined', 'undefined geographic coordinate reference system'),"
+    " ('WGS 84 geodetic', 4326, 'EPSG', 4326, 'GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,"
+    "298.257223563,AUTHORITY[\"EPSG\",\"7030\"]],AUTHORITY[\"EPSG\",\"6326\"]],PRIMEM[\"Greenwich\",0,"
+    "AUTHORITY[\"EPSG\",\"8901\"]],UNIT[\"degree\",0.0174532925199433,AUTHORITY[\"EPSG\",\"9122\"]],"
+    "AXIS[\"Latitude\",NORTH],AXIS[\"Longitude\",EAST],AUTHORITY[\"EPSG\",\"4326\"]]',"
+    " 'longitude/latitude coordinates in decimal degrees on the WGS 84 spheroid'),"
+    " ('WGS 84 / Pseudo-Mercator', 3857, 'EPSG', 3857, 'PROJCS[\"WGS 84 / Pseudo-Mercator\",GEOGCS[\"WGS 84\","
+    "DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563,AUTHORITY[\"EPSG\",\"7030\"]],"
+    "AUTHORITY[\"EPSG\",\"6326\"]],PRIMEM[\"Greenwich\",0,AUTHORITY[\"EPSG\",\"8901\"]],"
+    "UNIT[\"degree\",0.0174532925199433,AUTHORITY[\"EPSG\",\"9122\"]],AUTHORITY[\"EPSG\",\"4326\"]],"
+    "PROJECTION[\"Mercator_1SP\"],PARAMETER[\"central_meridian\",0],PARAMETER[\"scale_factor\",1],"
+    "PARAMETER[\"false_easting\",0],PARAMETER[\"false_northing\",0],UNIT[\"metre\",1,"
+    "AUTHORITY[\"EPSG\",\"9001\"]],AXIS[\"Easting\",EAST],AXIS[\"Northing\",NORTH],"
+    "AUTHORITY[\"EPSG\",\"3857\"]]', 'Web Mercator: the square world of web map tiles, in metres');"
+    "CREATE TABLE gpkg_contents (table_name TEXT NOT NULL PRIMARY KEY, data_type TEXT NOT NULL,"
+    " identifier TEXT UNIQUE, description TEXT DEFAULT '',"
+    " last_change DATETIME NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%fZ','now')),"
+    " min_x DOUBLE, min_y DOUBLE, max_x DOUBLE, max_y DOUBLE, srs_id INTEGER,"
+    " CONSTRAINT fk_gc_r_srs_id FOREIGN KEY (srs_id) REFERENCES gpkg_spatial_ref_sys(srs_id));"
+    "CREATE TABLE gpkg_tile_matrix_set (table_name TEXT NOT NULL PRIMARY KEY, srs_id INTEGER NOT NULL,"
+    " min_x DOUBLE NOT NULL, min_y DOUBLE NOT NULL, max_x DOUBLE NOT NULL, max_y DOUBLE NOT NULL,"
+    " CONSTRAINT fk_gtms_table_name FOREIGN KEY (table_name) REFERENCES gpkg_contents(table_name),"
+    " CONSTRAINT fk_gtms_srs FOREIGN KEY (srs_id) REFERENCES gpkg_spatial_ref_sys (srs_id));"
+    "CREATE TABLE gpkg_tile_matrix (table_name TEXT NOT NULL, zoom_level INTEGER NOT NULL,"
+    " matrix_width INTEGER NOT NULL, matrix_height INTEGER NOT NULL, tile_width INTEGER NOT NULL,"
+    " tile_height INTEGER NOT NULL, pixel_x_size DOUBLE NOT NULL, pixel_y_size DOUBLE NOT NULL,"
+    " CONSTRAINT pk_ttm PRIMARY KEY (table_name, zoom_level),"
+    " CONSTRAINT fk_tmm_table_name FOREIGN KEY (table_name) REFERENCES gpkg_contents(table_name));"
+    "CREATE TABLE tiles (id INTEGER PRIMARY KEY AUTOINCREMENT, zoom_level INTEGER NOT NULL,"
+    " tile_column INTEGER NOT NULL, tile_row INTEGER NOT NULL, tile_data BLOB NOT NULL,"
+    " UNIQUE (zoom_level, tile_column, tile_row));"
+    "INSERT INTO gpkg_contents (table_name, data_type, identifier, description, srs_id)"
+    " VALUES ('tiles', 'tiles', NULL, NULL, 3857);"
+    "INSERT INTO gpkg_tile_matrix_set VALUES ('tiles', 3857, -20037508.342789244, -20037508.342789244,"
+    " 20037508.342789244, 20037508.342789244);";
 
 std::string QuotedIdentifier(const std::string& name) {
     std::string quoted = "\"";
@@ -93,13 +148,18 @@ bool Storage::Open(const char* path) {
     // SQLite would block reading a FIFO: only regular files are opened.
     if (!S_ISREG(info.st_mode))
         return FailOpen(fileName_ + " is not a regular file");
-    // SQLite would take an empty file for an empty database.
-    if (info.st_size == 0)
-        return FailOpen(fileName_ + " is empty: not a GeoPackage");
-
     // A file without write bits is opened read-only even for root, who could
     // write it anyway: the owner marked it as not to be changed.
     const bool writable = (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) && access(path, W_OK) == 0;
+    // An empty file is an empty database to SQLite: one that may be written
+    // is a new GeoPackage, made by the first change; one that may not is
+    // nothing. (A new database in WAL mode may have its pages in the -wal
+    // file alone.)
+    struct stat wal {};
+    const bool empty = info.st_size == 0 &&
+                       !(stat((std::string(path) + "-wal").c_str(), &wal) == 0 && wal.st_size > 0);
+    if (empty && !writable)
+        return FailOpen(fileName_ + " is empty: not a GeoPackage");
     const int flags = (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path, &db_, flags, nullptr) != SQLITE_OK) {
         std::string text = fileName_ + ": " + (db_ ? sqlite3_errmsg(db_) : "cannot open");
@@ -113,6 +173,14 @@ bool Storage::Open(const char* path) {
     // writes of a deletion; map tiles are no secret.
     sqlite3_exec(db_, "PRAGMA secure_delete = OFF", nullptr, nullptr, nullptr);
     readOnly_ = sqlite3_db_readonly(db_, "main") == 1;
+    if (empty) {
+        if (readOnly_) {
+            Close();
+            return FailOpen(fileName_ + " is empty: not a GeoPackage");
+        }
+        schemaPending_ = true;
+        return true;
+    }
 
     // SQLite reads the file only now: a file of another kind fails here.
     std::string contentsType;
@@ -157,10 +225,12 @@ bool Storage::Open(const char* path) {
     std::string firstReason;
     for (const std::string& table : pyramids) {
         std::set<uint32_t> zooms;
-        std::string reason = CheckPyramid(table, &zooms);
+        uint32_t tileSize = 256;
+        std::string reason = CheckPyramid(table, &zooms, &tileSize);
         if (reason.empty()) {
             table_ = table;
             zooms_ = std::move(zooms);
+            tileSize_ = tileSize;
             break;
         }
         if (firstReason.empty())
@@ -175,13 +245,7 @@ bool Storage::Open(const char* path) {
     }
 
     isView_ = SchemaType(db_, table_) == "view";
-    const std::string table = QuotedIdentifier(table_);
-    const std::string where = " WHERE zoom_level = ?1 AND tile_column = ?2 AND tile_row = ?3";
-    // Tile tables have an integer id; a view has none and is numbered in order.
-    const std::string enumerate = " zoom_level, tile_column, tile_row, length(tile_data) FROM " + table;
-    if (!(isView_ ? enumerate_.Prepare(db_, "SELECT NULL," + enumerate)
-                  : enumerate_.Prepare(db_, "SELECT rowid," + enumerate)) ||
-        !select_.Prepare(db_, "SELECT tile_data FROM " + table + where)) {
+    if (!PrepareReads()) {
         std::string text = fileName_ + ": not a tile table: " + sqlite3_errmsg(db_);
         Close();
         return FailOpen(std::move(text));
@@ -189,7 +253,49 @@ bool Storage::Open(const char* path) {
     return true;
 }
 
-std::string Storage::CheckPyramid(const std::string& table, std::set<uint32_t>* zooms) {
+bool Storage::PrepareReads() {
+    const std::string table = QuotedIdentifier(table_);
+    const std::string where = " WHERE zoom_level = ?1 AND tile_column = ?2 AND tile_row = ?3";
+    // Tile tables have an integer id; a view has none and is numbered in order.
+    const std::string enumerate = " zoom_level, tile_column, tile_row, length(tile_data) FROM " + table;
+    return (isView_ ? enumerate_.Prepare(db_, "SELECT NULL," + enumerate)
+                    : enumerate_.Prepare(db_, "SELECT rowid," + enumerate)) &&
+           select_.Prepare(db_, "SELECT tile_data FROM " + table + where);
+}
+
+bool Storage::CreateSchemaInBatch() {
+    const bool made = Exec(kNewSchema);
+    schemaPending_ = false;
+    schemaInBatch_ = true;
+    madeHere_ = true;
+    table_ = kNewPyramid;
+    isView_ = false;
+    zooms_.clear();
+    tileSize_ = 256;
+    if (made && PrepareReads())
+        return true;
+    return false;
+}
+
+bool Storage::RegisterWebp() {
+    if (webpRegistered_)
+        return true;
+    if (!Exec("CREATE TABLE IF NOT EXISTS gpkg_extensions (table_name TEXT, column_name TEXT,"
+              " extension_name TEXT NOT NULL, definition TEXT NOT NULL, scope TEXT NOT NULL,"
+              " CONSTRAINT ge_tce UNIQUE (table_name, column_name, extension_name))"))
+        return false;
+    Query add(db_, "INSERT INTO gpkg_extensions (table_name, column_name, extension_name, definition, scope)"
+                   " SELECT ?1, 'tile_data', 'gpkg_webp', 'http://www.geopackage.org/spec120/#extension_tiles_webp',"
+                   " 'read-write' WHERE NOT EXISTS (SELECT 1 FROM gpkg_extensions WHERE table_name = ?1"
+                   " AND column_name = 'tile_data' AND extension_name = 'gpkg_webp')");
+    add.Bind(1, table_);
+    if (add.Step() != SQLITE_DONE)
+        return false;
+    webpRegistered_ = true;
+    return true;
+}
+
+std::string Storage::CheckPyramid(const std::string& table, std::set<uint32_t>* zooms, uint32_t* tileSize) {
     if (SchemaType(db_, table).empty())
         return "its table is missing";
 
@@ -238,14 +344,30 @@ std::string Storage::CheckPyramid(const std::string& table, std::set<uint32_t>* 
                    " tiles, not " + std::to_string(side) + " x " + std::to_string(side);
         const int64_t tileWidth = sqlite3_column_int64(row, 3);
         const int64_t tileHeight = sqlite3_column_int64(row, 4);
-        if (tileWidth != kTileSize || tileHeight != kTileSize)
+        // Both sizes of web map tiles; a plate is the tile whatever its size.
+        if (tileWidth != tileHeight || (tileWidth != 256 && tileWidth != 512))
             return "zoom " + std::to_string(zoom) + " has tiles of " + std::to_string(tileWidth) + " x " +
-                   std::to_string(tileHeight) + " pixels, not 256";
+                   std::to_string(tileHeight) + " pixels, not 256 x 256 or 512 x 512";
+        if (zooms->empty())
+            *tileSize = static_cast<uint32_t>(tileWidth);
         zooms->insert(static_cast<uint32_t>(zoom));
     }
     if (rc != SQLITE_DONE)
         return std::string("reading gpkg_tile_matrix failed: ") + sqlite3_errmsg(db_);
     return {};
+}
+
+void Storage::NameNewPyramid() {
+    // After the file's name without its extension, as a layer is named
+    // after its file; unless another pyramid has that name.
+    std::string identifier = fileName_.substr(0, fileName_.rfind('.'));
+    if (identifier.empty())
+        identifier = kNewPyramid;
+    Query name(db_, "UPDATE gpkg_contents SET identifier = ?2 WHERE table_name = ?1 AND identifier IS NULL"
+                    " AND NOT EXISTS (SELECT 1 FROM gpkg_contents WHERE identifier = ?2)");
+    name.Bind(1, table_).Bind(2, identifier);
+    // A failure leaves the pyramid without a name, which readers allow.
+    name.Step();
 }
 
 void Storage::Close() {
@@ -254,6 +376,8 @@ void Storage::Close() {
     // Nothing may stop the last commit.
     sqlite3_progress_handler(db_, 0, nullptr, nullptr);
     FollowSqlite();
+    if (madeHere_ && !schemaPending_ && !readOnly_)
+        NameNewPyramid();
     if (inBatch_) {
         // Readers of other programs may hold the file a while: the changes
         // answered Done must not be lost to a short wait.
@@ -268,6 +392,11 @@ void Storage::Close() {
     db_ = nullptr;
     table_.clear();
     zooms_.clear();
+    tileSize_ = 256;
+    webpRegistered_ = false;
+    schemaPending_ = false;
+    schemaInBatch_ = false;
+    madeHere_ = false;
     isView_ = false;
     data_.clear();
     data_.shrink_to_fit();
@@ -288,6 +417,11 @@ uint32_t Storage::FailSql(const char* what) {
 uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
     if (!db_)
         return Fail("The storage is not open");
+    FollowSqlite();
+    if (schemaPending_) {
+        SetErrorText("");
+        return Empty;
+    }
     Arm();
 
     // One scan in storage order, sorted by zoom in memory, as writers add
@@ -358,6 +492,9 @@ uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* si
     plate_key::Tile tile;
     if (!plate_key::Parse(name, &tile))
         return Fail("Invalid plate name " + Quoted(name));
+    FollowSqlite();
+    if (schemaPending_)
+        return Fail("No plate " + Quoted(name) + " in " + fileName_);
     Arm();
     sqlite3_stmt* stmt = select_.get();
     ResetOnExit reset(stmt);
@@ -386,8 +523,17 @@ uint32_t Storage::Write(const char* name, const void* data, uint32_t size, uint3
         return Fail("No data to store for plate " + Quoted(name));
     Arm();
     FollowSqlite();
+    if (schemaPending_ && mode == WriteModeDelete)
+        return Fail("No plate " + Quoted(name) + " in " + fileName_);
     if (!inBatch_ && !BeginBatch())
         return FailSql("Cannot start changing");
+    if (schemaPending_ && !CreateSchemaInBatch()) {
+        const uint32_t failed = FailSql("Cannot make the GeoPackage's tables");
+        if (InTransaction())
+            Exec("ROLLBACK");
+        BatchLost();
+        return failed;
+    }
     const uint32_t result =
         mode == WriteModeStore ? Store(tile.z, tile.x, tile.y, data, size) : Delete(tile.z, tile.x, tile.y, name);
     if (result != Done) {
@@ -428,8 +574,10 @@ uint32_t Storage::Store(uint32_t z, uint32_t x, uint32_t y, const void* data, ui
     }
     // The matrix row first: GeoPackage writers add triggers that refuse a
     // tile of a zoom level gpkg_tile_matrix does not describe.
-    if (!EnsureMatrix(z))
+    if (!EnsureMatrix(z, data, size))
         return FailSql("Cannot describe the zoom level");
+    if (IsWebp(data, size) && !RegisterWebp())
+        return FailSql("Cannot register the WebP extension");
     const std::string table = QuotedIdentifier(table_);
     // Updating in place keeps the tile's id, which is its number in lists.
     if (!update_.Prepare(db_, "UPDATE " + table +
@@ -457,21 +605,29 @@ uint32_t Storage::Store(uint32_t z, uint32_t x, uint32_t y, const void* data, ui
     return Done;
 }
 
-bool Storage::EnsureMatrix(uint32_t z) {
+bool Storage::EnsureMatrix(uint32_t z, const void* data, uint32_t size) {
     if (zooms_.count(z))
         return true;
     if (!insertMatrix_.Prepare(db_, "INSERT INTO gpkg_tile_matrix (table_name, zoom_level, matrix_width,"
                                     " matrix_height, tile_width, tile_height, pixel_x_size, pixel_y_size)"
-                                    " SELECT ?1, ?2, ?3, ?3, 256, 256, ?4, ?4 WHERE NOT EXISTS"
+                                    " SELECT ?1, ?2, ?3, ?3, ?5, ?5, ?4, ?4 WHERE NOT EXISTS"
                                     " (SELECT 1 FROM gpkg_tile_matrix WHERE table_name = ?1 AND zoom_level = ?2)"))
         return false;
+    // The level's tiles are as large as the first one stored into it says;
+    // data of no known image format takes the pyramid's size.
+    ImageSize image;
+    const uint32_t tileSize =
+        ReadImageSize(data, size, &image) && image.width == image.height && (image.width == 256 || image.width == 512)
+            ? image.width
+            : tileSize_;
     sqlite3_stmt* stmt = insertMatrix_.get();
     ResetOnExit reset(stmt);
     const int64_t side = int64_t{1} << z;
     sqlite3_bind_text(stmt, 1, table_.data(), static_cast<int>(table_.size()), SQLITE_STATIC);
     sqlite3_bind_int64(stmt, 2, z);
     sqlite3_bind_int64(stmt, 3, side);
-    sqlite3_bind_double(stmt, 4, 2 * kHalfWorld / (kTileSize * static_cast<double>(side)));
+    sqlite3_bind_double(stmt, 4, 2 * kHalfWorld / (tileSize * static_cast<double>(side)));
+    sqlite3_bind_int64(stmt, 5, tileSize);
     if (sqlite3_step(stmt) != SQLITE_DONE)
         return false;
     zooms_.insert(z);
@@ -500,7 +656,17 @@ void Storage::BatchLost() {
     batchChanges_ = 0;
     // The zoom levels and bounds added in the batch are unknown again.
     zooms_.clear();
+    webpRegistered_ = false;
     storedMinX_ = 1, storedMaxX_ = 0;
+    if (schemaInBatch_) {
+        // The tables went with the batch: the file is empty again.
+        schemaInBatch_ = false;
+        schemaPending_ = true;
+        madeHere_ = false;
+        table_.clear();
+        for (Statement* stmt : {&enumerate_, &select_, &update_, &insert_, &delete_, &insertMatrix_})
+            stmt->Finalize();
+    }
 }
 
 uint32_t Storage::AfterChange() {
@@ -528,10 +694,17 @@ bool Storage::CommitBatch() {
     };
     lostAt(touch.Step());
     if (storedMinX_ <= storedMaxX_) {
-        Query grow(db_, "UPDATE gpkg_contents SET min_x = min(min_x, ?2), min_y = min(min_y, ?3),"
-                        " max_x = max(max_x, ?4), max_y = max(max_y, ?5) WHERE table_name = ?1"
-                        " AND min_x IS NOT NULL AND min_y IS NOT NULL AND max_x IS NOT NULL AND max_y IS NOT NULL"
-                        " AND srs_id = (SELECT srs_id FROM gpkg_tile_matrix_set WHERE table_name = ?1)");
+        // Bounds left unknown by another writer stay so; a pyramid made
+        // here starts from the first plates' extent.
+        Query grow(db_, madeHere_ ? "UPDATE gpkg_contents SET min_x = coalesce(min(min_x, ?2), ?2),"
+                                    " min_y = coalesce(min(min_y, ?3), ?3), max_x = coalesce(max(max_x, ?4), ?4),"
+                                    " max_y = coalesce(max(max_y, ?5), ?5) WHERE table_name = ?1"
+                                    " AND srs_id = (SELECT srs_id FROM gpkg_tile_matrix_set WHERE table_name = ?1)"
+                                  : "UPDATE gpkg_contents SET min_x = min(min_x, ?2), min_y = min(min_y, ?3),"
+                                    " max_x = max(max_x, ?4), max_y = max(max_y, ?5) WHERE table_name = ?1"
+                                    " AND min_x IS NOT NULL AND min_y IS NOT NULL AND max_x IS NOT NULL"
+                                    " AND max_y IS NOT NULL"
+                                    " AND srs_id = (SELECT srs_id FROM gpkg_tile_matrix_set WHERE table_name = ?1)");
         grow.Bind(1, table_);
         const double bounds[] = {storedMinX_, storedMinY_, storedMaxX_, storedMaxY_};
         for (int i = 0; i < 4; ++i)
@@ -542,6 +715,7 @@ bool Storage::CommitBatch() {
     if (why.empty() && Exec("COMMIT")) {
         inBatch_ = false;
         batchChanges_ = 0;
+        schemaInBatch_ = false;
         return true;
     }
     // A commit that waited in vain for readers leaves the batch open, as

@@ -1,8 +1,12 @@
 #pragma once
 // One open GeoPackage (an SQLite database) and the one tile pyramid of it
 // whose tiles are plates: the first, in gpkg_contents order, that is a
-// quadtree of the whole Web-Mercator world with 256-pixel tiles. Its rows
-// count from the top, as plate names do.
+// quadtree of the whole Web-Mercator world with square tiles of 256 or 512
+// pixels. Its rows count from the top, as plate names do.
+//
+// An empty file (a copy's new target) is a GeoPackage without plates: the
+// first store or metadata change makes its tables and one such pyramid,
+// "tiles"; opening and listing it leave it empty.
 
 #include "plugin_glue.h"
 #include "sqlite_helpers.h"
@@ -35,8 +39,10 @@ public:
     uint32_t Write(const char* name, const void* data, uint32_t size, uint32_t mode);
     uint32_t Enumerate(PlateCallback callback, void* cookie);
     // The pyramid's rows of gpkg_contents and gpkg_tile_matrix_set, and its
-    // zoom levels (geopackage_metadata.cpp); read-only.
+    // zoom levels; the columns of its gpkg_contents row a writer may choose
+    // can be changed (geopackage_metadata.cpp).
     uint32_t ReadMetadata(MetadataCallback callback, void* cookie);
+    uint32_t WriteMetadata(const char* key, const char* value);
 
     // The pyramid (tile table) the plates come from.
     const std::string& Pyramid() const { return table_; }
@@ -48,12 +54,20 @@ public:
 private:
     // Why `table` is no Web-Mercator quadtree, or an empty text; fills
     // *zooms with the zoom levels of its tile matrix.
-    std::string CheckPyramid(const std::string& table, std::set<uint32_t>* zooms);
+    std::string CheckPyramid(const std::string& table, std::set<uint32_t>* zooms, uint32_t* tileSize);
+    // Prepares the listing's and the lookup's statements for table_.
+    bool PrepareReads();
+    // Makes the tables of an empty file and its pyramid in the open batch.
+    bool CreateSchemaInBatch();
+    // Names a pyramid made here that nobody named, on closing.
+    void NameNewPyramid();
+    // Registers the WebP extension for the pyramid's tiles, once.
+    bool RegisterWebp();
     bool Exec(const char* sql);
     uint32_t FailSql(const char* what);
     uint32_t Store(uint32_t z, uint32_t x, uint32_t y, const void* data, uint32_t size);
     uint32_t Delete(uint32_t z, uint32_t x, uint32_t y, const char* name);
-    bool EnsureMatrix(uint32_t z);
+    bool EnsureMatrix(uint32_t z, const void* data, uint32_t size);
     void Arm() { deadline_ = std::chrono::steady_clock::now() + timeLimit_; }
     static int Watchdog(void* self);
     // Whether SQLite has a transaction open: the batch's state is SQLite's,
@@ -74,6 +88,17 @@ private:
     bool readOnly_ = false;
     bool isView_ = false;
     std::set<uint32_t> zooms_; // zoom levels gpkg_tile_matrix has for the pyramid
+    // The tile size of the pyramid's described levels, for a new level whose
+    // tiles' size cannot be read from their data.
+    uint32_t tileSize_ = 256;
+    bool webpRegistered_ = false; // the pyramid's WebP extension row exists
+    // An empty file: its tables are made with the first change, inside that
+    // change's batch (schemaInBatch_), and are gone again if it fails.
+    bool schemaPending_ = false;
+    bool schemaInBatch_ = false;
+    // The pyramid was made by this action: its bounds in gpkg_contents start
+    // out unknown and are those of the plates stored.
+    bool madeHere_ = false;
 
     Statement enumerate_;
     Statement select_;

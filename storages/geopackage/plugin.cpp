@@ -6,12 +6,13 @@
 extern "C" ULMORA_PLUGIN_EXPORT const char* ULMORA_CALL QueryPluginInterface(const PluginHostInfo* host,
                                                                              PluginInfo* info) {
     return storage_glue::FillPluginInfo<geopackage::Storage>(
-        host, info, "GeoPackage: the tiles of its first Web-Mercator quadtree pyramid (world, 256-pixel tiles)",
+        host, info, "GeoPackage: the tiles of its first Web-Mercator quadtree pyramid (world, 256- or 512-pixel tiles)",
         SupportsWrite | SupportsList);
 }
 
-// The pyramid's description, read-only: its columns are the format's own
-// bookkeeping, which the plates' writes keep up to date.
+// The pyramid's description: its name, text and bounds can be changed; the
+// other columns are the format's own bookkeeping, which the plates' writes
+// keep up to date.
 extern "C" ULMORA_PLUGIN_EXPORT const void* ULMORA_CALL QueryPluginExtension(const char* id) {
-    return storage_glue::MetadataGlue<geopackage::Storage, false>::Query(id);
+    return storage_glue::MetadataGlue<geopackage::Storage, true>::Query(id);
 }

@@ -308,6 +308,19 @@ TEST(CliTest, CopyMakesANewStorageAndKeepsEveryTile)
     const Outcome refused = RunCli(folder, {"copy", world, archive, "--z", "0"});
     EXPECT_EQ(refused.code, 1);
     EXPECT_NE(refused.err.find("written whole"), std::string::npos) << refused.err;
+
+    // Into a new GeoPackage (its rows count from the top) and back: every
+    // tile kept.
+    const std::string package = folder.File("x.gpkg");
+    const Outcome packed = RunCli(folder, {"copy", world, package});
+    ASSERT_EQ(packed.code, 0) << packed.err;
+    EXPECT_EQ(Sql(package, "ATTACH '" + world + "' AS world; SELECT count(*) FROM tiles t JOIN world.tiles w ON w.zoom_level = t.zoom_level"
+                           " AND w.tile_column = t.tile_column AND w.tile_row = (1 << t.zoom_level) - 1 - t.tile_row"
+                           " AND w.tile_data = t.tile_data"),
+              "21\n");
+    const std::string unpacked = folder.File("unpacked.mbtiles");
+    ASSERT_EQ(RunCli(folder, {"copy", package, unpacked}).code, 0);
+    EXPECT_EQ(SameTiles(unpacked, world), "21 21\n");
 }
 
 // Into a target with room for about a hundred plates (the tool may write

@@ -85,6 +85,25 @@ const ShippedPlugin kPlugins[] = {
      },
      21, "tqq", "tqqq",
      true, "world.gpkg is read-only", "is a folder, not a GeoPackage", "is not a regular file"},
+    // A GeoPackage this plugin made from an empty file (a copy's target);
+    // an empty file is one without plates.
+    {"new_geopackage", GEOPACKAGE_PLUGIN, SupportsWrite | SupportsList, "gpkg",
+     [](const TempDir& dir) {
+         const std::string path = dir / "new.gpkg";
+         WriteFile(path, "");
+         LoadedPlugin plugin(GEOPACKAGE_PLUGIN);
+         Action action(plugin);
+         EXPECT_TRUE(action.Open(path)) << action.ErrorText();
+         for (const char* name : {"t", "tq", "tr", "ts", "tt", "tqq"})
+             EXPECT_EQ(action.Store(name, std::string("plate ") + name), kDone) << action.ErrorText();
+         return path;
+     },
+     [](const TempDir& dir) {
+         WriteFile(dir / "empty.gpkg", "");
+         return dir / "empty.gpkg";
+     },
+     6, "tq", "tqqqq",
+     true, "new.gpkg is read-only", "is a folder, not a GeoPackage", "is not a regular file"},
     // Stores only into a new, empty file and writes the archive whole on
     // closing, so an existing archive is never changed.
     {"pmtiles", PMTILES_PLUGIN, SupportsWrite | SupportsList, "pmtiles",

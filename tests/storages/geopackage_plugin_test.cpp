@@ -4,18 +4,93 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QImage>
+#include <QPainter>
+
+#include <sys/stat.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <set>
+#include <sstream>
 
 namespace storage_test {
 namespace {
 
-constexpr uint32_t kDone = Done, kFailed = Failed;
+constexpr uint32_t kDone = Done, kFailed = Failed, kEmpty = Empty;
 const std::string kFixtures = FIXTURE_DIR "/geopackage/";
+constexpr double kHalfWorld = 20037508.342789244;
+
+// The tiles of an MBTiles file as SQLite reads them, by plate name (MBTiles
+// rows count from the bottom).
+std::map<std::string, std::string> MbtilesTiles(const std::string& path) {
+    SqliteDb db(path);
+    sqlite3_stmt* stmt = nullptr;
+    std::map<std::string, std::string> tiles;
+    EXPECT_EQ(sqlite3_prepare_v2(db.get(), "SELECT zoom_level, tile_column, tile_row, tile_data FROM tiles", -1, &stmt,
+                                 nullptr),
+              SQLITE_OK);
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+        const auto z = static_cast<uint32_t>(sqlite3_column_int(stmt, 0));
+        const auto x = static_cast<uint32_t>(sqlite3_column_int(stmt, 1));
+        const auto y = plate_key::FlipRow(z, static_cast<uint32_t>(sqlite3_column_int(stmt, 2)));
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, 3));
+        tiles[plate_key::Name({z, x, y})] = std::string(bytes, static_cast<size_t>(sqlite3_column_bytes(stmt, 3)));
+    }
+    sqlite3_finalize(stmt);
+    return tiles;
+}
+
+// What a command prints (both streams); *status is its exit status.
+std::string RunCommand(const std::string& command, int* status) {
+    std::string output;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    char buffer[4096];
+    size_t n;
+    while (pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, n);
+    *status = pipe ? pclose(pipe) : -1;
+    return output;
+}
+
+// GDAL's reading of one zoom level of a file: its size and each band's
+// checksum of the decoded pixels.
+std::string GdalPixels(const std::string& path, uint32_t zoom) {
+    int status = 0;
+    const std::string info =
+        RunCommand("gdalinfo -checksum -oo ZOOM_LEVEL=" + std::to_string(zoom) + " '" + path + "'", &status);
+    EXPECT_EQ(status, 0) << info;
+    std::istringstream lines(info);
+    std::string line, pixels;
+    while (std::getline(lines, line))
+        if (line.find("Size is") != std::string::npos || line.find("Checksum=") != std::string::npos)
+            pixels += line + "\n";
+    return pixels;
+}
+
+// What GDAL's GeoPackage validator (python3-gdal) finds wrong with a file,
+// extra checks and warnings included; empty for a sound file.
+std::string GeopackageFaults(const std::string& path) {
+    int status = 0;
+    const std::string faults = RunCommand(
+        "/usr/bin/python3 -m osgeo_utils.samples.validate_gpkg -k --extra --warning-as-error '" + path + "'", &status);
+    return status == 0 ? faults : "status " + std::to_string(status) + ": " + faults;
+}
+
+// An image of `side` pixels, encoded as `format`, different for each seed.
+std::string EncodedImage(int side, const char* format, int seed) {
+    QImage image(side, side, QImage::Format_RGB32);
+    image.fill(QColor::fromHsv((seed * 47) % 360, 200, 220));
+    QPainter(&image).fillRect(0, 0, side / 2, side / 4, Qt::black);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(image.save(&buffer, format)) << format;
+    return bytes.toStdString();
+}
 
 // Each tile of a pyramid as read directly with SQLite: the oracle.
 struct StoredTile {
@@ -144,8 +219,11 @@ TEST_F(GeopackagePlugin, RefusesFilesItCannotReadAndSaysWhy) {
          "No pyramid is a Web-Mercator quadtree; \"geographic\": its SRS is EPSG:4326"},
         {FIXTURE_DIR "/gdal-world.mbtiles", "gdal-world.mbtiles has no gpkg_contents table: not a GeoPackage"},
         {text, "text.gpkg is not an SQLite database"},
-        {FIXTURE_DIR "/pmtiles/empty.pmtiles", "empty.pmtiles is empty: not a GeoPackage"},
+        // An empty file that may be written is a new GeoPackage; one that
+        // may not is nothing.
+        {Copy("../pmtiles/empty.pmtiles", "", "empty.gpkg"), "empty.gpkg is empty: not a GeoPackage"},
     };
+    ASSERT_EQ(chmod((dir_ / "empty.gpkg").c_str(), 0444), 0);
     Action action(plugin_);
     for (const Case& c : cases) {
         EXPECT_FALSE(action.Open(c.path)) << c.path;
@@ -270,6 +348,163 @@ TEST_F(GeopackagePlugin, LeavesOutRowsWhoseCoordinatesAreNoIntegers) {
     EXPECT_EQ(action.Enumerate(&plates), kFailed);
     EXPECT_TRUE(plates.empty());
     EXPECT_EQ(action.ErrorText(), "No tiles; 1 row not tiles: 1 not integers");
+}
+
+// A copy's new target: the tiles of files GDAL and MapProxy wrote, stored
+// into an empty file, make a GeoPackage that this plugin lists tile by tile
+// as they were and that GDAL decodes to the pixels it decodes the source to.
+TEST_F(GeopackagePlugin, AnEmptyFileBecomesAPyramidThatGdalReads) {
+    struct Case {
+        const char* fixture;
+        uint32_t maxZoom;
+        const char* size; // GDAL's size of the deepest level
+    };
+    const Case cases[] = {
+        {"gdal-world.mbtiles", 2, "Size is 1024, 1024"},
+        {"mapproxy-debug.mbtiles", 1, "Size is 512, 512"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fixture);
+        const std::string source = std::string(FIXTURE_DIR "/") + c.fixture;
+        const auto tiles = MbtilesTiles(source);
+        ASSERT_FALSE(tiles.empty());
+        const std::string stem = std::filesystem::path(c.fixture).stem().string();
+        const std::string path = dir_ / (stem + ".gpkg");
+        WriteFile(path, "");
+        {
+            Action action(plugin_);
+            ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+            std::vector<Plate> plates;
+            EXPECT_EQ(action.Enumerate(&plates), kEmpty) << action.ErrorText();
+            for (const auto& [name, bytes] : tiles)
+                ASSERT_EQ(action.Store(name, bytes), kDone) << name << ": " << action.ErrorText();
+        }
+        {
+            Action action(plugin_);
+            ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+            std::vector<Plate> plates;
+            ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+            EXPECT_EQ(plates.size(), tiles.size());
+            for (const auto& [name, bytes] : tiles) {
+                std::string read;
+                ASSERT_EQ(action.GetPlateData(name, &read), kDone) << name << ": " << action.ErrorText();
+                EXPECT_EQ(read, bytes) << name;
+            }
+        }
+
+        SqliteDb db(path);
+        EXPECT_EQ(db.Int("PRAGMA application_id"), 0x47504B47) << "'GPKG'";
+        EXPECT_EQ(db.Int("PRAGMA user_version"), 10300);
+        EXPECT_EQ(db.Int("SELECT count(*) FROM gpkg_spatial_ref_sys WHERE srs_id IN (-1, 0, 4326, 3857)"), 4);
+        EXPECT_EQ(db.Int("SELECT count(*) FROM gpkg_contents WHERE table_name = 'tiles' AND data_type = 'tiles'"
+                         " AND identifier = '" + stem + "' AND srs_id = 3857"),
+                  1);
+        // The tiles cover the whole world: so do the bounds.
+        EXPECT_EQ(db.Int("SELECT abs(min_x + " + std::to_string(kHalfWorld) + ") < 1 AND abs(max_y - " +
+                         std::to_string(kHalfWorld) + ") < 1 FROM gpkg_contents"),
+                  1);
+        for (uint32_t z = 0; z <= c.maxZoom; ++z) {
+            const std::string side = std::to_string(1 << z);
+            EXPECT_EQ(db.Int("SELECT count(*) FROM gpkg_tile_matrix WHERE table_name = 'tiles' AND zoom_level = " +
+                             std::to_string(z) + " AND matrix_width = " + side + " AND matrix_height = " + side +
+                             " AND tile_width = 256 AND tile_height = 256 AND abs(pixel_x_size - " +
+                             std::to_string(2 * kHalfWorld / 256 / (1 << z)) + ") < 1e-3"),
+                      1)
+                << "zoom " << z;
+        }
+        EXPECT_EQ(db.Int("SELECT count(*) FROM gpkg_tile_matrix"), c.maxZoom + 1);
+
+        EXPECT_EQ(GeopackageFaults(path), "");
+        int status = 0;
+        const std::string info = RunCommand("gdalinfo '" + path + "'", &status);
+        ASSERT_EQ(status, 0) << info;
+        EXPECT_NE(info.find("Driver: GPKG/GeoPackage"), std::string::npos) << info;
+        EXPECT_NE(info.find(c.size), std::string::npos) << info;
+        EXPECT_NE(info.find("ZOOM_LEVEL=" + std::to_string(c.maxZoom)), std::string::npos) << info;
+        EXPECT_NE(info.find("Band 4 Block=256x256"), std::string::npos) << info;
+        for (const uint32_t zoom : {0u, c.maxZoom}) {
+            const std::string pixels = GdalPixels(path, zoom);
+            EXPECT_NE(pixels.find("Checksum="), std::string::npos) << pixels;
+            EXPECT_EQ(pixels, GdalPixels(source, zoom)) << "zoom " << zoom;
+        }
+    }
+}
+
+// Each zoom level is described with the size of its tiles, 256 or 512
+// pixels; WebP tiles register the format's WebP extension. GDAL reads both.
+TEST_F(GeopackagePlugin, DescribesLevelsByTheirTilesSizeAndRegistersWebp) {
+    struct Case {
+        const char* format;
+        int side;
+    };
+    for (const Case c : {Case{"PNG", 512}, Case{"JPEG", 512}, Case{"WEBP", 256}}) {
+        SCOPED_TRACE(c.format);
+        const std::string path = dir_ / (std::string(c.format) + ".gpkg");
+        WriteFile(path, "");
+        {
+            Action action(plugin_);
+            ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+            int seed = 0;
+            for (const char* name : {"t", "tq", "tr", "ts", "tt"})
+                ASSERT_EQ(action.Store(name, EncodedImage(c.side, c.format, ++seed)), kDone) << action.ErrorText();
+        }
+        SqliteDb db(path);
+        EXPECT_EQ(db.Int("SELECT count(*) FROM gpkg_tile_matrix WHERE tile_width = " + std::to_string(c.side) +
+                         " AND tile_height = tile_width AND abs(pixel_x_size * tile_width * matrix_width - " +
+                         std::to_string(2 * kHalfWorld) + ") < 1e-3"),
+                  2);
+        if (std::string(c.format) == "WEBP") {
+            EXPECT_EQ(db.Int("SELECT count(*) FROM gpkg_extensions WHERE table_name = 'tiles'"
+                             " AND column_name = 'tile_data' AND extension_name = 'gpkg_webp'"),
+                      1);
+        } else {
+            EXPECT_EQ(db.Int("SELECT count(*) FROM sqlite_master WHERE name = 'gpkg_extensions'"), 0);
+        }
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(path)) << action.ErrorText() << ": its own pyramid must be a quadtree to it";
+        std::vector<Plate> plates;
+        EXPECT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+        EXPECT_EQ(plates.size(), 5u);
+        EXPECT_EQ(GeopackageFaults(path), "");
+        const std::string side = std::to_string(2 * c.side);
+        const std::string pixels = GdalPixels(path, 1);
+        EXPECT_NE(pixels.find("Size is " + side + ", " + side), std::string::npos) << pixels;
+        EXPECT_NE(pixels.find("Checksum="), std::string::npos) << pixels;
+    }
+}
+
+// An empty file stays empty until something is stored (a first batch that
+// fails: sqlite_batches_test).
+TEST_F(GeopackagePlugin, AnEmptyFileIsWrittenOnlyByAChange) {
+    const std::string path = dir_ / "fresh.gpkg";
+    WriteFile(path, "");
+    {
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+        std::vector<Plate> plates;
+        EXPECT_EQ(action.Enumerate(&plates), kEmpty);
+        EXPECT_EQ(action.ErrorText(), "");
+        std::string bytes;
+        EXPECT_EQ(action.GetPlateData("tq", &bytes), kFailed);
+        EXPECT_EQ(action.ErrorText(), "No plate \"tq\" in fresh.gpkg");
+        EXPECT_EQ(action.Delete("tq"), kFailed);
+        EXPECT_EQ(action.ErrorText(), "No plate \"tq\" in fresh.gpkg");
+    }
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
+    {
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+        ASSERT_EQ(action.Store("tq", "first"), kDone) << action.ErrorText();
+        std::string bytes;
+        ASSERT_EQ(action.GetPlateData("tq", &bytes), kDone) << action.ErrorText();
+        EXPECT_EQ(bytes, "first");
+    }
+    Action action(plugin_);
+    ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+    std::vector<Plate> plates;
+    ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+    ASSERT_EQ(plates.size(), 1u);
+    EXPECT_EQ(plates[0].name, "tq");
 }
 
 } // namespace

@@ -169,12 +169,10 @@ TEST(MetadataExtension, MbtilesWritesIntoAnEmptyFileAndNotIntoAReadOnlyOne) {
     EXPECT_EQ(SqlMetadata(locked), SqlMetadata(FIXTURE_DIR "/gdal-world.mbtiles"));
 }
 
-// The pyramid the plates come from, in the format's own columns; the
-// columns are the format's bookkeeping, so the table offers no writing.
+// The pyramid the plates come from, in the format's own columns.
 TEST(MetadataExtension, GeoPackageReadsItsPyramidsRows) {
     const MetadataExtension* table = MetadataTable(GEOPACKAGE_PLUGIN);
     ASSERT_NE(table, nullptr);
-    EXPECT_EQ(table->WriteMetadata, nullptr);
     LoadedPlugin plugin(GEOPACKAGE_PLUGIN);
     const std::string mercator = "-20037508.3427892";
     const std::string mercatorMax = "20037508.3427892";
@@ -214,6 +212,179 @@ TEST(MetadataExtension, GeoPackageReadsItsPyramidsRows) {
         EXPECT_EQ(Read(table, action, &entries), kDone);
         EXPECT_EQ(entries, c.expected);
     }
+}
+
+// The pyramid's row of gpkg_contents as SQLite has it: the oracle.
+Entries SqlContents(const std::string& path, const std::string& pyramid) {
+    SqliteDb db(path);
+    sqlite3_stmt* stmt = nullptr;
+    Entries entries;
+    sqlite3_prepare_v2(db.get(), "SELECT identifier, description, min_x, min_y, max_x, max_y FROM gpkg_contents"
+                                 " WHERE table_name = ?1", -1, &stmt, nullptr);
+    sqlite3_bind_text(stmt, 1, pyramid.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(stmt) == SQLITE_ROW)
+        for (int i = 0; i < sqlite3_column_count(stmt); ++i)
+            if (const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)))
+                entries.emplace_back(std::string("gpkg_contents.") + sqlite3_column_name(stmt, i), text);
+    sqlite3_finalize(stmt);
+    return entries;
+}
+
+// The pyramid's name, text and bounds can be changed and cleared, durably
+// and with a plate change pending in the batch; the other columns, unknown
+// keys and values that are no numbers of metres are refused with a text,
+// and leave the row as it was.
+TEST(MetadataExtension, GeoPackageChangesItsPyramidsNameTextAndBounds) {
+    const MetadataExtension* table = MetadataTable(GEOPACKAGE_PLUGIN);
+    ASSERT_NE(table, nullptr);
+    ASSERT_NE(table->WriteMetadata, nullptr);
+    LoadedPlugin plugin(GEOPACKAGE_PLUGIN);
+    TempDir dir;
+    const std::string several = dir / "several.gpkg";
+    std::filesystem::copy_file(FIXTURE_DIR "/geopackage/several.gpkg", several);
+    {
+        Action action(plugin);
+        ASSERT_TRUE(action.Open(several)) << action.ErrorText();
+        ASSERT_EQ(action.Delete("t"), kDone) << action.ErrorText();
+        struct Step {
+            const char* key;
+            const char* value; // null: delete
+            uint32_t result;
+            const char* text; // the start of the refusal
+        };
+        const Step steps[] = {
+            {"gpkg_contents.identifier", "Renamed pyramid", kDone, ""},
+            {"gpkg_contents.description", "Made by «GDAL»", kDone, ""},
+            {"gpkg_contents.min_x", "-1000.5", kDone, ""},
+            {"gpkg_contents.max_y", "2.5e6", kDone, ""},
+            {"gpkg_contents.min_y", nullptr, kDone, ""},
+            {"gpkg_contents.min_y", nullptr, kEmpty, ""},
+            {"gpkg_contents.min_y", "-3e6", kDone, ""},
+            // Another pyramid of the file has this identifier.
+            {"gpkg_contents.identifier", "geographic", kFailed, "Cannot change the metadata: UNIQUE constraint failed"},
+            {"gpkg_contents.max_x", "east", kFailed, "gpkg_contents.max_x takes a number of metres, not \"east\""},
+            {"gpkg_contents.max_x", "1e999", kFailed, "gpkg_contents.max_x takes a number of metres"},
+            {"gpkg_contents.max_x", "", kFailed, "gpkg_contents.max_x takes a number of metres"},
+            {"gpkg_contents.srs_id", "4326", kFailed, "gpkg_contents.srs_id cannot be changed: it names the pyramid"},
+            {"gpkg_contents.table_name", nullptr, kFailed, "gpkg_contents.table_name cannot be changed"},
+            {"gpkg_contents.last_change", "2020-01-01T00:00:00Z", kFailed, "gpkg_contents.last_change cannot be"},
+            {"gpkg_tile_matrix_set.min_x", "0", kFailed, "gpkg_tile_matrix_set.min_x cannot be changed: the tiling"},
+            {"gpkg_tile_matrix.zoom_level", "0,1,2", kFailed, "gpkg_tile_matrix.zoom_level cannot be changed"},
+            {"name", "MBTiles' key", kFailed, "Unknown key \"name\""},
+        };
+        for (const Step& step : steps) {
+            SCOPED_TRACE(step.key);
+            EXPECT_EQ(table->WriteMetadata(action.Raw(), step.key, step.value), step.result) << action.ErrorText();
+            if (step.result == kFailed) {
+                EXPECT_EQ(action.ErrorText().rfind(step.text, 0), 0u) << action.ErrorText();
+            }
+        }
+        // On disk while the action is still open, the pending deletion too.
+        const Entries expected = {{"gpkg_contents.identifier", "Renamed pyramid"},
+                                  {"gpkg_contents.description", "Made by «GDAL»"},
+                                  {"gpkg_contents.min_x", "-1000.5"},
+                                  {"gpkg_contents.min_y", "-3000000.0"},
+                                  {"gpkg_contents.max_x", "20037508.3427892"},
+                                  {"gpkg_contents.max_y", "2500000.0"}};
+        EXPECT_EQ(SqlContents(several, "mercator_webp"), expected);
+        EXPECT_EQ(SqliteDb(several).Int("SELECT count(*) FROM mercator_webp WHERE zoom_level = 0"), 0);
+        Entries entries;
+        EXPECT_EQ(Read(table, action, &entries), kDone);
+        for (const auto& entry : expected)
+            EXPECT_NE(std::find(entries.begin(), entries.end(), entry), entries.end()) << entry.first;
+        // The next plate stored widens the bounds again.
+        ASSERT_EQ(action.Store("t", "world"), kDone) << action.ErrorText();
+    }
+    SqliteDb db(several);
+    EXPECT_EQ(db.Int("SELECT min_x < -20037508 AND min_y < -20037508 AND max_y > 20037508 FROM gpkg_contents"
+                     " WHERE table_name = 'mercator_webp'"),
+              1);
+    EXPECT_EQ(SqlContents(several, "geographic"),
+              SqlContents(FIXTURE_DIR "/geopackage/several.gpkg", "geographic"));
+
+    // A refused change with nothing else pending leaves no lock on the file.
+    Action action(plugin);
+    ASSERT_TRUE(action.Open(several)) << action.ErrorText();
+    EXPECT_EQ(table->WriteMetadata(action.Raw(), "gpkg_contents.identifier", "geographic"), kFailed);
+    SqliteDb other(several);
+    EXPECT_EQ(sqlite3_exec(other.get(), "BEGIN IMMEDIATE; COMMIT", nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(other.get());
+}
+
+// An empty file (a copy's new target) gets its tables with its first key,
+// as with its first plate; a read-only file refuses every change.
+TEST(MetadataExtension, GeoPackageWritesIntoAnEmptyFileAndNotIntoAReadOnlyOne) {
+    const MetadataExtension* table = MetadataTable(GEOPACKAGE_PLUGIN);
+    ASSERT_NE(table, nullptr);
+    LoadedPlugin plugin(GEOPACKAGE_PLUGIN);
+    TempDir dir;
+    const std::string fresh = dir / "fresh.gpkg";
+    WriteFile(fresh, "");
+    {
+        Action action(plugin);
+        ASSERT_TRUE(action.Open(fresh)) << action.ErrorText();
+        Entries entries;
+        EXPECT_EQ(Read(table, action, &entries), kEmpty);
+        EXPECT_EQ(table->WriteMetadata(action.Raw(), "gpkg_contents.description", nullptr), kEmpty);
+        EXPECT_EQ(std::filesystem::file_size(fresh), 0u);
+        EXPECT_EQ(table->WriteMetadata(action.Raw(), "gpkg_contents.description", "Fresh"), kDone)
+            << action.ErrorText();
+        // Nobody named the pyramid yet: a copy would give it its source's name.
+        EXPECT_EQ(Read(table, action, &entries), kDone);
+        EXPECT_EQ(SqlContents(fresh, "tiles"), (Entries{{"gpkg_contents.description", "Fresh"}}));
+        std::vector<Plate> plates;
+        EXPECT_EQ(action.Enumerate(&plates), kEmpty) << action.ErrorText();
+    }
+    // Closing names it after its file.
+    EXPECT_EQ(SqlContents(fresh, "tiles"),
+              (Entries{{"gpkg_contents.identifier", "fresh"}, {"gpkg_contents.description", "Fresh"}}));
+    // A name given while the file was made is kept.
+    const std::string named = dir / "named.gpkg";
+    WriteFile(named, "");
+    {
+        Action action(plugin);
+        ASSERT_TRUE(action.Open(named)) << action.ErrorText();
+        ASSERT_EQ(action.Store("t", "world"), kDone) << action.ErrorText();
+        EXPECT_EQ(table->WriteMetadata(action.Raw(), "gpkg_contents.identifier", "Source name"), kDone)
+            << action.ErrorText();
+    }
+    EXPECT_EQ(SqlContents(named, "tiles")[0], Entries::value_type("gpkg_contents.identifier", "Source name"));
+
+    const std::string locked = dir / "locked.gpkg";
+    std::filesystem::copy_file(FIXTURE_DIR "/geopackage/world.gpkg", locked);
+    chmod(locked.c_str(), 0444);
+    Action action(plugin);
+    ASSERT_TRUE(action.Open(locked)) << action.ErrorText();
+    EXPECT_EQ(table->WriteMetadata(action.Raw(), "gpkg_contents.description", "Changed"), kFailed);
+    EXPECT_NE(action.ErrorText().find("locked.gpkg is read-only"), std::string::npos) << action.ErrorText();
+    EXPECT_EQ(SqlContents(locked, "world"), SqlContents(FIXTURE_DIR "/geopackage/world.gpkg", "world"));
+}
+
+// A reader of another program that keeps the commit from ending: the change
+// is not on disk, so it is not answered Done; closing writes it once the
+// reader is gone.
+TEST(MetadataExtension, GeoPackageDoesNotAnswerDoneForAChangeAReaderHoldsBack) {
+    const MetadataExtension* table = MetadataTable(GEOPACKAGE_PLUGIN);
+    ASSERT_NE(table, nullptr);
+    LoadedPlugin plugin(GEOPACKAGE_PLUGIN);
+    TempDir dir;
+    const std::string world = dir / "world.gpkg";
+    std::filesystem::copy_file(FIXTURE_DIR "/geopackage/world.gpkg", world);
+    Action action(plugin);
+    ASSERT_TRUE(action.Open(world)) << action.ErrorText();
+    {
+        SqliteDb reader(world);
+        reader.Exec("BEGIN");
+        sqlite3_stmt* stmt = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(reader.get(), "SELECT * FROM world", -1, &stmt, nullptr), SQLITE_OK);
+        ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+        EXPECT_EQ(table->WriteMetadata(action.Raw(), "gpkg_contents.description", "Held"), kFailed);
+        EXPECT_EQ(action.ErrorText(), "Another program reads world.gpkg: the change is written with the next one or on closing");
+        sqlite3_finalize(stmt);
+        reader.Exec("COMMIT");
+    }
+    action.Close();
+    EXPECT_EQ(SqliteDb(world).Int("SELECT count(*) FROM gpkg_contents WHERE description = 'Held'"), 1);
 }
 
 } // namespace

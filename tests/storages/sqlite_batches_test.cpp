@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -197,10 +198,50 @@ TEST_P(SqliteBatches, AFileHeldByAnotherConnectionGivesAnswersThatMatchTheDisk) 
     }
 }
 
+// The first batch into an empty file makes the GeoPackage's tables: when it
+// cannot commit (a full disk), they are undone with its plates, the file is
+// a new GeoPackage again, and the same action makes them anew.
+TEST(NewGeopackage, AFirstBatchThatFailsLeavesANewGeopackage) {
+    LoadedPlugin plugin(GEOPACKAGE_PLUGIN);
+    ASSERT_EQ(plugin.LoadError(), "");
+    TempDir dir;
+    const std::string path = dir / "new.gpkg";
+    WriteFile(path, "");
+    const auto* table = static_cast<const MetadataExtension*>(
+        reinterpret_cast<QueryPluginExtensionFn>(dlsym(dlopen(GEOPACKAGE_PLUGIN, RTLD_NOW | RTLD_NOLOAD),
+                                                       "QueryPluginExtension"))(ULMORA_METADATA_EXTENSION));
+    ASSERT_NE(table, nullptr);
+    Action action(plugin);
+    ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+    {
+        FileSizeLimit limit(4096);
+        ASSERT_EQ(action.Store("tq", std::string(2000, 'q')), kDone) << action.ErrorText();
+        // A metadata change commits the batch at once.
+        EXPECT_EQ(table->WriteMetadata(action.Raw(), "gpkg_contents.description", "full"), kFailed);
+        EXPECT_NE(action.ErrorText().find("Committing the changes failed"), std::string::npos) << action.ErrorText();
+    }
+    std::vector<Plate> plates;
+    EXPECT_EQ(action.Enumerate(&plates), static_cast<uint32_t>(Empty)) << action.ErrorText();
+    std::string bytes;
+    EXPECT_EQ(action.GetPlateData("tq", &bytes), kFailed);
+    ASSERT_EQ(action.Store("tr", "second"), kDone) << action.ErrorText();
+    ASSERT_EQ(table->WriteMetadata(action.Raw(), "gpkg_contents.description", "room"), kDone) << action.ErrorText();
+    action.Close();
+    ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+    ASSERT_EQ(action.Enumerate(&plates), kDone) << action.ErrorText();
+    ASSERT_EQ(plates.size(), 1u);
+    EXPECT_EQ(plates[0].name, "tr");
+    SqliteDb db(path);
+    EXPECT_EQ(db.Int("SELECT count(*) FROM gpkg_contents WHERE description = 'room'"), 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Plugins, SqliteBatches,
                          testing::Values(SqlitePlugin{"mbtiles", MBTILES_PLUGIN, "plates.mbtiles", nullptr, "tiles"},
                                          SqlitePlugin{"geopackage", GEOPACKAGE_PLUGIN, "plates.gpkg",
-                                                      FIXTURE_DIR "/geopackage/world.gpkg", "world"}),
+                                                      FIXTURE_DIR "/geopackage/world.gpkg", "world"},
+                                         // An empty file: the first store makes the GeoPackage.
+                                         SqlitePlugin{"new_geopackage", GEOPACKAGE_PLUGIN, "plates.gpkg", nullptr,
+                                                      "tiles"}),
                          [](const testing::TestParamInfo<SqlitePlugin>& tested) { return std::string(tested.param.label); });
 
 } // namespace
