@@ -284,7 +284,7 @@ void TMainForm::CreatePlateArea(QWidget* parent)
     header->setModel(headerModel_);
     header->setFixedHeight(17);
     header->setSectionsMovable(false);
-    header->setSectionsClickable(false);
+    CreateSorting();
     header->setStretchLastSection(true);
     header->setSectionResizeMode(QHeaderView::Interactive);
     for (int i = 0; i < kSectionCount; ++i) {
@@ -546,7 +546,8 @@ void TMainForm::StoreState()
     link.WriteInt(cfgkey::kLastUsedPlugin, session_.Choice().Chosen());
     link.WriteString(cfgkey::kLastUsedData, edtStorage->text().toStdString());
     for (int i = 0; i < kSectionCount; ++i)
-        link.WriteInt(Format(cfgkey::kHeaderSection, i), header->sectionSize(i));
+        if (!header->isSectionHidden(i)) // a hidden one reads 0 wide
+            link.WriteInt(Format(cfgkey::kHeaderSection, i), header->sectionSize(i));
     link.WriteInt(cfgkey::kRightWidth, RightWidth());
     SaveWindowPlacement(link.Item(cfgkey::kWindow), this);
 }

@@ -236,6 +236,15 @@ private:
     void ShowFolderLayout();
     // The folder plugin is chosen: the layout list applies.
     bool FolderLayoutApplies() const;
+    // Sorting by a column: the header's clicks, and the sort kept over loads.
+    void CreateSorting();
+    void headerSectionClicked(int section);
+    // Sorts a list just loaded as the header shows, and shows the File
+    // column only when some plate has a file.
+    void ApplySort();
+    // Loads the storage again after a run changed it: the plates still there
+    // stay selected, and the focused one focused.
+    void ReloadKeepingSelection();
     // What the export and delete commands work on.
     PlateCommandWindow PlateCommandParts();
     void btnExportClick();
@@ -293,5 +302,7 @@ private:
     bool closed_ = false;
     bool shownOnce_ = false;
     int rightWidth_ = kRightPanelWidth;
+    int sortSection_ = -1; // the column the list is sorted by; -1 the plugin's order
+    bool sortDescending_ = false;
     QString loadCaption_ = kLoadCaption;
 };

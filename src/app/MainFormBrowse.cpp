@@ -13,12 +13,14 @@
 #include "browse/Coverage.h"
 #include "browse/CoverageView.h"
 #include "browse/FolderLayoutChoice.h"
+#include "browse/KeptSelection.h"
 #include "browse/Selection.h"
 #include "plates/BrokenPlates.h"
 #include "config/ConfigKeys.h"
 #include "log/Boxes.h"
 #include "log/Errors.h"
 #include "log/Log.h"
+#include "log/LogComboBox.h"
 #include "plates/PlateCommands.h"
 #include "plates/Preview.h"
 #include "plates/QtPicture.h"
@@ -116,6 +118,7 @@ void TMainForm::LoadStorage()
                              : QString::fromStdString(result.notice));
     if (result.StorageLoaded())
         RememberStorage(storage);
+    ApplySort();
 }
 
 void TMainForm::ChoosePluginFor(const std::string& storage)
@@ -375,11 +378,21 @@ void TMainForm::edtStorageReturnPressed()
 PlateCommandWindow TMainForm::PlateCommandParts()
 {
     return {this,         &session_.Link(),     session_.Connection().Action(), &session_.Plates(), list,
-            &operation_, &session_.Period(), [this] {
-                ReleaseStorage();
-                LoadStorage();
-            },
-            &session_.Plugins(), StorageWritable(), &session_.Selection()};
+            &operation_, &session_.Period(), [this] { ReloadKeepingSelection(); },
+            &session_.Plugins(), StorageWritable(), &session_.Selection(),
+            [this](const std::string& line) { cbLog->ShowLine(line); }};
+}
+
+void TMainForm::ReloadKeepingSelection()
+{
+    KeptSelection kept;
+    kept.Take(session_.Plates(), session_.Selection());
+    ReleaseStorage();
+    LoadStorage();
+    int focus = -1;
+    list->EditSelection([&](ListSelection& selection) { focus = kept.Restore(session_.Plates(), selection); });
+    if (focus >= 0)
+        list->SetItemIndex(focus);
 }
 
 void TMainForm::btnExportClick() { RunExportCommand(PlateCommandParts()); }

@@ -117,6 +117,8 @@ void PlateList::Append(const char* name, int32_t number, uint32_t size, const ch
     }
     ++count_;
     totalSize_ += size;
+    if ((key & kFileFollows) != 0)
+        hasFiles_ = true;
 }
 
 void PlateList::Clear()
@@ -124,6 +126,59 @@ void PlateList::Clear()
     count_ = 0;
     totalSize_ = 0;
     textEnd_ = 0;
+    hasFiles_ = false;
+}
+
+PlateList::Arrangement PlateList::Arrange(const std::vector<int32_t>& order) const
+{
+    Arrangement arrangement;
+    if (static_cast<int>(order.size()) != count_ || count_ == 0)
+        return arrangement;
+    // Gathered into new blocks: the reads are scattered but known ahead, so
+    // they are fetched some plates early, which hides most of their wait; an
+    // in-place walk of the permutation's cycles cannot look ahead. The old
+    // blocks go at the end. Numbers move between blocks: every block gets a
+    // table of its own.
+    auto number = [this](int index) {
+        const Numbers& numbers = numbers_[static_cast<std::size_t>(index / kRecordsPerBlock)];
+        const int position = index % kRecordsPerBlock;
+        return numbers.table ? numbers.table[position]
+                             : static_cast<int32_t>(numbers.first + static_cast<uint32_t>(position));
+    };
+    std::vector<Block<Record>>& records = arrangement.records;
+    std::vector<Numbers>& numbers = arrangement.numbers;
+    records.resize(records_.size());
+    numbers.resize(numbers_.size());
+    constexpr int kAhead = 16;
+    for (int i = 0; i < count_; ++i) {
+        const std::size_t block = static_cast<std::size_t>(i / kRecordsPerBlock);
+        const int position = i % kRecordsPerBlock;
+        if (position == 0) {
+            records[block] = NewBlock<Record>();
+            numbers[block].table = std::make_unique_for_overwrite<int32_t[]>(kRecordsPerBlock);
+        }
+        if (i + kAhead < count_) {
+            const int ahead = order[static_cast<std::size_t>(i + kAhead)];
+            __builtin_prefetch(&records_[static_cast<std::size_t>(ahead / kRecordsPerBlock)][ahead % kRecordsPerBlock]);
+        }
+        const int from = order[static_cast<std::size_t>(i)];
+        records[block][position] = records_[static_cast<std::size_t>(from / kRecordsPerBlock)][from % kRecordsPerBlock];
+        numbers[block].table[position] = number(from);
+    }
+    return arrangement;
+}
+
+void PlateList::Adopt(Arrangement&& arrangement)
+{
+    if (arrangement.records.size() != records_.size() || arrangement.numbers.size() != numbers_.size())
+        return;
+    records_.swap(arrangement.records);
+    numbers_.swap(arrangement.numbers);
+    // Blocks beyond the count (from a longer list before) stay for the next
+    // load, as Clear keeps them.
+    for (std::size_t block = 0; block < records_.size(); ++block)
+        if (!records_[block])
+            records_[block] = std::move(arrangement.records[block]);
 }
 
 std::size_t PlateList::MemoryBytes() const

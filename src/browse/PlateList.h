@@ -52,6 +52,14 @@ public:
     {
         return records_[static_cast<std::size_t>(index / kRecordsPerBlock)][index % kRecordsPerBlock].size;
     }
+    // The plugin's number of plate `index`, which must be below the count.
+    int32_t NumberAt(int index) const
+    {
+        const Numbers& numbers = numbers_[static_cast<std::size_t>(index / kRecordsPerBlock)];
+        const int position = index % kRecordsPerBlock;
+        return numbers.table ? numbers.table[position]
+                             : static_cast<int32_t>(numbers.first + static_cast<uint32_t>(position));
+    }
     // The letters of plate `index`'s name (which must be below the count),
     // 2 bits each (q 0, r 1, s 2, t 3), the first lowest, and its length,
     // when the list keeps the name packed: at most PlateItem::kPackedLetters
@@ -71,6 +79,18 @@ public:
     void Append(const char* name, int32_t number, uint32_t size, const char* file = nullptr);
     // Sets the count to 0 and keeps the memory for the next load.
     void Clear();
+    // Some plate was added with a file.
+    bool HasFiles() const { return hasFiles_; }
+    // The plates in another order, made aside: position i gets the plate
+    // that is at order[i]. `order` must be a permutation of 0..Count()-1.
+    // The records are copied, the texts stay; the plugin's numbers go with
+    // their plates. Only reads the list, so it may run on another thread
+    // while this one reads the list too.
+    class Arrangement;
+    Arrangement Arrange(const std::vector<int32_t>& order) const;
+    // Takes an arrangement made of this list, as it still is.
+    void Adopt(Arrangement&& arrangement);
+    void Reorder(const std::vector<int32_t>& order);
     // Bytes held, for the benchmarks.
     std::size_t MemoryBytes() const;
 
@@ -118,5 +138,15 @@ private:
     int count_ = 0;
     uint64_t totalSize_ = 0;
     uint64_t textEnd_ = 0; // next free byte of the text blocks
+    bool hasFiles_ = false;
 };
+
+class PlateList::Arrangement {
+private:
+    friend class PlateList;
+    std::vector<Block<Record>> records;
+    std::vector<Numbers> numbers;
+};
+
+inline void PlateList::Reorder(const std::vector<int32_t>& order) { Adopt(Arrange(order)); }
 

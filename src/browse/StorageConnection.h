@@ -6,6 +6,7 @@
 // a test) and returned as a LoadResult.
 
 #include "browse/PlateList.h"
+#include "browse/PlateSort.h"
 #include "log/Boxes.h"
 #include "plugins/Plugin.h"
 
@@ -105,6 +106,13 @@ public:
     // The open action, or null.
     StorageAction* Action() const { return action_; }
     const PlateList& Plates() const { return plates_; }
+    // Sorts the plates listed, `selection` (one bit a plate) going with them;
+    // ApplySort takes a sort prepared (PrepareSort) of Plates() as they are.
+    void SortPlates(ListSelection& selection, PlateSortKey key, bool descending)
+    {
+        ::SortPlates(plates_, selection, key, descending);
+    }
+    void ApplySort(ListSelection& selection, PreparedSort&& sort) { ::ApplySort(plates_, selection, std::move(sort)); }
 
 private:
     // LoadStorage from loading the plugin on.

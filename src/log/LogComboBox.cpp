@@ -88,6 +88,18 @@ void LogComboBox::AddLogV(const char* format, va_list args)
         WriteLogFile(logFile_, "%s", text.c_str());
 }
 
+void LogComboBox::ShowLine(const std::string& line)
+{
+    const QString text = QString::fromStdString(line);
+    for (int i = count() - 1; i >= 0; --i)
+        if (itemText(i) == text) {
+            setCurrentIndex(i);
+            return;
+        }
+    if (hasWindow_.load() && (options_ & acbLog) != 0)
+        AddLines(line);
+}
+
 void LogComboBox::AddLines(const std::string& text)
 {
     // Trimming 50 lines at a time keeps the work per message small.

@@ -34,6 +34,11 @@ public:
     void AddLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void AddLogV(const char* format, va_list args);
 
+    // Shows `line` as the current entry, where the eye meets the log, until
+    // the next line comes: the newest entry with that text, or a new one
+    // (not written to any file) when the list has none.
+    void ShowLine(const std::string& line);
+
     AlignCBStyles Options() const { return options_; }
     // With acbLog on, an editable style becomes the drop-down list.
     void SetOptions(AlignCBStyles options);

@@ -265,10 +265,12 @@ bool Exporter::ExportPlate(const PlateItem& plate, int index)
                        Format(Translate("Error get storage data for plate %s.\nError: %s\n\nContinue export plates?"),
                               plate.name, ErrorText(kCurrentError).c_str()));
     if (got == Done) {
-        const bool readable = data != nullptr && size != 0 && platform::IsReadable(data, size);
-        if (!readable) {
+        // The probe's own answer goes into the line, as the preview's does:
+        // 1 for a block that cannot be read, 0 for a readable one that is empty.
+        const bool probe = platform::IsReadable(data, size);
+        if (data == nullptr || size == 0 || !probe) {
             const std::string text = Format(Translate("Plugin returns bad data pointer: %p[%d] (%d) for plate \"%s\""),
-                                            data, static_cast<int>(size), readable ? 1 : 0, plate.name);
+                                            data, static_cast<int>(size), probe ? 0 : 1, plate.name);
             return Failure(text, text);
         }
     } else {

@@ -64,6 +64,13 @@ private:
     CustomBkList* list_;
 };
 
+// After the run and its reload, whose lines would bury it.
+void ShowResult(const PlateCommandWindow& window, const PlateRunResult& result)
+{
+    if (window.showResult && !result.summary.empty())
+        window.showResult(result.summary);
+}
+
 } // namespace
 
 void RunExportCommand(const PlateCommandWindow& window)
@@ -74,10 +81,14 @@ void RunExportCommand(const PlateCommandWindow& window)
     if (!AskExportOptions(window.link, window.owner, &options, window.writable))
         return;
     WindowHost host(window.reload, window.list, window.selection);
-    ListUpdate update(window.list);
-    RunExport({*window.action, *window.plates, window.list->Selection(), *window.operation, *window.period, host,
-               window.owner},
-              options);
+    PlateRunResult result;
+    {
+        ListUpdate update(window.list);
+        result = RunExport({*window.action, *window.plates, window.list->Selection(), *window.operation,
+                            *window.period, host, window.owner},
+                           options);
+    }
+    ShowResult(window, result);
 }
 
 void RunDeleteCommand(const PlateCommandWindow& window)
@@ -85,9 +96,13 @@ void RunDeleteCommand(const PlateCommandWindow& window)
     if (!CanRun(window) || !window.writable)
         return;
     WindowHost host(window.reload, window.list, window.selection);
-    ListUpdate update(window.list);
-    RunDelete({*window.action, *window.plates, window.list->Selection(), *window.operation, *window.period, host,
-               window.owner});
+    PlateRunResult result;
+    {
+        ListUpdate update(window.list);
+        result = RunDelete({*window.action, *window.plates, window.list->Selection(), *window.operation,
+                            *window.period, host, window.owner});
+    }
+    ShowResult(window, result);
 }
 
 void RunCopyCommand(const PlateCommandWindow& window)
@@ -130,13 +145,15 @@ void RunCopyCommand(const PlateCommandWindow& window)
     options.AskOnError = choice.askOnError;
     const std::function<void()> noReload; // the storage copied from is as it was
     WindowHost host(noReload, window.list, window.selection);
+    PlateRunResult result;
     {
         ListUpdate update(window.list);
-        RunCopy({*window.action, *window.plates, window.list->Selection(), *window.operation, *window.period, host,
-                 window.owner},
-                *target, options);
+        result = RunCopy({*window.action, *window.plates, window.list->Selection(), *window.operation,
+                          *window.period, host, window.owner},
+                         *target, options);
     }
     // The copied plates left the selection plate by plate, quietly; the list
     // and its summary learn of it once.
     window.list->EditSelection([](ListSelection&) {});
+    ShowResult(window, result);
 }

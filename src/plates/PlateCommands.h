@@ -4,6 +4,7 @@
 // starts the run.
 
 #include <functional>
+#include <string>
 
 class CustomBkList;
 class ListSelection;
@@ -27,6 +28,9 @@ struct PlateCommandWindow {
     const PluginsArray* plugins = nullptr; // the registry: the plugins a copy may write with
     bool writable = true;           // the storage can delete plates (Delete, Move)
     ListSelection* selection = nullptr; // the list's selection store: handled plates leave it
+    // Shows a finished run's result line ("Plates successfully exported from
+    // storage: 64 of 64") where the user looks once the progress is gone.
+    std::function<void(const std::string&)> showResult;
 };
 
 // "&E Export...": nothing unless a storage is open and plates are selected;

@@ -1,6 +1,7 @@
 #include "plates/PlateLoop.h"
 
 #include "base/ListSelection.h"
+#include "base/Text.h"
 #include "base/Translate.h"
 #include "browse/PlateList.h"
 #include "log/Log.h"
@@ -14,7 +15,8 @@ void RunPlateLoop(const PlateRun& run, PlateStep& step, const PlateLoopTexts& te
 
     auto finish = [&] {
         run.operation.SetText(nullptr);
-        Log(texts.summary, result.done, result.selected);
+        result.summary = Format(texts.summary, result.done, result.selected);
+        Log("%s", result.summary.c_str());
         if (texts.reload) {
             Log("%s", Translate("Reload items from storage..."));
             run.host.ReloadStorage();

@@ -63,4 +63,5 @@ struct PlateRunResult {
     bool aborted = false;  // the user pressed Abort
     bool stopped = false;  // an answer or a fault ended the run early
     std::string errorText; // the text of the last failure, if any
+    std::string summary;   // the result line as logged ("Plates successfully exported from storage: 64 of 64")
 };

@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 namespace fs = std::filesystem;
 
@@ -315,3 +316,76 @@ TEST_F(BrowseTest, TheLayoutListTurnsAFolderAndIsRememberedForIt)
     EXPECT_EQ(window->cbLayout->currentIndex(), tms);
     EXPECT_TRUE(boxes.shown.empty());
 }
+
+namespace {
+
+// A click on a column header sorts the list by it, a second click the other
+// way; the selected and the focused plates stay so, in their new rows; the
+// sort holds over a reload. No shipped plugin names a plate's file: the File
+// column is hidden.
+TEST_F(BrowseTest, AHeaderClickSortsAndTheSelectionStaysWithItsPlates)
+{
+    const std::string storage = folder.File("world.mbtiles");
+    fs::copy_file(FIXTURE_MBTILES, storage);
+    Start(MBTILES_PLUGIN, storage);
+    QTest::mouseClick(window->btnLoad, Qt::LeftButton);
+    ASSERT_EQ(window->list->ItemsCount(), 21);
+    EXPECT_TRUE(window->header->isSectionHidden(4));
+
+    const PlateList& plates = window->Core().Plates();
+    auto plate = [&](int index) {
+        PlateItem item;
+        plates.At(index, &item);
+        return std::make_pair(std::string(item.name), item.size);
+    };
+    window->list->SetItemIndex(5);
+    window->list->SetSelected(2, true);
+    window->list->SetSelected(7, true);
+    const std::string focused = plate(5).first;
+    const std::vector<std::string> selected = {plate(2).first, plate(7).first};
+
+    auto clickHeader = [&](int section) {
+        const QPoint at(window->header->sectionViewportPosition(section) + 5, window->header->height() / 2);
+        QTest::mouseClick(window->header->viewport(), Qt::LeftButton, {}, at);
+    };
+    auto sorted = [&](auto key, bool descending) {
+        for (int i = 1; i < plates.Count(); ++i)
+            if (descending ? key(plate(i - 1)) < key(plate(i)) : key(plate(i)) < key(plate(i - 1)))
+                return false;
+        return true;
+    };
+    auto bySize = [](const auto& p) { return p.second; };
+    auto byName = [](const auto& p) { return p.first; };
+    auto byLevel = [](const auto& p) { return p.first.size(); };
+    const struct {
+        int section;
+        bool descending;
+        std::function<bool()> check;
+    } clicks[] = {
+        {2, false, [&] { return sorted(bySize, false); }},
+        {2, true, [&] { return sorted(bySize, true); }},
+        {3, false, [&] { return sorted(byName, false); }},
+        {1, false, [&] { return sorted(byLevel, false); }},
+        {1, true, [&] { return sorted(byLevel, true); }},
+    };
+    for (const auto& c : clicks) {
+        SCOPED_TRACE(c.section * 10 + c.descending);
+        clickHeader(c.section);
+        EXPECT_TRUE(c.check());
+        EXPECT_EQ(window->header->sortIndicatorSection(), c.section);
+        EXPECT_EQ(window->header->sortIndicatorOrder(), c.descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+        std::vector<std::string> now;
+        window->Core().Selection().ForEachSelected([&](int index) { now.push_back(plate(index).first); });
+        std::sort(now.begin(), now.end());
+        EXPECT_EQ(now, selected);
+        EXPECT_EQ(plate(window->list->ItemIndex()).first, focused);
+    }
+    // Released and loaded again: still by zoom, largest first.
+    QTest::mouseClick(window->btnLoad, Qt::LeftButton);
+    QTest::mouseClick(window->btnLoad, Qt::LeftButton);
+    ASSERT_EQ(window->list->ItemsCount(), 21);
+    EXPECT_TRUE(sorted(byLevel, true));
+    EXPECT_EQ(plate(0).first.size(), 3u);
+}
+
+} // namespace

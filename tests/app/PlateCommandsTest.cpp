@@ -8,6 +8,7 @@
 #include "StartConfig.h"
 #include "app/Data.h"
 #include "base/ListSelection.h"
+#include "log/LogComboBox.h"
 #include "plates/AskCopyForm.h"
 #include "plates/AskExportForm.h"
 #include "plugins/Plugin.h"
@@ -376,6 +377,75 @@ TEST_F(PlateCommandsTest, TheMetadataWindowShowsAndEditsTheKeysAndCopyKeepsThem)
                                                               {"name", "Edited world"},
                                                               {"description", "gdal-world"}})
         EXPECT_NE(std::find(keys.begin(), keys.end(), expected), keys.end()) << expected.first;
+}
+
+// After a run and its reload the result line is the one the log line shows,
+// the plates left undone (the run stopped before them) are still selected
+// and the focused plate is still focused, wherever the new list puts them.
+TEST_F(PlateCommandsTest, TheResultLineShowsAndTheUndonePlatesStaySelectedAfterTheReload)
+{
+    const PlateList& plates = window->Core().Plates();
+    auto nameAt = [&](int index) {
+        PlateItem plate;
+        return plates.At(index, &plate) ? std::string(plate.name) : std::string();
+    };
+    auto selectedNames = [&] {
+        std::vector<std::string> names;
+        window->Core().Selection().ForEachSelected([&](int index) { names.push_back(nameAt(index)); });
+        return names;
+    };
+    auto indexOf = [&](const std::string& name) {
+        for (int i = 0; i < plates.Count(); ++i)
+            if (nameAt(i) == name)
+                return i;
+        return -1;
+    };
+    const struct {
+        const char* label;
+        bool exportRun; // else Delete
+        int level;
+        const char* line;
+        int keptFrom; // the selected plates from this one on stay selected; -1 none
+    } cases[] = {
+        // The second file exists and the question is answered Cancel: one written, three left.
+        {"an export that stops", true, 2, "Plates successfully exported from storage: 1 of 4", 1},
+        {"a delete", false, 3, "Plates successfully deleted from storage: 16 of 16", -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        SelectLevel(c.level);
+        const std::vector<std::string> chosen = selectedNames();
+        ASSERT_FALSE(chosen.empty());
+        const int focused = indexOf("t"); // not selected, and never deleted here
+        window->list->SetItemIndex(focused);
+        boxes.shown.clear();
+        const std::string base = folder.File(std::string("tiles-") + (c.exportRun ? "export" : "delete"));
+        if (c.exportRun) {
+            // The plate tree's file of the second plate: its name's letters as folders.
+            const std::string second = chosen[1];
+            fs::create_directories(base + "/" + second.substr(0, 1));
+            WriteWholeFile(base + "/" + second.substr(0, 1) + "/" + second.substr(1) + ".jpg", "kept");
+            boxes.Reply(BoxCancel);
+            QTimer::singleShot(0, [&] {
+                auto* dialog = qobject_cast<TAskExportForm*>(QApplication::activeModalWidget());
+                ASSERT_NE(dialog, nullptr);
+                dialog->edtBasePath->setText(QString::fromStdString(base));
+                dialog->chOverItems[0]->setChecked(true); // ask
+                QTest::mouseClick(dialog->btnOk, Qt::LeftButton);
+            });
+            QTest::mouseClick(window->btnExport, Qt::LeftButton);
+        } else {
+            boxes.Reply(BoxYes);
+            QTest::mouseClick(window->btnDelete, Qt::LeftButton);
+        }
+        ASSERT_TRUE(window->StorageLoaded());
+        EXPECT_EQ(window->cbLog->currentText().toStdString(), c.line);
+        const std::vector<std::string> kept =
+            c.keptFrom < 0 ? std::vector<std::string>{}
+                           : std::vector<std::string>(chosen.begin() + c.keptFrom, chosen.end());
+        EXPECT_EQ(selectedNames(), kept);
+        EXPECT_EQ(nameAt(window->list->ItemIndex()), "t");
+    }
 }
 
 } // namespace

@@ -36,6 +36,7 @@ struct FakePlate {
     std::string data;
     uint32_t result = Done; // of GetPlateData
     bool deleteFails = false;
+    bool badPointer = false; // GetPlateData answers Done with ten bytes at address 16
 };
 
 struct FakeStorage {
@@ -79,8 +80,8 @@ uint32_t ULMORA_CALL FakeGetPlateData(ActionInterface*, const char* name, const 
     for (const FakePlate& plate : current->plates)
         if (plate.name == name && current->deleted.count(name) == 0 && current->pending.count(name) == 0) {
             current->error = "no data for " + plate.name;
-            *data = plate.data.data();
-            *size = static_cast<uint32_t>(plate.data.size());
+            *data = plate.badPointer ? reinterpret_cast<const void*>(uintptr_t{16}) : plate.data.data();
+            *size = plate.badPointer ? 10u : static_cast<uint32_t>(plate.data.size());
             return plate.result;
         }
     current->error = "no such plate";
@@ -386,6 +387,36 @@ TEST_F(PlateRunTest, ErrorQuestionsStickOrStop)
         EXPECT_TRUE(Logged("Plates successfully exported from storage: " + std::to_string(c.done) + " of 3"));
         EXPECT_EQ(host.reloads, 1);
         host.reloads = 0;
+        plugin->FreeAction(action);
+        action = nullptr;
+    }
+}
+
+// A plugin's bad data pointer is named in the log with the readability
+// probe's answer, as the preview names it: 1 for a block that cannot be
+// read, 0 for a readable block of no bytes.
+TEST_F(PlateRunTest, ABadDataPointerIsLoggedWithTheProbesAnswer)
+{
+    const struct {
+        FakePlate plate;
+        std::string line;
+    } cases[] = {
+        {{"tq", "", Done, false, true}, "Plugin returns bad data pointer: 0x10[10] (1) for plate \"tq\""},
+        {{"tq", "", Done}, "[0] (0) for plate \"tq\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        log.clear();
+        list.Clear();
+        selection = ListSelection();
+        fs::remove_all(Base());
+        Load({c.plate});
+        const PlateRunResult result = Export(Options(OverAsk, false, false));
+        EXPECT_EQ(result.done, 0);
+        EXPECT_EQ(result.errors, 1);
+        EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& line) {
+            return line.find(c.line) != std::string::npos;
+        })) << c.line;
         plugin->FreeAction(action);
         action = nullptr;
     }
