@@ -98,6 +98,11 @@ uint32_t Storage::WriteMetadata(const char* key, const char* value) {
     ++batchCount_;
     if (!CommitBatch())
         return Failed;
+    // Readers of another program kept the commit from ending: the change
+    // is not on disk yet (the next commit or Close writes it), so it is not
+    // answered Done.
+    if (InTransaction())
+        return Fail("Another program reads " + fileName_ + ": the change is written with the next one or on closing");
     return value || removed ? Done : Empty;
 }
 

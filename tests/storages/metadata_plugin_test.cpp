@@ -467,28 +467,47 @@ TEST(MetadataExtension, GeoPackageWritesIntoAnEmptyFileAndNotIntoAReadOnlyOne) {
 // A reader of another program that keeps the commit from ending: the change
 // is not on disk, so it is not answered Done; closing writes it once the
 // reader is gone.
-TEST(MetadataExtension, GeoPackageDoesNotAnswerDoneForAChangeAReaderHoldsBack) {
-    const MetadataExtension* table = MetadataTable(GEOPACKAGE_PLUGIN);
-    ASSERT_NE(table, nullptr);
-    LoadedPlugin plugin(GEOPACKAGE_PLUGIN);
-    TempDir dir;
-    const std::string world = dir / "world.gpkg";
-    std::filesystem::copy_file(FIXTURE_DIR "/geopackage/world.gpkg", world);
-    Action action(plugin);
-    ASSERT_TRUE(action.Open(world)) << action.ErrorText();
-    {
-        SqliteDb reader(world);
-        reader.Exec("BEGIN");
-        sqlite3_stmt* stmt = nullptr;
-        ASSERT_EQ(sqlite3_prepare_v2(reader.get(), "SELECT * FROM world", -1, &stmt, nullptr), SQLITE_OK);
-        ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
-        EXPECT_EQ(table->WriteMetadata(action.Raw(), "gpkg_contents.description", "Held"), kFailed);
-        EXPECT_EQ(action.ErrorText(), "Another program reads world.gpkg: the change is written with the next one or on closing");
-        sqlite3_finalize(stmt);
-        reader.Exec("COMMIT");
+TEST(MetadataExtension, SqliteStoragesDoNotAnswerDoneForAChangeAReaderHoldsBack) {
+    const struct {
+        const char* plugin;
+        const char* fixture;
+        const char* file;
+        const char* table; // the reader's
+        const char* key;
+        const char* written; // counts 1 once the change is on disk
+    } cases[] = {
+        {GEOPACKAGE_PLUGIN, FIXTURE_DIR "/geopackage/world.gpkg", "world.gpkg", "world", "gpkg_contents.description",
+         "SELECT count(*) FROM gpkg_contents WHERE description = 'Held'"},
+        {MBTILES_PLUGIN, FIXTURE_DIR "/gdal-world.mbtiles", "world.mbtiles", "tiles", "description",
+         "SELECT count(*) FROM metadata WHERE name = 'description' AND value = 'Held'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const MetadataExtension* table = MetadataTable(c.plugin);
+        ASSERT_NE(table, nullptr);
+        LoadedPlugin plugin(c.plugin);
+        TempDir dir;
+        const std::string path = dir / c.file;
+        std::filesystem::copy_file(c.fixture, path);
+        Action action(plugin);
+        ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+        {
+            SqliteDb reader(path);
+            reader.Exec("BEGIN");
+            sqlite3_stmt* stmt = nullptr;
+            ASSERT_EQ(sqlite3_prepare_v2(reader.get(), (std::string("SELECT * FROM ") + c.table).c_str(), -1, &stmt,
+                                         nullptr),
+                      SQLITE_OK);
+            ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+            EXPECT_EQ(table->WriteMetadata(action.Raw(), c.key, "Held"), kFailed);
+            EXPECT_EQ(action.ErrorText(),
+                      std::string("Another program reads ") + c.file + ": the change is written with the next one or on closing");
+            sqlite3_finalize(stmt);
+            reader.Exec("COMMIT");
+        }
+        action.Close();
+        EXPECT_EQ(SqliteDb(path).Int(c.written), 1);
     }
-    action.Close();
-    EXPECT_EQ(SqliteDb(world).Int("SELECT count(*) FROM gpkg_contents WHERE description = 'Held'"), 1);
 }
 
 } // namespace
