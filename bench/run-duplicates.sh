@@ -2,8 +2,9 @@
 # Select -> Duplicates and Blank over every plate of an MBTiles file
 # (bench/plates/same_plates), against `sqlite3 FILE "SELECT tile_data FROM
 # tiles"` reading the same tiles, in the same run, alternating; and the
-# plugin reading every plate once by name, as every plate command does (mode
-# read). Prints per run and as medians the wall seconds of each, the ratio
+# plugin reading every plate once by name, as the plate commands without a
+# plate stream do (mode read), and once through its plate stream (mode
+# stream), which Duplicates uses. Prints per run and as medians the wall seconds of each, the ratio
 # to sqlite3; per run also the CPU seconds (user + system, which a busy
 # machine disturbs less), what was found, and the peak resident memory (in
 # all and above what the listed process held).
@@ -81,7 +82,7 @@ seconds() { # command...: wall and CPU seconds
 
 # One file: sqlite3, read, duplicates (and blank with $2 = 1), $runs times.
 measure() {
-    local file=$1 with_blank=$2 modes=(read duplicates)
+    local file=$1 with_blank=$2 modes=(read stream duplicates)
     ((with_blank)) && modes+=(blank)
     echo "$file: $(sqlite3 "$file" "SELECT count(*), sum(length(tile_data)) FROM tiles") (tiles, bytes)"
     echo "Machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"

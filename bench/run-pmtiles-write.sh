@@ -17,7 +17,9 @@
 # same SQL when missing. --tiles N makes and uses a file of N tiles instead
 # (build-bench/mbtiles-10m/plain-N.mbtiles); --distinct gives every tile
 # bytes of its own (the memory's worst case: no tile shares its content);
-# --cli also times `ulmora-cli copy FILE OUT.pmtiles` once, the whole tool.
+# --cli also times `ulmora-cli copy FILE OUT.pmtiles` in every run, the
+# whole tool (listing, copy, archive), wall and CPU, with its ratios to the
+# same run's sqlite3.
 # Usage: bench/run-pmtiles-write.sh [--tiles N] [--distinct] [--cli] [RUNS]   (RUNS: 3)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -72,6 +74,7 @@ out=$work/out.pmtiles
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 echo "Machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg); source $source_file"
 : >"$work/ratios"; : >"$work/sqlite"; : >"$work/plugin"; : >"$work/peak"; : >"$work/above"
+: >"$work/cli"; : >"$work/cli-ratios"; : >"$work/cli-cpu-ratios"
 for ((run = 1; run <= runs; ++run)); do
     start=$EPOCHREALTIME
     /usr/bin/time -f "%U %S" -o "$work/cpu" sqlite3 "$source_file" "SELECT tile_data FROM tiles" >/dev/null
@@ -102,15 +105,25 @@ for ((run = 1; run <= runs; ++run)); do
         "$above" "$count" "$bytes" "$size"
     echo "$sqlite_s" >>"$work/sqlite"; echo "$plugin_s" >>"$work/plugin"; echo "$ratio" >>"$work/ratios"
     echo "$per_tile" >>"$work/peak"; echo "$above" >>"$work/above"
+    if ((cli)); then
+        rm -f "$out"
+        start=$EPOCHREALTIME
+        /usr/bin/time -f "%U %S %M" -o "$work/cli.time" "$build/bin/ulmora-cli" copy --quiet "$source_file" "$out" >/dev/null
+        cli_s=$(echo "$EPOCHREALTIME - $start" | bc -l)
+        read -r user system rss <"$work/cli.time"
+        cli_cpu=$(echo "$user + $system" | bc -l)
+        addressed=$(od -An -t u8 -j 72 -N 8 "$out" | tr -d ' ')
+        printf "run %d: ulmora-cli copy into PMTiles %.3f s (CPU %.2f s), ratio to sqlite3 %.2f (CPU %.2f); peak %.1f MB, %.1f bytes/tile (the tool's plate list included); %s tiles addressed\n" \
+            "$run" "$cli_s" "$cli_cpu" "$(echo "$cli_s / $sqlite_s" | bc -l)" "$(echo "$cli_cpu / $sqlite_cpu" | bc -l)" \
+            "$(echo "$rss / 1024" | bc -l)" "$(echo "$rss * 1024 / $count" | bc -l)" "$addressed"
+        echo "$cli_s" >>"$work/cli"; echo "$cli_s / $sqlite_s" | bc -l >>"$work/cli-ratios"
+        echo "$cli_cpu / $sqlite_cpu" | bc -l >>"$work/cli-cpu-ratios"
+    fi
 done
 printf "%s tiles, median of %d: sqlite3 %.3f s, plugin %.3f s, ratio plugin/sqlite3 %.2f, peak %.1f bytes/tile (%.1f above start)\n" \
     "$count" "$runs" "$(median <"$work/sqlite")" "$(median <"$work/plugin")" "$(median <"$work/ratios")" \
     "$(median <"$work/peak")" "$(median <"$work/above")"
 if ((cli)); then
-    rm -f "$out"
-    start=$EPOCHREALTIME
-    /usr/bin/time -f "%M" -o "$work/cli.rss" "$build/bin/ulmora-cli" copy --quiet "$source_file" "$out" >/dev/null
-    cli_s=$(echo "$EPOCHREALTIME - $start" | bc -l)
-    printf "ulmora-cli copy into PMTiles: %.3f s, peak %.1f MB (the tool's plate list included)\n" "$cli_s" \
-        "$(echo "$(cat "$work/cli.rss") / 1024" | bc -l)"
+    printf "ulmora-cli copy, median of %d: %.3f s, ratio to sqlite3 %.2f (CPU %.2f)\n" "$runs" "$(median <"$work/cli")" \
+        "$(median <"$work/cli-ratios")" "$(median <"$work/cli-cpu-ratios")"
 fi

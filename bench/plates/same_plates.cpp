@@ -4,7 +4,8 @@
 //   MODE SECONDS CPU_SECONDS FOUND SETS PLATES PEAK_MB RUN_MB
 // (CPU_SECONDS: user + system, which a busy machine disturbs less;
 // RUN_MB: the peak resident memory above what the listed process held).
-// Modes: read (every plate read once through the plugin: the baseline),
+// Modes: read (every plate read once through the plugin by name: the
+// baseline), stream (every plate once through the plugin's plate stream),
 // duplicates, blank (with the image decoder module beside the program).
 #include "base/ListSelection.h"
 #include "browse/PlateList.h"
@@ -60,7 +61,7 @@ double CpuSeconds()
 int main(int argc, char** argv)
 {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: same_plates read|duplicates|blank PLUGIN FILE.mbtiles\n");
+        std::fprintf(stderr, "usage: same_plates read|stream|duplicates|blank PLUGIN FILE.mbtiles\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -97,6 +98,15 @@ int main(int argc, char** argv)
             if (lister.plates.At(index, &item) && action->GetPlateData(item.name, &data, &size) == Done)
                 ++result.read;
         }
+    } else if (mode == "stream") {
+        if (!action->HasPlateStream()) {
+            std::fprintf(stderr, "the plugin has no plate stream\n");
+            return 1;
+        }
+        action->StreamPlates([&](int32_t, const char*, const void*, uint32_t) {
+            ++result.read;
+            return true;
+        });
     } else if (mode == "duplicates") {
         result = FindDuplicatePlates({*action, lister.plates, every, operation, period});
     } else if (mode == "blank") {

@@ -79,22 +79,33 @@ public:
         const void* data = nullptr;
         uint32_t size = 0;
         const uint32_t got = run_.action.GetPlateData(plate.name, &data, &size);
-        std::string why;
-        if (got == Failed) {
-            why = Format(Translate("cannot read: %s"), ErrorText(kCurrentError).c_str());
-        } else {
-            if (got != Done || data == nullptr)
-                size = 0; // a plate without data is stored as one
-            if (target_.Write(plate.name, size != 0 ? data : "", size, WriteModeStore) == Done) {
-                ++result.done;
-                result.bytes += size;
-                stored_.push_back(index);
-                sizes_.push_back(size);
-                extent_.Add(plate.name, data, size);
-                return true;
-            }
-            why = Format(Translate("cannot store: %s"), ErrorText(kCurrentError).c_str());
+        if (got == Failed)
+            return Failure(plate, Format(Translate("cannot read: %s"), ErrorText(kCurrentError).c_str()), result);
+        if (got != Done || data == nullptr)
+            size = 0; // a plate without data is stored as one
+        return StepData(plate, index, data, size, result);
+    }
+
+    // The data as the source handed it out, from a lookup or its stream.
+    bool TakesData() const override { return true; }
+    bool StepData(const PlateItem& plate, int index, const void* data, uint32_t size, PlateRunResult& result) override
+    {
+        if (data == nullptr)
+            size = 0;
+        if (target_.Write(plate.name, size != 0 ? data : "", size, WriteModeStore) == Done) {
+            ++result.done;
+            result.bytes += size;
+            stored_.push_back(index);
+            sizes_.push_back(size);
+            extent_.Add(plate.name, data, size);
+            return true;
         }
+        return Failure(plate, Format(Translate("cannot store: %s"), ErrorText(kCurrentError).c_str()), result);
+    }
+
+    // Counts, logs and tells a failed plate; false when the user stops.
+    bool Failure(const PlateItem& plate, const std::string& why, PlateRunResult& result)
+    {
         ++result.errors;
         result.errorText = why;
         {

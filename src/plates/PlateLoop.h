@@ -7,6 +7,7 @@
 
 #include "plates/PlateRun.h"
 
+#include <cstdint>
 #include <string>
 
 struct PlateItem;
@@ -26,6 +27,20 @@ public:
     virtual ~PlateStep() = default;
     // Handles one plate; false stops the run. Counts into `result`.
     virtual bool Step(const PlateItem& plate, int index, PlateRunResult& result) = 0;
+    // A step that only needs each plate's data as the plugin hands it out
+    // (a copy) answers true: the loop then takes the plates from the
+    // plugin's plate stream where it has one, in the storage's own order,
+    // and hands each to StepData; the plates the stream did not hand out go
+    // to Step afterwards.
+    virtual bool TakesData() const { return false; }
+    // Handles one plate with its data (null and 0: the plate has none), as
+    // Step does.
+    virtual bool StepData(const PlateItem& plate, int index, const void* data, uint32_t size, PlateRunResult& result)
+    {
+        (void)data;
+        (void)size;
+        return Step(plate, index, result);
+    }
     // Shows the progress after `plate` (the loop throttles it).
     virtual void ShowProgress(Operation& operation, const PlateItem& plate, const PlateRunResult& result) = 0;
     // After the last plate, however the loop ended but by an exception:

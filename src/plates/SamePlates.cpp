@@ -7,6 +7,7 @@
 #include "log/LastErrorKeeper.h"
 #include "log/Log.h"
 #include "log/Operation.h"
+#include "plates/PlateStream.h"
 #include "plates/Preview.h"
 #include "plugins/Plugin.h"
 
@@ -14,6 +15,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -28,6 +31,7 @@ public:
         uint64_t hash = 0;
         std::size_t offset = 0; // in Bytes()
         uint32_t size = 0;
+        int32_t index = -1; // the plate kept: the first of its bytes in list order so far
         bool used = false;
         bool matched = false;
     };
@@ -45,11 +49,11 @@ public:
         return slots_[at];
     }
     // Keeps a plate in `slot` (free, from Find) when there is room.
-    bool Keep(Slot& slot, uint64_t hash, const void* data, uint32_t size, std::size_t limit)
+    bool Keep(Slot& slot, uint64_t hash, const void* data, uint32_t size, int32_t index, std::size_t limit)
     {
         if (count_ >= kMaxPlates || bytes_.size() + size > limit)
             return false;
-        slot = {hash, bytes_.size(), size, true, false};
+        slot = {hash, bytes_.size(), size, index, true, false};
         const auto* first = static_cast<const uint8_t*>(data);
         bytes_.insert(bytes_.end(), first, first + size);
         ++count_;
@@ -193,28 +197,52 @@ SameResult FindDuplicatePlates(const SameScan& scan, PlateHash hash, std::size_t
     hashed.reserve(static_cast<std::size_t>(result.selected));
     const char* const hashing = Translate("Look for duplicate plates...");
     int done = 0;
-    for (int index = scan.selection.NextSelected(0); index >= 0; index = scan.selection.NextSelected(index + 1)) {
-        PlateItem item;
-        if (!scan.plates.At(index, &item))
-            break;
-        const void* data = nullptr;
-        uint32_t size = 0;
-        if (ReadPlate(scan.action, item, &data, &size, result)) {
+    // One plate of the first pass, read by name or handed out by the
+    // plugin's stream; false when the user pressed Abort.
+    auto take = [&](int index, const PlateItem& item, const void* data, uint32_t size) {
+        if (data != nullptr && size > 0) {
             const uint64_t value = hash(data, size);
             KeptPlates::Slot& slot = kept.Find(value);
             if (slot.used && kept.Equal(slot, data, size)) {
-                result.found.push_back(index);
+                // The stream may come in another order than the list: the
+                // set keeps its first plate in list order.
+                int32_t duplicate = index;
+                if (index < slot.index)
+                    std::swap(duplicate, slot.index);
+                result.found.push_back(duplicate);
                 if (!slot.matched)
                     ++result.sets;
                 slot.matched = true;
-            } else if (slot.used || !kept.Keep(slot, value, data, size, keepBytes)) {
+            } else if (slot.used || !kept.Keep(slot, value, data, size, index, keepBytes)) {
                 hashed.push_back({value, size, index});
             }
             // A kept plate needs no second reading: whatever equals it has
             // its hash, and is compared above.
         }
         ShowProgress(scan, hashing, item, ++done, result.selected);
-        if (AbortPressed(scan, result))
+        return !AbortPressed(scan, result);
+    };
+    // The plugin's stream hands out the plates in the storage's own order,
+    // a walk instead of a lookup each; what it leaves out is read by name.
+    std::optional<ListSelection> rest;
+    if (scan.action.HasPlateStream()) {
+        rest.emplace(scan.selection);
+        StreamSelectedPlates(scan.action, scan.plates, *rest,
+                             [&](int index, const PlateItem& item, const void* data, uint32_t size) {
+                                 ++result.read;
+                                 return take(index, item, data, size);
+                             });
+    }
+    const ListSelection& left = rest ? *rest : scan.selection;
+    for (int index = left.NextSelected(0); !result.aborted && index >= 0; index = left.NextSelected(index + 1)) {
+        PlateItem item;
+        if (!scan.plates.At(index, &item))
+            break;
+        const void* data = nullptr;
+        uint32_t size = 0;
+        if (!ReadPlate(scan.action, item, &data, &size, result))
+            data = nullptr;
+        if (!take(index, item, data, size))
             break;
     }
     kept.Clear();

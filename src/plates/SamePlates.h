@@ -5,7 +5,8 @@
 //
 // Both read the plates through the plugin on the caller's thread, one call
 // at a time as the contract asks, with the progress text and Abort of every
-// long operation. An aborted run finds nothing: half an answer would pass for
+// long operation; Duplicates takes the plates from the plugin's plate stream
+// where it has one (one walk of the storage instead of a lookup each). An aborted run finds nothing: half an answer would pass for
 // a whole one in a deletion.
 
 #include "plates/ImageLibrary.h"

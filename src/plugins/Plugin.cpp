@@ -60,6 +60,12 @@ const ContainerExtension* FindContainerExtension(platform::LibraryHandle module)
                                                                                                   : nullptr;
 }
 
+const PlateStreamExtension* FindPlateStreamExtension(platform::LibraryHandle module)
+{
+    const auto* table = FindExtension<PlateStreamExtension>(module, ULMORA_PLATESTREAM_EXTENSION);
+    return table != nullptr && table->StreamPlates != nullptr ? table : nullptr;
+}
+
 } // namespace
 
 const char* PluginTypeName(int type)
@@ -133,9 +139,11 @@ std::unique_ptr<StoragePlugin> LoadPlugin(const char* path, const PluginHostInfo
     }
     const MetadataExtension* metadata = nullptr;
     const ContainerExtension* container = nullptr;
+    const PlateStreamExtension* plateStream = nullptr;
     try {
         metadata = FindMetadataExtension(module);
         container = FindContainerExtension(module);
+        plateStream = FindPlateStreamExtension(module);
     } catch (const CommandAbandoned&) {
         Log(Translate("Plugin %s faulted in %s; it is not called again"), libraryPath.c_str(), "QueryPluginExtension");
         throw;
@@ -143,6 +151,7 @@ std::unique_ptr<StoragePlugin> LoadPlugin(const char* path, const PluginHostInfo
     auto plugin = std::make_unique<StoragePlugin>(module, info, std::move(libraryPath));
     plugin->SetMetadata(metadata);
     plugin->SetContainer(container);
+    plugin->SetPlateStream(plateStream);
     if (info.Init != nullptr)
         plugin->Call("Init", [&] { info.Init(); });
     return plugin;
@@ -476,6 +485,54 @@ uint32_t StorageAction::ReclaimSpace(const ContainerProgress& progress, uint64_t
         return result;
     FetchErrorText();
     return Failed;
+}
+
+namespace {
+
+// Carries the program's handler through the plugin's callback, which no
+// exception may cross.
+struct StreamReport {
+    const StorageAction::StreamHandler* handler;
+    const BasePlugin* plugin;
+    std::exception_ptr failure;
+
+    static uint32_t ULMORA_CALL Plate(void* cookie, int32_t number, const char* name, const void* data, uint32_t size)
+    {
+        auto* self = static_cast<StreamReport*>(cookie);
+        // A plugin that faulted meanwhile (through a nested call) is told to stop.
+        if (self->failure || self->plugin->Faulted())
+            return 0;
+        try {
+            return (*self->handler)(number, name != nullptr ? name : "", size != 0 ? data : nullptr,
+                                    data != nullptr ? size : 0)
+                       ? 1
+                       : 0;
+        } catch (...) {
+            self->failure = std::current_exception();
+            return 0;
+        }
+    }
+};
+
+} // namespace
+
+uint32_t StorageAction::StreamPlates(const StreamHandler& handler)
+{
+    if (!HasPlateStream()) {
+        SetErrorText("%s", Translate("The plugin cannot hand out its plates in one pass"));
+        return Failed;
+    }
+    if (!Usable())
+        return Failed;
+    StreamReport report{&handler, Plugin(), nullptr};
+    uint32_t result = Failed;
+    Plugin()->Call("StreamPlates",
+                   [&] { result = Plugin()->PlateStream()->StreamPlates(Interface(), &StreamReport::Plate, &report); });
+    if (report.failure)
+        std::rethrow_exception(report.failure);
+    if (Plugin()->Faulted())
+        throw CommandAbandoned{"StreamPlates"};
+    return MapResult(result, true);
 }
 
 uint32_t ULMORA_CALL StorageAction::OnPlate(void* cookie, int32_t number, const char* name,

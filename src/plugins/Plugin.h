@@ -58,6 +58,10 @@ public:
     // for a plugin without it (folders, plugins written before it).
     const ContainerExtension* Container() const { return container_; }
     void SetContainer(const ContainerExtension* table) { container_ = table; }
+    // The "ulmora.platestream/1" table the plugin answered at load time;
+    // null for a plugin without it.
+    const PlateStreamExtension* PlateStream() const { return plateStream_; }
+    void SetPlateStream(const PlateStreamExtension* table) { plateStream_ = table; }
     std::size_t ActionCount() const { return actions_.size(); }
 
     // Replaces the previous notification; an empty one clears it.
@@ -107,6 +111,7 @@ private:
     PluginInfo info_;
     const MetadataExtension* metadata_ = nullptr;
     const ContainerExtension* container_ = nullptr;
+    const PlateStreamExtension* plateStream_ = nullptr;
     std::string libraryPath_;
     std::vector<std::unique_ptr<PluginAction>> actions_;
     DestroyNotification onDestroy_;
@@ -194,6 +199,16 @@ public:
     uint32_t MeasureSpace(uint64_t* fileBytes, uint64_t* freeBytes);
     // Gives the free part back: 0 Done, 2 failure, 3 Aborted (nothing changed).
     uint32_t ReclaimSpace(const ContainerProgress& progress, uint64_t* before, uint64_t* after);
+
+    // Every plate with its data in one pass, through the plugin's plate
+    // stream extension: the handler gets (number, name, data, size; data
+    // null for a plate without data), valid only during the call, and
+    // answers false to stop. 0 Done, 1 Empty, 2 failure (reason in the last
+    // error; also for a plugin without the extension), 3 Aborted. Plates the
+    // stream left out are the caller's to read through GetPlateData.
+    using StreamHandler = std::function<bool(int32_t number, const char* name, const void* data, uint32_t size)>;
+    bool HasPlateStream() const { return Plugin()->PlateStream() != nullptr; }
+    uint32_t StreamPlates(const StreamHandler& handler);
 
     // The plugin's text (GetErrorText) as it stands; after a listing that
     // succeeded, a notice such as rows it left out, else usually empty.

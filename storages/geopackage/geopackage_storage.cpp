@@ -487,6 +487,49 @@ uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
     return Done;
 }
 
+// The listing's walk with the data instead of its length, numbered as the
+// listing numbers the rows, on the action's own connection (a batch not yet
+// committed included); each blob goes to the callback as SQLite holds it.
+uint32_t Storage::StreamPlates(PlateStreamCallback callback, void* cookie) {
+    if (!db_)
+        return Fail("The storage is not open");
+    FollowSqlite();
+    if (schemaPending_)
+        return Empty;
+    Arm();
+    Statement stream;
+    const std::string columns = " zoom_level, tile_column, tile_row, tile_data FROM " + QuotedIdentifier(table_);
+    if (!stream.Prepare(db_, (isView_ ? "SELECT NULL," : "SELECT rowid,") + columns))
+        return FailSql("Cannot read the tiles");
+    sqlite3_stmt* stmt = stream.get();
+    char name[plate_key::kNameBufferSize];
+    int64_t ordinal = 0;
+    bool any = false;
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        Arm();
+        ++ordinal;
+        if (sqlite3_column_type(stmt, 1) != SQLITE_INTEGER || sqlite3_column_type(stmt, 2) != SQLITE_INTEGER ||
+            sqlite3_column_type(stmt, 3) != SQLITE_INTEGER)
+            continue;
+        const sqlite3_int64 z = sqlite3_column_int64(stmt, 1);
+        const sqlite3_int64 x = sqlite3_column_int64(stmt, 2);
+        const sqlite3_int64 y = sqlite3_column_int64(stmt, 3);
+        if (z < 0 || z > plate_key::kMaxZoom || x < 0 || y < 0 || x >> z != 0 || y >> z != 0)
+            continue;
+        plate_key::Write({static_cast<uint32_t>(z), static_cast<uint32_t>(x), static_cast<uint32_t>(y)}, name);
+        const int64_t number = sqlite3_column_type(stmt, 0) == SQLITE_NULL ? ordinal : sqlite3_column_int64(stmt, 0);
+        const void* data = sqlite3_column_blob(stmt, 4);
+        const auto size = static_cast<uint32_t>(sqlite3_column_bytes(stmt, 4));
+        any = true;
+        if (callback(cookie, static_cast<int32_t>(number), name, size ? data : nullptr, size) == 0)
+            return Aborted;
+    }
+    if (rc != SQLITE_DONE)
+        return FailSql("Reading the tiles failed");
+    return any ? Done : Empty;
+}
+
 uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* size) {
     if (!db_)
         return Fail("The storage is not open");

@@ -38,6 +38,9 @@ public:
     uint32_t GetPlateData(const char* name, const void** data, uint32_t* size);
     uint32_t Write(const char* name, const void* data, uint32_t size, uint32_t mode);
     uint32_t Enumerate(PlateCallback callback, void* cookie);
+    // Every plate with its data in one walk of the pyramid's table, in its
+    // own order (the plate stream extension).
+    uint32_t StreamPlates(PlateStreamCallback callback, void* cookie);
     // The pyramid's rows of gpkg_contents and gpkg_tile_matrix_set, and its
     // zoom levels; the columns of its gpkg_contents row a writer may choose
     // can be changed (geopackage_metadata.cpp).

@@ -3,6 +3,7 @@
 #include "geopackage_storage.h"
 #include "container_glue.h"
 #include "metadata_glue.h"
+#include "platestream_glue.h"
 
 extern "C" ULMORA_PLUGIN_EXPORT const char* ULMORA_CALL QueryPluginInterface(const PluginHostInfo* host,
                                                                              PluginInfo* info) {
@@ -13,9 +14,12 @@ extern "C" ULMORA_PLUGIN_EXPORT const char* ULMORA_CALL QueryPluginInterface(con
 
 // The pyramid's description: its name, text and bounds can be changed; the
 // other columns are the format's own bookkeeping, which the plates' writes
-// keep up to date. The SQLite file checked and compacted.
+// keep up to date. The SQLite file checked and compacted; every plate with
+// its data in one walk.
 extern "C" ULMORA_PLUGIN_EXPORT const void* ULMORA_CALL QueryPluginExtension(const char* id) {
     if (storage_glue::ContainerGlue<geopackage::Storage, true>::Is(id))
         return storage_glue::ContainerGlue<geopackage::Storage, true>::Table();
+    if (storage_glue::PlateStreamGlue<geopackage::Storage>::Is(id))
+        return storage_glue::PlateStreamGlue<geopackage::Storage>::Table();
     return storage_glue::MetadataGlue<geopackage::Storage, true>::Query(id);
 }

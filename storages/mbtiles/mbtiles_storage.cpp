@@ -52,6 +52,16 @@ constexpr const char* kOrderedOtherView =
     " zoom_level, tile_column, tile_row, length(tile_data) AS size FROM tiles)"
     " ORDER BY zoom_level, tile_column, tile_row";
 
+// The plate stream: every row with its data, numbered as the listing
+// numbers it, in rowid order (a view's own order), SQLite's cheapest walk.
+constexpr const char* kStreamPlain =
+    "SELECT rowid, zoom_level, tile_column, tile_row, tile_data FROM tiles ORDER BY rowid";
+constexpr const char* kStreamDeduplicated =
+    "SELECT map.rowid, map.zoom_level, map.tile_column, map.tile_row, images.tile_data"
+    " FROM map CROSS JOIN images ON images.tile_id = map.tile_id ORDER BY map.rowid";
+constexpr const char* kStreamOtherView =
+    "SELECT row_number() OVER (), zoom_level, tile_column, tile_row, tile_data FROM tiles";
+
 constexpr const char* kSelectTile =
     "SELECT tile_data FROM tiles WHERE zoom_level = ?1 AND tile_column = ?2 AND tile_row = ?3";
 constexpr const char* kSelectPlainTile =
@@ -344,7 +354,7 @@ void Storage::Close() {
     schemaInBatch_ = false;
     for (Statement* stmt : {&range_, &ordered_, &select_, &deleteTile_, &findMapRow_, &deleteMapRow_,
                             &deleteImage_, &countImageUses_, &store_, &update_, &findImage_, &addImage_,
-                            &addMapRow_, &setMapImage_, &selectPlain_, &following_})
+                            &addMapRow_, &setMapImage_, &selectPlain_, &following_, &stream_})
         stmt->Finalize();
     sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -552,6 +562,51 @@ uint32_t Storage::FinishListing(uint32_t result, const Lister& lister) {
     return Done;
 }
 
+// One walk of the table on the action's own connection, so that it sees
+// what GetPlateData sees, a batch of changes not yet committed included.
+// Each row's blob goes to the callback as SQLite holds it, without a copy;
+// rows that name no tile are passed over, as the listing leaves them out.
+uint32_t Storage::StreamPlates(PlateStreamCallback callback, void* cookie) {
+    if (!db_)
+        return Fail("The storage is not open");
+    StopFollowing();
+    FollowSqlite();
+    if (schemaPending_)
+        return Empty;
+    const char* sql = layout_ == Layout::Plain          ? kStreamPlain
+                      : layout_ == Layout::Deduplicated ? kStreamDeduplicated
+                                                        : kStreamOtherView;
+    if (!stream_.Prepare(db_, sql))
+        return FailSql("Cannot read the tiles");
+    sqlite3_stmt* stmt = stream_.get();
+    ResetOnExit reset(stmt);
+    char name[plate_key::kNameBufferSize];
+    bool any = false;
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        if (sqlite3_column_type(stmt, 1) != SQLITE_INTEGER || sqlite3_column_type(stmt, 2) != SQLITE_INTEGER ||
+            sqlite3_column_type(stmt, 3) != SQLITE_INTEGER)
+            continue;
+        const sqlite3_int64 z = sqlite3_column_int64(stmt, 1);
+        const sqlite3_int64 x = sqlite3_column_int64(stmt, 2);
+        const sqlite3_int64 row = sqlite3_column_int64(stmt, 3);
+        if (z < 0 || z > plate_key::kMaxZoom || x < 0 || row < 0 || x >> z != 0 || row >> z != 0)
+            continue;
+        const auto zoom = static_cast<uint32_t>(z);
+        plate_key::Write({zoom, static_cast<uint32_t>(x), plate_key::FlipRow(zoom, static_cast<uint32_t>(row))}, name);
+        const void* data = sqlite3_column_blob(stmt, 4);
+        const auto size = static_cast<uint32_t>(sqlite3_column_bytes(stmt, 4));
+        any = true;
+        if (callback(cookie, static_cast<int32_t>(sqlite3_column_int64(stmt, 0)), name, size ? data : nullptr, size) ==
+            0)
+            return Aborted;
+    }
+    if (rc != SQLITE_DONE)
+        return FailSql("Reading the tiles failed");
+    lockWait_.Taken();
+    return any ? Done : Empty;
+}
+
 uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* size) {
     if (!db_)
         return Fail("The storage is not open");
@@ -732,7 +787,7 @@ void Storage::BatchLost() {
         schemaInBatch_ = false;
         schemaPending_ = true;
         StopFollowing();
-        for (Statement* stmt : {&range_, &ordered_, &select_, &store_, &update_, &selectPlain_, &following_})
+        for (Statement* stmt : {&range_, &ordered_, &select_, &store_, &update_, &selectPlain_, &following_, &stream_})
             stmt->Finalize();
     }
 }

@@ -40,6 +40,9 @@ public:
     uint32_t GetPlateData(const char* name, const void** data, uint32_t* size);
     uint32_t Write(const char* name, const void* data, uint32_t size, uint32_t mode);
     uint32_t Enumerate(PlateCallback callback, void* cookie);
+    // Every plate with its data in one walk of the table in rowid order
+    // (the plate stream extension).
+    uint32_t StreamPlates(PlateStreamCallback callback, void* cookie);
     // The metadata table's rows (mbtiles_metadata.cpp).
     uint32_t ReadMetadata(MetadataCallback callback, void* cookie);
     uint32_t WriteMetadata(const char* key, const char* value);
@@ -127,6 +130,7 @@ private:
     // in rowid order) come from one walk of the table, a step each, instead
     // of an index look-up and a table look-up each. Plain tables with a
     // unique tile index only: there the next row names one plate for sure.
+    Statement stream_;       // the plate stream's walk
     Statement selectPlain_;  // the look-up, with the row's number
     Statement following_;    // the rows after a number
     int64_t lastRowid_ = -1; // the row read last; -1: none known

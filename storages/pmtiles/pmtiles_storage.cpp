@@ -19,6 +19,8 @@ using message_text::Quoted;
 
 struct Storage::Walk {
     PlateCallback callback = nullptr;
+    // The plate stream's instead: each tile with its data.
+    PlateStreamCallback stream = nullptr;
     void* cookie = nullptr;
     int32_t number = 0;
     uint64_t count = 0; // tiles listed
@@ -259,6 +261,29 @@ uint32_t Storage::WalkLevel(int depth, uint64_t low, uint64_t high, Walk& walk) 
             return Fail("Damaged PMTiles archive: its directories address more than the " +
                         std::to_string(header_.addressedTiles) + " tiles its header says");
         walk.count += tiles;
+        if (walk.stream) {
+            // A run's tiles share their data: read once. Tiles whose data
+            // lies outside the tile data are left out of the stream; their
+            // lookup tells why.
+            const uint8_t* bytes = nullptr;
+            const bool inside =
+                entry.offset <= header_.tileDataLength && entry.length <= header_.tileDataLength - entry.offset;
+            if (inside && entry.length > 0) {
+                std::string error;
+                bytes = StreamData(entry.offset, static_cast<size_t>(entry.length), &error);
+                if (!bytes)
+                    return Fail(std::move(error));
+            }
+            for (uint64_t id = entry.tileId; inside && id < last; ++id) {
+                walk.listed = true;
+                if (walk.stream(walk.cookie, ++walk.number, walk.namer.Name(id), bytes,
+                                static_cast<uint32_t>(entry.length)) == 0)
+                    return Aborted;
+            }
+            if (!inside)
+                walk.number += static_cast<int32_t>(tiles);
+            continue;
+        }
         for (uint64_t id = entry.tileId; id < last; ++id) {
             walk.listed = true;
             if (walk.callback(walk.cookie, ++walk.number, walk.namer.Name(id), 0,
@@ -267,6 +292,57 @@ uint32_t Storage::WalkLevel(int depth, uint64_t low, uint64_t high, Walk& walk) 
         }
     }
     return Done;
+}
+
+// The tile data are read in large pieces: a clustered archive holds them in
+// tile id order, the stream's order, so that one read serves many tiles.
+const uint8_t* Storage::StreamData(uint64_t offset, size_t length, std::string* error) {
+    constexpr size_t kPiece = size_t{1} << 20;
+    if (offset >= windowAt_ && offset - windowAt_ <= window_.size() && length <= window_.size() - (offset - windowAt_))
+        return window_.data() + (offset - windowAt_);
+    const size_t piece =
+        static_cast<size_t>(std::min<uint64_t>(std::max(length, kPiece), header_.tileDataLength - offset));
+    window_.resize(piece);
+    windowAt_ = offset;
+    if (!ReadAt(header_.tileDataOffset + offset, piece, window_.data(), error)) {
+        window_.clear();
+        return nullptr;
+    }
+    return window_.data();
+}
+
+uint32_t Storage::StreamPlates(PlateStreamCallback callback, void* cookie) {
+    if (newArchive_) {
+        // What was stored so far, in tile id order, from the spool.
+        TileNamer namer;
+        int32_t number = 0;
+        std::string error;
+        bool stopped = false;
+        writer_.ForEach([&](uint64_t id, uint32_t) {
+            if (!writer_.Read(id, &data_, &error))
+                return false;
+            stopped = callback(cookie, ++number, namer.Name(id), data_.empty() ? nullptr : data_.data(),
+                               static_cast<uint32_t>(data_.size())) == 0;
+            return !stopped;
+        });
+        if (stopped)
+            return Aborted;
+        if (!error.empty())
+            return Fail(std::move(error));
+        return number > 0 ? Done : Empty;
+    }
+    if (!source_)
+        return Fail("The storage is not open");
+    Walk walk;
+    walk.stream = callback;
+    walk.cookie = cookie;
+    const uint32_t result = WalkLevel(0, 0, std::numeric_limits<uint64_t>::max(), walk);
+    window_.clear();
+    window_.shrink_to_fit();
+    windowAt_ = 0;
+    if (result != Done)
+        return result;
+    return walk.listed ? Done : Empty;
 }
 
 uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* size) {

@@ -49,6 +49,9 @@ public:
     uint32_t GetPlateData(const char* name, const void** data, uint32_t* size);
     uint32_t Write(const char* name, const void* data, uint32_t size, uint32_t mode);
     uint32_t Enumerate(PlateCallback callback, void* cookie);
+    // Every tile with its data in one walk of the directories, in tile id
+    // order (the plate stream extension).
+    uint32_t StreamPlates(PlateStreamCallback callback, void* cookie);
     // The metadata extension (pmtiles_metadata.cpp): the header's fields as
     // "header.*" keys and the JSON metadata's members; a new archive keeps
     // what is written for the archive it writes at close.
@@ -92,6 +95,9 @@ private:
     bool AuditLevel(int depth, uint64_t low, uint64_t high, Audit& audit);
 
     uint32_t Store(const char* name, const void* data, uint32_t size);
+    // `length` bytes of the tile data at `offset` (within it), for the
+    // stream; null with *error set when they could not be read.
+    const uint8_t* StreamData(uint64_t offset, size_t length, std::string* error);
 
     std::unique_ptr<ByteSource> source_;
     // An empty file is a new archive: stores are spooled and the archive is
@@ -109,6 +115,8 @@ private:
     std::unordered_map<uint64_t, std::vector<uint8_t>> cached_;
     size_t cachedBytes_ = 0;
     std::vector<uint8_t> data_; // the block GetPlateData handed out
+    std::vector<uint8_t> window_; // the stream's piece of the tile data, from windowAt_
+    uint64_t windowAt_ = 0;
 };
 
 } // namespace pmtiles

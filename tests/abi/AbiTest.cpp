@@ -34,8 +34,8 @@ TEST(AbiTest, APluginBuiltFromTheHeaderAloneLoads)
 }
 
 // A plugin built before extensions has no QueryPluginExtension: it loads as
-// before and has no metadata or container; one with the tables has both
-// found at load time.
+// before and has no metadata, container or plate stream; one with the
+// tables has them found at load time.
 TEST(AbiTest, TheExtensionsAreFoundWhereAPluginHasThem)
 {
     const PluginHostInfo host = {ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), ULMORA_PLUGIN_HOST_VALUE, 0};
@@ -49,8 +49,23 @@ TEST(AbiTest, TheExtensionsAreFoundWhereAPluginHasThem)
         ASSERT_NE(plugin, nullptr) << ErrorText(kCurrentError);
         ASSERT_EQ(plugin->Metadata() != nullptr, c.hasMetadata);
         ASSERT_EQ(plugin->Container() != nullptr, c.hasMetadata);
+        ASSERT_EQ(plugin->PlateStream() != nullptr, c.hasMetadata);
         if (!c.hasMetadata)
             continue;
+        EXPECT_EQ(plugin->PlateStream()->size, sizeof(PlateStreamExtension));
+        struct Plates {
+            std::vector<std::pair<std::string, std::string>> seen;
+            static uint32_t ULMORA_CALL Add(void* cookie, int32_t number, const char* name, const void* data,
+                                            uint32_t size)
+            {
+                static_cast<Plates*>(cookie)->seen.emplace_back(
+                    std::to_string(number) + " " + name, data ? std::string(static_cast<const char*>(data), size) : "-");
+                return 1;
+            }
+        } plates;
+        EXPECT_EQ(plugin->PlateStream()->StreamPlates(nullptr, &Plates::Add, &plates), static_cast<uint32_t>(Done));
+        const std::vector<std::pair<std::string, std::string>> streamed = {{"7 tq", "ab"}, {"3 t", "-"}};
+        EXPECT_EQ(plates.seen, streamed);
         EXPECT_EQ(plugin->Container()->size, sizeof(ContainerExtension));
         EXPECT_EQ(plugin->Container()->ReclaimSpace, nullptr);
         uint64_t fileBytes = 0, freeBytes = 0;

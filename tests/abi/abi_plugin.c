@@ -1,7 +1,7 @@
 /* The contract's records, checked field by field on the target it is compiled
  * for, and a minimal plugin built from the header alone: as a plugin written
  * before extensions were (no QueryPluginExtension), and with
- * ABI_WITH_EXTENSION as one that has the metadata extension. */
+ * ABI_WITH_EXTENSION as one that has the extensions. */
 #include "ulmora_plugin.h"
 
 #include <stddef.h>
@@ -43,6 +43,9 @@ CHECK(offsetof(ContainerExtension, size) == 4);
 CHECK(offsetof(ContainerExtension, CheckContainer) == 8);
 CHECK(offsetof(ContainerExtension, MeasureSpace) == 12);
 CHECK(offsetof(ContainerExtension, ReclaimSpace) == 16);
+CHECK(sizeof(PlateStreamExtension) == 12);
+CHECK(offsetof(PlateStreamExtension, size) == 4);
+CHECK(offsetof(PlateStreamExtension, StreamPlates) == 8);
 #elif defined(__x86_64__) || defined(_M_X64)
 /* Same order, packed, pointers of 8 bytes. */
 CHECK(sizeof(PluginHostInfo) == 16);
@@ -63,6 +66,8 @@ CHECK(sizeof(ContainerExtension) == 32);
 CHECK(offsetof(ContainerExtension, CheckContainer) == 8);
 CHECK(offsetof(ContainerExtension, MeasureSpace) == 16);
 CHECK(offsetof(ContainerExtension, ReclaimSpace) == 24);
+CHECK(sizeof(PlateStreamExtension) == 16);
+CHECK(offsetof(PlateStreamExtension, StreamPlates) == 8);
 #endif
 CHECK(ULMORA_PLUGIN_MAGIC == ('Z' | 'T' << 8 | 'Q' << 16 | 0x01u << 24));
 /* Plugins of every release were written against this host value. */
@@ -123,6 +128,19 @@ static uint32_t ULMORA_CALL MeasureSpace(ActionInterface *self, uint64_t *fileBy
 static const ContainerExtension kContainer = {ULMORA_PLUGIN_MAGIC, sizeof(ContainerExtension), CheckContainer,
                                               MeasureSpace, NULL};
 
+/* Two plates, the second without data, enough for the host to find and call
+ * the stream's table. */
+static uint32_t ULMORA_CALL StreamPlates(ActionInterface *self, PlateStreamCallback callback, void *cookie)
+{
+    (void)self;
+    if (!callback(cookie, 7, "tq", "ab", 2))
+        return Aborted;
+    return callback(cookie, 3, "t", NULL, 0) ? Done : Aborted;
+}
+
+static const PlateStreamExtension kPlateStream = {ULMORA_PLUGIN_MAGIC, sizeof(PlateStreamExtension),
+                                                  StreamPlates};
+
 static int SameId(const char *id, const char *known)
 {
     size_t i = 0;
@@ -137,6 +155,8 @@ ULMORA_PLUGIN_EXPORT const void *ULMORA_CALL QueryPluginExtension(const char *id
         return &kMetadata;
     if (SameId(id, ULMORA_CONTAINER_EXTENSION))
         return &kContainer;
+    if (SameId(id, ULMORA_PLATESTREAM_EXTENSION))
+        return &kPlateStream;
     return NULL;
 }
 #endif

@@ -52,6 +52,11 @@ struct FakeStorage {
     std::set<std::string> pending;
     std::function<void(const std::string&)> onDelete; // sees each deletion as it happens
     std::string error;
+    // The plate stream, when the plugin has it: in the list's order or the
+    // reverse; it fails after handing out `streamFailsAfter` plates (-1:
+    // never). Plates that cannot be read are left out, as the contract says.
+    bool streamReversed = false;
+    int streamFailsAfter = -1;
 };
 
 FakeStorage* current = nullptr;
@@ -109,6 +114,31 @@ uint32_t ULMORA_CALL FakeWrite(ActionInterface*, const char* name, const void*, 
 }
 uint32_t ULMORA_CALL FakeEnumerate(ActionInterface*, uint32_t, PlateCallback, uint32_t, void*) { return Done; }
 
+uint32_t ULMORA_CALL FakeStreamPlates(ActionInterface*, PlateStreamCallback callback, void* cookie)
+{
+    std::vector<const FakePlate*> order;
+    for (const FakePlate& plate : current->plates)
+        order.push_back(&plate);
+    if (current->streamReversed)
+        std::reverse(order.begin(), order.end());
+    int handed = 0;
+    for (const FakePlate* plate : order) {
+        if (current->deleted.count(plate->name) != 0 || current->pending.count(plate->name) != 0 ||
+            plate->result == Failed)
+            continue;
+        if (handed++ == current->streamFailsAfter) {
+            current->error = "the stream broke";
+            return Failed;
+        }
+        const bool data = plate->result == Done && !plate->data.empty();
+        if (callback(cookie, 0, plate->name.c_str(), data ? plate->data.data() : nullptr,
+                     data ? static_cast<uint32_t>(plate->data.size()) : 0) == 0)
+            return Aborted;
+    }
+    return Done;
+}
+const PlateStreamExtension kFakeStream = {ULMORA_PLUGIN_MAGIC, sizeof(PlateStreamExtension), FakeStreamPlates};
+
 const ActionFunctions kFakeFunctions = {FakeOpen, FakeErrorText, nullptr, FakeGetPlateData, FakeWrite, FakeEnumerate};
 FakeAction fakeAction{{&kFakeFunctions, ULMORA_PLUGIN_MAGIC, sizeof(ActionInterface), 0, "fake"}};
 ActionInterface* ULMORA_CALL FakeCreate() { return &fakeAction.base; }
@@ -160,6 +190,8 @@ protected:
     {
         storage.plates = std::move(plates);
         plugin = std::make_unique<StoragePlugin>(nullptr, FakeInfo(flags), "fake");
+        if (streamed)
+            plugin->SetPlateStream(&kFakeStream);
         action = plugin->CreateAction();
         ASSERT_NE(action, nullptr);
         ASSERT_TRUE(action->Open("memory"));
@@ -217,6 +249,7 @@ protected:
     ListSelection selection;
     std::vector<std::string> log;
     int logSubscription = 0;
+    bool streamed = false; // the source plugin has the plate stream
 };
 
 TEST_F(PlateRunTest, WritesTheSelectedPlatesIntoTheTree)
@@ -821,8 +854,10 @@ TEST_F(CopyRunTest, FailuresAreCountedAndTheCountStaysHonest)
         {"the target overlaps the source", "", 1000, 0, false, {}, true, {}, 0, false, -1},
         {"the target is gone at the end", "", 1000, 3, false, {}, false, {"tq", "tr", "ts"}, 4, false, 4, true},
     };
+    for (const bool stream : {false, true})
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
+        SCOPED_TRACE(std::string(c.label) + (stream ? ", streamed" : ", read by name"));
+        streamed = stream;
         log.clear();
         list.Clear();
         boxes.shown.clear();
@@ -873,11 +908,65 @@ TEST_F(CopyRunTest, FailuresAreCountedAndTheCountStaysHonest)
             std::vector<int> handled;
             for (int index = 0; index < c.handledEnd; ++index)
                 handled.push_back(index);
-            EXPECT_EQ(host.handled, handled);
+            // The stream leaves an unreadable plate to be read by name after it.
+            std::vector<int> seen = host.handled;
+            if (stream)
+                std::sort(seen.begin(), seen.end());
+            EXPECT_EQ(seen, handled);
             EXPECT_TRUE(Logged("Plates successfully copied: " + std::to_string(result.done) + " of 4"));
             EXPECT_EQ(Logged("Copy stopped by the user"), c.aborted);
             EXPECT_EQ(static_cast<int>(failures.size()) + result.undone, c.errors);
         }
+        intoPlugin->FreeAction(into);
+        into = nullptr;
+        plugin->FreeAction(action);
+        action = nullptr;
+    }
+}
+
+// The plugin's stream hands out the plates in its own order: the selected
+// ones are copied as they come, each once; what it left out, or did not
+// reach before it failed, is read by name afterwards.
+TEST_F(CopyRunTest, TheStreamCopiesTheSelectedPlatesInItsOwnOrder)
+{
+    const struct {
+        const char* label;
+        bool reversed;
+        int failsAfter;
+        std::vector<int> selected;
+        std::set<std::string> held;
+        std::vector<int> handled;
+        int errors;
+    } cases[] = {
+        {"reversed, a part selected", true, -1, {1, 2, 4}, {"ts", "tqq"}, {4, 2, 1}, 1},
+        {"the stream fails after one plate", false, 1, {}, {"tq", "ts", "tt", "tqq"}, {0, 1, 2, 3, 4}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        streamed = true;
+        log.clear();
+        list.Clear();
+        selection.ClearAll();
+        host.handled.clear();
+        target = FakeTarget{};
+        storage.streamReversed = c.reversed;
+        storage.streamFailsAfter = c.failsAfter;
+        Load({{"tq", "1"}, {"tr", "22", Failed}, {"ts", "333"}, {"tt", "4444"}, {"tqq", "55555"}}, c.selected);
+        OpenTarget();
+        CopyOptions options;
+        options.AskOnError = false;
+        const PlateRunResult result = RunCopy(Run(), *into, options);
+        std::set<std::string> held;
+        for (const auto& [name, data] : target.stored) {
+            held.insert(name);
+            EXPECT_EQ(data.size(), name == "tqq" ? 5u : static_cast<std::size_t>(name[1] - 'q' + 1)) << name;
+        }
+        EXPECT_EQ(held, c.held);
+        EXPECT_EQ(host.handled, c.handled);
+        EXPECT_EQ(result.done, static_cast<int>(c.held.size()));
+        EXPECT_EQ(result.errors, c.errors);
+        EXPECT_TRUE(Logged("Error copy plate tr: cannot read: no data for tr"));
+        EXPECT_EQ(LoggedStart("The plate stream of memory.fake stopped: the stream broke"), c.failsAfter >= 0);
         intoPlugin->FreeAction(into);
         into = nullptr;
         plugin->FreeAction(action);
@@ -978,6 +1067,70 @@ void WriteAt(const std::string& path, const std::string& content)
 {
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << content;
+}
+
+// A copy through the real plugins writes the same tree whether the source's
+// plates come from its stream (into a list of its order or another) or are
+// read by name.
+TEST_F(PlateRunTest, ACopyIsTheSameWithAndWithoutThePlateStream)
+{
+    static const PluginHostInfo kHost{ULMORA_PLUGIN_MAGIC, sizeof(PluginHostInfo), ULMORA_PLUGIN_HOST_VALUE, 0};
+    const std::string source = folder.File("world.mbtiles");
+    fs::copy_file(FIXTURE_MBTILES, source);
+    std::unique_ptr<StoragePlugin> mbtiles = LoadPlugin(MBTILES_PLUGIN, &kHost, PluginTypeStorage);
+    ASSERT_NE(mbtiles, nullptr) << ErrorText(kCurrentError);
+    ASSERT_NE(mbtiles->PlateStream(), nullptr);
+    std::unique_ptr<StoragePlugin> tree = LoadPlugin(FOLDER_PLUGIN, &kHost, PluginTypeStorage);
+    ASSERT_NE(tree, nullptr) << ErrorText(kCurrentError);
+    const PlateStreamExtension* stream = mbtiles->PlateStream();
+    const struct {
+        const char* label;
+        bool stream;
+        bool reversed;
+        bool halfSelected;
+    } cases[] = {{"read by name", false, false, false},
+                 {"streamed", true, false, false},
+                 {"streamed into a reversed list", true, true, false},
+                 {"read by name, every other plate", false, false, true},
+                 {"streamed into a reversed list, every other plate", true, true, true}};
+    std::map<std::string, std::string> expected[2];
+    int made = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        mbtiles->SetPlateStream(c.stream ? stream : nullptr);
+        StorageAction* from = mbtiles->CreateAction();
+        ASSERT_TRUE(from != nullptr && from->Open(source.c_str())) << ErrorText(kCurrentError);
+        PlateList plates;
+        ReadAll(*from, plates);
+        ASSERT_EQ(plates.Count(), 21);
+        if (c.reversed) {
+            std::vector<int32_t> order;
+            for (int i = plates.Count() - 1; i >= 0; --i)
+                order.push_back(i);
+            plates.Reorder(order);
+        }
+        ListSelection chosen(plates.Count());
+        // Every other plate of the storage's own order, whatever the list's.
+        for (int i = 0; i < plates.Count(); ++i)
+            chosen.SetSelected(i, !c.halfSelected || (c.reversed ? plates.Count() - 1 - i : i) % 2 == 0);
+        const std::string into = folder.File("copy-" + std::to_string(++made));
+        bool fresh = false;
+        ASSERT_TRUE(MakeCopyTarget(into, &fresh)) << ErrorText(kCurrentError);
+        StorageAction* target = tree->CreateAction();
+        ASSERT_TRUE(target != nullptr && target->Open(into.c_str())) << ErrorText(kCurrentError);
+        const PlateRunResult result = RunCopy({*from, plates, chosen, operation, period, host, nullptr}, *target);
+        EXPECT_EQ(result.done, chosen.SelectedCount());
+        EXPECT_EQ(result.errors, 0);
+        const std::map<std::string, std::string> written = FilesIn(into);
+        EXPECT_GE(written.size(), static_cast<std::size_t>(chosen.SelectedCount())) << "a file a plate";
+        std::map<std::string, std::string>& same = expected[c.halfSelected ? 1 : 0];
+        if (same.empty())
+            same = written;
+        else
+            EXPECT_EQ(written, same);
+        tree->FreeAction(target);
+        mbtiles->FreeAction(from);
+    }
 }
 
 TEST_F(PlateRunTest, AnExportThatOverlapsTheStorageIsRefused)

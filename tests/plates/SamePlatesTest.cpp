@@ -1,6 +1,8 @@
 // Select -> Duplicates through the core on a GDAL-written MBTiles file with
 // sets of equal plates made by SQL, judged against SQLite's own grouping of
-// the same blobs; with the real hash and with hashes that collide.
+// the same blobs; with the real hash and with hashes that collide; with the
+// plugin's plate stream and without it (every plate read by name), and
+// with a list in another order than the stream's.
 #include "plates/SamePlates.h"
 
 #include "ScriptedOperation.h"
@@ -54,6 +56,8 @@ struct HashCase {
     const char* label;
     PlateHash hash;
     std::size_t keepBytes; // 0: every plate compared is read again
+    bool stream = true;    // false: the plugin's plate stream is not used
+    bool reversed = false; // the list in the reverse of the storage's order
 };
 
 void PrintTo(const HashCase& c, std::ostream* out) { *out << c.label; }
@@ -85,6 +89,15 @@ protected:
         ASSERT_EQ(action->Enumerate(0, StorageAction::PlateHandler::Bind<&Lister::OnPlate>(&lister), 2),
                   uint32_t{Done});
         ASSERT_EQ(lister.plates.Count(), 21);
+        ASSERT_NE(plugin->PlateStream(), nullptr);
+        if (!GetParam().stream)
+            plugin->SetPlateStream(nullptr);
+        if (GetParam().reversed) {
+            std::vector<int32_t> order(static_cast<std::size_t>(lister.plates.Count()));
+            for (std::size_t i = 0; i < order.size(); ++i)
+                order[i] = static_cast<int32_t>(order.size() - 1 - i);
+            lister.plates.Reorder(order);
+        }
     }
     void TearDown() override
     {
@@ -149,16 +162,8 @@ TEST_P(SamePlatesTest, FindsAllButTheFirstOfEachOfSqlitesSets)
     EXPECT_EQ(operation.ends, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Hashes, SamePlatesTest,
-                         ::testing::Values(HashCase{"Xxh3", nullptr, kDuplicateKeepBytes},
-                                           HashCase{"Xxh3ReadAgain", nullptr, 0},
-                                           HashCase{"EveryPlateCollides", &OneHash, kDuplicateKeepBytes},
-                                           HashCase{"EveryPlateCollidesReadAgain", &OneHash, 0},
-                                           HashCase{"SizesCollide", &SizeHash, kDuplicateKeepBytes},
-                                           HashCase{"SizesCollideReadAgain", &SizeHash, 0}),
-                         [](const ::testing::TestParamInfo<HashCase>& param) { return param.param.label; });
-
-TEST_F(SamePlatesTest, AnAbortedSearchFindsNothing)
+// Abort in the first pass (from the stream too) and among the comparisons.
+TEST_P(SamePlatesTest, AnAbortedSearchFindsNothing)
 {
     ListSelection every(lister.plates.Count());
     every.SelectAll();
@@ -171,5 +176,19 @@ TEST_F(SamePlatesTest, AnAbortedSearchFindsNothing)
         EXPECT_EQ(result.sets, 0);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Hashes, SamePlatesTest,
+                         ::testing::Values(HashCase{"Xxh3", nullptr, kDuplicateKeepBytes},
+                                           HashCase{"Xxh3ReadAgain", nullptr, 0},
+                                           HashCase{"EveryPlateCollides", &OneHash, kDuplicateKeepBytes},
+                                           HashCase{"EveryPlateCollidesReadAgain", &OneHash, 0},
+                                           HashCase{"SizesCollide", &SizeHash, kDuplicateKeepBytes},
+                                           HashCase{"SizesCollideReadAgain", &SizeHash, 0},
+                                           HashCase{"Xxh3ByName", nullptr, kDuplicateKeepBytes, false},
+                                           HashCase{"SizesCollideByName", &SizeHash, 0, false},
+                                           HashCase{"Xxh3ListReversed", nullptr, kDuplicateKeepBytes, true, true},
+                                           HashCase{"SizesCollideListReversed", &SizeHash, 0, true, true},
+                                           HashCase{"ByNameListReversed", nullptr, kDuplicateKeepBytes, false, true}),
+                         [](const ::testing::TestParamInfo<HashCase>& param) { return param.param.label; });
 
 } // namespace

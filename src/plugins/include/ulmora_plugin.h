@@ -355,6 +355,60 @@ typedef struct ULMORA_PACKED ContainerExtension {
 #  pragma pack(pop)
 #endif
 
+/* ---- "ulmora.platestream/1": every plate with its data, in one pass -------
+ *
+ * A run over many plates (a copy, looking for duplicates) reads each one's
+ * data. Through GetPlateData that is a lookup by name per plate, while most
+ * formats can hand out all their plates in one walk of their own order (an
+ * SQLite table in rowid order, an archive in the order of its data) for a
+ * fraction of that. A plugin that can do so has this table; the program uses
+ * it for runs over many plates and GetPlateData for the rest, so a plugin
+ * without it works as before. */
+#define ULMORA_PLATESTREAM_EXTENSION "ulmora.platestream/1"
+
+/* Called by the plugin once per plate during StreamPlates, synchronously, on
+ * the calling thread.
+ *   cookie - the cookie StreamPlates received, passed back unchanged;
+ *   number - the plugin's number for the plate, as Enumerate reports it;
+ *   name   - the plate's name, as Enumerate reports it (the plugin's buffer,
+ *            valid only during the call);
+ *   data   - the plate's data as GetPlateData would hand it out: the
+ *            plugin's block (it may lie in the format's own buffers), valid
+ *            only during the call; null when the plate has no data;
+ *   size   - the data's length in bytes; 0 when the plate has no data.
+ * While the callback runs the program calls no function of this action, but
+ * may call those of other actions, of this plugin too (a copy between two
+ * storages of one format writes the other one). Returns 1 to go on, 0 to
+ * stop: the plugin then stops at once and returns Aborted from
+ * StreamPlates. The program counts the calls: the callback is its progress
+ * and its moment to offer Abort. */
+typedef uint32_t(ULMORA_CALL *PlateStreamCallback)(void *cookie, int32_t number, const char *name,
+                                                   const void *data, uint32_t size);
+
+#if defined(_MSC_VER)
+#  pragma pack(push, 1)
+#endif
+
+typedef struct ULMORA_PACKED PlateStreamExtension {
+    uint32_t magic; /* ULMORA_PLUGIN_MAGIC */
+    uint32_t size;  /* at least sizeof(PlateStreamExtension) */
+    /* Calls `callback` once for every plate that Enumerate would list now,
+     * with its data, in the order that is cheapest for the format (not
+     * necessarily Enumerate's), passing `cookie` back unchanged. Sees what
+     * GetPlateData would see: stores answered Done before the call included.
+     * A plate whose data cannot be read is left out, and the stream goes on:
+     * the program reads every plate it did not receive through GetPlateData,
+     * which reports the failure for that plate. Returns Done, Empty for a
+     * storage without plates, Aborted when the callback answered 0, or
+     * Failed with a text when the walk could not go on (the plates received
+     * until then stay valid; the program reads the rest by name). */
+    uint32_t(ULMORA_CALL *StreamPlates)(ActionInterface *self, PlateStreamCallback callback, void *cookie);
+} PlateStreamExtension;
+
+#if defined(_MSC_VER)
+#  pragma pack(pop)
+#endif
+
 #ifdef __cplusplus
 }
 #endif
