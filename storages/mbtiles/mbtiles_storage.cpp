@@ -1,6 +1,7 @@
 #include "mbtiles_storage.h"
 
 #include "message_text.h"
+#include "plate_stream.h"
 #include "plate_key.h"
 
 #include <nettle/md5.h>
@@ -562,10 +563,13 @@ uint32_t Storage::FinishListing(uint32_t result, const Lister& lister) {
     return Done;
 }
 
-// One walk of the table on the action's own connection, so that it sees
-// what GetPlateData sees, a batch of changes not yet committed included.
-// Each row's blob goes to the callback as SQLite holds it, without a copy;
-// rows that name no tile are passed over, as the listing leaves them out.
+// One walk of the table in rowid order. A large table with no batch of
+// changes open is walked by a worker thread with a connection of its own
+// (see plate_stream.h), so that the program's work on each plate overlaps
+// SQLite's; otherwise the action's own connection walks it, so that it sees
+// what GetPlateData sees, a batch not yet committed included, and each
+// row's blob goes to the callback as SQLite holds it, without a copy. Rows
+// that name no tile are passed over, as the listing leaves them out.
 uint32_t Storage::StreamPlates(PlateStreamCallback callback, void* cookie) {
     if (!db_)
         return Fail("The storage is not open");
@@ -573,6 +577,34 @@ uint32_t Storage::StreamPlates(PlateStreamCallback callback, void* cookie) {
     FollowSqlite();
     if (schemaPending_)
         return Empty;
+    if (layout_ != Layout::OtherView && batch_ != Batch::Changes) {
+        const char* table = layout_ == Layout::Plain ? "tiles" : "map";
+        int64_t first = 0;
+        int64_t last = 0;
+        if (QueryInt(db_, (std::string("SELECT min(rowid) FROM ") + table).c_str(), 0, &first) &&
+            QueryInt(db_, (std::string("SELECT max(rowid) FROM ") + table).c_str(), 0, &last) &&
+            last - first + 1 >= kThreadedRows && std::thread::hardware_concurrency() > 1) {
+            // The worker sees what is committed: the reads' batch ends here.
+            EndReads();
+            StreamReader reader;
+            if (!reader.Start(path_, layout_ == Layout::Plain ? kStreamPlain : kStreamDeduplicated))
+                return Fail(reader.Error());
+            char name[plate_key::kNameBufferSize];
+            bool any = false;
+            while (const StreamReader::Chunk* chunk = reader.Next()) {
+                for (const StreamReader::Row& row : chunk->rows) {
+                    plate_key::Write({row.z, row.x, plate_key::FlipRow(row.z, row.row)}, name);
+                    any = true;
+                    if (callback(cookie, static_cast<int32_t>(row.number), name,
+                                 row.size ? chunk->bytes.data() + row.offset : nullptr, row.size) == 0)
+                        return Aborted;
+                }
+            }
+            if (!reader.Error().empty())
+                return Fail(reader.Error());
+            return any ? Done : Empty;
+        }
+    }
     const char* sql = layout_ == Layout::Plain          ? kStreamPlain
                       : layout_ == Layout::Deduplicated ? kStreamDeduplicated
                                                         : kStreamOtherView;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <map>
@@ -51,6 +52,22 @@ struct Collect {
     }
 };
 
+// An MBTiles file of 70000 tiles of zoom 9, each with bytes of its own, and
+// two rows that name no tile: large enough to be read on a worker thread.
+void MakeLargeMbtiles(const std::string& path) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const char* sql =
+        "CREATE TABLE metadata (name TEXT, value TEXT);"
+        "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);"
+        "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 69999)"
+        " INSERT INTO tiles SELECT 9, i >> 9, i & 511, CAST(printf('%08x', i) AS BLOB) || zeroblob(i % 7) FROM n;"
+        "INSERT INTO tiles VALUES ('nine', 1, 1, x'00'), (9, 600, 1, x'00');"
+        "CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);";
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+}
+
 } // namespace
 
 // Each plugin that has the table streams every listed plate once, with the
@@ -71,6 +88,7 @@ TEST(PlateStreamExtension, EachPluginStreamsWhatItListsAndReads) {
         {MBTILES_PLUGIN, fixtures + "/grids.mbtiles", nullptr},     // map and images: deduplicated
         {MBTILES_PLUGIN, fixtures + "/unindexed.mbtiles", nullptr},
         {MBTILES_PLUGIN, fixtures + "/mapproxy-debug.mbtiles", nullptr},
+        {MBTILES_PLUGIN, "large", nullptr}, // read by a worker thread
         {GEOPACKAGE_PLUGIN, fixtures + "/geopackage/world.gpkg", nullptr},
         {GEOPACKAGE_PLUGIN, fixtures + "/geopackage/world.gpkg", "tqqq"},
         {PMTILES_PLUGIN, fixtures + "/pmtiles/stamen-toner-raster-z3.pmtiles", nullptr}, // a run, shared data
@@ -91,6 +109,8 @@ TEST(PlateStreamExtension, EachPluginStreamsWhatItListsAndReads) {
             folder / (c.file.empty() ? "new.pmtiles" : std::filesystem::path(c.file).filename().string());
         if (c.file.empty())
             WriteFile(path, "");
+        else if (c.file == "large")
+            MakeLargeMbtiles(path);
         else
             std::filesystem::copy_file(c.file, path);
         LoadedPlugin plugin(c.library);
@@ -134,18 +154,29 @@ TEST(PlateStreamExtension, ACallbackAnswering0StopsTheStream) {
         {MBTILES_PLUGIN, fixtures + "/gdal-world.mbtiles"},
         {GEOPACKAGE_PLUGIN, fixtures + "/geopackage/world.gpkg"},
         {PMTILES_PLUGIN, fixtures + "/pmtiles/stamen-toner-raster-z3.pmtiles"},
+        {MBTILES_PLUGIN, "large"},
     };
-    for (const auto& [library, file] : cases) {
+    for (auto [library, file] : cases) {
         SCOPED_TRACE(file);
+        TempDir folder;
+        if (file == "large") {
+            file = folder / "large.mbtiles";
+            MakeLargeMbtiles(file);
+        }
         const PlateStreamExtension* table = StreamTable(library);
         ASSERT_NE(table, nullptr);
         LoadedPlugin plugin(library);
         Action action(plugin);
         ASSERT_TRUE(action.Open(file)) << action.ErrorText();
-        Collect streamed;
-        streamed.stopAt = 2;
-        EXPECT_EQ(table->StreamPlates(action.Raw(), &Collect::Add, &streamed), kAborted);
-        EXPECT_EQ(streamed.calls, 2);
+        // The large file also in a later chunk of its worker.
+        for (const int stopAt : {2, 9000}) {
+            if (stopAt > 2 && !file.ends_with("large.mbtiles"))
+                continue;
+            Collect streamed;
+            streamed.stopAt = stopAt;
+            EXPECT_EQ(table->StreamPlates(action.Raw(), &Collect::Add, &streamed), kAborted);
+            EXPECT_EQ(streamed.calls, stopAt);
+        }
         std::vector<Plate> listed;
         EXPECT_EQ(action.Enumerate(&listed), kDone) << action.ErrorText();
         EXPECT_GT(listed.size(), 2u);
