@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -72,6 +73,11 @@ public:
     CopyStep(const PlateRun& run, StorageAction& target, const CopyOptions& options)
         : run_(run), target_(target), options_(options), askSticks_(options.AskOnError ? 1 : 0)
     {
+        // Grown by doubling, ten million plates would be copied over and
+        // faulted in again several times.
+        const auto selected = static_cast<std::size_t>(run.selection.SelectedCount());
+        stored_.reserve(selected);
+        sizes_.reserve(selected);
     }
 
     bool Step(const PlateItem& plate, int index, PlateRunResult& result) override
