@@ -1,12 +1,14 @@
 #include "seed_config.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <yaml.h>
 
 #include <set>
 #include <vector>
 
-namespace folder {
+namespace seed_config {
 
 namespace {
 
@@ -159,4 +161,58 @@ HintFound FindCacheIn(std::string_view text, int configDirFd, std::string_view f
     return HintFound::Nothing;
 }
 
-} // namespace folder
+HintFound LookForSeedConfig(int folderFd, std::string_view folderName, unsigned long device, unsigned long inode,
+                            SeedHint* hint, std::string* file) {
+    HintFound best = HintFound::Nothing;
+    for (const char* up : {".", "..", "../.."}) {
+        const int dirFd = openat(folderFd, up, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd < 0)
+            continue;
+        for (const char* name : {"mapproxy.yaml", "seed.yaml"}) {
+            const std::string text = ReadSmallFile(dirFd, name);
+            if (text.empty())
+                continue;
+            SeedHint found;
+            const HintFound what = FindCacheIn(text, dirFd, folderName, device, inode, &found);
+            if (what == HintFound::Cache || (what == HintFound::GridOnly && best == HintFound::Nothing)) {
+                *hint = found;
+                *file = name;
+                best = what;
+            }
+            if (what == HintFound::Cache) {
+                close(dirFd);
+                return best;
+            }
+        }
+        close(dirFd);
+    }
+    return best;
+}
+
+std::string GridInFolderName(const std::string& folder) {
+    for (const char* grid : {"GLOBAL_WEBMERCATOR", "GLOBAL_MERCATOR"}) {
+        const std::string suffix = std::string("_") + grid;
+        if (folder == grid ||
+            (folder.size() > suffix.size() && folder.compare(folder.size() - suffix.size(), suffix.size(), suffix) == 0))
+            return grid;
+    }
+    return {};
+}
+
+std::string ReadSmallFile(int dirFd, const char* path) {
+    const int fd = openat(dirFd, path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    std::string text;
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        char buffer[4096];
+        ssize_t n;
+        while (text.size() < 65536 && (n = read(fd, buffer, sizeof buffer)) > 0)
+            text.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return text;
+}
+
+} // namespace seed_config
