@@ -11,11 +11,13 @@
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QTimer>
 
 #include <chrono>
 #include <future>
 #include <optional>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -32,6 +34,15 @@ std::optional<PlateSortKey> SectionKey(int section)
 }
 
 constexpr int kFileSection = 4;
+
+// Set while the sort's worker reads the list, however the wait ends.
+struct SortingFlag {
+    explicit SortingFlag(bool& flag) : flag_(flag) { flag_ = true; }
+    ~SortingFlag() { flag_ = false; }
+    SortingFlag(const SortingFlag&) = delete;
+    SortingFlag& operator=(const SortingFlag&) = delete;
+    bool& flag_;
+};
 
 } // namespace
 
@@ -82,11 +93,14 @@ void TMainForm::ApplySort()
         OperationEnd end(operation_);
         operation_.SetAbortable(false);
         PRPeriod period(kProgressPeriodMs);
-        while (prepared.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+        SortingFlag sorting(sorting_);
+        // Events are let through at least once, however short the sort:
+        // what they start finds sorting_ set, never a list in between.
+        do {
             if (period.Elapsed())
                 operation_.SetText("%s", Translate("Sorting plates..."));
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        }
+        } while (prepared.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready);
     }
     worker.join();
     QApplication::restoreOverrideCursor();
@@ -96,4 +110,9 @@ void TMainForm::ApplySort()
     coverage->PlatesChanged();
     if (list->ItemIndex() >= 0)
         list->EnsureVisible(list->ItemIndex());
+    // An open that came during the sort runs now, as a command of its own.
+    if (!openAfterSort_.isEmpty()) {
+        const QString path = std::exchange(openAfterSort_, QString());
+        QTimer::singleShot(0, this, [this, path] { RunWindowCommand([this, path] { OpenStorage(path); }); });
+    }
 }
