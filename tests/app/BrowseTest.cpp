@@ -297,6 +297,8 @@ struct TurnCase {
     std::vector<std::string> before, after; // the plates of zoom 1 (names of two letters)
 };
 
+void PrintTo(const TurnCase& c, std::ostream* out) { *out << c.label; }
+
 class TurnTest : public BrowseTest, public ::testing::WithParamInterface<TurnCase> {};
 
 TEST_P(TurnTest, TheLayoutListTurnsAStorageAndIsRememberedForIt)
