@@ -34,9 +34,9 @@ HintFound FindCacheIn(std::string_view text, int configDirFd, std::string_view f
 // for another name).
 int BuiltInGridOrigin(std::string_view grid);
 
-// Looks for mapproxy.yaml, then seed.yaml, in the folder `folderFd`, its
-// parent and the one above (MapProxy's cache_data/CACHE beside its
-// mapproxy.yaml) for the cache stored in that folder, whose last name is
+// Looks for mapproxy.yaml, then seed.yaml, in the folder `folderFd` and the
+// three above it (MapProxy's cache_data/CACHE_EPSG3857 and
+// cache_data/CACHE/GRID beside its mapproxy.yaml) for the cache stored there, whose last name is
 // `folderName` and whose identity is (device, inode). The first cache found
 // wins; else the first seed configuration that names one grid. *file is the
 // configuration's file name, for the notice.

@@ -80,6 +80,13 @@ const RealTree kRealTrees[] = {
     {"mapproxy-tc-nw", "", "layout: tc, rows from the top (mapproxy.yaml: cache osm, grid mine)", kTcTop, "tiles",
      "mapproxy.yaml:grids:\n  mine:\n    base: GLOBAL_WEBMERCATOR\ncaches:\n  osm:\n    grids: [mine]\n"
      "    cache:\n      type: file\n      directory: ./tiles\n"},
+    // MapProxy's own folders for caches whose configuration names no
+    // directory, below its cache base: CACHE_EPSG3857 (the grid's SRS).
+    {"mapproxy-tc-nw", "", "layout: tc, rows from the top (mapproxy.yaml: cache osm, grid GLOBAL_WEBMERCATOR)", kTcTop,
+     "cache_data/osm_EPSG3857", "mapproxy.yaml:caches:\n  osm:\n    grids: [GLOBAL_WEBMERCATOR]\n"},
+    {"mapproxy-tc-nw", "", "layout: tc, rows from the top (mapproxy.yaml: cache osm, grid mine)", kTcTop,
+     "tiles/osm_EPSG3857", "mapproxy.yaml:globals:\n  cache:\n    base_dir: ./tiles\ngrids:\n  mine:\n"
+     "    base: GLOBAL_WEBMERCATOR\ncaches:\n  osm:\n    grids: [mine]\n"},
     {"mapproxy-mp", "", "layout: mp, rows from the bottom (mapproxy.yaml: cache c_mp, grid GLOBAL_MERCATOR)",
      {"00/0000/0000/0000/0000.png", "01/0000/0000/0000/0001.png", "01/0000/0001/0000/0001.png",
       "02/0000/0001/0000/0002.png", "02/0000/0002/0000/0002.png", "03/0000/0003/0000/0005.png",
@@ -104,6 +111,9 @@ const RealTree kRealTrees[] = {
     {"mapproxy-compact", "?origin=nw", "layout: compact v2, rows from the top (named in the path)", kTcTop, "tiles",
      "mapproxy.yaml:caches:\n  osm:\n    grids: [GLOBAL_MERCATOR]\n    cache:\n      type: compact\n"
      "      version: 2\n      directory: ./tiles\n", COMPACT_PLUGIN, "mapproxy-tc-nw"},
+    {"mapproxy-compact-sw", "", "layout: compact v2, rows from the bottom (mapproxy.yaml: cache cc, grid mine)", kTcBottom,
+     "cache_data/cc/mine", "mapproxy.yaml:grids:\n  mine:\n    base: GLOBAL_MERCATOR\ncaches:\n  cc:\n    grids: [mine]\n"
+     "    cache:\n      type: compact\n      version: 2\n", COMPACT_PLUGIN, "mapproxy-tc"},
     // MapProxy's folder for a compact cache without a directory: CACHE/GRID.
     {"mapproxy-compact-sw", "", "layout: compact v2, rows from the bottom (grid GLOBAL_MERCATOR in the folder's name)",
      kTcBottom, "GLOBAL_MERCATOR", nullptr, COMPACT_PLUGIN, "mapproxy-tc"},
