@@ -25,6 +25,7 @@ using namespace seed_config;
 namespace {
 
 constexpr const char* kTmsMarker = "tilemapresource.xml";
+constexpr const char* kMapml = "mapml.mapml";
 constexpr uint64_t kSide(uint32_t zoom) { return uint64_t{1} << zoom; }
 
 bool IsPlateLetter(char c) { return c >= 'q' && c <= 't'; }
@@ -127,6 +128,15 @@ bool IsRegularFile(int dirFd, const char* path) {
     return fstatat(dirFd, path, &info, 0) == 0 && S_ISREG(info.st_mode);
 }
 
+// A MapML description of the tree, as tiling tools write beside a z/x/y
+// tree: its tiles "{z}/{x}/{y}" on the OSMTILE tile matrix, whose rows
+// count from the top as every WMTS matrix's do. A TMS tree is never
+// described this way (its rows would not be the matrix's).
+bool MapmlRowsFromTop(const std::string& text) {
+    return text.find("units=\"OSMTILE\"") != std::string::npos &&
+           text.find("tref=\"./{z}/{x}/{y}.") != std::string::npos && text.find("rel=\"tile\"") != std::string::npos;
+}
+
 // The value of `profile="..."` in a tilemapresource.xml; empty when none.
 std::string TmsProfile(const std::string& xml) {
     const size_t at = xml.find("profile=\"");
@@ -167,6 +177,7 @@ struct Survey {
     bool numbered = false;
     bool tmsMarker = false;
     bool metadataJson = false;
+    bool mapml = false;
     bool other = false; // visible entries of no layout
 };
 
@@ -370,6 +381,8 @@ bool Storage::Recognise() {
             survey.tmsMarker = true;
         } else if (name == "metadata.json") {
             survey.metadataJson = true;
+        } else if (name == kMapml) {
+            survey.mapml = true;
         } else if (name == "t" ? IsDirectory(root_, baseFd_, entry) : image && stem == "t") {
             survey.plateTree = true;
         } else if (image && stem.find_first_not_of("0123") == std::string_view::npos) {
@@ -475,6 +488,9 @@ bool Storage::Recognise() {
                 layout_ = *FindLayout("tms");
             layout_.rowsFromBottom = hint.origin == 2;
             how_ = gridSource;
+        } else if (std::string_view(layout_.name) == "xyz" && survey.mapml &&
+                   MapmlRowsFromTop(ReadSmallFile(baseFd_, kMapml))) {
+            how_ = kMapml;
         } else {
             assumed_ = true;
             how_ = std::string_view(layout_.name) == "xyz" ? "assumed: nothing tells the rows' order"

@@ -53,10 +53,34 @@ const std::vector<std::string> kTcTop = {
 const std::vector<std::string> kTmsFiles = {"0/0/0.png", "1/0/1.png", "1/1/1.png", "2/1/2.png", "2/2/2.png",
                                             "3/3/5.png", "3/3/4.png", "3/4/5.png", "3/4/4.png"};
 
+// What gdal2tiles --xyz writes into its tree (the comments left out), in a
+// copy of the tree as "tiles".
+constexpr const char* kGdal2tilesMapml = "tiles/mapml.mapml:" R"(<mapml>
+    <head>
+        <title>states</title>
+        <base href="./" />
+        <meta charset="utf-8" />
+        <meta content="text/mapml;projection=OSMTILE" http-equiv="Content-Type" />
+    </head>
+    <body>
+        <extent units="OSMTILE">
+            <input name="z" type="zoom" value="2" min="0" max="2" />
+            <input name="x" type="location" axis="column" units="tilematrix" min="1" max="2" />
+            <input name="y" type="location" axis="row" units="tilematrix" min="1" max="1" />
+            <link tref="./{z}/{x}/{y}.png" rel="tile" />
+        </extent>
+    </body>
+</mapml>)";
+
 const RealTree kRealTrees[] = {
     {"gdal-xyz", "", "layout: xyz, rows from the top (assumed: nothing tells the rows' order)",
      {"0/0/0.png", "1/0/0.png", "1/1/0.png", "2/1/1.png", "2/2/1.png", "3/3/2.png", "3/3/3.png", "3/4/2.png",
       "3/4/3.png"}},
+    // gdal2tiles --xyz describes its tree in MapML (its default web viewers).
+    {"gdal-xyz", "", "layout: xyz, rows from the top (mapml.mapml)",
+     {"0/0/0.png", "1/0/0.png", "1/1/0.png", "2/1/1.png", "2/2/1.png", "3/3/2.png", "3/3/3.png", "3/4/2.png",
+      "3/4/3.png"},
+     "tiles", kGdal2tilesMapml},
     {"gdal-tms", "", "layout: tms, rows from the bottom (tilemapresource.xml)", kTmsFiles},
     // The seeding tool's TMS tree has no tilemapresource.xml: its
     // configuration beside the trees tells the layout and the grid's rows.
