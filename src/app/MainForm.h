@@ -312,9 +312,10 @@ private:
     // has none (the list is disabled and shows the folder plugin's).
     const LayoutChoices* layoutChoices_ = nullptr;
     const LayoutChoices* shownLayouts_ = nullptr; // whose captions the list holds
-    // A column sort runs on its worker, which reads the plate list: an open
-    // that arrives meanwhile (its events are let through) waits here until
-    // the sort is applied, instead of releasing the list under the worker.
+    // A column sort runs on its worker, which reads the plate list, and
+    // scans, runs and sorts let events through: an open that arrives
+    // meanwhile waits here until the window's command ends, instead of
+    // releasing the list under the worker or the run.
     bool sorting_ = false;
-    QString openAfterSort_;
+    QString pendingOpen_;
 };

@@ -29,6 +29,7 @@
 #include "widgets/GuiShared.h"
 
 #include <filesystem>
+#include <utility>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -155,14 +156,12 @@ void TMainForm::OpenStorage(const QString& path)
 {
     if (path.isEmpty())
         return;
-    // A sort reads the list on its worker: the open follows once it is applied.
-    if (sorting_) {
-        openAfterSort_ = path;
+    // Not inside another command (a scan, a run, a sort on its worker, which
+    // let events through): the open follows once that command has ended.
+    if (sorting_ || commandDepth_ > 1 || !btnLoad->isEnabled()) {
+        pendingOpen_ = path;
         return;
     }
-    // Not while a scan runs: it lets events through.
-    if (!btnLoad->isEnabled())
-        return;
     edtStorage->setText(path);
     if (StorageLoaded())
         ReleaseStorage();
@@ -512,4 +511,9 @@ void TMainForm::AfterCommand(bool finished)
         Log("%s", Translate("Command abandoned after an ignored fault"));
     if (commandDepth_ == 0)
         session_.Connection().ReleaseFaulted();
+    // An open that came during the command runs now, as a command of its own.
+    if (commandDepth_ == 0 && !pendingOpen_.isEmpty() && btnLoad->isEnabled()) {
+        const QString path = std::exchange(pendingOpen_, QString());
+        QTimer::singleShot(0, this, [this, path] { RunWindowCommand([this, path] { OpenStorage(path); }); });
+    }
 }

@@ -11,13 +11,11 @@
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QPushButton>
-#include <QTimer>
 
 #include <chrono>
 #include <future>
 #include <optional>
 #include <thread>
-#include <utility>
 
 namespace {
 
@@ -110,9 +108,4 @@ void TMainForm::ApplySort()
     coverage->PlatesChanged();
     if (list->ItemIndex() >= 0)
         list->EnsureVisible(list->ItemIndex());
-    // An open that came during the sort runs now, as a command of its own.
-    if (!openAfterSort_.isEmpty()) {
-        const QString path = std::exchange(openAfterSort_, QString());
-        QTimer::singleShot(0, this, [this, path] { RunWindowCommand([this, path] { OpenStorage(path); }); });
-    }
 }
