@@ -119,6 +119,10 @@ void TMainForm::cbLayoutActivated(int option)
     link.WriteString(layoutChoices_->configKey,
                      RememberLayoutOption(*layoutChoices_, link.ReadString(layoutChoices_->configKey, ""),
                                           edtStorage->text().toStdString(), option));
+    // A storage on screen is read again at once the way just chosen: one
+    // step turns a cache read upside down. Not while a scan runs.
+    if (StorageLoaded() && btnLoad->isEnabled())
+        RunWindowCommand([this] { LoadStorage(); });
 }
 
 void TMainForm::ReleaseStorage() { session_.ReleaseStorage(); }

@@ -283,8 +283,8 @@ TEST_F(BrowseTest, BrokenPlatesSelectsTheEmptyAndUndecodableOnes)
 }
 
 // A storage that says nothing of its rows' order is read from the top, and
-// the window says it assumed so; the list beside the path reads it the other
-// way up in one choice and is remembered for that storage: a z/x/y tree
+// the window says it assumed so; one choice in the list beside the path
+// reads it again the other way up and is remembered for that storage: a z/x/y tree
 // through the folder plugin, a compact cache (written by MapProxy on
 // GLOBAL_MERCATOR, away from its configuration) through its own plugin.
 struct TurnCase {
@@ -307,7 +307,6 @@ TEST_P(TurnTest, TheLayoutListTurnsAStorageAndIsRememberedForIt)
     const fs::path storage = c.make(folder.Path());
     Start(c.plugin, storage.string());
     auto zoomOne = [this] {
-        QTest::keyClick(window->edtStorage, Qt::Key_Return);
         std::vector<std::string> names;
         for (int i = 0; i < window->Core().Plates().Count(); ++i) {
             PlateItem item;
@@ -318,13 +317,14 @@ TEST_P(TurnTest, TheLayoutListTurnsAStorageAndIsRememberedForIt)
         return names;
     };
     ASSERT_TRUE(window->cbLayout->isEnabled());
+    QTest::keyClick(window->edtStorage, Qt::Key_Return);
     EXPECT_EQ(zoomOne(), c.before);
     EXPECT_TRUE(window->cbLayout->toolTip().startsWith(c.assumed)) << window->cbLayout->toolTip().toStdString();
 
     const int turn = window->cbLayout->findText(c.choice);
     ASSERT_GT(turn, 0);
     window->cbLayout->setCurrentIndex(turn);
-    emit window->cbLayout->activated(turn);
+    emit window->cbLayout->activated(turn); // loads the storage again, turned
     EXPECT_EQ(zoomOne(), c.after);
     EXPECT_EQ(window->cbLayout->toolTip(), c.turned);
 
