@@ -264,8 +264,10 @@ TEST_F(S3Test, ManyPagesAndDeleteByZoom)
 // Stores go out in parallel batches, the last at Close: PUTs the store
 // refuses (a bucket policy denies one zoom's keys) are never counted as
 // copied, though their stores were answered before their batch went out.
-// The last plate stored (2/3/3) goes out only when all others went in, so
-// that the copy's check of it tells whether every plate is there.
+// The last plate stored goes out only when all others went in, so that the
+// copy's check of it tells whether every plate is there. The copy takes the
+// plates in the source's own order (the MBTiles plugin's plate stream): GDAL
+// writes the deepest zoom first, so the last is the world plate 0/0/0.
 TEST_F(S3Test, RefusedPutsAreNotCountedCopied)
 {
     TempDir dir;
@@ -276,8 +278,9 @@ TEST_F(S3Test, RefusedPutsAreNotCountedCopied)
         size_t copied;
     };
     const Case cases[] = {
-        {"1", 21 - 4 - 1}, // the last plate held back: some failed before it
-        {"2", 21 - 16},    // the last plate is among the refused
+        {"1", 21 - 4 - 1},  // the last plate held back: some failed before it
+        {"2", 21 - 16 - 1}, // the same with most plates refused
+        {"0", 21 - 1},      // the last plate is among the refused
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.zoom);
