@@ -38,6 +38,9 @@ public:
     uint32_t GetPlateData(const char* name, const void** data, uint32_t* size);
     uint32_t Write(const char* name, const void* data, uint32_t size, uint32_t mode);
     uint32_t Enumerate(PlateCallback callback, void* cookie);
+    // What the cache's files show: format, tile size, zooms
+    // (compact_metadata.cpp).
+    uint32_t ReadMetadata(MetadataCallback callback, void* cookie);
 
 private:
     struct Level {
