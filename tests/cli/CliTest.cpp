@@ -321,6 +321,16 @@ TEST(CliTest, CopyMakesANewStorageAndKeepsEveryTile)
     const std::string unpacked = folder.File("unpacked.mbtiles");
     ASSERT_EQ(RunCli(folder, {"copy", package, unpacked}).code, 0);
     EXPECT_EQ(SameTiles(unpacked, world), "21 21\n");
+
+    // A selection of nothing makes no target: an empty file would be taken
+    // for a storage of its kind by the next command.
+    for (const char* name : {"none.mbtiles", "none.pmtiles", "none.gpkg", "none"}) {
+        SCOPED_TRACE(name);
+        const Outcome nothing = RunCli(folder, {"copy", world, folder.File(name), "--z", "19"});
+        EXPECT_EQ(nothing.code, 0) << nothing.err;
+        EXPECT_NE(nothing.err.find("no plates selected: nothing copied"), std::string::npos) << nothing.err;
+        EXPECT_FALSE(fs::exists(folder.File(name)));
+    }
 }
 
 // Into a target with room for about a hundred plates (the tool may write

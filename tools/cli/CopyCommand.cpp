@@ -63,6 +63,11 @@ int Copy(Context& context)
         planned.selected = selected;
         return RunSummary(context, "copy", planned, kExitDone);
     }
+    if (selected == 0) {
+        // Making the target for nothing would leave an empty file that no reader takes for a storage.
+        Say(context, "no plates selected: nothing copied, %s left as it was\n", target.c_str());
+        return RunSummary(context, "copy", PlateRunResult{}, kExitDone);
+    }
     bool made = false;
     if (!MakeCopyTarget(target, &made))
         return Fail(kExitNoStorage, ErrorText(kCurrentError));
