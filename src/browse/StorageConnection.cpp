@@ -55,11 +55,18 @@ LoadResult StorageConnection::DropConnection(LoadResult::Outcome outcome, std::s
     return LoadResult{outcome, 0, std::move(error), {}};
 }
 
-LoadResult StorageConnection::LoadStorage(const std::string& libraryPath, const std::string& storagePath)
+LoadResult StorageConnection::LoadStorage(const std::string& libraryPath, const std::string& storagePath,
+                                          PlateKeep keep)
 {
     Log("%s", Translate("Load storage contents..."));
     ReleaseStorage();
     view_.ShowLoadButton(BrowserView::LoadButton::Loading);
+    keep_ = std::move(keep);
+    passed_ = 0;
+    struct Forget {
+        PlateKeep& keep;
+        ~Forget() { keep = nullptr; }
+    } forget{keep_};
     try {
         return Connect(libraryPath, storagePath);
     } catch (...) {
@@ -112,10 +119,13 @@ LoadResult StorageConnection::Connect(const std::string& libraryPath, const std:
             Log("%s", result.notice.c_str());
     }
     result.plates = plates_.Count();
+    result.passed = passed_;
     view_.ShowPlateCount(plates_.Count());
     view_.ShowLoadButton(BrowserView::LoadButton::Release);
     end.Now();
     Log(Translate("Loaded %d items"), plates_.Count());
+    if (passed_ > 0)
+        Log("%d other plates of the storage were not kept", passed_);
     view_.ListClick();
     return result;
 }
@@ -123,7 +133,10 @@ LoadResult StorageConnection::Connect(const std::string& libraryPath, const std:
 bool StorageConnection::OnPlateFound(StorageAction* action, int32_t number, const char* name, uint32_t,
                                      uint32_t size)
 {
-    plates_.Append(name, number, size);
+    if (!keep_ || keep_(name))
+        plates_.Append(name, number, size);
+    else
+        ++passed_;
     // Abort can only have been pressed while events were handled, so it is
     // asked after each progress step rather than for each of millions of plates.
     if (!period_.Elapsed())

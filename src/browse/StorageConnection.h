@@ -10,8 +10,10 @@
 #include "log/Boxes.h"
 #include "plugins/Plugin.h"
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class Operation;
@@ -72,6 +74,7 @@ struct LoadResult {
     // What the plugin said after a full listing: how it read the storage (a
     // folder's layout and row order) or what it left out; often empty.
     std::string notice;
+    int passed = 0; // plates the storage reported that the load did not keep (see PlateKeep)
 
     // A storage is loaded (possibly without all its plates).
     bool StorageLoaded() const
@@ -80,6 +83,11 @@ struct LoadResult {
                outcome == Outcome::EnumerationFailed;
     }
 };
+
+// Which plates a load keeps, by name; the others are counted and forgotten.
+// A command that works on plates chosen by name (a level, an area) of a
+// storage of millions needs neither their names nor their memory.
+using PlateKeep = std::function<bool(std::string_view name)>;
 
 class StorageConnection {
 public:
@@ -90,9 +98,9 @@ public:
     StorageConnection& operator=(const StorageConnection&) = delete;
 
     // Releases what is loaded, then loads `libraryPath` privately, opens
-    // `storagePath` and lists its plates. Failures are logged and shown
-    // through the view.
-    LoadResult LoadStorage(const std::string& libraryPath, const std::string& storagePath);
+    // `storagePath` and lists its plates (with `keep`, those it keeps).
+    // Failures are logged and shown through the view.
+    LoadResult LoadStorage(const std::string& libraryPath, const std::string& storagePath, PlateKeep keep = {});
     // Ends the connection and empties the plate list.
     void ReleaseStorage();
     // After a command was abandoned: releases the storage when its plugin
@@ -130,4 +138,6 @@ private:
     std::unique_ptr<StoragePlugin> plugin_;
     StorageAction* action_ = nullptr;
     PlateList plates_;
+    PlateKeep keep_;  // during a load: the plates it keeps; empty: all
+    int passed_ = 0;  // during a load: the plates `keep_` did not keep
 };
