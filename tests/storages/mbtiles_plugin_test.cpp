@@ -196,18 +196,18 @@ TEST_F(MbtilesPlugin, DeletesPlatesForGood) {
 TEST_F(MbtilesPlugin, CommitsDeletionsInBatchesWhileOpen) {
     const std::string path = MakeFile(
         "many.mbtiles", std::string(kPlainSchema) +
-                            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 1499)"
-                            " INSERT INTO tiles SELECT 6, i % 64, i / 64, randomblob(100) FROM n;");
+                            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 8799)"
+                            " INSERT INTO tiles SELECT 7, i % 128, i / 128, randomblob(100) FROM n;");
     Action action(plugin_);
     ASSERT_TRUE(action.Open(path)) << action.ErrorText();
-    for (uint32_t i = 0; i < 1200; ++i)
-        ASSERT_EQ(action.Delete(plate_key::Name({6, i % 64, plate_key::FlipRow(6, i / 64)})), kDone)
+    for (uint32_t i = 0; i < 8400; ++i)
+        ASSERT_EQ(action.Delete(plate_key::Name({7, i % 128, plate_key::FlipRow(7, i / 128)})), kDone)
             << i << ": " << action.ErrorText();
-    // Another reader sees at least the first full batch, as would the next
-    // run of the program if this one died now.
-    EXPECT_LE(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 500);
+    // Another reader sees at least the first full batch (8192), as would the
+    // next run of the program if this one died now.
+    EXPECT_LE(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 8800 - 8192);
     action.Close();
-    EXPECT_EQ(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 300);
+    EXPECT_EQ(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 400);
 }
 
 TEST_F(MbtilesPlugin, RefusesToOpenWhatIsNoMbtilesFile) {
@@ -767,14 +767,14 @@ TEST_F(MbtilesPlugin, StoresInBatchesThatAreDurableOnClose) {
     WriteFile(path, "");
     Action action(plugin_);
     ASSERT_TRUE(action.Open(path)) << action.ErrorText();
-    for (uint32_t i = 0; i < 1200; ++i)
-        ASSERT_EQ(action.Store(plate_key::Name({6, i % 64, i / 64}), "tile" + std::to_string(i)), kDone)
+    for (uint32_t i = 0; i < 8400; ++i)
+        ASSERT_EQ(action.Store(plate_key::Name({7, i % 128, i / 128}), "tile" + std::to_string(i)), kDone)
             << i << ": " << action.ErrorText();
-    // Another reader sees at least the first full batch, as would the next
-    // run of the program if this one died now.
-    EXPECT_GE(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 1000);
+    // Another reader sees at least the first full batch (8192), as would the
+    // next run of the program if this one died now.
+    EXPECT_GE(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 8192);
     action.Close();
-    EXPECT_EQ(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 1200);
+    EXPECT_EQ(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 8400);
 }
 
 // Bad names and read-only files are refused by every plugin alike
