@@ -12,9 +12,11 @@
 #  3. verify on two threads, against Pillow decoding every tile in two
 #     processes (python3-pil), each tile fully decoded by both;
 #  4. delete --z ZOOM (one level), against sqlite3's single DELETE ... WHERE
-#     zoom_level = ZOOM and against a per-tile DELETE loop in one transaction
-#     (Python's sqlite3, the level's keys listed first), each on its own copy
-#     of the file made and synced before the clock starts.
+#     zoom_level = ZOOM, the same with PRAGMA secure_delete = OFF (Debian's
+#     SQLite overwrites what it deletes unless told not to; the MBTiles plugin
+#     tells it not to), and a per-tile DELETE loop in one transaction (Python's
+#     sqlite3, the level's keys listed first), each on its own copy of the
+#     file made and synced before the clock starts.
 # Outputs are checked: the copied tree equals the tar tree file for file,
 # info's per-level counts equal sqlite3's, verify's verdict equals Pillow's,
 # every deleting side leaves the same count of tiles and none of the level.
@@ -240,13 +242,16 @@ for level in json.load(sys.stdin)["levels"]:
         left() { sqlite3 "$work/del-$1.mbtiles" "SELECT count(*), sum(zoom_level = $delete_zoom) FROM tiles" >>"$work/left.txt"; }
         delete_ours() { fresh ours; timed "$cli" delete "$work/del-ours.mbtiles" --z "$delete_zoom" --yes --quiet; left ours; }
         delete_single() { fresh single; timed sqlite3 "$work/del-single.mbtiles" "DELETE FROM tiles WHERE zoom_level = $delete_zoom"; left single; }
+        delete_unsecure() { fresh unsecure; timed sqlite3 "$work/del-unsecure.mbtiles" "PRAGMA secure_delete = OFF; DELETE FROM tiles WHERE zoom_level = $delete_zoom"; left unsecure; }
         delete_loop() { fresh loop; timed /usr/bin/python3 "$work/delete_loop.py" "$work/del-loop.mbtiles" "$delete_zoom"; left loop; }
-        echo "delete --z $delete_zoom ($level_tiles tiles) against one DELETE ... WHERE zoom_level = $delete_zoom and a per-tile DELETE loop in one transaction"
+        echo "delete --z $delete_zoom ($level_tiles tiles) against one DELETE ... WHERE zoom_level = $delete_zoom (secure_delete as Debian's sqlite3 has it, on; and off)" \
+            "and a per-tile DELETE loop in one transaction"
         : >"$work/left.txt"
-        alternate delete_ours delete_single delete_loop
+        alternate delete_ours delete_single delete_unsecure delete_loop
         if [[ $(sort -u "$work/left.txt") == "$((tiles - level_tiles))|0" ]]; then after=equal; else after="DIFFERENT: $(sort -u "$work/left.txt" | tr '\n' ' ')"; fi
         echo "  ulmora-cli delete against one DELETE: $(against 0 1)"
-        echo "  ulmora-cli delete against a per-tile loop: $(against 0 2)"
+        echo "  ulmora-cli delete against one DELETE with secure_delete off: $(against 0 2)"
+        echo "  ulmora-cli delete against a per-tile loop: $(against 0 3)"
         echo "  tiles left ($((tiles - level_tiles)) expected, none of zoom $delete_zoom): $after; load $load_before -> $load_after"
         rm -f "$work"/del-*.mbtiles*
     fi
