@@ -7,6 +7,8 @@
 #include "log/Log.h"
 #include "log/Operation.h"
 
+#include <algorithm>
+
 StorageConnection::StorageConnection(BrowserView& view, Operation& operation, PRPeriod& period,
                                      const PluginHostInfo* host)
     : view_(view), operation_(operation), period_(period), host_(host)
@@ -56,17 +58,22 @@ LoadResult StorageConnection::DropConnection(LoadResult::Outcome outcome, std::s
 }
 
 LoadResult StorageConnection::LoadStorage(const std::string& libraryPath, const std::string& storagePath,
-                                          PlateKeep keep)
+                                          PlateKeep keep, const PlatePart* part)
 {
     Log("%s", Translate("Load storage contents..."));
     ReleaseStorage();
     view_.ShowLoadButton(BrowserView::LoadButton::Loading);
     keep_ = std::move(keep);
+    part_ = part;
     passed_ = 0;
     struct Forget {
-        PlateKeep& keep;
-        ~Forget() { keep = nullptr; }
-    } forget{keep_};
+        StorageConnection& connection;
+        ~Forget()
+        {
+            connection.keep_ = nullptr;
+            connection.part_ = nullptr;
+        }
+    } forget{*this};
     try {
         return Connect(libraryPath, storagePath);
     } catch (...) {
@@ -99,8 +106,13 @@ LoadResult StorageConnection::Connect(const std::string& libraryPath, const std:
 
     operation_.SetAbortable(true);
     OperationEnd end(operation_);
-    const uint32_t found =
-        action_->Enumerate(0, StorageAction::PlateHandler::Bind<&StorageConnection::OnPlateFound>(this), 2);
+    const bool inPart = part_ != nullptr && action_->CanListPart();
+    uint32_t found =
+        inPart ? ListPart(*part_)
+               : action_->Enumerate(0, StorageAction::PlateHandler::Bind<&StorageConnection::OnPlateFound>(this), 2);
+    // A part without plates says nothing of the rest of the storage.
+    if (inPart && found == Empty)
+        found = Done;
     LoadResult result{LoadResult::Outcome::Loaded, 0, {}, {}};
     if (found == Empty) {
         result.outcome = LoadResult::Outcome::Empty;
@@ -128,6 +140,31 @@ LoadResult StorageConnection::Connect(const std::string& libraryPath, const std:
         Log("%d other plates of the storage were not kept", passed_);
     view_.ListClick();
     return result;
+}
+
+uint32_t StorageConnection::ListPart(const PlatePart& part)
+{
+    // An area inside another would be listed twice: sorted, it follows the
+    // one that holds it.
+    std::vector<std::string> areas = part.areas;
+    std::sort(areas.begin(), areas.end());
+    std::vector<std::string> outer;
+    for (const std::string& area : areas)
+        if (outer.empty() || !area.starts_with(outer.back()))
+            outer.push_back(area);
+    if (outer.empty())
+        outer.emplace_back();
+    bool found = false;
+    for (const std::string& area : outer) {
+        const uint32_t result =
+            action_->EnumeratePart(area.c_str(), part.minLevel, part.maxLevel,
+                                   StorageAction::PlateHandler::Bind<&StorageConnection::OnPlateFound>(this));
+        if (result == Done)
+            found = true;
+        else if (result != Empty)
+            return result;
+    }
+    return found ? Done : Empty;
 }
 
 bool StorageConnection::OnPlateFound(StorageAction* action, int32_t number, const char* name, uint32_t,

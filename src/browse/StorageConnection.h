@@ -89,6 +89,16 @@ struct LoadResult {
 // storage of millions needs neither their names nor their memory.
 using PlateKeep = std::function<bool(std::string_view name)>;
 
+// The part of a storage that holds every plate a load keeps: levels (name
+// lengths) and quadtree areas. A plugin that can list a part (CanListPart)
+// then lists that part alone instead of the whole storage; `keep` still
+// decides each plate.
+struct PlatePart {
+    uint32_t minLevel = 1;
+    uint32_t maxLevel = UINT32_MAX;
+    std::vector<std::string> areas; // quadtree keys; empty: every area
+};
+
 class StorageConnection {
 public:
     // The view, the reporter and the throttle must outlive the connection.
@@ -100,7 +110,10 @@ public:
     // Releases what is loaded, then loads `libraryPath` privately, opens
     // `storagePath` and lists its plates (with `keep`, those it keeps).
     // Failures are logged and shown through the view.
-    LoadResult LoadStorage(const std::string& libraryPath, const std::string& storagePath, PlateKeep keep = {});
+    // With `part`, a plugin that can lists only that part: a part without
+    // plates is no empty storage.
+    LoadResult LoadStorage(const std::string& libraryPath, const std::string& storagePath, PlateKeep keep = {},
+                           const PlatePart* part = nullptr);
     // Ends the connection and empties the plate list.
     void ReleaseStorage();
     // After a command was abandoned: releases the storage when its plugin
@@ -125,6 +138,8 @@ public:
 private:
     // LoadStorage from loading the plugin on.
     LoadResult Connect(const std::string& libraryPath, const std::string& storagePath);
+    // Lists `part` through the plugin's part extension, each area once.
+    uint32_t ListPart(const PlatePart& part);
     bool OnPlateFound(StorageAction* action, int32_t number, const char* name, uint32_t reserved, uint32_t size);
     // Drops a connection that could not be made, without the release's log
     // lines, and reports why.
@@ -139,5 +154,6 @@ private:
     StorageAction* action_ = nullptr;
     PlateList plates_;
     PlateKeep keep_;  // during a load: the plates it keeps; empty: all
+    const PlatePart* part_ = nullptr; // during a load: the part to list, if any
     int passed_ = 0;  // during a load: the plates `keep_` did not keep
 };

@@ -42,6 +42,10 @@ public:
     uint32_t GetPlateData(const char* name, const void** data, uint32_t* size);
     uint32_t Write(const char* name, const void* data, uint32_t size, uint32_t mode);
     uint32_t Enumerate(PlateCallback callback, void* cookie);
+    // The plates of levels minLevel..maxLevel (name lengths) inside the
+    // quadtree area `area` ("" for all): the "ulmora.part/1" listing.
+    uint32_t EnumeratePart(const char* area, uint32_t minLevel, uint32_t maxLevel, PlateCallback callback,
+                           void* cookie);
     // The metadata table's rows (mbtiles_metadata.cpp).
     uint32_t ReadMetadata(MetadataCallback callback, void* cookie);
     uint32_t WriteMetadata(const char* key, const char* value);

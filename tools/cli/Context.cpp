@@ -210,9 +210,19 @@ int LoadSelected(Context& context, Session& session, const std::string& storage,
     const PlateFilter& filter = context.options.filter;
     const bool keepSelected = onlySelected && !filter.Empty();
     PlateKeep keep;
-    if (keepSelected)
+    // The levels and areas named hold every plate selected by name: a plugin
+    // that can list a part lists those alone.
+    PlatePart part;
+    if (keepSelected) {
         keep = [&filter](std::string_view name) { return filter.Matches(name); };
-    const LoadResult result = session.Connection().LoadStorage(plugin->path, storage, std::move(keep));
+        if (filter.Levels()) {
+            part.minLevel = static_cast<uint32_t>(filter.Levels()->first);
+            part.maxLevel = static_cast<uint32_t>(filter.Levels()->second);
+        }
+        part.areas = filter.Prefixes();
+    }
+    const LoadResult result = session.Connection().LoadStorage(plugin->path, storage, std::move(keep),
+                                                               keepSelected ? &part : nullptr);
     switch (result.outcome) {
     case LoadResult::Outcome::Loaded:
         // How the plugin read the storage, so that a copy or an export of a
