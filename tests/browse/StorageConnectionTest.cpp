@@ -116,6 +116,14 @@ TEST_F(StorageConnectionTest, KeepsOnlyThePlatesItIsAskedFor)
     EXPECT_EQ(all.plates, 6);
     EXPECT_EQ(all.passed, 0);
     EXPECT_EQ(connection.Plates().Count(), 6);
+
+    // A plugin that cannot list a part lists the whole; the keep picks.
+    const PlatePart part{2, 2, {"tr", "tt"}};
+    const LoadResult inPart = connection.LoadStorage(
+        TP_STORAGE_PATH, "/data/cache", [](std::string_view name) { return name == "tr" || name == "tt"; }, &part);
+    EXPECT_EQ(inPart.outcome, LoadResult::Outcome::Loaded);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"tr", "tt"}));
+    EXPECT_EQ(inPart.passed, 4);
 }
 
 TEST_F(StorageConnectionTest, AnEmptyStorageIsLoadedWithoutPlates)
