@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Four jobs of ulmora-cli beside the tools a user would pick instead, on the
+# Five jobs of ulmora-cli beside the tools a user would pick instead, on the
 # same file in the same run, each a median of alternating rounds (the order
 # of the sides turns each round), wall time and CPU time (user + system, the
 # process and its children) beside each other, with the load average of the
@@ -8,16 +8,18 @@
 #     same tree into a new folder (both write only into folders never used
 #     before: creating files soon after a mass deletion is several times
 #     slower on some file systems, so every tree is deleted at the end);
-#  2. info, against sqlite3's per-level count and size (GROUP BY zoom_level);
-#  3. verify on two threads, against Pillow decoding every tile in two
+#  2. export into a new plate tree, against tar -x of that same tree into a
+#     new folder (neither syncs: export without --move does not);
+#  3. info, against sqlite3's per-level count and size (GROUP BY zoom_level);
+#  4. verify on two threads, against Pillow decoding every tile in two
 #     processes (python3-pil), each tile fully decoded by both;
-#  4. delete --z ZOOM (one level), against sqlite3's single DELETE ... WHERE
+#  5. delete --z ZOOM (one level), against sqlite3's single DELETE ... WHERE
 #     zoom_level = ZOOM, the same with PRAGMA secure_delete = OFF (Debian's
 #     SQLite overwrites what it deletes unless told not to; the MBTiles plugin
 #     tells it not to), and a per-tile DELETE loop in one transaction (Python's
 #     sqlite3, the level's keys listed first), each on its own copy of the
 #     file made and synced before the clock starts.
-# Outputs are checked: the copied tree equals the tar tree file for file,
+# Outputs are checked: the copied and exported trees equal the tar trees file for file,
 # info's per-level counts equal sqlite3's, verify's verdict equals Pillow's,
 # every deleting side leaves the same count of tiles and none of the level.
 # The copy syncs the file system once at the end (that makes it durable), so
@@ -32,7 +34,7 @@
 # is kept in $ULMORA_BENCH_CACHE (default /var/tmp/ulmora-bench) for later runs.
 # Usage: bench/run-speed.sh [--sqlite-made] [FILE.mbtiles ...]   (ULMORA_BENCH_ROUNDS=5;
 # ULMORA_BENCH_ZOOM=8 for the MapProxy file; ULMORA_BENCH_DELETE_ZOOM=8;
-# ULMORA_BENCH_JOBS="copy info verify delete" picks rows; ULMORA_BUILD_DIR, default build)
+# ULMORA_BENCH_JOBS="copy export info verify delete" picks rows; ULMORA_BUILD_DIR, default build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -40,7 +42,7 @@ build=${ULMORA_BUILD_DIR:-build}
 rounds=${ULMORA_BENCH_ROUNDS:-5}
 zoom=${ULMORA_BENCH_ZOOM:-8}
 delete_zoom=${ULMORA_BENCH_DELETE_ZOOM:-8}
-jobs=" ${ULMORA_BENCH_JOBS:-copy info verify delete} "
+jobs=" ${ULMORA_BENCH_JOBS:-copy export info verify delete} "
 cache=${ULMORA_BENCH_CACHE:-/var/tmp/ulmora-bench}
 
 scripts/setup.sh --bench
@@ -208,8 +210,25 @@ for file in "${files[@]}"; do
         rm -rf "$work"/copy-* "$work"/tar-* "$work/first" "$work/tree.tar"
     fi
 
+    if [[ $jobs == *" export "* ]]; then
+        # 2. export into a plate tree against tar -x of ulmora's first export.
+        "$cli" export "$file" "$work/efirst" --quiet
+        tar -cf "$work/etree.tar" -C "$work/efirst" .
+        exported=$(find "$work/efirst" -type f | wc -l)
+        export_ours() { timed "$cli" export "$file" "$work/export-$1" --quiet; }
+        export_tar() { mkdir "$work/etar-$1"; timed tar -xf "$work/etree.tar" -C "$work/etar-$1"; }
+        echo "export -> plate tree ($exported files) against tar -x of the same tree"
+        alternate export_ours export_tar
+        same=yes
+        for ((i = 1; i <= rounds; i++)); do
+            diff -rq "$work/export-$i" "$work/etar-$i" >/dev/null || same=no
+        done
+        echo "  ulmora-cli export against tar -x: $(against 0 1); trees equal: $same; load $load_before -> $load_after"
+        rm -rf "$work"/export-* "$work"/etar-* "$work/efirst" "$work/etree.tar"
+    fi
+
     if [[ $jobs == *" info "* ]]; then
-        # 2. info against sqlite3's GROUP BY.
+        # 3. info against sqlite3's GROUP BY.
         sqlite3 "$file" "SELECT zoom_level, count(*) FROM tiles GROUP BY zoom_level" | tr '|' ' ' >"$work/levels-sql.txt"
         info_ours() { timed "$cli" info "$file" --json; }
         info_sqlite3() { timed sqlite3 "$file" "SELECT zoom_level, count(*), sum(length(tile_data)) FROM tiles GROUP BY zoom_level"; }
@@ -224,7 +243,7 @@ for level in json.load(sys.stdin)["levels"]:
     fi
 
     if [[ $jobs == *" verify "* ]]; then
-        # 3. verify against Pillow, two of each.
+        # 4. verify against Pillow, two of each.
         verify_ours() { ok_status=1 timed "$cli" verify "$file" --threads 2 --quiet; }
         verify_pillow() { timed /usr/bin/python3 "$work/pillow_verify.py" "$file"; }
         echo "verify on 2 threads against Pillow in 2 processes"
@@ -236,7 +255,7 @@ for level in json.load(sys.stdin)["levels"]:
     fi
 
     if [[ $jobs == *" delete "* ]]; then
-        # 4. delete of one level, each side on its own synced copy.
+        # 5. delete of one level, each side on its own synced copy.
         level_tiles=$(sqlite3 "$file" "SELECT count(*) FROM tiles WHERE zoom_level = $delete_zoom")
         fresh() { rm -f "$work"/del-*.mbtiles*; cp "$file" "$work/del-$1.mbtiles"; sync -f "$work/del-$1.mbtiles"; }
         left() { sqlite3 "$work/del-$1.mbtiles" "SELECT count(*), sum(zoom_level = $delete_zoom) FROM tiles" >>"$work/left.txt"; }
