@@ -207,7 +207,6 @@ for file in "${files[@]}"; do
             diff -rq "$work/copy-$i" "$work/tar-$i" >/dev/null || same=no
         done
         echo "  ulmora-cli copy against tar -x: $(against 0 1); trees equal: $same; load $load_before -> $load_after"
-        rm -rf "$work"/copy-* "$work"/tar-* "$work/first" "$work/tree.tar"
     fi
 
     if [[ $jobs == *" export "* ]]; then
@@ -224,7 +223,6 @@ for file in "${files[@]}"; do
             diff -rq "$work/export-$i" "$work/etar-$i" >/dev/null || same=no
         done
         echo "  ulmora-cli export against tar -x: $(against 0 1); trees equal: $same; load $load_before -> $load_after"
-        rm -rf "$work"/export-* "$work"/etar-* "$work/efirst" "$work/etree.tar"
     fi
 
     if [[ $jobs == *" info "* ]]; then
@@ -274,4 +272,7 @@ for level in json.load(sys.stdin)["levels"]:
         echo "  tiles left ($((tiles - level_tiles)) expected, none of zoom $delete_zoom): $after; load $load_before -> $load_after"
         rm -f "$work"/del-*.mbtiles*
     fi
+    # The trees go only after every row that creates files has run.
+    rm -rf "$work"/copy-* "$work"/tar-* "$work/first" "$work/tree.tar" \
+        "$work"/export-* "$work"/etar-* "$work/efirst" "$work/etree.tar"
 done
