@@ -176,8 +176,7 @@ void TMainForm::CreateStorageGroup(QWidget* parent)
     edtStorage->setObjectName("edtStorage");
     cbLayout = new QComboBox(grpStorage);
     cbLayout->setObjectName("cbLayout");
-    for (int i = 0; i < FolderLayoutOptionCount(); ++i)
-        cbLayout->addItem(QString::fromUtf8(FolderLayoutOptions()[i].caption));
+    ShowLayoutChoices();
     cbLayout->setSizeAdjustPolicy(QComboBox::AdjustToContents);
 
     auto* flags = new QHBoxLayout();
@@ -434,8 +433,8 @@ void TMainForm::ApplyCaptions()
     grpStorage->setTitle(Tr(" Storage "));
     bntPlugins->setText("...");
     btnStorage->setText("...");
-    for (int i = 0; i < FolderLayoutOptionCount(); ++i)
-        cbLayout->setItemText(i, Tr(FolderLayoutOptions()[i].caption));
+    for (int i = 0; shownLayouts_ && i < shownLayouts_->count && i < cbLayout->count(); ++i)
+        cbLayout->setItemText(i, Tr(shownLayouts_->options[i].caption));
     chUseDir->setText(Tr("Uses directory"));
     chCanWrite->setText(Tr("Support write"));
     chCanEnum->setText(Tr("Support list"));
@@ -483,7 +482,7 @@ void TMainForm::ApplyToolTips()
     cbPlugins->setToolTip(Tr("The storage plugin that loads the storage"));
     btnStorage->setToolTip(Tr("Choose the storage file or folder"));
     edtStorage->setToolTip(Tr("The storage file or folder; Enter loads it"));
-    cbLayout->setToolTip(Tr("How the folder plugin reads the folder: its layout and where rows are counted from"));
+    cbLayout->setToolTip(Tr(shownLayouts_ ? shownLayouts_->tooltip : LayoutChoicesFor("folder")->tooltip));
     chUseDir->setToolTip(Tr("The plugin keeps its plates in a folder"));
     chCanWrite->setToolTip(Tr("The plugin can write and delete plates"));
     chCanEnum->setToolTip(Tr("The plugin can list the plates of a storage"));

@@ -35,6 +35,7 @@ class QSplitter;
 class QStandardItemModel;
 class QToolButton;
 class BasePlugin;
+struct LayoutChoices;
 class BkList;
 class CustomBkList;
 class CoverageView;
@@ -108,7 +109,7 @@ public:
     QCheckBox* chCanEnum;
     QToolButton* btnStorage;
     QLineEdit* edtStorage;
-    QComboBox* cbLayout; // a folder storage's layout and row origin, when not as found
+    QComboBox* cbLayout; // a folder's layout and row origin, a compact cache's row origin, when not as found
     QWidget* toolBar;
     QPushButton* btnLoad;
     QToolButton* btnSelect;
@@ -230,12 +231,14 @@ private:
     // Enter in the storage path loads what it names.
     void edtStorageReturnPressed();
     void btnStorageClick();
-    // The layout chosen for the folder in the path, remembered for it.
+    // The layout chosen for the storage in the path, remembered for it.
     void cbLayoutActivated(int option);
-    // Shows the choice remembered for the folder in the path.
+    // Shows the choice remembered for the storage in the path.
     void ShowFolderLayout();
-    // The folder plugin is chosen: the layout list applies.
-    bool FolderLayoutApplies() const;
+    // The folder or the compact cache plugin is chosen: the layout list applies.
+    bool FolderLayoutApplies() const { return layoutChoices_ != nullptr; }
+    // Fills the layout list with the chosen plugin's choices.
+    void ShowLayoutChoices();
     // Sorting by a column: the header's clicks, and the sort kept over loads.
     void CreateSorting();
     void headerSectionClicked(int section);
@@ -305,4 +308,14 @@ private:
     int sortSection_ = -1; // the column the list is sorted by; -1 the plugin's order
     bool sortDescending_ = false;
     QString loadCaption_ = kLoadCaption;
+    // The choices the layout list shows: the chosen plugin's; null when it
+    // has none (the list is disabled and shows the folder plugin's).
+    const LayoutChoices* layoutChoices_ = nullptr;
+    const LayoutChoices* shownLayouts_ = nullptr; // whose captions the list holds
+    // A column sort runs on its worker, which reads the plate list, and
+    // scans, runs and sorts let events through: an open that arrives
+    // meanwhile waits here until the window's command ends, instead of
+    // releasing the list under the worker or the run.
+    bool sorting_ = false;
+    QString pendingOpen_;
 };

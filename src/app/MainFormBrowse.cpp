@@ -29,6 +29,7 @@
 #include "widgets/GuiShared.h"
 
 #include <filesystem>
+#include <utility>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -79,27 +80,49 @@ void TMainForm::cbPluginsChange()
     const bool browse = plugin != nullptr && plugin->Type() == PluginTypeStorage && plugin->HasFlag(SupportsList);
     edtStorage->setEnabled(browse);
     btnStorage->setEnabled(browse);
+    ShowLayoutChoices();
     cbLayout->setEnabled(browse && FolderLayoutApplies());
 }
 
-bool TMainForm::FolderLayoutApplies() const
+void TMainForm::ShowLayoutChoices()
 {
     const BasePlugin* plugin = SelectedPlugin();
-    return plugin != nullptr && std::filesystem::path(plugin->LibraryPath()).stem() == "folder";
+    layoutChoices_ =
+        plugin != nullptr ? LayoutChoicesFor(std::filesystem::path(plugin->LibraryPath()).stem().string()) : nullptr;
+    // A plugin without choices leaves the list as it is, disabled.
+    const LayoutChoices* shown = layoutChoices_ ? layoutChoices_ : shownLayouts_ ? shownLayouts_ : LayoutChoicesFor("folder");
+    if (shown != shownLayouts_) {
+        shownLayouts_ = shown;
+        const QSignalBlocker quiet(cbLayout);
+        cbLayout->clear();
+        for (int i = 0; i < shown->count; ++i)
+            cbLayout->addItem(Tr(shown->options[i].caption));
+        cbLayout->setToolTip(Tr(shown->tooltip));
+    }
+    ShowFolderLayout();
 }
 
 void TMainForm::ShowFolderLayout()
 {
-    const int option =
-        RememberedFolderLayout(session_.Link().ReadString(cfgkey::kFolderLayouts, ""), edtStorage->text().toStdString());
+    if (layoutChoices_ == nullptr)
+        return;
+    const int option = RememberedLayoutOption(*layoutChoices_, session_.Link().ReadString(layoutChoices_->configKey, ""),
+                                              edtStorage->text().toStdString());
     cbLayout->setCurrentIndex(option);
 }
 
 void TMainForm::cbLayoutActivated(int option)
 {
+    if (layoutChoices_ == nullptr)
+        return;
     StorageLink& link = session_.Link();
-    link.WriteString(cfgkey::kFolderLayouts, RememberFolderLayout(link.ReadString(cfgkey::kFolderLayouts, ""),
-                                                                  edtStorage->text().toStdString(), option));
+    link.WriteString(layoutChoices_->configKey,
+                     RememberLayoutOption(*layoutChoices_, link.ReadString(layoutChoices_->configKey, ""),
+                                          edtStorage->text().toStdString(), option));
+    // A storage on screen is read again at once the way just chosen: one
+    // step turns a cache read upside down. Not while a scan runs.
+    if (StorageLoaded() && btnLoad->isEnabled())
+        RunWindowCommand([this] { LoadStorage(); });
 }
 
 void TMainForm::ReleaseStorage() { session_.ReleaseStorage(); }
@@ -109,13 +132,11 @@ void TMainForm::LoadStorage()
     const std::string storage = edtStorage->text().toStdString();
     const std::string path = FromProgramFolder(storage);
     ChoosePluginFor(path);
-    const LoadResult result =
-        session_.LoadStorage(FolderLayoutApplies() ? WithFolderLayout(path, cbLayout->currentIndex()) : path);
+    const LoadResult result = session_.LoadStorage(
+        FolderLayoutApplies() ? WithLayoutOption(*layoutChoices_, path, cbLayout->currentIndex()) : path);
     // How the plugin read the storage ("layout: xyz, rows from the top
     // (assumed...)"), where the user chooses another reading.
-    cbLayout->setToolTip(result.notice.empty()
-                             ? Tr("How the folder plugin reads the folder: its layout and where rows are counted from")
-                             : QString::fromStdString(result.notice));
+    cbLayout->setToolTip(result.notice.empty() ? Tr(shownLayouts_->tooltip) : QString::fromStdString(result.notice));
     if (result.StorageLoaded())
         RememberStorage(storage);
     ApplySort();
@@ -137,9 +158,14 @@ void TMainForm::ChoosePluginFor(const std::string& storage)
 
 void TMainForm::OpenStorage(const QString& path)
 {
-    // Not while a scan runs: it lets events through.
-    if (!btnLoad->isEnabled() || path.isEmpty())
+    if (path.isEmpty())
         return;
+    // Not inside another command (a scan, a run, a sort on its worker, which
+    // let events through): the open follows once that command has ended.
+    if (sorting_ || commandDepth_ > 1 || !btnLoad->isEnabled()) {
+        pendingOpen_ = path;
+        return;
+    }
     edtStorage->setText(path);
     if (StorageLoaded())
         ReleaseStorage();
@@ -489,4 +515,9 @@ void TMainForm::AfterCommand(bool finished)
         Log("%s", Translate("Command abandoned after an ignored fault"));
     if (commandDepth_ == 0)
         session_.Connection().ReleaseFaulted();
+    // An open that came during the command runs now, as a command of its own.
+    if (commandDepth_ == 0 && !pendingOpen_.isEmpty() && btnLoad->isEnabled()) {
+        const QString path = std::exchange(pendingOpen_, QString());
+        QTimer::singleShot(0, this, [this, path] { RunWindowCommand([this, path] { OpenStorage(path); }); });
+    }
 }

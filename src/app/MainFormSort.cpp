@@ -33,6 +33,15 @@ std::optional<PlateSortKey> SectionKey(int section)
 
 constexpr int kFileSection = 4;
 
+// Set while the sort's worker reads the list, however the wait ends.
+struct SortingFlag {
+    explicit SortingFlag(bool& flag) : flag_(flag) { flag_ = true; }
+    ~SortingFlag() { flag_ = false; }
+    SortingFlag(const SortingFlag&) = delete;
+    SortingFlag& operator=(const SortingFlag&) = delete;
+    bool& flag_;
+};
+
 } // namespace
 
 void TMainForm::CreateSorting()
@@ -82,11 +91,14 @@ void TMainForm::ApplySort()
         OperationEnd end(operation_);
         operation_.SetAbortable(false);
         PRPeriod period(kProgressPeriodMs);
-        while (prepared.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+        SortingFlag sorting(sorting_);
+        // Events are let through at least once, however short the sort:
+        // what they start finds sorting_ set, never a list in between.
+        do {
             if (period.Elapsed())
                 operation_.SetText("%s", Translate("Sorting plates..."));
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        }
+        } while (prepared.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready);
     }
     worker.join();
     QApplication::restoreOverrideCursor();

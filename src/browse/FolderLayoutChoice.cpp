@@ -1,6 +1,7 @@
 #include "browse/FolderLayoutChoice.h"
 
 #include "base/Paths.h"
+#include "config/ConfigKeys.h"
 #include "plugins/PluginChoice.h"
 
 #include <filesystem>
@@ -25,20 +26,42 @@ constexpr FolderLayoutOption kOptions[] = {
     {"arcgis", "?layout=arcgis"},
 };
 
+// A compact cache's bundles hold their grid's rows in its own order.
+constexpr FolderLayoutOption kBundleOptions[] = {
+    {"as found", ""},
+    {"rows from the top", "?origin=nw"},
+    {"rows from the bottom", "?origin=sw"},
+};
+
+constexpr LayoutChoices kChoices[] = {
+    {"folder", cfgkey::kFolderLayouts, "How the folder plugin reads the folder: its layout and where rows are counted from",
+     kOptions, static_cast<int>(std::size(kOptions))},
+    {"tilebundle", cfgkey::kBundleOrigins, "Where the compact cache's rows are counted from", kBundleOptions,
+     static_cast<int>(std::size(kBundleOptions))},
+};
+
 } // namespace
+
+const LayoutChoices* LayoutChoicesFor(const std::string& pluginStem)
+{
+    for (const LayoutChoices& choices : kChoices)
+        if (pluginStem == choices.plugin)
+            return &choices;
+    return nullptr;
+}
 
 const FolderLayoutOption* FolderLayoutOptions() { return kOptions; }
 
 int FolderLayoutOptionCount() { return static_cast<int>(std::size(kOptions)); }
 
-std::string WithFolderLayout(const std::string& path, int option)
+std::string WithLayoutOption(const LayoutChoices& choices, const std::string& path, int option)
 {
-    if (option <= 0 || option >= FolderLayoutOptionCount() || path.find('?') != std::string::npos)
+    if (option <= 0 || option >= choices.count || path.find('?') != std::string::npos)
         return path;
-    return path + kOptions[option].options;
+    return path + choices.options[option].options;
 }
 
-int RememberedFolderLayout(const std::string& remembered, const std::string& path)
+int RememberedLayoutOption(const LayoutChoices& choices, const std::string& remembered, const std::string& path)
 {
     std::istringstream lines(remembered);
     std::string line;
@@ -47,16 +70,17 @@ int RememberedFolderLayout(const std::string& remembered, const std::string& pat
         if (tab == std::string::npos || line.compare(tab + 1, std::string::npos, path) != 0)
             continue;
         const int option = std::atoi(line.substr(0, tab).c_str());
-        return option > 0 && option < FolderLayoutOptionCount() ? option : 0;
+        return option > 0 && option < choices.count ? option : 0;
     }
     return 0;
 }
 
-std::string RememberFolderLayout(const std::string& remembered, const std::string& path, int option)
+std::string RememberLayoutOption(const LayoutChoices& choices, const std::string& remembered, const std::string& path,
+                                 int option)
 {
     std::string text;
     int kept = 0;
-    if (option > 0 && option < FolderLayoutOptionCount() && path.find('\n') == std::string::npos) {
+    if (option > 0 && option < choices.count && path.find('\n') == std::string::npos) {
         text = std::to_string(option) + "\t" + path + "\n";
         ++kept;
     }
@@ -70,6 +94,21 @@ std::string RememberFolderLayout(const std::string& remembered, const std::strin
         ++kept;
     }
     return text;
+}
+
+std::string WithFolderLayout(const std::string& path, int option)
+{
+    return WithLayoutOption(kChoices[0], path, option);
+}
+
+int RememberedFolderLayout(const std::string& remembered, const std::string& path)
+{
+    return RememberedLayoutOption(kChoices[0], remembered, path);
+}
+
+std::string RememberFolderLayout(const std::string& remembered, const std::string& path, int option)
+{
+    return RememberLayoutOption(kChoices[0], remembered, path, option);
 }
 
 std::string FromProgramFolder(const std::string& path)

@@ -15,6 +15,25 @@ struct FolderLayoutOption {
 const FolderLayoutOption* FolderLayoutOptions();
 int FolderLayoutOptionCount();
 
+// The choices one plugin offers, remembered per storage under their own
+// configuration key: the folder plugin's layouts and row origins, the
+// compact cache plugin's row origins ("CACHE?origin=sw").
+struct LayoutChoices {
+    const char* plugin;    // the plugin library's file stem
+    const char* configKey; // where the choices per storage are kept
+    const char* tooltip;   // the list's tooltip before a storage is loaded
+    const FolderLayoutOption* options; // the first is the plugin's own recognition
+    int count;
+};
+// The choices of the plugin library `pluginStem`; null for a plugin without.
+const LayoutChoices* LayoutChoicesFor(const std::string& pluginStem);
+
+// As below, for the options of `choices`.
+std::string WithLayoutOption(const LayoutChoices& choices, const std::string& path, int option);
+int RememberedLayoutOption(const LayoutChoices& choices, const std::string& remembered, const std::string& path);
+std::string RememberLayoutOption(const LayoutChoices& choices, const std::string& remembered, const std::string& path,
+                                 int option);
+
 // `path` with the options of choice `option`; unchanged for choice 0, for a
 // choice outside the list, and for a path that already carries options.
 std::string WithFolderLayout(const std::string& path, int option);

@@ -14,6 +14,7 @@ inline constexpr const char* kRightWidth = "RightW";             // int: the pre
 inline constexpr const char* kLastUsedPlugin = "LastUsedPlugin"; // int, -1: the entry of the plugin choice
 inline constexpr const char* kLastUsedData = "LastUsedData";     // text, "": the storage path
 inline constexpr const char* kFolderLayouts = "FolderLayouts";   // text, "": layouts chosen per folder (FolderLayoutChoice.h)
+inline constexpr const char* kBundleOrigins = "BundleOrigins";   // text, "": row origins chosen per compact cache (FolderLayoutChoice.h)
 inline constexpr const char* kAutosave = "Autosave";             // bool, true
 inline constexpr const char* kLastStorageFile = "EXP_S/LastFile"; // text: the file dialog's folder
 inline constexpr const char* kZoomFrom = "Sel/FromPos";          // int, 1

@@ -20,9 +20,12 @@
 
 namespace folder {
 
+using namespace seed_config;
+
 namespace {
 
 constexpr const char* kTmsMarker = "tilemapresource.xml";
+constexpr const char* kMapml = "mapml.mapml";
 constexpr uint64_t kSide(uint32_t zoom) { return uint64_t{1} << zoom; }
 
 bool IsPlateLetter(char c) { return c >= 'q' && c <= 't'; }
@@ -125,21 +128,13 @@ bool IsRegularFile(int dirFd, const char* path) {
     return fstatat(dirFd, path, &info, 0) == 0 && S_ISREG(info.st_mode);
 }
 
-// Reads a small text file below `dirFd`; empty when it cannot.
-std::string ReadSmallFile(int dirFd, const char* path) {
-    const int fd = openat(dirFd, path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return {};
-    std::string text;
-    struct stat info {};
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        char buffer[4096];
-        ssize_t n;
-        while (text.size() < 65536 && (n = read(fd, buffer, sizeof buffer)) > 0)
-            text.append(buffer, static_cast<size_t>(n));
-    }
-    close(fd);
-    return text;
+// A MapML description of the tree, as tiling tools write beside a z/x/y
+// tree: its tiles "{z}/{x}/{y}" on the OSMTILE tile matrix, whose rows
+// count from the top as every WMTS matrix's do. A TMS tree is never
+// described this way (its rows would not be the matrix's).
+bool MapmlRowsFromTop(const std::string& text) {
+    return text.find("units=\"OSMTILE\"") != std::string::npos &&
+           text.find("tref=\"./{z}/{x}/{y}.") != std::string::npos && text.find("rel=\"tile\"") != std::string::npos;
 }
 
 // The value of `profile="..."` in a tilemapresource.xml; empty when none.
@@ -174,17 +169,6 @@ std::string JsonScheme(const std::string& json) {
     return end == std::string::npos ? std::string() : json.substr(at + 1, std::min<size_t>(end - at - 1, 16));
 }
 
-// MapProxy names a cache's folder CACHE_GRID when the configuration gives
-// it no directory; the grid's name ends the folder's.
-std::string GridInFolderName(const std::string& folder) {
-    for (const char* grid : {"GLOBAL_WEBMERCATOR", "GLOBAL_MERCATOR"}) {
-        const std::string suffix = std::string("_") + grid;
-        if (folder.size() > suffix.size() && folder.compare(folder.size() - suffix.size(), suffix.size(), suffix) == 0)
-            return grid;
-    }
-    return {};
-}
-
 // What a first look at a folder's entries found.
 struct Survey {
     bool plateTree = false;
@@ -193,6 +177,7 @@ struct Survey {
     bool numbered = false;
     bool tmsMarker = false;
     bool metadataJson = false;
+    bool mapml = false;
     bool other = false; // visible entries of no layout
 };
 
@@ -354,34 +339,6 @@ bool Storage::Open(const char* path) {
     return true;
 }
 
-// The configuration of the tile server that wrote the folder, in the folder,
-// its parent or the one above (MapProxy's cache_data/CACHE_GRID beside
-// its mapproxy.yaml).
-HintFound Storage::LookForSeedConfig(SeedHint* hint, std::string* file) const {
-    HintFound best = HintFound::Nothing;
-    for (const char* up : {".", "..", "../.."}) {
-        const int dirFd = openat(baseFd_, up, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dirFd < 0)
-            continue;
-        FdCloser closer(dirFd);
-        for (const char* name : {"mapproxy.yaml", "seed.yaml"}) {
-            const std::string text = ReadSmallFile(dirFd, name);
-            if (text.empty())
-                continue;
-            SeedHint found;
-            const HintFound what = FindCacheIn(text, dirFd, folderName_, root_.device, root_.inode, &found);
-            if (what == HintFound::Cache || (what == HintFound::GridOnly && best == HintFound::Nothing)) {
-                *hint = found;
-                *file = name;
-                best = what;
-            }
-            if (what == HintFound::Cache)
-                return best;
-        }
-    }
-    return best;
-}
-
 // True when the first L folder holds compact cache bundles rather than
 // folders of tiles.
 bool Storage::HoldsBundles() const {
@@ -424,6 +381,8 @@ bool Storage::Recognise() {
             survey.tmsMarker = true;
         } else if (name == "metadata.json") {
             survey.metadataJson = true;
+        } else if (name == kMapml) {
+            survey.mapml = true;
         } else if (name == "t" ? IsDirectory(root_, baseFd_, entry) : image && stem == "t") {
             survey.plateTree = true;
         } else if (image && stem.find_first_not_of("0123") == std::string_view::npos) {
@@ -444,7 +403,8 @@ bool Storage::Recognise() {
     assumed_ = false;
     SeedHint hint;
     std::string hintFile;
-    const HintFound found = LookForSeedConfig(&hint, &hintFile);
+    const HintFound found =
+        LookForSeedConfig(baseFd_, folderName_, root_.device, root_.inode, &hint, &hintFile);
     if (hint.grid == "GLOBAL_GEODETIC")
         return FailOpen(hintFile + " puts " + folderName_ + " on grid GLOBAL_GEODETIC: only Web Mercator tiles are plates");
     if (found == HintFound::Cache) {
@@ -528,6 +488,9 @@ bool Storage::Recognise() {
                 layout_ = *FindLayout("tms");
             layout_.rowsFromBottom = hint.origin == 2;
             how_ = gridSource;
+        } else if (std::string_view(layout_.name) == "xyz" && survey.mapml &&
+                   MapmlRowsFromTop(ReadSmallFile(baseFd_, kMapml))) {
+            how_ = kMapml;
         } else {
             assumed_ = true;
             how_ = std::string_view(layout_.name) == "xyz" ? "assumed: nothing tells the rows' order"

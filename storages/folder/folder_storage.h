@@ -8,7 +8,6 @@
 #include "folder_layout.h"
 #include "plate_key.h"
 #include "plugin_glue.h"
-#include "seed_config.h"
 
 #include <sys/types.h>
 
@@ -59,7 +58,6 @@ private:
     // Recognises the layout of the open folder; false with a text when the
     // folder holds none.
     bool Recognise();
-    HintFound LookForSeedConfig(SeedHint* hint, std::string* file) const;
     bool HoldsBundles() const;
     bool WalkPlateTree(int dirFd, size_t depth, Walk& walk);
     bool WalkNumbered(Walk& walk);

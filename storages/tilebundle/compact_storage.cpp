@@ -1,6 +1,7 @@
 #include "compact_storage.h"
 
 #include "dir_closer.h"
+#include "seed_config.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -128,8 +129,86 @@ bool ParseBundleName(const std::string& file, uint32_t* row, uint32_t* column) {
            *row % kBundleSide == 0 && *column % kBundleSide == 0;
 }
 
+bool ParseLocation(const std::string& path, std::string* folder, int* origin, std::string* error) {
+    const size_t question = path.find('?');
+    *folder = path.substr(0, question);
+    *origin = 0;
+    if (question == std::string::npos)
+        return true;
+    size_t at = question + 1;
+    while (at <= path.size()) {
+        const size_t end = std::min(path.find('&', at), path.size());
+        const std::string option = path.substr(at, end - at);
+        if (option == "origin=nw" || option == "origin=sw") {
+            *origin = option == "origin=nw" ? 1 : 2;
+        } else if (option.rfind("origin=", 0) == 0) {
+            *error = "Unknown origin \"" + option.substr(7) + "\"; known: nw (rows from the top), sw (from the bottom)";
+            return false;
+        } else {
+            *error = "Unknown option \"" + option + "\"; a compact cache takes origin=nw or origin=sw";
+            return false;
+        }
+        at = end + 1;
+    }
+    return true;
+}
+
+bool Storage::RecogniseOrigin(int folderFd, bool arcgisServer) {
+    using namespace seed_config;
+    assumed_ = false;
+    rowsFromBottom_ = false;
+    // An ArcGIS server's tiling schemes all start at the top left.
+    if (arcgisServer) {
+        how_ = "an ArcGIS server's Layers/_alllayers";
+        return true;
+    }
+    struct stat info {};
+    SeedHint hint;
+    std::string file;
+    HintFound found = HintFound::Nothing;
+    if (fstat(folderFd, &info) == 0)
+        found = LookForSeedConfig(folderFd, folderName_, info.st_dev, info.st_ino, &hint, &file);
+    // A configuration that keeps another kind of cache in this folder is
+    // out of date: the bundles were written otherwise.
+    if (found == HintFound::Cache && hint.layout != "compact") {
+        found = HintFound::Nothing;
+        hint = SeedHint{};
+    }
+    if (found == HintFound::Nothing) {
+        // MapProxy's own folder for a compact cache without a directory:
+        // cache_data/CACHE/GRID.
+        hint.grid = GridInFolderName(folderName_);
+        hint.origin = BuiltInGridOrigin(hint.grid);
+        file = "the folder's name";
+    }
+    if (hint.grid == "GLOBAL_GEODETIC")
+        return FailOpen(file + " puts " + folderName_ + " on grid GLOBAL_GEODETIC: only Web Mercator tiles are plates");
+    if (hint.origin == 0) {
+        assumed_ = true;
+        how_ = "assumed: nothing tells the rows' order";
+        return true;
+    }
+    rowsFromBottom_ = hint.origin == 2;
+    how_ = found == HintFound::Cache ? file + ": cache " + hint.cache + ", grid " + hint.grid
+                                     : "grid " + hint.grid + " in " + file;
+    return true;
+}
+
+std::string Storage::Notice() const {
+    std::string text = std::string("layout: compact v2, rows from the ") + (rowsFromBottom_ ? "bottom" : "top") +
+                       " (" + how_ + ")";
+    // The host reads at most 99 characters of a plugin's text.
+    return text.size() > 99 ? text.substr(0, 96) + "..." : text;
+}
+
 bool Storage::Open(const char* path) {
-    const std::string folder = path;
+    std::string folder;
+    int origin = 0;
+    std::string error;
+    if (!ParseLocation(path, &folder, &origin, &error)) {
+        folderName_ = LastComponent(folder);
+        return FailOpen(error);
+    }
     folderName_ = LastComponent(folder);
     if (folder.empty())
         return FailOpen("No folder given");
@@ -142,13 +221,31 @@ bool Storage::Open(const char* path) {
     if (baseFd_ < 0)
         return FailOpen(ErrnoText(folderName_));
     // An ArcGIS server keeps the level folders in Layers/_alllayers.
+    bool arcgisServer = false;
     for (const char* inner : {"_alllayers", "Layers/_alllayers"}) {
         const int fd = openat(baseFd_, inner, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd >= 0) {
+            if (!RecogniseOrigin(baseFd_, true)) {
+                close(fd);
+                const std::string text = ErrorText();
+                Close();
+                return FailOpen(text);
+            }
             close(baseFd_);
             baseFd_ = fd;
+            arcgisServer = true;
             break;
         }
+    }
+    if (!arcgisServer && !RecogniseOrigin(baseFd_, false)) {
+        const std::string text = ErrorText();
+        Close();
+        return FailOpen(text);
+    }
+    if (origin != 0) {
+        rowsFromBottom_ = origin == 2;
+        assumed_ = false;
+        how_ = "named in the path";
     }
     DIR* dir = OpenDirAt(baseFd_, ".");
     if (!dir) {
@@ -232,9 +329,10 @@ uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
             for (uint32_t i = 0; i < kIndexEntries; ++i) {
                 const uint64_t entry = U64(&index[size_t{i} * 8]);
                 const uint32_t size = static_cast<uint32_t>(entry >> 40);
-                const uint64_t x = bundle.column + i % kBundleSide, y = bundle.row + i / kBundleSide;
-                if (size == 0 || x >= side || y >= side)
+                const uint64_t x = bundle.column + i % kBundleSide, row = bundle.row + i / kBundleSide;
+                if (size == 0 || x >= side || row >= side)
                     continue;
+                const uint64_t y = GridRow(level.zoom, row);
                 plate_key::Write({level.zoom, static_cast<uint32_t>(x), static_cast<uint32_t>(y)}, name);
                 if (callback(cookie, ++number, name, 0, size) == 0)
                     return Aborted;
@@ -243,7 +341,7 @@ uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
     }
     if (number == 0)
         return Empty;
-    SetErrorText("layout: compact cache v2, rows from the top (the format's own)");
+    SetErrorText(Notice());
     return Done;
 }
 
@@ -256,12 +354,13 @@ uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* si
     const auto level = std::find_if(levels_.begin(), levels_.end(), [&](const Level& l) { return l.zoom == tile.z; });
     if (level == levels_.end())
         return Fail("No plate \"" + std::string(name) + "\" in " + folderName_);
-    const std::string path = level->folder + "/" + BundleName(tile.x, tile.y);
+    const uint64_t row = GridRow(tile.z, tile.y);
+    const std::string path = level->folder + "/" + BundleName(tile.x, static_cast<uint32_t>(row));
     std::string error;
     const int fd = OpenBundle(path, &error);
     if (fd < 0)
         return Fail(errno == ENOENT ? "No plate \"" + std::string(name) + "\" in " + folderName_ : error);
-    const uint64_t slot = (tile.y % kBundleSide) * kBundleSide + tile.x % kBundleSide;
+    const uint64_t slot = (row % kBundleSide) * kBundleSide + tile.x % kBundleSide;
     unsigned char entry[8];
     struct stat info {};
     const bool read = ReadAt(fd, entry, sizeof entry, kHeaderSize + slot * 8) && fstat(fd, &info) == 0;

@@ -282,40 +282,79 @@ TEST_F(BrowseTest, BrokenPlatesSelectsTheEmptyAndUndecodableOnes)
     EXPECT_EQ(selected, (std::vector<std::string>{"tq", "tr"}));
 }
 
-// A z/x/y tree that says nothing of its rows is read from the top, and the
-// window says it assumed so; the layout list beside the path reads it the
-// other way up and is remembered for that folder.
-TEST_F(BrowseTest, TheLayoutListTurnsAFolderAndIsRememberedForIt)
+// A storage that says nothing of its rows' order is read from the top, and
+// the window says it assumed so; one choice in the list beside the path
+// reads it again the other way up and is remembered for that storage: a z/x/y tree
+// through the folder plugin, a compact cache (written by MapProxy on
+// GLOBAL_MERCATOR, away from its configuration) through its own plugin.
+struct TurnCase {
+    const char* label;
+    const char* plugin;
+    std::function<fs::path(const fs::path& dir)> make; // the storage
+    const char* assumed;   // the start of the tooltip after the first load
+    const char* choice;    // the list's item that turns it
+    const char* turned;    // the tooltip after loading with it
+    std::vector<std::string> before, after; // the plates of zoom 1 (names of two letters)
+};
+
+void PrintTo(const TurnCase& c, std::ostream* out) { *out << c.label; }
+
+class TurnTest : public BrowseTest, public ::testing::WithParamInterface<TurnCase> {};
+
+TEST_P(TurnTest, TheLayoutListTurnsAStorageAndIsRememberedForIt)
 {
-    const fs::path tree = folder.Path() / "tree";
-    fs::create_directories(tree / "1" / "0");
-    std::ofstream(tree / "1" / "0" / "0.png") << "north-west"; // the top row, or the bottom one
-    Start(FOLDER_PLUGIN, tree.string());
-    auto loadedName = [this] {
-        QTest::keyClick(window->edtStorage, Qt::Key_Return);
-        PlateItem item;
-        return window->Core().Plates().Count() == 1 && window->Core().Plates().At(0, &item)
-                   ? std::string(item.name, static_cast<std::size_t>(item.nameLength))
-                   : std::string("(not one plate)");
+    const TurnCase& c = GetParam();
+    const fs::path storage = c.make(folder.Path());
+    Start(c.plugin, storage.string());
+    auto zoomOne = [this] {
+        std::vector<std::string> names;
+        for (int i = 0; i < window->Core().Plates().Count(); ++i) {
+            PlateItem item;
+            if (window->Core().Plates().At(i, &item) && item.nameLength == 2)
+                names.emplace_back(item.name, 2);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
     };
     ASSERT_TRUE(window->cbLayout->isEnabled());
-    EXPECT_EQ(loadedName(), "tq");
-    EXPECT_TRUE(window->cbLayout->toolTip().contains("layout: xyz, rows from the top (assumed"))
-        << window->cbLayout->toolTip().toStdString();
+    QTest::keyClick(window->edtStorage, Qt::Key_Return);
+    EXPECT_EQ(zoomOne(), c.before);
+    EXPECT_TRUE(window->cbLayout->toolTip().startsWith(c.assumed)) << window->cbLayout->toolTip().toStdString();
 
-    const int tms = window->cbLayout->findText("tms, rows from the bottom");
-    ASSERT_GT(tms, 0);
-    window->cbLayout->setCurrentIndex(tms);
-    emit window->cbLayout->activated(tms);
-    EXPECT_EQ(loadedName(), "tt");
-    EXPECT_EQ(window->cbLayout->toolTip(), "layout: tms, rows from the bottom (named in the path)");
+    const int turn = window->cbLayout->findText(c.choice);
+    ASSERT_GT(turn, 0);
+    window->cbLayout->setCurrentIndex(turn);
+    emit window->cbLayout->activated(turn); // loads the storage again, turned
+    EXPECT_EQ(zoomOne(), c.after);
+    EXPECT_EQ(window->cbLayout->toolTip(), c.turned);
 
     window->edtStorage->setText(QString::fromStdString(folder.File("other")));
-    EXPECT_EQ(window->cbLayout->currentIndex(), 0) << "another folder is read as found";
-    window->edtStorage->setText(QString::fromStdString(tree.string()));
-    EXPECT_EQ(window->cbLayout->currentIndex(), tms);
+    EXPECT_EQ(window->cbLayout->currentIndex(), 0) << "another storage is read as found";
+    window->edtStorage->setText(QString::fromStdString(storage.string()));
+    EXPECT_EQ(window->cbLayout->currentIndex(), turn);
     EXPECT_TRUE(boxes.shown.empty());
 }
+
+const TurnCase kTurnCases[] = {
+    {"FolderTree", FOLDER_PLUGIN,
+     [](const fs::path& dir) {
+         fs::create_directories(dir / "tree" / "1" / "0");
+         std::ofstream(dir / "tree" / "1" / "0" / "0.png") << "north-west"; // the top row, or the bottom one
+         return dir / "tree";
+     },
+     "layout: xyz, rows from the top (assumed", "tms, rows from the bottom",
+     "layout: tms, rows from the bottom (named in the path)", {"tq"}, {"tt"}},
+    {"CompactCache", COMPACT_PLUGIN,
+     [](const fs::path& dir) {
+         fs::copy(FIXTURES_DIR "/folders/mapproxy-compact-sw", dir / "tiles", fs::copy_options::recursive);
+         return dir / "tiles";
+     },
+     "layout: compact v2, rows from the top (assumed", "rows from the bottom",
+     "layout: compact v2, rows from the bottom (named in the path)", {"ts", "tt"}, {"tq", "tr"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Storages, TurnTest, ::testing::ValuesIn(kTurnCases),
+                         [](const ::testing::TestParamInfo<TurnCase>& param) { return param.param.label; });
 
 namespace {
 

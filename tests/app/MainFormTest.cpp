@@ -4,6 +4,7 @@
 #include "ScriptedBoxes.h"
 #include "ShippedPlugins.h"
 #include "TempFolder.h"
+#include "TestPluginState.h"
 #include "app/Data.h"
 #include "base/Dictionary.h"
 #include "base/Paths.h"
@@ -12,6 +13,7 @@
 #include "plugins/Registry.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,6 +26,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -307,6 +310,55 @@ TEST_F(MainFormTest, LoadingWithoutAChosenPluginSaysSo)
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "Plugin is not loaded or selected");
     EXPECT_EQ(window.btnLoad->text(), "&L Load storage");
+}
+
+// A storage opened from the command line, the recent list or a drop arrives
+// as a queued event, and a column sort lets events through while its worker
+// reads the plate list: the open must wait until the sort is applied, never
+// release the list under the worker (nor get the old list's order after).
+TEST_F(MainFormTest, AnOpenThatArrivesDuringASortWaitsForIt)
+{
+    TestPluginControl* state = KeepTestPluginLoaded(TP_STORAGE_PATH);
+    state->plateCount = 1000000; // a sort long enough to let events through on any machine
+    state->enumerateResult = Done;
+    WriteConfig([](ConfigItem& ide) {
+        ide.WriteInt("Plugins/Count", 1);
+        ide.WriteString("Plugins/Item0", MakeRelativeToProgramFolder(TP_STORAGE_PATH));
+        ide.WriteInt("LastUsedPlugin", 0);
+        ide.WriteString("LastUsedData", "/data/first.db");
+    });
+    TMainForm& window = Start();
+    QTest::mouseClick(window.btnLoad, Qt::LeftButton);
+    ASSERT_EQ(window.Core().Plates().Count(), 1000000);
+
+    // The open comes while the sort's wait cursor shows, as a queued open would.
+    int opened = 0;
+    QTimer during;
+    during.setInterval(0);
+    QObject::connect(&during, &QTimer::timeout, [&] {
+        if (QApplication::overrideCursor() == nullptr || opened > 0)
+            return;
+        ++opened;
+        state->plateCount = 3; // sizes 100, 101, 102
+        window.OpenStorage("/data/second.db");
+    });
+    during.start();
+    emit window.header->sectionClicked(2); // by size, ascending
+    during.stop();
+    ASSERT_EQ(opened, 1) << "the sort let no event through";
+    EXPECT_EQ(window.Core().Plates().Count(), 1000000) << "the list was replaced under the sort";
+
+    QTRY_COMPARE(window.Core().Plates().Count(), 3);
+    EXPECT_EQ(window.edtStorage->text(), "/data/second.db");
+    std::vector<uint32_t> sizes;
+    for (int i = 0; i < window.Core().Plates().Count(); ++i) {
+        PlateItem item;
+        ASSERT_TRUE(window.Core().Plates().At(i, &item));
+        sizes.push_back(item.size);
+    }
+    EXPECT_EQ(sizes, (std::vector<uint32_t>{100, 101, 102})) << "the new list is sorted by the header's column";
+    EXPECT_EQ(window.header->sortIndicatorSection(), 2);
+    EXPECT_TRUE(boxes.shown.empty());
 }
 
 TEST_F(MainFormTest, TheWindowStaysWithinTheScreen)

@@ -38,6 +38,8 @@ struct RealTree {
     // tree's own); a compact cache holds the same tiles as the tc tree on
     // its grid.
     const char* filesOf = nullptr;
+    // Opened instead of the copy: a folder above it (in the temporary folder).
+    const char* openAs = nullptr;
 };
 
 const std::vector<std::string> kTcBottom = {
@@ -51,10 +53,34 @@ const std::vector<std::string> kTcTop = {
 const std::vector<std::string> kTmsFiles = {"0/0/0.png", "1/0/1.png", "1/1/1.png", "2/1/2.png", "2/2/2.png",
                                             "3/3/5.png", "3/3/4.png", "3/4/5.png", "3/4/4.png"};
 
+// What gdal2tiles --xyz writes into its tree (the comments left out), in a
+// copy of the tree as "tiles".
+constexpr const char* kGdal2tilesMapml = "tiles/mapml.mapml:" R"(<mapml>
+    <head>
+        <title>states</title>
+        <base href="./" />
+        <meta charset="utf-8" />
+        <meta content="text/mapml;projection=OSMTILE" http-equiv="Content-Type" />
+    </head>
+    <body>
+        <extent units="OSMTILE">
+            <input name="z" type="zoom" value="2" min="0" max="2" />
+            <input name="x" type="location" axis="column" units="tilematrix" min="1" max="2" />
+            <input name="y" type="location" axis="row" units="tilematrix" min="1" max="1" />
+            <link tref="./{z}/{x}/{y}.png" rel="tile" />
+        </extent>
+    </body>
+</mapml>)";
+
 const RealTree kRealTrees[] = {
     {"gdal-xyz", "", "layout: xyz, rows from the top (assumed: nothing tells the rows' order)",
      {"0/0/0.png", "1/0/0.png", "1/1/0.png", "2/1/1.png", "2/2/1.png", "3/3/2.png", "3/3/3.png", "3/4/2.png",
       "3/4/3.png"}},
+    // gdal2tiles --xyz describes its tree in MapML (its default web viewers).
+    {"gdal-xyz", "", "layout: xyz, rows from the top (mapml.mapml)",
+     {"0/0/0.png", "1/0/0.png", "1/1/0.png", "2/1/1.png", "2/2/1.png", "3/3/2.png", "3/3/3.png", "3/4/2.png",
+      "3/4/3.png"},
+     "tiles", kGdal2tilesMapml},
     {"gdal-tms", "", "layout: tms, rows from the bottom (tilemapresource.xml)", kTmsFiles},
     // The seeding tool's TMS tree has no tilemapresource.xml: its
     // configuration beside the trees tells the layout and the grid's rows.
@@ -78,6 +104,13 @@ const RealTree kRealTrees[] = {
     {"mapproxy-tc-nw", "", "layout: tc, rows from the top (mapproxy.yaml: cache osm, grid mine)", kTcTop, "tiles",
      "mapproxy.yaml:grids:\n  mine:\n    base: GLOBAL_WEBMERCATOR\ncaches:\n  osm:\n    grids: [mine]\n"
      "    cache:\n      type: file\n      directory: ./tiles\n"},
+    // MapProxy's own folders for caches whose configuration names no
+    // directory, below its cache base: CACHE_EPSG3857 (the grid's SRS).
+    {"mapproxy-tc-nw", "", "layout: tc, rows from the top (mapproxy.yaml: cache osm, grid GLOBAL_WEBMERCATOR)", kTcTop,
+     "cache_data/osm_EPSG3857", "mapproxy.yaml:caches:\n  osm:\n    grids: [GLOBAL_WEBMERCATOR]\n"},
+    {"mapproxy-tc-nw", "", "layout: tc, rows from the top (mapproxy.yaml: cache osm, grid mine)", kTcTop,
+     "tiles/osm_EPSG3857", "mapproxy.yaml:globals:\n  cache:\n    base_dir: ./tiles\ngrids:\n  mine:\n"
+     "    base: GLOBAL_WEBMERCATOR\ncaches:\n  osm:\n    grids: [mine]\n"},
     {"mapproxy-mp", "", "layout: mp, rows from the bottom (mapproxy.yaml: cache c_mp, grid GLOBAL_MERCATOR)",
      {"00/0000/0000/0000/0000.png", "01/0000/0000/0000/0001.png", "01/0000/0001/0000/0001.png",
       "02/0000/0001/0000/0002.png", "02/0000/0002/0000/0002.png", "03/0000/0003/0000/0005.png",
@@ -88,8 +121,34 @@ const RealTree kRealTrees[] = {
      {"L00/R00000000/C00000000.png", "L01/R00000000/C00000000.png", "L01/R00000000/C00000001.png",
       "L02/R00000001/C00000001.png", "L02/R00000001/C00000002.png", "L03/R00000002/C00000003.png",
       "L03/R00000003/C00000003.png", "L03/R00000002/C00000004.png", "L03/R00000003/C00000004.png"}},
-    {"mapproxy-compact", "", "layout: compact cache v2, rows from the top (the format's own)", kTcTop, nullptr, nullptr, COMPACT_PLUGIN,
-     "mapproxy-tc-nw"},
+    // Compact caches: the bundles hold their grid's rows, and only the
+    // configuration, the path or MapProxy's folder name tells which.
+    {"mapproxy-compact", "", "layout: compact v2, rows from the top (mapproxy.yaml: cache c_compact, grid GLOBAL_WEBMERCATOR)",
+     kTcTop, nullptr, nullptr, COMPACT_PLUGIN, "mapproxy-tc-nw"},
+    {"mapproxy-compact-sw", "", "layout: compact v2, rows from the bottom (mapproxy.yaml: cache c_compact-sw, grid GLOBAL_MERCATOR)",
+     kTcBottom, nullptr, nullptr, COMPACT_PLUGIN, "mapproxy-tc"},
+    {"mapproxy-compact-sw", "?origin=sw", "layout: compact v2, rows from the bottom (named in the path)", kTcBottom,
+     "tiles", nullptr, COMPACT_PLUGIN, "mapproxy-tc"},
+    {"mapproxy-compact", "?origin=nw", "layout: compact v2, rows from the top (named in the path)", kTcTop, "tiles",
+     nullptr, COMPACT_PLUGIN, "mapproxy-tc-nw"},
+    // The path wins over the configuration beside the cache.
+    {"mapproxy-compact", "?origin=nw", "layout: compact v2, rows from the top (named in the path)", kTcTop, "tiles",
+     "mapproxy.yaml:caches:\n  osm:\n    grids: [GLOBAL_MERCATOR]\n    cache:\n      type: compact\n"
+     "      version: 2\n      directory: ./tiles\n", COMPACT_PLUGIN, "mapproxy-tc-nw"},
+    {"mapproxy-compact-sw", "", "layout: compact v2, rows from the bottom (mapproxy.yaml: cache cc, grid mine)", kTcBottom,
+     "cache_data/cc/mine", "mapproxy.yaml:grids:\n  mine:\n    base: GLOBAL_MERCATOR\ncaches:\n  cc:\n    grids: [mine]\n"
+     "    cache:\n      type: compact\n      version: 2\n", COMPACT_PLUGIN, "mapproxy-tc"},
+    // MapProxy's folder for a compact cache without a directory: CACHE/GRID.
+    {"mapproxy-compact-sw", "", "layout: compact v2, rows from the bottom (grid GLOBAL_MERCATOR in the folder's name)",
+     kTcBottom, "GLOBAL_MERCATOR", nullptr, COMPACT_PLUGIN, "mapproxy-tc"},
+    {"mapproxy-compact-sw", "", "layout: compact v2, rows from the bottom (grid GLOBAL_MERCATOR in seed.yaml)",
+     kTcBottom, "tiles", "seed.yaml:seeds:\n  all:\n    caches: [osm]\n    grids: [GLOBAL_MERCATOR]\n", COMPACT_PLUGIN,
+     "mapproxy-tc"},
+    {"mapproxy-compact", "", "layout: compact v2, rows from the top (assumed: nothing tells the rows' order)", kTcTop,
+     "tiles", nullptr, COMPACT_PLUGIN, "mapproxy-tc-nw"},
+    // An ArcGIS server's tiling schemes all count rows from the top.
+    {"mapproxy-compact", "", "layout: compact v2, rows from the top (an ArcGIS server's Layers/_alllayers)", kTcTop,
+     "server/Layers/_alllayers", nullptr, COMPACT_PLUGIN, "mapproxy-tc-nw", "server"},
 };
 
 void PrintTo(const RealTree& tree, std::ostream* out) {
@@ -104,8 +163,9 @@ TEST_P(RealTrees, ListAndHandOutEveryTileUnderItsPlateName) {
     TempDir dir;
     std::string folder = kFolders + tree.folder;
     if (tree.copyAs) {
+        fs::create_directories(fs::path(dir / tree.copyAs).parent_path());
         fs::copy(folder, dir / tree.copyAs, fs::copy_options::recursive);
-        folder = dir / tree.copyAs;
+        folder = dir / (tree.openAs ? tree.openAs : tree.copyAs);
     }
     if (tree.config) {
         const std::string config = tree.config;
@@ -427,6 +487,9 @@ TEST(CompactCache, SaysWhatItCannotRead) {
     WriteFile(dir / "tiles/0/0/0.png", "x");
     WriteFile(dir / "short/L00/R0000C0000.bundle", "0123456789");
     WriteFile(dir / "past/L00/R0000C0000.bundle", Bundle(1u << 30, 10));
+    WriteFile(dir / "geodetic/L00/R0000C0000.bundle", Bundle(64 + 16384 * 8, 0));
+    WriteFile(dir / "mapproxy.yaml", "caches:\n  geo:\n    grids: [GLOBAL_GEODETIC]\n    cache:\n      type: compact\n"
+                                     "      version: 2\n      directory: ./geodetic\n");
     LoadedPlugin plugin(COMPACT_PLUGIN);
     EXPECT_EQ(plugin.Info().flags & SupportsWrite, 0u) << "a read-only storage says so in its flags";
     struct Case {
@@ -438,6 +501,10 @@ TEST(CompactCache, SaysWhatItCannotRead) {
     const Case cases[] = {
         {"v1", "v1 is a compact cache of version 1 (.bundlx index files): only version 2 is read", nullptr, nullptr},
         {"tiles", "tiles holds no compact cache: no L00 to L30 folders of .bundle files", nullptr, nullptr},
+        {"short?origin=se", "Unknown origin \"se\"; known: nw (rows from the top), sw (from the bottom)", nullptr, nullptr},
+        {"short?layout=tc", "Unknown option \"layout=tc\"; a compact cache takes origin=nw or origin=sw", nullptr, nullptr},
+        {"geodetic", "mapproxy.yaml puts geodetic on grid GLOBAL_GEODETIC: only Web Mercator tiles are plates", nullptr,
+         nullptr},
         {"short", nullptr, "L00/R0000C0000.bundle: too short for a bundle", nullptr},
         {"past", nullptr, nullptr, "L00/R0000C0000.bundle: the index points past the end of the bundle"},
     };

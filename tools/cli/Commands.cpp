@@ -11,7 +11,10 @@ const std::vector<CommandInfo>& Commands()
          "Per level: plates, bytes, the smallest, mean and largest plate, how much of\n"
          "the level's full quadtree is there, and the image formats found (PNG, JPEG,\n"
          "WebP, other) read from the first bytes of the plates: of the first 64 of\n"
-         "each level by default.\n",
+         "each level by default. The note says how the plugin read the storage: a\n"
+         "tile tree's layout and a tree's or compact cache's row order, \"assumed\"\n"
+         "when nothing told it. To read it otherwise, name it after the path:\n"
+         "DIR?layout=tms, DIR?layout=tc&origin=nw, CACHE?origin=sw.\n",
          {"--json", "--formats", "--coverage", "--chart"},
          "  --json           one JSON object\n"
          "  --formats MODE   sample (default), all (read every plate) or none\n"

@@ -1,12 +1,15 @@
 #include "seed_config.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <yaml.h>
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
-namespace folder {
+namespace seed_config {
 
 namespace {
 
@@ -98,6 +101,26 @@ int GridOrigin(Document& document, yaml_node_t* grids, const std::string& name, 
     return grid ? 2 : 0;
 }
 
+// A grid's SRS as MapProxy names it: its own `srs`, else its base's; the
+// built-in grids' own.
+std::string GridSrs(Document& document, yaml_node_t* grids, const std::string& name, int depth = 0) {
+    yaml_node_t* grid = document.Get(grids, name);
+    if (!grid) {
+        if (name == "GLOBAL_WEBMERCATOR")
+            return "EPSG:3857";
+        if (name == "GLOBAL_MERCATOR")
+            return "EPSG:900913";
+        if (name == "GLOBAL_GEODETIC")
+            return "EPSG:4326";
+        return {};
+    }
+    const std::string srs = Document::Text(document.Get(grid, "srs"));
+    const std::string base = Document::Text(document.Get(grid, "base"));
+    if (srs.empty() && !base.empty() && depth < 8)
+        return GridSrs(document, grids, base, depth + 1);
+    return srs;
+}
+
 } // namespace
 
 int BuiltInGridOrigin(std::string_view grid) {
@@ -114,7 +137,9 @@ HintFound FindCacheIn(std::string_view text, int configDirFd, std::string_view f
     yaml_node_t* root = document.Root();
     yaml_node_t* grids = document.Get(root, "grids");
     for (auto& [name, cache] : document.Entries(document.Get(root, "caches"))) {
-        const std::vector<std::string> cacheGrids = document.Texts(document.Get(cache, "grids"));
+        std::vector<std::string> cacheGrids = document.Texts(document.Get(cache, "grids"));
+        if (cacheGrids.empty())
+            cacheGrids.push_back("GLOBAL_MERCATOR"); // MapProxy's default for a cache without grids
         yaml_node_t* storage = document.Get(cache, "cache");
         std::string type = Document::Text(document.Get(storage, "type"));
         if (type.empty())
@@ -125,12 +150,29 @@ HintFound FindCacheIn(std::string_view text, int configDirFd, std::string_view f
             struct stat info {};
             const bool same = fstatat(configDirFd, directory.c_str(), &info, 0) == 0 && info.st_dev == device &&
                               info.st_ino == inode;
-            if ((same || LastName(directory) == folderName) && !cacheGrids.empty())
+            if (same || LastName(directory) == folderName)
                 grid = cacheGrids.front();
         } else {
-            for (const std::string& candidate : cacheGrids)
-                if (folderName == name + "_" + candidate)
+            // MapProxy's own folders below its cache base: CACHE_EPSG3857
+            // (the grid's SRS without the colon) for a file cache, and
+            // CACHE/GRID for a compact cache or with use_grid_names.
+            std::string base = Document::Text(document.Get(cache, "cache_dir"));
+            if (base.empty())
+                base = Document::Text(document.Get(document.Get(document.Get(root, "globals"), "cache"), "base_dir"));
+            if (base.empty())
+                base = "./cache_data";
+            const auto isFolder = [&](const std::string& path) {
+                struct stat info {};
+                return fstatat(configDirFd, path.c_str(), &info, 0) == 0 && info.st_dev == device &&
+                       info.st_ino == inode;
+            };
+            for (const std::string& candidate : cacheGrids) {
+                std::string srs = GridSrs(document, grids, candidate);
+                srs.erase(std::remove(srs.begin(), srs.end(), ':'), srs.end());
+                if (folderName == name + "_" + candidate || isFolder(base + "/" + name + "/" + candidate) ||
+                    (!srs.empty() && isFolder(base + "/" + name + "_" + srs)))
                     grid = candidate;
+            }
         }
         if (grid.empty())
             continue;
@@ -159,4 +201,58 @@ HintFound FindCacheIn(std::string_view text, int configDirFd, std::string_view f
     return HintFound::Nothing;
 }
 
-} // namespace folder
+HintFound LookForSeedConfig(int folderFd, std::string_view folderName, unsigned long device, unsigned long inode,
+                            SeedHint* hint, std::string* file) {
+    HintFound best = HintFound::Nothing;
+    for (const char* up : {".", "..", "../..", "../../.."}) {
+        const int dirFd = openat(folderFd, up, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd < 0)
+            continue;
+        for (const char* name : {"mapproxy.yaml", "seed.yaml"}) {
+            const std::string text = ReadSmallFile(dirFd, name);
+            if (text.empty())
+                continue;
+            SeedHint found;
+            const HintFound what = FindCacheIn(text, dirFd, folderName, device, inode, &found);
+            if (what == HintFound::Cache || (what == HintFound::GridOnly && best == HintFound::Nothing)) {
+                *hint = found;
+                *file = name;
+                best = what;
+            }
+            if (what == HintFound::Cache) {
+                close(dirFd);
+                return best;
+            }
+        }
+        close(dirFd);
+    }
+    return best;
+}
+
+std::string GridInFolderName(const std::string& folder) {
+    for (const char* grid : {"GLOBAL_WEBMERCATOR", "GLOBAL_MERCATOR"}) {
+        const std::string suffix = std::string("_") + grid;
+        if (folder == grid ||
+            (folder.size() > suffix.size() && folder.compare(folder.size() - suffix.size(), suffix.size(), suffix) == 0))
+            return grid;
+    }
+    return {};
+}
+
+std::string ReadSmallFile(int dirFd, const char* path) {
+    const int fd = openat(dirFd, path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    std::string text;
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        char buffer[4096];
+        ssize_t n;
+        while (text.size() < 65536 && (n = read(fd, buffer, sizeof buffer)) > 0)
+            text.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return text;
+}
+
+} // namespace seed_config

@@ -8,7 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace folder {
+// Shared by the folder and compact cache plugins: both read trees MapProxy
+// writes in its grid's row order.
+namespace seed_config {
 
 struct SeedHint {
     std::string layout; // "tc", "mp", "tms", "quadkey", "arcgis", "compact"; empty: not named
@@ -32,4 +34,22 @@ HintFound FindCacheIn(std::string_view text, int configDirFd, std::string_view f
 // for another name).
 int BuiltInGridOrigin(std::string_view grid);
 
-} // namespace folder
+// Looks for mapproxy.yaml, then seed.yaml, in the folder `folderFd` and the
+// three above it (MapProxy's cache_data/CACHE_EPSG3857 and
+// cache_data/CACHE/GRID beside its mapproxy.yaml) for the cache stored there, whose last name is
+// `folderName` and whose identity is (device, inode). The first cache found
+// wins; else the first seed configuration that names one grid. *file is the
+// configuration's file name, for the notice.
+HintFound LookForSeedConfig(int folderFd, std::string_view folderName, unsigned long device, unsigned long inode,
+                            SeedHint* hint, std::string* file);
+
+// MapProxy's own name for a cache folder when its configuration names no
+// directory, "osm_GLOBAL_MERCATOR" or "osm/GLOBAL_MERCATOR" (whose last name
+// is the grid): the built-in grid it ends in, else empty.
+std::string GridInFolderName(const std::string& folder);
+
+// A small text file below `dirFd` (at most 64 KiB of it); empty when it
+// cannot be read or is no regular file. Never blocks on a FIFO.
+std::string ReadSmallFile(int dirFd, const char* path);
+
+} // namespace seed_config
