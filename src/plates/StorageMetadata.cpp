@@ -222,9 +222,10 @@ MetadataList ToCommon(const MetadataList& source, MetadataDialect from)
                 Set(&common, "maxzoom", Number(*std::max_element(n.begin(), n.end())));
             }
         }
-        // Keys of no table (the writer's own additions) are common terms.
+        // Keys of no table (GDAL's metadata items) are common terms, but
+        // for GDAL's note of how its raster's pixels are placed.
         for (const auto& [key, value] : source)
-            if (!key.starts_with("gpkg_"))
+            if (!key.starts_with("gpkg_") && key != "AREA_OR_POINT")
                 Set(&common, key, value);
         return common;
     }
@@ -295,7 +296,8 @@ MetadataDialect DialectOfExtension(std::string_view extension)
         return MetadataDialect::PMTiles;
     if (extension == "gpkg")
         return MetadataDialect::GeoPackage;
-    if (extension.empty())
+    // A bucket's tree keeps a folder's metadata.json.
+    if (extension.empty() || extension.starts_with("s3,") || extension == "s3")
         return MetadataDialect::Folder;
     return MetadataDialect::MBTiles;
 }
@@ -395,9 +397,9 @@ MetadataList TranslateMetadata(const MetadataList& source, MetadataDialect from,
                     Set(&out, "gpkg_contents.max_x", Number(LonToMeters((*b)[2]), kMetreDecimals));
                     Set(&out, "gpkg_contents.max_y", Number(LatToMeters((*b)[3]), kMetreDecimals));
                 }
-            }
-            // Zooms and format are the tile matrix's and the tiles'; the
-            // pyramid has no column for the rest (attribution, type, ...).
+            } else if (key != "minzoom" && key != "maxzoom" && key != "format" && key.compare(0, 5, "gpkg_") != 0)
+                Set(&out, key, value); // attribution, type, ...: items of GDAL's metadata document
+            // Zooms and format are the tile matrix's and the tiles'.
         }
         return out;
     }
@@ -477,15 +479,6 @@ int CopyStorageMetadata(StorageAction& from, StorageAction& into, const CopiedEx
         if (const std::size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0)
             name.resize(dot);
         changed.name = name;
-    }
-    if (into_ == MetadataDialect::GeoPackage) {
-        std::string left;
-        for (const auto& [key, value] : ToCommon(source, from_))
-            if (key != "name" && key != "description" && key != "bounds" && key != "minzoom" && key != "maxzoom" &&
-                key != "format")
-                left += (left.empty() ? "" : ", ") + key;
-        if (!left.empty())
-            Log("Metadata keys a GeoPackage has no place for: %s", left.c_str());
     }
     int kept = 0;
     for (const auto& [key, value] : TranslateMetadata(source, from_, into_, changed)) {

@@ -2,7 +2,7 @@
 // A storage's description across formats. Each shipped format names its
 // metadata in its own terms (an MBTiles file's rows, a PMTiles archive's
 // "header.*" fields and JSON members, a GeoPackage's "gpkg_contents.*"
-// columns, a tile tree's metadata.json and "tilemapresource.*" fields);
+// columns and GDAL's metadata items, a tile tree's metadata.json and "tilemapresource.*" fields);
 // here they are read into typed fields, and a copy's keys are put into the
 // target's terms, with what the copy changed (extent, zooms, picture
 // format) worked out from the plates it stored.
@@ -25,7 +25,8 @@ enum class MetadataDialect { MBTiles, PMTiles, GeoPackage, Folder };
 // one format has; MBTiles (the common terms) for anything else.
 MetadataDialect DialectOfKeys(const MetadataList& keys);
 // The dialect a storage of the plugin with this default extension takes
-// ("mbtiles", "pmtiles", "gpkg"; a folder plugin has none).
+// ("mbtiles", "pmtiles", "gpkg"; a folder plugin has none, a bucket's
+// tree plugin names "s3" first).
 MetadataDialect DialectOfExtension(std::string_view extension);
 
 // What every format can say of itself, in common terms.

@@ -13,13 +13,12 @@
 // none, with the "scheme" that keeps the tree's row order when it is read
 // again), replaced as a whole through a temporary file.
 #include "folder_storage.h"
+#include "metadata_json.h"
 
 #include <expat.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <nlohmann/json.hpp>
 
 #include <cerrno>
 #include <cstring>
@@ -29,11 +28,9 @@ namespace folder {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
-constexpr const char* kMetadataJson = "metadata.json";
+constexpr const char* kMetadataJson = metadata_json::kFileName;
 constexpr const char* kTileMapResource = "tilemapresource.xml";
-constexpr size_t kMaxDescriptionBytes = size_t{1} << 20;
+constexpr size_t kMaxDescriptionBytes = metadata_json::kMaxBytes;
 
 // The whole of a small regular file below `dirFd`; false when there is
 // none (or it is too large to be a description).
@@ -50,10 +47,6 @@ bool ReadDescription(int dirFd, const char* name, std::string* text) {
         text->append(buffer, static_cast<size_t>(n));
     close(fd);
     return ok && n == 0;
-}
-
-std::string Reported(const Json& value) {
-    return value.is_string() ? value.get<std::string>() : value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 // What a tilemapresource.xml says, in its document order.
@@ -144,14 +137,8 @@ uint32_t Storage::ReadMetadata(MetadataCallback callback, void* cookie) {
         return Fail("The storage is not open");
     std::vector<std::pair<std::string, std::string>> keys;
     std::string text;
-    if (ReadDescription(baseFd_, kMetadataJson, &text)) {
-        const Json json = Json::parse(text, nullptr, false);
-        if (json.is_discarded() || !json.is_object())
-            return Fail(std::string(kMetadataJson) + " is no JSON object");
-        for (const auto& [key, value] : json.items())
-            if (!key.empty())
-                keys.emplace_back(key, Reported(value));
-    }
+    if (ReadDescription(baseFd_, kMetadataJson, &text) && !metadata_json::Read(text, &keys))
+        return Fail(std::string(kMetadataJson) + " is no JSON object");
     if (ReadDescription(baseFd_, kTileMapResource, &text) && !ParseTileMap(text, &keys))
         return Fail(std::string(kTileMapResource) + " is no XML document");
     for (const auto& [key, value] : keys)
@@ -170,22 +157,17 @@ uint32_t Storage::WriteMetadata(const char* key, const char* value) {
     if (std::string_view(key).starts_with("tilemapresource."))
         return Fail(std::string(key) + " is what the tree's " + kTileMapResource + " says: it is not changed");
     std::string text;
-    Json json = Json::object();
-    if (ReadDescription(baseFd_, kMetadataJson, &text)) {
-        json = Json::parse(text, nullptr, false);
-        if (json.is_discarded() || !json.is_object())
-            return Fail(std::string(kMetadataJson) + " is no JSON object: it is left as it is");
-    }
-    if (!value) {
-        if (json.erase(key) == 0)
-            return Empty;
-    } else {
-        json[key] = value;
-    }
+    const bool had = ReadDescription(baseFd_, kMetadataJson, &text);
+    std::string out;
     // The row order must survive the file: without a scheme it means z/x/y.
-    if (!json.contains("scheme"))
-        json["scheme"] = layout_.rowsFromBottom ? "tms" : "xyz";
-    const std::string out = json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    switch (metadata_json::Apply(had ? &text : nullptr, key, value, layout_.rowsFromBottom ? "tms" : "xyz", &out)) {
+    case metadata_json::Change::NotAnObject:
+        return Fail(std::string(kMetadataJson) + " is no JSON object: it is left as it is");
+    case metadata_json::Change::Absent:
+        return Empty;
+    case metadata_json::Change::Changed:
+        break;
+    }
     const std::string temporary = std::string(".") + kMetadataJson + ".new";
     const int fd = openat(baseFd_, temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)

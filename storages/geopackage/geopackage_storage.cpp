@@ -16,6 +16,9 @@
 
 namespace geopackage {
 
+using image_size::ImageSize;
+using image_size::IsWebp;
+using image_size::ReadImageSize;
 using message_text::FileName;
 using message_text::Quoted;
 using sqlite_helpers::BindTile;

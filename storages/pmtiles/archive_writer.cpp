@@ -431,7 +431,9 @@ void ArchiveWriter::Discard() {
 }
 
 std::string ArchiveWriter::Finish() {
-    if (spool_ < 0 || tiles_.empty()) {
+    // Without tiles an archive is written only to hold a description.
+    const bool described = !description_.members.empty() || description_.hasBounds || description_.hasCenter;
+    if (spool_ < 0 || (tiles_.empty() && !described)) {
         Discard();
         return {};
     }
@@ -662,10 +664,17 @@ std::string ArchiveWriter::WriteArchive(int fd) {
         }
     }
     uint32_t z = 0, x = 0, y = 0;
-    TileIdToZxy(tiles_.front().id, &z, &x, &y);
-    h.minZoom = static_cast<uint8_t>(z);
-    TileIdToZxy(tiles_.back().id, &z, &x, &y);
-    h.maxZoom = static_cast<uint8_t>(z);
+    if (tiles_.empty()) {
+        // No tiles: zoom 0 and the whole world, unless the description
+        // says otherwise.
+        minFx_ = minFy_ = 0;
+        maxFx_ = maxFy_ = 1;
+    } else {
+        TileIdToZxy(tiles_.front().id, &z, &x, &y);
+        h.minZoom = static_cast<uint8_t>(z);
+        TileIdToZxy(tiles_.back().id, &z, &x, &y);
+        h.maxZoom = static_cast<uint8_t>(z);
+    }
     h.minLonE7 = E7(minFx_ * 360 - 180);
     h.maxLonE7 = E7(maxFx_ * 360 - 180);
     h.minLatE7 = E7(Latitude(maxFy_));

@@ -124,6 +124,13 @@ bool Storage::OpenArchive() {
 void Storage::Close() {
     if (newArchive_) {
         newArchive_ = false;
+        // Metadata answered Done without a tile still makes an archive: one
+        // without tiles, its description in the header and JSON.
+        const bool described =
+            !description_.members.empty() || description_.hasBounds || description_.hasCenter;
+        if (described && !writer_.Started())
+            if (std::string error = writer_.Start(path_); !error.empty())
+                SetErrorText(FileName(path_.c_str()) + ": " + error);
         writer_.Describe(std::move(description_));
         description_ = {};
         // The program ignores what closing answers: a failure is left as the

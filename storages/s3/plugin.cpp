@@ -1,4 +1,5 @@
 // The S3 storage plugin: a tile tree in an S3-compatible bucket.
+#include "metadata_glue.h"
 #include "s3_storage.h"
 
 #include <curl/curl.h>
@@ -14,4 +15,10 @@ extern "C" ULMORA_PLUGIN_EXPORT const char* ULMORA_CALL QueryPluginInterface(con
         host, info, "S3 bucket: z/x/y (or another folder layout) tile tree at s3://BUCKET/PREFIX; "
         "PMTiles archive read at s3://BUCKET/KEY.pmtiles or https://HOST/PATH.pmtiles",
         UsesDirectory | SupportsWrite | SupportsList);
+}
+
+// metadata.json beside the tree's keys; a remote archive's header and JSON.
+extern "C" ULMORA_PLUGIN_EXPORT const void* ULMORA_CALL QueryPluginExtension(const char* id)
+{
+    return storage_glue::MetadataGlue<s3::Storage, true>::Query(id);
 }

@@ -46,6 +46,10 @@ public:
     uint32_t GetPlateData(const char* name, const void** data, uint32_t* size);
     uint32_t Write(const char* name, const void* data, uint32_t size, uint32_t mode);
     uint32_t Enumerate(PlateCallback callback, void* cookie);
+    // The tree's metadata.json object, or a remote archive's header and
+    // JSON metadata (s3_metadata.cpp).
+    uint32_t ReadMetadata(MetadataCallback callback, void* cookie);
+    uint32_t WriteMetadata(const char* key, const char* value);
 
 private:
     // The key of a plate without its extension ("PREFIX/z/x/y"); false for

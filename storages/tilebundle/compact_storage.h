@@ -50,6 +50,9 @@ public:
     uint32_t GetPlateData(const char* name, const void** data, uint32_t* size);
     uint32_t Write(const char* name, const void* data, uint32_t size, uint32_t mode);
     uint32_t Enumerate(PlateCallback callback, void* cookie);
+    // What the cache's files show: format, tile size, zooms
+    // (compact_metadata.cpp).
+    uint32_t ReadMetadata(MetadataCallback callback, void* cookie);
 
     // "layout: compact v2, rows from the bottom (mapproxy.yaml: cache
     // osm, grid GLOBAL_MERCATOR)", or "(assumed: ...)" when nothing told the

@@ -228,7 +228,10 @@ TEST(ContainerCliTest, VerifyChecksTheContainerBeforeThePlates)
 }
 
 // The summaries scripts read: one JSON object with the counts, bytes and
-// the exit reason, for the runs that change something.
+// the exit reason, for the runs that change something; also for a dry run
+// (what is selected, nothing done) and for a command that fails before its
+// run begins (a storage that cannot be opened, an option that cannot be
+// read), so that a script always finds the object.
 TEST(ContainerCliTest, RunsEndWithAJsonSummary)
 {
     TempFolder folder;
@@ -242,7 +245,29 @@ TEST(ContainerCliTest, RunsEndWithAJsonSummary)
         int code;
         std::vector<std::string> out;
     };
+    const std::string missing = folder.File("missing.mbtiles");
+    const std::string nothing = "\"selected\":0,\"done\":0,\"bytes\":0,\"skipped\":0,\"failed\":0,";
     const std::vector<Case> cases = {
+        {"copy, dry run", {"copy", world, folder.File("dry.mbtiles"), "--z", "1", "--dry-run", "--json"}, 0,
+         {"{\"command\":\"copy\",\"selected\":4,\"done\":0,\"bytes\":0,", "\"exit\":\"done\",\"code\":0}"}},
+        {"export, dry run", {"export", world, folder.File("dry"), "--z", "1", "--dry-run", "--json"}, 0,
+         {"{\"command\":\"export\",\"selected\":4,\"done\":0,\"bytes\":0,", "\"exit\":\"done\",\"code\":0}"}},
+        {"delete, dry run", {"delete", world, "--z", "1", "--dry-run", "--json"}, 0,
+         {"{\"command\":\"delete\",\"selected\":4,\"done\":0,\"bytes\":0,", "\"exit\":\"done\",\"code\":0}"}},
+        {"compact, dry run", {"compact", world, "--dry-run", "--json"}, 0,
+         {"{\"storage\":\"" + world + "\",\"before\":", "\"reclaimed\":0,", "\"exit\":\"done\",\"code\":0}"}},
+        {"copy from a storage that is not there", {"copy", missing, folder.File("c.mbtiles"), "--json"}, 3,
+         {"{\"command\":\"copy\"," + nothing, "\"exit\":\"error\",\"code\":3}"}},
+        {"export of a storage that is not there", {"export", missing, folder.File("e"), "--json"}, 3,
+         {"{\"command\":\"export\"," + nothing, "\"exit\":\"error\",\"code\":3}"}},
+        {"delete in a storage that is not there", {"delete", missing, "--z", "1", "--json", "--yes"}, 3,
+         {"{\"command\":\"delete\"," + nothing, "\"exit\":\"error\",\"code\":3}"}},
+        {"compact of a storage that is not there", {"compact", missing, "--json"}, 3,
+         {"{\"storage\":\"" + missing + "\",\"before\":0,\"after\":0,\"reclaimed\":0,", "\"exit\":\"error\",\"code\":3}"}},
+        {"a zoom that is no number", {"copy", world, folder.File("z.mbtiles"), "--json", "--z", "one"}, 2,
+         {"{\"command\":\"copy\"," + nothing, "\"exit\":\"usage\",\"code\":2}"}},
+        {"a bad box before --json", {"delete", world, "--bbox", "1,2", "--json"}, 2,
+         {"{\"command\":\"delete\"," + nothing, "\"exit\":\"usage\",\"code\":2}"}},
         {"copy", {"copy", world, folder.File("copy.mbtiles"), "--z", "1", "--json"}, 0,
          {"{\"command\":\"copy\",\"selected\":4,\"done\":4", summary, "\"exit\":\"done\",\"code\":0}"}},
         {"export", {"export", world, folder.File("out"), "--z", "1", "--json"}, 0,

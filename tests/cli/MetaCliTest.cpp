@@ -250,6 +250,12 @@ TEST(MetaCliTest, CopyTranslatesTheMetadataBetweenFormats)
          {"\nname\tUlmora test world\n", "\ndescription\tgdal-world\n", "\nattribution\t© Ulmora \"test\"\n",
           "\nbounds\t-180,-85.0511288,180,85.0511288\n", "\nminzoom\t0\n", "\nmaxzoom\t2\n"},
          {"\nscheme", "header."}, {"attribution=© Ulmora \"test\""}},
+        {"keys of no column through a GeoPackage's GDAL metadata", FIXTURE_DIR "/gdal-world.mbtiles",
+         {"w.gpkg", "b.mbtiles"}, {},
+         {"\nname\tUlmora test world\n", "\ndescription\tgdal-world\n", "\nattribution\t© Ulmora \"test\" & <co>\n",
+          "\nbounds\t-180,-85.0511287798,180,85.0511287798\n", "\nminzoom\t0\n", "\nmaxzoom\t2\n", "\ntype\toverlay\n",
+          "\nversion\t1.1\n"},
+         {"gpkg_", "AREA_OR_POINT"}, {"attribution=© Ulmora \"test\" & <co>"}},
         {"MBTiles through a GeoPackage into PMTiles", FIXTURE_DIR "/gdal-world.mbtiles", {"w.gpkg", "w.pmtiles"}, {},
          {"\nname\tUlmora test world\n", "\ndescription\tgdal-world\n", "header.min_zoom\t0\n",
           "header.max_zoom\t2\n", "header.bounds\t-180,-85.0511288,180,85.0511288\n"},
@@ -286,4 +292,60 @@ TEST(MetaCliTest, CopyTranslatesTheMetadataBetweenFormats)
         for (const std::string& text : c.absent)
             EXPECT_EQ(out.find(text), std::string::npos) << "unexpected " << text << " in\n" << outcome.out;
     }
+}
+
+namespace {
+
+std::string Shell(const std::string& command, int* status)
+{
+    std::string result;
+    *status = -1;
+    if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
+        char buffer[4096];
+        std::size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            result.append(buffer, n);
+        const int code = pclose(pipe);
+        *status = WIFEXITED(code) ? WEXITSTATUS(code) : -1;
+    }
+    return result;
+}
+
+} // namespace
+
+// Keys a GeoPackage has no column for live where GDAL keeps a raster's
+// metadata: what a copy writes there gdalinfo shows (and GDAL's validator
+// passes), and what gdal_edit.py writes there ulmora reads and copies on.
+TEST(MetaCliTest, GeoPackageMetadataIsGdals)
+{
+    TempFolder folder;
+    const std::string source = folder.File("source.mbtiles");
+    fs::copy_file(FIXTURE_DIR "/gdal-world.mbtiles", source);
+    ASSERT_EQ(RunCli(folder, {"meta", source, "--set", "attribution=© Ulmora & <co>"}).code, 0);
+    const std::string gpkg = folder.File("w.gpkg");
+    const Outcome copied = RunCli(folder, {"copy", source, gpkg});
+    ASSERT_EQ(copied.code, 0) << copied.err;
+
+    int status = 0;
+    const std::string info = Shell("gdalinfo " + Quote(gpkg), &status);
+    ASSERT_EQ(status, 0) << info;
+    for (const char* line : {"\n  attribution=© Ulmora & <co>\n", "\n  type=overlay\n", "\n  version=1.1\n",
+                             "\n  IDENTIFIER=Ulmora test world\n", "\n  DESCRIPTION=gdal-world\n"})
+        EXPECT_NE(info.find(line), std::string::npos) << "missing" << line << "in\n" << info;
+    const std::string faults = Shell(
+        "/usr/bin/python3 -m osgeo_utils.samples.validate_gpkg -k --extra --warning-as-error " + Quote(gpkg), &status);
+    EXPECT_EQ(status, 0) << faults;
+
+    const std::string edited =
+        Shell("gdal_edit.py -mo " + Quote("attribution=GDAL's \"own\"") + " -mo license=CC0 " + Quote(gpkg), &status);
+    ASSERT_EQ(status, 0) << edited;
+    const Outcome meta = RunCli(folder, {"meta", gpkg});
+    ASSERT_EQ(meta.code, 0) << meta.err;
+    for (const char* line : {"\nattribution\tGDAL's \"own\"\n", "\nlicense\tCC0\n", "\ntype\toverlay\n"})
+        EXPECT_NE(("\n" + meta.out).find(line), std::string::npos) << "missing" << line << "in\n" << meta.out;
+    const std::string back = folder.File("back.mbtiles");
+    ASSERT_EQ(RunCli(folder, {"copy", gpkg, back}).code, 0);
+    EXPECT_EQ(Sql(back, "SELECT name, value FROM metadata WHERE name IN ('attribution', 'license', 'name')"
+                        " ORDER BY name"),
+              "attribution|GDAL's \"own\"\nlicense|CC0\nname|Ulmora test world\n");
 }

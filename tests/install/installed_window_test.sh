@@ -14,15 +14,16 @@ mkdir -p "$portable"
 cp -a "$ROOT/bin/ulmora" "$ROOT/lib/ulmora/." "$ROOT/share/ulmora/Ulmora.mld" "$portable/"
 
 # case | program | read-only program folder | extra environment | switches | configuration | log
-# (paths relative to the case's folder C; H is C/home)
+# ({C} is the case's folder, {H} its home, {P} the program's folder; braces, because a
+# temporary folder's random name may itself hold "C/" or "H/")
 cases=(
-    "installed|$ROOT/bin/ulmora|yes|||H/.config/ulmora/Ulmora.hcfg|H/.local/state/ulmora/Ulmora.log"
-    "installed, writable|$ROOT/bin/ulmora|no|||H/.config/ulmora/Ulmora.hcfg|H/.local/state/ulmora/Ulmora.log"
-    "installed, XDG set|$ROOT/bin/ulmora|yes|XDG_CONFIG_HOME=C/conf XDG_STATE_HOME=C/state||C/conf/ulmora/Ulmora.hcfg|C/state/ulmora/Ulmora.log"
-    "installed, XDG relative|$ROOT/bin/ulmora|yes|XDG_CONFIG_HOME=conf XDG_STATE_HOME=state||H/.config/ulmora/Ulmora.hcfg|H/.local/state/ulmora/Ulmora.log"
-    "installed, switches|$ROOT/bin/ulmora|yes||-CFG=C/u.hcfg /log=C/u.log|C/u.hcfg|C/u.log"
-    "portable|$portable/ulmora|no|||P/Ulmora.hcfg|P/Ulmora.log"
-    "portable, read-only|$portable/ulmora|yes|||H/.config/ulmora/Ulmora.hcfg|H/.local/state/ulmora/Ulmora.log"
+    "installed|$ROOT/bin/ulmora|yes|||{H}/.config/ulmora/Ulmora.hcfg|{H}/.local/state/ulmora/Ulmora.log"
+    "installed, writable|$ROOT/bin/ulmora|no|||{H}/.config/ulmora/Ulmora.hcfg|{H}/.local/state/ulmora/Ulmora.log"
+    "installed, XDG set|$ROOT/bin/ulmora|yes|XDG_CONFIG_HOME={C}/conf XDG_STATE_HOME={C}/state||{C}/conf/ulmora/Ulmora.hcfg|{C}/state/ulmora/Ulmora.log"
+    "installed, XDG relative|$ROOT/bin/ulmora|yes|XDG_CONFIG_HOME=conf XDG_STATE_HOME=state||{H}/.config/ulmora/Ulmora.hcfg|{H}/.local/state/ulmora/Ulmora.log"
+    "installed, switches|$ROOT/bin/ulmora|yes||-CFG={C}/u.hcfg /log={C}/u.log|{C}/u.hcfg|{C}/u.log"
+    "portable|$portable/ulmora|no|||{P}/Ulmora.hcfg|{P}/Ulmora.log"
+    "portable, read-only|$portable/ulmora|yes|||{H}/.config/ulmora/Ulmora.hcfg|{H}/.local/state/ulmora/Ulmora.log"
 )
 
 number=0
@@ -34,9 +35,9 @@ for row in "${cases[@]}"; do
     chmod 700 "$case_dir/runtime"
     folder=$(dirname "$program")
     expand() {
-        local text=${1//C\//$case_dir/}
-        text=${text//H\//$case_dir/home/}
-        echo "${text//P\//$folder/}"
+        local text=${1//\{C\}/$case_dir}
+        text=${text//\{H\}/$case_dir/home}
+        echo "${text//\{P\}/$folder}"
     }
     config=$(expand "$config")
     log=$(expand "$log")

@@ -190,9 +190,10 @@ TEST(MetadataExtension, GeoPackageReadsItsPyramidsRows) {
           {"gpkg_tile_matrix_set.table_name", "world"}, {"gpkg_tile_matrix_set.srs_id", "3857"},
           {"gpkg_tile_matrix_set.min_x", mercator}, {"gpkg_tile_matrix_set.min_y", mercator},
           {"gpkg_tile_matrix_set.max_x", mercatorMax}, {"gpkg_tile_matrix_set.max_y", mercatorMax},
-          {"gpkg_tile_matrix.zoom_level", "0,1,2"}}},
+          {"gpkg_tile_matrix.zoom_level", "0,1,2"}, {"AREA_OR_POINT", "Area"}}},
         // Three pyramids: the first Web-Mercator one is described, not the
-        // geographic one before it.
+        // geographic one before it; GDAL's metadata document follows the
+        // columns.
         {"several.gpkg",
          {{"gpkg_contents.table_name", "mercator_webp"}, {"gpkg_contents.data_type", "tiles"},
           {"gpkg_contents.identifier", "mercator_webp"}, {"gpkg_contents.description", ""},
@@ -202,7 +203,7 @@ TEST(MetadataExtension, GeoPackageReadsItsPyramidsRows) {
           {"gpkg_tile_matrix_set.table_name", "mercator_webp"}, {"gpkg_tile_matrix_set.srs_id", "3857"},
           {"gpkg_tile_matrix_set.min_x", mercator}, {"gpkg_tile_matrix_set.min_y", mercator},
           {"gpkg_tile_matrix_set.max_x", mercatorMax}, {"gpkg_tile_matrix_set.max_y", mercatorMax},
-          {"gpkg_tile_matrix.zoom_level", "0,1"}}},
+          {"gpkg_tile_matrix.zoom_level", "0,1"}, {"AREA_OR_POINT", "Area"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -263,6 +264,10 @@ TEST(MetadataExtension, PmtilesAndFoldersReadWhatOtherToolsWrote) {
           {"tilemapresource.mime_type", "image/png"},
           {"tilemapresource.zoom_levels", "0,1,2,3"}}},
         {FOLDER_PLUGIN, FIXTURE_DIR "/folders/gdal-xyz", {}},
+        // A compact cache keeps no description: what its files show.
+        {COMPACT_PLUGIN,
+         FIXTURE_DIR "/folders/mapproxy-compact",
+         {{"format", "png"}, {"tile_size", "256"}, {"minzoom", "0"}, {"maxzoom", "3"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
@@ -374,7 +379,14 @@ TEST(MetadataExtension, GeoPackageChangesItsPyramidsNameTextAndBounds) {
             {"gpkg_contents.last_change", "2020-01-01T00:00:00Z", kFailed, "gpkg_contents.last_change cannot be"},
             {"gpkg_tile_matrix_set.min_x", "0", kFailed, "gpkg_tile_matrix_set.min_x cannot be changed: the tiling"},
             {"gpkg_tile_matrix.zoom_level", "0,1,2", kFailed, "gpkg_tile_matrix.zoom_level cannot be changed"},
-            {"name", "MBTiles' key", kFailed, "Unknown key \"name\""},
+            // Keys of no column are items of GDAL's metadata document.
+            {"attribution", "\u00a9 A & <B> \"c\"", kDone, ""},
+            {"name", "MBTiles' key", kDone, ""},
+            {"attribution", nullptr, kDone, ""},
+            {"attribution", nullptr, kEmpty, ""},
+            {"attribution", "\u00a9 again", kDone, ""},
+            {"gpkg_other.x", "1", kFailed, "Unknown key \"gpkg_other.x\""},
+            {"IDENTIFIER", "x", kFailed, "IDENTIFIER is GDAL's name of a column"},
         };
         for (const Step& step : steps) {
             SCOPED_TRACE(step.key);
@@ -396,6 +408,15 @@ TEST(MetadataExtension, GeoPackageChangesItsPyramidsNameTextAndBounds) {
         EXPECT_EQ(Read(table, action, &entries), kDone);
         for (const auto& entry : expected)
             EXPECT_NE(std::find(entries.begin(), entries.end(), entry), entries.end()) << entry.first;
+        const Entries items = {{"name", "MBTiles' key"}, {"attribution", "\u00a9 again"}};
+        for (const auto& entry : items)
+            EXPECT_EQ(std::count(entries.begin(), entries.end(), entry), 1) << entry.first;
+        // The document is the pyramid's alone, as GDAL keeps it.
+        EXPECT_EQ(SqliteDb(several).Int("SELECT count(*) FROM gpkg_metadata md JOIN gpkg_metadata_reference r"
+                                        " ON md.id = r.md_file_id WHERE r.reference_scope = 'table'"
+                                        " AND r.table_name = 'mercator_webp' AND md.md_standard_uri = 'http://gdal.org'"
+                                        " AND md.metadata LIKE '%<MDI key=\"attribution\">\u00a9 again</MDI>%'"),
+                  1);
         // The next plate stored widens the bounds again.
         ASSERT_EQ(action.Store("t", "world"), kDone) << action.ErrorText();
     }

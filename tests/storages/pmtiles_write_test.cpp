@@ -440,13 +440,17 @@ const MetadataExtension* PmtilesMetadata() {
 // Keys written into a new archive: the header's bounds and center as
 // given, the rest as JSON members in their order (an array as JSON), as the
 // reference reader reads them; keys the tiles decide, malformed extents and
-// an existing archive are refused.
+// an existing archive are refused. Keys without a tile still make an
+// archive, one without tiles (not an empty file that answered Done).
 TEST_F(PmtilesWrite, WritesTheGivenMetadataForTheReferenceReader) {
     const MetadataExtension* table = PmtilesMetadata();
     ASSERT_NE(table, nullptr);
     ASSERT_NE(table->WriteMetadata, nullptr);
-    const Tiles source = ReadStorage(MBTILES_PLUGIN, FIXTURE_DIR "/mapproxy-debug.mbtiles");
-    const std::string path = dir_ / "described.pmtiles";
+    const Tiles tiles = ReadStorage(MBTILES_PLUGIN, FIXTURE_DIR "/mapproxy-debug.mbtiles");
+    for (const bool withTiles : {true, false}) {
+    SCOPED_TRACE(withTiles ? "with tiles" : "without a tile");
+    const Tiles source = withTiles ? tiles : Tiles{};
+    const std::string path = dir_ / (withTiles ? "described.pmtiles" : "untiled.pmtiles");
     WriteFile(path, "");
     struct Step {
         const char* key;
@@ -477,9 +481,11 @@ TEST_F(PmtilesWrite, WritesTheGivenMetadataForTheReferenceReader) {
         for (const auto& [plate, bytes] : source)
             ASSERT_EQ(action.Store(plate, bytes), kDone) << plate;
     }
-    const Reference reference = ReadWithReference(path, {}, dir_);
+    const Reference reference = ReadWithReference(path, {plate_key::Name({0, 0, 0})}, dir_);
     ASSERT_TRUE(reference.ran);
-    EXPECT_EQ(reference.metadata, "{\"format\":\"png\",\"name\":\"World\",\"description\":\"Test\","
+    EXPECT_EQ(reference.tiles.size(), withTiles ? 1u : 0u);
+    EXPECT_EQ(reference.metadata, std::string(withTiles ? "{\"format\":\"png\"," : "{") +
+                                  "\"name\":\"World\",\"description\":\"Test\","
                                   "\"attribution\":\"\u00a9 OSM \\\"contributors\\\"\",\"vector_layers\":[{\"id\":\"a\"}],"
                                   "\"version\":\"[1.1\"}");
     const std::string& h = reference.header;
@@ -494,6 +500,10 @@ TEST_F(PmtilesWrite, WritesTheGivenMetadataForTheReferenceReader) {
     ASSERT_TRUE(action.Open(path)) << action.ErrorText();
     EXPECT_EQ(table->WriteMetadata(action.Raw(), "name", "Other"), kFailed);
     EXPECT_NE(action.ErrorText().find("written whole"), std::string::npos) << action.ErrorText();
+    std::vector<Plate> plates;
+    EXPECT_EQ(action.Enumerate(&plates), withTiles ? kDone : static_cast<uint32_t>(Empty)) << action.ErrorText();
+    EXPECT_EQ(plates.size(), source.size());
+    }
 }
 
 } // namespace

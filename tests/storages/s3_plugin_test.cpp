@@ -196,19 +196,35 @@ TEST(S3UrlTest, CanonicalQueryAndUrls)
 }
 
 // MBTiles -> bucket -> MBTiles with ulmora-cli, which picks the plugin by the
-// s3:// scheme; every tile comes back as it went.
+// s3:// scheme; every tile comes back as it went, and the metadata with it
+// (in a metadata.json object, as a tree on disk keeps it).
 TEST_F(S3Test, RoundTripThroughTheCli)
 {
     TempDir dir;
     const std::string world = dir / "world.mbtiles";
     WriteFile(world, ReadFile(std::string(FIXTURE_DIR) + "/gdal-world.mbtiles"));
+    const CliRun set = Cli("meta '" + world + "' --set 'attribution=\u00a9 Ulmora \"test\"'");
+    ASSERT_EQ(set.code, 0) << set.out;
     const CliRun up = Cli("copy '" + world + "' '" + Url("world") + "'");
     ASSERT_EQ(up.code, 0) << up.out;
     EXPECT_NE(up.out.find("21 of 21 plates copied"), std::string::npos) << up.out;
-    // z/x/y keys below the prefix.
+    // z/x/y keys below the prefix, and the description beside them.
     const std::vector<std::string> keys = Keys("world/");
-    EXPECT_EQ(keys.size(), 21u);
+    EXPECT_EQ(keys.size(), 22u);
     EXPECT_NE(std::find(keys.begin(), keys.end(), "world/0/0/0.jpg"), keys.end());
+    EXPECT_NE(std::find(keys.begin(), keys.end(), "world/metadata.json"), keys.end());
+    // The same object a tree on disk gets.
+    const std::string tree = dir / "tree";
+    const CliRun toTree = Cli("copy '" + world + "' '" + tree + "'");
+    ASSERT_EQ(toTree.code, 0) << toTree.out;
+    std::string object, error;
+    bool found = false;
+    ASSERT_TRUE(client_->Get(bucket_, "world/metadata.json", &object, &found, &error)) << error;
+    EXPECT_TRUE(found);
+    EXPECT_EQ(object, ReadFile(tree + "/metadata.json"));
+    const CliRun meta = Cli("meta '" + Url("world") + "'");
+    EXPECT_EQ(meta.code, 0) << meta.out;
+    EXPECT_NE(meta.out.find("attribution\t\u00a9 Ulmora \"test\"\n"), std::string::npos) << meta.out;
 
     const std::string back = dir / "back.mbtiles";
     const CliRun down = Cli("copy '" + Url("world") + "' '" + back + "'");
@@ -220,6 +236,13 @@ TEST_F(S3Test, RoundTripThroughTheCli)
     const auto original = AllPlates(mbtiles, world);
     EXPECT_EQ(original.size(), 21u);
     EXPECT_EQ(AllPlates(mbtiles, back), original);
+    const CliRun kept = Cli("meta '" + back + "'");
+    EXPECT_EQ(kept.code, 0) << kept.out;
+    for (const char* line : {"\nname\tUlmora test world\n", "\ndescription\tgdal-world\n",
+                             "\nattribution\t\u00a9 Ulmora \"test\"\n", "\nbounds\t-180,-85.0511287798,180,85.0511287798\n",
+                             "\nminzoom\t0\n", "\nmaxzoom\t2\n"})
+        EXPECT_NE(("\n" + kept.out).find(line), std::string::npos) << "missing" << line << "in\n" << kept.out;
+    EXPECT_EQ(kept.out.find("scheme"), std::string::npos) << kept.out;
 
     const CliRun list = Cli("list '" + Url("world") + "'");
     EXPECT_EQ(list.code, 0) << list.out;
@@ -294,7 +317,10 @@ TEST_F(S3Test, RefusedPutsAreNotCountedCopied)
         const CliRun run = Cli("copy '" + world + "' '" + Url(zoom) + "'");
         EXPECT_NE(run.code, 0) << run.out;
         EXPECT_NE(run.out.find(std::to_string(c.copied) + " of 21 plates copied"), std::string::npos) << run.out;
-        EXPECT_EQ(Keys(zoom + "/").size(), c.copied);
+        // The plates' keys; the tree's metadata.json beside them is no plate.
+        std::vector<std::string> keys = Keys(zoom + "/");
+        std::erase(keys, zoom + "/metadata.json");
+        EXPECT_EQ(keys.size(), c.copied);
     }
 }
 

@@ -64,6 +64,11 @@ int RunParsed(int argc, char** argv, Options& options)
     struct Unset {
         ~Unset() { SetBoxPresenter(nullptr); }
     } unset;
+    // A command that ends before it starts still sums up with --json.
+    const auto Unstarted = [&](int code) {
+        SummaryIfMissing(context, command->name, code);
+        return code;
+    };
     int verbose = 0;
     if (options.verbose)
         verbose = SubscribeLog([](const std::string& line) { std::fprintf(stderr, "\r\033[K%s\n", line.c_str()); });
@@ -74,17 +79,17 @@ int RunParsed(int argc, char** argv, Options& options)
         std::error_code error;
         logPath = fs::absolute(options.log, error).string();
         if (error)
-            return Fail(kExitNoStorage, "cannot write the log file " + options.log + ": " + error.message());
+            return Unstarted(Fail(kExitNoStorage, "cannot write the log file " + options.log + ": " + error.message()));
         // The log is opened anew for every line: a pipe would keep a line
         // waiting for ever once its reader is gone.
         const int probe = OpenToWrite(logPath, true);
         if (probe < 0)
-            return Fail(kExitNoStorage, "cannot write the log file " + logPath + ": " + std::strerror(errno));
+            return Unstarted(Fail(kExitNoStorage, "cannot write the log file " + logPath + ": " + std::strerror(errno)));
         struct stat info {};
         const bool pipe = ::fstat(probe, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
         ::close(probe);
         if (pipe)
-            return Fail(kExitNoStorage, "cannot write the log file " + logPath + ": a pipe cannot hold a log");
+            return Unstarted(Fail(kExitNoStorage, "cannot write the log file " + logPath + ": a pipe cannot hold a log"));
         logFile = std::make_unique<LogFile>(logPath);
         WriteLogHeader();
     }
@@ -96,12 +101,13 @@ int RunParsed(int argc, char** argv, Options& options)
     // A log that cannot be written stops the command before it changes anything.
     if (logFile && LogLost(logPath, logBefore)) {
         logFile.reset();
-        return kExitNoStorage;
+        return Unstarted(kExitNoStorage);
     }
 
     int code = kExitFault;
     if (!RunCommand([&] { code = command->run(context); }))
         code = kExitFault;
+    SummaryIfMissing(context, command->name, code);
     Log("Exit code %d", code);
     Log("Shutting down...");
     logFile.reset();
@@ -120,8 +126,10 @@ int Run(int argc, char** argv)
     // with a signal; the storages' own state is the plugins' to keep whole.
     try {
         Options options;
-        if (int code = Parse(argc, argv, &options); code != kExitDone)
+        if (int code = Parse(argc, argv, &options); code != kExitDone) {
+            SummaryOfUnparsed(argc, argv, code);
             return code;
+        }
         return RunParsed(argc, argv, options);
     } catch (const std::exception& fault) {
         std::fprintf(stderr, "ulmora-cli: a fault inside the program ended the command: %s\n",

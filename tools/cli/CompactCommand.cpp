@@ -62,20 +62,12 @@ int Compact(Context& context)
 {
     const Options& options = context.options;
     const std::string& storage = options.arguments[0];
-    const auto start = std::chrono::steady_clock::now();
     OpenStorage open;
     if (int code = OpenChosen(context, storage, &open); code != kExitDone)
         return code;
     StorageAction& action = *open.action;
     auto summary = [&](const CompactResult& result, int code) {
-        if (!options.json)
-            return code;
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::printf("{\"storage\":%s,\"before\":%" PRIu64 ",\"after\":%" PRIu64 ",\"reclaimed\":%" PRIu64
-                    ",\"seconds\":%.3f,\"exit\":\"%s\",\"code\":%d}\n",
-                    JsonString(storage).c_str(), result.before, result.after, result.Reclaimed(), seconds,
-                    ExitReason(code), code);
-        return code;
+        return CompactSummary(context, storage, result.before, result.after, code);
     };
     if (!action.CanReclaimSpace())
         return Fail(kExitNoStorage, "the plugin " + std::string(open.entry->name) +
@@ -84,10 +76,10 @@ int Compact(Context& context)
         uint64_t fileBytes = 0, freeBytes = 0;
         if (!MeasureStorageSpace(action, &fileBytes, &freeBytes))
             return Fail(kExitNoStorage, "cannot measure " + storage + ": " + ErrorText(kCurrentError));
-        std::printf("would reclaim %s (%" PRIu64 " bytes) of %s (%" PRIu64 " bytes) in %s\n",
-                    FormatByteSize(freeBytes).c_str(), freeBytes, FormatByteSize(fileBytes).c_str(), fileBytes,
-                    storage.c_str());
-        return kExitDone;
+        SayPlan(context, "would reclaim %s (%" PRIu64 " bytes) of %s (%" PRIu64 " bytes) in %s\n",
+                FormatByteSize(freeBytes).c_str(), freeBytes, FormatByteSize(fileBytes).c_str(), fileBytes,
+                storage.c_str());
+        return CompactSummary(context, storage, fileBytes, fileBytes, kExitDone); // nothing given back
     }
     PRPeriod period(kProgressPeriodMs);
     const CompactResult result = CompactStorage(action, context.progress, period);

@@ -1,6 +1,7 @@
 #include "Context.h"
 
 #include "Cli.h"
+#include "Json.h"
 
 #include "app/Session.h"
 #include "base/Text.h"
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -136,17 +138,94 @@ const char* ExitReason(int code)
     }
 }
 
-int RunSummary(const Context& context, const char* command, const PlateRunResult& result, int code)
+namespace {
+
+void PrintRunSummary(const char* command, const PlateRunResult& result, double seconds, int code)
 {
-    if (!context.options.json)
-        return code;
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - context.started).count();
     std::printf("{\"command\":\"%s\",\"selected\":%d,\"done\":%d,\"bytes\":%" PRIu64
                 ",\"skipped\":%d,\"failed\":%d,\"seconds\":%.3f,\"exit\":\"%s\",\"code\":%d}\n",
                 command, result.selected, result.done, result.bytes, result.skipped, result.errors, seconds,
                 ExitReason(code), code);
     std::fflush(stdout);
+}
+
+void PrintCompactSummary(const std::string* storage, uint64_t before, uint64_t after, double seconds, int code)
+{
+    std::printf("{\"storage\":%s,\"before\":%" PRIu64 ",\"after\":%" PRIu64 ",\"reclaimed\":%" PRIu64
+                ",\"seconds\":%.3f,\"exit\":\"%s\",\"code\":%d}\n",
+                storage ? JsonString(*storage).c_str() : "null", before, after, before > after ? before - after : 0,
+                seconds, ExitReason(code), code);
+    std::fflush(stdout);
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+bool SumsUpARun(std::string_view command)
+{
+    return command == "copy" || command == "export" || command == "delete" || command == "compact";
+}
+
+} // namespace
+
+int RunSummary(const Context& context, const char* command, const PlateRunResult& result, int code)
+{
+    if (!context.options.json)
+        return code;
+    PrintRunSummary(command, result, SecondsSince(context.started), code);
+    context.summaryGiven = true;
     return code;
+}
+
+int CompactSummary(const Context& context, const std::string& storage, uint64_t before, uint64_t after, int code)
+{
+    if (!context.options.json)
+        return code;
+    PrintCompactSummary(&storage, before, after, SecondsSince(context.started), code);
+    context.summaryGiven = true;
+    return code;
+}
+
+void SummaryIfMissing(const Context& context, const char* command, int code)
+{
+    if (!context.options.json || context.summaryGiven || !SumsUpARun(command))
+        return;
+    if (std::string_view(command) == "compact") {
+        const std::vector<std::string>& arguments = context.options.arguments;
+        CompactSummary(context, arguments.empty() ? std::string() : arguments[0], 0, 0, code);
+    } else {
+        RunSummary(context, command, PlateRunResult{}, code);
+    }
+}
+
+void SummaryOfUnparsed(int argc, char** argv, int code)
+{
+    if (argc < 2 || !SumsUpARun(argv[1]))
+        return;
+    bool json = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view arg(argv[i]);
+        if (arg == "--")
+            break;
+        if (arg == "--json")
+            json = true;
+    }
+    if (!json)
+        return;
+    if (std::string_view(argv[1]) == "compact")
+        PrintCompactSummary(nullptr, 0, 0, 0.0, code);
+    else
+        PrintRunSummary(argv[1], PlateRunResult{}, 0.0, code);
+}
+
+void SayPlan(const Context& context, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(context.options.json ? stderr : stdout, format, args);
+    va_end(args);
 }
 
 // Turns a listing's result into an exit code (kExitDone when it went on).

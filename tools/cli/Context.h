@@ -30,6 +30,9 @@ struct Context {
     bool pluginsScanned = false;
     // For the time a --json summary gives.
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    // A --json summary was printed: a command that ends without one (it
+    // failed before its run) gets one after it.
+    mutable bool summaryGiven = false;
 
     explicit Context(Options& o) : options(o), progress(!o.quiet) {}
 
@@ -54,6 +57,20 @@ const char* ExitReason(int code);
 // copy, export or delete (counts, bytes, seconds since the command began,
 // the exit reason), so that scripts need not read the text; answers `code`.
 int RunSummary(const Context& context, const char* command, const PlateRunResult& result, int code);
+// Compact's --json object: the file's bytes before and after, what was
+// given back; answers `code`.
+int CompactSummary(const Context& context, const std::string& storage, uint64_t before, uint64_t after, int code);
+// With --json, the summary of a command that gave none, as it ended before
+// its run (a storage that cannot be opened, a selection that cannot be
+// made): the same object, nothing done. Only for the commands that sum up a
+// run (copy, export, delete, compact).
+void SummaryIfMissing(const Context& context, const char* command, int code);
+// The same for a command line that could not be parsed, when it names such
+// a command and asks for --json.
+void SummaryOfUnparsed(int argc, char** argv, int code);
+// What a --dry-run says, on standard output; on standard error under
+// --json, whose object is standard output's only line.
+void SayPlan(const Context& context, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Prints `text` as one line on standard error and logs it; answers `code`.
 int Fail(int code, const std::string& text);

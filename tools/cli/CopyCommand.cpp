@@ -56,10 +56,12 @@ int Copy(Context& context)
     if ((plugin->flags & SupportsWrite) == 0)
         return Fail(kExitNoStorage, "the plugin " + plugin->name + " cannot write: copy into a storage of another kind");
     if (options.dryRun) {
-        std::printf("would copy %d plates, %s (%" PRIu64 " bytes), from %s into %s (plugin %s%s)\n", selected,
-                    FormatByteSize(bytes).c_str(), bytes, source.c_str(), target.c_str(), plugin->name.c_str(),
-                    exists ? "" : ", a new storage");
-        return kExitDone;
+        SayPlan(context, "would copy %d plates, %s (%" PRIu64 " bytes), from %s into %s (plugin %s%s)\n", selected,
+                FormatByteSize(bytes).c_str(), bytes, source.c_str(), target.c_str(), plugin->name.c_str(),
+                exists ? "" : ", a new storage");
+        PlateRunResult planned; // nothing done
+        planned.selected = selected;
+        return RunSummary(context, "copy", planned, kExitDone);
     }
     bool made = false;
     if (!MakeCopyTarget(target, &made))

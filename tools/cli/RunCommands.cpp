@@ -79,10 +79,12 @@ int Export(Context& context)
     if (!ExportTargetApart(action, export_.BasePath))
         return Fail(kExitUsage, ErrorText(kCurrentError));
     if (options.dryRun) {
-        std::printf("would export %d plates, %s (%" PRIu64 " bytes), into %s%s\n", selected,
-                    FormatByteSize(SelectedBytes(session)).c_str(), SelectedBytes(session), export_.BasePath.c_str(),
-                    options.move ? " and delete them from the storage" : "");
-        return kExitDone;
+        SayPlan(context, "would export %d plates, %s (%" PRIu64 " bytes), into %s%s\n", selected,
+                FormatByteSize(SelectedBytes(session)).c_str(), SelectedBytes(session), export_.BasePath.c_str(),
+                options.move ? " and delete them from the storage" : "");
+        PlateRunResult planned; // nothing done
+        planned.selected = selected;
+        return RunSummary(context, "export", planned, kExitDone);
     }
     // The tool ends after the run: nothing is shown again.
     QuietRunHost host;
@@ -110,9 +112,11 @@ int Delete(Context& context)
         return Fail(kExitNoStorage, "Plugin does not support modify operations!");
     const int selected = session.Selection().SelectedCount();
     if (options.dryRun) {
-        std::printf("would delete %d plates, %s (%" PRIu64 " bytes), from %s\n", selected,
-                    FormatByteSize(SelectedBytes(session)).c_str(), SelectedBytes(session), options.arguments[0].c_str());
-        return kExitDone;
+        SayPlan(context, "would delete %d plates, %s (%" PRIu64 " bytes), from %s\n", selected,
+                FormatByteSize(SelectedBytes(session)).c_str(), SelectedBytes(session), options.arguments[0].c_str());
+        PlateRunResult planned; // nothing done
+        planned.selected = selected;
+        return RunSummary(context, "delete", planned, kExitDone);
     }
     if (selected == 0) {
         Say(context, "no plates selected: nothing deleted\n");

@@ -1,13 +1,14 @@
 #pragma once
 // The pixel size of a tile image, read from its header alone: a new zoom
 // level of a pyramid is described with the size of the tiles stored into it.
-// PNG, JPEG and WebP, the image formats a GeoPackage holds.
+// PNG, JPEG and WebP, the image formats a GeoPackage holds. Shared by the
+// plugins that describe a pyramid by its tiles.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-namespace geopackage {
+namespace image_size {
 
 struct ImageSize {
     uint32_t width = 0;
@@ -103,4 +104,4 @@ inline bool IsWebp(const void* data, size_t size) {
     return p && size >= 12 && std::memcmp(p, "RIFF", 4) == 0 && std::memcmp(p + 8, "WEBP", 4) == 0;
 }
 
-} // namespace geopackage
+} // namespace image_size
