@@ -7,6 +7,8 @@
 #include "log/Log.h"
 #include "log/Operation.h"
 
+#include <algorithm>
+
 StorageConnection::StorageConnection(BrowserView& view, Operation& operation, PRPeriod& period,
                                      const PluginHostInfo* host)
     : view_(view), operation_(operation), period_(period), host_(host)
@@ -55,11 +57,23 @@ LoadResult StorageConnection::DropConnection(LoadResult::Outcome outcome, std::s
     return LoadResult{outcome, 0, std::move(error), {}};
 }
 
-LoadResult StorageConnection::LoadStorage(const std::string& libraryPath, const std::string& storagePath)
+LoadResult StorageConnection::LoadStorage(const std::string& libraryPath, const std::string& storagePath,
+                                          PlateKeep keep, const PlatePart* part)
 {
     Log("%s", Translate("Load storage contents..."));
     ReleaseStorage();
     view_.ShowLoadButton(BrowserView::LoadButton::Loading);
+    keep_ = std::move(keep);
+    part_ = part;
+    passed_ = 0;
+    struct Forget {
+        StorageConnection& connection;
+        ~Forget()
+        {
+            connection.keep_ = nullptr;
+            connection.part_ = nullptr;
+        }
+    } forget{*this};
     try {
         return Connect(libraryPath, storagePath);
     } catch (...) {
@@ -92,8 +106,13 @@ LoadResult StorageConnection::Connect(const std::string& libraryPath, const std:
 
     operation_.SetAbortable(true);
     OperationEnd end(operation_);
-    const uint32_t found =
-        action_->Enumerate(0, StorageAction::PlateHandler::Bind<&StorageConnection::OnPlateFound>(this), 2);
+    const bool inPart = part_ != nullptr && action_->CanListPart();
+    uint32_t found =
+        inPart ? ListPart(*part_)
+               : action_->Enumerate(0, StorageAction::PlateHandler::Bind<&StorageConnection::OnPlateFound>(this), 2);
+    // A part without plates says nothing of the rest of the storage.
+    if (inPart && found == Empty)
+        found = Done;
     LoadResult result{LoadResult::Outcome::Loaded, 0, {}, {}};
     if (found == Empty) {
         result.outcome = LoadResult::Outcome::Empty;
@@ -112,18 +131,49 @@ LoadResult StorageConnection::Connect(const std::string& libraryPath, const std:
             Log("%s", result.notice.c_str());
     }
     result.plates = plates_.Count();
+    result.passed = passed_;
     view_.ShowPlateCount(plates_.Count());
     view_.ShowLoadButton(BrowserView::LoadButton::Release);
     end.Now();
     Log(Translate("Loaded %d items"), plates_.Count());
+    if (passed_ > 0)
+        Log("%d other plates of the storage were not kept", passed_);
     view_.ListClick();
     return result;
+}
+
+uint32_t StorageConnection::ListPart(const PlatePart& part)
+{
+    // An area inside another would be listed twice: sorted, it follows the
+    // one that holds it.
+    std::vector<std::string> areas = part.areas;
+    std::sort(areas.begin(), areas.end());
+    std::vector<std::string> outer;
+    for (const std::string& area : areas)
+        if (outer.empty() || !area.starts_with(outer.back()))
+            outer.push_back(area);
+    if (outer.empty())
+        outer.emplace_back();
+    bool found = false;
+    for (const std::string& area : outer) {
+        const uint32_t result =
+            action_->EnumeratePart(area.c_str(), part.minLevel, part.maxLevel,
+                                   StorageAction::PlateHandler::Bind<&StorageConnection::OnPlateFound>(this));
+        if (result == Done)
+            found = true;
+        else if (result != Empty)
+            return result;
+    }
+    return found ? Done : Empty;
 }
 
 bool StorageConnection::OnPlateFound(StorageAction* action, int32_t number, const char* name, uint32_t,
                                      uint32_t size)
 {
-    plates_.Append(name, number, size);
+    if (!keep_ || keep_(name))
+        plates_.Append(name, number, size);
+    else
+        ++passed_;
     // Abort can only have been pressed while events were handled, so it is
     // asked after each progress step rather than for each of millions of plates.
     if (!period_.Elapsed())

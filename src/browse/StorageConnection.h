@@ -10,8 +10,10 @@
 #include "log/Boxes.h"
 #include "plugins/Plugin.h"
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class Operation;
@@ -72,6 +74,7 @@ struct LoadResult {
     // What the plugin said after a full listing: how it read the storage (a
     // folder's layout and row order) or what it left out; often empty.
     std::string notice;
+    int passed = 0; // plates the storage reported that the load did not keep (see PlateKeep)
 
     // A storage is loaded (possibly without all its plates).
     bool StorageLoaded() const
@@ -79,6 +82,21 @@ struct LoadResult {
         return outcome == Outcome::Loaded || outcome == Outcome::Empty || outcome == Outcome::Aborted ||
                outcome == Outcome::EnumerationFailed;
     }
+};
+
+// Which plates a load keeps, by name; the others are counted and forgotten.
+// A command that works on plates chosen by name (a level, an area) of a
+// storage of millions needs neither their names nor their memory.
+using PlateKeep = std::function<bool(std::string_view name)>;
+
+// The part of a storage that holds every plate a load keeps: levels (name
+// lengths) and quadtree areas. A plugin that can list a part (CanListPart)
+// then lists that part alone instead of the whole storage; `keep` still
+// decides each plate.
+struct PlatePart {
+    uint32_t minLevel = 1;
+    uint32_t maxLevel = UINT32_MAX;
+    std::vector<std::string> areas; // quadtree keys; empty: every area
 };
 
 class StorageConnection {
@@ -90,9 +108,12 @@ public:
     StorageConnection& operator=(const StorageConnection&) = delete;
 
     // Releases what is loaded, then loads `libraryPath` privately, opens
-    // `storagePath` and lists its plates. Failures are logged and shown
-    // through the view.
-    LoadResult LoadStorage(const std::string& libraryPath, const std::string& storagePath);
+    // `storagePath` and lists its plates (with `keep`, those it keeps).
+    // Failures are logged and shown through the view.
+    // With `part`, a plugin that can lists only that part: a part without
+    // plates is no empty storage.
+    LoadResult LoadStorage(const std::string& libraryPath, const std::string& storagePath, PlateKeep keep = {},
+                           const PlatePart* part = nullptr);
     // Ends the connection and empties the plate list.
     void ReleaseStorage();
     // After a command was abandoned: releases the storage when its plugin
@@ -117,6 +138,8 @@ public:
 private:
     // LoadStorage from loading the plugin on.
     LoadResult Connect(const std::string& libraryPath, const std::string& storagePath);
+    // Lists `part` through the plugin's part extension, each area once.
+    uint32_t ListPart(const PlatePart& part);
     bool OnPlateFound(StorageAction* action, int32_t number, const char* name, uint32_t reserved, uint32_t size);
     // Drops a connection that could not be made, without the release's log
     // lines, and reports why.
@@ -130,4 +153,7 @@ private:
     std::unique_ptr<StoragePlugin> plugin_;
     StorageAction* action_ = nullptr;
     PlateList plates_;
+    PlateKeep keep_;  // during a load: the plates it keeps; empty: all
+    const PlatePart* part_ = nullptr; // during a load: the part to list, if any
+    int passed_ = 0;  // during a load: the plates `keep_` did not keep
 };

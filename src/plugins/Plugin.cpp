@@ -66,6 +66,12 @@ const PlateStreamExtension* FindPlateStreamExtension(platform::LibraryHandle mod
     return table != nullptr && table->StreamPlates != nullptr ? table : nullptr;
 }
 
+const PartExtension* FindPartExtension(platform::LibraryHandle module)
+{
+    const auto* table = FindExtension<PartExtension>(module, ULMORA_PART_EXTENSION);
+    return table != nullptr && table->EnumeratePart != nullptr ? table : nullptr;
+}
+
 } // namespace
 
 const char* PluginTypeName(int type)
@@ -140,10 +146,12 @@ std::unique_ptr<StoragePlugin> LoadPlugin(const char* path, const PluginHostInfo
     const MetadataExtension* metadata = nullptr;
     const ContainerExtension* container = nullptr;
     const PlateStreamExtension* plateStream = nullptr;
+    const PartExtension* part = nullptr;
     try {
         metadata = FindMetadataExtension(module);
         container = FindContainerExtension(module);
         plateStream = FindPlateStreamExtension(module);
+        part = FindPartExtension(module);
     } catch (const CommandAbandoned&) {
         Log(Translate("Plugin %s faulted in %s; it is not called again"), libraryPath.c_str(), "QueryPluginExtension");
         throw;
@@ -152,6 +160,7 @@ std::unique_ptr<StoragePlugin> LoadPlugin(const char* path, const PluginHostInfo
     plugin->SetMetadata(metadata);
     plugin->SetContainer(container);
     plugin->SetPlateStream(plateStream);
+    plugin->SetPart(part);
     if (info.Init != nullptr)
         plugin->Call("Init", [&] { info.Init(); });
     return plugin;
@@ -333,6 +342,27 @@ uint32_t StorageAction::Enumerate(uint32_t value1, PlateHandler handler, uint32_
     // the listing is as abandoned as if the fault had been here.
     if (Plugin()->Faulted())
         throw CommandAbandoned{"Enumerate"};
+    return MapResult(result, true);
+}
+
+uint32_t StorageAction::EnumeratePart(const char* area, uint32_t minLevel, uint32_t maxLevel, PlateHandler handler)
+{
+    if (!CanListPart()) {
+        SetErrorText("%s", Translate("The plugin cannot list a part of the storage"));
+        return Failed;
+    }
+    if (!Usable())
+        return Failed;
+    handler_ = handler;
+    handlerException_ = nullptr;
+    uint32_t result = Failed;
+    Plugin()->Call("EnumeratePart", [&] {
+        result = Plugin()->Part()->EnumeratePart(Interface(), area, minLevel, maxLevel, &StorageAction::OnPlate, this);
+    });
+    if (handlerException_)
+        std::rethrow_exception(std::exchange(handlerException_, nullptr));
+    if (Plugin()->Faulted())
+        throw CommandAbandoned{"EnumeratePart"};
     return MapResult(result, true);
 }
 

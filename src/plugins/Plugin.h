@@ -62,6 +62,10 @@ public:
     // null for a plugin without it.
     const PlateStreamExtension* PlateStream() const { return plateStream_; }
     void SetPlateStream(const PlateStreamExtension* table) { plateStream_ = table; }
+    // The "ulmora.part/1" table the plugin answered at load time; null for a
+    // plugin that lists only the whole storage.
+    const PartExtension* Part() const { return part_; }
+    void SetPart(const PartExtension* table) { part_ = table; }
     std::size_t ActionCount() const { return actions_.size(); }
 
     // Replaces the previous notification; an empty one clears it.
@@ -112,6 +116,7 @@ private:
     const MetadataExtension* metadata_ = nullptr;
     const ContainerExtension* container_ = nullptr;
     const PlateStreamExtension* plateStream_ = nullptr;
+    const PartExtension* part_ = nullptr;
     std::string libraryPath_;
     std::vector<std::unique_ptr<PluginAction>> actions_;
     DestroyNotification onDestroy_;
@@ -172,6 +177,11 @@ public:
     uint32_t Write(const char* name, const void* data, uint32_t size, uint32_t mode);
     // 0, 1, 2 failure, or 3 Aborted when the handler answered false.
     uint32_t Enumerate(uint32_t value1, PlateHandler handler, uint32_t value2);
+    // The plates of levels `minLevel` to `maxLevel` inside the quadtree area
+    // `area` ("" for all), through the plugin's part extension: the results
+    // of Enumerate (2 also for a plugin without the extension).
+    bool CanListPart() const { return Plugin()->Part() != nullptr; }
+    uint32_t EnumeratePart(const char* area, uint32_t minLevel, uint32_t maxLevel, PlateHandler handler);
 
     // The storage's metadata, through the plugin's metadata extension.
     using MetadataEntries = std::vector<std::pair<std::string, std::string>>;

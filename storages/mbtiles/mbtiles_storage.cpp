@@ -418,6 +418,101 @@ uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
     return FinishListing(ListInIndexOrder(lister), lister);
 }
 
+namespace {
+
+// The plates of one level inside an area, by the index on the levels: the
+// area's columns and rows (from the bottom) are ranges at every level.
+constexpr const char* kPartPlain =
+    "SELECT rowid, zoom_level, tile_column, tile_row, length(tile_data) FROM tiles"
+    " WHERE zoom_level = ?1 AND tile_column BETWEEN ?2 AND ?3 AND tile_row BETWEEN ?4 AND ?5";
+constexpr const char* kPartDeduplicated =
+    "SELECT map.rowid, map.zoom_level, map.tile_column, map.tile_row, length(images.tile_data)"
+    " FROM map CROSS JOIN images ON images.tile_id = map.tile_id"
+    " WHERE map.zoom_level = ?1 AND map.tile_column BETWEEN ?2 AND ?3 AND map.tile_row BETWEEN ?4 AND ?5";
+
+// Passes on the plates of a whole listing that lie in the part asked for.
+struct PartFilter {
+    PlateCallback callback;
+    void* cookie;
+    std::string_view area;
+    uint32_t minLevel;
+    uint32_t maxLevel;
+    uint64_t passed = 0;
+
+    static uint32_t ULMORA_CALL Pass(void* self, int32_t number, const char* name, uint32_t reserved,
+                                     uint32_t size) {
+        auto* filter = static_cast<PartFilter*>(self);
+        const std::string_view plate(name);
+        if (plate.size() < filter->minLevel || plate.size() > filter->maxLevel || !plate.starts_with(filter->area))
+            return 1;
+        ++filter->passed;
+        return filter->callback(filter->cookie, number, name, reserved, size);
+    }
+};
+
+} // namespace
+
+// A level inside an area is one range of the index on the levels; a file
+// without that index (or a view of unknown tables) is listed whole and
+// filtered.
+uint32_t Storage::EnumeratePart(const char* area, uint32_t minLevel, uint32_t maxLevel, PlateCallback callback,
+                                void* cookie) {
+    if (!db_)
+        return Fail("The storage is not open");
+    const std::string_view key = area ? area : "";
+    plate_key::Tile corner; // the area's own tile; zoom 0 for every area
+    if (!key.empty() && !plate_key::Parse(key, &corner))
+        return Fail("Invalid area " + Quoted(std::string(key)));
+    if (layout_ == Layout::OtherView || !zoomIndex_) {
+        PartFilter filter{callback, cookie, key, minLevel, maxLevel};
+        const uint32_t result = Enumerate(&PartFilter::Pass, &filter);
+        return result == Done && filter.passed == 0 ? static_cast<uint32_t>(Empty) : result;
+    }
+    StopFollowing();
+    SetErrorText("");
+    FollowSqlite();
+    if (schemaPending_)
+        return Empty;
+    // As Enumerate: what is pending is committed first.
+    EndReads();
+    if (batch_ == Batch::Changes && !CommitBatch())
+        return Failed;
+    if (batch_ == Batch::Changes)
+        return Fail("Committing the changes failed: another program holds " + fileName_ + "; they are still pending");
+
+    // Zooms are levels less one; levels beyond the deepest zoom hold nothing.
+    const uint32_t lowest = std::max(std::max(minLevel, 1u) - 1, corner.z);
+    const uint32_t highest = std::min(maxLevel, plate_key::kMaxZoom + 1);
+    Lister lister(callback, cookie);
+    if (highest == 0 || lowest > highest - 1)
+        return Empty;
+    Statement part;
+    if (!part.Prepare(db_, layout_ == Layout::Plain ? kPartPlain : kPartDeduplicated))
+        return FailSql("Cannot list a part of the tiles");
+    sqlite3_stmt* stmt = part.get();
+    for (uint32_t z = lowest; z <= highest - 1; ++z) {
+        const uint32_t shift = z - corner.z;
+        const int64_t west = int64_t{corner.x} << shift;
+        const int64_t east = ((int64_t{corner.x} + 1) << shift) - 1;
+        const int64_t top = int64_t{corner.y} << shift;
+        const int64_t bottom = ((int64_t{corner.y} + 1) << shift) - 1;
+        ResetOnExit reset(stmt);
+        sqlite3_bind_int64(stmt, 1, z);
+        sqlite3_bind_int64(stmt, 2, west);
+        sqlite3_bind_int64(stmt, 3, east);
+        sqlite3_bind_int64(stmt, 4, plate_key::FlipRow(z, static_cast<uint32_t>(bottom)));
+        sqlite3_bind_int64(stmt, 5, plate_key::FlipRow(z, static_cast<uint32_t>(top)));
+        ScanRow row;
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+            if (ReadRow(stmt, 0, &row, &lister.notTiles) && !lister.Report(row))
+                return Aborted;
+        if (rc != SQLITE_DONE)
+            return FailSql("Reading the tiles failed");
+    }
+    return FinishListing(lister.Listed() ? Done : Empty, lister);
+}
+
 // Whether the table's rows come level by level in rowid order, judged from
 // the ends and evenly spaced samples, each an index or rowid lookup. The few
 // rows out of place that a table passing them may still have are listed at

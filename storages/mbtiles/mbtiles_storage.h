@@ -24,9 +24,11 @@ class Storage : public storage_glue::StorageBase {
 public:
     static constexpr const char* kExtension = "mbtiles";
     // Stores and deletions are committed in batches of this many, and at the
-    // latest after kMaxBatchAge, so a crash loses little and writing stays
-    // fast; Close and Enumerate commit what is pending.
-    static constexpr int kBatchSize = 1000;
+    // latest after kMaxBatchAge, so a crash loses at most a second of work
+    // and writing stays fast; Close and Enumerate commit what is pending.
+    // Each commit costs several syncs of the file and its journal: a
+    // thousand a batch made deleting a level of 65,536 plates commit 66 times.
+    static constexpr int kBatchSize = 8192;
     // Tables with rowids spanning fewer than this many are listed on the
     // calling thread alone: starting workers would cost more than it saves.
     static constexpr int64_t kChunkRows = 16384;
@@ -43,6 +45,10 @@ public:
     // Every plate with its data in one walk of the table in rowid order
     // (the plate stream extension).
     uint32_t StreamPlates(PlateStreamCallback callback, void* cookie);
+    // The plates of levels minLevel..maxLevel (name lengths) inside the
+    // quadtree area `area` ("" for all): the "ulmora.part/1" listing.
+    uint32_t EnumeratePart(const char* area, uint32_t minLevel, uint32_t maxLevel, PlateCallback callback,
+                           void* cookie);
     // The metadata table's rows (mbtiles_metadata.cpp).
     uint32_t ReadMetadata(MetadataCallback callback, void* cookie);
     uint32_t WriteMetadata(const char* key, const char* value);

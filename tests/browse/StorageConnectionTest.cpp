@@ -92,6 +92,40 @@ TEST_F(StorageConnectionTest, ListsEveryPlateWithProgress)
     EXPECT_EQ(view.clicks, 2) << "after the release and after the load";
 }
 
+// A load that keeps plates by name holds only those, in the listing's order
+// with their numbers and sizes; the rest are counted, and a later load
+// without a filter lists every plate again.
+TEST_F(StorageConnectionTest, KeepsOnlyThePlatesItIsAskedFor)
+{
+    state->plateCount = 6;
+    const LoadResult kept = connection.LoadStorage(TP_STORAGE_PATH, "/data/cache",
+                                                   [](std::string_view name) { return name.size() == 2; });
+    EXPECT_EQ(kept.outcome, LoadResult::Outcome::Loaded);
+    EXPECT_EQ(kept.plates, 3);
+    EXPECT_EQ(kept.passed, 3);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"tr", "ts", "tt"}));
+    PlateItem plate;
+    ASSERT_TRUE(connection.Plates().At(1, &plate));
+    EXPECT_EQ(plate.number, 3);
+    EXPECT_EQ(plate.size, 102u);
+    EXPECT_EQ(state->callbacks, 6) << "the whole listing is walked, for progress and Abort";
+    EXPECT_TRUE(Logged("Loaded 3 items"));
+    EXPECT_TRUE(Logged("3 other plates of the storage were not kept"));
+
+    const LoadResult all = connection.LoadStorage(TP_STORAGE_PATH, "/data/cache");
+    EXPECT_EQ(all.plates, 6);
+    EXPECT_EQ(all.passed, 0);
+    EXPECT_EQ(connection.Plates().Count(), 6);
+
+    // A plugin that cannot list a part lists the whole; the keep picks.
+    const PlatePart part{2, 2, {"tr", "tt"}};
+    const LoadResult inPart = connection.LoadStorage(
+        TP_STORAGE_PATH, "/data/cache", [](std::string_view name) { return name == "tr" || name == "tt"; }, &part);
+    EXPECT_EQ(inPart.outcome, LoadResult::Outcome::Loaded);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"tr", "tt"}));
+    EXPECT_EQ(inPart.passed, 4);
+}
+
 TEST_F(StorageConnectionTest, AnEmptyStorageIsLoadedWithoutPlates)
 {
     state->plateCount = 0;

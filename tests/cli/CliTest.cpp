@@ -16,7 +16,9 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -489,6 +491,61 @@ TEST(CliTest, TargetsThatOverlapTheStorageAreRefused)
         EXPECT_EQ(outcome.code, 2) << outcome.err;
         EXPECT_EQ(files(), before);
         EXPECT_FALSE(fs::exists(tree + "/sub"));
+    }
+}
+
+// Delete lists only the plates its name options select; whatever it keeps
+// of the listing, it deletes exactly the plates list names for the same
+// options (list filters the listing as it streams), counts them in its JSON
+// summary, and leaves every other plate.
+TEST(CliTest, DeleteByNameRemovesWhatListNames)
+{
+    TempFolder folder;
+    const std::string names = folder.File("names.txt");
+    WriteWholeFile(names, "tq\ntrs\nnot-there\n");
+    const std::vector<std::vector<std::string>> selections = {
+        {"--z", "1"},
+        {"--levels", "2-3"},
+        {"--prefix", "tq"},
+        {"--levels", "3", "--prefix", "tq,tt"},
+        {"--bbox", "-10,35,30,60"},
+        {"--names", names},
+        {"--z", "2", "--duplicates"},
+        {"--z", "9"},
+    };
+    auto listed = [&](const std::string& storage, const std::vector<std::string>& options) {
+        std::vector<std::string> arguments{"list", storage};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        std::set<std::string> found;
+        std::istringstream lines(RunCli(folder, arguments).out);
+        for (std::string line; std::getline(lines, line);)
+            found.insert(line.substr(line.rfind('\t') + 1));
+        return found;
+    };
+    for (const std::vector<std::string>& options : selections) {
+        const std::string what = options[0] + " " + options[1];
+        const std::string world = World(folder);
+        // One duplicate at zoom 2, so that --duplicates has one to find.
+        Sql(world, "UPDATE tiles SET tile_data = (SELECT tile_data FROM tiles WHERE zoom_level = 2 AND tile_column = 0"
+                   " AND tile_row = 0) WHERE zoom_level = 2 AND tile_column = 1 AND tile_row = 0;");
+        const std::set<std::string> before = listed(world, {});
+        const std::set<std::string> selected = listed(world, options);
+        ASSERT_EQ(before.size(), 21u) << what;
+        std::vector<std::string> arguments{"delete", world, "--yes", "--json"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const Outcome outcome = RunCli(folder, arguments);
+        EXPECT_EQ(outcome.code, 0) << what << ": " << outcome.err;
+        if (!selected.empty()) {
+            EXPECT_NE(outcome.out.find("\"selected\":" + std::to_string(selected.size()) +
+                                       ",\"done\":" + std::to_string(selected.size()) + ","),
+                      std::string::npos)
+                << what << ": " << outcome.out;
+        }
+        std::set<std::string> expected;
+        std::set_difference(before.begin(), before.end(), selected.begin(), selected.end(),
+                            std::inserter(expected, expected.end()));
+        EXPECT_EQ(listed(world, {}), expected) << what;
+        EXPECT_EQ(Sql(world, "SELECT count(*) FROM tiles"), std::to_string(expected.size()) + "\n") << what;
     }
 }
 

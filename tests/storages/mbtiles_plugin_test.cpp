@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -196,18 +197,18 @@ TEST_F(MbtilesPlugin, DeletesPlatesForGood) {
 TEST_F(MbtilesPlugin, CommitsDeletionsInBatchesWhileOpen) {
     const std::string path = MakeFile(
         "many.mbtiles", std::string(kPlainSchema) +
-                            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 1499)"
-                            " INSERT INTO tiles SELECT 6, i % 64, i / 64, randomblob(100) FROM n;");
+                            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 8799)"
+                            " INSERT INTO tiles SELECT 7, i % 128, i / 128, randomblob(100) FROM n;");
     Action action(plugin_);
     ASSERT_TRUE(action.Open(path)) << action.ErrorText();
-    for (uint32_t i = 0; i < 1200; ++i)
-        ASSERT_EQ(action.Delete(plate_key::Name({6, i % 64, plate_key::FlipRow(6, i / 64)})), kDone)
+    for (uint32_t i = 0; i < 8400; ++i)
+        ASSERT_EQ(action.Delete(plate_key::Name({7, i % 128, plate_key::FlipRow(7, i / 128)})), kDone)
             << i << ": " << action.ErrorText();
-    // Another reader sees at least the first full batch, as would the next
-    // run of the program if this one died now.
-    EXPECT_LE(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 500);
+    // Another reader sees at least the first full batch (8192), as would the
+    // next run of the program if this one died now.
+    EXPECT_LE(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 8800 - 8192);
     action.Close();
-    EXPECT_EQ(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 300);
+    EXPECT_EQ(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 400);
 }
 
 TEST_F(MbtilesPlugin, RefusesToOpenWhatIsNoMbtilesFile) {
@@ -767,14 +768,14 @@ TEST_F(MbtilesPlugin, StoresInBatchesThatAreDurableOnClose) {
     WriteFile(path, "");
     Action action(plugin_);
     ASSERT_TRUE(action.Open(path)) << action.ErrorText();
-    for (uint32_t i = 0; i < 1200; ++i)
-        ASSERT_EQ(action.Store(plate_key::Name({6, i % 64, i / 64}), "tile" + std::to_string(i)), kDone)
+    for (uint32_t i = 0; i < 8400; ++i)
+        ASSERT_EQ(action.Store(plate_key::Name({7, i % 128, i / 128}), "tile" + std::to_string(i)), kDone)
             << i << ": " << action.ErrorText();
-    // Another reader sees at least the first full batch, as would the next
-    // run of the program if this one died now.
-    EXPECT_GE(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 1000);
+    // Another reader sees at least the first full batch (8192), as would the
+    // next run of the program if this one died now.
+    EXPECT_GE(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 8192);
     action.Close();
-    EXPECT_EQ(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 1200);
+    EXPECT_EQ(SqliteDb(path).Int("SELECT count(*) FROM tiles"), 8400);
 }
 
 // Bad names and read-only files are refused by every plugin alike
@@ -790,6 +791,77 @@ TEST_F(MbtilesPlugin, StoresNothingThroughAViewOfUnknownTables) {
     EXPECT_NE(action.ErrorText().find("view"), std::string::npos) << action.ErrorText();
     action.Close();
     EXPECT_EQ(SqliteDb(view).Int("SELECT count(*) FROM store"), 0);
+}
+
+// "ulmora.part/1": a level or an area listed alone gives exactly the plates
+// of the whole listing that lie in it, with the same numbers and sizes, each
+// once; through the index on the levels (GDAL's file, the deduplicated map
+// of a file with grids) and by filtering the whole listing (a file without
+// an index). An area is a quadtree key; a callback that answers 0 stops it.
+TEST_F(MbtilesPlugin, ListsAPartAsTheWholeListingHoldsIt) {
+    void* library = dlopen(MBTILES_PLUGIN, RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(library, nullptr);
+    const auto query = reinterpret_cast<QueryPluginExtensionFn>(dlsym(library, "QueryPluginExtension"));
+    ASSERT_NE(query, nullptr);
+    const auto* part = static_cast<const PartExtension*>(query(ULMORA_PART_EXTENSION));
+    ASSERT_NE(part, nullptr);
+    EXPECT_EQ(part->magic, ULMORA_PLUGIN_MAGIC);
+    EXPECT_GE(part->size, sizeof(PartExtension));
+
+    struct Collected {
+        std::vector<Plate> plates;
+        size_t stopAt = SIZE_MAX;
+        static uint32_t ULMORA_CALL Add(void* self, int32_t number, const char* name, uint32_t, uint32_t size) {
+            auto* collected = static_cast<Collected*>(self);
+            collected->plates.push_back({number, name, size});
+            return collected->plates.size() < collected->stopAt ? 1 : 0;
+        }
+    };
+    struct Case {
+        const char* area;
+        uint32_t minLevel;
+        uint32_t maxLevel;
+    };
+    const Case cases[] = {
+        {"", 1, UINT32_MAX}, {"", 2, 2}, {"", 3, 3}, {"", 1, 1}, {"tq", 1, UINT32_MAX}, {"tq", 3, 3},
+        {"ts", 1, 2},        {"trs", 1, 260}, {"tt", 4, 9}, {"", 0, 0}, {"t", 3, 2},
+    };
+    const std::string unindexed = dir_ / "unindexed.mbtiles";
+    std::filesystem::copy_file(FIXTURE_DIR "/unindexed.mbtiles", unindexed);
+    const std::string grids = dir_ / "grids.mbtiles";
+    std::filesystem::copy_file(FIXTURE_DIR "/grids.mbtiles", grids);
+    for (const std::string& path : {world_, unindexed, grids}) {
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(path)) << action.ErrorText();
+        std::vector<Plate> all;
+        ASSERT_EQ(action.Enumerate(&all), kDone) << path;
+        for (const Case& c : cases) {
+            SCOPED_TRACE(path + ": area '" + c.area + "', levels " + std::to_string(c.minLevel) + "-" +
+                         std::to_string(c.maxLevel));
+            std::map<std::string, std::pair<int32_t, uint32_t>> expected;
+            for (const Plate& plate : all)
+                if (plate.name.size() >= c.minLevel && plate.name.size() <= c.maxLevel &&
+                    plate.name.starts_with(c.area))
+                    expected[plate.name] = {plate.number, plate.size};
+            Collected collected;
+            const uint32_t result =
+                part->EnumeratePart(action.Raw(), c.area, c.minLevel, c.maxLevel, &Collected::Add, &collected);
+            EXPECT_EQ(result, expected.empty() ? kEmpty : kDone) << action.ErrorText();
+            std::map<std::string, std::pair<int32_t, uint32_t>> listed;
+            for (const Plate& plate : collected.plates)
+                EXPECT_TRUE(listed.emplace(plate.name, std::make_pair(plate.number, plate.size)).second)
+                    << plate.name << " twice";
+            EXPECT_EQ(listed, expected);
+        }
+        Collected stopped;
+        stopped.stopAt = 2;
+        EXPECT_EQ(part->EnumeratePart(action.Raw(), "", 1, UINT32_MAX, &Collected::Add, &stopped), kAborted);
+        EXPECT_EQ(stopped.plates.size(), 2u);
+        Collected none;
+        EXPECT_EQ(part->EnumeratePart(action.Raw(), "tx", 1, UINT32_MAX, &Collected::Add, &none), kFailed);
+        EXPECT_NE(action.ErrorText().find("Invalid area"), std::string::npos) << action.ErrorText();
+        EXPECT_TRUE(none.plates.empty());
+    }
 }
 
 } // namespace

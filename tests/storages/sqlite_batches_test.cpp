@@ -57,8 +57,9 @@ struct SqlitePlugin {
 
 std::ostream& operator<<(std::ostream& out, const SqlitePlugin& plugin) { return out << plugin.label; }
 
-// Plate i of zoom 6, i below 4096.
-std::string Name(uint32_t i) { return plate_key::Name({6, i % 64, i / 64}); }
+// Plate i of zoom 7, i below 16384: room for more than a batch of either
+// plugin.
+std::string Name(uint32_t i) { return plate_key::Name({7, i % 128, i / 128}); }
 
 class SqliteBatches : public testing::TestWithParam<SqlitePlugin> {
 protected:
@@ -78,7 +79,7 @@ protected:
             ASSERT_EQ(action.Store(Name(i), "plate " + std::to_string(i)), kDone) << action.ErrorText();
     }
 
-    // The zoom 6 plates a fresh action lists: what is on disk.
+    // The zoom 7 plates a fresh action lists: what is on disk.
     std::set<std::string> OnDisk() {
         Action action(plugin_);
         EXPECT_TRUE(action.Open(path_)) << action.ErrorText();
@@ -86,7 +87,7 @@ protected:
         action.Enumerate(&plates);
         std::set<std::string> names;
         for (const Plate& plate : plates)
-            if (plate.name.size() == 7)
+            if (plate.name.size() == 8)
                 names.insert(plate.name);
         return names;
     }
@@ -109,7 +110,7 @@ TEST_P(SqliteBatches, AFullDiskLeavesNoPlateAnsweredFailedOnDisk) {
         Action action(plugin_);
         ASSERT_TRUE(action.Open(path_)) << action.ErrorText();
         {
-            // Room for about a hundred plates, while a batch holds a thousand.
+            // Room for about a hundred plates, while a batch holds thousands.
             FileSizeLimit limit(static_cast<rlim_t>(info.st_size) + (256 << 10));
             for (uint32_t i = 1; i < 1600; ++i)
                 if (action.Store(Name(i), data) != kDone) {
@@ -142,15 +143,16 @@ TEST_P(SqliteBatches, AFullDiskLeavesNoPlateAnsweredFailedOnDisk) {
 // plate answered Failed is not; the waiting is bounded for the whole run,
 // not paid again for every plate; once the file is free, deleting works.
 TEST_P(SqliteBatches, AFileHeldByAnotherConnectionGivesAnswersThatMatchTheDisk) {
-    StorePlates(1400);
+    StorePlates(8800);
     struct Holder {
         const char* label;
         std::string sql;
         uint32_t plates; // deleted while it holds the file
     };
     const Holder holders[] = {
-        // More than a batch, so that a batch would have to commit.
-        {"reader", std::string("BEGIN; SELECT count(*) FROM \"") + GetParam().table + "\";", 1200},
+        // More than a batch (8192 plates in the MBTiles plugin), so that a
+        // batch would have to commit.
+        {"reader", std::string("BEGIN; SELECT count(*) FROM \"") + GetParam().table + "\";", 8400},
         {"writer", "BEGIN IMMEDIATE;", 100},
     };
     uint32_t next = 0; // the first plate not yet deleted

@@ -279,14 +279,29 @@ int SelectByContent(Context& context, Session& session)
 
 // Loads the storage into the session's plate list, the way the window does,
 // and selects the plates the options name.
-int LoadSelected(Context& context, Session& session, const std::string& storage)
+int LoadSelected(Context& context, Session& session, const std::string& storage, bool onlySelected)
 {
     const PluginEntry* plugin = PluginFor(context, storage, context.options.plugin);
     if (plugin == nullptr)
         return kExitNoStorage;
     if (int code = RequireStorage(storage); code != kExitDone)
         return code;
-    const LoadResult result = session.Connection().LoadStorage(plugin->path, storage);
+    const PlateFilter& filter = context.options.filter;
+    const bool keepSelected = onlySelected && !filter.Empty();
+    PlateKeep keep;
+    // The levels and areas named hold every plate selected by name: a plugin
+    // that can list a part lists those alone.
+    PlatePart part;
+    if (keepSelected) {
+        keep = [&filter](std::string_view name) { return filter.Matches(name); };
+        if (filter.Levels()) {
+            part.minLevel = static_cast<uint32_t>(filter.Levels()->first);
+            part.maxLevel = static_cast<uint32_t>(filter.Levels()->second);
+        }
+        part.areas = filter.Prefixes();
+    }
+    const LoadResult result = session.Connection().LoadStorage(plugin->path, storage, std::move(keep),
+                                                               keepSelected ? &part : nullptr);
     switch (result.outcome) {
     case LoadResult::Outcome::Loaded:
         // How the plugin read the storage, so that a copy or an export of a
@@ -305,12 +320,13 @@ int LoadSelected(Context& context, Session& session, const std::string& storage)
     const PlateList& plates = session.Plates();
     ListSelection& selection = session.Selection();
     selection.Resize(plates.Count());
-    if (context.options.filter.Empty()) {
+    if (filter.Empty() || keepSelected) {
+        // Nothing to choose, or the load kept only what the options select.
         selection.SelectAll();
     } else {
         selection.SelectWhere([&](int index) {
             PlateItem item;
-            return plates.At(index, &item) && context.options.filter.Matches({item.name, static_cast<std::size_t>(item.nameLength)});
+            return plates.At(index, &item) && filter.Matches({item.name, static_cast<std::size_t>(item.nameLength)});
         });
     }
     return SelectByContent(context, session);

@@ -144,8 +144,11 @@ int ListingResult(uint32_t result);
 
 // Loads the storage into the session's plate list, the way the window does,
 // and selects the plates the options name: by name first, then by content
-// (--duplicates, --blank) among those.
-int LoadSelected(Context& context, Session& session, const std::string& storage);
+// (--duplicates, --blank) among those. With `onlySelected` the list keeps
+// only the plates the name options select (all of them selected), for a
+// command that never looks at the others: a level of a storage of millions
+// then costs the memory of that level alone.
+int LoadSelected(Context& context, Session& session, const std::string& storage, bool onlySelected = false);
 
 // For the commands that read the listing as it comes (info, list), when the
 // options select by content: loads the storage as LoadSelected does and

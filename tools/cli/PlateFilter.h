@@ -43,6 +43,8 @@ public:
     bool Matches(std::string_view name) const;
     // The range of levels --levels or --z gave (the window's numbers), if any.
     const std::optional<std::pair<int, int>>& Levels() const { return levels_; }
+    // The quadtree areas --prefix gave; empty: none.
+    const std::vector<std::string>& Prefixes() const { return prefixes_; }
     bool Empty() const { return !levels_ && prefixes_.empty() && !box_ && !names_ && !ByContent(); }
 
 private:

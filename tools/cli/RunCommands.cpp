@@ -104,7 +104,8 @@ int Delete(Context& context)
 {
     const Options& options = context.options;
     Session session(context.view, context.progress);
-    if (int code = LoadSelected(context, session, options.arguments[0]); code != kExitDone)
+    // Only the plates to delete are listed: the run never looks at the rest.
+    if (int code = LoadSelected(context, session, options.arguments[0], true); code != kExitDone)
         return code;
     StorageAction& action = *session.Connection().Action();
     if ((action.Plugin()->Flags() & SupportsWrite) == 0)

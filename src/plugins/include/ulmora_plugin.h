@@ -409,6 +409,39 @@ typedef struct ULMORA_PACKED PlateStreamExtension {
 #  pragma pack(pop)
 #endif
 
+/* ---- "ulmora.part/1": listing a part of the storage ----------------------
+ *
+ * The plates of some levels, or of one quadtree area, without walking the
+ * rest of the storage: a command that works on one level of a storage of
+ * millions of plates (deleting it) lists that level alone, as a storage with
+ * an index on its levels can. A plugin whose storage has no such index
+ * answers null for this id: the program then lists everything and picks. */
+#define ULMORA_PART_EXTENSION "ulmora.part/1"
+
+#if defined(_MSC_VER)
+#  pragma pack(push, 1)
+#endif
+
+typedef struct ULMORA_PACKED PartExtension {
+    uint32_t magic; /* ULMORA_PLUGIN_MAGIC */
+    uint32_t size;  /* at least sizeof(PartExtension) */
+    /* Calls `callback` as Enumerate does (the same numbers, names and sizes,
+     * in an order of the plugin's choice) for every plate of the open
+     * storage whose level (its name's length) lies between `minLevel` and
+     * `maxLevel`, both included, and whose name starts with `area`: a
+     * quadtree key ("t", then q, r, s or t; the program's buffer, valid only
+     * during the call), or "" for every name. Reports no other plate and no
+     * plate twice. Returns Done, Empty when that part holds no plate,
+     * Aborted when the callback answered 0, or Failed with a text (an area
+     * the plugin cannot read as a quadtree key). */
+    uint32_t(ULMORA_CALL *EnumeratePart)(ActionInterface *self, const char *area, uint32_t minLevel,
+                                         uint32_t maxLevel, PlateCallback callback, void *cookie);
+} PartExtension;
+
+#if defined(_MSC_VER)
+#  pragma pack(pop)
+#endif
+
 #ifdef __cplusplus
 }
 #endif
