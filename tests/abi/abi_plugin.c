@@ -46,6 +46,9 @@ CHECK(offsetof(ContainerExtension, ReclaimSpace) == 16);
 CHECK(sizeof(PlateStreamExtension) == 12);
 CHECK(offsetof(PlateStreamExtension, size) == 4);
 CHECK(offsetof(PlateStreamExtension, StreamPlates) == 8);
+CHECK(sizeof(PartExtension) == 12);
+CHECK(offsetof(PartExtension, size) == 4);
+CHECK(offsetof(PartExtension, EnumeratePart) == 8);
 #elif defined(__x86_64__) || defined(_M_X64)
 /* Same order, packed, pointers of 8 bytes. */
 CHECK(sizeof(PluginHostInfo) == 16);
@@ -68,6 +71,8 @@ CHECK(offsetof(ContainerExtension, MeasureSpace) == 16);
 CHECK(offsetof(ContainerExtension, ReclaimSpace) == 24);
 CHECK(sizeof(PlateStreamExtension) == 16);
 CHECK(offsetof(PlateStreamExtension, StreamPlates) == 8);
+CHECK(sizeof(PartExtension) == 16);
+CHECK(offsetof(PartExtension, EnumeratePart) == 8);
 #endif
 CHECK(ULMORA_PLUGIN_MAGIC == ('Z' | 'T' << 8 | 'Q' << 16 | 0x01u << 24));
 /* Plugins of every release were written against this host value. */
