@@ -23,6 +23,7 @@
 # Usage: bench/run-duplicates.sh [--tiles N] [--distinct] [--blank] [RUNS]   (RUNS: 3)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/plain-mbtiles.sh
 
 tiles=10000000
 blank=0
@@ -46,29 +47,7 @@ plugin=$(realpath "$build/bin/plugins/mbtiles.so")
 tool=$build/bin/same_plates
 mkdir -p "$cache"
 
-file=$cache/plain.mbtiles
-((tiles == 10000000)) || file=$cache/plain-$tiles.mbtiles
-blob="zeroblob(20 + (i % 50))"
-if ((distinct)); then
-    file=$cache/distinct-$tiles.mbtiles
-    blob="CAST(printf('%08x', (1 << (2 * z)) / 3 + i) AS BLOB) || zeroblob(12 + (i % 50))"
-fi
-if [[ ! -f $file ]]; then
-    echo "Making $file ..." >&2
-    rm -f "$file.part"
-    # As bench/run-pmtiles-write.sh makes its files.
-    sqlite3 "$file.part" "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA cache_size = -200000;
-CREATE TABLE metadata (name TEXT, value TEXT);
-CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);
-BEGIN;
-WITH RECURSIVE z(z) AS (SELECT 0 UNION ALL SELECT z + 1 FROM z WHERE z < 12),
- n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 16777215)
-INSERT INTO tiles SELECT z, i >> z, i & ((1 << z) - 1), $blob FROM z, n
- WHERE i < (1 << (2 * z)) AND (z < 12 OR i < $tiles - 5592405) AND (1 << (2 * z)) / 3 + i < $tiles;
-COMMIT;
-CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);" >/dev/null
-    mv "$file.part" "$file"
-fi
+file=$(plain_mbtiles "$cache" "$tiles" "$distinct")
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 ratio() { echo "scale=2; $1 / $2" | bc; }

@@ -23,6 +23,7 @@
 # Usage: bench/run-pmtiles-write.sh [--tiles N] [--distinct] [--cli] [RUNS]   (RUNS: 3)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/plain-mbtiles.sh
 
 tiles=10000000
 cli=0
@@ -44,29 +45,7 @@ plugin=$(realpath "$build/bin/plugins/pmtiles.so")
 writer=$build/bin/pmtiles_write
 mkdir -p "$cache"
 
-source_file=$cache/plain.mbtiles
-((tiles == 10000000)) || source_file=$cache/plain-$tiles.mbtiles
-blob="zeroblob(20 + (i % 50))"
-if ((distinct)); then
-    source_file=$cache/distinct-$tiles.mbtiles
-    blob="CAST(printf('%08x', (1 << (2 * z)) / 3 + i) AS BLOB) || zeroblob(12 + (i % 50))"
-fi
-if [[ ! -f $source_file ]]; then
-    echo "Making $source_file ..." >&2
-    rm -f "$source_file.part"
-    # As bench/run-10m.sh makes its plain file.
-    sqlite3 "$source_file.part" "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA cache_size = -200000;
-CREATE TABLE metadata (name TEXT, value TEXT);
-CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);
-BEGIN;
-WITH RECURSIVE z(z) AS (SELECT 0 UNION ALL SELECT z + 1 FROM z WHERE z < 12),
- n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 16777215)
-INSERT INTO tiles SELECT z, i >> z, i & ((1 << z) - 1), $blob FROM z, n
- WHERE i < (1 << (2 * z)) AND (z < 12 OR i < $tiles - 5592405) AND (1 << (2 * z)) / 3 + i < $tiles;
-COMMIT;
-CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);" >/dev/null
-    mv "$source_file.part" "$source_file"
-fi
+source_file=$(plain_mbtiles "$cache" "$tiles" "$distinct")
 work=$(mktemp -d "$cache/pmtiles.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 out=$work/out.pmtiles
