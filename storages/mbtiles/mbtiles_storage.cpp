@@ -377,6 +377,23 @@ uint32_t Storage::FailSql(const char* what) {
     return Fail(std::string(what) + ": " + sqlite3_errmsg(db_));
 }
 
+// What every listing does first. The listings read with connections of their
+// own, which see only what is committed, so pending changes are committed
+// here. Done: go on; Empty: a new file without its tables; Failed.
+uint32_t Storage::BeginListing() {
+    StopFollowing();
+    SetErrorText("");
+    FollowSqlite();
+    if (schemaPending_)
+        return Empty;
+    EndReads();
+    if (batch_ == Batch::Changes && !CommitBatch())
+        return Failed;
+    if (batch_ == Batch::Changes)
+        return Fail("Committing the changes failed: another program holds " + fileName_ + "; they are still pending");
+    return Done;
+}
+
 // Plates are listed level by level. Tables with rowids are read in rowid
 // order, in parallel rowid ranges on worker threads, whatever the order of
 // their levels: that is SQLite's cheapest walk, while the index order costs
@@ -388,18 +405,8 @@ uint32_t Storage::FailSql(const char* what) {
 uint32_t Storage::Enumerate(PlateCallback callback, void* cookie) {
     if (!db_)
         return Fail("The storage is not open");
-    StopFollowing();
-    SetErrorText("");
-    FollowSqlite();
-    if (schemaPending_)
-        return Empty;
-    // The listing reads with connections of its own: they see only what is
-    // committed.
-    EndReads();
-    if (batch_ == Batch::Changes && !CommitBatch())
-        return Failed;
-    if (batch_ == Batch::Changes)
-        return Fail("Committing the changes failed: another program holds " + fileName_ + "; they are still pending");
+    if (const uint32_t ready = BeginListing(); ready != Done)
+        return ready;
 
     Lister lister(callback, cookie);
     if (layout_ != Layout::OtherView) {
@@ -468,17 +475,8 @@ uint32_t Storage::EnumeratePart(const char* area, uint32_t minLevel, uint32_t ma
         const uint32_t result = Enumerate(&PartFilter::Pass, &filter);
         return result == Done && filter.passed == 0 ? static_cast<uint32_t>(Empty) : result;
     }
-    StopFollowing();
-    SetErrorText("");
-    FollowSqlite();
-    if (schemaPending_)
-        return Empty;
-    // As Enumerate: what is pending is committed first.
-    EndReads();
-    if (batch_ == Batch::Changes && !CommitBatch())
-        return Failed;
-    if (batch_ == Batch::Changes)
-        return Fail("Committing the changes failed: another program holds " + fileName_ + "; they are still pending");
+    if (const uint32_t ready = BeginListing(); ready != Done)
+        return ready;
 
     // Zooms are levels less one; levels beyond the deepest zoom hold nothing.
     const uint32_t lowest = std::max(std::max(minLevel, 1u) - 1, corner.z);

@@ -58,6 +58,7 @@ public:
     uint32_t ReclaimSpace(ContainerCallback callback, void* cookie, uint64_t* before, uint64_t* after);
 
 private:
+    uint32_t BeginListing();
     // GetPlateData without its transaction handling.
     uint32_t ReadPlate(const char* name, const plate_key::Tile& tile, const void** data, uint32_t* size);
     // The plate from the row after the last one read, when that row is it;
