@@ -347,6 +347,10 @@ bool ArchiveWriter::ReadSpool(uint64_t offset, uint32_t length, uint8_t* out, st
 void ArchiveWriter::Normalize() {
     if (sorted_)
         return;
+    if (PlaceById()) {
+        sorted_ = true;
+        return;
+    }
     RadixSortById();
     // Of several stores of one tile the last (last in a stable sort) counts.
     size_t kept = 0;
@@ -358,6 +362,42 @@ void ArchiveWriter::Normalize() {
     }
     tiles_.resize(kept);
     sorted_ = true;
+}
+
+bool ArchiveWriter::PlaceById() {
+    // Copies mostly cover whole levels or regions of them, so the ids fill
+    // much of their range: every tile then goes straight to its place in an
+    // array over the range (a later store of a tile over the earlier one),
+    // and one walk along it packs the index in id order. Scattering once is
+    // cheaper than the radix sort's several passes; sparse ids would make
+    // the array too large, and go to the sort.
+    const size_t n = tiles_.size();
+    uint64_t low = std::numeric_limits<uint64_t>::max(), high = 0;
+    for (const TileRef& tile : tiles_) {
+        low = std::min<uint64_t>(low, tile.id);
+        high = std::max<uint64_t>(high, tile.id);
+    }
+    if (n == 0 || high - low >= uint64_t{kDenseRange} * n)
+        return false;
+    // Content number + 1 by id - low; 0: no tile.
+    MappedArray<uint32_t> slots;
+    if (!slots.resize(static_cast<size_t>(high - low) + 1))
+        return false;
+    for (const TileRef& tile : tiles_)
+        slots[tile.id - low] = tile.content + 1;
+    // Without a branch a slot (whether a slot is taken follows no pattern
+    // the processor could predict): every slot is written at `kept`, which
+    // moves on only for a taken one. The index is read no more, and `kept`
+    // stays below its size until its last record is placed.
+    size_t kept = 0;
+    const size_t range = slots.size();
+    for (size_t i = 0; i < range && kept < n; ++i) {
+        const uint32_t slot = slots[i];
+        tiles_[kept] = TileRef{low + i, slot - 1};
+        kept += slot != 0;
+    }
+    tiles_.resize(kept);
+    return true;
 }
 
 void ArchiveWriter::RadixSortById() {

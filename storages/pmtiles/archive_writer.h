@@ -177,6 +177,10 @@ private:
     void GrowTable();
     // Sorts the index by tile id, keeping the last store of each tile.
     void Normalize();
+    // Normalize for ids that fill at least 1 / kDenseRange of their range;
+    // false (the index as it was) for sparser ones or without memory.
+    bool PlaceById();
+    static constexpr uint64_t kDenseRange = 4;
     void RadixSortById();
     std::string WriteArchive(int fd);
     std::string BuildDirectories(std::vector<uint8_t>* root, uint64_t* leafBase, uint64_t* leafLength,

@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -280,6 +281,58 @@ TEST_F(PmtilesWrite, StoresEachContentOnceClusteredAndRunsAsOneEntry) {
     EXPECT_EQ(end, header.tileDataLength);
     EXPECT_GT(runs, 0u) << "the sea makes runs";
     EXPECT_LT(entries.size(), expected.size());
+}
+
+// The index is put in id order one way for ids that fill much of their
+// range (each tile straight to its place) and another for sparse ones (a
+// sort); either way, of several stores of a tile the last one counts,
+// whatever the order of the stores.
+TEST_F(PmtilesWrite, KeepsTheLastStoreOfATileForDenseAndSparseIds) {
+    using Stores = std::vector<std::pair<std::string, std::string>>;
+    struct Case {
+        const char* what;
+        Stores stores;
+    };
+    std::vector<Case> cases;
+    {
+        // Dense: zoom 4 whole, stored in reverse name order; then every
+        // third tile again in name order, every fifth a third time.
+        Stores stores;
+        for (uint32_t i = 256; i-- > 0;)
+            stores.emplace_back(plate_key::Name({4, i >> 4, i & 15}), "first " + std::to_string(i));
+        for (uint32_t i = 0; i < 256; i += 3)
+            stores.emplace_back(plate_key::Name({4, i >> 4, i & 15}), i % 2 ? "second" : "second " + std::to_string(i));
+        for (uint32_t i = 0; i < 256; i += 5)
+            stores.emplace_back(plate_key::Name({4, i >> 4, i & 15}), "third");
+        stores.emplace_back("t", "the world");
+        cases.push_back({"dense ids", stores});
+    }
+    {
+        // Sparse: a few tiles of zoom 0, 2 and 20 to 22, far apart on the
+        // curve, in mixed order, some stored again.
+        Stores stores;
+        const plate_key::Tile tiles[] = {{20, 1000000, 5}, {0, 0, 0}, {22, 4000000, 4000000}, {2, 3, 1},
+                                         {21, 7, 2000000}, {20, 1000000, 6}, {22, 1, 2}};
+        for (int round = 0; round < 3; ++round)
+            for (size_t i = 0; i < std::size(tiles); ++i)
+                if (round == 0 || (i + round) % 2 == 0)
+                    stores.emplace_back(plate_key::Name(tiles[round == 1 ? std::size(tiles) - 1 - i : i]),
+                                        "round " + std::to_string(round) + " tile " + std::to_string(i));
+        cases.push_back({"sparse ids", stores});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Tiles expected;
+        for (const auto& [name, bytes] : c.stores)
+            expected[name] = bytes;
+        ASSERT_LT(expected.size(), c.stores.size()) << "some tiles are stored again";
+        const std::string archive = Write("last.pmtiles", c.stores);
+        ExpectBothRead(archive, expected, Names(expected));
+        pmtiles::Header header;
+        std::vector<pmtiles::Entry> entries;
+        ASSERT_NO_FATAL_FAILURE(Directory(archive, &header, &entries));
+        EXPECT_EQ(header.addressedTiles, expected.size());
+    }
 }
 
 // More entries than the root takes: leaf directories, read by both.
