@@ -31,12 +31,14 @@ void PutI32(uint8_t* p, int32_t value) {
         p[i] = static_cast<uint8_t>(bits >> (8 * i));
 }
 
-void PutVarint(std::vector<uint8_t>* out, uint64_t value) {
+// Writes `value` at `out` (room for ten bytes); returns the end.
+uint8_t* PutVarint(uint8_t* out, uint64_t value) {
     while (value >= 0x80) {
-        out->push_back(static_cast<uint8_t>((value & 0x7F) | 0x80));
+        *out++ = static_cast<uint8_t>((value & 0x7F) | 0x80);
         value >>= 7;
     }
-    out->push_back(static_cast<uint8_t>(value));
+    *out++ = static_cast<uint8_t>(value);
+    return out;
 }
 
 // Reads protobuf-style varints, remembering the first fault.
@@ -203,20 +205,27 @@ void SerializeHeader(const Header& h, uint8_t out[kHeaderSize]) {
 }
 
 void EncodeDirectory(const Entry* entries, size_t count, std::vector<uint8_t>* out) {
-    PutVarint(out, count);
+    // Room for the longest varints, cut to what was written: a large
+    // archive encodes tens of millions of them, a length check each was
+    // most of the work.
+    const size_t start = out->size();
+    out->resize(start + 10 + count * 40);
+    uint8_t* at = out->data() + start;
+    at = PutVarint(at, count);
     uint64_t last = 0;
     for (size_t i = 0; i < count; ++i) {
-        PutVarint(out, entries[i].tileId - last);
+        at = PutVarint(at, entries[i].tileId - last);
         last = entries[i].tileId;
     }
     for (size_t i = 0; i < count; ++i)
-        PutVarint(out, entries[i].runLength);
+        at = PutVarint(at, entries[i].runLength);
     for (size_t i = 0; i < count; ++i)
-        PutVarint(out, entries[i].length);
+        at = PutVarint(at, entries[i].length);
     for (size_t i = 0; i < count; ++i) {
         const bool follows = i > 0 && entries[i].offset == entries[i - 1].offset + entries[i - 1].length;
-        PutVarint(out, follows ? 0 : entries[i].offset + 1);
+        at = PutVarint(at, follows ? 0 : entries[i].offset + 1);
     }
+    out->resize(static_cast<size_t>(at - out->data()));
 }
 
 struct Gzipper::Stream {
