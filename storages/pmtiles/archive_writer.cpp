@@ -124,8 +124,13 @@ uint32_t Hash(const uint8_t* data, size_t size) {
         h = (h ^ word) * kMultiplier;
         h ^= h >> 29;
     }
+    // The last word read whole (it may overlap the loop's): copying a few
+    // bytes into a word stalled the load that followed.
     uint64_t tail = 0;
-    std::memcpy(&tail, data + i, size - i);
+    if (size >= 8)
+        std::memcpy(&tail, data + size - 8, 8);
+    else
+        std::memcpy(&tail, data, size);
     h = (h ^ tail) * kMultiplier;
     h ^= h >> 32;
     return static_cast<uint32_t>(h);
@@ -237,11 +242,6 @@ std::string ArchiveWriter::Store(uint32_t z, uint32_t x, uint32_t y, const uint8
     if (!tiles_.push_back(TileRef{id, content}))
         return "Not enough memory for the archive's index";
 
-    const Kind kind = Sniff(data, size);
-    if (kind_ == Kind::None)
-        kind_ = kind;
-    else if (kind != kind_)
-        mixed_ = true;
     Span& span = spans_[z];
     span.minX = std::min(span.minX, x);
     span.maxX = std::max(span.maxX, x);
@@ -285,6 +285,13 @@ uint32_t ArchiveWriter::FindOrAddContent(const uint8_t* data, uint32_t size, std
     const uint32_t number = static_cast<uint32_t>(contents_.size());
     contents_.push_back(Content{offset, size, hash});
     table_[slot] = number + 1;
+    // The kinds of the contents are those of the tiles: each is looked at
+    // once.
+    const Kind kind = Sniff(data, size);
+    if (kind_ == Kind::None)
+        kind_ = kind;
+    else if (kind != kind_)
+        mixed_ = true;
     return number;
 }
 
