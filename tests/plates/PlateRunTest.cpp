@@ -137,7 +137,7 @@ uint32_t ULMORA_CALL FakeStreamPlates(ActionInterface*, PlateStreamCallback call
     }
     return Done;
 }
-const PlateStreamExtension kFakeStream = {ULMORA_PLUGIN_MAGIC, sizeof(PlateStreamExtension), FakeStreamPlates};
+const PlateStreamExtension kFakeStream = {ULMORA_PLUGIN_MAGIC, sizeof(PlateStreamExtension), FakeStreamPlates, 0};
 
 const ActionFunctions kFakeFunctions = {FakeOpen, FakeErrorText, nullptr, FakeGetPlateData, FakeWrite, FakeEnumerate};
 FakeAction fakeAction{{&kFakeFunctions, ULMORA_PLUGIN_MAGIC, sizeof(ActionInterface), 0, "fake"}};
