@@ -75,6 +75,15 @@ public:
         *letters = key & ((uint64_t{1} << (2 * PlateItem::kPackedLetters)) - 1);
         return true;
     }
+    // A number that only this name has, among the names the list keeps
+    // packed (see PackedLettersAt), for telling listed names apart without
+    // spelling them out; false for other names.
+    static bool PackedKeyOf(const char* name, uint64_t* key) { return PackName(name, key); }
+    bool PackedKeyAt(int index, uint64_t* key) const
+    {
+        *key = records_[static_cast<std::size_t>(index / kRecordsPerBlock)][index % kRecordsPerBlock].Key();
+        return (*key & kPacked) != 0;
+    }
     // Copies the texts, each cut to 260 characters; a null text is empty.
     void Append(const char* name, int32_t number, uint32_t size, const char* file = nullptr);
     // Sets the count to 0 and keeps the memory for the next load.

@@ -8,6 +8,8 @@
 #include "log/Operation.h"
 
 #include <algorithm>
+#include <string_view>
+#include <unordered_set>
 
 StorageConnection::StorageConnection(BrowserView& view, Operation& operation, PRPeriod& period,
                                      const PluginHostInfo* host)
@@ -89,6 +91,20 @@ LoadResult StorageConnection::LoadStorage(const std::string& libraryPath, const 
     }
 }
 
+LoadResult StorageConnection::LoadStorageWithData(const std::string& libraryPath, const std::string& storagePath,
+                                                  PlateKeep keep, const ListedData& withData, int* handed)
+{
+    withData_ = &withData;
+    handed_ = 0;
+    struct Forget {
+        StorageConnection& connection;
+        ~Forget() { connection.withData_ = nullptr; }
+    } forget{*this};
+    LoadResult result = LoadStorage(libraryPath, storagePath, std::move(keep));
+    *handed = handed_;
+    return result;
+}
+
 LoadResult StorageConnection::Connect(const std::string& libraryPath, const std::string& storagePath)
 {
     plugin_ = LoadPlugin(libraryPath.c_str(), host_, PluginTypeStorage);
@@ -108,8 +124,9 @@ LoadResult StorageConnection::Connect(const std::string& libraryPath, const std:
     OperationEnd end(operation_);
     const bool inPart = part_ != nullptr && action_->CanListPart();
     uint32_t found =
-        inPart ? ListPart(*part_)
-               : action_->Enumerate(0, StorageAction::PlateHandler::Bind<&StorageConnection::OnPlateFound>(this), 2);
+        withData_ != nullptr && action_->StreamIsWhole() ? ListFromStream()
+        : inPart ? ListPart(*part_)
+                 : action_->Enumerate(0, StorageAction::PlateHandler::Bind<&StorageConnection::OnPlateFound>(this), 2);
     // A part without plates says nothing of the rest of the storage.
     if (inPart && found == Empty)
         found = Done;
@@ -167,6 +184,64 @@ uint32_t StorageConnection::ListPart(const PlatePart& part)
     return found ? Done : Empty;
 }
 
+uint32_t StorageConnection::ListFromStream()
+{
+    const uint32_t found =
+        action_->StreamPlates([this](int32_t number, const char* name, const void* data, uint32_t size) {
+            if (keep_ && !keep_(name)) {
+                ++passed_;
+                // No plate for the run to show: the listing shows its progress.
+                return ListingGoesOn(action_);
+            }
+            plates_.Append(name, number, size);
+            ++handed_;
+            return (*withData_)(plates_.Count() - 1, data, size);
+        });
+    if (found != Failed)
+        return found;
+    Log("The plate stream of %s stopped: %s; the rest is listed and read plate by plate",
+        action_->StoragePath().c_str(), ErrorText(kCurrentError).c_str());
+    return ListTheRest();
+}
+
+uint32_t StorageConnection::ListTheRest()
+{
+    // The plates listed so far, to pass over when the listing reports them
+    // again: 8 bytes a name the list keeps packed, the others spelt out.
+    std::vector<uint64_t> packed;
+    std::unordered_set<std::string> spelt;
+    packed.reserve(static_cast<std::size_t>(plates_.Count()));
+    for (int index = 0; index < plates_.Count(); ++index) {
+        uint64_t key = 0;
+        PlateItem item;
+        if (plates_.PackedKeyAt(index, &key))
+            packed.push_back(key);
+        else if (plates_.At(index, &item))
+            spelt.emplace(item.name, static_cast<std::size_t>(item.nameLength));
+    }
+    std::sort(packed.begin(), packed.end());
+    const auto listed = [&](const char* name) {
+        uint64_t key = 0;
+        return PlateList::PackedKeyOf(name, &key) ? std::binary_search(packed.begin(), packed.end(), key)
+                                                  : spelt.contains(name);
+    };
+    // The listing reports every plate again: it alone counts those not kept.
+    passed_ = 0;
+    PlateKeep keep = std::move(keep_);
+    keep_ = [&](std::string_view name) {
+        // A plate listed already is neither kept again nor counted as passed.
+        if (listed(std::string(name).c_str())) {
+            --passed_;
+            return false;
+        }
+        return !keep || keep(name);
+    };
+    const uint32_t found =
+        action_->Enumerate(0, StorageAction::PlateHandler::Bind<&StorageConnection::OnPlateFound>(this), 2);
+    keep_ = std::move(keep);
+    return found == Empty && plates_.Count() > 0 ? static_cast<uint32_t>(Done) : found;
+}
+
 bool StorageConnection::OnPlateFound(StorageAction* action, int32_t number, const char* name, uint32_t,
                                      uint32_t size)
 {
@@ -174,6 +249,11 @@ bool StorageConnection::OnPlateFound(StorageAction* action, int32_t number, cons
         plates_.Append(name, number, size);
     else
         ++passed_;
+    return ListingGoesOn(action);
+}
+
+bool StorageConnection::ListingGoesOn(StorageAction* action)
+{
     // Abort can only have been pressed while events were handled, so it is
     // asked after each progress step rather than for each of millions of plates.
     if (!period_.Elapsed())

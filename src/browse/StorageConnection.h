@@ -99,6 +99,12 @@ struct PlatePart {
     std::vector<std::string> areas; // quadtree keys; empty: every area
 };
 
+// Called during a load that lists the storage from the plugin's plate
+// stream, for each plate kept, right after it joined the list: its index
+// there and its data (null and 0 for a plate without data), valid only
+// during the call. False stops the load (it ends Aborted).
+using ListedData = std::function<bool(int index, const void* data, uint32_t size)>;
+
 class StorageConnection {
 public:
     // The view, the reporter and the throttle must outlive the connection.
@@ -114,6 +120,14 @@ public:
     // plates is no empty storage.
     LoadResult LoadStorage(const std::string& libraryPath, const std::string& storagePath, PlateKeep keep = {},
                            const PlatePart* part = nullptr);
+    // The same, for a run over every plate kept that needs their data (a
+    // copy): where the plugin's stream leaves no plate out, the list is made
+    // from the stream and each plate handed to `withData` as it is listed,
+    // so that the storage is read once. `*handed` tells how many, the first
+    // of the list: all but after a stream that failed, when the rest was
+    // listed as LoadStorage lists; 0 where the plugin has no such stream.
+    LoadResult LoadStorageWithData(const std::string& libraryPath, const std::string& storagePath, PlateKeep keep,
+                                   const ListedData& withData, int* handed);
     // Ends the connection and empties the plate list.
     void ReleaseStorage();
     // After a command was abandoned: releases the storage when its plugin
@@ -141,6 +155,13 @@ private:
     // Lists `part` through the plugin's part extension, each area once.
     uint32_t ListPart(const PlatePart& part);
     bool OnPlateFound(StorageAction* action, int32_t number, const char* name, uint32_t reserved, uint32_t size);
+    // Lists the storage from its plate stream, handing each plate kept to
+    // `withData_`; after a stream that failed, lists what it did not hand.
+    uint32_t ListFromStream();
+    // Lists the plates not in the list yet.
+    uint32_t ListTheRest();
+    // The progress of a listing, and Abort: false to stop.
+    bool ListingGoesOn(StorageAction* action);
     // Drops a connection that could not be made, without the release's log
     // lines, and reports why.
     LoadResult DropConnection(LoadResult::Outcome outcome, std::string error);
@@ -156,4 +177,6 @@ private:
     PlateKeep keep_;  // during a load: the plates it keeps; empty: all
     const PlatePart* part_ = nullptr; // during a load: the part to list, if any
     int passed_ = 0;  // during a load: the plates `keep_` did not keep
+    const ListedData* withData_ = nullptr; // during a load with data
+    int handed_ = 0;  // during a load with data: the plates handed to `withData_`
 };

@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -70,8 +71,11 @@ namespace {
 
 class CopyStep final : public PlateStep {
 public:
-    CopyStep(const PlateRun& run, StorageAction& target, const CopyOptions& options)
-        : run_(run), target_(target), options_(options), askSticks_(options.AskOnError ? 1 : 0)
+    // `listing`: the plates come as the source is listed, their number
+    // unknown until the end.
+    CopyStep(const PlateRun& run, StorageAction& target, const CopyOptions& options, bool listing = false)
+        : run_(run), target_(target), options_(options), askSticks_(options.AskOnError ? 1 : 0), listing_(listing),
+          notListed_(options.notListed)
     {
         // Grown by doubling, ten million plates would be copied over and
         // faulted in again several times.
@@ -124,8 +128,16 @@ public:
                         plate.name, why.c_str());
     }
 
+    // Set once the listing that the copy ran with has ended.
+    void NotListed(int count) { notListed_ = count; }
+
     void ShowProgress(Operation& operation, const PlateItem& plate, const PlateRunResult& result) override
     {
+        if (listing_) {
+            operation.SetText(Translate("Copy plates...\nInto: %s\nItem: %s\nItems found: %d"),
+                              target_.StoragePath().c_str(), plate.name, result.handled);
+            return;
+        }
         operation.SetText(Translate("Copy plates...\nInto: %s\nItem: %s\nProcessed: %d of %d"),
                           target_.StoragePath().c_str(), plate.name, result.handled, result.selected);
     }
@@ -138,7 +150,8 @@ public:
         // The source's description in the target's terms, with the extent,
         // zooms and format of what was stored; before the target closes (a
         // new PMTiles archive is written then, with it).
-        CopyStorageMetadata(run_.action, target_, extent_, result.done == run_.plates.Count() && result.errors == 0);
+        CopyStorageMetadata(run_.action, target_, extent_,
+                            result.done == run_.plates.Count() && result.errors == 0 && notListed_ == 0);
         std::vector<int> durable = stored_;
         if (!KeepDurableChanges(target_, run_.plates, &durable, ChangeKind::Stored, result.errors > 0)) {
             result.errorText = ErrorText(kCurrentError);
@@ -176,6 +189,8 @@ private:
     StorageAction& target_;
     const CopyOptions& options_;
     int askSticks_; // 0: failures are only logged
+    bool listing_;
+    int notListed_; // plates of the source not in the list
     std::vector<int> stored_;      // answered Done, counted again at the end
     std::vector<uint32_t> sizes_;  // their data's sizes
     CopiedExtent extent_;          // where the stored plates lie, their zooms and format
@@ -205,5 +220,62 @@ PlateRunResult RunCopy(const PlateRun& run, StorageAction& target, const CopyOpt
                          Translate("Plates successfully copied: %d of %d")};
     texts.reload = false;
     RunPlateLoop(run, step, texts, result);
+    return result;
+}
+
+PlateRunResult RunCopyWhileListing(const CopyWhileListing& copy, const CopyOptions& options, LoadResult* load)
+{
+    PlateRunResult result;
+    const PlateList& plates = copy.connection.Plates();
+    ListSelection rest; // the plates to read by name: those the stream did not hand out
+    StorageAction* target = nullptr;
+    std::optional<PlateRun> run;
+    std::optional<CopyStep> step;
+    std::optional<PlateLoop> loop;
+    PlateLoopTexts texts{"", Translate("Copy cancelled with errors"), Translate("Copy stopped by the user"),
+                         Translate("Plates successfully copied: %d of %d")};
+    texts.reload = false;
+    const ListedData withData = [&](int index, const void* data, uint32_t size) {
+        if (!loop) {
+            target = copy.openTarget();
+            if (target == nullptr)
+                return false;
+            texts.start = Format(Translate("Copy the plates of storage %s into %s as they are listed..."),
+                                 copy.source.c_str(), target->StoragePath().c_str());
+            run.emplace(PlateRun{*copy.connection.Action(), plates, rest, copy.operation, copy.period, copy.host,
+                                 copy.owner});
+            step.emplace(*run, *target, options, true);
+            loop.emplace(*run, *step, texts, result);
+        }
+        PlateItem plate;
+        plates.At(index, &plate);
+        result.selected = index + 1;
+        return loop->Handled(plate, index, step->StepData(plate, index, data, size, result));
+    };
+    int handed = 0;
+    try {
+        *load = copy.connection.LoadStorageWithData(copy.libraryPath, copy.source, copy.keep, withData, &handed);
+        if (!loop)
+            return result; // nothing handed out: not started
+        result.selected = plates.Count();
+        if (load->outcome == LoadResult::Outcome::Aborted && !loop->Ended()) {
+            // Stopped while the listing passed over plates not kept.
+            Log("%s", texts.aborted);
+            result.aborted = true;
+        } else if (!loop->Ended()) {
+            // After a stream that failed: the plates listed after it.
+            rest.Resize(plates.Count());
+            for (int index = handed; index < plates.Count(); ++index)
+                rest.SetSelected(index, true);
+            loop->ReadByName(rest);
+        }
+        step->NotListed(load->passed);
+        step->Finish(result);
+    } catch (...) {
+        if (loop)
+            loop->End();
+        throw;
+    }
+    loop->End();
     return result;
 }

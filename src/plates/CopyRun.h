@@ -4,6 +4,7 @@
 // stored unchanged. A plate counts as copied once it is durably in the
 // target, whatever the target plugin answered before its batch failed.
 
+#include "browse/StorageConnection.h"
 #include "plates/PlateRun.h"
 
 #include <functional>
@@ -16,6 +17,10 @@ struct CopyOptions {
     // Told of each failed plate (its name and why), for a caller that shows
     // them as they come; may be empty.
     std::function<void(const char* name, const std::string& why)> onFailure;
+    // Plates of the source that its list does not hold (a load that kept
+    // only some): then no copy of the list is a copy of the whole source,
+    // whose description (bounds, center) would not fit what was copied.
+    int notListed = 0;
 };
 
 // False with the error text set when `source` and `target` are one storage,
@@ -36,3 +41,26 @@ bool MakeCopyTarget(const std::string& target, bool* made);
 // it returns. A target that overlaps the source is refused before anything is
 // written (an error box; the result says refused).
 PlateRunResult RunCopy(const PlateRun& run, StorageAction& target, const CopyOptions& options = {});
+
+// A copy of the plates of the storage `source` (opened through the plugin
+// at `libraryPath`) that `keep` keeps, all when it is empty, that reads the
+// storage once: where the plugin's stream leaves no plate out, the plates
+// are listed into `connection` from it and each copied as it comes, instead
+// of a listing first and a read of every plate after it. `openTarget` opens
+// the target at the first plate kept, so that a copy of nothing makes none
+// (null: it could not, and the run stops; the callee says why). `load` gets
+// what the listing did. Where the plugin has no such stream, the storage is
+// just loaded (every plate `keep` keeps) and nothing is copied: the result
+// says not started, and the caller copies with RunCopy.
+struct CopyWhileListing {
+    StorageConnection& connection;
+    std::string libraryPath;
+    std::string source;
+    PlateKeep keep;
+    std::function<StorageAction*()> openTarget;
+    Operation& operation;
+    PRPeriod& period;
+    PlateRunHost& host;
+    BoxOwner owner = nullptr;
+};
+PlateRunResult RunCopyWhileListing(const CopyWhileListing& copy, const CopyOptions& options, LoadResult* load);

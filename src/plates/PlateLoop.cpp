@@ -11,67 +11,79 @@
 
 #include <optional>
 
-void RunPlateLoop(const PlateRun& run, PlateStep& step, const PlateLoopTexts& texts, PlateRunResult& result)
+PlateLoop::PlateLoop(const PlateRun& run, PlateStep& step, const PlateLoopTexts& texts, PlateRunResult& result)
+    : run_(run), step_(step), texts_(texts), result_(result)
 {
     result.started = true;
     run.operation.SetAbortable(true);
     Log("%s", texts.start.c_str());
+}
 
-    auto finish = [&] {
-        run.operation.SetText(nullptr);
-        result.summary = Format(texts.summary, result.done, result.selected);
-        Log("%s", result.summary.c_str());
-        if (texts.reload) {
-            Log("%s", Translate("Reload items from storage..."));
-            run.host.ReloadStorage();
+bool PlateLoop::Handled(const PlateItem& plate, int index, bool stepped)
+{
+    if (!stepped) {
+        Log("%s", texts_.cancelled);
+        result_.stopped = true;
+        ended_ = true;
+        return false;
+    }
+    ++result_.handled;
+    run_.host.PlateHandled(index);
+    if (run_.period.Elapsed()) {
+        step_.ShowProgress(run_.operation, plate, result_);
+        run_.host.PumpMessages();
+    }
+    if (run_.operation.IsAborted()) {
+        Log("%s", texts_.aborted);
+        result_.aborted = true;
+        ended_ = true;
+        return false;
+    }
+    return true;
+}
+
+void PlateLoop::ReadByName(const ListSelection& selection)
+{
+    for (int index = selection.NextSelected(0); !ended_ && index >= 0; index = selection.NextSelected(index + 1)) {
+        PlateItem plate;
+        if (!run_.plates.At(index, &plate)) {
+            Log("Strange diff indexes: list %d == NULL", index);
+            ended_ = true;
+            break;
         }
-    };
-    // After each plate, however it was read: false ends the run.
-    auto handled = [&](const PlateItem& plate, int index, bool stepped) {
-        if (!stepped) {
-            Log("%s", texts.cancelled);
-            result.stopped = true;
-            return false;
-        }
-        ++result.handled;
-        run.host.PlateHandled(index);
-        if (run.period.Elapsed()) {
-            step.ShowProgress(run.operation, plate, result);
-            run.host.PumpMessages();
-        }
-        if (run.operation.IsAborted()) {
-            Log("%s", texts.aborted);
-            result.aborted = true;
-            return false;
-        }
-        return true;
-    };
+        Handled(plate, index, step_.Step(plate, index, result_));
+    }
+}
+
+void PlateLoop::End()
+{
+    run_.operation.SetText(nullptr);
+    result_.summary = Format(texts_.summary, result_.done, result_.selected);
+    Log("%s", result_.summary.c_str());
+    if (texts_.reload) {
+        Log("%s", Translate("Reload items from storage..."));
+        run_.host.ReloadStorage();
+    }
+}
+
+void RunPlateLoop(const PlateRun& run, PlateStep& step, const PlateLoopTexts& texts, PlateRunResult& result)
+{
+    PlateLoop loop(run, step, texts, result);
     try {
         // The plates the plugin's stream did not hand out are read by name.
         std::optional<ListSelection> rest;
-        bool ended = false;
         if (step.TakesData() && run.action.HasPlateStream()) {
             rest.emplace(run.selection);
-            ended = !StreamSelectedPlates(run.action, run.plates, *rest,
-                                          [&](int index, const PlateItem& plate, const void* data, uint32_t size) {
-                                              return handled(plate, index,
-                                                             step.StepData(plate, index, data, size, result));
-                                          });
+            StreamSelectedPlates(run.action, run.plates, *rest,
+                                 [&](int index, const PlateItem& plate, const void* data, uint32_t size) {
+                                     return loop.Handled(plate, index, step.StepData(plate, index, data, size, result));
+                                 });
         }
-        const ListSelection& left = rest ? *rest : run.selection;
-        for (int index = left.NextSelected(0); !ended && index >= 0; index = left.NextSelected(index + 1)) {
-            PlateItem plate;
-            if (!run.plates.At(index, &plate)) {
-                Log("Strange diff indexes: list %d == NULL", index);
-                break;
-            }
-            if (!handled(plate, index, step.Step(plate, index, result)))
-                break;
-        }
+        loop.ReadByName(rest ? *rest : run.selection);
         step.Finish(result);
     } catch (...) {
-        finish();
+        loop.End();
         throw;
     }
-    finish();
+    loop.End();
 }

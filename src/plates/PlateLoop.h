@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+class ListSelection;
 struct PlateItem;
 
 // The lines of one kind of run, already translated; the summary takes the
@@ -46,6 +47,32 @@ public:
     // After the last plate, however the loop ended but by an exception:
     // pending batches, the durability check.
     virtual void Finish(PlateRunResult&) {}
+};
+
+// The loop's parts, for a run whose plates come otherwise than from a list
+// made before it (a copy that reads the storage as it lists it). Begin
+// logs the start; Handled follows each plate; ReadByName steps through
+// plates by name; End logs the summary and reloads (on every way out).
+class PlateLoop {
+public:
+    // Sets `result.started`.
+    PlateLoop(const PlateRun& run, PlateStep& step, const PlateLoopTexts& texts, PlateRunResult& result);
+    // After each plate, however it was read, with what the step answered:
+    // false ends the run (a plate stopped it, or Abort).
+    bool Handled(const PlateItem& plate, int index, bool stepped);
+    // Steps through the plates selected in `selection` by name, until one
+    // ends the run.
+    void ReadByName(const ListSelection& selection);
+    // Whether a plate or Abort ended the run.
+    bool Ended() const { return ended_; }
+    void End();
+
+private:
+    const PlateRun& run_;
+    PlateStep& step_;
+    const PlateLoopTexts& texts_;
+    PlateRunResult& result_;
+    bool ended_ = false;
 };
 
 // Runs `step` over the selected plates of `run`; `result.selected` must be

@@ -32,7 +32,7 @@ std::string NormalizedLibraryPath(const char* path)
 // QueryPluginExtension, or one whose answer is no table of this contract,
 // has none and loads as before.
 template <typename Table>
-const Table* FindExtension(platform::LibraryHandle module, const char* id)
+const Table* FindExtension(platform::LibraryHandle module, const char* id, std::size_t minimumSize = sizeof(Table))
 {
     std::string ignored;
     auto queryExtension = reinterpret_cast<QueryPluginExtensionFn>(
@@ -42,7 +42,7 @@ const Table* FindExtension(platform::LibraryHandle module, const char* id)
     const void* answer = nullptr;
     CallForeign("QueryPluginExtension", [&] { answer = queryExtension(id); });
     const auto* table = static_cast<const Table*>(answer);
-    if (table == nullptr || table->magic != ULMORA_PLUGIN_MAGIC || table->size < sizeof(Table))
+    if (table == nullptr || table->magic != ULMORA_PLUGIN_MAGIC || table->size < minimumSize)
         return nullptr;
     return table;
 }
@@ -62,7 +62,9 @@ const ContainerExtension* FindContainerExtension(platform::LibraryHandle module)
 
 const PlateStreamExtension* FindPlateStreamExtension(platform::LibraryHandle module)
 {
-    const auto* table = FindExtension<PlateStreamExtension>(module, ULMORA_PLATESTREAM_EXTENSION);
+    // The first tables shipped end before `flags`.
+    const auto* table = FindExtension<PlateStreamExtension>(module, ULMORA_PLATESTREAM_EXTENSION,
+                                                            offsetof(PlateStreamExtension, flags));
     return table != nullptr && table->StreamPlates != nullptr ? table : nullptr;
 }
 

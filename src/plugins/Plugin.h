@@ -9,6 +9,7 @@
 #include "platform/Library.h"
 #include "ulmora_plugin.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -218,6 +219,14 @@ public:
     // stream left out are the caller's to read through GetPlateData.
     using StreamHandler = std::function<bool(int32_t number, const char* name, const void* data, uint32_t size)>;
     bool HasPlateStream() const { return Plugin()->PlateStream() != nullptr; }
+    // The stream leaves no plate out (ULMORA_STREAM_WHOLE): it can list the
+    // storage as well as Enumerate.
+    bool StreamIsWhole() const
+    {
+        const PlateStreamExtension* table = Plugin()->PlateStream();
+        return table != nullptr && table->size >= offsetof(PlateStreamExtension, flags) + sizeof table->flags &&
+               (table->flags & ULMORA_STREAM_WHOLE) != 0;
+    }
     uint32_t StreamPlates(const StreamHandler& handler);
 
     // The plugin's text (GetErrorText) as it stands; after a listing that

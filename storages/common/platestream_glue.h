@@ -4,7 +4,9 @@
 //
 // The Storage provides
 //   uint32_t StreamPlates(PlateStreamCallback callback, void* cookie);
-// called on an open storage only. No exception crosses the C boundary.
+// called on an open storage only, and
+//   static constexpr uint32_t kStreamFlags;   // ULMORA_STREAM_* bits
+// (ULMORA_STREAM_WHOLE only when the stream never leaves a plate out). No exception crosses the C boundary.
 
 #include "plugin_glue.h"
 
@@ -38,7 +40,8 @@ private:
         }
     }
 
-    static constexpr PlateStreamExtension kTable = {ULMORA_PLUGIN_MAGIC, sizeof(PlateStreamExtension), &Stream};
+    static constexpr PlateStreamExtension kTable = {ULMORA_PLUGIN_MAGIC, sizeof(PlateStreamExtension), &Stream,
+                                                    Storage::kStreamFlags};
 };
 
 } // namespace storage_glue

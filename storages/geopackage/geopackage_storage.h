@@ -41,6 +41,7 @@ public:
     // Every plate with its data in one walk of the pyramid's table, in its
     // own order (the plate stream extension).
     uint32_t StreamPlates(PlateStreamCallback callback, void* cookie);
+    static constexpr uint32_t kStreamFlags = 0;
     // The pyramid's rows of gpkg_contents and gpkg_tile_matrix_set, and its
     // zoom levels; the columns of its gpkg_contents row a writer may choose
     // can be changed (geopackage_metadata.cpp).

@@ -682,13 +682,11 @@ uint32_t Storage::StreamPlates(PlateStreamCallback callback, void* cookie) {
             StreamReader reader;
             if (!reader.Start(path_, layout_ == Layout::Plain ? kStreamPlain : kStreamDeduplicated))
                 return Fail(reader.Error());
-            char name[plate_key::kNameBufferSize];
             bool any = false;
             while (const StreamReader::Chunk* chunk = reader.Next()) {
                 for (const StreamReader::Row& row : chunk->rows) {
-                    plate_key::Write({row.z, row.x, plate_key::FlipRow(row.z, row.row)}, name);
                     any = true;
-                    if (callback(cookie, static_cast<int32_t>(row.number), name,
+                    if (callback(cookie, static_cast<int32_t>(row.number), row.name,
                                  row.size ? chunk->bytes.data() + row.offset : nullptr, row.size) == 0)
                         return Aborted;
                 }

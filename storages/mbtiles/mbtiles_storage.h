@@ -45,6 +45,9 @@ public:
     // Every plate with its data in one walk of the table in rowid order
     // (the plate stream extension).
     uint32_t StreamPlates(PlateStreamCallback callback, void* cookie);
+    // Its stream leaves out only the rows the listing leaves out; a read that
+    // fails ends it.
+    static constexpr uint32_t kStreamFlags = ULMORA_STREAM_WHOLE;
     // The plates of levels minLevel..maxLevel (name lengths) inside the
     // quadtree area `area` ("" for all): the "ulmora.part/1" listing.
     uint32_t EnumeratePart(const char* area, uint32_t minLevel, uint32_t maxLevel, PlateCallback callback,

@@ -54,8 +54,13 @@ void StreamReader::Run() {
             const auto offset = static_cast<uint32_t>(chunk->bytes.size());
             if (size > 0)
                 chunk->bytes.insert(chunk->bytes.end(), data, data + size);
-            chunk->rows.push_back({sqlite3_column_int64(stmt_, 0), static_cast<uint32_t>(z), static_cast<uint32_t>(x),
-                                   static_cast<uint32_t>(row), offset, size});
+            Row& added = chunk->rows.emplace_back();
+            added.number = sqlite3_column_int64(stmt_, 0);
+            added.offset = offset;
+            added.size = size;
+            plate_key::Write({static_cast<uint32_t>(z), static_cast<uint32_t>(x),
+                              plate_key::FlipRow(static_cast<uint32_t>(z), static_cast<uint32_t>(row))},
+                             added.name);
         }
         std::lock_guard lock(mutex_);
         ready_[index % kSlots] = true;

@@ -6,6 +6,7 @@
 // storage) then run on both cores; a few chunks are held at a time, so
 // memory does not grow with the table.
 
+#include "plate_key.h"
 #include "read_ahead.h"
 
 #include <sqlite3.h>
@@ -21,15 +22,14 @@ namespace mbtiles {
 
 class StreamReader {
 public:
-    // One tile row: its number, the tile (the row counts from the bottom)
-    // and where its data lie in the chunk's bytes.
+    // One tile row: its number, the plate's name (spelt out here, so that
+    // the calling thread, which also runs the program's work, need not) and
+    // where its data lie in the chunk's bytes.
     struct Row {
         int64_t number;
-        uint32_t z;
-        uint32_t x;
-        uint32_t row;
         uint32_t offset;
         uint32_t size;
+        char name[plate_key::kNameBufferSize];
     };
     struct Chunk {
         std::vector<Row> rows;

@@ -52,6 +52,7 @@ public:
     // Every tile with its data in one walk of the directories, in tile id
     // order (the plate stream extension).
     uint32_t StreamPlates(PlateStreamCallback callback, void* cookie);
+    static constexpr uint32_t kStreamFlags = 0;
     // The metadata extension (pmtiles_metadata.cpp): the header's fields as
     // "header.*" keys and the JSON metadata's members; a new archive keeps
     // what is written for the archive it writes at close.

@@ -43,9 +43,10 @@ CHECK(offsetof(ContainerExtension, size) == 4);
 CHECK(offsetof(ContainerExtension, CheckContainer) == 8);
 CHECK(offsetof(ContainerExtension, MeasureSpace) == 12);
 CHECK(offsetof(ContainerExtension, ReclaimSpace) == 16);
-CHECK(sizeof(PlateStreamExtension) == 12);
+CHECK(sizeof(PlateStreamExtension) == 16);
 CHECK(offsetof(PlateStreamExtension, size) == 4);
 CHECK(offsetof(PlateStreamExtension, StreamPlates) == 8);
+CHECK(offsetof(PlateStreamExtension, flags) == 12);
 CHECK(sizeof(PartExtension) == 12);
 CHECK(offsetof(PartExtension, size) == 4);
 CHECK(offsetof(PartExtension, EnumeratePart) == 8);
@@ -69,8 +70,9 @@ CHECK(sizeof(ContainerExtension) == 32);
 CHECK(offsetof(ContainerExtension, CheckContainer) == 8);
 CHECK(offsetof(ContainerExtension, MeasureSpace) == 16);
 CHECK(offsetof(ContainerExtension, ReclaimSpace) == 24);
-CHECK(sizeof(PlateStreamExtension) == 16);
+CHECK(sizeof(PlateStreamExtension) == 20);
 CHECK(offsetof(PlateStreamExtension, StreamPlates) == 8);
+CHECK(offsetof(PlateStreamExtension, flags) == 16);
 CHECK(sizeof(PartExtension) == 16);
 CHECK(offsetof(PartExtension, EnumeratePart) == 8);
 #endif
@@ -143,8 +145,10 @@ static uint32_t ULMORA_CALL StreamPlates(ActionInterface *self, PlateStreamCallb
     return callback(cookie, 3, "t", NULL, 0) ? Done : Aborted;
 }
 
-static const PlateStreamExtension kPlateStream = {ULMORA_PLUGIN_MAGIC, sizeof(PlateStreamExtension),
-                                                  StreamPlates};
+/* Sized as the first tables shipped, which end before `flags`: such a table
+ * must still be taken. */
+static const PlateStreamExtension kPlateStream = {ULMORA_PLUGIN_MAGIC, offsetof(PlateStreamExtension, flags),
+                                                  StreamPlates, 0};
 
 static int SameId(const char *id, const char *known)
 {

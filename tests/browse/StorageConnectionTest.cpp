@@ -126,6 +126,63 @@ TEST_F(StorageConnectionTest, KeepsOnlyThePlatesItIsAskedFor)
     EXPECT_EQ(inPart.passed, 4);
 }
 
+// A load for a run that needs every plate's data lists the storage from the
+// plugin's plate stream only when the stream leaves no plate out, handing
+// each plate on with its data as it joins the list; after a stream that
+// failed, the listing adds the plates it did not hand, each once.
+TEST_F(StorageConnectionTest, ALoadWithDataListsFromAWholeStream)
+{
+    const std::vector<std::string> all{"t", "tr", "ts", "tt", "tqr", "trr"};
+    struct Case {
+        const char* what;
+        uint32_t flags;
+        int failsAfter;
+        bool keepPairs; // keep the names of two letters only
+        int handed;
+        int enumerated; // plates the listing reported
+        std::vector<std::string> names;
+    } const cases[] = {
+        {"a whole stream", ULMORA_STREAM_WHOLE, 0, false, 6, 0, all},
+        {"a stream that may leave plates out", 0, 0, false, 0, 6, all},
+        {"a whole stream that fails", ULMORA_STREAM_WHOLE, 2, false, 2, 6, all},
+        {"a whole stream, some plates kept", ULMORA_STREAM_WHOLE, 0, true, 3, 0, {"tr", "ts", "tt"}},
+        {"a whole stream that fails, some plates kept", ULMORA_STREAM_WHOLE, 3, true, 2, 6, {"tr", "ts", "tt"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        state->plateCount = 6;
+        state->streamOffered = 1;
+        state->streamFlags = c.flags;
+        state->streamFailsAfter = c.failsAfter;
+        state->callbacks = 0;
+        logged.clear();
+        std::vector<std::string> handedData;
+        const ListedData withData = [&](int index, const void* data, uint32_t size) {
+            PlateItem plate;
+            EXPECT_TRUE(connection.Plates().At(index, &plate));
+            EXPECT_EQ(index, connection.Plates().Count() - 1) << "handed as it joins the list";
+            EXPECT_EQ(std::string(static_cast<const char*>(data), size), std::string("data of ") + plate.name);
+            handedData.emplace_back(plate.name);
+            return true;
+        };
+        int handed = -1;
+        const LoadResult result =
+            connection.LoadStorageWithData(TP_STORAGE_PATH, "/data/cache",
+                                           c.keepPairs ? PlateKeep([](std::string_view name) { return name.size() == 2; })
+                                                       : PlateKeep(),
+                                           withData, &handed);
+        EXPECT_EQ(result.outcome, LoadResult::Outcome::Loaded);
+        EXPECT_EQ(handed, c.handed);
+        EXPECT_EQ(static_cast<int>(handedData.size()), c.handed);
+        EXPECT_EQ(state->callbacks, c.enumerated);
+        EXPECT_EQ(Names(), c.names);
+        EXPECT_EQ(result.passed, 6 - static_cast<int>(c.names.size()));
+        EXPECT_EQ(Logged("The plate stream of /data/cache.db stopped: the stream broke; the rest is listed and read "
+                         "plate by plate"),
+                  c.failsAfter > 0);
+    }
+}
+
 TEST_F(StorageConnectionTest, AnEmptyStorageIsLoadedWithoutPlates)
 {
     state->plateCount = 0;

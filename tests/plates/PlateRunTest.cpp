@@ -10,13 +10,16 @@
 #include "ScriptedBoxes.h"
 #include "ScriptedOperation.h"
 #include "TempFolder.h"
+#include "TestPluginState.h"
 #include "base/ListSelection.h"
 #include "base/Text.h"
 #include "browse/PlateList.h"
+#include "browse/StorageConnection.h"
 #include "log/Errors.h"
 #include "log/Log.h"
 #include "platform/LastError.h"
 #include "plugins/Plugin.h"
+#include "plugins/Registry.h"
 
 #include <gtest/gtest.h>
 
@@ -137,7 +140,7 @@ uint32_t ULMORA_CALL FakeStreamPlates(ActionInterface*, PlateStreamCallback call
     }
     return Done;
 }
-const PlateStreamExtension kFakeStream = {ULMORA_PLUGIN_MAGIC, sizeof(PlateStreamExtension), FakeStreamPlates};
+const PlateStreamExtension kFakeStream = {ULMORA_PLUGIN_MAGIC, sizeof(PlateStreamExtension), FakeStreamPlates, 0};
 
 const ActionFunctions kFakeFunctions = {FakeOpen, FakeErrorText, nullptr, FakeGetPlateData, FakeWrite, FakeEnumerate};
 FakeAction fakeAction{{&kFakeFunctions, ULMORA_PLUGIN_MAGIC, sizeof(ActionInterface), 0, "fake"}};
@@ -990,6 +993,64 @@ TEST_F(CopyRunTest, AFailureIsAskedAboutAndNoStops)
     EXPECT_TRUE(Logged("Copy cancelled with errors"));
     EXPECT_TRUE(Logged("Plates successfully copied: 1 of 3"));
     EXPECT_EQ(host.handled, std::vector<int>{0}) << "the plate that stopped the run stays selected";
+}
+
+// A copy that lists its source as it reads it copies every plate: those a
+// stream handed out, and after a stream that failed, the rest, read by
+// name. Nothing kept, nothing made; the target is opened at the first plate.
+TEST_F(CopyRunTest, ACopyWhileListingCopiesWhatTheStreamDidNotHand)
+{
+    FillHostInfo();
+    TestPluginControl* source = KeepTestPluginLoaded(TP_STORAGE_PATH);
+    const struct {
+        const char* what;
+        int failsAfter; // 0: never
+        PlateKeep keep;
+        std::map<std::string, std::string> copied;
+        int streamed;
+    } cases[] = {
+        {"a whole stream", 0, {},
+         {{"t", "data of t"}, {"tr", "data of tr"}, {"ts", "data of ts"}, {"tt", "data of tt"},
+          {"tqr", "data of tqr"}, {"trr", "data of trr"}}, 6},
+        {"a stream that fails after two plates", 2, {},
+         {{"t", "data of t"}, {"tr", "data of tr"}, {"ts", "data of ts"}, {"tt", "data of tt"},
+          {"tqr", "data of tqr"}, {"trr", "data of trr"}}, 2},
+        {"some plates kept", 0, [](std::string_view name) { return name.size() == 3; },
+         {{"tqr", "data of tqr"}, {"trr", "data of trr"}}, 6},
+        {"no plate kept", 0, [](std::string_view) { return false; }, {}, 6},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        source->plateCount = 6;
+        source->streamOffered = 1;
+        source->streamFlags = ULMORA_STREAM_WHOLE;
+        source->streamFailsAfter = c.failsAfter;
+        target = FakeTarget{};
+        QuietView view;
+        StorageConnection connection(view, operation, period, &HostInfo());
+        int opened = 0;
+        const auto openTarget = [&]() -> StorageAction* {
+            ++opened;
+            if (into == nullptr)
+                OpenTarget();
+            return into;
+        };
+        LoadResult load;
+        const PlateRunResult result = RunCopyWhileListing(
+            {connection, TP_STORAGE_PATH, "/data/cache", c.keep, openTarget, operation, period, host}, {}, &load);
+        EXPECT_EQ(source->streamed, c.streamed);
+        EXPECT_EQ(target.stored, c.copied);
+        EXPECT_EQ(opened, c.copied.empty() ? 0 : 1);
+        EXPECT_EQ(result.started, !c.copied.empty());
+        EXPECT_EQ(result.done, static_cast<int>(c.copied.size()));
+        EXPECT_EQ(result.selected, static_cast<int>(c.copied.size()));
+        EXPECT_EQ(result.errors, 0);
+        EXPECT_EQ(load.passed, 6 - static_cast<int>(c.copied.size()));
+        connection.ReleaseStorage();
+        if (into != nullptr)
+            intoPlugin->FreeAction(into);
+        into = nullptr;
+    }
 }
 
 // ---- a round trip through the real plugins ------------------------------------

@@ -152,6 +152,37 @@ static uint32_t ULMORA_CALL Enumerate(ActionInterface *self, uint32_t value1, Pl
 
 static const ActionFunctions functions = {Open, GetErrorText, NULL, GetPlateData, Write, Enumerate};
 
+static uint32_t ULMORA_CALL StreamPlates(ActionInterface *self, PlateStreamCallback callback, void *cookie)
+{
+    TestAction *action = (TestAction *)self;
+    state.streamed = 0;
+    if (state.plateCount == 0)
+        return Empty;
+    for (int i = 0; i < state.plateCount; ++i) {
+        char name[40];
+        if (state.streamFailsAfter > 0 && i == state.streamFailsAfter) {
+            snprintf(state.errorText, sizeof state.errorText, "%s", "the stream broke");
+            return Failed;
+        }
+        PlateName(i, name);
+        snprintf(action->block, sizeof action->block, "data of %s", name);
+        state.streamed++;
+        if (callback(cookie, i + 1, name, action->block, (uint32_t)strlen(action->block)) == 0)
+            return Aborted;
+    }
+    return Done;
+}
+
+static PlateStreamExtension plateStream = {ULMORA_PLUGIN_MAGIC, sizeof(PlateStreamExtension), StreamPlates, 0};
+
+ULMORA_PLUGIN_EXPORT const void *ULMORA_CALL QueryPluginExtension(const char *id)
+{
+    if (!state.streamOffered || strcmp(id, ULMORA_PLATESTREAM_EXTENSION) != 0)
+        return NULL;
+    plateStream.flags = state.streamFlags;
+    return &plateStream;
+}
+
 #ifndef NO_CREATE
 static ActionInterface *ULMORA_CALL CreateAction(void)
 {

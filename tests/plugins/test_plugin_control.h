@@ -32,6 +32,14 @@ typedef struct TestPluginControl {
     uint32_t enumerateResult; /* returned after all plates were reported */
     uint32_t lastEnumerateValue1, lastEnumerateValue2;
     int callbacks;           /* callback calls of the last Enumerate */
+    /* The plate stream: offered when streamOffered (read when the plugin is
+     * loaded), with streamFlags; it hands out Enumerate's plates with the
+     * data GetPlateData gives and fails after streamFailsAfter of them
+     * (0: never). streamed counts the plates it handed out. */
+    int streamOffered;
+    uint32_t streamFlags;
+    int streamFailsAfter;
+    int streamed;
 
     /* A real fault on demand (a read through a null pointer), once: in the
      * call named here, "Enumerate", "GetPlateData", "Write" (a write of

@@ -7,6 +7,7 @@
 #include "base/Text.h"
 #include "log/Errors.h"
 #include "log/Log.h"
+#include "plates/CopyRun.h"
 #include "plates/PlateRun.h"
 #include "plugins/PluginChoice.h"
 #include "plugins/Registry.h"
@@ -277,6 +278,50 @@ int SelectByContent(Context& context, Session& session)
 
 } // namespace
 
+namespace {
+
+// Says what a load did; kExitDone when the command goes on.
+int LoadOutcome(Context& context, const LoadResult& result)
+{
+    switch (result.outcome) {
+    case LoadResult::Outcome::Loaded:
+        // How the plugin read the storage, so that a copy or an export of a
+        // tree read upside down does not pass unnoticed.
+        if (!result.notice.empty())
+            Say(context, "%s\n", OneLine(result.notice).c_str());
+        return kExitDone;
+    case LoadResult::Outcome::Empty:
+        return kExitDone;
+    case LoadResult::Outcome::Aborted:
+        return kExitInterrupted;
+    default:
+        std::fprintf(stderr, "ulmora-cli: %s\n", OneLine(result.error).c_str());
+        return kExitNoStorage;
+    }
+}
+
+// Selects the plates the options name in a list just loaded: all of them
+// when the load kept only those.
+int SelectLoaded(Context& context, Session& session, bool keptSelected)
+{
+    const PlateFilter& filter = context.options.filter;
+    const PlateList& plates = session.Plates();
+    ListSelection& selection = session.Selection();
+    selection.Resize(plates.Count());
+    if (filter.Empty() || keptSelected) {
+        // Nothing to choose, or the load kept only what the options select.
+        selection.SelectAll();
+    } else {
+        selection.SelectWhere([&](int index) {
+            PlateItem item;
+            return plates.At(index, &item) && filter.Matches({item.name, static_cast<std::size_t>(item.nameLength)});
+        });
+    }
+    return SelectByContent(context, session);
+}
+
+} // namespace
+
 // Loads the storage into the session's plate list, the way the window does,
 // and selects the plates the options name.
 int LoadSelected(Context& context, Session& session, const std::string& storage, bool onlySelected)
@@ -302,34 +347,40 @@ int LoadSelected(Context& context, Session& session, const std::string& storage,
     }
     const LoadResult result = session.Connection().LoadStorage(plugin->path, storage, std::move(keep),
                                                                keepSelected ? &part : nullptr);
-    switch (result.outcome) {
-    case LoadResult::Outcome::Loaded:
-        // How the plugin read the storage, so that a copy or an export of a
-        // tree read upside down does not pass unnoticed.
-        if (!result.notice.empty())
-            Say(context, "%s\n", OneLine(result.notice).c_str());
-        break;
-    case LoadResult::Outcome::Empty:
-        break;
-    case LoadResult::Outcome::Aborted:
-        return kExitInterrupted;
-    default:
-        std::fprintf(stderr, "ulmora-cli: %s\n", OneLine(result.error).c_str());
+    if (int code = LoadOutcome(context, result); code != kExitDone)
+        return code;
+    return SelectLoaded(context, session, keepSelected);
+}
+
+int CopyWhileLoading(Context& context, Session& session, const std::string& storage,
+                     const std::function<StorageAction*()>& openTarget, CopyOptions& options,
+                     PlateRunResult* copied)
+{
+    const PlateFilter& filter = context.options.filter;
+    if (filter.ByContent())
+        return LoadSelected(context, session, storage);
+    const PluginEntry* plugin = PluginFor(context, storage, context.options.plugin);
+    if (plugin == nullptr)
         return kExitNoStorage;
-    }
-    const PlateList& plates = session.Plates();
-    ListSelection& selection = session.Selection();
-    selection.Resize(plates.Count());
-    if (filter.Empty() || keepSelected) {
-        // Nothing to choose, or the load kept only what the options select.
-        selection.SelectAll();
-    } else {
-        selection.SelectWhere([&](int index) {
-            PlateItem item;
-            return plates.At(index, &item) && filter.Matches({item.name, static_cast<std::size_t>(item.nameLength)});
-        });
-    }
-    return SelectByContent(context, session);
+    if (int code = RequireStorage(storage); code != kExitDone)
+        return code;
+    PlateKeep keep;
+    if (!filter.Empty())
+        keep = [&filter](std::string_view name) { return filter.Matches(name); };
+    QuietRunHost host;
+    LoadResult load;
+    *copied = RunCopyWhileListing({session.Connection(), plugin->path, storage, std::move(keep), openTarget,
+                                   context.progress, session.Period(), host, nullptr},
+                                  options, &load);
+    const int code = LoadOutcome(context, load);
+    if (copied->started)
+        // The plates listed were copied; a listing that failed after the
+        // stream (the rest of the storage unknown) fails the copy.
+        return code == kExitNoStorage ? kExitPlatesFailed : kExitDone;
+    if (code != kExitDone)
+        return code;
+    options.notListed = load.passed;
+    return SelectLoaded(context, session, true);
 }
 
 int ForEachSelected(Context& context, const std::string& storage, const PlateSink::Each& each)

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+struct CopyOptions;
 struct PlateRunResult;
 
 namespace cli {
@@ -149,6 +150,17 @@ int ListingResult(uint32_t result);
 // command that never looks at the others: a level of a storage of millions
 // then costs the memory of that level alone.
 int LoadSelected(Context& context, Session& session, const std::string& storage, bool onlySelected = false);
+
+// LoadSelected (keeping only the plates selected) for a copy, which reads
+// the storage once where its plugin can list it from its plate stream: the
+// plates selected by name are copied as they are listed
+// (RunCopyWhileListing) into the storage `openTarget` opens at the first
+// one, and `copied->started` is true. Otherwise the storage is loaded and
+// selected as LoadSelected does (`options` then tells the plates it did not
+// keep), and nothing is copied.
+int CopyWhileLoading(Context& context, Session& session, const std::string& storage,
+                     const std::function<StorageAction*()>& openTarget, CopyOptions& options,
+                     PlateRunResult* copied);
 
 // For the commands that read the listing as it comes (info, list), when the
 // options select by content: loads the storage as LoadSelected does and

@@ -403,7 +403,15 @@ typedef struct ULMORA_PACKED PlateStreamExtension {
      * Failed with a text when the walk could not go on (the plates received
      * until then stay valid; the program reads the rest by name). */
     uint32_t(ULMORA_CALL *StreamPlates)(ActionInterface *self, PlateStreamCallback callback, void *cookie);
+    /* ULMORA_STREAM_* bits. Appended after the first tables shipped: a
+     * table whose size ends before this field has none of them. */
+    uint32_t flags;
 } PlateStreamExtension;
+
+/* The stream leaves no plate out: it hands out every plate Enumerate would
+ * list, or fails. The program may then list the storage from the stream
+ * alone and read it once, not twice, for a run over every plate (a copy). */
+#define ULMORA_STREAM_WHOLE 1u
 
 #if defined(_MSC_VER)
 #  pragma pack(pop)
