@@ -392,8 +392,8 @@ bool ArchiveWriter::PlaceById() {
         return false;
     for (const TileRef& tile : tiles_)
         slots[tile.id - low] = tile.content + 1;
-    // Without a branch a slot (whether a slot is taken follows no pattern
-    // the processor could predict): every slot is written at `kept`, which
+    // No branch a slot (which slots are taken follows no pattern the
+    // processor could predict): every slot is written at `kept`, which
     // moves on only for a taken one. The index is read no more, and `kept`
     // stays below its size until its last record is placed.
     size_t kept = 0;

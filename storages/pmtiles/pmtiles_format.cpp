@@ -206,8 +206,8 @@ void SerializeHeader(const Header& h, uint8_t out[kHeaderSize]) {
 
 void EncodeDirectory(const Entry* entries, size_t count, std::vector<uint8_t>* out) {
     // Room for the longest varints, cut to what was written: a large
-    // archive encodes tens of millions of them, a length check each was
-    // most of the work.
+    // archive encodes tens of millions of them, without a length check a
+    // byte.
     const size_t start = out->size();
     out->resize(start + 10 + count * 40);
     uint8_t* at = out->data() + start;
