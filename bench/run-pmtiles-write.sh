@@ -19,19 +19,23 @@
 # bytes of its own (the memory's worst case: no tile shares its content);
 # --cli also times `ulmora-cli copy FILE OUT.pmtiles` in every run, the
 # whole tool (listing, copy, archive), wall and CPU, with its ratios to the
-# same run's sqlite3.
-# Usage: bench/run-pmtiles-write.sh [--tiles N] [--distinct] [--cli] [RUNS]   (RUNS: 3)
+# same run's sqlite3; --window times the window's copy of the file already
+# listed (bench/plates/copy_listed: RunCopy through the core, the listing
+# not timed, as the window lists at the load) the same way.
+# Usage: bench/run-pmtiles-write.sh [--tiles N] [--distinct] [--cli] [--window] [RUNS]   (RUNS: 3)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/plain-mbtiles.sh
 
 tiles=10000000
 cli=0
+window=0
 distinct=0
 while [[ "${1:-}" == --* ]]; do
     case "$1" in
     --tiles) tiles=$2; shift 2 ;;
     --cli) cli=1; shift ;;
+    --window) window=1; shift ;;
     --distinct) distinct=1; shift ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
     esac
@@ -40,7 +44,7 @@ runs=${1:-3}
 build=build-bench
 cache=$build/mbtiles-10m
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DULMORA_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target pmtiles_write pmtiles mbtiles ulmora-cli >/dev/null
+cmake --build "$build" --target pmtiles_write pmtiles mbtiles ulmora-cli copy_listed >/dev/null
 plugin=$(realpath "$build/bin/plugins/pmtiles.so")
 writer=$build/bin/pmtiles_write
 mkdir -p "$cache"
@@ -54,6 +58,7 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 echo "Machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg); source $source_file"
 : >"$work/ratios"; : >"$work/sqlite"; : >"$work/plugin"; : >"$work/peak"; : >"$work/above"
 : >"$work/cli"; : >"$work/cli-ratios"; : >"$work/cli-cpu-ratios"
+: >"$work/window"; : >"$work/window-ratios"; : >"$work/window-cpu-ratios"
 for ((run = 1; run <= runs; ++run)); do
     start=$EPOCHREALTIME
     /usr/bin/time -f "%U %S" -o "$work/cpu" sqlite3 "$source_file" "SELECT tile_data FROM tiles" >/dev/null
@@ -98,6 +103,16 @@ for ((run = 1; run <= runs; ++run)); do
         echo "$cli_s" >>"$work/cli"; echo "$cli_s / $sqlite_s" | bc -l >>"$work/cli-ratios"
         echo "$cli_cpu / $sqlite_cpu" | bc -l >>"$work/cli-cpu-ratios"
     fi
+    if ((window)); then
+        rm -f "$out"
+        read -r window_s window_cpu done listed < <("$build/bin/copy_listed" "$(realpath "$build/bin/plugins/mbtiles.so")" \
+            "$source_file" "$plugin" "$out")
+        printf "run %d: the window's copy of the listed file into PMTiles %.3f s (CPU %.2f s), ratio to sqlite3 %.2f (CPU %.2f); %d of %d plates\n" \
+            "$run" "$window_s" "$window_cpu" "$(echo "$window_s / $sqlite_s" | bc -l)" \
+            "$(echo "$window_cpu / $sqlite_cpu" | bc -l)" "$done" "$listed"
+        echo "$window_s" >>"$work/window"; echo "$window_s / $sqlite_s" | bc -l >>"$work/window-ratios"
+        echo "$window_cpu / $sqlite_cpu" | bc -l >>"$work/window-cpu-ratios"
+    fi
 done
 printf "%s tiles, median of %d: sqlite3 %.3f s, plugin %.3f s, ratio plugin/sqlite3 %.2f, peak %.1f bytes/tile (%.1f above start)\n" \
     "$count" "$runs" "$(median <"$work/sqlite")" "$(median <"$work/plugin")" "$(median <"$work/ratios")" \
@@ -105,4 +120,8 @@ printf "%s tiles, median of %d: sqlite3 %.3f s, plugin %.3f s, ratio plugin/sqli
 if ((cli)); then
     printf "ulmora-cli copy, median of %d: %.3f s, ratio to sqlite3 %.2f (CPU %.2f)\n" "$runs" "$(median <"$work/cli")" \
         "$(median <"$work/cli-ratios")" "$(median <"$work/cli-cpu-ratios")"
+fi
+if ((window)); then
+    printf "window's copy, median of %d: %.3f s, ratio to sqlite3 %.2f (CPU %.2f)\n" "$runs" "$(median <"$work/window")" \
+        "$(median <"$work/window-ratios")" "$(median <"$work/window-cpu-ratios")"
 fi

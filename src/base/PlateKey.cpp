@@ -48,14 +48,17 @@ bool PlateKey::IsQuadtreeKey(std::string_view name)
 
 std::optional<PlateKey::Tile> PlateKey::ToTile() const
 {
-    if (!IsQuadtreeKey(name_))
+    if (name_.empty() || name_.size() > kMaxQuadtreeLevel || name_[0] != 't')
         return std::nullopt;
+    // One pass, checking as it goes: a copy asks this of every plate.
     uint32_t x = 0;
     uint32_t y = 0;
     for (std::size_t i = 1; i < name_.size(); ++i) {
-        const char c = name_[i];
-        x = x << 1 | (c == 'r' || c == 's' ? 1u : 0u);
-        y = y << 1 | (c == 's' || c == 't' ? 1u : 0u);
+        const unsigned letter = static_cast<unsigned char>(name_[i]) - unsigned{'q'}; // q r s t: 0 1 2 3
+        if (letter > 3)
+            return std::nullopt;
+        x = x << 1 | ((0b0110u >> letter) & 1u); // r and s lie right
+        y = y << 1 | (letter >> 1);              // s and t lie below
     }
     return Tile{static_cast<int>(name_.size()) - 1, x, y};
 }

@@ -8,6 +8,7 @@
 #include "log/Operation.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 #include <unordered_set>
 
@@ -195,7 +196,12 @@ uint32_t StorageConnection::ListFromStream()
             }
             plates_.Append(name, number, size);
             ++handed_;
-            return (*withData_)(plates_.Count() - 1, data, size);
+            PlateItem plate;
+            plate.name = name;
+            plate.nameLength = static_cast<int>(std::strlen(name));
+            plate.number = number;
+            plate.size = size;
+            return (*withData_)(plates_.Count() - 1, plate, data, size);
         });
     if (found != Failed)
         return found;

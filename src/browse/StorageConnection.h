@@ -101,9 +101,10 @@ struct PlatePart {
 
 // Called during a load that lists the storage from the plugin's plate
 // stream, for each plate kept, right after it joined the list: its index
-// there and its data (null and 0 for a plate without data), valid only
-// during the call. False stops the load (it ends Aborted).
-using ListedData = std::function<bool(int index, const void* data, uint32_t size)>;
+// there, the plate as the plugin reported it and its data (null and 0 for a
+// plate without data), valid only during the call. False stops the load
+// (it ends Aborted).
+using ListedData = std::function<bool(int index, const PlateItem& plate, const void* data, uint32_t size)>;
 
 class StorageConnection {
 public:

@@ -90,7 +90,8 @@ public:
         uint32_t size = 0;
         const uint32_t got = run_.action.GetPlateData(plate.name, &data, &size);
         if (got == Failed)
-            return Failure(plate, Format(Translate("cannot read: %s"), ErrorText(kCurrentError).c_str()), result);
+            return Failure(plate, index, Format(Translate("cannot read: %s"), ErrorText(kCurrentError).c_str()),
+                           result);
         if (got != Done || data == nullptr)
             size = 0; // a plate without data is stored as one
         return StepData(plate, index, data, size, result);
@@ -105,18 +106,26 @@ public:
         if (target_.Write(plate.name, size != 0 ? data : "", size, WriteModeStore) == Done) {
             ++result.done;
             result.bytes += size;
-            stored_.push_back(index);
-            sizes_.push_back(size);
+            if (listing_) {
+                end_ = index + 1;
+            } else {
+                stored_.push_back(index);
+                sizes_.push_back(size);
+            }
             extent_.Add(plate.name, data, size);
             return true;
         }
-        return Failure(plate, Format(Translate("cannot store: %s"), ErrorText(kCurrentError).c_str()), result);
+        return Failure(plate, index, Format(Translate("cannot store: %s"), ErrorText(kCurrentError).c_str()), result);
     }
 
     // Counts, logs and tells a failed plate; false when the user stops.
-    bool Failure(const PlateItem& plate, const std::string& why, PlateRunResult& result)
+    bool Failure(const PlateItem& plate, int index, const std::string& why, PlateRunResult& result)
     {
         ++result.errors;
+        if (listing_) {
+            end_ = index + 1;
+            failed_.push_back(index);
+        }
         result.errorText = why;
         {
             LastErrorKeeper keep;
@@ -152,6 +161,20 @@ public:
         // new PMTiles archive is written then, with it).
         CopyStorageMetadata(run_.action, target_, extent_,
                             result.done == run_.plates.Count() && result.errors == 0 && notListed_ == 0);
+        if (listing_) {
+            // The plates came in list order: those up to the last one handed
+            // were stored but for the failed ones.
+            stored_.reserve(static_cast<std::size_t>(end_) - failed_.size());
+            std::size_t next = 0;
+            for (int index = 0; index < end_; ++index) {
+                if (next < failed_.size() && failed_[next] == index)
+                    ++next;
+                else
+                    stored_.push_back(index);
+            }
+        }
+        // Listed as they were read, the plates' sizes are their data's.
+        const auto sizeOf = [&](std::size_t i) { return listing_ ? run_.plates.SizeAt(stored_[i]) : sizes_[i]; };
         std::vector<int> durable = stored_;
         if (!KeepDurableChanges(target_, run_.plates, &durable, ChangeKind::Stored, result.errors > 0)) {
             result.errorText = ErrorText(kCurrentError);
@@ -176,7 +199,7 @@ public:
             std::size_t next = 0;
             for (std::size_t i = 0; i < stored_.size() && next < durable.size(); ++i)
                 if (stored_[i] == durable[next]) {
-                    result.bytes += sizes_[i];
+                    result.bytes += sizeOf(i);
                     ++next;
                 }
         }
@@ -193,6 +216,11 @@ private:
     int notListed_; // plates of the source not in the list
     std::vector<int> stored_;      // answered Done, counted again at the end
     std::vector<uint32_t> sizes_;  // their data's sizes
+    // While listing (plates handed in list order): the end of those handed
+    // and the failed ones among them, instead of stored_ and sizes_ growing
+    // with millions of plates.
+    int end_ = 0;
+    std::vector<int> failed_;
     CopiedExtent extent_;          // where the stored plates lie, their zooms and format
 };
 
@@ -235,7 +263,7 @@ PlateRunResult RunCopyWhileListing(const CopyWhileListing& copy, const CopyOptio
     PlateLoopTexts texts{"", Translate("Copy cancelled with errors"), Translate("Copy stopped by the user"),
                          Translate("Plates successfully copied: %d of %d")};
     texts.reload = false;
-    const ListedData withData = [&](int index, const void* data, uint32_t size) {
+    const ListedData withData = [&](int index, const PlateItem& plate, const void* data, uint32_t size) {
         if (!loop) {
             target = copy.openTarget();
             if (target == nullptr)
@@ -247,8 +275,6 @@ PlateRunResult RunCopyWhileListing(const CopyWhileListing& copy, const CopyOptio
             step.emplace(*run, *target, options, true);
             loop.emplace(*run, *step, texts, result);
         }
-        PlateItem plate;
-        plates.At(index, &plate);
         result.selected = index + 1;
         return loop->Handled(plate, index, step->StepData(plate, index, data, size, result));
     };

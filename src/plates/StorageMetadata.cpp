@@ -411,17 +411,19 @@ void CopiedExtent::Add(std::string_view plate, const void* data, uint32_t size)
     const std::optional<PlateKey::Tile> tile = PlateKey(plate).ToTile();
     if (!tile)
         return;
-    const double scale = std::ldexp(1.0, -tile->z);
+    // Whole plates of each zoom, made fractions of the world once in Apply.
+    Span& span = spans_[tile->z];
+    span.minX = std::min(span.minX, tile->x);
+    span.maxX = std::max(span.maxX, tile->x);
+    span.minY = std::min(span.minY, tile->y);
+    span.maxY = std::max(span.maxY, tile->y);
     minZoom_ = minZoom_ < 0 ? tile->z : std::min(minZoom_, tile->z);
     maxZoom_ = std::max(maxZoom_, tile->z);
-    west_ = std::min(west_, tile->x * scale);
-    east_ = std::max(east_, (tile->x + 1.0) * scale);
-    north_ = std::min(north_, tile->y * scale);
-    south_ = std::max(south_, (tile->y + 1.0) * scale);
-    const int format = static_cast<int>(SniffImageFormat(data, size));
-    if (size == 0 || format_ == -2 || format_ == format)
+    if (size == 0 || format_ == -2)
         return;
-    format_ = format_ == -1 ? format : -2;
+    const int format = static_cast<int>(SniffImageFormat(data, size));
+    if (format_ != format)
+        format_ = format_ == -1 ? format : -2;
 }
 
 void CopiedExtent::Apply(MetadataFields* fields, bool whole) const
@@ -440,8 +442,19 @@ void CopiedExtent::Apply(MetadataFields* fields, bool whole) const
     }
     if (whole && fields->bounds)
         return;
-    fields->bounds = std::array<double, 4>{LonOfTileX(west_, 0), LatOfTileY(south_, 0), LonOfTileX(east_, 0),
-                                           LatOfTileY(north_, 0)};
+    double west = 1, east = 0, north = 1, south = 0; // fractions of the world, rows from the top
+    for (int zoom = minZoom_; zoom <= maxZoom_; ++zoom) {
+        const Span& span = spans_[zoom];
+        if (span.minX > span.maxX)
+            continue;
+        const double scale = std::ldexp(1.0, -zoom);
+        west = std::min(west, span.minX * scale);
+        east = std::max(east, (span.maxX + 1.0) * scale);
+        north = std::min(north, span.minY * scale);
+        south = std::max(south, (span.maxY + 1.0) * scale);
+    }
+    fields->bounds = std::array<double, 4>{LonOfTileX(west, 0), LatOfTileY(south, 0), LonOfTileX(east, 0),
+                                           LatOfTileY(north, 0)};
     const auto& b = *fields->bounds;
     const double zoom = fields->center ? std::clamp<double>((*fields->center)[2], minZoom_, maxZoom_) : minZoom_;
     const bool inside = fields->center && (*fields->center)[0] >= b[0] && (*fields->center)[0] <= b[2] &&

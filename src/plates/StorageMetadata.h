@@ -7,6 +7,8 @@
 // target's terms, with what the copy changed (extent, zooms, picture
 // format) worked out from the plates it stored.
 
+#include "base/PlateKey.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -60,10 +62,15 @@ public:
     void Apply(MetadataFields* fields, bool whole) const;
 
 private:
+    // The plates covered at one zoom, rows from the top: integers, cheaper
+    // a plate than fractions of the world.
+    struct Span {
+        uint32_t minX = UINT32_MAX, maxX = 0, minY = UINT32_MAX, maxY = 0;
+    };
     int minZoom_ = -1;
     int maxZoom_ = -1;
-    double west_ = 1, east_ = 0, north_ = 1, south_ = 0; // fractions of the world, rows from the top
-    int format_ = -1;                                    // ImageFormat; -2: mixed
+    Span spans_[PlateKey::kMaxQuadtreeLevel];
+    int format_ = -1; // ImageFormat; -2: mixed
 };
 
 // Writes the metadata of `from` into `into` in the target's terms, keeping

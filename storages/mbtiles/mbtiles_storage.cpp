@@ -645,9 +645,13 @@ uint32_t Storage::ListInIndexOrder(Lister& lister) {
 // Rows that name no tile are made visible: as the failure when nothing else
 // was found, else as the error text left after a successful listing.
 uint32_t Storage::FinishListing(uint32_t result, const Lister& lister) {
+    return FinishWalk(result, lister.notTiles, lister.Listed());
+}
+
+uint32_t Storage::FinishWalk(uint32_t result, const NotTiles& notTiles, uint64_t listed) {
     if (result != Done && result != Empty)
         return result;
-    std::string notice = lister.notTiles.Notice(lister.Listed());
+    std::string notice = notTiles.Notice(listed);
     if (notice.empty())
         return result;
     if (result == Empty)
@@ -662,7 +666,7 @@ uint32_t Storage::FinishListing(uint32_t result, const Lister& lister) {
 // SQLite's; otherwise the action's own connection walks it, so that it sees
 // what GetPlateData sees, a batch not yet committed included, and each
 // row's blob goes to the callback as SQLite holds it, without a copy. Rows
-// that name no tile are passed over, as the listing leaves them out.
+// that name no tile are passed over and told of, as the listing does.
 uint32_t Storage::StreamPlates(PlateStreamCallback callback, void* cookie) {
     if (!db_)
         return Fail("The storage is not open");
@@ -693,7 +697,7 @@ uint32_t Storage::StreamPlates(PlateStreamCallback callback, void* cookie) {
             }
             if (!reader.Error().empty())
                 return Fail(reader.Error());
-            return any ? Done : Empty;
+            return FinishWalk(any ? Done : Empty, reader.PassedOver(), any ? 1 : 0);
         }
     }
     const char* sql = layout_ == Layout::Plain          ? kStreamPlain
@@ -705,18 +709,13 @@ uint32_t Storage::StreamPlates(PlateStreamCallback callback, void* cookie) {
     ResetOnExit reset(stmt);
     char name[plate_key::kNameBufferSize];
     bool any = false;
+    NotTiles notTiles;
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        if (sqlite3_column_type(stmt, 1) != SQLITE_INTEGER || sqlite3_column_type(stmt, 2) != SQLITE_INTEGER ||
-            sqlite3_column_type(stmt, 3) != SQLITE_INTEGER)
+        ScanRow tile;
+        if (!ReadTileOfRow(stmt, &tile, &notTiles))
             continue;
-        const sqlite3_int64 z = sqlite3_column_int64(stmt, 1);
-        const sqlite3_int64 x = sqlite3_column_int64(stmt, 2);
-        const sqlite3_int64 row = sqlite3_column_int64(stmt, 3);
-        if (z < 0 || z > plate_key::kMaxZoom || x < 0 || row < 0 || x >> z != 0 || row >> z != 0)
-            continue;
-        const auto zoom = static_cast<uint32_t>(z);
-        plate_key::Write({zoom, static_cast<uint32_t>(x), plate_key::FlipRow(zoom, static_cast<uint32_t>(row))}, name);
+        plate_key::Write({tile.z, tile.x, plate_key::FlipRow(tile.z, tile.row)}, name);
         const void* data = sqlite3_column_blob(stmt, 4);
         const auto size = static_cast<uint32_t>(sqlite3_column_bytes(stmt, 4));
         any = true;
@@ -727,7 +726,7 @@ uint32_t Storage::StreamPlates(PlateStreamCallback callback, void* cookie) {
     if (rc != SQLITE_DONE)
         return FailSql("Reading the tiles failed");
     lockWait_.Taken();
-    return any ? Done : Empty;
+    return FinishWalk(any ? Done : Empty, notTiles, any ? 1 : 0);
 }
 
 uint32_t Storage::GetPlateData(const char* name, const void** data, uint32_t* size) {

@@ -84,6 +84,9 @@ private:
     uint32_t ListInRowidOrder(int64_t first, int64_t last, bool streamed, Lister& lister);
     uint32_t ListInIndexOrder(Lister& lister);
     uint32_t FinishListing(uint32_t result, const Lister& lister);
+    // The end of a walk of the rows (a listing, the plate stream) that found
+    // `listed` tiles and passed over `notTiles`.
+    uint32_t FinishWalk(uint32_t result, const NotTiles& notTiles, uint64_t listed);
     uint32_t BeginWrite(const char* what);
     uint32_t StorePlain(uint32_t z, uint32_t x, uint32_t row, const void* data, uint32_t size);
     uint32_t StoreDeduplicated(uint32_t z, uint32_t x, uint32_t row, const void* data, uint32_t size);

@@ -40,14 +40,9 @@ void StreamReader::Run() {
                 more = false;
                 break;
             }
-            // Rows that name no tile are passed over, as the listing leaves them out.
-            if (sqlite3_column_type(stmt_, 1) != SQLITE_INTEGER || sqlite3_column_type(stmt_, 2) != SQLITE_INTEGER ||
-                sqlite3_column_type(stmt_, 3) != SQLITE_INTEGER)
-                continue;
-            const sqlite3_int64 z = sqlite3_column_int64(stmt_, 1);
-            const sqlite3_int64 x = sqlite3_column_int64(stmt_, 2);
-            const sqlite3_int64 row = sqlite3_column_int64(stmt_, 3);
-            if (z < 0 || z > plate_key::kMaxZoom || x < 0 || row < 0 || x >> z != 0 || row >> z != 0)
+            // Rows that name no tile are passed over and counted, as the listing does.
+            ScanRow tile;
+            if (!ReadTileOfRow(stmt_, &tile, &notTiles_))
                 continue;
             const auto* data = static_cast<const unsigned char*>(sqlite3_column_blob(stmt_, 4));
             const auto size = static_cast<uint32_t>(sqlite3_column_bytes(stmt_, 4));
@@ -58,9 +53,7 @@ void StreamReader::Run() {
             added.number = sqlite3_column_int64(stmt_, 0);
             added.offset = offset;
             added.size = size;
-            plate_key::Write({static_cast<uint32_t>(z), static_cast<uint32_t>(x),
-                              plate_key::FlipRow(static_cast<uint32_t>(z), static_cast<uint32_t>(row))},
-                             added.name);
+            plate_key::Write({tile.z, tile.x, plate_key::FlipRow(tile.z, tile.row)}, added.name);
         }
         std::lock_guard lock(mutex_);
         ready_[index % kSlots] = true;

@@ -8,6 +8,7 @@
 
 #include "plate_key.h"
 #include "read_ahead.h"
+#include "tile_scan.h"
 
 #include <sqlite3.h>
 
@@ -55,6 +56,8 @@ public:
     // Stops and joins the worker; safe to call twice.
     void Stop();
     const std::string& Error() const { return error_; }
+    // The rows passed over as naming no tile; read once Next gave null.
+    const NotTiles& PassedOver() const { return notTiles_; }
 
 private:
     void Run();
@@ -70,6 +73,7 @@ private:
     bool finished_ = false;   // the worker wrote its last chunk
     bool stop_ = false;
     std::string error_;
+    NotTiles notTiles_; // the worker's until it finished
     std::mutex mutex_;
     std::condition_variable changed_;
     std::thread thread_;

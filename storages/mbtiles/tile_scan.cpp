@@ -44,6 +44,12 @@ bool ReadRow(sqlite3_stmt* stmt, int64_t ordinal, ScanRow* out, NotTiles* notTil
                     [stmt](int i) { return sqlite3_column_int64(stmt, i); }, number, out, notTiles);
 }
 
+bool ReadTileOfRow(sqlite3_stmt* stmt, ScanRow* out, NotTiles* notTiles) {
+    return Classify([stmt](int i) { return sqlite3_column_type(stmt, i); },
+                    [stmt](int i) { return i == 4 ? sqlite3_int64{0} : sqlite3_column_int64(stmt, i); }, 0, out,
+                    notTiles);
+}
+
 // The aggregate ulmora_tiles(number, zoom, column, row, size) of a worker's
 // connection: it files each row into the worker's current chunk, handing a
 // full chunk over and going on in the next. A whole range is then one

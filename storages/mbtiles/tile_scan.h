@@ -33,6 +33,9 @@ struct ScanRow {
 // use `ordinal`), zoom_level, tile_column, tile_row and the data's length.
 // True for a tile; a row that names none is counted in `notTiles`.
 bool ReadRow(sqlite3_stmt* stmt, int64_t ordinal, ScanRow* out, NotTiles* notTiles);
+// The same for a row whose column 4 is the data, not its length: `out`
+// gets the tile, its size 0.
+bool ReadTileOfRow(sqlite3_stmt* stmt, ScanRow* out, NotTiles* notTiles);
 
 // Reads rows on worker threads and hands them, in order, in chunks of at
 // most `span` rows, to the one thread that calls Next. Two ways to cut the

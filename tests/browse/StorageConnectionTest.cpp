@@ -157,10 +157,12 @@ TEST_F(StorageConnectionTest, ALoadWithDataListsFromAWholeStream)
         state->callbacks = 0;
         logged.clear();
         std::vector<std::string> handedData;
-        const ListedData withData = [&](int index, const void* data, uint32_t size) {
+        const ListedData withData = [&](int index, const PlateItem& handedPlate, const void* data, uint32_t size) {
             PlateItem plate;
             EXPECT_TRUE(connection.Plates().At(index, &plate));
             EXPECT_EQ(index, connection.Plates().Count() - 1) << "handed as it joins the list";
+            EXPECT_STREQ(handedPlate.name, plate.name);
+            EXPECT_EQ(handedPlate.number, plate.number);
             EXPECT_EQ(std::string(static_cast<const char*>(data), size), std::string("data of ") + plate.name);
             handedData.emplace_back(plate.name);
             return true;

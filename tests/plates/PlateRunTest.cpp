@@ -1002,12 +1002,17 @@ TEST_F(CopyRunTest, ACopyWhileListingCopiesWhatTheStreamDidNotHand)
 {
     FillHostInfo();
     TestPluginControl* source = KeepTestPluginLoaded(TP_STORAGE_PATH);
+    CopyOptions quiet;
+    quiet.AskOnError = false;
     const struct {
         const char* what;
         int failsAfter; // 0: never
         PlateKeep keep;
         std::map<std::string, std::string> copied;
         int streamed;
+        std::string refuse = ""; // the target refuses this plate
+        int batch = 0;           // the target's batch
+        int room = 1000;         // plates the target holds before its disk is full
     } cases[] = {
         {"a whole stream", 0, {},
          {{"t", "data of t"}, {"tr", "data of tr"}, {"ts", "data of ts"}, {"tt", "data of tt"},
@@ -1018,6 +1023,11 @@ TEST_F(CopyRunTest, ACopyWhileListingCopiesWhatTheStreamDidNotHand)
         {"some plates kept", 0, [](std::string_view name) { return name.size() == 3; },
          {{"tqr", "data of tqr"}, {"trr", "data of trr"}}, 6},
         {"no plate kept", 0, [](std::string_view) { return false; }, {}, 6},
+        {"the target refuses a plate read by name", 2, {},
+         {{"t", "data of t"}, {"tr", "data of tr"}, {"ts", "data of ts"}, {"tqr", "data of tqr"},
+          {"trr", "data of trr"}}, 2, "tt"},
+        {"a full disk takes back the open batch", 0, {},
+         {{"t", "data of t"}, {"tr", "data of tr"}, {"ts", "data of ts"}, {"tt", "data of tt"}}, 6, "", 2, 5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -1026,6 +1036,9 @@ TEST_F(CopyRunTest, ACopyWhileListingCopiesWhatTheStreamDidNotHand)
         source->streamFlags = ULMORA_STREAM_WHOLE;
         source->streamFailsAfter = c.failsAfter;
         target = FakeTarget{};
+        target.refuse = c.refuse;
+        target.batch = c.batch;
+        target.room = c.room;
         QuietView view;
         StorageConnection connection(view, operation, period, &HostInfo());
         int opened = 0;
@@ -1037,15 +1050,20 @@ TEST_F(CopyRunTest, ACopyWhileListingCopiesWhatTheStreamDidNotHand)
         };
         LoadResult load;
         const PlateRunResult result = RunCopyWhileListing(
-            {connection, TP_STORAGE_PATH, "/data/cache", c.keep, openTarget, operation, period, host}, {}, &load);
+            {connection, TP_STORAGE_PATH, "/data/cache", c.keep, openTarget, operation, period, host}, quiet, &load);
         EXPECT_EQ(source->streamed, c.streamed);
         EXPECT_EQ(target.stored, c.copied);
-        EXPECT_EQ(opened, c.copied.empty() ? 0 : 1);
-        EXPECT_EQ(result.started, !c.copied.empty());
-        EXPECT_EQ(result.done, static_cast<int>(c.copied.size()));
-        EXPECT_EQ(result.selected, static_cast<int>(c.copied.size()));
-        EXPECT_EQ(result.errors, 0);
-        EXPECT_EQ(load.passed, 6 - static_cast<int>(c.copied.size()));
+        const int kept = c.keep ? static_cast<int>(c.copied.size()) : 6;
+        EXPECT_EQ(opened, kept == 0 ? 0 : 1);
+        EXPECT_EQ(result.started, kept > 0);
+        EXPECT_EQ(result.done, static_cast<int>(c.copied.size())) << "only what the target durably holds";
+        EXPECT_EQ(result.selected, kept);
+        EXPECT_EQ(result.errors, kept - static_cast<int>(c.copied.size()));
+        uint64_t bytes = 0;
+        for (const auto& [name, data] : c.copied)
+            bytes += data.size();
+        EXPECT_EQ(result.bytes, bytes);
+        EXPECT_EQ(load.passed, 6 - kept);
         connection.ReleaseStorage();
         if (into != nullptr)
             intoPlugin->FreeAction(into);
