@@ -664,11 +664,21 @@ std::string ArchiveWriter::Metadata() const {
         default: break;
         }
     }
+    // Appended piece by piece: GCC 12 warns (-Wrestrict, wrongly) about a
+    // temporary built with operator+ from a literal.
     const auto add = [&json](const std::string& key, const std::string& value) {
-        json += (json.size() > 1 ? "," : "") + JsonString(key) + ":" + value;
+        if (json.size() > 1)
+            json += ',';
+        json += JsonString(key);
+        json += ':';
+        json += value;
     };
-    if (format && !given("format"))
-        add("format", "\"" + std::string(format) + "\"");
+    if (format && !given("format")) {
+        std::string quoted = "\"";
+        quoted += format;
+        quoted += '"';
+        add("format", quoted);
+    }
     if (!mixed_ && kind_ == Kind::Gzip && !given("vector_layers"))
         add("vector_layers", "[]");
     for (const auto& [key, value] : description_.members)
