@@ -60,6 +60,13 @@ constexpr const char* kStreamPlain =
 constexpr const char* kStreamDeduplicated =
     "SELECT map.rowid, map.zoom_level, map.tile_column, map.tile_row, images.tile_data"
     " FROM map CROSS JOIN images ON images.tile_id = map.tile_id ORDER BY map.rowid";
+// The same walks for the worker of a large table, as one aggregate over the
+// rows (see plate_stream.h); NOT INDEXED keeps the walk in rowid order.
+constexpr const char* kStreamPlainCollected =
+    "SELECT ulmora_stream(rowid, zoom_level, tile_column, tile_row, tile_data) FROM tiles NOT INDEXED";
+constexpr const char* kStreamDeduplicatedCollected =
+    "SELECT ulmora_stream(map.rowid, map.zoom_level, map.tile_column, map.tile_row, images.tile_data)"
+    " FROM map NOT INDEXED CROSS JOIN images ON images.tile_id = map.tile_id";
 constexpr const char* kStreamOtherView =
     "SELECT row_number() OVER (), zoom_level, tile_column, tile_row, tile_data FROM tiles";
 
@@ -684,7 +691,7 @@ uint32_t Storage::StreamPlates(PlateStreamCallback callback, void* cookie) {
             // The worker sees what is committed: the reads' batch ends here.
             EndReads();
             StreamReader reader;
-            if (!reader.Start(path_, layout_ == Layout::Plain ? kStreamPlain : kStreamDeduplicated))
+            if (!reader.Start(path_, layout_ == Layout::Plain ? kStreamPlainCollected : kStreamDeduplicatedCollected))
                 return Fail(reader.Error());
             bool any = false;
             while (const StreamReader::Chunk* chunk = reader.Next()) {

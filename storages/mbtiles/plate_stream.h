@@ -46,8 +46,9 @@ public:
     StreamReader& operator=(const StreamReader&) = delete;
     ~StreamReader() { Stop(); }
 
-    // Opens a read-only connection to `path` and starts walking `sql`, whose
-    // columns are number, zoom_level, tile_column, tile_row and tile_data.
+    // Opens a read-only connection to `path` and starts walking `sql`, one
+    // aggregate ulmora_stream(number, zoom_level, tile_column, tile_row,
+    // tile_data) over the rows.
     // False leaves a text in Error().
     bool Start(const std::string& path, const char* sql);
     // The next chunk, valid until the next call; null at the end or on a
@@ -61,12 +62,21 @@ public:
 
 private:
     void Run();
+    // Waits for a free slot and makes it the chunk being filled; false when
+    // stopped.
+    bool Begin();
+    // Hands the chunk being filled over; `last` with the walk's failure.
+    void Publish(bool last, std::string failure);
+    static void CollectRow(sqlite3_context* context, int count, sqlite3_value** args);
+    static void EndRows(sqlite3_context* context);
 
     ReadAheadUse readAhead_; // first made, last gone: it outlives the connection
     sqlite3* db_ = nullptr;
     sqlite3_stmt* stmt_ = nullptr;
     Chunk slots_[kSlots];
     bool ready_[kSlots] = {}; // guarded by mutex_
+    Chunk* filling_ = nullptr; // the worker's chunk being filled
+    int64_t filled_ = 0;       // the worker's count of chunks handed over
     int64_t produced_ = 0;    // chunks finished, guarded by mutex_
     int64_t consumed_ = 0;    // chunks handed out: the caller's own
     bool holding_ = false;    // a chunk handed out is still in use

@@ -50,6 +50,12 @@ bool ReadTileOfRow(sqlite3_stmt* stmt, ScanRow* out, NotTiles* notTiles) {
                     notTiles);
 }
 
+bool ReadTileOfValues(sqlite3_value** args, ScanRow* out, NotTiles* notTiles) {
+    return Classify([args](int i) { return sqlite3_value_type(args[i]); },
+                    [args](int i) { return i == 4 ? sqlite3_int64{0} : sqlite3_value_int64(args[i]); }, 0, out,
+                    notTiles);
+}
+
 // The aggregate ulmora_tiles(number, zoom, column, row, size) of a worker's
 // connection: it files each row into the worker's current chunk, handing a
 // full chunk over and going on in the next. A whole range is then one

@@ -36,6 +36,8 @@ bool ReadRow(sqlite3_stmt* stmt, int64_t ordinal, ScanRow* out, NotTiles* notTil
 // The same for a row whose column 4 is the data, not its length: `out`
 // gets the tile, its size 0.
 bool ReadTileOfRow(sqlite3_stmt* stmt, ScanRow* out, NotTiles* notTiles);
+// The same from a function's arguments (number, zoom, column, row, data).
+bool ReadTileOfValues(sqlite3_value** args, ScanRow* out, NotTiles* notTiles);
 
 // Reads rows on worker threads and hands them, in order, in chunks of at
 // most `span` rows, to the one thread that calls Next. Two ways to cut the
