@@ -112,7 +112,12 @@ public:
                 stored_.push_back(index);
                 sizes_.push_back(size);
             }
-            extent_.Add(plate.name, data, size);
+            uint64_t letters = 0;
+            int length = 0;
+            if (run_.plates.PackedLettersAt(index, &letters, &length))
+                extent_.AddPacked(letters, length, data, size);
+            else
+                extent_.Add(plate.name, data, size);
             return true;
         }
         return Failure(plate, index, Format(Translate("cannot store: %s"), ErrorText(kCurrentError).c_str()), result);

@@ -408,17 +408,35 @@ MetadataList TranslateMetadata(const MetadataList& source, MetadataDialect from,
 
 void CopiedExtent::Add(std::string_view plate, const void* data, uint32_t size)
 {
-    const std::optional<PlateKey::Tile> tile = PlateKey(plate).ToTile();
-    if (!tile)
+    if (const std::optional<PlateKey::Tile> tile = PlateKey(plate).ToTile())
+        AddTile(*tile, data, size);
+}
+
+void CopiedExtent::AddPacked(uint64_t letters, int length, const void* data, uint32_t size)
+{
+    // A quadtree key starts with 't' (3); q r s t are 0 1 2 3.
+    if (length < 1 || length > PlateKey::kMaxQuadtreeLevel || (letters & 3) != 3)
         return;
+    PlateKey::Tile tile;
+    tile.z = length - 1;
+    for (int i = 1; i < length; ++i) {
+        const auto letter = static_cast<uint32_t>(letters >> (2 * i)) & 3;
+        tile.x = tile.x << 1 | ((0b0110u >> letter) & 1u); // r and s lie right
+        tile.y = tile.y << 1 | (letter >> 1);              // s and t lie below
+    }
+    AddTile(tile, data, size);
+}
+
+void CopiedExtent::AddTile(const PlateKey::Tile& tile, const void* data, uint32_t size)
+{
     // Whole plates of each zoom, made fractions of the world once in Apply.
-    Span& span = spans_[tile->z];
-    span.minX = std::min(span.minX, tile->x);
-    span.maxX = std::max(span.maxX, tile->x);
-    span.minY = std::min(span.minY, tile->y);
-    span.maxY = std::max(span.maxY, tile->y);
-    minZoom_ = minZoom_ < 0 ? tile->z : std::min(minZoom_, tile->z);
-    maxZoom_ = std::max(maxZoom_, tile->z);
+    Span& span = spans_[tile.z];
+    span.minX = std::min(span.minX, tile.x);
+    span.maxX = std::max(span.maxX, tile.x);
+    span.minY = std::min(span.minY, tile.y);
+    span.maxY = std::max(span.maxY, tile.y);
+    minZoom_ = minZoom_ < 0 ? tile.z : std::min(minZoom_, tile.z);
+    maxZoom_ = std::max(maxZoom_, tile.z);
     if (size == 0 || format_ == -2)
         return;
     const int format = static_cast<int>(SniffImageFormat(data, size));

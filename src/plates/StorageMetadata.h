@@ -56,12 +56,17 @@ MetadataList TranslateMetadata(const MetadataList& source, MetadataDialect from,
 class CopiedExtent {
 public:
     void Add(std::string_view plate, const void* data, uint32_t size);
+    // The same for a plate whose name the list keeps packed (its letters
+    // and length, as PlateList::PackedLettersAt gives them): no text to read.
+    void AddPacked(uint64_t letters, int length, const void* data, uint32_t size);
     bool Empty() const { return minZoom_ < 0; }
     // Puts the extent, the zooms and the picture format of the plates added
     // into `fields`. A whole copy keeps the source's finer bounds and center.
     void Apply(MetadataFields* fields, bool whole) const;
 
 private:
+    void AddTile(const PlateKey::Tile& tile, const void* data, uint32_t size);
+
     // The plates covered at one zoom, rows from the top: integers, cheaper
     // a plate than fractions of the world.
     struct Span {

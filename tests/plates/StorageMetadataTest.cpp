@@ -3,6 +3,8 @@
 // copy recomputed in place of the source's.
 #include "plates/StorageMetadata.h"
 
+#include "browse/PlateList.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -107,6 +109,38 @@ TEST(StorageMetadataTest, ACopysExtentComesFromThePlatesStored)
     ASSERT_TRUE(whole.bounds);
     EXPECT_NEAR((*whole.bounds)[3], 85.0511287798066, 1e-9);
     EXPECT_EQ(whole.minZoom, 2);
+}
+
+// The packed names of the plate list give the extent their text gives,
+// and a name that is no quadtree key ("q..." packs too) counts in neither.
+TEST(StorageMetadataTest, APackedNameGivesTheExtentItsTextGives)
+{
+    const char png[] = "\x89PNG\r\n\x1a\n";
+    const std::vector<std::vector<std::string>> sets = {
+        {"t"}, {"ttq", "tts"}, {"trrr", "tsss", "tqrst"}, {"qrs", "tr"}, {"tstststststststststststststs"}};
+    for (const auto& names : sets) {
+        SCOPED_TRACE(names.front());
+        PlateList list;
+        CopiedExtent byText, byPacked;
+        for (const std::string& name : names) {
+            list.Append(name.c_str(), 0, 8);
+            uint64_t letters = 0;
+            int length = 0;
+            ASSERT_TRUE(list.PackedLettersAt(list.Count() - 1, &letters, &length));
+            byText.Add(name, png, 8);
+            byPacked.AddPacked(letters, length, png, 8);
+        }
+        MetadataFields text, packed;
+        byText.Apply(&text, false);
+        byPacked.Apply(&packed, false);
+        EXPECT_EQ(packed.minZoom, text.minZoom);
+        EXPECT_EQ(packed.maxZoom, text.maxZoom);
+        ASSERT_EQ(packed.bounds.has_value(), text.bounds.has_value());
+        if (text.bounds) {
+            for (int i = 0; i < 4; ++i)
+                EXPECT_DOUBLE_EQ((*packed.bounds)[i], (*text.bounds)[i]);
+        }
+    }
 }
 
 } // namespace
