@@ -1,5 +1,6 @@
 // ulmora-cli as a program: command lines against small real storages, their
 // output, exit codes and the files they leave.
+#include "CliRun.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -28,11 +29,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
+using cli_test::Outcome;
+using cli_test::Sql;
 
 // Starts the tool with its output in files of `folder`, and `environment`
 // ("NAME=value") added to this process's; the caller waits.
@@ -96,20 +94,6 @@ Outcome RunCli(const TempFolder& folder, const std::vector<std::string>& argumen
 int Lines(const std::string& text)
 {
     return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-}
-
-std::string Sql(const std::string& database, const std::string& sql)
-{
-    const std::string command = "sqlite3 -batch '" + database + "' \"" + sql + "\"";
-    std::string result;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            result.append(buffer, n);
-        pclose(pipe);
-    }
-    return result;
 }
 
 std::string World(const TempFolder& folder)

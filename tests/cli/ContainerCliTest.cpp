@@ -2,6 +2,7 @@
 // pages a deletion left free and keeps the plates byte for byte; verify
 // finds a damaged page that hides plates from the listing; copy, export and
 // delete end with a JSON summary.
+#include "CliRun.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -20,47 +21,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Quote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-struct Outcome {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-Outcome RunCli(const TempFolder& folder, const std::vector<std::string>& arguments,
-               const std::vector<std::string>& environment = {})
-{
-    std::string command = "env";
-    for (const std::string& setting : environment)
-        command += " " + Quote(setting);
-    command += " " + Quote(CLI_TOOL);
-    for (const std::string& argument : arguments)
-        command += " " + Quote(argument);
-    const int status = std::system((command + " >" + Quote(folder.File("stdout")) + " 2>" +
-                                    Quote(folder.File("stderr")) + " </dev/null").c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeFile(folder.File("stdout")),
-            ReadWholeFile(folder.File("stderr"))};
-}
-
-std::string Sql(const std::string& database, const std::string& sql)
-{
-    std::string result;
-    if (FILE* pipe = popen(("sqlite3 -batch " + Quote(database) + " " + Quote(sql)).c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            result.append(buffer, n);
-        pclose(pipe);
-    }
-    return result;
-}
+using cli_test::Outcome;
+using cli_test::Quote;
+using cli_test::RunCli;
+using cli_test::Sql;
 
 int64_t Number(const std::string& database, const std::string& sql) { return std::stoll(Sql(database, sql)); }
 

@@ -1,5 +1,6 @@
 // ulmora-cli info --coverage and --chart: the pictures of real storages,
 // read back and compared pixel by pixel.
+#include "CliRun.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -18,13 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Quote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
+using cli_test::Quote;
 
 int Shell(const std::string& command)
 {
@@ -32,12 +27,10 @@ int Shell(const std::string& command)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The tool's exit code.
 int RunCli(const TempFolder& folder, const std::vector<std::string>& arguments)
 {
-    std::string command = Quote(CLI_TOOL);
-    for (const std::string& argument : arguments)
-        command += " " + Quote(argument);
-    return Shell(command + " >" + Quote(folder.File("stdout")) + " 2>" + Quote(folder.File("stderr")) + " </dev/null");
+    return cli_test::RunCli(folder, arguments).code;
 }
 
 // An MBTiles storage of zoom z's tiles that pass keep(x, y), y from the top.

@@ -1,6 +1,7 @@
 // ulmora-cli meta and info's metadata: files of other writers read, keys
 // set and deleted and read back with SQLite, and a plugin without the
 // metadata extension named as such.
+#include "CliRun.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -18,43 +19,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Quote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-struct Outcome {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-Outcome RunCli(const TempFolder& folder, const std::vector<std::string>& arguments)
-{
-    std::string command = Quote(CLI_TOOL);
-    for (const std::string& argument : arguments)
-        command += " " + Quote(argument);
-    const int status = std::system((command + " >" + Quote(folder.File("stdout")) + " 2>" +
-                                    Quote(folder.File("stderr")) + " </dev/null").c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeFile(folder.File("stdout")),
-            ReadWholeFile(folder.File("stderr"))};
-}
-
-std::string Sql(const std::string& database, const std::string& sql)
-{
-    std::string result;
-    if (FILE* pipe = popen(("sqlite3 -batch " + Quote(database) + " " + Quote(sql)).c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            result.append(buffer, n);
-        pclose(pipe);
-    }
-    return result;
-}
+using cli_test::Outcome;
+using cli_test::Quote;
+using cli_test::RunCli;
+using cli_test::Sql;
 
 int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
@@ -296,20 +264,7 @@ TEST(MetaCliTest, CopyTranslatesTheMetadataBetweenFormats)
 
 namespace {
 
-std::string Shell(const std::string& command, int* status)
-{
-    std::string result;
-    *status = -1;
-    if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            result.append(buffer, n);
-        const int code = pclose(pipe);
-        *status = WIFEXITED(code) ? WEXITSTATUS(code) : -1;
-    }
-    return result;
-}
+std::string Shell(const std::string& command, int* status) { return CommandOutput(command + " 2>&1", status); }
 
 } // namespace
 

@@ -5,6 +5,7 @@
 // with a list in another order than the stream's.
 #include "plates/SamePlates.h"
 
+#include "CommandOutput.h"
 #include "ScriptedOperation.h"
 #include "TempFolder.h"
 #include "base/ListSelection.h"
@@ -26,16 +27,7 @@ namespace {
 
 std::string Sql(const std::string& database, const std::string& sql)
 {
-    const std::string command = "sqlite3 -batch '" + database + "' \"" + sql + "\"";
-    std::string result;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            result.append(buffer, n);
-        pclose(pipe);
-    }
-    return result;
+    return CommandOutput("sqlite3 -batch '" + database + "' \"" + sql + "\"");
 }
 
 class Lister {
