@@ -14,13 +14,11 @@
 #include "plates/ImageDecoderModule.h"
 #include "plates/SamePlates.h"
 #include "plugins/Plugin.h"
-
-#include <sys/resource.h>
+#include "process_figures.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 namespace {
@@ -34,27 +32,6 @@ public:
         return true;
     }
 };
-
-// The resident memory now and at its peak, in MB.
-void Memory(double* now, double* peak)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            *now = std::stod(line.substr(6)) / 1024;
-        if (line.rfind("VmHWM:", 0) == 0)
-            *peak = std::stod(line.substr(6)) / 1024;
-    }
-}
-
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 } // namespace
 
@@ -86,9 +63,9 @@ int main(int argc, char** argv)
     QuietOperation operation;
     PRPeriod period(1000);
     double before = 0, peak = 0;
-    Memory(&before, &peak);
+    bench::Memory(&before, &peak);
     const auto start = std::chrono::steady_clock::now();
-    const double cpuStart = CpuSeconds();
+    const double cpuStart = bench::CpuSeconds();
     SameResult result;
     if (mode == "read") {
         for (int index = 0; index < lister.plates.Count(); ++index) {
@@ -116,9 +93,9 @@ int main(int argc, char** argv)
         return 2;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double cpu = CpuSeconds() - cpuStart;
+    const double cpu = bench::CpuSeconds() - cpuStart;
     double now = 0;
-    Memory(&now, &peak);
+    bench::Memory(&now, &peak);
     std::printf("%s %.3f %.3f %zu %d %d %.0f %.0f\n", mode.c_str(), seconds, cpu, result.found.size(), result.sets,
                 lister.plates.Count(), peak, peak - before);
     plugin->FreeAction(action);
