@@ -148,7 +148,8 @@ public:
     void ShowProgress(Operation& operation, const PlateItem& plate, const PlateRunResult& result) override
     {
         if (listing_) {
-            operation.SetText(Translate("Copy plates...\nInto: %s\nItem: %s\nItems found: %d"),
+            // Their number is known only once the source is read.
+            operation.SetText(Translate("Copy plates...\nInto: %s\nItem: %s\nProcessed: %d"),
                               target_.StoragePath().c_str(), plate.name, result.handled);
             return;
         }

@@ -92,6 +92,9 @@ void TerminalProgress::ShowText(const std::string& text)
         const std::string left = rate > 0 ? Duration(static_cast<double>(total - done) / rate) : "?";
         std::snprintf(line, sizeof line, "[%s] %ld/%ld %3d%% %.0f/s left %s", bar.c_str(), done, total,
                       static_cast<int>(100.0 * done / total), rate, left.c_str());
+    } else if (processed != nullptr && std::sscanf(processed, "Processed: %ld", &done) == 1) {
+        // A run whose number of plates is known only at its end.
+        std::snprintf(line, sizeof line, "%ld plates, %.0f/s", done, seconds > 0 ? done / seconds : 0.0);
     } else if (const char* found = std::strstr(text.c_str(), "Items found: ");
                found != nullptr && std::sscanf(found, "Items found: %ld", &done) == 1) {
         std::snprintf(line, sizeof line, "listing: %ld plates, %.0f/s", done, seconds > 0 ? done / seconds : 0.0);

@@ -19,7 +19,8 @@ void InstallInterruptHandler();
 bool Interrupted();
 
 // The progress bar on standard error: "Processed: N of M" in a progress text
-// becomes done, total, rate and time left; "Items found: N" a count. Nothing
+// becomes done, total, rate and time left; "Processed: N" (a run whose total
+// is known only at its end) and "Items found: N" a count and rate. Nothing
 // is drawn when standard error is no terminal or the bar is turned off.
 class TerminalProgress : public Operation {
 public:
