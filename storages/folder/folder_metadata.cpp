@@ -87,8 +87,11 @@ struct TileMapReader {
             if (const char* mime = Attribute(attributes, "mime-type"))
                 r.keys.emplace_back("tilemapresource.mime_type", mime);
         } else if (name == "TileSet") {
-            if (const char* order = Attribute(attributes, "order"))
-                r.zooms += (r.zooms.empty() ? "" : ",") + std::string(order);
+            if (const char* order = Attribute(attributes, "order")) {
+                if (!r.zooms.empty())
+                    r.zooms += ',';
+                r.zooms += order;
+            }
         }
     }
 

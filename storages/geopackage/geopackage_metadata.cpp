@@ -410,8 +410,11 @@ uint32_t Storage::ReadMetadata(MetadataCallback callback, void* cookie) {
         result = Done;
     if (!zooms_.empty()) {
         std::string levels;
-        for (const uint32_t z : zooms_)
-            levels += (levels.empty() ? "" : ",") + std::to_string(z);
+        for (const uint32_t z : zooms_) {
+            if (!levels.empty())
+                levels += ',';
+            levels += std::to_string(z);
+        }
         if (!callback(cookie, "gpkg_tile_matrix.zoom_level", levels.c_str()))
             return Aborted;
         result = Done;
