@@ -744,6 +744,7 @@ struct FakeTarget {
     std::string refuse;  // a store of this plate fails alone, as a plugin refusing it
     int room = 1000;     // plates the target can hold; a store beyond fails as a full disk
     bool gone = false;   // closing loses the pending batch and the target cannot be opened again
+    bool losesLastBatch = false; // closing loses the pending batch (its commit failed), opening works
     std::string error;
 };
 
@@ -751,7 +752,7 @@ FakeTarget* currentTarget = nullptr;
 
 int32_t ULMORA_CALL TargetOpen(ActionInterface*, const char* path)
 {
-    if (path == nullptr && !currentTarget->gone)
+    if (path == nullptr && !currentTarget->gone && !currentTarget->losesLastBatch)
         currentTarget->stored.merge(currentTarget->pending);
     currentTarget->pending.clear();
     // Gone only once something was stored: the first open succeeds.
@@ -1013,6 +1014,7 @@ TEST_F(CopyRunTest, ACopyWhileListingCopiesWhatTheStreamDidNotHand)
         std::string refuse = ""; // the target refuses this plate
         int batch = 0;           // the target's batch
         int room = 1000;         // plates the target holds before its disk is full
+        bool losesLastBatch = false;
     } cases[] = {
         {"a whole stream", 0, {},
          {{"t", "data of t"}, {"tr", "data of tr"}, {"ts", "data of ts"}, {"tt", "data of tt"},
@@ -1028,6 +1030,9 @@ TEST_F(CopyRunTest, ACopyWhileListingCopiesWhatTheStreamDidNotHand)
           {"trr", "data of trr"}}, 2, "tt"},
         {"a full disk takes back the open batch", 0, {},
          {{"t", "data of t"}, {"tr", "data of tr"}, {"ts", "data of ts"}, {"tt", "data of tt"}}, 6, "", 2, 5},
+        {"the last batch is lost when the target closes", 0, {},
+         {{"t", "data of t"}, {"tr", "data of tr"}, {"ts", "data of ts"}, {"tt", "data of tt"}}, 6, "", 4, 1000,
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -1039,6 +1044,7 @@ TEST_F(CopyRunTest, ACopyWhileListingCopiesWhatTheStreamDidNotHand)
         target.refuse = c.refuse;
         target.batch = c.batch;
         target.room = c.room;
+        target.losesLastBatch = c.losesLastBatch;
         QuietView view;
         StorageConnection connection(view, operation, period, &HostInfo());
         int opened = 0;
