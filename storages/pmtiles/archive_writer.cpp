@@ -13,6 +13,8 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <system_error>
+#include <thread>
 
 namespace pmtiles {
 
@@ -542,52 +544,64 @@ std::string ArchiveWriter::Finish() {
     return error;
 }
 
+template <class Emit>
+bool ArchiveWriter::EntriesOf(size_t begin, size_t end, Emit&& emit) const {
+    Entry current{};
+    size_t first = begin;
+    bool have = false;
+    for (size_t i = begin; i < end; ++i) {
+        const TileRef& tile = tiles_[i];
+        const uint64_t offset = outOffsets_[tile.content];
+        if (have && tile.id == current.tileId + current.runLength && offset == current.offset &&
+            current.runLength < std::numeric_limits<uint32_t>::max()) {
+            ++current.runLength;
+            continue;
+        }
+        if (have && !emit(current, first))
+            return false;
+        current = Entry{tile.id, offset, contents_[tile.content].length, 1};
+        first = i;
+        have = true;
+    }
+    return !have || emit(current, first);
+}
+
 std::string ArchiveWriter::BuildDirectories(std::vector<uint8_t>* root, uint64_t* leafBase, uint64_t* leafLength,
                                             uint64_t* entryCount) {
-    // The entries of the sorted index, one run after the other: consecutive
-    // ids sharing a content make one entry. A content gets its place in the
-    // tile data where it is first used, so the data follows the ids.
+    // A content gets its place in the tile data where it is first used, so
+    // the data follows the ids.
     outOffsets_.assign(contents_.size(), kNone64);
     uint64_t next = 0;
-    uint64_t count = 0;
-    Entry current{};
-    bool have = false;
-    const auto forEachEntry = [&](auto&& emit) {
-        have = false;
-        for (const TileRef& tile : tiles_) {
-            const Content& c = contents_[tile.content];
-            uint64_t& offset = outOffsets_[tile.content];
-            if (offset == kNone64) {
-                offset = next;
-                next += c.length;
-            }
-            if (have && tile.id == current.tileId + current.runLength && offset == current.offset &&
-                current.runLength < std::numeric_limits<uint32_t>::max()) {
-                ++current.runLength;
-                continue;
-            }
-            if (have && !emit(current))
-                return false;
-            current = Entry{tile.id, offset, c.length, 1};
-            have = true;
+    for (const TileRef& tile : tiles_) {
+        uint64_t& offset = outOffsets_[tile.content];
+        if (offset == kNone64) {
+            offset = next;
+            next += contents_[tile.content].length;
         }
-        return !have || emit(current);
-    };
-    forEachEntry([&](const Entry&) {
-        ++count;
+    }
+    // The entries: consecutive ids sharing a content make one. A leaf holds
+    // a multiple of kLeafEntries of them, so it begins at one of `starts`
+    // (the first tile of every kLeafEntries-th entry).
+    constexpr uint64_t kLeafEntries = 4096;
+    uint64_t count = 0;
+    std::vector<size_t> starts;
+    EntriesOf(0, tiles_.size(), [&](const Entry&, size_t first) {
+        if (count++ % kLeafEntries == 0)
+            starts.push_back(first);
         return true;
     });
     *entryCount = count;
 
     std::vector<uint8_t> raw;
     std::vector<Entry> chunk;
+    const auto collect = [&chunk](const Entry& e, size_t) {
+        chunk.push_back(e);
+        return true;
+    };
     // Everything in the root when it fits.
     if (count <= 16384) {
         chunk.reserve(count);
-        forEachEntry([&](const Entry& e) {
-            chunk.push_back(e);
-            return true;
-        });
+        EntriesOf(0, tiles_.size(), collect);
         EncodeDirectory(chunk.data(), chunk.size(), &raw);
         if (std::string error = Gzip(raw.data(), raw.size(), root); !error.empty())
             return error;
@@ -598,37 +612,58 @@ std::string ArchiveWriter::BuildDirectories(std::vector<uint8_t>* root, uint64_t
         }
     }
     // Leaf directories go after the spooled data and are copied into the
-    // archive from there; their size grows until the root fits.
+    // archive from there; they grow until the root fits. Compressing them
+    // is most of an archive's closing time, and nothing else runs then: the
+    // second half of them is made on a thread of its own.
     *leafBase = spoolFlushed_;
-    std::vector<uint8_t> packed;
     std::vector<Entry> rootEntries;
-    Gzipper gzip;
-    for (uint64_t leafSize = 4096;; leafSize *= 2) {
-        uint64_t length = 0;
-        std::string error;
-        rootEntries.clear();
-        chunk.clear();
-        const auto writeLeaf = [&]() {
-            raw.clear();
-            EncodeDirectory(chunk.data(), chunk.size(), &raw);
-            error = gzip.Compress(raw.data(), raw.size(), &packed);
-            if (!error.empty())
-                return false;
-            if (!WriteAll(spool_, packed.data(), packed.size(), *leafBase + length)) {
-                error = Errno("Cannot write the spool file");
-                return false;
+    for (size_t step = 1;; step *= 2) {
+        const size_t leaves = (starts.size() + step - 1) / step;
+        std::vector<std::vector<uint8_t>> packed(leaves);
+        const auto makeLeaves = [&](size_t from, size_t to, std::string* error) {
+            Gzipper gzip;
+            std::vector<Entry> entries;
+            std::vector<uint8_t> encoded, compressed;
+            for (size_t k = from; k < to && error->empty(); ++k) {
+                const size_t end = (k + 1) * step < starts.size() ? starts[(k + 1) * step] : tiles_.size();
+                entries.clear();
+                EntriesOf(starts[k * step], end, [&entries](const Entry& e, size_t) {
+                    entries.push_back(e);
+                    return true;
+                });
+                encoded.clear();
+                EncodeDirectory(entries.data(), entries.size(), &encoded);
+                // Into room kept from leaf to leaf, then only its bytes kept:
+                // a leaf's room for the worst case is ten times its size.
+                *error = gzip.Compress(encoded.data(), encoded.size(), &compressed);
+                packed[k].assign(compressed.begin(), compressed.end());
             }
-            rootEntries.push_back(Entry{chunk.front().tileId, length, packed.size(), 0});
-            length += packed.size();
-            chunk.clear();
-            return true;
         };
-        const bool done = forEachEntry([&](const Entry& e) {
-            chunk.push_back(e);
-            return chunk.size() < leafSize || writeLeaf();
-        });
-        if (!done || (!chunk.empty() && !writeLeaf()))
+        std::string error, otherError;
+        std::thread other;
+        const size_t half = leaves / 2;
+        try {
+            if (half > 0)
+                other = std::thread(makeLeaves, half, leaves, &otherError);
+        } catch (const std::system_error&) {
+            // No thread: this one makes them all.
+        }
+        makeLeaves(0, other.joinable() ? half : leaves, &error);
+        if (other.joinable())
+            other.join();
+        if (error.empty())
+            error = std::move(otherError);
+        if (!error.empty())
             return error;
+        uint64_t length = 0;
+        rootEntries.clear();
+        for (size_t k = 0; k < leaves; ++k) {
+            if (!WriteAll(spool_, packed[k].data(), packed[k].size(), *leafBase + length))
+                return Errno("Cannot write the spool file");
+            rootEntries.push_back(Entry{tiles_[starts[k * step]].id, length, packed[k].size(), 0});
+            length += packed[k].size();
+            std::vector<uint8_t>().swap(packed[k]);
+        }
         raw.clear();
         EncodeDirectory(rootEntries.data(), rootEntries.size(), &raw);
         if (error = Gzip(raw.data(), raw.size(), root); !error.empty())

@@ -63,6 +63,7 @@ public:
     const T* begin() const { return data_; }
     const T* end() const { return data_ + size_; }
     T& operator[](size_t i) { return data_[i]; }
+    const T& operator[](size_t i) const { return data_[i]; }
     const T& front() const { return data_[0]; }
     const T& back() const { return data_[size_ - 1]; }
 
@@ -185,6 +186,12 @@ private:
     std::string WriteArchive(int fd);
     std::string BuildDirectories(std::vector<uint8_t>* root, uint64_t* leafBase, uint64_t* leafLength,
                                  uint64_t* entries);
+    // Calls emit(entry, its first tile's index) for the entries of the
+    // sorted tiles [begin, end), which must begin an entry, until it answers
+    // false; returns false then. Reads only (BuildDirectories places the
+    // contents first), so that two threads may call it.
+    template <class Emit>
+    bool EntriesOf(size_t begin, size_t end, Emit&& emit) const;
     std::string Metadata() const;
     static Kind Sniff(const uint8_t* data, uint32_t size);
 
