@@ -167,11 +167,12 @@ public:
         // new PMTiles archive is written then, with it).
         CopyStorageMetadata(run_.action, target_, extent_,
                             result.done == run_.plates.Count() && result.errors == 0 && notListed_ == 0);
-        if (listing_ && result.errors == 0 && end_ > 0) {
-            // Every plate handed was stored: the last one there answers for
-            // all (the check below makes, without a list of them all); only
-            // when it is not are they looked at one by one.
-            std::vector<int> last{end_ - 1};
+        if (result.errors == 0 && (listing_ ? end_ > 0 : !stored_.empty())) {
+            // No plate failed: the last one stored, there in the target,
+            // answers for all (the check below makes, without a list or a
+            // copy of them all); only when it is not are they looked at one
+            // by one.
+            std::vector<int> last{listing_ ? end_ - 1 : stored_.back()};
             if (KeepDurableChanges(target_, run_.plates, &last, ChangeKind::Stored, false) && !last.empty()) {
                 target_.Close();
                 return;

@@ -848,6 +848,7 @@ TEST_F(CopyRunTest, FailuresAreCountedAndTheCountStaysHonest)
         bool aborted;
         int handledEnd;             // the plates below it are handled, and deselected one by one
         bool gone = false;          // the target is lost at the end: nothing can be checked
+        bool losesLastBatch = false;
     } cases[] = {
         {"every plate", "", 1000, 0, false, {}, false, {"tq", "tr", "ts", "tt"}, 0, false, 4},
         {"the target refuses a store", "tr", 1000, 0, false, {}, false, {"tq", "ts", "tt"}, 1, false, 4},
@@ -857,6 +858,8 @@ TEST_F(CopyRunTest, FailuresAreCountedAndTheCountStaysHonest)
         {"abort after the second plate", "", 1000, 0, false, {2}, false, {"tq", "tr"}, 0, true, 2},
         {"the target overlaps the source", "", 1000, 0, false, {}, true, {}, 0, false, -1},
         {"the target is gone at the end", "", 1000, 3, false, {}, false, {"tq", "tr", "ts"}, 4, false, 4, true},
+        {"the last batch is lost when the target closes", "", 1000, 3, false, {}, false, {"tq", "tr", "ts"}, 1, false,
+         4, false, true},
     };
     for (const bool stream : {false, true})
     for (const auto& c : cases) {
@@ -873,6 +876,7 @@ TEST_F(CopyRunTest, FailuresAreCountedAndTheCountStaysHonest)
         target.room = c.room;
         target.batch = c.batch;
         target.gone = c.gone;
+        target.losesLastBatch = c.losesLastBatch;
         Load({{"tq", "1"}, {"tr", "22", c.readFails ? Failed : Done}, {"ts", "333"}, {"tt", "4444"}});
         OpenTarget(c.sameStorage ? "memory" : "copy");
 
