@@ -18,10 +18,8 @@ namespace cli {
 int CheckContainerOf(Context& context, const std::string& storage, bool* damaged)
 {
     *damaged = false;
-    const PluginEntry* plugin = PluginFor(context, storage, context.options.plugin);
-    if (plugin == nullptr)
-        return kExitNoStorage;
-    if (int code = RequireStorage(storage); code != kExitDone)
+    const PluginEntry* plugin = nullptr;
+    if (int code = SourcePlugin(context, storage, &plugin); code != kExitDone)
         return code;
     OpenStorage open;
     if (int code = LoadEntry(*plugin, &open); code != kExitDone)

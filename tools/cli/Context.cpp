@@ -71,8 +71,8 @@ const PluginEntry* PluginFor(Context& context, const std::string& storage, const
     return plugin;
 }
 
-// A storage to read from must be there: a plugin may make a missing one when
-// it opens it, and a command that reads leaves the disk as it found it.
+namespace {
+
 int RequireStorage(const std::string& storage)
 {
     if (!UrlScheme(storage).empty())
@@ -84,6 +84,16 @@ int RequireStorage(const std::string& storage)
     if (!error)
         error = std::make_error_code(std::errc::no_such_file_or_directory);
     return Fail(kExitNoStorage, Format("Error initialize storage data \"%s\": %s", storage.c_str(), error.message().c_str()));
+}
+
+} // namespace
+
+int SourcePlugin(Context& context, const std::string& storage, const PluginEntry** plugin)
+{
+    *plugin = PluginFor(context, storage, context.options.plugin);
+    if (*plugin == nullptr)
+        return kExitNoStorage;
+    return RequireStorage(storage);
 }
 
 
@@ -117,10 +127,8 @@ int Open(const PluginEntry& entry, const std::string& storage, OpenStorage* open
 // Opens `storage` with the plugin the options or its name choose.
 int OpenChosen(Context& context, const std::string& storage, OpenStorage* open)
 {
-    const PluginEntry* plugin = PluginFor(context, storage, context.options.plugin);
-    if (plugin == nullptr)
-        return kExitNoStorage;
-    if (int code = RequireStorage(storage); code != kExitDone)
+    const PluginEntry* plugin = nullptr;
+    if (int code = SourcePlugin(context, storage, &plugin); code != kExitDone)
         return code;
     return Open(*plugin, storage, open);
 }
@@ -326,10 +334,8 @@ int SelectLoaded(Context& context, Session& session, bool keptSelected)
 // and selects the plates the options name.
 int LoadSelected(Context& context, Session& session, const std::string& storage, bool onlySelected)
 {
-    const PluginEntry* plugin = PluginFor(context, storage, context.options.plugin);
-    if (plugin == nullptr)
-        return kExitNoStorage;
-    if (int code = RequireStorage(storage); code != kExitDone)
+    const PluginEntry* plugin = nullptr;
+    if (int code = SourcePlugin(context, storage, &plugin); code != kExitDone)
         return code;
     const PlateFilter& filter = context.options.filter;
     const bool keepSelected = onlySelected && !filter.Empty();
@@ -359,10 +365,8 @@ int CopyWhileLoading(Context& context, Session& session, const std::string& stor
     const PlateFilter& filter = context.options.filter;
     if (filter.ByContent())
         return LoadSelected(context, session, storage);
-    const PluginEntry* plugin = PluginFor(context, storage, context.options.plugin);
-    if (plugin == nullptr)
-        return kExitNoStorage;
-    if (int code = RequireStorage(storage); code != kExitDone)
+    const PluginEntry* plugin = nullptr;
+    if (int code = SourcePlugin(context, storage, &plugin); code != kExitDone)
         return code;
     PlateKeep keep;
     if (!filter.Empty())

@@ -80,9 +80,11 @@ int Fail(int code, const std::string& text);
 // '/' is a library path, loaded as it is.
 const PluginEntry* PluginFor(Context& context, const std::string& storage, const std::string& named);
 
-// A storage to read from must be there: a plugin may make a missing one when
-// it opens it, and a command that reads leaves the disk as it found it.
-int RequireStorage(const std::string& storage);
+// The plugin for a storage to read from (PluginFor with the options'
+// plugin), which must be there: a plugin may make a missing one when it
+// opens it, and a command that reads leaves the disk as it found it.
+// kExitDone, or the exit code after printing why.
+int SourcePlugin(Context& context, const std::string& storage, const PluginEntry** plugin);
 
 // A storage opened through a plugin instance of its own, for the commands
 // that read the plates as the plugin lists them (info, list) and for the

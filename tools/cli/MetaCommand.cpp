@@ -73,10 +73,8 @@ int ReadAll(StorageAction& action, const std::string& storage, StorageAction::Me
 // any storage is opened through it.
 int OpenForMetadata(Context& context, const std::string& storage, OpenStorage* open)
 {
-    const PluginEntry* entry = PluginFor(context, storage, context.options.plugin);
-    if (entry == nullptr)
-        return kExitNoStorage;
-    if (int code = RequireStorage(storage); code != kExitDone)
+    const PluginEntry* entry = nullptr;
+    if (int code = SourcePlugin(context, storage, &entry); code != kExitDone)
         return code;
     if (int code = LoadEntry(*entry, open); code != kExitDone)
         return code;
