@@ -50,7 +50,7 @@ public:
 };
 
 // The loop's parts, for a run whose plates come otherwise than from a list
-// made before it (a copy that reads the storage as it lists it). Begin
+// made before it (a copy that reads the storage as it lists it). Making it
 // logs the start; Handled follows each plate; ReadByName steps through
 // plates by name; End logs the summary and reloads (on every way out).
 class PlateLoop {
