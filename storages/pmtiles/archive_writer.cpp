@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <barrier>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -21,6 +22,12 @@ namespace pmtiles {
 namespace {
 
 constexpr size_t kSpoolBuffer = size_t{1} << 20;
+// A batch of stores for the writer's thread: large enough that handing it
+// over costs nothing a plate, small enough to stay in the caches; a few of
+// them in turn, so that the caller rarely waits for the thread.
+constexpr size_t kBatchBytes = size_t{256} << 10;
+constexpr size_t kBatchTiles = 8192;
+constexpr int kMaxBatches = 4;
 constexpr size_t kOutBuffer = size_t{4} << 20;
 constexpr size_t kHotBudget = size_t{32} << 20;
 constexpr uint64_t kMappedBytes = uint64_t{1} << 20;
@@ -229,11 +236,122 @@ ArchiveWriter::Kind ArchiveWriter::Sniff(const uint8_t* d, uint32_t n) {
     return Kind::Other;
 }
 
+ArchiveWriter::ArchiveWriter() : threaded_(std::thread::hardware_concurrency() > 1) {}
+
 std::string ArchiveWriter::Store(uint32_t z, uint32_t x, uint32_t y, const uint8_t* data, uint32_t size) {
     if (spool_ < 0)
         return "The archive is not being written";
     if (size == 0)
         return "A PMTiles archive cannot hold a plate without data";
+    if (!threaded_)
+        return StoreNow(z, x, y, data, size);
+    if (failed_.load(std::memory_order_relaxed))
+        return ThreadError();
+    if (size > kBatchBytes) {
+        // Too large for a batch: stored here, after what was handed over.
+        Drain();
+        return failed_ ? ThreadError() : StoreNow(z, x, y, data, size);
+    }
+    if (!filling_ || filling_->bytes.size() + size > kBatchBytes || filling_->tiles.size() == kBatchTiles)
+        HandOver();
+    filling_->tiles.push_back(PendingTile{z, x, y, size});
+    filling_->bytes.insert(filling_->bytes.end(), data, data + size);
+    return {};
+}
+
+void ArchiveWriter::HandOver() {
+    std::unique_lock lock(mutex_);
+    if (filling_ && !filling_->tiles.empty()) {
+        handed_.push_back(std::move(filling_));
+        changed_.notify_all();
+    }
+    if (filling_)
+        return; // still empty
+    if (!thread_.joinable())
+        thread_ = std::thread(&ArchiveWriter::RunThread, this);
+    if (free_.empty() && batches_ < kMaxBatches) {
+        ++batches_;
+        lock.unlock();
+        auto batch = std::make_unique<Batch>();
+        batch->tiles.reserve(kBatchTiles);
+        batch->bytes.reserve(kBatchBytes);
+        filling_ = std::move(batch);
+        return;
+    }
+    changed_.wait(lock, [&] { return !free_.empty(); });
+    filling_ = std::move(free_.back());
+    free_.pop_back();
+}
+
+void ArchiveWriter::Drain() {
+    if (!thread_.joinable())
+        return;
+    std::unique_lock lock(mutex_);
+    if (filling_ && !filling_->tiles.empty()) {
+        handed_.push_back(std::move(filling_));
+        changed_.notify_all();
+    }
+    changed_.wait(lock, [&] { return handed_.empty() && !storing_; });
+}
+
+void ArchiveWriter::StopThread() {
+    if (!thread_.joinable())
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        if (filling_ && !filling_->tiles.empty())
+            handed_.push_back(std::move(filling_));
+        stop_ = true;
+        changed_.notify_all();
+    }
+    thread_.join();
+    handed_.clear();
+    free_.clear();
+    filling_.reset();
+    batches_ = 0;
+    stop_ = false;
+}
+
+void ArchiveWriter::RunThread() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return stop_ || !handed_.empty(); });
+        if (handed_.empty())
+            return; // stopped, and all handed over is stored
+        std::unique_ptr<Batch> batch = std::move(handed_.front());
+        handed_.pop_front();
+        storing_ = true;
+        lock.unlock();
+        // After a failure the rest is not stored: the archive will not be
+        // written.
+        if (!failed_.load(std::memory_order_relaxed)) {
+            const uint8_t* bytes = batch->bytes.data();
+            for (const PendingTile& tile : batch->tiles) {
+                std::string error = StoreNow(tile.z, tile.x, tile.y, bytes, tile.size);
+                if (!error.empty()) {
+                    std::lock_guard failed(mutex_);
+                    threadError_ = std::move(error);
+                    failed_ = true;
+                    break;
+                }
+                bytes += tile.size;
+            }
+        }
+        batch->tiles.clear();
+        batch->bytes.clear();
+        lock.lock();
+        free_.push_back(std::move(batch));
+        storing_ = false;
+        changed_.notify_all();
+    }
+}
+
+std::string ArchiveWriter::ThreadError() {
+    std::lock_guard lock(mutex_);
+    return threadError_;
+}
+
+std::string ArchiveWriter::StoreNow(uint32_t z, uint32_t x, uint32_t y, const uint8_t* data, uint32_t size) {
     const uint64_t id = ZxyToTileId(z, x, y);
     std::string error;
     const uint32_t content = FindOrAddContent(data, size, &error);
@@ -388,24 +506,67 @@ bool ArchiveWriter::PlaceById() {
     }
     if (n == 0 || high - low >= uint64_t{kDenseRange} * n)
         return false;
-    // Content number + 1 by id - low; 0: no tile.
+    // Content number + 1 by id - low (0: no tile), and a spare slot for
+    // each half that takes the tiles of the other half, a cache line apart.
+    const size_t range = static_cast<size_t>(high - low) + 1;
+    constexpr size_t kSpareApart = 16;
     MappedArray<uint32_t> slots;
-    if (!slots.resize(static_cast<size_t>(high - low) + 1))
+    if (!slots.resize(range + 2 * kSpareApart))
         return false;
-    for (const TileRef& tile : tiles_)
-        slots[tile.id - low] = tile.content + 1;
-    // No branch a slot (which slots are taken follows no pattern the
-    // processor could predict): every slot is written at `kept`, which
-    // moves on only for a taken one. The index is read no more, and `kept`
-    // stays below its size until its last record is placed.
-    size_t kept = 0;
-    const size_t range = slots.size();
-    for (size_t i = 0; i < range && kept < n; ++i) {
-        const uint32_t slot = slots[i];
-        tiles_[kept] = TileRef{low + i, slot - 1};
-        kept += slot != 0;
+    // Each half of the range is placed and packed by a thread of its own
+    // (the array is fresh memory, slow to touch the first time, and the
+    // rest of the copy waits for this), the first half's tiles into the
+    // start of the index and the second's right after them.
+    const size_t middle = range / 2;
+    const size_t begins[2] = {0, middle};
+    const size_t ends[2] = {middle, range};
+    size_t count[2] = {};
+    const auto place = [&](int half) {
+        const size_t begin = begins[half], end = ends[half];
+        // No branch a tile: one of the other half goes to the spare slot.
+        const size_t spare = range + kSpareApart * static_cast<size_t>(half);
+        for (const TileRef& tile : tiles_) {
+            const size_t at = static_cast<size_t>(tile.id - low);
+            slots[at >= begin && at < end ? at : spare] = tile.content + 1;
+        }
+        size_t taken = 0;
+        for (size_t i = begin; i < end; ++i)
+            taken += slots[i] != 0;
+        count[half] = taken;
+    };
+    // Once both halves are placed, the index is read no more.
+    const auto pack = [&](int half) {
+        // No branch a slot either (which slots are taken follows no pattern
+        // the processor could predict): every slot is written at `kept`,
+        // which moves on only for a taken one and stays within the half's
+        // part of the index until its last record is placed.
+        const size_t first = half == 0 ? 0 : count[0];
+        const size_t last = first + count[half];
+        size_t kept = first;
+        for (size_t i = begins[half]; i < ends[half] && kept < last; ++i) {
+            const uint32_t slot = slots[i];
+            tiles_[kept] = TileRef{low + i, slot - 1};
+            kept += slot != 0;
+        }
+    };
+    if (threaded_) {
+        std::barrier<> placed(2);
+        std::thread second([&] {
+            place(1);
+            placed.arrive_and_wait();
+            pack(1);
+        });
+        place(0);
+        placed.arrive_and_wait();
+        pack(0);
+        second.join();
+    } else {
+        place(0);
+        place(1);
+        pack(0);
+        pack(1);
     }
-    tiles_.resize(kept);
+    tiles_.resize(count[0] + count[1]);
     return true;
 }
 
@@ -446,6 +607,7 @@ void ArchiveWriter::RadixSortById() {
 }
 
 bool ArchiveWriter::Read(uint64_t id, std::vector<uint8_t>* out, std::string* error) {
+    Drain();
     Normalize();
     const auto it = std::lower_bound(tiles_.begin(), tiles_.end(), id,
                                      [](const TileRef& tile, uint64_t value) { return tile.id < value; });
@@ -457,6 +619,9 @@ bool ArchiveWriter::Read(uint64_t id, std::vector<uint8_t>* out, std::string* er
 }
 
 void ArchiveWriter::Discard() {
+    StopThread();
+    failed_ = false;
+    threadError_.clear();
     if (spool_ >= 0)
         close(spool_);
     spool_ = -1;
@@ -480,6 +645,13 @@ void ArchiveWriter::Discard() {
 }
 
 std::string ArchiveWriter::Finish() {
+    StopThread();
+    if (failed_) {
+        // A store that was answered is not in the spool.
+        std::string error = threadError_;
+        Discard();
+        return error;
+    }
     // Without tiles an archive is written only to hold a description.
     const bool described = !description_.members.empty() || description_.hasBounds || description_.hasCenter;
     if (spool_ < 0 || (tiles_.empty() && !described)) {

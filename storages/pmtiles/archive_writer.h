@@ -3,7 +3,10 @@
 //
 // A store appends the plate's bytes to a spool, an unnamed temporary file
 // beside the target, unless the same bytes were stored before (a hash, then
-// the bytes compared): then the plate only points at them. What stays in
+// the bytes compared): then the plate only points at them. Where there is a
+// second core, stores are copied into batches that a thread of the writer's
+// own takes in order, so that the caller goes on reading its source
+// meanwhile; a failure there fails every later store and the archive. What stays in
 // memory is an index of a few bytes a plate (tile id and content number) and
 // of each distinct content (spool offset, length, hash). Finish sorts the
 // index by tile id and writes the archive into a temporary file beside the
@@ -17,9 +20,15 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -105,7 +114,7 @@ inline void MappedArray<T>::Free() {
 
 class ArchiveWriter {
 public:
-    ArchiveWriter() = default;
+    ArchiveWriter();
     ~ArchiveWriter() { Discard(); }
     ArchiveWriter(const ArchiveWriter&) = delete;
     ArchiveWriter& operator=(const ArchiveWriter&) = delete;
@@ -115,7 +124,9 @@ public:
     bool Started() const { return spool_ >= 0; }
 
     // Spools the tile z/x/y (z up to kMaxZoom); a later store of the same
-    // tile replaces it. An empty text or what failed.
+    // tile replaces it. An empty text or what failed: with the writer's
+    // thread, what failed in an earlier store's batch, which also fails the
+    // archive (that store had been answered).
     std::string Store(uint32_t z, uint32_t x, uint32_t y, const uint8_t* data, uint32_t size);
 
     // The stored bytes of tile `id` into `out`; false when it was not stored.
@@ -126,6 +137,7 @@ public:
     // answers false; returns false then.
     template <class Visit>
     bool ForEach(Visit&& visit) {
+        Drain();
         Normalize();
         for (const TileRef& tile : tiles_)
             if (!visit(uint64_t{tile.id}, contents_[tile.content].length))
@@ -133,7 +145,10 @@ public:
         return true;
     }
 
-    uint64_t TileCount() const { return tiles_.size(); }
+    uint64_t TileCount() {
+        Drain();
+        return tiles_.size();
+    }
 
     // What describes the archive beyond what its tiles tell: JSON metadata
     // members (key, the value as JSON text) that replace the writer's own
@@ -170,6 +185,27 @@ private:
         uint32_t hash;
     };
     enum class Kind : uint8_t { None, Png, Jpeg, Webp, Avif, Gzip, Other };
+
+    // Store's work on the stored data, in the writer's thread when it has one.
+    std::string StoreNow(uint32_t z, uint32_t x, uint32_t y, const uint8_t* data, uint32_t size);
+    // Stores waiting in a batch: their bytes follow one another in the
+    // batch's bytes, in the order of the stores.
+    struct PendingTile {
+        uint32_t z, x, y, size;
+    };
+    struct Batch {
+        std::vector<PendingTile> tiles;
+        std::vector<uint8_t> bytes;
+    };
+    // Hands the batch being filled to the writer's thread and takes another,
+    // one it gave back when there are as many as it may hold.
+    void HandOver();
+    // Returns once the writer's thread has stored every batch handed over.
+    void Drain();
+    // Ends the writer's thread once it has stored what it was handed.
+    void StopThread();
+    void RunThread();
+    std::string ThreadError();
 
     uint32_t FindOrAddContent(const uint8_t* data, uint32_t size, std::string* error);
     bool SameBytes(uint32_t content, const uint8_t* data, uint32_t size, std::string* error);
@@ -211,6 +247,21 @@ private:
     std::vector<uint8_t> hotBytes_;
     std::vector<uint8_t> scratch_;
     std::vector<uint64_t> outOffsets_;   // per content, while finishing
+
+    // The writer's thread (with a second core), the batches it has to store
+    // in order, those it gave back, and what failed there first.
+    const bool threaded_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::unique_ptr<Batch>> handed_;
+    std::vector<std::unique_ptr<Batch>> free_;
+    std::unique_ptr<Batch> filling_;
+    int batches_ = 0; // made so far: in use, handed or free
+    bool storing_ = false;
+    bool stop_ = false;
+    std::atomic<bool> failed_{false};
+    std::string threadError_;
 
     Description description_;
     Kind kind_ = Kind::None;

@@ -320,6 +320,13 @@ TEST_F(PmtilesWrite, KeepsTheLastStoreOfATileForDenseAndSparseIds) {
                                         "round " + std::to_string(round) + " tile " + std::to_string(i));
         cases.push_back({"sparse ids", stores});
     }
+    {
+        // Plates too large for the batches that small ones go in, stored
+        // between them: the stores still count in the order they came.
+        const std::string large(300u << 10, 'L');
+        const std::string a = plate_key::Name({1, 0, 0}), b = plate_key::Name({1, 1, 0});
+        cases.push_back({"large and small plates", {{a, "small a"}, {b, large + "b"}, {a, large + "a"}, {b, "small b"}}});
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Tiles expected;
@@ -449,6 +456,39 @@ TEST_F(PmtilesWrite, LeavesNoArchiveNorTemporaryFileWhenTheWriteDoesNotFinish) {
         ASSERT_TRUE(WIFSIGNALED(status)) << "exit " << WEXITSTATUS(status);
         EXPECT_EQ(ReadFile(path), "");
         EXPECT_EQ(FolderEntries(dir_.Path()), std::vector<std::string>{"killed.pmtiles"});
+    }
+    // The spool cannot grow while storing (files may not grow past 1 MiB
+    // until the stores end): every plate answered stored is in the archive,
+    // or there is no archive.
+    {
+        const std::string path = dir_ / "spool.pmtiles";
+        WriteFile(path, "");
+        Action action(plugin_);
+        ASSERT_TRUE(action.Open(path));
+        rlimit previous{};
+        getrlimit(RLIMIT_FSIZE, &previous);
+        rlimit limit = previous;
+        limit.rlim_cur = 1 << 20;
+        void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        Tiles answered;
+        for (uint32_t x = 0; x < 64; ++x) {
+            const std::string name = plate_key::Name({6, x, 0});
+            const std::string bytes = std::to_string(x) + big.substr(0, 100u << 10);
+            if (action.Store(name, bytes) == Done)
+                answered[name] = bytes;
+        }
+        setrlimit(RLIMIT_FSIZE, &previous);
+        signal(SIGXFSZ, handler);
+        action.Close();
+        EXPECT_LT(answered.size(), 64u);
+        if (ReadFile(path).empty()) {
+            EXPECT_NE(action.ErrorText().find("Cannot write the spool file"), std::string::npos) << action.ErrorText();
+            EXPECT_EQ(FolderEntries(dir_.Path()), (std::vector<std::string>{"killed.pmtiles", "spool.pmtiles"}));
+        } else {
+            EXPECT_EQ(ReadStorage(PMTILES_PLUGIN, path), answered);
+        }
+        std::remove(path.c_str());
     }
     // The archive cannot be written: files may not grow past 1 MiB.
     {
