@@ -9,8 +9,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
-#include <unordered_set>
 
 StorageConnection::StorageConnection(BrowserView& view, Operation& operation, PRPeriod& period,
                                      const PluginHostInfo* host)
@@ -148,12 +146,13 @@ LoadResult StorageConnection::Connect(const std::string& libraryPath, const std:
         if (!result.notice.empty())
             Log("%s", result.notice.c_str());
     }
-    result.plates = plates_.Count();
+    // A whole stream handed its plates over instead of listing them.
+    result.plates = plates_.Count() == 0 && withData_ != nullptr ? handed_ : plates_.Count();
     result.passed = passed_;
     view_.ShowPlateCount(plates_.Count());
     view_.ShowLoadButton(BrowserView::LoadButton::Release);
     end.Now();
-    Log(Translate("Loaded %d items"), plates_.Count());
+    Log(Translate("Loaded %d items"), result.plates);
     if (passed_ > 0)
         Log("%d other plates of the storage were not kept", passed_);
     view_.ListClick();
@@ -194,58 +193,20 @@ uint32_t StorageConnection::ListFromStream()
                 // No plate for the run to show: the listing shows its progress.
                 return ListingGoesOn(action_);
             }
-            plates_.Append(name, number, size);
-            ++handed_;
             PlateItem plate;
             plate.name = name;
             plate.nameLength = static_cast<int>(std::strlen(name));
             plate.number = number;
             plate.size = size;
-            return (*withData_)(plates_.Count() - 1, plate, data, size);
+            return (*withData_)(handed_++, plate, data, size);
         });
     if (found != Failed)
         return found;
-    Log("The plate stream of %s stopped: %s; the rest is listed and read plate by plate",
+    Log("The plate stream of %s stopped: %s; the storage is listed and read plate by plate",
         action_->StoragePath().c_str(), ErrorText(kCurrentError).c_str());
-    return ListTheRest();
-}
-
-uint32_t StorageConnection::ListTheRest()
-{
-    // The plates listed so far, to pass over when the listing reports them
-    // again: 8 bytes a name the list keeps packed, the others spelt out.
-    std::vector<uint64_t> packed;
-    std::unordered_set<std::string> spelt;
-    packed.reserve(static_cast<std::size_t>(plates_.Count()));
-    for (int index = 0; index < plates_.Count(); ++index) {
-        uint64_t key = 0;
-        PlateItem item;
-        if (plates_.PackedKeyAt(index, &key))
-            packed.push_back(key);
-        else if (plates_.At(index, &item))
-            spelt.emplace(item.name, static_cast<std::size_t>(item.nameLength));
-    }
-    std::sort(packed.begin(), packed.end());
-    const auto listed = [&](const char* name) {
-        uint64_t key = 0;
-        return PlateList::PackedKeyOf(name, &key) ? std::binary_search(packed.begin(), packed.end(), key)
-                                                  : spelt.contains(name);
-    };
     // The listing reports every plate again: it alone counts those not kept.
     passed_ = 0;
-    PlateKeep keep = std::move(keep_);
-    keep_ = [&](std::string_view name) {
-        // A plate listed already is neither kept again nor counted as passed.
-        if (listed(std::string(name).c_str())) {
-            --passed_;
-            return false;
-        }
-        return !keep || keep(name);
-    };
-    const uint32_t found =
-        action_->Enumerate(0, StorageAction::PlateHandler::Bind<&StorageConnection::OnPlateFound>(this), 2);
-    keep_ = std::move(keep);
-    return found == Empty && plates_.Count() > 0 ? static_cast<uint32_t>(Done) : found;
+    return action_->Enumerate(0, StorageAction::PlateHandler::Bind<&StorageConnection::OnPlateFound>(this), 2);
 }
 
 bool StorageConnection::OnPlateFound(StorageAction* action, int32_t number, const char* name, uint32_t,

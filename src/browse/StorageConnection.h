@@ -99,11 +99,11 @@ struct PlatePart {
     std::vector<std::string> areas; // quadtree keys; empty: every area
 };
 
-// Called during a load that lists the storage from the plugin's plate
-// stream, for each plate kept, right after it joined the list: its index
-// there, the plate as the plugin reported it and its data (null and 0 for a
-// plate without data), valid only during the call. False stops the load
-// (it ends Aborted).
+// Called during a load that reads the storage from the plugin's plate
+// stream, for each plate kept: its place in the stream (0, 1, ...), the
+// plate as the plugin reported it and its data (null and 0 for a plate
+// without data), valid only during the call. False stops the load (it ends
+// Aborted).
 using ListedData = std::function<bool(int index, const PlateItem& plate, const void* data, uint32_t size)>;
 
 class StorageConnection {
@@ -121,12 +121,14 @@ public:
     // plates is no empty storage.
     LoadResult LoadStorage(const std::string& libraryPath, const std::string& storagePath, PlateKeep keep = {},
                            const PlatePart* part = nullptr);
-    // The same, for a run over every plate kept that needs their data (a
-    // copy): where the plugin's stream leaves no plate out, the list is made
-    // from the stream and each plate handed to `withData` as it is listed,
-    // so that the storage is read once. `*handed` tells how many, the first
-    // of the list: all but after a stream that failed, when the rest was
-    // listed as LoadStorage lists; 0 where the plugin has no such stream.
+    // The same, for a run over every plate kept that needs their data once
+    // (a copy): where the plugin's stream leaves no plate out, each plate is
+    // handed to `withData` as the stream gives it, so that the storage is
+    // read once, and the list stays empty (ten million plates need no list
+    // for that). `*handed` tells how many were handed. A stream that fails
+    // is logged, and the list is made by the plugin's listing as LoadStorage
+    // makes it: the run does every plate again from there. Without such a
+    // stream, nothing is handed and the load is LoadStorage's.
     LoadResult LoadStorageWithData(const std::string& libraryPath, const std::string& storagePath, PlateKeep keep,
                                    const ListedData& withData, int* handed);
     // Ends the connection and empties the plate list.
@@ -157,10 +159,8 @@ private:
     uint32_t ListPart(const PlatePart& part);
     bool OnPlateFound(StorageAction* action, int32_t number, const char* name, uint32_t reserved, uint32_t size);
     // Lists the storage from its plate stream, handing each plate kept to
-    // `withData_`; after a stream that failed, lists what it did not hand.
+    // `withData_`; after a stream that failed, lists them all.
     uint32_t ListFromStream();
-    // Lists the plates not in the list yet.
-    uint32_t ListTheRest();
     // The progress of a listing, and Abort: false to stop.
     bool ListingGoesOn(StorageAction* action);
     // Drops a connection that could not be made, without the release's log

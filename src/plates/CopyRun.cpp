@@ -19,11 +19,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -71,11 +73,14 @@ namespace {
 
 class CopyStep final : public PlateStep {
 public:
-    // `listing`: the plates come as the source is listed, their number
-    // unknown until the end.
-    CopyStep(const PlateRun& run, StorageAction& target, const CopyOptions& options, bool listing = false)
-        : run_(run), target_(target), options_(options), askSticks_(options.AskOnError ? 1 : 0), listing_(listing),
-          notListed_(options.notListed)
+    // `listAgain` (for a copy while listing): the plates come as the
+    // source's stream hands them out, their number unknown until the end, and
+    // no list keeps them; it lists the source's plates again, should they
+    // have to be checked in the target one by one.
+    CopyStep(const PlateRun& run, StorageAction& target, const CopyOptions& options,
+             std::function<bool(PlateList*)> listAgain = {})
+        : run_(run), target_(target), options_(options), askSticks_(options.AskOnError ? 1 : 0),
+          listing_(static_cast<bool>(listAgain)), notListed_(options.notListed), listAgain_(std::move(listAgain))
     {
         // Grown by doubling, ten million plates would be copied over and
         // faulted in again several times.
@@ -106,18 +111,22 @@ public:
         if (target_.Write(plate.name, size != 0 ? data : "", size, WriteModeStore) == Done) {
             ++result.done;
             result.bytes += size;
+            uint64_t letters = 0;
+            int length = 0;
             if (listing_) {
                 end_ = index + 1;
+                last_.assign(plate.name, static_cast<std::size_t>(plate.nameLength));
+                lastNumber_ = plate.number;
+                lastSize_ = size;
+                extent_.Add({plate.name, static_cast<std::size_t>(plate.nameLength)}, data, size);
             } else {
                 stored_.push_back(index);
                 sizes_.push_back(size);
+                if (run_.plates.PackedLettersAt(index, &letters, &length))
+                    extent_.AddPacked(letters, length, data, size);
+                else
+                    extent_.Add(plate.name, data, size);
             }
-            uint64_t letters = 0;
-            int length = 0;
-            if (run_.plates.PackedLettersAt(index, &letters, &length))
-                extent_.AddPacked(letters, length, data, size);
-            else
-                extent_.Add(plate.name, data, size);
             return true;
         }
         return Failure(plate, index, Format(Translate("cannot store: %s"), ErrorText(kCurrentError).c_str()), result);
@@ -129,7 +138,10 @@ public:
         ++result.errors;
         if (listing_) {
             end_ = index + 1;
-            failed_.push_back(index);
+            if (uint64_t key = 0; PlateList::PackedKeyOf(plate.name, &key))
+                failedKeys_.push_back(key);
+            else
+                failedNames_.emplace_back(plate.name);
         }
         result.errorText = why;
         {
@@ -165,39 +177,51 @@ public:
         // The source's description in the target's terms, with the extent,
         // zooms and format of what was stored; before the target closes (a
         // new PMTiles archive is written then, with it).
+        const int handed = listing_ ? end_ : run_.plates.Count();
         CopyStorageMetadata(run_.action, target_, extent_,
-                            result.done == run_.plates.Count() && result.errors == 0 && notListed_ == 0);
+                            result.done == handed && result.errors == 0 && notListed_ == 0);
         if (result.errors == 0 && (listing_ ? end_ > 0 : !stored_.empty())) {
             // No plate failed: the last one stored, there in the target,
             // answers for all (the check below makes, without a list or a
             // copy of them all); only when it is not are they looked at one
             // by one.
-            std::vector<int> last{listing_ ? end_ - 1 : stored_.back()};
-            if (KeepDurableChanges(target_, run_.plates, &last, ChangeKind::Stored, false) && !last.empty()) {
+            PlateList lastOnly;
+            if (listing_)
+                lastOnly.Append(last_.c_str(), lastNumber_, lastSize_);
+            std::vector<int> last{listing_ ? 0 : stored_.back()};
+            if (KeepDurableChanges(target_, listing_ ? lastOnly : run_.plates, &last, ChangeKind::Stored, false) &&
+                !last.empty()) {
                 target_.Close();
                 return;
             }
         }
+        // While listing, the plates stored are known again only by listing
+        // the source again, and only when its stream handed out every plate.
+        PlateList again;
+        bool known = true;
         if (listing_) {
-            // The plates came in list order: those up to the last one handed
-            // were stored but for the failed ones.
-            stored_.reserve(static_cast<std::size_t>(end_) - failed_.size());
-            std::size_t next = 0;
-            for (int index = 0; index < end_; ++index) {
-                if (next < failed_.size() && failed_[next] == index)
-                    ++next;
-                else
-                    stored_.push_back(index);
-            }
+            known = !result.aborted && !result.stopped && listAgain_(&again);
+            if (known)
+                stored_ = StoredAmong(again);
+            else
+                Log("The plates copied into %s cannot be checked one by one: the source was not read to its end",
+                    path.c_str());
         }
-        // While listing the stored ones are needed no more: moved, not
-        // copied (four bytes a plate of a copy of millions).
-        const std::size_t storedCount = stored_.size();
-        std::vector<int> durable = listing_ ? std::move(stored_) : stored_;
-        if (!KeepDurableChanges(target_, run_.plates, &durable, ChangeKind::Stored, result.errors > 0)) {
+        const PlateList& plates = listing_ ? again : run_.plates;
+        const std::size_t storedCount = listing_ ? static_cast<std::size_t>(result.done) : stored_.size();
+        std::vector<int> durable = stored_;
+        // One by one: the last-plate shortcut failed above, or some failed
+        // (and, listed again, the plates are in another order than stored).
+        bool checked = known;
+        if (known && !KeepDurableChanges(target_, plates, &durable, ChangeKind::Stored, true)) {
+            checked = false;
             result.errorText = ErrorText(kCurrentError);
             Log(Translate("Cannot open %s again to check the copied plates: %s"), path.c_str(),
                 result.errorText.c_str());
+        } else if (!known) {
+            result.errorText = "the copied plates could not be checked";
+        }
+        if (!checked) {
             // A target gone at the end (an object store that stopped answering)
             // may have lost its last batches: a plate counts as copied only
             // when it is known to be there, so that nobody deletes a source
@@ -212,14 +236,19 @@ public:
             Log(Translate("%d plates answered stored are not in %s: their batch failed"), result.undone, path.c_str());
             result.errors += result.undone;
             result.done -= result.undone;
-            result.bytes = 0;
+            // Both in list order: the durable ones are a part of the stored.
+            std::size_t next = 0;
             if (listing_) {
-                // Listed as they were read, the plates' sizes are their data's.
-                for (const int index : durable)
-                    result.bytes += run_.plates.SizeAt(index);
+                // The data of those not there taken back, their sizes read
+                // from the source again (a listing's sizes need not be them).
+                for (const int index : stored_) {
+                    if (next < durable.size() && durable[next] == index)
+                        ++next;
+                    else
+                        result.bytes -= std::min<uint64_t>(result.bytes, DataSize(plates, index));
+                }
             } else {
-                // Both in list order: the durable ones are a part of the stored.
-                std::size_t next = 0;
+                result.bytes = 0;
                 for (std::size_t i = 0; i < stored_.size() && next < durable.size(); ++i)
                     if (stored_[i] == durable[next]) {
                         result.bytes += sizes_[i];
@@ -232,6 +261,38 @@ public:
     }
 
 private:
+    // The size of a plate's data in the source; its listed size when it
+    // cannot be read.
+    uint64_t DataSize(const PlateList& plates, int index)
+    {
+        PlateItem plate;
+        const void* data = nullptr;
+        uint32_t size = 0;
+        if (plates.At(index, &plate) && run_.action.GetPlateData(plate.name, &data, &size) == Done)
+            return size;
+        return plates.SizeAt(index);
+    }
+
+    // The plates of `listed` (the source listed again) but those that failed.
+    std::vector<int> StoredAmong(const PlateList& listed)
+    {
+        std::sort(failedKeys_.begin(), failedKeys_.end());
+        std::sort(failedNames_.begin(), failedNames_.end());
+        std::vector<int> stored;
+        for (int index = 0; index < listed.Count(); ++index) {
+            uint64_t key = 0;
+            PlateItem plate;
+            const bool failed =
+                listed.PackedKeyAt(index, &key)
+                    ? std::binary_search(failedKeys_.begin(), failedKeys_.end(), key)
+                    : listed.At(index, &plate) &&
+                          std::binary_search(failedNames_.begin(), failedNames_.end(), std::string(plate.name));
+            if (!failed)
+                stored.push_back(index);
+        }
+        return stored;
+    }
+
     const PlateRun& run_;
     StorageAction& target_;
     const CopyOptions& options_;
@@ -240,11 +301,16 @@ private:
     int notListed_; // plates of the source not in the list
     std::vector<int> stored_;      // answered Done, counted again at the end
     std::vector<uint32_t> sizes_;  // their data's sizes
-    // While listing (plates handed in list order): the end of those handed
-    // and the failed ones among them, instead of stored_ and sizes_ growing
-    // with millions of plates.
+    // While listing: the plates handed so far, the last of them and the
+    // failed ones among them (packed, else spelt out), instead of stored_ and
+    // sizes_ growing with millions of plates.
     int end_ = 0;
-    std::vector<int> failed_;
+    std::string last_;
+    int32_t lastNumber_ = 0;
+    uint32_t lastSize_ = 0;
+    std::vector<uint64_t> failedKeys_;
+    std::vector<std::string> failedNames_;
+    std::function<bool(PlateList*)> listAgain_;
     CopiedExtent extent_;          // where the stored plates lie, their zooms and format
 };
 
@@ -275,11 +341,36 @@ PlateRunResult RunCopy(const PlateRun& run, StorageAction& target, const CopyOpt
     return result;
 }
 
+namespace {
+
+// Lists the plates of `action` that `keep` keeps into `plates`.
+class Relister {
+public:
+    explicit Relister(const PlateKeep& keep, PlateList& plates) : keep_(keep), plates_(plates) {}
+    bool List(StorageAction& action)
+    {
+        const uint32_t found = action.Enumerate(0, StorageAction::PlateHandler::Bind<&Relister::OnPlate>(this), 2);
+        return found == Done || found == Empty;
+    }
+
+private:
+    bool OnPlate(StorageAction*, int32_t number, const char* name, uint32_t, uint32_t size)
+    {
+        if (!keep_ || keep_(name))
+            plates_.Append(name, number, size);
+        return true;
+    }
+    const PlateKeep& keep_;
+    PlateList& plates_;
+};
+
+} // namespace
+
 PlateRunResult RunCopyWhileListing(const CopyWhileListing& copy, const CopyOptions& options, LoadResult* load)
 {
     PlateRunResult result;
     const PlateList& plates = copy.connection.Plates();
-    ListSelection rest; // the plates to read by name: those the stream did not hand out
+    ListSelection all; // after a stream that failed: every plate, read by name
     StorageAction* target = nullptr;
     std::optional<PlateRun> run;
     std::optional<CopyStep> step;
@@ -287,6 +378,10 @@ PlateRunResult RunCopyWhileListing(const CopyWhileListing& copy, const CopyOptio
     PlateLoopTexts texts{"", Translate("Copy cancelled with errors"), Translate("Copy stopped by the user"),
                          Translate("Plates successfully copied: %d of %d")};
     texts.reload = false;
+    const auto listAgain = [&](PlateList* again) {
+        Relister relister(copy.keep, *again);
+        return relister.List(*copy.connection.Action());
+    };
     const ListedData withData = [&](int index, const PlateItem& plate, const void* data, uint32_t size) {
         if (!loop) {
             target = copy.openTarget();
@@ -294,9 +389,9 @@ PlateRunResult RunCopyWhileListing(const CopyWhileListing& copy, const CopyOptio
                 return false;
             texts.start = Format(Translate("Copy the plates of storage %s into %s as they are listed..."),
                                  copy.source.c_str(), target->StoragePath().c_str());
-            run.emplace(PlateRun{*copy.connection.Action(), plates, rest, copy.operation, copy.period, copy.host,
+            run.emplace(PlateRun{*copy.connection.Action(), plates, all, copy.operation, copy.period, copy.host,
                                  copy.owner});
-            step.emplace(*run, *target, options, true);
+            step.emplace(*run, *target, options, listAgain);
             loop.emplace(*run, *step, texts, result);
         }
         result.selected = index + 1;
@@ -307,18 +402,24 @@ PlateRunResult RunCopyWhileListing(const CopyWhileListing& copy, const CopyOptio
         *load = copy.connection.LoadStorageWithData(copy.libraryPath, copy.source, copy.keep, withData, &handed);
         if (!loop)
             return result; // nothing handed out: not started
-        result.selected = plates.Count();
         if (load->outcome == LoadResult::Outcome::Aborted && !loop->Ended()) {
             // Stopped while the listing passed over plates not kept.
             Log("%s", texts.aborted);
             result.aborted = true;
-        } else if (!loop->Ended()) {
-            // After a stream that failed: the plates listed after it.
-            rest.Resize(plates.Count());
-            for (int index = handed; index < plates.Count(); ++index)
-                rest.SetSelected(index, true);
-            loop->ReadByName(rest);
+        } else if (!loop->Ended() && plates.Count() > 0) {
+            // After a stream that failed, the source was listed: every plate
+            // is copied again, by name (the target takes a plate stored
+            // twice as stored once), and counted from there.
+            result.done = result.errors = result.handled = 0;
+            result.bytes = 0;
+            result.errorText.clear();
+            all.Resize(plates.Count());
+            all.SelectAll();
+            // The loop's step, made anew for plates by name.
+            step.emplace(*run, *target, options);
+            loop->ReadByName(all);
         }
+        result.selected = plates.Count() > 0 ? plates.Count() : handed;
         step->NotListed(load->passed);
         step->Finish(result);
     } catch (...) {

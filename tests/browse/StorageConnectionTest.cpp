@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -126,27 +127,28 @@ TEST_F(StorageConnectionTest, KeepsOnlyThePlatesItIsAskedFor)
     EXPECT_EQ(inPart.passed, 4);
 }
 
-// A load for a run that needs every plate's data lists the storage from the
+// A load for a run that needs every plate's data reads the storage from the
 // plugin's plate stream only when the stream leaves no plate out, handing
-// each plate on with its data as it joins the list; after a stream that
-// failed, the listing adds the plates it did not hand, each once.
-TEST_F(StorageConnectionTest, ALoadWithDataListsFromAWholeStream)
+// each plate on with its data and keeping no list; after a stream that
+// failed, the listing makes the list of every plate kept.
+TEST_F(StorageConnectionTest, ALoadWithDataHandsAWholeStreamOnWithoutAList)
 {
     const std::vector<std::string> all{"t", "tr", "ts", "tt", "tqr", "trr"};
+    const std::vector<std::string> pairs{"tr", "ts", "tt"};
     struct Case {
         const char* what;
         uint32_t flags;
         int failsAfter;
         bool keepPairs; // keep the names of two letters only
-        int handed;
-        int enumerated; // plates the listing reported
-        std::vector<std::string> names;
+        std::vector<std::string> handed; // in the stream's order
+        int enumerated;                  // plates the listing reported
+        std::vector<std::string> names;  // the list after the load
     } const cases[] = {
-        {"a whole stream", ULMORA_STREAM_WHOLE, 0, false, 6, 0, all},
-        {"a stream that may leave plates out", 0, 0, false, 0, 6, all},
-        {"a whole stream that fails", ULMORA_STREAM_WHOLE, 2, false, 2, 6, all},
-        {"a whole stream, some plates kept", ULMORA_STREAM_WHOLE, 0, true, 3, 0, {"tr", "ts", "tt"}},
-        {"a whole stream that fails, some plates kept", ULMORA_STREAM_WHOLE, 3, true, 2, 6, {"tr", "ts", "tt"}},
+        {"a whole stream", ULMORA_STREAM_WHOLE, 0, false, all, 0, {}},
+        {"a stream that may leave plates out", 0, 0, false, {}, 6, all},
+        {"a whole stream that fails", ULMORA_STREAM_WHOLE, 2, false, {"t", "tr"}, 6, all},
+        {"a whole stream, some plates kept", ULMORA_STREAM_WHOLE, 0, true, pairs, 0, {}},
+        {"a whole stream that fails, some plates kept", ULMORA_STREAM_WHOLE, 3, true, {"tr", "ts"}, 6, pairs},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -156,15 +158,12 @@ TEST_F(StorageConnectionTest, ALoadWithDataListsFromAWholeStream)
         state->streamFailsAfter = c.failsAfter;
         state->callbacks = 0;
         logged.clear();
-        std::vector<std::string> handedData;
-        const ListedData withData = [&](int index, const PlateItem& handedPlate, const void* data, uint32_t size) {
-            PlateItem plate;
-            EXPECT_TRUE(connection.Plates().At(index, &plate));
-            EXPECT_EQ(index, connection.Plates().Count() - 1) << "handed as it joins the list";
-            EXPECT_STREQ(handedPlate.name, plate.name);
-            EXPECT_EQ(handedPlate.number, plate.number);
+        std::vector<std::string> handedNames;
+        const ListedData withData = [&](int index, const PlateItem& plate, const void* data, uint32_t size) {
+            EXPECT_EQ(index, static_cast<int>(handedNames.size())) << "its place in the stream";
+            EXPECT_EQ(plate.nameLength, static_cast<int>(std::strlen(plate.name)));
             EXPECT_EQ(std::string(static_cast<const char*>(data), size), std::string("data of ") + plate.name);
-            handedData.emplace_back(plate.name);
+            handedNames.emplace_back(plate.name);
             return true;
         };
         int handed = -1;
@@ -174,12 +173,14 @@ TEST_F(StorageConnectionTest, ALoadWithDataListsFromAWholeStream)
                                                        : PlateKeep(),
                                            withData, &handed);
         EXPECT_EQ(result.outcome, LoadResult::Outcome::Loaded);
-        EXPECT_EQ(handed, c.handed);
-        EXPECT_EQ(static_cast<int>(handedData.size()), c.handed);
+        EXPECT_EQ(handed, static_cast<int>(c.handed.size()));
+        EXPECT_EQ(handedNames, c.handed);
         EXPECT_EQ(state->callbacks, c.enumerated);
         EXPECT_EQ(Names(), c.names);
-        EXPECT_EQ(result.passed, 6 - static_cast<int>(c.names.size()));
-        EXPECT_EQ(Logged("The plate stream of /data/cache.db stopped: the stream broke; the rest is listed and read "
+        const int kept = c.keepPairs ? 3 : 6;
+        EXPECT_EQ(result.plates, c.names.empty() ? kept : static_cast<int>(c.names.size()));
+        EXPECT_EQ(result.passed, 6 - kept);
+        EXPECT_EQ(Logged("The plate stream of /data/cache.db stopped: the stream broke; the storage is listed and read "
                          "plate by plate"),
                   c.failsAfter > 0);
     }
