@@ -1081,6 +1081,43 @@ TEST_F(CopyRunTest, ACopyWhileListingCopiesWhatTheStreamDidNotHand)
     }
 }
 
+// A copy while listing keeps no list of what it stored: when its last
+// plate is not in the target and the copy was stopped, the plates stored
+// cannot be told from the rest of the source, and none counts as copied.
+TEST_F(CopyRunTest, ACopyStoppedWhileListingCountsNothingItCannotCheck)
+{
+    FillHostInfo();
+    TestPluginControl* source = KeepTestPluginLoaded(TP_STORAGE_PATH);
+    source->plateCount = 6;
+    source->streamOffered = 1;
+    source->streamFlags = ULMORA_STREAM_WHOLE;
+    source->streamFailsAfter = 0;
+    target.batch = 4;
+    target.losesLastBatch = true;
+    operation.abortQueries = 0;
+    operation.abortAt = {3}; // the third plate waits for its batch, with the two before it
+    CopyOptions quiet;
+    quiet.AskOnError = false;
+    QuietView view;
+    StorageConnection connection(view, operation, period, &HostInfo());
+    const auto openTarget = [&]() -> StorageAction* {
+        OpenTarget();
+        return into;
+    };
+    LoadResult load;
+    const PlateRunResult result = RunCopyWhileListing(
+        {connection, TP_STORAGE_PATH, "/data/cache", {}, openTarget, operation, period, host}, quiet, &load);
+    EXPECT_TRUE(result.aborted);
+    EXPECT_TRUE(target.stored.empty()) << "the open batch was lost";
+    EXPECT_EQ(result.done, 0);
+    EXPECT_EQ(result.unchecked, 3);
+    EXPECT_EQ(result.errors, 3);
+    EXPECT_EQ(result.bytes, 0u);
+    EXPECT_TRUE(Logged("The plates copied into " + into->StoragePath() +
+                       " cannot be checked one by one: the source was not read to its end"));
+    connection.ReleaseStorage();
+}
+
 // ---- a round trip through the real plugins ------------------------------------
 
 class Lister {
