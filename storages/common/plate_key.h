@@ -45,7 +45,28 @@ constexpr bool Parse(std::string_view name, Tile* tile) {
         return false;
     uint32_t x = 0;
     uint32_t y = 0;
-    for (size_t i = 1; i < name.size(); ++i) {
+    size_t i = 1;
+    // Eight letters a step (a copy parses every plate's name). Less 'q',
+    // each byte of a name is 0 to 3; any other byte (one below 'q' borrows
+    // from the next, but is itself far above 3) leaves a bit above the
+    // lowest two. The low bits are x xor y, the high ones y: the
+    // multiplication gathers each byte's bit into one byte, the first letter
+    // highest, without carries.
+    constexpr uint64_t kEach = 0x0101010101010101u;
+    constexpr uint64_t kGather = 0x8040201008040201u;
+    for (; i + 8 <= name.size(); i += 8) {
+        uint64_t letters = 0;
+        for (size_t k = 0; k < 8; ++k) // one load, as compilers read it
+            letters |= uint64_t{static_cast<unsigned char>(name[i + k])} << (8 * k);
+        letters -= 'q' * kEach;
+        if ((letters & ~(3 * kEach)) != 0)
+            return false;
+        const uint64_t low = letters & kEach;
+        const uint64_t high = (letters >> 1) & kEach;
+        x = x << 8 | static_cast<uint32_t>(((low ^ high) * kGather) >> 56);
+        y = y << 8 | static_cast<uint32_t>((high * kGather) >> 56);
+    }
+    for (; i < name.size(); ++i) {
         const char c = name[i];
         if (c < 'q' || c > 't')
             return false;

@@ -694,10 +694,12 @@ uint32_t Storage::StreamPlates(PlateStreamCallback callback, void* cookie) {
             if (!reader.Start(path_, layout_ == Layout::Plain ? kStreamPlainCollected : kStreamDeduplicatedCollected))
                 return Fail(reader.Error());
             bool any = false;
+            char name[plate_key::kNameBufferSize];
             while (const StreamReader::Chunk* chunk = reader.Next()) {
                 for (const StreamReader::Row& row : chunk->rows) {
                     any = true;
-                    if (callback(cookie, static_cast<int32_t>(row.number), row.name,
+                    plate_key::Write({row.z, row.x, row.y}, name);
+                    if (callback(cookie, static_cast<int32_t>(row.number), name,
                                  row.size ? chunk->bytes.data() + row.offset : nullptr, row.size) == 0)
                         return Aborted;
                 }

@@ -70,7 +70,9 @@ void StreamReader::CollectRow(sqlite3_context* context, int, sqlite3_value** arg
     added.number = sqlite3_value_int64(args[0]);
     added.offset = offset;
     added.size = size;
-    plate_key::Write({tile.z, tile.x, plate_key::FlipRow(tile.z, tile.row)}, added.name);
+    added.z = tile.z;
+    added.x = tile.x;
+    added.y = plate_key::FlipRow(tile.z, tile.row);
 }
 
 void StreamReader::EndRows(sqlite3_context* context) { sqlite3_result_null(context); }

@@ -38,6 +38,12 @@ TEST(PlateKeyTest, QuadtreeTilesBothWays)
         ASSERT_EQ(PlateKey(c.name).ToTile(), c.tile) << c.name;
         EXPECT_EQ(PlateKey::FromTile(c.tile), c.name);
     }
+    // Long keys, read eight letters a step.
+    for (const int z : {8, 9, 13, 16, 17, 24, 30}) {
+        const uint32_t mask = (uint32_t{1} << z) - 1;
+        const PlateKey::Tile tile{z, 0x9E3779B9u & mask, 0x7F4A7C15u & mask};
+        ASSERT_EQ(PlateKey(PlateKey::FromTile(tile)).ToTile(), tile) << z;
+    }
     for (std::string_view bad : {"", "q", "tx", "tqa", "tqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqq"})
         EXPECT_FALSE(PlateKey(bad).ToTile().has_value()) << bad;
     EXPECT_TRUE(PlateKey(std::string(31, 't')).ToTile().has_value());
@@ -60,4 +66,12 @@ TEST(PlateKeyTest, QuadtreeKeysAreWhatToTileAccepts)
         EXPECT_EQ(PlateKey::IsQuadtreeKey(c.name), c.key) << c.name;
         EXPECT_EQ(PlateKey(c.name).ToTile().has_value(), c.key) << c.name;
     }
+    // One wrong letter anywhere in a long key, beside letters of every kind.
+    for (const char wrong : {'p', 'u', 'Q', '\0', '\x80', '\xf1'})
+        for (std::size_t at = 1; at < 21; ++at) {
+            std::string name = "tqrstsrqtqrstsrqtqrst";
+            name[at] = wrong;
+            EXPECT_FALSE(PlateKey::IsQuadtreeKey(name)) << at;
+            EXPECT_FALSE(PlateKey(name).ToTile().has_value()) << int{wrong} << " at " << at;
+        }
 }

@@ -29,6 +29,9 @@ const KnownTile kKnownTiles[] = {
     {"trst", {3, 6, 3}},
     {"trrrrrrrrrrrrrrrrrrrrrrrrrrrrrr", {30, (1u << 30) - 1, 0}},
     {"tssssssssssssssssssssssssssssss", {30, (1u << 30) - 1, (1u << 30) - 1}},
+    {"tqrstqrst", {8, 0b01100110, 0b00110011}},
+    {"ttsrqqrstt", {9, 0b011001100, 0b110000111}},
+    {"trrrrrrrrsqrtsqrt", {16, 0xFFAA, 0x0099}},
 };
 
 TEST(PlateKey, KnownTilesConvertBothWays) {
@@ -69,6 +72,14 @@ TEST(PlateKey, RefusesNamesThatAreNoQuadtreeKey) {
         Tile tile;
         EXPECT_FALSE(plate_key::Parse(name, &tile)) << '"' << name << '"';
     }
+    // One wrong letter anywhere in a long name, beside letters of every kind.
+    for (const char wrong : {'p', 'u', 'Q', '\0', '\x80', '\xf1'})
+        for (size_t at = 1; at < 21; ++at) {
+            std::string name = "tqrstsrqtqrstsrqtqrst";
+            name[at] = wrong;
+            Tile tile;
+            EXPECT_FALSE(plate_key::Parse(name, &tile)) << int{wrong} << " at " << at;
+        }
 }
 
 TEST(PlateKey, FlipsRowsBetweenTopAndBottomCounting) {
