@@ -111,8 +111,6 @@ public:
         if (target_.Write(plate.name, size != 0 ? data : "", size, WriteModeStore) == Done) {
             ++result.done;
             result.bytes += size;
-            uint64_t letters = 0;
-            int length = 0;
             if (listing_) {
                 end_ = index + 1;
                 last_.assign(plate.name, static_cast<std::size_t>(plate.nameLength));
@@ -122,6 +120,8 @@ public:
             } else {
                 stored_.push_back(index);
                 sizes_.push_back(size);
+                uint64_t letters = 0;
+                int length = 0;
                 if (run_.plates.PackedLettersAt(index, &letters, &length))
                     extent_.AddPacked(letters, length, data, size);
                 else
@@ -219,7 +219,7 @@ public:
             Log(Translate("Cannot open %s again to check the copied plates: %s"), path.c_str(),
                 result.errorText.c_str());
         } else if (!known) {
-            result.errorText = "the copied plates could not be checked";
+            result.errorText = "the copy stopped before the source was read to its end";
         }
         if (!checked) {
             // A target gone at the end (an object store that stopped answering)

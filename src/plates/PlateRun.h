@@ -56,7 +56,7 @@ struct PlateRunResult {
     int handled = 0;       // plates the run went through, done or not
     uint64_t bytes = 0;    // the data of the plates done (export and delete: their listed sizes)
     int undone = 0;        // answered done, then taken back by a batch that failed (counted in errors)
-    int unchecked = 0;     // answered done, but the storage could not be opened again to check them
+    int unchecked = 0;     // answered done, but they could not be checked (storage not opened again, run stopped)
                            // (counted in undone: a count is never higher than what is known)
     int errors = 0;        // plates that failed
     int skipped = 0;       // plates left alone on purpose (an existing file kept)

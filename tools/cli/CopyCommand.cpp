@@ -130,9 +130,9 @@ int CopyEnded(Context& context, const PlateRunResult& result, int code)
         return RunSummary(context, "copy", result, kExitUsage);
     if (result.unchecked > 0)
         std::fprintf(stderr,
-                     "\r\033[Kulmora-cli: %d plates answered stored could not be checked in the target (it could not be "
-                     "opened again): not counted as copied\n",
-                     result.unchecked);
+                     "\r\033[Kulmora-cli: %d plates answered stored could not be checked in the target (%s): not "
+                     "counted as copied\n",
+                     result.unchecked, OneLine(result.errorText).c_str());
     else if (result.undone > 0)
         std::fprintf(stderr, "\r\033[Kulmora-cli: %d plates answered stored are not in the target: their batch failed\n",
                      result.undone);
