@@ -97,7 +97,7 @@ for ((run = 1; run <= runs; ++run)); do
         read -r user system rss <"$work/cli.time"
         cli_cpu=$(echo "$user + $system" | bc -l)
         addressed=$(od -An -t u8 -j 72 -N 8 "$out" | tr -d ' ')
-        printf "run %d: ulmora-cli copy into PMTiles %.3f s (CPU %.2f s), ratio to sqlite3 %.2f (CPU %.2f); peak %.1f MB, %.1f bytes/tile (the tool's plate list included); %s tiles addressed\n" \
+        printf "run %d: ulmora-cli copy into PMTiles %.3f s (CPU %.2f s), ratio to sqlite3 %.2f (CPU %.2f); peak %.1f MB, %.1f bytes/tile (the whole tool); %s tiles addressed\n" \
             "$run" "$cli_s" "$cli_cpu" "$(echo "$cli_s / $sqlite_s" | bc -l)" "$(echo "$cli_cpu / $sqlite_cpu" | bc -l)" \
             "$(echo "$rss / 1024" | bc -l)" "$(echo "$rss * 1024 / $count" | bc -l)" "$addressed"
         echo "$cli_s" >>"$work/cli"; echo "$cli_s / $sqlite_s" | bc -l >>"$work/cli-ratios"
