@@ -325,9 +325,24 @@ void ArchiveWriter::RunThread() {
         // After a failure the rest is not stored: the archive will not be
         // written.
         if (!failed_.load(std::memory_order_relaxed)) {
+            // The hashes first, so that the lookups can ask for their part
+            // of the table a few tiles ahead.
+            const std::vector<PendingTile>& tiles = batch->tiles;
+            hashes_.resize(tiles.size());
             const uint8_t* bytes = batch->bytes.data();
-            for (const PendingTile& tile : batch->tiles) {
-                std::string error = StoreNow(tile.z, tile.x, tile.y, bytes, tile.size);
+            for (size_t i = 0; i < tiles.size(); ++i) {
+                hashes_[i] = Hash(bytes, tiles[i].size);
+                bytes += tiles[i].size;
+            }
+            constexpr size_t kSlotsAhead = 16, kContentsAhead = 8;
+            bytes = batch->bytes.data();
+            for (size_t i = 0; i < tiles.size(); ++i) {
+                const PendingTile& tile = tiles[i];
+                if (i + kSlotsAhead < tiles.size())
+                    FetchSlot(hashes_[i + kSlotsAhead], tiles[i + kSlotsAhead].size);
+                if (i + kContentsAhead < tiles.size())
+                    FetchContent(hashes_[i + kContentsAhead], tiles[i + kContentsAhead].size);
+                std::string error = StoreNow(tile.z, tile.x, tile.y, bytes, tile.size, hashes_[i]);
                 if (!error.empty()) {
                     std::lock_guard failed(mutex_);
                     threadError_ = std::move(error);
@@ -352,9 +367,14 @@ std::string ArchiveWriter::ThreadError() {
 }
 
 std::string ArchiveWriter::StoreNow(uint32_t z, uint32_t x, uint32_t y, const uint8_t* data, uint32_t size) {
+    return StoreNow(z, x, y, data, size, Hash(data, size));
+}
+
+std::string ArchiveWriter::StoreNow(uint32_t z, uint32_t x, uint32_t y, const uint8_t* data, uint32_t size,
+                                    uint32_t hash) {
     const uint64_t id = ZxyToTileId(z, x, y);
     std::string error;
-    const uint32_t content = FindOrAddContent(data, size, &error);
+    const uint32_t content = FindOrAddContent(data, size, hash, &error);
     if (!error.empty())
         return error;
     if (!tiles_.empty() && id <= tiles_.back().id)
@@ -370,12 +390,24 @@ std::string ArchiveWriter::StoreNow(uint32_t z, uint32_t x, uint32_t y, const ui
     return {};
 }
 
-uint32_t ArchiveWriter::FindOrAddContent(const uint8_t* data, uint32_t size, std::string* error) {
-    const uint32_t hash = Hash(data, size);
+void ArchiveWriter::FetchSlot(uint32_t hash, uint32_t size) const {
+    if (!table_.empty())
+        __builtin_prefetch(&table_[FirstSlot(hash, size)]);
+}
+
+void ArchiveWriter::FetchContent(uint32_t hash, uint32_t size) const {
+    if (table_.empty())
+        return;
+    const uint32_t entry = table_[FirstSlot(hash, size)];
+    if (entry != 0)
+        __builtin_prefetch(&contents_[entry - 1]);
+}
+
+uint32_t ArchiveWriter::FindOrAddContent(const uint8_t* data, uint32_t size, uint32_t hash, std::string* error) {
     if (table_.empty() || (contents_.size() + 1) * 2 > table_.size())
         GrowTable();
     const size_t mask = table_.size() - 1;
-    size_t slot = (hash ^ size * 0x9E3779B1u) & mask;
+    size_t slot = FirstSlot(hash, size);
     for (; table_[slot] != 0; slot = (slot + 1) & mask) {
         const uint32_t candidate = table_[slot] - 1;
         const Content& c = contents_[candidate];
@@ -633,6 +665,7 @@ void ArchiveWriter::Discard() {
     std::vector<uint32_t>().swap(table_);
     std::vector<uint64_t>().swap(outOffsets_);
     std::vector<uint8_t>().swap(scratch_);
+    std::vector<uint32_t>().swap(hashes_);
     std::vector<uint32_t>().swap(hotAt_);
     std::vector<uint8_t>().swap(hotBytes_);
     sorted_ = true;

@@ -187,7 +187,9 @@ private:
     enum class Kind : uint8_t { None, Png, Jpeg, Webp, Avif, Gzip, Other };
 
     // Store's work on the stored data, in the writer's thread when it has one.
+    // `hash`: Hash(data, size), when the caller has it.
     std::string StoreNow(uint32_t z, uint32_t x, uint32_t y, const uint8_t* data, uint32_t size);
+    std::string StoreNow(uint32_t z, uint32_t x, uint32_t y, const uint8_t* data, uint32_t size, uint32_t hash);
     // Stores waiting in a batch: their bytes follow one another in the
     // batch's bytes, in the order of the stores.
     struct PendingTile {
@@ -207,7 +209,13 @@ private:
     void RunThread();
     std::string ThreadError();
 
-    uint32_t FindOrAddContent(const uint8_t* data, uint32_t size, std::string* error);
+    uint32_t FindOrAddContent(const uint8_t* data, uint32_t size, uint32_t hash, std::string* error);
+    // Where the lookup of a content starts, and asking for that slot and the
+    // content it holds ahead of the lookup (a table of millions of contents
+    // is read at random: most lookups would wait for memory).
+    size_t FirstSlot(uint32_t hash, uint32_t size) const { return (hash ^ size * 0x9E3779B1u) & (table_.size() - 1); }
+    void FetchSlot(uint32_t hash, uint32_t size) const;
+    void FetchContent(uint32_t hash, uint32_t size) const;
     bool SameBytes(uint32_t content, const uint8_t* data, uint32_t size, std::string* error);
     bool ReadSpool(uint64_t offset, uint32_t length, uint8_t* out, std::string* error);
     bool FlushSpool(std::string* error);
@@ -246,6 +254,7 @@ private:
     std::vector<uint32_t> hotAt_;
     std::vector<uint8_t> hotBytes_;
     std::vector<uint8_t> scratch_;
+    std::vector<uint32_t> hashes_;       // of a batch's tiles, in the writer's thread
     std::vector<uint64_t> outOffsets_;   // per content, while finishing
 
     // The writer's thread (with a second core), the batches it has to store
