@@ -30,7 +30,7 @@ constexpr size_t kBatchTiles = 8192;
 constexpr int kMaxBatches = 4;
 constexpr size_t kOutBuffer = size_t{4} << 20;
 constexpr size_t kHotBudget = size_t{32} << 20;
-constexpr uint64_t kMappedBytes = uint64_t{1} << 20;
+constexpr uint64_t kMappedBytes = uint64_t{16} << 20;
 constexpr uint64_t kNone64 = std::numeric_limits<uint64_t>::max();
 
 std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
@@ -1011,8 +1011,11 @@ std::string ArchiveWriter::WriteArchive(int fd) {
     // The tile data in id order: a content is written where it is first
     // used, which is where BuildDirectories placed it.
     // The spool is mapped, so that a content costs a copy, not a read call;
-    // the pages copied are let go after every megabyte (they stay in the
-    // page cache), so the process does not grow by the spool's size.
+    // the pages copied are let go after every 16 MiB copied (they stay in
+    // the page cache), so the process does not grow by the spool's size. (Let
+    // go every megabyte, the pages that tiles near on the curve share were
+    // mapped again and again: the close of ten million distinct tiles took
+    // a third longer.)
     const size_t mapped = static_cast<size_t>(spoolFlushed_);
     void* map = mmap(nullptr, mapped, PROT_READ, MAP_SHARED, spool_, 0);
     const auto* spool = map == MAP_FAILED ? nullptr : static_cast<const uint8_t*>(map);
