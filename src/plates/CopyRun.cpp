@@ -82,11 +82,8 @@ public:
         : run_(run), target_(target), options_(options), askSticks_(options.AskOnError ? 1 : 0),
           listing_(static_cast<bool>(listAgain)), notListed_(options.notListed), listAgain_(std::move(listAgain))
     {
-        // Grown by doubling, ten million plates would be copied over and
-        // faulted in again several times.
-        const auto selected = static_cast<std::size_t>(run.selection.SelectedCount());
-        stored_.reserve(selected);
-        sizes_.reserve(selected);
+        if (!listing_)
+            stored_.Resize(run.plates.Count());
     }
 
     bool Step(const PlateItem& plate, int index, PlateRunResult& result) override
@@ -113,13 +110,13 @@ public:
             result.bytes += size;
             if (listing_) {
                 end_ = index + 1;
-                last_.assign(plate.name, static_cast<std::size_t>(plate.nameLength));
+                lastName_.assign(plate.name, static_cast<std::size_t>(plate.nameLength));
                 lastNumber_ = plate.number;
                 lastSize_ = size;
                 extent_.Add({plate.name, static_cast<std::size_t>(plate.nameLength)}, data, size);
             } else {
-                stored_.push_back(index);
-                sizes_.push_back(size);
+                stored_.SetSelected(index, true);
+                last_ = index;
                 uint64_t letters = 0;
                 int length = 0;
                 if (run_.plates.PackedLettersAt(index, &letters, &length))
@@ -180,36 +177,41 @@ public:
         const int handed = listing_ ? end_ : run_.plates.Count();
         CopyStorageMetadata(run_.action, target_, extent_,
                             result.done == handed && result.errors == 0 && notListed_ == 0);
-        if (result.errors == 0 && (listing_ ? end_ > 0 : !stored_.empty())) {
+        if (result.errors == 0 && (listing_ ? end_ > 0 : last_ >= 0)) {
             // No plate failed: the last one stored, there in the target,
             // answers for all (the check below makes, without a list or a
             // copy of them all); only when it is not are they looked at one
             // by one.
             PlateList lastOnly;
             if (listing_)
-                lastOnly.Append(last_.c_str(), lastNumber_, lastSize_);
-            std::vector<int> last{listing_ ? 0 : stored_.back()};
+                lastOnly.Append(lastName_.c_str(), lastNumber_, lastSize_);
+            std::vector<int> last{listing_ ? 0 : last_};
             if (KeepDurableChanges(target_, listing_ ? lastOnly : run_.plates, &last, ChangeKind::Stored, false) &&
                 !last.empty()) {
                 target_.Close();
                 return;
             }
         }
-        // While listing, the plates stored are known again only by listing
-        // the source again, and only when its stream handed out every plate.
+        // The plates stored, in list order. While listing they are known
+        // again only by listing the source again, and only when its stream
+        // handed out every plate.
         PlateList again;
+        std::vector<int> stored;
         bool known = true;
         if (listing_) {
             known = !result.aborted && !result.stopped && listAgain_(&again);
             if (known)
-                stored_ = StoredAmong(again);
+                stored = StoredAmong(again);
             else
                 Log("The plates copied into %s cannot be checked one by one: the source was not read to its end",
                     path.c_str());
+        } else {
+            stored.reserve(static_cast<std::size_t>(stored_.SelectedCount()));
+            stored_.ForEachSelected([&](int index) { stored.push_back(index); });
         }
         const PlateList& plates = listing_ ? again : run_.plates;
-        const std::size_t storedCount = listing_ ? static_cast<std::size_t>(result.done) : stored_.size();
-        std::vector<int> durable = stored_;
+        const std::size_t storedCount = listing_ ? static_cast<std::size_t>(result.done) : stored.size();
+        std::vector<int> durable = stored;
         // One by one: the last-plate shortcut failed above, or some failed
         // (and, listed again, the plates are in another order than stored).
         bool checked = known;
@@ -236,24 +238,15 @@ public:
             Log(Translate("%d plates answered stored are not in %s: their batch failed"), result.undone, path.c_str());
             result.errors += result.undone;
             result.done -= result.undone;
-            // Both in list order: the durable ones are a part of the stored.
+            // The data of those not there taken back, their sizes read from
+            // the source again (a listing's sizes need not be them). Both in
+            // list order: the durable ones are a part of the stored.
             std::size_t next = 0;
-            if (listing_) {
-                // The data of those not there taken back, their sizes read
-                // from the source again (a listing's sizes need not be them).
-                for (const int index : stored_) {
-                    if (next < durable.size() && durable[next] == index)
-                        ++next;
-                    else
-                        result.bytes -= std::min<uint64_t>(result.bytes, DataSize(plates, index));
-                }
-            } else {
-                result.bytes = 0;
-                for (std::size_t i = 0; i < stored_.size() && next < durable.size(); ++i)
-                    if (stored_[i] == durable[next]) {
-                        result.bytes += sizes_[i];
-                        ++next;
-                    }
+            for (const int index : stored) {
+                if (next < durable.size() && durable[next] == index)
+                    ++next;
+                else
+                    result.bytes -= std::min<uint64_t>(result.bytes, DataSize(plates, index));
             }
         }
         // Closing makes every stored plate durable.
@@ -299,13 +292,14 @@ private:
     int askSticks_; // 0: failures are only logged
     bool listing_;
     int notListed_; // plates of the source not in the list
-    std::vector<int> stored_;      // answered Done, counted again at the end
-    std::vector<uint32_t> sizes_;  // their data's sizes
-    // While listing: the plates handed so far, the last of them and the
-    // failed ones among them (packed, else spelt out), instead of stored_ and
-    // sizes_ growing with millions of plates.
+    // The plates answered Done, one bit each (what is stored is counted
+    // again at the end), and the last of them.
+    ListSelection stored_;
+    int last_ = -1;
+    // While listing, which keeps no list: the plates handed so far, the last
+    // of them and the failed ones among them (packed, else spelt out).
     int end_ = 0;
-    std::string last_;
+    std::string lastName_;
     int32_t lastNumber_ = 0;
     uint32_t lastSize_ = 0;
     std::vector<uint64_t> failedKeys_;
