@@ -428,6 +428,31 @@ TEST_F(PmtilesWrite, ListsAndHandsOutStoresBeforeClosing) {
     EXPECT_EQ(ReadFile(path), "") << "written only when closed";
 }
 
+// Files may not grow past `bytes` while it lives; SIGXFSZ is ignored, so
+// that a write past the limit fails instead of ending the test.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit limit = previous_;
+        limit.rlim_cur = bytes;
+        handler_ = signal(SIGXFSZ, SIG_IGN);
+        set_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &previous_);
+        signal(SIGXFSZ, handler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool Set() const { return set_; }
+
+private:
+    rlimit previous_{};
+    void (*handler_)(int) = nullptr;
+    bool set_ = false;
+};
+
 // A run that dies before it closes the archive, or whose archive cannot be
 // written, leaves no archive and no temporary file: only the empty file the
 // copy started from.
@@ -465,21 +490,17 @@ TEST_F(PmtilesWrite, LeavesNoArchiveNorTemporaryFileWhenTheWriteDoesNotFinish) {
         WriteFile(path, "");
         Action action(plugin_);
         ASSERT_TRUE(action.Open(path));
-        rlimit previous{};
-        getrlimit(RLIMIT_FSIZE, &previous);
-        rlimit limit = previous;
-        limit.rlim_cur = 1 << 20;
-        void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
-        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
         Tiles answered;
-        for (uint32_t x = 0; x < 64; ++x) {
-            const std::string name = plate_key::Name({6, x, 0});
-            const std::string bytes = std::to_string(x) + big.substr(0, 100u << 10);
-            if (action.Store(name, bytes) == Done)
-                answered[name] = bytes;
+        {
+            const FileSizeLimit limit(1 << 20);
+            ASSERT_TRUE(limit.Set());
+            for (uint32_t x = 0; x < 64; ++x) {
+                const std::string name = plate_key::Name({6, x, 0});
+                const std::string bytes = std::to_string(x) + big.substr(0, 100u << 10);
+                if (action.Store(name, bytes) == Done)
+                    answered[name] = bytes;
+            }
         }
-        setrlimit(RLIMIT_FSIZE, &previous);
-        signal(SIGXFSZ, handler);
         action.Close();
         EXPECT_LT(answered.size(), 64u);
         if (ReadFile(path).empty()) {
@@ -498,15 +519,11 @@ TEST_F(PmtilesWrite, LeavesNoArchiveNorTemporaryFileWhenTheWriteDoesNotFinish) {
         ASSERT_TRUE(action.Open(path));
         for (uint32_t x = 0; x < 4; ++x)
             ASSERT_EQ(action.Store(plate_key::Name({2, x, 1}), big + std::to_string(x)), kDone) << action.ErrorText();
-        rlimit previous{};
-        getrlimit(RLIMIT_FSIZE, &previous);
-        rlimit limit = previous;
-        limit.rlim_cur = 1 << 20;
-        void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
-        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-        action.Close();
-        setrlimit(RLIMIT_FSIZE, &previous);
-        signal(SIGXFSZ, handler);
+        {
+            const FileSizeLimit limit(1 << 20);
+            ASSERT_TRUE(limit.Set());
+            action.Close();
+        }
         EXPECT_NE(action.ErrorText().find("full.pmtiles: Cannot write"), std::string::npos) << action.ErrorText();
         EXPECT_EQ(ReadFile(path), "");
         EXPECT_EQ(FolderEntries(dir_.Path()), (std::vector<std::string>{"full.pmtiles", "killed.pmtiles"}));
