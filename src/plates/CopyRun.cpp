@@ -210,7 +210,7 @@ public:
             stored_.ForEachSelected([&](int index) { stored.push_back(index); });
         }
         const PlateList& plates = listing_ ? again : run_.plates;
-        const std::size_t storedCount = listing_ ? static_cast<std::size_t>(result.done) : stored.size();
+        const auto storedCount = static_cast<std::size_t>(result.done); // answered Done, one by one
         std::vector<int> durable = stored;
         // One by one: the last-plate shortcut failed above, or some failed
         // (and, listed again, the plates are in another order than stored).

@@ -392,13 +392,13 @@ std::string ArchiveWriter::StoreNow(uint32_t z, uint32_t x, uint32_t y, const ui
 
 void ArchiveWriter::FetchSlot(uint32_t hash, uint32_t size) const {
     if (!table_.empty())
-        __builtin_prefetch(&table_[FirstSlot(hash, size)]);
+        __builtin_prefetch(&table_[FirstSlot(hash, size, table_.size() - 1)]);
 }
 
 void ArchiveWriter::FetchContent(uint32_t hash, uint32_t size) const {
     if (table_.empty())
         return;
-    const uint32_t entry = table_[FirstSlot(hash, size)];
+    const uint32_t entry = table_[FirstSlot(hash, size, table_.size() - 1)];
     if (entry != 0)
         __builtin_prefetch(&contents_[entry - 1]);
 }
@@ -407,7 +407,7 @@ uint32_t ArchiveWriter::FindOrAddContent(const uint8_t* data, uint32_t size, uin
     if (table_.empty() || (contents_.size() + 1) * 2 > table_.size())
         GrowTable();
     const size_t mask = table_.size() - 1;
-    size_t slot = FirstSlot(hash, size);
+    size_t slot = FirstSlot(hash, size, mask);
     for (; table_[slot] != 0; slot = (slot + 1) & mask) {
         const uint32_t candidate = table_[slot] - 1;
         const Content& c = contents_[candidate];
@@ -471,7 +471,7 @@ void ArchiveWriter::GrowTable() {
         if (entry == 0)
             continue;
         const Content& c = contents_[entry - 1];
-        size_t slot = (c.hash ^ c.length * 0x9E3779B1u) & mask;
+        size_t slot = FirstSlot(c.hash, c.length, mask);
         while (grown[slot] != 0)
             slot = (slot + 1) & mask;
         grown[slot] = entry;

@@ -145,11 +145,6 @@ public:
         return true;
     }
 
-    uint64_t TileCount() {
-        Drain();
-        return tiles_.size();
-    }
-
     // What describes the archive beyond what its tiles tell: JSON metadata
     // members (key, the value as JSON text) that replace the writer's own
     // "name" and "format", and the header's bounds (west, south, east,
@@ -210,10 +205,11 @@ private:
     std::string ThreadError();
 
     uint32_t FindOrAddContent(const uint8_t* data, uint32_t size, uint32_t hash, std::string* error);
-    // Where the lookup of a content starts, and asking for that slot and the
-    // content it holds ahead of the lookup (a table of millions of contents
-    // is read at random: most lookups would wait for memory).
-    size_t FirstSlot(uint32_t hash, uint32_t size) const { return (hash ^ size * 0x9E3779B1u) & (table_.size() - 1); }
+    // Where the lookup of a content starts in a table of `mask` + 1 slots,
+    // and asking for that slot and the content it holds ahead of the lookup
+    // (a table of millions of contents is read at random: most lookups
+    // would wait for memory).
+    static size_t FirstSlot(uint32_t hash, uint32_t size, size_t mask) { return (hash ^ size * 0x9E3779B1u) & mask; }
     void FetchSlot(uint32_t hash, uint32_t size) const;
     void FetchContent(uint32_t hash, uint32_t size) const;
     bool SameBytes(uint32_t content, const uint8_t* data, uint32_t size, std::string* error);
